@@ -1,0 +1,32 @@
+# Thin front over CMake presets. `make run` and `make test` do all the set-up
+# on a fresh Debian 12 machine (they install missing packages first).
+JOBS ?= $(shell nproc)
+CTEST_ARGS ?=
+
+.PHONY: deps build run test test-sanitize bench clean
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+run: build
+	bash scripts/install-desktop-entry.sh build/default/src/app/kelso
+	build/default/src/app/kelso
+
+test: build
+	cd build/default && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-sanitize: deps
+	cmake --preset sanitize
+	cmake --build --preset sanitize -j $(JOBS)
+	cd build/sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS) -L unit $(CTEST_ARGS)
+
+bench: build
+	bash bench/run-all.sh build/default
+
+clean:
+	rm -rf build

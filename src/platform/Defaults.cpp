@@ -1,0 +1,406 @@
+#include "platform/Defaults.h"
+
+#include "platform/Plist.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+std::mutex g_domainsMutex;
+std::map<QString, std::unique_ptr<Defaults>> &domains()
+{
+    static std::map<QString, std::unique_ptr<Defaults>> map;
+    return map;
+}
+
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    if (a.isValid() != b.isValid())
+        return false;
+    return !a.isValid() || a == b;
+}
+} // namespace
+
+QString Defaults::pathForDomain(const QString &name)
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath() + QStringLiteral("/.config");
+    return folder + QLatin1Char('/') + name + QStringLiteral(".plist");
+}
+
+Defaults &Defaults::standard()
+{
+    return domain(QStringLiteral("com.tallow.kelso"));
+}
+
+Defaults &Defaults::domain(const QString &name)
+{
+    std::lock_guard lock(g_domainsMutex);
+    auto &slot = domains()[name];
+    if (!slot) {
+        slot = std::make_unique<Defaults>(pathForDomain(name));
+        if (QCoreApplication *app = QCoreApplication::instance())
+            slot->moveToThread(app->thread());
+    }
+    return *slot;
+}
+
+Defaults::Defaults(const QString &filePath, QObject *parent) : QObject(parent), m_path(filePath)
+{
+    QVariantMap file;
+    bool corrupt = false;
+    QString why;
+    if (readFile(&file, &corrupt, &why)) {
+        m_saved = file;
+    }
+    m_stamp = stampOfFile();
+    m_loaded = true;
+}
+
+Defaults::~Defaults() = default;
+
+Defaults::FileStamp Defaults::stampOfFile() const
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        return {};
+    FileStamp s;
+    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    s.size = st.st_size;
+    s.inode = st.st_ino;
+    return s;
+}
+
+bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
+{
+    *corrupt = false;
+    QFile file(m_path);
+    if (!file.exists())
+        return false;
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        const_cast<Defaults *>(this)->m_fileUnreadable = true;
+        qWarning("Kelso: cannot read settings file %s: %s; using defaults", qUtf8Printable(m_path),
+                 qUtf8Printable(*why));
+        return false;
+    }
+    const_cast<Defaults *>(this)->m_fileUnreadable = false;
+    const QByteArray bytes = file.readAll();
+    QString error;
+    const QVariant root = bytes.isEmpty() ? QVariant(QVariantMap()) : Plist::fromData(bytes, &error);
+    if (root.typeId() != QMetaType::QVariantMap) {
+        *corrupt = true;
+        *why = error.isEmpty() ? QStringLiteral("the top level is not a dictionary") : error;
+        const QString aside =
+            m_path + QStringLiteral(".corrupt-") +
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        file.close();
+        if (QFile::rename(m_path, aside))
+            qWarning("Kelso: settings file %s cannot be parsed (%s); moved aside to %s, using defaults",
+                     qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(aside));
+        else
+            qWarning("Kelso: settings file %s cannot be parsed (%s) and cannot be moved aside; using defaults",
+                     qUtf8Printable(m_path), qUtf8Printable(*why));
+        return false;
+    }
+    *out = root.toMap();
+    return true;
+}
+
+void Defaults::registerDefaults(const QVariantMap &defaults)
+{
+    QStringList moved;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = defaults.cbegin(); it != defaults.cend(); ++it) {
+            if (!m_saved.contains(it.key()) && !sameValue(m_registered.value(it.key()), it.value()))
+                moved.append(it.key());
+            m_registered.insert(it.key(), it.value());
+        }
+    }
+    emitChanged(moved);
+}
+
+QVariantMap Defaults::registeredDefaults() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_registered;
+}
+
+QVariant Defaults::value(const QString &key) const
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_saved.constFind(key);
+    if (it != m_saved.cend())
+        return it.value();
+    return m_registered.value(key);
+}
+
+bool Defaults::hasSavedValue(const QString &key) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_saved.contains(key);
+}
+
+bool Defaults::boolForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    if (v.typeId() == QMetaType::QString)
+        return v.toString() == QLatin1String("YES") || v.toString().toInt() != 0 ||
+               v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    return v.toBool();
+}
+
+qint64 Defaults::integerForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    if (v.typeId() == QMetaType::Double)
+        return qint64(v.toDouble());
+    return v.toLongLong();
+}
+
+quint64 Defaults::unsignedForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Int)
+        return static_cast<quint64>(v.toLongLong());
+    if (v.typeId() == QMetaType::Double)
+        return quint64(v.toDouble());
+    return v.toULongLong();
+}
+
+double Defaults::doubleForKey(const QString &key) const
+{
+    return value(key).toDouble();
+}
+
+QString Defaults::stringForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    switch (v.typeId()) {
+    case QMetaType::QString:
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::Double:
+        return v.toString();
+    default:
+        return {};
+    }
+}
+
+QStringList Defaults::stringArrayForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    if (v.typeId() != QMetaType::QVariantList && v.typeId() != QMetaType::QStringList)
+        return {};
+    QStringList out;
+    for (const QVariant &item : v.toList()) {
+        if (item.typeId() != QMetaType::QString)
+            return {}; // an array that holds anything but strings is not a string array
+        out.append(item.toString());
+    }
+    return out;
+}
+
+QVariantList Defaults::arrayForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    if (v.typeId() != QMetaType::QVariantList && v.typeId() != QMetaType::QStringList)
+        return {};
+    return v.toList();
+}
+
+QVariantMap Defaults::dictionaryForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    return v.typeId() == QMetaType::QVariantMap ? v.toMap() : QVariantMap();
+}
+
+QByteArray Defaults::dataForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    return v.typeId() == QMetaType::QByteArray ? v.toByteArray() : QByteArray();
+}
+
+void Defaults::setValue(const QString &key, const QVariant &newValue)
+{
+    if (!newValue.isValid()) {
+        removeObjectForKey(key);
+        return;
+    }
+    // QStringList is stored as a plain list so that reads after a reload compare equal.
+    const QVariant stored =
+        newValue.typeId() == QMetaType::QStringList ? QVariant(newValue.toList()) : newValue;
+    bool moved;
+    {
+        std::lock_guard lock(m_mutex);
+        const QVariant before = m_saved.contains(key) ? m_saved.value(key) : m_registered.value(key);
+        moved = !sameValue(before, stored);
+        m_saved.insert(key, stored);
+        m_pendingSet.insert(key);
+        m_pendingRemoved.remove(key);
+    }
+    scheduleSync();
+    if (moved)
+        Q_EMIT changed(key);
+}
+
+void Defaults::removeObjectForKey(const QString &key)
+{
+    bool moved;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_saved.contains(key))
+            return;
+        const QVariant before = m_saved.take(key);
+        moved = !sameValue(before, m_registered.value(key));
+        m_pendingRemoved.insert(key);
+        m_pendingSet.remove(key);
+    }
+    scheduleSync();
+    if (moved)
+        Q_EMIT changed(key);
+}
+
+QStringList Defaults::mergeFileLocked(const QVariantMap &file)
+{
+    QStringList moved;
+    QVariantMap merged = file;
+    for (const QString &key : std::as_const(m_pendingRemoved))
+        merged.remove(key);
+    for (const QString &key : std::as_const(m_pendingSet))
+        merged.insert(key, m_saved.value(key));
+    QSet<QString> keys;
+    for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it)
+        keys.insert(it.key());
+    for (auto it = merged.cbegin(); it != merged.cend(); ++it)
+        keys.insert(it.key());
+    for (const QString &key : std::as_const(keys)) {
+        const QVariant before = m_saved.contains(key) ? m_saved.value(key) : m_registered.value(key);
+        const QVariant after = merged.contains(key) ? merged.value(key) : m_registered.value(key);
+        if (!sameValue(before, after))
+            moved.append(key);
+    }
+    m_saved = merged;
+    return moved;
+}
+
+void Defaults::reloadIfChanged()
+{
+    QStringList moved;
+    {
+        std::lock_guard lock(m_mutex);
+        const FileStamp now = stampOfFile();
+        if (now == m_stamp)
+            return;
+        QVariantMap file;
+        bool corrupt = false;
+        QString why;
+        if (readFile(&file, &corrupt, &why) || corrupt || now.size < 0)
+            moved = mergeFileLocked(file);
+        m_stamp = stampOfFile();
+    }
+    emitChanged(moved);
+}
+
+bool Defaults::synchronize()
+{
+    const QFileInfo info(m_path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        std::lock_guard lock(m_mutex);
+        if (!m_warnedWrite) {
+            m_warnedWrite = true;
+            qWarning("Kelso: cannot create the settings folder %s; settings are kept in memory only",
+                     qUtf8Printable(info.absolutePath()));
+        }
+        return false;
+    }
+    // The lock file serialises read-modify-write between processes; a stale lock of a crashed
+    // process is taken over after 10 s.
+    QLockFile lockFile(m_path + QStringLiteral(".lock"));
+    lockFile.setStaleLockTime(10000);
+    const bool haveLock = lockFile.tryLock(2000);
+
+    QStringList moved;
+    bool ok = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_syncScheduled = false;
+        const FileStamp now = stampOfFile();
+        if (now != m_stamp) {
+            QVariantMap file;
+            bool corrupt = false;
+            QString why;
+            if (readFile(&file, &corrupt, &why) || corrupt || now.size < 0)
+                moved = mergeFileLocked(file);
+        }
+        const bool dirty = !m_pendingSet.isEmpty() || !m_pendingRemoved.isEmpty();
+        if (dirty && m_fileUnreadable) {
+            ok = false; // never replace a file we could not read: its values would be lost
+        } else if (dirty) {
+            QString error;
+            const QByteArray bytes = Plist::toBinary(m_saved, &error);
+            QSaveFile out(m_path);
+            ok = !bytes.isEmpty() && out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() &&
+                 out.commit();
+            if (ok) {
+                m_pendingSet.clear();
+                m_pendingRemoved.clear();
+                m_warnedWrite = false;
+            } else if (!m_warnedWrite) {
+                m_warnedWrite = true;
+                qWarning("Kelso: cannot write settings file %s: %s; settings are kept in memory only",
+                         qUtf8Printable(m_path),
+                         qUtf8Printable(error.isEmpty() ? out.errorString() : error));
+            }
+        }
+        m_stamp = stampOfFile();
+    }
+    if (haveLock)
+        lockFile.unlock();
+    emitChanged(moved);
+    return ok;
+}
+
+void Defaults::scheduleSync()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_syncScheduled)
+            return;
+        m_syncScheduled = true;
+    }
+    if (!QCoreApplication::instance())
+        return;
+    // The timer lives on this object's thread; a change from another thread posts the start.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_syncTimer) {
+                m_syncTimer = new QTimer(this);
+                m_syncTimer->setSingleShot(true);
+                m_syncTimer->setInterval(500);
+                connect(m_syncTimer, &QTimer::timeout, this, [this] { synchronize(); });
+            }
+            m_syncTimer->start();
+        },
+        Qt::QueuedConnection);
+}
+
+void Defaults::emitChanged(const QStringList &keys)
+{
+    for (const QString &key : keys)
+        Q_EMIT changed(key);
+}

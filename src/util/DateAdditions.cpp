@@ -1,0 +1,80 @@
+#include "util/DateAdditions.h"
+
+#include <QLocale>
+#include <QTimeZone>
+#include <cmath>
+
+namespace PimsAdditions {
+
+qint64 dayNumber(KLTime date)
+{
+    const QDateTime dt = KLTimeUtil::toDateTime(date);
+    const int offset = QTimeZone::systemTimeZone().offsetFromUtc(dt);
+    return qint64(std::floor((date + offset) / 86400.0));
+}
+
+bool sameDateAs(KLTime a, KLTime b)
+{
+    return a == b || dayNumber(a) == dayNumber(b);
+}
+
+int compareDay(KLTime a, KLTime b)
+{
+    if (a == b)
+        return 0;
+    const qint64 da = dayNumber(a), db = dayNumber(b);
+    return da < db ? -1 : (da > db ? 1 : 0);
+}
+
+bool isExpired(KLTime date)
+{
+    return dayNumber(date) < dayNumber(KLTimeUtil::now());
+}
+
+bool isCurrent(KLTime date)
+{
+    return dayNumber(date) <= dayNumber(KLTimeUtil::now());
+}
+
+KLTime dateByAddingDays(KLTime date, int days)
+{
+    return date + days * 86400.0;
+}
+
+QString dayOfWeekString(KLTime date)
+{
+    return QLocale().dayName(KLTimeUtil::toDateTime(date).toLocalTime().date().dayOfWeek(),
+                             QLocale::LongFormat);
+}
+
+bool dateIsToday(KLTime date, KLTime now)
+{
+    return sameDateAs(date, now);
+}
+
+bool dateIsYesterday(KLTime date, KLTime now)
+{
+    return sameDateAs(date, dateByAddingDays(now, -1));
+}
+
+bool dateIsToday(KLTime date)
+{
+    return dateIsToday(date, KLTimeUtil::now());
+}
+
+bool dateIsTodayN(KLTime date, int n)
+{
+    return sameDateAs(date, dateByAddingDays(KLTimeUtil::now(), n));
+}
+
+bool dateIsYesterday(KLTime date)
+{
+    return dateIsYesterday(date, KLTimeUtil::now());
+}
+
+bool dateIsYesterdayN(KLTime date, int n)
+{
+    return sameDateAs(date, dateByAddingDays(KLTimeUtil::now(), -(n + 1)));
+}
+
+} // namespace PimsAdditions

@@ -1,0 +1,28 @@
+#pragma once
+// Day arithmetic for "today" / "yesterday" subtitles. A day number counts local days:
+// floor((seconds since 2001-01-01 + the local zone's offset from GMT at that date) / 86400),
+// so a time just after local midnight is "today" even while GMT is still on yesterday.
+#include "util/KLTime.h"
+#include <QString>
+
+namespace PimsAdditions {
+
+qint64 dayNumber(KLTime date);
+bool sameDateAs(KLTime a, KLTime b);
+int compareDay(KLTime a, KLTime b); // -1, 0, +1 by day number
+bool isExpired(KLTime date);        // earlier day than today
+bool isCurrent(KLTime date);        // not later than today
+KLTime dateByAddingDays(KLTime date, int days);
+QString dayOfWeekString(KLTime date);
+bool dateIsToday(KLTime date);
+// dateIsTodayN: same day as now + n days (1..7).
+bool dateIsTodayN(KLTime date, int n);
+bool dateIsYesterday(KLTime date);
+// dateIsYesterdayN: same day as now - (n + 1) days (1..7 → 2..8 days ago).
+bool dateIsYesterdayN(KLTime date, int n);
+
+// The same, with an explicit "now", for tests and for callers that hold one instant.
+bool dateIsToday(KLTime date, KLTime now);
+bool dateIsYesterday(KLTime date, KLTime now);
+
+} // namespace PimsAdditions

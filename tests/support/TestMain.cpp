@@ -1,0 +1,15 @@
+// GoogleTest entry point for unit tests: a QCoreApplication (so queued calls, timers and
+// QSignalSpy work) and Qt's test mode, which points the standard locations at ~/.qttest.
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    KelsoTest::isolateHome();
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,73 @@
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace KelsoTest {
+
+namespace {
+QString g_home;
+}
+
+void isolateHome()
+{
+    // Under /var/tmp rather than /tmp: the recent-files rules hide everything under /tmp.
+    QByteArray base = qgetenv("KELSO_TEST_TMPDIR");
+    if (base.isEmpty())
+        base = "/var/tmp";
+    QByteArray tmpl = base + "/kelso-test-XXXXXX";
+    char *made = mkdtemp(tmpl.data());
+    if (!made) {
+        tmpl = QByteArray(getenv("HOME") ? getenv("HOME") : "/root") + "/.cache/kelso-test-XXXXXX";
+        QDir().mkpath(QFileInfo(QString::fromLocal8Bit(tmpl)).absolutePath());
+        made = mkdtemp(tmpl.data());
+    }
+    g_home = QString::fromLocal8Bit(made);
+    const QByteArray h = made;
+    setenv("HOME", h.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (h + "/.config").constData(), 1);
+    setenv("XDG_DATA_HOME", (h + "/.local/share").constData(), 1);
+    setenv("XDG_CACHE_HOME", (h + "/.cache").constData(), 1);
+    setenv("XDG_STATE_HOME", (h + "/.local/state").constData(), 1);
+    setenv("XDG_RUNTIME_DIR", (h + "/.run").constData(), 1);
+    QDir().mkpath(QString::fromLocal8Bit(h + "/.run"));
+    QFile::setPermissions(QString::fromLocal8Bit(h + "/.run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    std::atexit([] {
+        if (!g_home.isEmpty() && qgetenv("KELSO_KEEP_TEST_HOME").isEmpty())
+            QDir(g_home).removeRecursively();
+    });
+}
+
+QString home()
+{
+    return g_home;
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << qPrintable(path);
+    ASSERT_EQ(f.write(content), content.size());
+}
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+} // namespace KelsoTest
