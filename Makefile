@@ -13,8 +13,8 @@ build: deps
 	cmake --build --preset default -j $(JOBS)
 
 run: build
-	bash scripts/install-desktop-entry.sh build/default/src/app/kelso
-	build/default/src/app/kelso
+	bash scripts/install-desktop-entry.sh build/default/bin/kelso
+	build/default/bin/kelso
 
 test: build
 	cd build/default && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)

@@ -8,6 +8,8 @@
 #include <QThread>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace KelsoTest {
@@ -18,16 +20,19 @@ QString g_home;
 
 void isolateHome()
 {
-    // Under /var/tmp rather than /tmp: the recent-files rules hide everything under /tmp.
+    // Not under /tmp or /var and not in a hidden folder: the recent-files rules ignore
+    // everything in system roots and hidden folders, so a test home there would see nothing.
     QByteArray base = qgetenv("KELSO_TEST_TMPDIR");
-    if (base.isEmpty())
-        base = "/var/tmp";
-    QByteArray tmpl = base + "/kelso-test-XXXXXX";
+    if (base.isEmpty()) {
+        const passwd *pw = getpwuid(getuid());
+        base = QByteArray(pw && pw->pw_dir ? pw->pw_dir : "/root") + "/kelso-test-homes";
+    }
+    mkdir(base.constData(), 0700);
+    QByteArray tmpl = base + "/home-XXXXXX";
     char *made = mkdtemp(tmpl.data());
     if (!made) {
-        tmpl = QByteArray(getenv("HOME") ? getenv("HOME") : "/root") + "/.cache/kelso-test-XXXXXX";
-        QDir().mkpath(QFileInfo(QString::fromLocal8Bit(tmpl)).absolutePath());
-        made = mkdtemp(tmpl.data());
+        fprintf(stderr, "cannot create a test home under %s\n", base.constData());
+        abort();
     }
     g_home = QString::fromLocal8Bit(made);
     const QByteArray h = made;

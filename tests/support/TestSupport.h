@@ -6,7 +6,9 @@
 
 namespace KelsoTest {
 // Points HOME and the XDG variables of this test process at a fresh folder, so that no test
-// reads or writes the real user's files. Called by the test mains before Qt starts.
+// reads or writes the real user's files. The folder is ~/kelso-test-homes/home-XXXXXX of the
+// real user (outside system roots and hidden folders), removed at exit. Called by the test mains
+// before Qt starts.
 void isolateHome();
 // The fresh home of this process.
 QString home();

@@ -1,0 +1,50 @@
+#include "app/KLDBusClient.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+namespace KLDBusClient {
+
+bool sessionBusAvailable(QString *why)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected())
+        return true;
+    if (why)
+        *why = QStringLiteral("no D-Bus session bus (%1)").arg(bus.lastError().message());
+    return false;
+}
+
+bool instanceRunning()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    return bus.interface()->isServiceRegistered(QString::fromLatin1(kService)).value();
+}
+
+bool call(const QString &method, const QVariantList &args, QVariant *result, QString *why, int timeoutMs)
+{
+    if (!sessionBusAvailable(why))
+        return false;
+    if (!instanceRunning()) {
+        if (why)
+            *why = QStringLiteral("Kelso is not running");
+        return false;
+    }
+    QDBusMessage msg = QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+                                                      QString::fromLatin1(kInterface), method);
+    msg.setArguments(args);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(msg, QDBus::Block, timeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        if (why)
+            *why = reply.errorMessage().isEmpty() ? QStringLiteral("no answer from Kelso") : reply.errorMessage();
+        return false;
+    }
+    if (result && !reply.arguments().isEmpty())
+        *result = reply.arguments().first();
+    return true;
+}
+
+} // namespace KLDBusClient

@@ -1,0 +1,41 @@
+#include "app/gui/KLDBusService.h"
+
+#include "app/KLDBusClient.h"
+#include "app/gui/KLAppDelegate.h"
+#include "kelsoappadaptor.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QTimer>
+
+KLDBusService::KLDBusService(KLAppDelegate *delegate) : QObject(delegate), m_delegate(delegate)
+{
+    new AppAdaptor(this);
+}
+
+bool KLDBusService::registerOnSessionBus(QString *why)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        *why = QStringLiteral("no D-Bus session bus: single-instance and control commands are unavailable");
+        return false;
+    }
+    if (!bus.registerService(QString::fromLatin1(KLDBusClient::kService))) {
+        *why = QStringLiteral("the bus name %1 is taken: %2")
+                   .arg(QString::fromLatin1(KLDBusClient::kService), bus.lastError().message());
+        return false;
+    }
+    if (!bus.registerObject(QString::fromLatin1(KLDBusClient::kPath), this)) {
+        *why = QStringLiteral("cannot export %1").arg(QString::fromLatin1(KLDBusClient::kPath));
+        return false;
+    }
+    return true;
+}
+
+void KLDBusService::Show() { m_delegate->show(); }
+void KLDBusService::Hide() { m_delegate->hide(); }
+void KLDBusService::Toggle() { m_delegate->toggle(); }
+// Quitting from inside a D-Bus call would tear the connection down before the reply goes
+// out; answer first, then quit.
+void KLDBusService::Quit() { QTimer::singleShot(0, m_delegate, [d = m_delegate] { d->quit(); }); }
+void KLDBusService::OpenFiles(const QStringList &paths) { m_delegate->openFiles(paths); }

@@ -1,0 +1,153 @@
+#include "app/gui/KLGuiMain.h"
+
+#include "app/KLCommandLine.h"
+#include "app/KLDBusClient.h"
+#include "app/KLToolCommands.h"
+#include "app/gui/KLAppDelegate.h"
+#include "app/gui/KLDBusService.h"
+#include "platform/Defaults.h"
+#include "platform/x11/X11Display.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+
+namespace KLGuiMain {
+
+namespace {
+
+void printErr(const QString &line)
+{
+    std::fprintf(stderr, "kelso: %s\n", qUtf8Printable(line));
+}
+
+QStringList argumentsOf(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    return args;
+}
+
+int runControl(int argc, char **argv, const QString &command)
+{
+    QCoreApplication app(argc, argv);
+    static const QHash<QString, QString> methods = {{QStringLiteral("show"), QStringLiteral("Show")},
+                                                    {QStringLiteral("hide"), QStringLiteral("Hide")},
+                                                    {QStringLiteral("toggle"), QStringLiteral("Toggle")},
+                                                    {QStringLiteral("quit"), QStringLiteral("Quit")}};
+    QString why;
+    if (!KLDBusClient::call(methods.value(command), {}, nullptr, &why)) {
+        printErr(QStringLiteral("%1: %2").arg(command, why));
+        return 1;
+    }
+    return 0;
+}
+
+int runTool(int argc, char **argv, const KLCommand &cmd)
+{
+    QCoreApplication app(argc, argv);
+    const KLToolCommand *tool = KLToolCommands::find(cmd.name);
+    if (!tool)
+        return 2;
+    const int status = tool->run(cmd.args);
+    Defaults::standard().synchronize();
+    return status;
+}
+
+// Hands files (or just "show yourself") to a running instance. Answers -1 when none runs.
+int handOver(const QStringList &files)
+{
+    if (!KLDBusClient::instanceRunning())
+        return -1;
+    QString why;
+    const bool ok = files.isEmpty() ? KLDBusClient::call(QStringLiteral("Show"), {}, nullptr, &why)
+                                    : KLDBusClient::call(QStringLiteral("OpenFiles"), {files}, nullptr, &why);
+    if (!ok) {
+        printErr(QStringLiteral("cannot hand over to the running Kelso: %1").arg(why));
+        return 1;
+    }
+    return 0;
+}
+
+int runGui(int argc, char **argv, const QStringList &files)
+{
+    QString why;
+    if (!X11Display::displayAvailable(&why)) {
+        // Without a display Kelso cannot start, but a running instance can still take files.
+        QCoreApplication core(argc, argv);
+        if (KLDBusClient::sessionBusAvailable()) {
+            const int handed = handOver(files);
+            if (handed >= 0)
+                return handed;
+        }
+        printErr(why);
+        return 1;
+    }
+
+    QApplication::setApplicationName(QStringLiteral("Kelso"));
+    QApplication::setOrganizationDomain(QStringLiteral("tallow.com"));
+    QApplication::setDesktopFileName(QStringLiteral("kelso"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(KELSO_VERSION));
+
+    // Single instance: when Kelso already runs, give it the files (or ask it to show itself).
+    if (KLDBusClient::sessionBusAvailable()) {
+        const int handed = handOver(files);
+        if (handed >= 0)
+            return handed;
+    }
+
+    KLAppDelegate delegate; // registers the defaults first
+    auto *service = new KLDBusService(&delegate);
+    if (!service->registerOnSessionBus(&why)) {
+        // Another instance may have won a race with us: hand over to it instead.
+        if (KLDBusClient::instanceRunning()) {
+            const int handed = handOver(files);
+            if (handed >= 0)
+                return handed;
+        }
+        qWarning("Kelso: %s", qUtf8Printable(why));
+    }
+
+    delegate.applicationWillFinishLaunching();
+    QTimer::singleShot(0, &delegate, [&delegate, files] {
+        delegate.applicationDidFinishLaunching();
+        if (!files.isEmpty())
+            delegate.openFiles(files);
+    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &KLAppDelegate::applicationWillTerminate);
+    const int status = app.exec();
+    delegate.applicationWillTerminate();
+    return status;
+}
+
+} // namespace
+
+int run(int argc, char **argv)
+{
+    const KLCommand cmd = KLCommandLine::parse(argumentsOf(argc, argv), KLToolCommands::names());
+    switch (cmd.kind) {
+    case KLCommand::Help:
+        std::fputs(qUtf8Printable(KLCommandLine::usageText()), stdout);
+        return 0;
+    case KLCommand::Version:
+        std::printf("kelso %s\n", KELSO_VERSION);
+        return 0;
+    case KLCommand::UsageError:
+        printErr(cmd.error);
+        std::fputs(qUtf8Printable(KLCommandLine::usageText()), stderr);
+        return 2;
+    case KLCommand::Control:
+        return runControl(argc, argv, cmd.name);
+    case KLCommand::Tool:
+        return runTool(argc, argv, cmd);
+    case KLCommand::Gui:
+        break;
+    }
+    return runGui(argc, argv, cmd.args);
+}
+
+} // namespace KLGuiMain

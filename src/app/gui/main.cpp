@@ -1,0 +1,6 @@
+#include "app/gui/KLGuiMain.h"
+
+int main(int argc, char **argv)
+{
+    return KLGuiMain::run(argc, argv);
+}
