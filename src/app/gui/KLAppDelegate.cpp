@@ -24,6 +24,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+#include <exception>
 
 namespace {
 KLAppDelegate *g_shared = nullptr;
@@ -294,6 +295,21 @@ bool KLAppDelegate::eventFilter(QObject *watched, QEvent *event)
 
 void KLAppDelegate::launchBugsnagger()
 {
+    // An exception that escapes to the top cannot be resumed in C++; log what it was before
+    // the process ends (the crash recorder, when allowed, then writes its record).
+    std::set_terminate([] {
+        QString what = QStringLiteral("unknown exception");
+        if (std::exception_ptr current = std::current_exception()) {
+            try {
+                std::rethrow_exception(current);
+            } catch (const std::exception &e) {
+                what = QString::fromLocal8Bit(e.what());
+            } catch (...) {
+            }
+        }
+        qWarning("exception handler delegate called...?:  %s", qUtf8Printable(what));
+        std::abort();
+    });
     switch (KLAppState::consentStepAtLaunch(defaults())) {
     case KLAppState::ConsentStep::StartReporter:
         startBugsnaggingIfAllowed();
