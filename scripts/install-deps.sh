@@ -22,6 +22,8 @@ packages=(
   attr desktop-file-utils inotify-tools
   # icons and thumbnailers
   adwaita-icon-theme hicolor-icon-theme ffmpegthumbnailer shared-mime-info
+  # test videos (ffmpeg) and the thumbnailers the thumbnail benchmark compares against
+  ffmpeg libvips-tools libgdk-pixbuf2.0-bin
 )
 
 missing=()

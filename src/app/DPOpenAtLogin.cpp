@@ -5,11 +5,13 @@
 #include <QCoreApplication>
 #include <QDir>
 
-namespace DPOpenAtLogin {
+namespace DPOpenAtLogin
+{
 
-namespace {
+namespace
+{
 QString g_testPath;
-}
+} // namespace
 
 QString applicationPath()
 {
@@ -23,12 +25,29 @@ void setApplicationPathForTesting(const QString &path)
     g_testPath = path;
 }
 
+namespace
+{
+// An entry belongs to `path` when its program path begins with it at a folder boundary: the
+// program itself, or anything inside it when `path` is a folder. A plain string prefix would
+// also claim "/opt/kelso-old/kelso" for "/opt/kelso" — another copy in another folder.
+bool entryPointsInto(const Autostart::Entry &entry, const QString &path)
+{
+    if (entry.programPath.isEmpty() || !entry.programPath.startsWith(QLatin1Char('/')))
+        return false;
+    const QString program = QDir::cleanPath(entry.programPath);
+    const QString base = QDir::cleanPath(path);
+    if (program == base)
+        return true;
+    return program.startsWith(base.endsWith(QLatin1Char('/')) ? base : base + QLatin1Char('/'));
+}
+} // namespace
+
 bool loginItemExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
     for (const Autostart::Entry &e : Autostart::entries()) {
-        if (e.programPath.startsWith(path))
+        if (entryPointsInto(e, path))
             return true;
     }
     return false;
@@ -49,8 +68,8 @@ void disableLoginItem(const QString &path)
     if (path.isEmpty())
         return;
     for (const Autostart::Entry &e : Autostart::entries()) {
-        if (e.programPath.startsWith(path))
-            Autostart::removeEntry(e);
+        if (entryPointsInto(e, path) && !Autostart::removeEntry(e))
+            qWarning("Kelso: cannot remove the login item %s", qUtf8Printable(e.file));
     }
 }
 

@@ -1,4 +1,9 @@
 #include "app/KLToolCommands.h"
+#include "browser/KLCoolerCommand.h"
+#include "fileops/XPFileOpsCommands.h"
+#include "recent/KLRecentCommand.h"
+#include "tags/KLTagCommands.h"
+#include "thumbs/ThumbnailCommand.h"
 
 // One include and one table row per subsystem tool.
 
@@ -7,6 +12,16 @@ namespace KLToolCommands {
 const QList<KLToolCommand> &all()
 {
     static const QList<KLToolCommand> tools = {
+        {QStringLiteral("recent"), runRecentCommand},
+        {QStringLiteral("cooler"), runCoolerCommand},
+        {QStringLiteral("tags"), runTagsCommand},
+        {QStringLiteral("rate"), runRateCommand},
+        {QStringLiteral("file"), runFileCommand},
+        {QStringLiteral("managed"), runManagedCommand},
+        {QStringLiteral("thumbnail"), runThumbnailCommand},
+        {QStringLiteral("open-with"), runOpenWithCommand},
+        {QStringLiteral("rename"), runRenameCommand},
+        {QStringLiteral("never-show"), runNeverShowCommand},
     };
     return tools;
 }

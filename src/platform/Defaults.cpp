@@ -16,7 +16,10 @@
 #include <memory>
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
+constexpr int kSyncDelayMs = 500;
+constexpr int kRetryIntervalMs = 10000;
 std::mutex g_domainsMutex;
 std::map<QString, std::unique_ptr<Defaults>> &domains()
 {
@@ -87,8 +90,10 @@ bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
 {
     *corrupt = false;
     QFile file(m_path);
-    if (!file.exists())
+    if (!file.exists()) {
+        const_cast<Defaults *>(this)->m_fileUnreadable = false; // nothing there: writing loses nothing
         return false;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         *why = file.errorString();
         const_cast<Defaults *>(this)->m_fileUnreadable = true;
@@ -103,16 +108,20 @@ bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
     if (root.typeId() != QMetaType::QVariantMap) {
         *corrupt = true;
         *why = error.isEmpty() ? QStringLiteral("the top level is not a dictionary") : error;
-        const QString aside =
-            m_path + QStringLiteral(".corrupt-") +
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        // Keep every bad file: a second one within the same second gets its own name.
+        const QString stem = m_path + QStringLiteral(".corrupt-") +
+                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        QString aside = stem;
+        for (int n = 1; QFile::exists(aside) && n < 1000; ++n)
+            aside = stem + QLatin1Char('-') + QString::number(n);
         file.close();
         if (QFile::rename(m_path, aside))
             qWarning("Kelso: settings file %s cannot be parsed (%s); moved aside to %s, using defaults",
                      qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(aside));
         else
-            qWarning("Kelso: settings file %s cannot be parsed (%s) and cannot be moved aside; using defaults",
-                     qUtf8Printable(m_path), qUtf8Printable(*why));
+            qWarning(
+                "Kelso: settings file %s cannot be parsed (%s) and cannot be moved aside; using defaults",
+                qUtf8Printable(m_path), qUtf8Printable(*why));
         return false;
     }
     *out = root.toMap();
@@ -243,6 +252,13 @@ void Defaults::setValue(const QString &key, const QVariant &newValue)
     // QStringList is stored as a plain list so that reads after a reload compare equal.
     const QVariant stored =
         newValue.typeId() == QMetaType::QStringList ? QVariant(newValue.toList()) : newValue;
+    // A value the file cannot hold is refused here: kept pending, it would make every later
+    // write fail and so lose all other changes too.
+    QString error;
+    if (Plist::toBinary(stored, &error).isEmpty()) {
+        qWarning("Kelso: setting %s not changed: %s", qUtf8Printable(key), qUtf8Printable(error));
+        return;
+    }
     bool moved;
     {
         std::lock_guard lock(m_mutex);
@@ -305,14 +321,37 @@ void Defaults::reloadIfChanged()
         const FileStamp now = stampOfFile();
         if (now == m_stamp)
             return;
-        QVariantMap file;
-        bool corrupt = false;
-        QString why;
-        if (readFile(&file, &corrupt, &why) || corrupt || now.size < 0)
-            moved = mergeFileLocked(file);
+        moved = reloadLocked(now);
         m_stamp = stampOfFile();
     }
     emitChanged(moved);
+    if (needsWrite())
+        scheduleSync();
+}
+
+QStringList Defaults::reloadLocked(const FileStamp &now)
+{
+    QVariantMap file;
+    bool corrupt = false;
+    QString why;
+    if (readFile(&file, &corrupt, &why))
+        return mergeFileLocked(file);
+    if (corrupt) {
+        // The bad file was moved aside. What this process holds is the best copy there is:
+        // keep it and write all of it back.
+        for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it)
+            m_pendingSet.insert(it.key());
+        return {};
+    }
+    if (now.size < 0)
+        return mergeFileLocked({}); // another process deleted the file: back to the defaults
+    return {};                      // exists but unreadable: keep what we have
+}
+
+bool Defaults::needsWrite() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_pendingSet.isEmpty() || !m_pendingRemoved.isEmpty();
 }
 
 bool Defaults::synchronize()
@@ -320,6 +359,7 @@ bool Defaults::synchronize()
     const QFileInfo info(m_path);
     if (!QDir().mkpath(info.absolutePath())) {
         std::lock_guard lock(m_mutex);
+        m_syncScheduled = false;
         if (!m_warnedWrite) {
             m_warnedWrite = true;
             qWarning("Kelso: cannot create the settings folder %s; settings are kept in memory only",
@@ -328,10 +368,21 @@ bool Defaults::synchronize()
         return false;
     }
     // The lock file serialises read-modify-write between processes; a stale lock of a crashed
-    // process is taken over after 10 s.
+    // process is taken over after 10 s. Without the lock nothing is written (another writer's
+    // keys could be lost); the values stay pending and the next call tries again.
     QLockFile lockFile(m_path + QStringLiteral(".lock"));
     lockFile.setStaleLockTime(10000);
-    const bool haveLock = lockFile.tryLock(2000);
+    if (!lockFile.tryLock(30000)) {
+        std::lock_guard lock(m_mutex);
+        m_syncScheduled = false;
+        if (!m_warnedWrite) {
+            m_warnedWrite = true;
+            qWarning("Kelso: cannot lock the settings file %s.lock (error %d); settings are kept in memory "
+                     "for now",
+                     qUtf8Printable(m_path), int(lockFile.error()));
+        }
+        return false;
+    }
 
     QStringList moved;
     bool ok = true;
@@ -339,13 +390,8 @@ bool Defaults::synchronize()
         std::lock_guard lock(m_mutex);
         m_syncScheduled = false;
         const FileStamp now = stampOfFile();
-        if (now != m_stamp) {
-            QVariantMap file;
-            bool corrupt = false;
-            QString why;
-            if (readFile(&file, &corrupt, &why) || corrupt || now.size < 0)
-                moved = mergeFileLocked(file);
-        }
+        if (now != m_stamp)
+            moved = reloadLocked(now);
         const bool dirty = !m_pendingSet.isEmpty() || !m_pendingRemoved.isEmpty();
         if (dirty && m_fileUnreadable) {
             ok = false; // never replace a file we could not read: its values would be lost
@@ -362,14 +408,12 @@ bool Defaults::synchronize()
             } else if (!m_warnedWrite) {
                 m_warnedWrite = true;
                 qWarning("Kelso: cannot write settings file %s: %s; settings are kept in memory only",
-                         qUtf8Printable(m_path),
-                         qUtf8Printable(error.isEmpty() ? out.errorString() : error));
+                         qUtf8Printable(m_path), qUtf8Printable(error.isEmpty() ? out.errorString() : error));
             }
         }
         m_stamp = stampOfFile();
     }
-    if (haveLock)
-        lockFile.unlock();
+    lockFile.unlock();
     emitChanged(moved);
     return ok;
 }
@@ -391,10 +435,15 @@ void Defaults::scheduleSync()
             if (!m_syncTimer) {
                 m_syncTimer = new QTimer(this);
                 m_syncTimer->setSingleShot(true);
-                m_syncTimer->setInterval(500);
-                connect(m_syncTimer, &QTimer::timeout, this, [this] { synchronize(); });
+                connect(m_syncTimer, &QTimer::timeout, this, [this] {
+                    // A failed write (folder not there yet, file locked) is tried again later
+                    // while changes are pending; the failure itself was logged once.
+                    // A new change restarts the timer with the short delay.
+                    if (!synchronize() && needsWrite())
+                        m_syncTimer->start(kRetryIntervalMs);
+                });
             }
-            m_syncTimer->start();
+            m_syncTimer->start(kSyncDelayMs);
         },
         Qt::QueuedConnection);
 }

@@ -87,6 +87,10 @@ private:
     bool readFile(QVariantMap *out, bool *corrupt, QString *why) const;
     // Merges a fresh file image under the lock; returns the keys whose effective value moved.
     QStringList mergeFileLocked(const QVariantMap &file);
+    // Re-reads a changed file under m_mutex (corrupt, deleted or unreadable handled); returns
+    // the keys whose effective value moved.
+    QStringList reloadLocked(const FileStamp &now);
+    bool needsWrite() const;
     void scheduleSync();
     void emitChanged(const QStringList &keys);
 

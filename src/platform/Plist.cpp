@@ -4,12 +4,16 @@
 #include <QTimeZone>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <plist/plist.h>
 
-namespace Plist {
+namespace Plist
+{
 
-namespace {
+namespace
+{
 
 struct PlistDeleter {
     void operator()(void *node) const { plist_free(static_cast<plist_t>(node)); }
@@ -98,6 +102,96 @@ plist_t toNode(const QVariant &value, QString *error, int depth)
     }
 }
 
+// The date of a node as seconds since 2001. libplist 2.2 keeps a date as a double but answers
+// plist_get_date_val() with a truncated (seconds, |microseconds|) pair that loses the sign of
+// dates less than a second before 2001 and rounds microseconds down. Its binary writer keeps
+// the double, so read the 8-byte real back from the tiny binary plist of the date alone.
+double dateSeconds(plist_t node)
+{
+    char *bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node, &bin, &length);
+    double seconds = std::numeric_limits<double>::quiet_NaN();
+    // "bplist00", then object 0: marker 0x33 (date) and a big-endian IEEE double.
+    if (bin && length >= 17 && uchar(bin[8]) == 0x33) {
+        quint64 bits = 0;
+        for (int i = 0; i < 8; ++i)
+            bits = (bits << 8) | uchar(bin[9 + i]);
+        std::memcpy(&seconds, &bits, sizeof seconds);
+    }
+    if (bin)
+        plist_to_bin_free(bin);
+    if (std::isnan(seconds)) {
+        int32_t sec = 0, usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        seconds = sec < 0 ? sec - usec / 1e6 : sec + usec / 1e6;
+    }
+    return seconds;
+}
+
+quint64 readBigEndian(const uchar *p, int size)
+{
+    quint64 v = 0;
+    for (int i = 0; i < size; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+// libplist 2.2 aborts the process (an assertion) when it hands out a string or dictionary key
+// that holds a NUL character, and damaged files do hold them (a block of zeros after a crash is
+// the usual damage). So before parsing, walk the object table of a binary plist and refuse it
+// when any string object contains NUL, or when the table itself is inconsistent.
+bool binaryStringsAreSafe(const QByteArray &data, QString *why)
+{
+    const auto fail = [why](const char *reason) {
+        *why = QString::fromLatin1(reason);
+        return false;
+    };
+    const qsizetype n = data.size();
+    if (n < 8 + 32)
+        return fail("binary property list too short");
+    const auto *p = reinterpret_cast<const uchar *>(data.constData());
+    const uchar *trailer = p + n - 32;
+    const int offsetSize = trailer[6];
+    const quint64 numObjects = readBigEndian(trailer + 8, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8)
+        return fail("bad offset size in the binary property list trailer");
+    if (tableOffset < 8 || tableOffset >= quint64(n - 32))
+        return fail("bad offset table position in the binary property list");
+    if (numObjects == 0 || numObjects > (quint64(n - 32) - tableOffset) / quint64(offsetSize))
+        return fail("bad object count in the binary property list");
+    for (quint64 i = 0; i < numObjects; ++i) {
+        const quint64 offset = readBigEndian(p + tableOffset + i * offsetSize, offsetSize);
+        if (offset < 8 || offset >= tableOffset)
+            return fail("object offset outside the binary property list");
+        const uchar marker = p[offset];
+        const int type = marker >> 4;
+        if (type != 0x5 && type != 0x6)
+            continue;
+        quint64 count = marker & 0x0f;
+        quint64 start = offset + 1;
+        if (count == 0x0f) {
+            if (start >= tableOffset || (p[start] >> 4) != 0x1)
+                return fail("bad string length in the binary property list");
+            const int lenSize = 1 << (p[start] & 0x0f);
+            if (lenSize > 8 || start + 1 + lenSize > tableOffset)
+                return fail("bad string length in the binary property list");
+            count = readBigEndian(p + start + 1, lenSize);
+            start += 1 + lenSize;
+        }
+        const quint64 unit = type == 0x6 ? 2 : 1;
+        if (count > (tableOffset - start) / unit)
+            return fail("string runs past the end of the binary property list");
+        for (quint64 k = 0; k < count; ++k) {
+            const uchar *c = p + start + k * unit;
+            if (c[0] == 0 && (unit == 1 || c[1] == 0))
+                return fail("a string in the binary property list holds a NUL character");
+        }
+    }
+    return true;
+}
+
 QVariant fromNode(plist_t node, int depth)
 {
     if (!node || depth > 256)
@@ -118,10 +212,14 @@ QVariant fromNode(plist_t node, int depth)
         plist_get_real_val(node, &d);
         return QVariant(d);
     }
-    case PLIST_STRING:
+    case PLIST_STRING: {
+        uint64_t length = 0;
+        const char *s = plist_get_string_ptr(node, &length);
+        return QVariant(s ? QString::fromUtf8(s, qsizetype(length)) : QString());
+    }
     case PLIST_KEY: {
         char *s = nullptr;
-        plist_get_string_val(node, &s);
+        plist_get_key_val(node, &s);
         QString text = s ? QString::fromUtf8(s) : QString();
         std::free(s);
         return QVariant(text);
@@ -135,9 +233,10 @@ QVariant fromNode(plist_t node, int depth)
         return QVariant(bytes);
     }
     case PLIST_DATE: {
-        int32_t sec = 0, usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        const qint64 ms = (qint64(sec) + kReferenceUnixSeconds) * 1000 + usec / 1000;
+        const double seconds = dateSeconds(node);
+        if (!std::isfinite(seconds) || std::fabs(seconds) > 1e15)
+            return {};
+        const qint64 ms = kReferenceUnixSeconds * 1000 + std::llround(seconds * 1000.0);
         return QVariant(QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC));
     }
     case PLIST_ARRAY: {
@@ -217,6 +316,12 @@ QVariant fromData(const QByteArray &data, QString *error)
     }
     plist_t node = nullptr;
     if (isBinary(data)) {
+        QString why;
+        if (!binaryStringsAreSafe(data, &why)) {
+            if (error)
+                *error = QStringLiteral("malformed binary property list: ") + why;
+            return {};
+        }
         plist_from_bin(data.constData(), uint32_t(data.size()), &node);
         if (!node && error)
             *error = QStringLiteral("malformed binary property list");

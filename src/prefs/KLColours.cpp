@@ -2,7 +2,8 @@
 
 #include "platform/Defaults.h"
 
-namespace KLColours {
+namespace KLColours
+{
 
 QVariant encode(const QColor &colour)
 {
@@ -19,9 +20,21 @@ std::optional<QColor> decode(const QVariant &stored)
         return std::nullopt;
     float c[4];
     for (int i = 0; i < 4; ++i) {
+        // Only numbers are components: a string such as "0.5" or a bool is not a colour.
+        switch (parts[i].typeId()) {
+        case QMetaType::Double:
+        case QMetaType::Float:
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::ULongLong:
+            break;
+        default:
+            return std::nullopt;
+        }
         bool ok = false;
         const double v = parts[i].toDouble(&ok);
-        if (!ok || v < 0.0 || v > 1.0)
+        if (!ok || !(v >= 0.0 && v <= 1.0))
             return std::nullopt;
         c[i] = float(v);
     }

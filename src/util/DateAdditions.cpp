@@ -4,7 +4,8 @@
 #include <QTimeZone>
 #include <cmath>
 
-namespace PimsAdditions {
+namespace PimsAdditions
+{
 
 qint64 dayNumber(KLTime date)
 {
@@ -52,9 +53,19 @@ bool dateIsToday(KLTime date, KLTime now)
     return sameDateAs(date, now);
 }
 
+bool dateIsTodayN(KLTime date, int n, KLTime now)
+{
+    return dayNumber(date) == dayNumber(now) + n;
+}
+
 bool dateIsYesterday(KLTime date, KLTime now)
 {
-    return sameDateAs(date, dateByAddingDays(now, -1));
+    return dayNumber(date) == dayNumber(now) - 1;
+}
+
+bool dateIsYesterdayN(KLTime date, int n, KLTime now)
+{
+    return dayNumber(date) == dayNumber(now) - (n + 1);
 }
 
 bool dateIsToday(KLTime date)
@@ -64,7 +75,7 @@ bool dateIsToday(KLTime date)
 
 bool dateIsTodayN(KLTime date, int n)
 {
-    return sameDateAs(date, dateByAddingDays(KLTimeUtil::now(), n));
+    return dateIsTodayN(date, n, KLTimeUtil::now());
 }
 
 bool dateIsYesterday(KLTime date)
@@ -74,7 +85,7 @@ bool dateIsYesterday(KLTime date)
 
 bool dateIsYesterdayN(KLTime date, int n)
 {
-    return sameDateAs(date, dateByAddingDays(KLTimeUtil::now(), -(n + 1)));
+    return dateIsYesterdayN(date, n, KLTimeUtil::now());
 }
 
 } // namespace PimsAdditions

@@ -5,7 +5,8 @@
 #include "util/KLTime.h"
 #include <QString>
 
-namespace PimsAdditions {
+namespace PimsAdditions
+{
 
 qint64 dayNumber(KLTime date);
 bool sameDateAs(KLTime a, KLTime b);
@@ -14,15 +15,20 @@ bool isExpired(KLTime date);        // earlier day than today
 bool isCurrent(KLTime date);        // not later than today
 KLTime dateByAddingDays(KLTime date, int days);
 QString dayOfWeekString(KLTime date);
+// "Today", "yesterday" and their neighbours compare local day numbers: yesterday is the local
+// calendar day before today's, not "the day that held now - 86400 s" (which, next to a
+// daylight-saving change, is sometimes today and sometimes two days ago).
 bool dateIsToday(KLTime date);
-// dateIsTodayN: same day as now + n days (1..7).
+// dateIsTodayN: n days after today (1..7).
 bool dateIsTodayN(KLTime date, int n);
 bool dateIsYesterday(KLTime date);
-// dateIsYesterdayN: same day as now - (n + 1) days (1..7 → 2..8 days ago).
+// dateIsYesterdayN: n + 1 days before today (1..7 → 2..8 days ago).
 bool dateIsYesterdayN(KLTime date, int n);
 
 // The same, with an explicit "now", for tests and for callers that hold one instant.
 bool dateIsToday(KLTime date, KLTime now);
+bool dateIsTodayN(KLTime date, int n, KLTime now);
 bool dateIsYesterday(KLTime date, KLTime now);
+bool dateIsYesterdayN(KLTime date, int n, KLTime now);
 
 } // namespace PimsAdditions

@@ -4,9 +4,11 @@
 #include <QHash>
 #include <mutex>
 
-namespace KLLocalization {
+namespace KLLocalization
+{
 
-namespace {
+namespace
+{
 // Reads one quoted string starting at text[i] == '"'; handles \" \\ \n \t escapes.
 bool readQuoted(const QString &text, qsizetype &i, QString *out)
 {
@@ -87,17 +89,36 @@ QHash<QString, QString> parseStringsTable(const QByteArray &data)
 
 QString substitute(QString text, const QStringList &args)
 {
-    // Highest number first is unnecessary with at most four placeholders ("%1" cannot be a
-    // prefix of "%2".."%4"), but "%AppName" must not be touched by the numbered replacement.
-    for (int n = 0; n < args.size() && n < 4; ++n)
-        text.replace(QLatin1Char('%') + QString::number(n + 1), args[n]);
-    text.replace(QLatin1String("%AppName"), QLatin1String("Kelso"));
-    return text;
+    // One pass over the text: a value that itself holds "%2" or "%AppName" (a file name, say)
+    // is inserted as it is and never scanned again.
+    static const QLatin1String appName("%AppName");
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('%') && i + 1 < text.size()) {
+            const QChar next = text[i + 1];
+            const int n = next.unicode() - '1';
+            if (n >= 0 && n < 4 && n < args.size()) {
+                out += args[n];
+                ++i;
+                continue;
+            }
+            if (QStringView(text).mid(i).startsWith(appName)) {
+                out += QLatin1String("Kelso");
+                i += appName.size() - 1;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
 }
 
 } // namespace KLLocalization
 
-namespace {
+namespace
+{
 const QHash<QString, QString> &table()
 {
     static QHash<QString, QString> strings;

@@ -12,8 +12,10 @@ Screenshots are saved next to the test log in the artifacts folder given by --ou
     kelso_e2e.py --kelso build/default/bin/kelso --out build/default/e2e SCENARIO
 """
 import argparse
+import json
 import os
 import plistlib
+import re
 import pwd
 import shutil
 import signal
@@ -143,6 +145,71 @@ class Session:
         path = os.path.join(self.out, "%s-%02d-%s.png" % (self.name, self.shots, label))
         subprocess.run(["import", "-window", "root", path], env=self.env, capture_output=True, timeout=30)
         return path
+
+    # ---- files and queries -----------------------------------------------------------------
+    def make_jpeg(self, path, size="640x480", colours="red-blue"):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        r = subprocess.run(["/usr/bin/convert", "-size", size, "gradient:" + colours, path], capture_output=True,
+                           env=self.env, timeout=60)
+        check(r.returncode == 0 and os.path.exists(path), "cannot make %s: %s" % (path, r.stderr))
+        return path
+
+    def make_pdf(self, path, text="Kelso"):
+        """A one-page PDF with a line of text, written by hand (ImageMagick may not write PDF)."""
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        content = ("BT /F1 48 Tf 72 600 Td (%s) Tj ET" % text).encode()
+        objects = [
+            b"<< /Type /Catalog /Pages 2 0 R >>",
+            b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+            b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+            b"/Resources << /Font << /F1 5 0 R >> >> >>",
+            b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream",
+            b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        ]
+        out = b"%PDF-1.4\n"
+        offsets = []
+        for i, body in enumerate(objects, 1):
+            offsets.append(len(out))
+            out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
+        xref = len(out)
+        out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+        for o in offsets:
+            out += b"%010d 00000 n \n" % o
+        out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+        with open(path, "wb") as f:
+            f.write(out)
+        return path
+
+    def dbus_call(self, method, *args):
+        """Calls a method of the running Kelso; answers the reply printed literally."""
+        r = subprocess.run(["dbus-send", "--session", "--print-reply=literal", "--dest=com.tallow.kelso",
+                            "/com/tallow/kelso", "com.tallow.kelso.App." + method, *args],
+                           capture_output=True, text=True, env=self.env, timeout=30)
+        check(r.returncode == 0, "D-Bus %s failed: %s" % (method, r.stderr))
+        return r.stdout.strip()
+
+    def recent_items(self, folder=""):
+        return json.loads(self.dbus_call("RecentItems", "string:" + folder) or "[]")
+
+    def cooler_items(self):
+        r = self.kelso("cooler", "--json")
+        check(r.returncode == 0, "kelso cooler --json failed: %s" % r.stderr)
+        return json.loads(r.stdout)
+
+    def window_geometry(self, name="^Kelso$"):
+        wins = self.visible_windows(name)
+        check(wins, "no visible window %s" % name)
+        r = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wins[0]], capture_output=True, text=True,
+                           env=self.env)
+        g = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
+        return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], capture_output=True, text=True, env=self.env, timeout=30)
+
+    def window_tree(self):
+        return subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, env=self.env,
+                              timeout=30).stdout
 
     def kelso_pids(self):
         """Processes running our binary with this session's home."""
@@ -287,6 +354,295 @@ def command_line_errors(s):
           "no display: %d %s" % (r.returncode, r.stderr))
     r = s.kelso("--version")
     check(r.returncode == 0 and r.stdout.startswith("kelso "), "--version: " + r.stdout)
+
+
+# ---- the main window ----------------------------------------------------------------------
+
+def cooler_cell_centre(s, index):
+    """The screen point of a Cooler cell's picture centre: the Cooler grid fills the bottom of the
+    band (6-point margins), cells are 148 x 158 with the 112-point picture area 6 points down."""
+    x, y, w, h = s.window_geometry()
+    grid_top = y + h - 6 - (158 + 6)
+    grid_left = x + 6
+    return grid_left + index * 148 + 74, grid_top + 6 + 56
+
+
+@scenario
+def tray_icon(s):
+    """In tray mode Kelso puts its icon into the system tray and shows no window at start."""
+    s.start_display()
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check("started (tray mode)" in s.read_log(), "Kelso did not start in tray mode:\n" + s.read_log())
+    # The tray embeds Kelso's icon window: a window of class "kelso" inside trayer's panel.
+    def tray_icon_position():
+        lines = s.window_tree().splitlines()
+        for i, line in enumerate(lines):
+            if '("panel" "trayer")' not in line:
+                continue
+            depth = len(line) - len(line.lstrip())
+            for inner in lines[i + 1:]:
+                if len(inner) - len(inner.lstrip()) <= depth:
+                    break
+                if '("kelso" "Kelso")' in inner:
+                    m = re.search(r"(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)", inner)
+                    if m:
+                        w, h, x, y = map(int, m.groups())
+                        return x + w // 2, y + h // 2
+        return None
+    check(wait_for(lambda: tray_icon_position() is not None, 15), "no Kelso icon in the tray:\n" + s.window_tree())
+    check(not s.visible_windows("^Kelso$"), "the main window shows at start-up")
+    s.screenshot("tray")
+    # A click on the icon brings the window; another one hides it.
+    x, y = tray_icon_position()
+    s.xdotool("mousemove", "--sync", str(x), str(y))
+    s.xdotool("click", "1")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "a click on the tray icon did not show the window")
+    s.screenshot("tray-click")
+    time.sleep(0.5)
+    s.xdotool("click", "1")
+    check(wait_for(lambda: not s.visible_windows("^Kelso$"), 10), "a second click on the tray icon did not hide it")
+    s.quit_kelso(proc)
+
+
+@scenario
+def main_window(s):
+    """`kelso show` brings up the band: recent files with thumbnails above, the Cooler below."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    photos = os.path.join(s.home, "Downloads", "photos")
+    os.makedirs(photos)
+    # Made in a hidden folder (not watched), then moved in at once: one busy change.
+    staging = os.path.join(s.home, ".staging")
+    for i in range(8):
+        s.make_jpeg(os.path.join(staging, "IMG_%04d.jpg" % i), "320x240",
+                    ["red-yellow", "green-blue", "white-black", "pink-teal"][i % 4])
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    time.sleep(1)
+    for name in sorted(os.listdir(staging)):
+        os.rename(os.path.join(staging, name), os.path.join(photos, name))
+    s.make_jpeg(os.path.join(docs, "sunset.jpg"), "800x600", "orange-purple")
+    s.make_jpeg(os.path.join(docs, "sea.jpg"), "600x600", "skyblue-navy")
+    s.make_pdf(os.path.join(docs, "invoice.pdf"), "Invoice 2026")
+    s.make_pdf(os.path.join(docs, "notes.pdf"), "Meeting notes")
+    kept = s.make_jpeg(os.path.join(s.home, "Desktop", "kept.jpg"), "500x500", "gold-darkgreen")
+    r = s.kelso("cooler", "add", kept, os.path.join(docs, "notes.pdf"))
+    check(r.returncode == 0, "kelso cooler add failed: " + r.stderr)
+    r = s.kelso("show")
+    check(r.returncode == 0, "kelso show failed: " + r.stderr)
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear on 'kelso show'")
+    x, y, w, h = s.window_geometry()
+    check(x == 40 and w == 1440 - 80, "the band is not full width with 40-point insets: %r" % ((x, y, w, h),))
+    check(abs((y + h / 2) - 450) <= 15, "the band is not centred vertically: %r" % ((x, y, w, h),))
+
+    def recent_paths():
+        return [i["path"] for i in s.recent_items()]
+    want = [os.path.join(docs, n) for n in ("sunset.jpg", "sea.jpg", "invoice.pdf")]
+    check(wait_for(lambda: all(p in recent_paths() for p in want), 30),
+          "the recent files do not list the new files: %r" % recent_paths())
+    check(wait_for(lambda: any(i.get("stack") for i in s.recent_items()), 30),
+          "the busy folder is not a stack: %r" % s.recent_items())
+    items = s.recent_items()
+    stacks = [i for i in items if i.get("stack")]
+    check(stacks[0]["path"] == photos and len(stacks[0]["stack"]) == 8, "unexpected stack: %r" % stacks)
+    cooler = [i["path"] for i in s.cooler_items()]
+    check(cooler == [kept, os.path.join(docs, "notes.pdf")], "the Cooler holds %r" % cooler)
+    time.sleep(3)  # thumbnails arrive through the 0.5-second redraw timer
+    shot = s.screenshot("main-window")
+    print("screenshot: " + shot)
+
+    # Double-clicking the stack steps into it.
+    stack_index = items.index(stacks[0])
+    check(stack_index < 9, "stack beyond the first row")
+    gx, gy = x + 6 + stack_index * 148 + 74, y + 6 + 30 + 2 + 6 + 56
+    s.xdotool("mousemove", "--sync", str(gx), str(gy))
+    s.xdotool("click", "--repeat", "2", "--delay", "80", "1")
+    check(wait_for(lambda: all(i["path"].startswith(stacks[0]["path"] + "/") for i in s.recent_items())
+                   and len(s.recent_items()) > 1, 10),
+          "double-clicking the stack did not enter it: %r" % s.recent_items())
+    s.screenshot("inside-stack")
+    s.quit_kelso(proc)
+
+
+@scenario
+def escape_hides(s):
+    """Escape hides the window; activating another window hides Kelso a second later."""
+    s.start_display()
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+    win = s.visible_windows("^Kelso$")[0]
+    s.xdotool("windowactivate", "--sync", win)
+    s.xdotool("key", "Escape")
+    check(wait_for(lambda: not s.visible_windows("^Kelso$"), 5), "Escape did not hide the window")
+    # Again, and this time another window takes the focus.
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not come back")
+    other = subprocess.Popen(["xmessage", "-geometry", "300x100+500+50", "another program"], env=s.env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    s.helpers.append(other)
+    check(wait_for(lambda: s.visible_windows("^xmessage$"), 10), "xmessage did not start")
+    # The window manager may still be framing it: activate until it has the focus.
+    def activate_other():
+        wins = s.visible_windows("^xmessage$")
+        if not wins:
+            return False
+        s.xdotool("windowactivate", "--sync", wins[0])
+        return s.xdotool("getactivewindow").stdout.strip() == wins[0]
+    check(wait_for(activate_other, 10, 0.5), "xmessage did not become active")
+    check(wait_for(lambda: not s.visible_windows("^Kelso$"), 5),
+          "Kelso did not hide when another window became active")
+    s.quit_kelso(proc)
+
+
+@scenario
+def open_files_to_cooler(s):
+    """`kelso a.jpg b.pdf` while Kelso runs puts them first in the Cooler and shows the window."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    old = s.make_jpeg(os.path.join(docs, "old.jpg"))
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check(s.kelso("cooler", "add", old).returncode == 0, "cooler add failed")
+    a = s.make_jpeg(os.path.join(docs, "a.jpg"), "400x300", "yellow-red")
+    b = s.make_pdf(os.path.join(docs, "b.pdf"), "B")
+    r = subprocess.run([s.kelso_bin, "a.jpg", "b.pdf"], cwd=docs, capture_output=True, text=True, env=s.env,
+                       timeout=30)
+    check(r.returncode == 0, "kelso a.jpg b.pdf failed: " + r.stderr)
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not show for handed-over files")
+    check(len(s.kelso_pids()) == 1, "a second instance is running")
+    cooler = [i["path"] for i in s.cooler_items()]
+    check(cooler == [a, b, old], "the Cooler holds %r" % cooler)
+    s.screenshot("handed-over")
+    s.quit_kelso(proc)
+
+
+@scenario
+def delete_badge(s):
+    """The hover badge of a Cooler cell removes the item from the Cooler; the file stays."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    first = s.make_jpeg(os.path.join(docs, "first.jpg"), "600x600", "red-blue")
+    second = s.make_jpeg(os.path.join(docs, "second.jpg"), "600x600", "green-white")
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check(s.kelso("cooler", "add", first, second).returncode == 0, "cooler add failed")
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    time.sleep(2)  # the square thumbnails fill the picture area once they arrived
+    cx, cy = cooler_cell_centre(s, 0)
+    s.xdotool("mousemove", "--sync", str(cx), str(cy))
+    time.sleep(0.5)
+    # The badge: the 16-point square at the picture's top-left corner.
+    bx, by = cx - 56 + 8, cy - 56 + 8
+    s.xdotool("mousemove", "--sync", str(bx), str(by))
+    time.sleep(0.5)
+    s.screenshot("badge")
+    s.xdotool("click", "1")
+    check(wait_for(lambda: [i["path"] for i in s.cooler_items()] == [second], 10),
+          "the badge did not remove the first item: %r" % s.cooler_items())
+    check(os.path.exists(first), "the badge touched the file")
+    s.quit_kelso(proc)
+
+
+@scenario
+def cooler_survives_restart(s):
+    """The Cooler's order survives quitting, and a SIGKILL after the store was written."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    files = [s.make_pdf(os.path.join(docs, "doc%d.pdf" % i), "Doc %d" % i) for i in range(4)]
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check(s.kelso("cooler", "add", files[3]).returncode == 0, "cooler add failed")
+    check(s.kelso("cooler", "add", files[1], files[0]).returncode == 0, "cooler add failed")
+    check(s.kelso("cooler", "remove", files[3]).returncode == 0, "cooler remove failed")
+    check(s.kelso("cooler", "add", files[2], files[3]).returncode == 0, "cooler add failed")
+    order = [files[2], files[3], files[1], files[0]]
+    check([i["path"] for i in s.cooler_items()] == order, "unexpected order %r" % s.cooler_items())
+    s.quit_kelso(proc)
+    store = os.path.join(s.env["XDG_DATA_HOME"], "Kelso", "coolerItems.plist")
+    check(os.path.exists(store), "no Cooler store after quitting")
+    # Without Kelso the tool reads the store.
+    check([i["path"] for i in s.cooler_items()] == order, "the store holds %r" % s.cooler_items())
+
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check([i["path"] for i in s.cooler_items()] == order, "after a restart the Cooler holds %r" % s.cooler_items())
+    # A change, written by the first deactivation, then a hard kill.
+    check(s.kelso("cooler", "remove", files[1]).returncode == 0, "cooler remove failed")
+    order.remove(files[1])
+    before = os.stat(store).st_mtime_ns
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.xdotool("key", "Escape")
+    check(wait_for(lambda: os.stat(store).st_mtime_ns != before, 10), "the first deactivation did not write")
+    proc.send_signal(signal.SIGKILL)
+    proc.wait(10)
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check([i["path"] for i in s.cooler_items()] == order, "after SIGKILL the Cooler holds %r" % s.cooler_items())
+    s.quit_kelso(proc)
+
+
+@scenario
+def preview_space(s):
+    """Space previews the selected cell; without the desktop previewer in Kelso's own window."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    photo = s.make_jpeg(os.path.join(docs, "look.jpg"), "600x400", "purple-orange")
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check(s.kelso("cooler", "add", photo).returncode == 0, "cooler add failed")
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    cx, cy = cooler_cell_centre(s, 0)
+    s.xdotool("mousemove", "--sync", str(cx), str(cy))
+    s.xdotool("click", "1")
+    s.xdotool("key", "space")
+    check(wait_for(lambda: s.visible_windows("^look.jpg$"), 10), "Space did not open the preview")
+    s.screenshot("preview")
+    # The preview never takes the keyboard: Space again closes it, Escape hides Kelso.
+    s.xdotool("key", "space")
+    check(wait_for(lambda: not s.visible_windows("^look.jpg$"), 10), "Space again did not close the preview")
+    s.xdotool("key", "space")
+    check(wait_for(lambda: s.visible_windows("^look.jpg$"), 10), "Space did not open the preview again")
+    s.xdotool("key", "Escape")
+    check(wait_for(lambda: not s.visible_windows("^Kelso$"), 10), "Escape did not hide Kelso")
+    check(wait_for(lambda: not s.visible_windows("^look.jpg$"), 10), "the preview stayed after Kelso hid")
+    s.quit_kelso(proc)
+
+
+@scenario
+def trashed_leaves_cooler(s):
+    """A Cooler file trashed by another program leaves the Cooler at the next activation."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    keep = s.make_pdf(os.path.join(docs, "keep.pdf"), "Keep")
+    gone = s.make_pdf(os.path.join(docs, "gone.pdf"), "Gone")
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check(s.kelso("cooler", "add", gone, keep).returncode == 0, "cooler add failed")
+    r = subprocess.run(["gio", "trash", gone], capture_output=True, text=True, env=s.env, timeout=30)
+    check(r.returncode == 0 and not os.path.exists(gone), "gio trash failed: " + r.stderr)
+    time.sleep(3.5)  # the item's cached facts are refreshed at most every 3 seconds
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+
+    def cooler_paths():
+        return [i["path"] for i in s.cooler_items()]
+    # The first activation may still see the old facts; a second one certainly sees the new.
+    if not wait_for(lambda: cooler_paths() == [keep], 5):
+        s.kelso("hide")
+        check(wait_for(lambda: not s.visible_windows("^Kelso$"), 10), "hide failed")
+        s.kelso("show")
+    check(wait_for(lambda: cooler_paths() == [keep], 10), "the trashed file is still in the Cooler: %r" % cooler_paths())
+    check(os.path.exists(keep), "the other file was touched")
+    s.quit_kelso(proc)
 
 
 def main():

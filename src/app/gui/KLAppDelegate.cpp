@@ -2,7 +2,17 @@
 
 #include "app/DPOpenAtLogin.h"
 #include "app/KLAppState.h"
-#include "app/gui/KLStatusWindow.h"
+#include "browser/KLCoolerImageBrowserDelegate.h"
+#include "browser/KLCoolerStore.h"
+#include "browser/KLCustomWindow.h"
+#include "browser/KLImageBrowserCell.h"
+#include "browser/KLImageBrowserViewDelegate.h"
+#include "browser/KLKelsoImageBrowserDelegate.h"
+#include "browser/KLMainWindowController.h"
+#include "browser/menus/KLPaneMenus.h"
+#include "tags/editor/KLSimpleTagEditor.h"
+#include "thumbs/KPPool.h"
+#include "thumbs/KPQuickLook.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/CrashRecorder.h"
 #include "platform/Defaults.h"
@@ -19,11 +29,14 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+#include <QWidget>
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -47,7 +60,7 @@ KLAppDelegate::~KLAppDelegate()
     if (g_shared == this)
         g_shared = nullptr;
     delete m_trayIcon;
-    delete m_window;
+    delete m_windowController;
     delete m_statusMenu;
 }
 
@@ -58,7 +71,7 @@ KLAppDelegate *KLAppDelegate::shared()
 
 QWidget *KLAppDelegate::mainWindow() const
 {
-    return m_window;
+    return m_windowController ? m_windowController->window() : nullptr;
 }
 
 void KLAppDelegate::setupDefaults()
@@ -94,6 +107,27 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
 {
     return {
         {"rebuild slow volumes", [] { XPFileUtils::rebuildSlowVolumes(); }},
+        {"thumbnail requester", [] {
+             // Items ask the thumbnail queue for their cell pictures; deliveries land on the
+             // queue's worker threads and reach the grids through the redraw flag. Installed
+             // before the renderer starts, so that a requester the renderer installs for itself
+             // takes precedence.
+             KLItem::setThumbnailRequester(
+                 [](const KLItemPtr &item) {
+                     std::weak_ptr<KLItem> weak = item;
+                     const double side = KLImageBrowserCell::kImageSize;
+                     KPQuickLook::thumbnailImageCreate(
+                         item->lastKnownPath(), QSizeF(side, side), {},
+                         [weak](const KPCGImageRef &image) {
+                             if (KLItemPtr alive = weak.lock(); alive && image)
+                                 alive->imageReady({{QStringLiteral("KPCGImage"), image->peekImage()}});
+                         },
+                         false);
+                 },
+                 [] { return KPQuickLook::busy(); });
+         }},
+        {"thumbnail renderer", [] { KPQuickLook::initializeGlobals(); }},
+        {"worker pool", [] { KPPool::intializeGlobals(); }},
         {"tagging preferences", [this] { setupTaggingPrefs(); }},
     };
 }
@@ -101,11 +135,36 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
 QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
 {
     return {
-        {"dock or tray mode", [this] { transformApp(); }},
+        {"dock or tray mode", [this] {
+             transformApp();
+             // Switching at run time (the preferences write the setting).
+             connect(&defaults(), &Defaults::changed, this, [this](const QString &key) {
+                 if (key == QLatin1String("KPRunInDock"))
+                     transformApp();
+             });
+         }},
         {"software update", [this] { setupSparkle(); }},
+        {"main window", [this] {
+             KLMainWindowController::Options options;
+             options.trayMode = m_trayIcon != nullptr;
+             m_windowController = new KLMainWindowController(std::move(options));
+         }},
+        {"selection menus", [this] { installSelectionActions(); }},
+        {"tag editor", [] {
+             // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
+             KLImageBrowserViewDelegate::setTagEditorOpener(
+                 [](const QStringList &paths) { KLSimpleTagEditor::editTagsForFilePaths(paths); });
+         }},
+        {"place main window", [this] { m_windowController->setWindowFrameForCurrentScreen(false); }},
         {"hide or show", [this] {
-             if (QGuiApplication::applicationState() == Qt::ApplicationActive && m_window)
-                 m_window->bringToFront();
+             if (QGuiApplication::applicationState() == Qt::ApplicationActive)
+                 m_windowController->showWindow(true);
+             else
+                 hideSelf();
+         }},
+        {"panes did finish launching", [this] { m_windowController->applicationDidFinishLaunching(); }},
+        {"activation", [this] {
+             connect(qApp, &QGuiApplication::applicationStateChanged, this, &KLAppDelegate::applicationStateChanged);
          }},
         {"redraw timer", [this] {
              m_redrawTimer = new QTimer(this);
@@ -149,6 +208,21 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
         {"remove monitors", [this] { qApp->removeEventFilter(this); }},
         {"virgin launch", [] { defaults().setBool(QStringLiteral("KLVirginLaunch"), false); }},
         {"shutting down", [] { KLAppState::setShuttingDown(true); }},
+        {"stop event stream", [this] {
+             if (m_windowController && m_windowController->kelsoDelegate()->recentFiles())
+                 m_windowController->kelsoDelegate()->recentFiles()->shutdown();
+         }},
+        {"panes will terminate", [this] {
+             if (m_windowController)
+                 m_windowController->applicationWillTerminate();
+         }},
+        {"thumbnail queue", [] {
+             // Renders draw with QPainter on worker threads: none may still run while the
+             // application object goes away.
+             KPQuickLook::removeAllRequests();
+             if (!KPQuickLook::waitUntilAllOperationsAreFinished(5000))
+                 qWarning("Kelso: thumbnail renders still running at exit");
+         }},
         {"save settings", [] { defaults().synchronize(); }},
     };
 }
@@ -171,9 +245,6 @@ void KLAppDelegate::quit()
 
 void KLAppDelegate::transformApp()
 {
-    if (!m_window) {
-        m_window = new KLStatusWindow;
-    }
     const bool dock = defaults().boolForKey(QStringLiteral("KPRunInDock"));
     bool tray = !dock;
     if (tray && !QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -181,7 +252,8 @@ void KLAppDelegate::transformApp()
         tray = false;
     }
     // Tray mode: a tool window without taskbar entry. Dock mode: a normal window.
-    m_window->setWindowFlag(Qt::Tool, tray);
+    if (m_windowController)
+        m_windowController->setTrayMode(tray);
     showStatusItem(tray);
 }
 
@@ -199,7 +271,37 @@ void KLAppDelegate::buildStatusMenu()
     connect(m_statusMenu, &QMenu::aboutToShow, this,
             [this] { m_openAtLoginItem->setChecked(DPOpenAtLogin::openAtLoginEnabled()); });
     m_statusMenu->addSeparator();
-    m_statusMenu->addAction(KLLocalized(QStringLiteral("Quit Kelso")), this, &KLAppDelegate::quit);
+    m_quitItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("Quit Kelso")), this, &KLAppDelegate::quit);
+}
+
+void KLAppDelegate::installSelectionActions()
+{
+    if (m_selectionActions || !m_windowController)
+        return;
+    m_selectionActions = new KLSelectionActions(
+        [this]() -> KLPaneMenuActions * { return m_windowController ? m_windowController->activePane() : nullptr; },
+        this);
+
+    // Status menu: the commands go between the login item and "Quit Kelso".
+    buildStatusMenu();
+    m_statusMenu->removeAction(m_quitItem);
+    m_selectionActions->addToMenu(m_statusMenu);
+    m_statusMenu->addSeparator();
+    m_statusMenu->addAction(m_quitItem);
+
+    // Dock mode's menu bar: the application menu and the commands in "File".
+    QMenuBar *bar = m_windowController->menuBar();
+    QMenu *appMenu = bar->addMenu(KLLocalized(QStringLiteral("KLKelsoMenu")));
+    appMenu->setObjectName(QStringLiteral("kelsoMenu"));
+    appMenu->addAction(m_openKelsoMenuItem);
+    appMenu->addAction(m_openAtLoginItem);
+    connect(appMenu, &QMenu::aboutToShow, this,
+            [this] { m_openAtLoginItem->setChecked(DPOpenAtLogin::openAtLoginEnabled()); });
+    appMenu->addSeparator();
+    appMenu->addAction(m_quitItem);
+    QMenu *fileMenu = bar->addMenu(KLLocalized(QStringLiteral("KLFileMenu")));
+    fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    m_selectionActions->addToMenu(fileMenu);
 }
 
 void KLAppDelegate::showStatusItem(bool show)
@@ -247,47 +349,146 @@ void KLAppDelegate::colourDefaultsAction()
     KLSettings::resetColours(defaults());
 }
 
+void KLAppDelegate::runInDock()
+{
+    // The setting's observer switches the mode.
+    defaults().setBool(QStringLiteral("KPRunInDock"), true);
+}
+
+void KLAppDelegate::runInMenubar()
+{
+    defaults().setBool(QStringLiteral("KPRunInDock"), false);
+}
+
 void KLAppDelegate::show()
 {
-    if (m_window)
-        m_window->bringToFront();
+    // openKelsoAction: bring the program forward; the window becomes key, which activates it.
+    if (m_windowController)
+        m_windowController->showWindow(true);
 }
 
 void KLAppDelegate::hide()
 {
-    if (m_window)
-        m_window->hide();
+    if (m_windowController)
+        m_windowController->hideApplication();
 }
 
 void KLAppDelegate::toggle()
 {
-    if (m_window && m_window->isVisible() && m_window->isActiveWindow())
+    QWidget *w = mainWindow();
+    if (w && w->isVisible() && w->windowOpacity() > 0.0 && QGuiApplication::applicationState() == Qt::ApplicationActive)
         hide();
     else
         show();
 }
 
+void KLAppDelegate::hideSelf()
+{
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive)
+        return;
+    if (m_windowController)
+        m_windowController->hideApplication();
+}
+
 void KLAppDelegate::openFiles(const QStringList &paths)
 {
-    // The Cooler takes handed-over files once it exists; until then the window lists them.
-    m_pendingFiles = paths + m_pendingFiles;
-    if (m_window)
-        m_window->setHandedFiles(m_pendingFiles);
-    show();
+    if (!m_windowController)
+        return;
+    if (!paths.isEmpty())
+        m_windowController->coolerDelegate()->addPaths(paths, 0);
+    m_windowController->showWindow(true);
+}
+
+QString KLAppDelegate::recentItemsJson(const QString &folder) const
+{
+    if (!m_windowController)
+        return QStringLiteral("[]");
+    KLKelsoImageBrowserDelegate *pane = m_windowController->kelsoDelegate();
+    // The empty folder is what the pane shows; a folder asks the collector for that folder.
+    if (folder.isEmpty() || !pane->recentFiles())
+        return QString::fromUtf8(KLCoolerStore::toJson(pane->items()));
+    return QString::fromUtf8(KLCoolerStore::toJson(pane->recentFiles()->recentFilesInDirectory(folder)));
+}
+
+QString KLAppDelegate::coolerItemsJson() const
+{
+    if (!m_windowController)
+        return QStringLiteral("[]");
+    return QString::fromUtf8(KLCoolerStore::toJson(m_windowController->coolerDelegate()->items()));
+}
+
+void KLAppDelegate::addToCooler(const QStringList &paths, int index)
+{
+    if (!m_windowController || paths.isEmpty())
+        return;
+    KLCoolerImageBrowserDelegate *cooler = m_windowController->coolerDelegate();
+    cooler->addPaths(paths, std::clamp(index, 0, cooler->numberOfItems()));
+}
+
+void KLAppDelegate::removeFromCooler(const QStringList &paths)
+{
+    if (!m_windowController)
+        return;
+    KLCoolerImageBrowserDelegate *cooler = m_windowController->coolerDelegate();
+    QList<KLItemPtr> items;
+    for (const QString &p : paths) {
+        if (KLItemPtr item = cooler->itemAtIndex(cooler->indexForPath(p)))
+            items.append(item);
+    }
+    if (!items.isEmpty())
+        cooler->imageBrowserRemoveKLItems(items, false);
+}
+
+// ---- activation -----------------------------------------------------------------------------
+
+void KLAppDelegate::applicationStateChanged(Qt::ApplicationState state)
+{
+    const bool active = state == Qt::ApplicationActive;
+    if (active == m_active || m_terminated)
+        return;
+    m_active = active;
+    if (active) {
+        applicationWillBecomeActive();
+        applicationDidBecomeActive();
+    } else {
+        applicationDidResignActive();
+    }
+}
+
+void KLAppDelegate::applicationWillBecomeActive()
+{
+    if (m_windowController)
+        m_windowController->applicationWillBecomeActive();
+}
+
+void KLAppDelegate::applicationDidBecomeActive()
+{
+    if (m_windowController)
+        m_windowController->applicationDidBecomeActive();
+}
+
+void KLAppDelegate::applicationDidResignActive()
+{
+    if (m_windowController)
+        m_windowController->applicationDidResignActive();
+    // Hidden a second later unless the user came back meanwhile.
+    QTimer::singleShot(1000, this, &KLAppDelegate::hideSelf);
 }
 
 void KLAppDelegate::refreshIfNeeded()
 {
-    if (KLAppState::takeNeedsRedraw() && m_window)
-        m_window->update();
+    if (KLAppState::takeNeedsRedraw() && m_windowController)
+        m_windowController->askForNeedsDisplay();
 }
 
 bool KLAppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
-    // Escape anywhere in Kelso hides it; the key still reaches the focused control.
+    // Escape in the main window hides Kelso; the key still reaches the focused control.
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape &&
-        watched == m_window)
-        hide();
+        m_windowController && watched->isWidgetType() &&
+        static_cast<QWidget *>(watched)->window() == m_windowController->window()) {
+        QTimer::singleShot(0, this, &KLAppDelegate::hide);
+    }
     return QObject::eventFilter(watched, event);
 }
 

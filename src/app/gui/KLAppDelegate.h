@@ -14,7 +14,8 @@ class QMenu;
 class QMessageBox;
 class QSystemTrayIcon;
 class QTimer;
-class KLStatusWindow;
+class KLMainWindowController;
+class KLSelectionActions;
 
 class KLAppDelegate : public QObject
 {
@@ -36,7 +37,24 @@ public:
     void hide();
     void toggle();
     void quit();
+    // application:openFiles: — to the front of the Cooler, and the window comes forward.
     void openFiles(const QStringList &paths);
+    // The automation interface's lists and Cooler changes.
+    QString recentItemsJson(const QString &folder) const;
+    QString coolerItemsJson() const;
+    void addToCooler(const QStringList &paths, int index);
+    void removeFromCooler(const QStringList &paths);
+
+    // Dock or tray mode at run time (KPRunInDock).
+    void runInDock();
+    void runInMenubar();
+    // Hides the program unless it is active.
+    void hideSelf();
+
+    // Activation (QGuiApplication::applicationStateChanged).
+    void applicationWillBecomeActive();
+    void applicationDidBecomeActive();
+    void applicationDidResignActive();
 
     void colourDefaultsAction();
     void openKelsoAtLoginAction();
@@ -45,6 +63,10 @@ public:
 
     bool isInTrayMode() const { return m_trayIcon != nullptr; }
     QWidget *mainWindow() const;
+    KLMainWindowController *windowController() const { return m_windowController; }
+    QMenu *statusMenu() const { return m_statusMenu; }
+    // The commands on the active pane's selection, in the status menu and the menu bar.
+    KLSelectionActions *selectionActions() const { return m_selectionActions; }
 
 private:
     struct Step {
@@ -62,19 +84,24 @@ private:
     void showStatusItem(bool show);
     void setupSparkle();
     void buildStatusMenu();
+    // The selection commands in the status menu and the dock-mode menu bar.
+    void installSelectionActions();
     void refreshIfNeeded();
     void launchBugsnagger();
     void askToSendBugsnags();
     void startBugsnaggingIfAllowed();
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void applicationStateChanged(Qt::ApplicationState state);
 
     QMenu *m_statusMenu = nullptr;
     QAction *m_openKelsoMenuItem = nullptr;
     QAction *m_openAtLoginItem = nullptr;
+    QAction *m_quitItem = nullptr;
+    KLSelectionActions *m_selectionActions = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
-    KLStatusWindow *m_window = nullptr;
+    KLMainWindowController *m_windowController = nullptr;
+    bool m_active = false;
     QTimer *m_redrawTimer = nullptr;
     QPointer<QMessageBox> m_consentBox;
     bool m_terminated = false;
-    QStringList m_pendingFiles;
 };

@@ -39,3 +39,7 @@ void KLDBusService::Toggle() { m_delegate->toggle(); }
 // out; answer first, then quit.
 void KLDBusService::Quit() { QTimer::singleShot(0, m_delegate, [d = m_delegate] { d->quit(); }); }
 void KLDBusService::OpenFiles(const QStringList &paths) { m_delegate->openFiles(paths); }
+QString KLDBusService::RecentItems(const QString &folder) { return m_delegate->recentItemsJson(folder); }
+QString KLDBusService::CoolerItems() { return m_delegate->coolerItemsJson(); }
+void KLDBusService::AddToCooler(const QStringList &paths, int index) { m_delegate->addToCooler(paths, index); }
+void KLDBusService::RemoveFromCooler(const QStringList &paths) { m_delegate->removeFromCooler(paths); }

@@ -21,6 +21,10 @@ public Q_SLOTS:
     void Toggle();
     void Quit();
     void OpenFiles(const QStringList &paths);
+    QString RecentItems(const QString &folder);
+    QString CoolerItems();
+    void AddToCooler(const QStringList &paths, int index);
+    void RemoveFromCooler(const QStringList &paths);
 
 private:
     KLAppDelegate *m_delegate;

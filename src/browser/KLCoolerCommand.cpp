@@ -1,0 +1,205 @@
+#include "browser/KLCoolerCommand.h"
+
+#include "app/KLDBusClient.h"
+#include "browser/KLCoolerStore.h"
+#include "browser/KLItemListOps.h"
+#include "util/Tilde.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+void err(const QString &line)
+{
+    std::fprintf(stderr, "kelso cooler: %s\n", qUtf8Printable(line));
+}
+
+void out(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+QString absolutePath(const QString &arg)
+{
+    const QString expanded = PimsAdditions::stringByExpandingTildeInPathSANDBOX(arg);
+    QString p = QDir::cleanPath(QFileInfo(expanded).absoluteFilePath());
+    return p;
+}
+
+bool pathExists(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+int usage()
+{
+    err(QStringLiteral("usage: kelso cooler [--json] | kelso cooler add FILE… | kelso cooler remove FILE…"));
+    return 2;
+}
+
+void printList(const QByteArray &json, bool asJson)
+{
+    if (asJson) {
+        out(json);
+        out("\n");
+        return;
+    }
+    const QJsonArray array = QJsonDocument::fromJson(json).array();
+    for (const QJsonValue &v : array) {
+        const QJsonObject o = v.toObject();
+        out(QStringLiteral("%1\t%2\n").arg(o.value(QStringLiteral("path")).toString(),
+                                           o.value(QStringLiteral("title")).toString()).toUtf8());
+    }
+}
+
+QStringList pathsOf(const QByteArray &json)
+{
+    QStringList paths;
+    for (const QJsonValue &v : QJsonDocument::fromJson(json).array())
+        paths.append(v.toObject().value(QStringLiteral("path")).toString());
+    return paths;
+}
+
+// ---- through the running instance -----------------------------------------------------------
+
+int listRunning(bool asJson)
+{
+    QVariant result;
+    QString why;
+    if (!KLDBusClient::call(QStringLiteral("CoolerItems"), {}, &result, &why)) {
+        err(why);
+        return 1;
+    }
+    printList(result.toString().toUtf8(), asJson);
+    return 0;
+}
+
+int changeRunning(bool add, const QStringList &paths, int failures)
+{
+    QString why;
+    if (!add) {
+        // Report the paths the Cooler does not hold, then remove the others.
+        QVariant result;
+        if (!KLDBusClient::call(QStringLiteral("CoolerItems"), {}, &result, &why)) {
+            err(why);
+            return 1;
+        }
+        const QStringList held = pathsOf(result.toString().toUtf8());
+        QStringList toRemove;
+        for (const QString &p : paths) {
+            if (held.contains(p)) {
+                toRemove.append(p);
+            } else {
+                err(QStringLiteral("%1: not in the Cooler").arg(p));
+                ++failures;
+            }
+        }
+        if (!toRemove.isEmpty() &&
+            !KLDBusClient::call(QStringLiteral("RemoveFromCooler"), {toRemove}, nullptr, &why)) {
+            err(why);
+            return 1;
+        }
+        return failures ? 1 : 0;
+    }
+    if (!paths.isEmpty() && !KLDBusClient::call(QStringLiteral("AddToCooler"), {paths, 0}, nullptr, &why)) {
+        err(why);
+        return 1;
+    }
+    return failures ? 1 : 0;
+}
+
+// ---- on the store ---------------------------------------------------------------------------
+
+QList<KLItemPtr> readStore(const QString &path, bool *ok)
+{
+    KLCoolerStore::ReadStatus status;
+    QString why;
+    QList<KLItemPtr> items = KLCoolerStore::read(path, &status, &why);
+    *ok = status != KLCoolerStore::ReadStatus::Unreadable;
+    if (status == KLCoolerStore::ReadStatus::MovedAside)
+        err(QStringLiteral("the store could not be read (%1); it was moved aside").arg(why));
+    else if (!*ok)
+        err(QStringLiteral("cannot read %1: %2").arg(path, why));
+    return items;
+}
+
+int listStore(bool asJson)
+{
+    bool ok = false;
+    const QList<KLItemPtr> items = readStore(KLCoolerStore::pathForStateFile(), &ok);
+    if (!ok)
+        return 1;
+    for (const KLItemPtr &item : items)
+        item->calculateCache();
+    printList(KLCoolerStore::toJson(items), asJson);
+    return 0;
+}
+
+int changeStore(bool add, const QStringList &paths, int failures)
+{
+    const QString store = KLCoolerStore::pathForStateFile();
+    bool ok = false;
+    QList<KLItemPtr> items = readStore(store, &ok);
+    if (!ok)
+        return 1;
+    if (add) {
+        // Added in reverse at the front, so that they end up first in the given order.
+        for (auto it = paths.crbegin(); it != paths.crend(); ++it)
+            KLItemListOps::addItem(items, KLItem::create(*it), 0);
+    } else {
+        for (const QString &p : paths) {
+            const int i = KLItemListOps::indexForPath(items, p);
+            if (i < 0) {
+                err(QStringLiteral("%1: not in the Cooler").arg(p));
+                ++failures;
+            } else {
+                items.removeAt(i);
+            }
+        }
+    }
+    QString why;
+    if (!KLCoolerStore::write(store, items, &why)) {
+        err(QStringLiteral("cannot write %1: %2").arg(store, why));
+        return 1;
+    }
+    return failures ? 1 : 0;
+}
+
+} // namespace
+
+int runCoolerCommand(const QStringList &args)
+{
+    if (args.isEmpty() || (args.size() == 1 && args.first() == QLatin1String("--json"))) {
+        const bool asJson = !args.isEmpty();
+        return KLDBusClient::instanceRunning() ? listRunning(asJson) : listStore(asJson);
+    }
+    const QString verb = args.first();
+    if (verb != QLatin1String("add") && verb != QLatin1String("remove"))
+        return usage();
+    const bool add = verb == QLatin1String("add");
+    const QStringList files = args.mid(1);
+    if (files.isEmpty())
+        return usage();
+    QStringList paths;
+    int failures = 0;
+    for (const QString &f : files) {
+        const QString p = absolutePath(f);
+        if (add && !pathExists(p)) {
+            err(QStringLiteral("%1: no such file").arg(f));
+            ++failures;
+            continue;
+        }
+        if (!paths.contains(p))
+            paths.append(p);
+    }
+    if (add && paths.isEmpty())
+        return 1;
+    return KLDBusClient::instanceRunning() ? changeRunning(add, paths, failures) : changeStore(add, paths, failures);
+}

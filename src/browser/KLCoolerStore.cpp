@@ -1,0 +1,152 @@
+#include "browser/KLCoolerStore.h"
+
+#include "browser/KLItemListOps.h"
+#include "platform/Plist.h"
+#include "util/Paths.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <atomic>
+
+namespace KLCoolerStore {
+
+namespace {
+const QString kVersionKey = QStringLiteral("version");
+const QString kItemsKey = QStringLiteral("items");
+
+void moveAside(const QString &path, const QString &why)
+{
+    const QString stem =
+        path + QStringLiteral(".corrupt-") + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddThhmmss"));
+    // Never over an earlier rescued copy (two bad stores within one second).
+    QString aside = stem;
+    for (int n = 2; QFile::exists(aside) && n < 1000; ++n)
+        aside = stem + QLatin1Char('-') + QString::number(n);
+    if (QFile::rename(path, aside))
+        qWarning("Kelso: the Cooler store %s cannot be read (%s); moved aside as %s", qUtf8Printable(path),
+                 qUtf8Printable(why), qUtf8Printable(aside));
+    else
+        qWarning("Kelso: the Cooler store %s cannot be read (%s) and cannot be moved aside", qUtf8Printable(path),
+                 qUtf8Printable(why));
+}
+} // namespace
+
+QString pathForStateFile()
+{
+    static std::atomic<bool> folderMade{false};
+    const QString folder = KLPaths::applicationSupportFolder();
+    if (!folderMade.exchange(true))
+        QDir().mkpath(folder);
+    return folder + QStringLiteral("/coolerItems.plist");
+}
+
+QList<KLItemPtr> read(const QString &path, ReadStatus *status, QString *why)
+{
+    ReadStatus dummy;
+    ReadStatus &st = status ? *status : dummy;
+    QFile file(path);
+    if (!file.exists()) {
+        st = ReadStatus::Missing;
+        return {};
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Not ours to move: it may just be a permission problem the user can fix.
+        st = ReadStatus::Unreadable;
+        if (why)
+            *why = file.errorString();
+        qWarning("Kelso: cannot open the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        return {};
+    }
+    const QByteArray data = file.readAll();
+    file.close();
+    QString error;
+    const QVariant root = Plist::fromData(data, &error);
+    QString problem;
+    if (!root.isValid())
+        problem = error.isEmpty() ? QStringLiteral("not a property list") : error;
+    else if (root.typeId() != QMetaType::QVariantMap)
+        problem = QStringLiteral("not a dictionary");
+    else if (root.toMap().value(kVersionKey).toLongLong() != kVersion)
+        problem = QStringLiteral("unknown version %1").arg(root.toMap().value(kVersionKey).toString());
+    else if (root.toMap().value(kItemsKey).typeId() != QMetaType::QVariantList)
+        problem = QStringLiteral("no item list");
+    if (!problem.isEmpty()) {
+        moveAside(path, problem);
+        st = ReadStatus::MovedAside;
+        if (why)
+            *why = problem;
+        return {};
+    }
+    QList<KLItemPtr> items;
+    const QVariantList archives = root.toMap().value(kItemsKey).toList();
+    for (const QVariant &v : archives) {
+        if (v.typeId() != QMetaType::QVariantMap)
+            continue;
+        KLItemPtr item = KLItem::fromArchive(v.toMap());
+        if (!item || KLItemListOps::indexOfItem(items, item) >= 0)
+            continue;
+        items.append(item);
+        if (items.size() >= KLItemListOps::kMaxItems)
+            break;
+    }
+    st = ReadStatus::Read;
+    return items;
+}
+
+bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
+{
+    QVariantList archives;
+    for (const KLItemPtr &item : items) {
+        if (item)
+            archives.append(item->archive());
+    }
+    QString error;
+    const QByteArray data =
+        Plist::toBinary(QVariantMap{{kVersionKey, qint64(kVersion)}, {kItemsKey, archives}}, &error);
+    if (data.isEmpty()) {
+        if (why)
+            *why = error;
+        qWarning("Kelso: cannot encode the Cooler store: %s", qUtf8Printable(error));
+        return false;
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+        if (why)
+            *why = file.errorString();
+        qWarning("Kelso: cannot write the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+QByteArray toJson(const QList<KLItemPtr> &items)
+{
+    QJsonArray array;
+    for (const KLItemPtr &item : items) {
+        if (!item)
+            continue;
+        QJsonObject o;
+        o.insert(QStringLiteral("path"), item->lastKnownPath());
+        o.insert(QStringLiteral("title"), item->imageTitle());
+        o.insert(QStringLiteral("subtitle"), item->imageSubtitle());
+        o.insert(QStringLiteral("time"), qint64(KLTimeUtil::toUnix(item->timeOfFile())));
+        if (item->isStack()) {
+            QJsonArray stack;
+            for (const KLItemPtr &sub : item->stack())
+                stack.append(sub->lastKnownPath());
+            o.insert(QStringLiteral("stack"), stack);
+        }
+        o.insert(QStringLiteral("exists"), item->fileExists());
+        array.append(o);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+} // namespace KLCoolerStore

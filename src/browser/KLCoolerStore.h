@@ -1,0 +1,33 @@
+#pragma once
+// The Cooler's store, coolerItems.plist in KLPaths::applicationSupportFolder().
+//
+// Format: a binary plist {"version": 1, "items": [item archive…]} in the user's order, each
+// item in KLItem's archive form ("bookmarkData", "path", "overrideDate", "stack"). The file is
+// rewritten whole through QSaveFile (written, flushed, then renamed over the old one), so a
+// crash leaves either the old or the new store, never half of one.
+//
+// Reading: a missing file is an empty Cooler. A file that cannot be parsed, or that has an
+// unknown version, is moved aside as "coolerItems.plist.corrupt-<time>" (one log line) so that
+// the next write does not destroy what may still be rescued, and the Cooler starts empty.
+// Entries that name no file are skipped; duplicates keep their first place; at most 100 items.
+#include "recent/KLItem.h"
+
+#include <QList>
+#include <QString>
+
+namespace KLCoolerStore {
+inline constexpr int kVersion = 1;
+
+enum class ReadStatus { Read, Missing, MovedAside, Unreadable };
+
+// The store path; the folder (with missing parents) is created on the first call of the run.
+QString pathForStateFile();
+
+QList<KLItemPtr> read(const QString &path, ReadStatus *status = nullptr, QString *why = nullptr);
+// False with *why when the file could not be written (the old one is then left as it was).
+bool write(const QString &path, const QList<KLItemPtr> &items, QString *why = nullptr);
+
+// The list as the JSON array of the command-line tools: one object per item with "path",
+// "title", "subtitle", "time" (Unix seconds) and, for stacks, "stack".
+QByteArray toJson(const QList<KLItemPtr> &items);
+} // namespace KLCoolerStore

@@ -1,0 +1,163 @@
+#include "browser/KLCustomWindow.h"
+
+#include "app/KLAppState.h"
+#include "browser/KLPreviewPanel.h"
+#include "platform/Defaults.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
+#include <algorithm>
+#include <QPainter>
+#include <QPropertyAnimation>
+
+KLCustomWindow::KLCustomWindow(QWidget *parent) : QWidget(parent)
+{
+    setWindowTitle(QStringLiteral("Kelso"));
+    setObjectName(QStringLiteral("KLMainWindow"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/kelso.svg")));
+    setAttribute(Qt::WA_TranslucentBackground);
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+}
+
+void KLCustomWindow::setTrayMode(bool tray)
+{
+    if (tray == m_trayMode && (windowFlags() & Qt::FramelessWindowHint))
+        return;
+    m_trayMode = tray;
+    const bool wasVisible = isVisible();
+    setWindowFlags((tray ? Qt::Tool : Qt::Window) | Qt::FramelessWindowHint);
+    if (wasVisible)
+        show();
+}
+
+void KLCustomWindow::animateOpacity(double to)
+{
+    if (m_animation)
+        m_animation->stop();
+    if (!Defaults::standard().boolForKey(QStringLiteral("KLFadeIn"))) {
+        setWindowOpacity(to);
+        if (to <= 0.0)
+            hide();
+        return;
+    }
+    auto *animation = new QPropertyAnimation(this, "windowOpacity", this);
+    animation->setDuration(kFadeMs);
+    animation->setStartValue(windowOpacity());
+    animation->setEndValue(to);
+    if (to <= 0.0)
+        connect(animation, &QPropertyAnimation::finished, this, [this] {
+            if (windowOpacity() <= 0.0)
+                hide();
+        });
+    m_animation = animation;
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void KLCustomWindow::orderFront(bool makeKey)
+{
+    if (!isVisible() || windowOpacity() <= 0.0)
+        setWindowOpacity(0.0);
+    setMouseTracking(true);
+    show();
+    raise();
+    if (makeKey)
+        activateWindow();
+    animateOpacity(1.0);
+}
+
+void KLCustomWindow::orderOut()
+{
+    KLPreviewPanel::shared().close();
+    setMouseTracking(false);
+    if (!isVisible())
+        return;
+    animateOpacity(0.0);
+}
+
+void KLCustomWindow::hideNow()
+{
+    if (m_animation)
+        m_animation->stop();
+    KLPreviewPanel::shared().close();
+    setWindowOpacity(0.0);
+    hide();
+}
+
+void KLCustomWindow::closeEvent(QCloseEvent *event)
+{
+    // Quitting closes every window first, and a refused close would cancel the quit.
+    if (KLAppState::isShuttingDown()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    Q_EMIT closeRequested();
+}
+
+KLRoundedRectView::KLRoundedRectView(QWidget *parent, double radius) : QWidget(parent), m_radius(radius)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+void KLRoundedRectView::setBackgroundColour(const QColor &colour)
+{
+    m_colour = colour;
+    update();
+}
+
+void KLRoundedRectView::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(m_colour);
+    p.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
+}
+
+KLSimpleToolTip::KLSimpleToolTip() : QLabel(nullptr, Qt::ToolTip | Qt::FramelessWindowHint)
+{
+    setObjectName(QStringLiteral("KLSimpleToolTip"));
+    setAlignment(Qt::AlignCenter);
+    QFont f = font();
+    f.setPointSizeF(11);
+    setFont(f);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(25, 25, 25));
+    pal.setColor(QPalette::WindowText, Qt::white);
+    setPalette(pal);
+    setFixedHeight(20);
+}
+
+void KLSimpleToolTip::showText(const QString &text, const QPoint &globalPos)
+{
+    if (text.isEmpty()) {
+        setToolTipText({});
+        return;
+    }
+    setText(text);
+    const int w = std::min(400, fontMetrics().horizontalAdvance(text) + 24);
+    setFixedWidth(w);
+    QPoint at(globalPos.x() - w / 2, globalPos.y() - height() - 14);
+    // Kept on the screen, as a tip cut by the screen edge cannot be read.
+    if (QScreen *screen = QGuiApplication::screenAt(globalPos)) {
+        const QRect area = screen->availableGeometry();
+        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - w)));
+        at.setY(std::max(at.y(), area.top()));
+    }
+    move(at);
+    show();
+    raise();
+}
+
+void KLSimpleToolTip::setToolTipText(const QString &text)
+{
+    if (text.isEmpty()) {
+        setText({});
+        hide();
+        return;
+    }
+    setText(text);
+}

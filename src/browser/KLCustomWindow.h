@@ -1,0 +1,71 @@
+#pragma once
+// The main window's widgets: KLCustomWindow (the translucent band that fades in and out),
+// KLRoundedRectView (a pane's coloured background) and KLSimpleToolTip (the one-line tip of
+// the delete badge).
+#include <QLabel>
+#include <QPointer>
+#include <QWidget>
+
+class QPropertyAnimation;
+
+class KLCustomWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kFadeMs = 400;
+
+    explicit KLCustomWindow(QWidget *parent = nullptr);
+
+    // Tray mode: a tool window without taskbar entry; dock mode: a normal window.
+    void setTrayMode(bool tray);
+    bool trayMode() const { return m_trayMode; }
+
+    // orderFront / makeKeyAndOrderFront: fades in from 0 when it was not visible.
+    void orderFront(bool makeKey);
+    // orderOut: fades to transparent, then unmaps (an unmapped window cannot catch the clicks
+    // meant for the windows beneath it, which a merely transparent one would on X11).
+    void orderOut();
+    // Gone at once, no fade.
+    void hideNow();
+    bool isFullyTransparent() const { return !isVisible() || windowOpacity() <= 0.0; }
+
+Q_SIGNALS:
+    // The window manager's close: Kelso hides instead of closing.
+    void closeRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void animateOpacity(double to);
+    bool m_trayMode = true;
+    QPointer<QPropertyAnimation> m_animation;
+};
+
+class KLRoundedRectView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit KLRoundedRectView(QWidget *parent = nullptr, double radius = 13);
+    void setBackgroundColour(const QColor &colour);
+    QColor backgroundColour() const { return m_colour; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_colour{20, 26, 61, 179}; // device RGB 0.08, 0.1, 0.24 at alpha 0.7
+    double m_radius;
+};
+
+class KLSimpleToolTip : public QLabel
+{
+    Q_OBJECT
+public:
+    KLSimpleToolTip();
+    // Shows the text centred on `globalPos` (horizontally) just above it.
+    void showText(const QString &text, const QPoint &globalPos);
+    // Empty text hides the tip.
+    void setToolTipText(const QString &text);
+    QString toolTipText() const { return isVisible() ? text() : QString(); }
+};

@@ -1,0 +1,253 @@
+#include "browser/KLImageBrowserCell.h"
+
+#include "browser/KLImageBrowserModel.h"
+#include "browser/KLImageBrowserView.h"
+#include "app/KLAppState.h"
+#include "platform/thumbnailer/IconTheme.h"
+#include "thumbs/KLItemImages.h"
+
+#include <QApplication>
+#include <QHash>
+#include <QIcon>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSet>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QStyle>
+#include <mutex>
+
+namespace {
+QImage iconImage(const QStringList &names, QStyle::StandardPixmap fallback, int size)
+{
+    // Icons by name are looked up once each; the theme reads its files only the first time.
+    static QHash<QString, QImage> cache;
+    const QString key = names.join(QLatin1Char('|')) + QLatin1Char('@') + QString::number(size);
+    auto it = cache.constFind(key);
+    if (it != cache.constEnd())
+        return *it;
+    QIcon icon;
+    for (const QString &n : names) {
+        if (!n.isEmpty() && QIcon::hasThemeIcon(n)) {
+            icon = QIcon::fromTheme(n);
+            break;
+        }
+    }
+    if (icon.isNull())
+        icon = QApplication::style()->standardIcon(fallback);
+    QImage image = icon.pixmap(size, size).toImage();
+    if (image.width() < size / 2 && !image.isNull())
+        image = image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    cache.insert(key, image);
+    return image;
+}
+
+// Stack pictures come from the folder's icon, which may have to be read from the disk: they
+// are made on a worker thread and kept here; the redraw flag brings them on screen.
+struct StackPictures {
+    std::mutex lock;
+    QHash<QString, QImage> done;
+    QSet<QString> pending;
+};
+
+StackPictures &stackPictures()
+{
+    static StackPictures pictures;
+    return pictures;
+}
+
+QImage stackPicture(const KLItemPtr &item, int size)
+{
+    const QString path = item->lastKnownPath();
+    const long long count = item->stackCount();
+    const QString key = path + QLatin1Char('#') + QString::number(count);
+    StackPictures &sp = stackPictures();
+    {
+        std::lock_guard guard(sp.lock);
+        auto it = sp.done.constFind(key);
+        if (it != sp.done.constEnd())
+            return *it;
+        if (sp.pending.contains(key))
+            return {};
+        sp.pending.insert(key);
+        if (sp.done.size() > 500)
+            sp.done.clear();
+    }
+    (void)QtConcurrent::run([key, path, count, size] {
+        const QImage picture = KLItemImages::folderImage(path, count, QSize(size, size));
+        StackPictures &sp = stackPictures();
+        {
+            std::lock_guard guard(sp.lock);
+            sp.pending.remove(key);
+            sp.done.insert(key, picture);
+        }
+        KLAppState::setNeedsRedraw();
+    });
+    return {};
+}
+
+// The file type's icon, from the name alone (no disk access for the file itself; the theme's
+// icon file is read once per type and kept).
+QImage typeIcon(const KLItemPtr &item, int size)
+{
+    static QMimeDatabase db;
+    static QHash<QString, QImage> cache;
+    const QString name = item->lastKnownPath().section(QLatin1Char('/'), -1);
+    const QMimeType mime = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    const QString key = (mime.isValid() ? mime.name() : QString()) + QLatin1Char('@') + QString::number(size);
+    auto it = cache.constFind(key);
+    if (it != cache.constEnd())
+        return *it;
+    QStringList names;
+    if (mime.isValid() && !mime.isDefault())
+        names << mime.iconName() << mime.genericIconName();
+    names << QStringLiteral("text-x-generic");
+    QImage image = IconTheme::icon(names, size);
+    if (image.isNull())
+        image = iconImage(names, QStyle::SP_FileIcon, size);
+    cache.insert(key, image);
+    return image;
+}
+
+QString elideMiddle(const QString &text, const QFont &font, int width)
+{
+    return QFontMetrics(font).elidedText(text, Qt::ElideMiddle, width);
+}
+} // namespace
+
+KLImageBrowserCell::KLImageBrowserCell(KLImageBrowserView *view) : QStyledItemDelegate(view), m_view(view)
+{
+    QFont f = QApplication::font();
+    f.setPointSizeF(11);
+    m_title = {f, Qt::white};
+    m_subtitle = {f, QColor(170, 170, 170)};
+    m_highlighted = {f, Qt::white};
+}
+
+void KLImageBrowserCell::setTextStyles(const KLCellTextStyle &title, const KLCellTextStyle &subtitle,
+                                       const KLCellTextStyle &highlightedTitle)
+{
+    m_title = title;
+    m_subtitle = subtitle;
+    m_highlighted = highlightedTitle;
+    if (m_view)
+        m_view->viewport()->update();
+}
+
+QRect KLImageBrowserCell::imageAreaForCell(const QRect &cellRect)
+{
+    return QRect(cellRect.x() + (cellRect.width() - kImageSize) / 2, cellRect.y() + 6, kImageSize, kImageSize);
+}
+
+QRect KLImageBrowserCell::imageFrameFor(const QRect &cellRect, const QSize &pictureSize)
+{
+    const QRect area = imageAreaForCell(cellRect);
+    if (pictureSize.isEmpty())
+        return area;
+    QSize fitted = pictureSize.scaled(area.size(), Qt::KeepAspectRatio);
+    if (pictureSize.width() <= area.width() && pictureSize.height() <= area.height())
+        fitted = pictureSize; // small pictures are not blown up
+    // Pictures sit on the bottom of the area, centred, as thumbnails on a shelf.
+    return QRect(area.x() + (area.width() - fitted.width()) / 2, area.bottom() + 1 - fitted.height(), fitted.width(),
+                 fitted.height());
+}
+
+QRect KLImageBrowserCell::deleteFrameRect(const QRect &imageFrame)
+{
+    return QRect(imageFrame.x(), imageFrame.y(), kBadgeSize, kBadgeSize);
+}
+
+QImage KLImageBrowserCell::deleteImage()
+{
+    static const QImage image = [] {
+        QImage img(kBadgeSize * 2, kBadgeSize * 2, QImage::Format_ARGB32_Premultiplied);
+        img.fill(Qt::transparent);
+        img.setDevicePixelRatio(2.0);
+        QPainter p(&img);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::white, 1.5));
+        p.setBrush(QColor(20, 20, 20));
+        p.drawEllipse(QRectF(1, 1, kBadgeSize - 2, kBadgeSize - 2));
+        p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(5.2, 5.2), QPointF(10.8, 10.8));
+        p.drawLine(QPointF(10.8, 5.2), QPointF(5.2, 10.8));
+        return img;
+    }();
+    return image;
+}
+
+QImage KLImageBrowserCell::pictureForItem(const KLItemPtr &item)
+{
+    if (!item)
+        return {};
+    if (item->useMissingItemImage())
+        return KLItemImages::missingMediaImage();
+    if (item->isStack()) {
+        const QImage cached = item->cachedImage();
+        return cached.isNull() ? stackPicture(item, kImageSize) : cached;
+    }
+    return item->imageRepresentation();
+}
+
+QImage KLImageBrowserCell::placeholderForItem(const KLItemPtr &item, int size)
+{
+    return item ? typeIcon(item, size) : QImage();
+}
+
+QSize KLImageBrowserCell::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
+{
+    return QSize(kCellWidth, kCellHeight);
+}
+
+void KLImageBrowserCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const KLItemPtr item = index.data(KLImageBrowserModel::ItemRole).value<KLItemPtr>();
+    if (!item)
+        return;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRect cell = option.rect;
+    const bool selected = option.state & QStyle::State_Selected;
+    const QImage picture = pictureForItem(item);
+    const bool ready = !picture.isNull();
+    const QImage shown = ready ? picture : typeIcon(item, kImageSize * 3 / 4);
+    const QRect frame = imageFrameFor(cell, shown.size() / shown.devicePixelRatio());
+
+    if (selected) {
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(QColor(255, 255, 255, 60));
+        painter->drawRoundedRect(imageAreaForCell(cell).adjusted(-5, -5, 5, 5), 8, 8);
+    }
+    if (!shown.isNull())
+        painter->drawImage(frame, shown);
+
+    // Titles: the title on one line truncated in the middle, the subtitle below it.
+    const int textWidth = cell.width() - 8;
+    const KLCellTextStyle &titleStyle = selected ? m_highlighted : m_title;
+    const QString title = elideMiddle(item->imageTitle(), titleStyle.font, textWidth);
+    const QFontMetrics fm(titleStyle.font);
+    QRect titleRect(cell.x() + 4, imageAreaForCell(cell).bottom() + 6, textWidth, fm.height());
+    if (selected) {
+        const int w = fm.horizontalAdvance(title) + 10;
+        const QRect pill(cell.x() + (cell.width() - w) / 2, titleRect.y() - 1, w, titleRect.height() + 2);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(QColor(40, 110, 220));
+        painter->drawRoundedRect(pill, pill.height() / 2.0, pill.height() / 2.0);
+    }
+    painter->setFont(titleStyle.font);
+    painter->setPen(titleStyle.colour);
+    painter->drawText(titleRect, Qt::AlignHCenter | Qt::AlignVCenter, title);
+    painter->setFont(m_subtitle.font);
+    painter->setPen(m_subtitle.colour);
+    const QRect subRect(titleRect.x(), titleRect.bottom() + 1, textWidth, QFontMetrics(m_subtitle.font).height());
+    painter->drawText(subRect, Qt::AlignHCenter | Qt::AlignVCenter,
+                      elideMiddle(item->imageSubtitle(), m_subtitle.font, textWidth));
+
+    // The delete badge shows only on a cell whose picture is ready.
+    if (ready && m_view && m_view->deleteBadgeIndex() == index.row()) {
+        painter->setOpacity(0.5);
+        painter->drawImage(deleteFrameRect(frame), deleteImage());
+    }
+    painter->restore();
+}

@@ -1,0 +1,50 @@
+#include "browser/KLImageBrowserModel.h"
+
+void KLImageBrowserModel::setItems(const QList<KLItemPtr> &items)
+{
+    bool same = items.size() == m_items.size();
+    for (int i = 0; same && i < items.size(); ++i)
+        same = items.at(i) == m_items.at(i);
+    if (same) {
+        notifyAllChanged();
+        return;
+    }
+    beginResetModel();
+    m_items = items;
+    endResetModel();
+}
+
+void KLImageBrowserModel::notifyAllChanged()
+{
+    if (!m_items.isEmpty())
+        Q_EMIT dataChanged(index(0), index(int(m_items.size()) - 1));
+}
+
+int KLImageBrowserModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_items.size());
+}
+
+QVariant KLImageBrowserModel::data(const QModelIndex &index, int role) const
+{
+    const KLItemPtr item = itemAt(index.row());
+    if (!item)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return item->imageTitle();
+    case SubtitleRole:
+        return item->imageSubtitle();
+    case ItemRole:
+        return QVariant::fromValue(item);
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags KLImageBrowserModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+}

@@ -1,0 +1,508 @@
+#include "browser/KLImageBrowserViewDelegate.h"
+
+#include "app/XPSandboxUtils.h"
+#include "browser/KLImageBrowserModel.h"
+#include "browser/KLImageBrowserView.h"
+#include "browser/KLItemListOps.h"
+#include "browser/KLMainWindowController.h"
+#include "browser/KLPreviewPanel.h"
+#include "browser/menus/KLPaneMenus.h"
+#include "fileops/XPFileUtils.h"
+#include "platform/Defaults.h"
+#include "util/Localized.h"
+#include "util/Tilde.h"
+
+#include <QAbstractButton>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+
+namespace {
+KLImageBrowserViewDelegate::TrashAlertPresenter &trashPresenter()
+{
+    static KLImageBrowserViewDelegate::TrashAlertPresenter presenter;
+    return presenter;
+}
+
+KLImageBrowserViewDelegate::TagEditorOpener &tagEditorOpener()
+{
+    static KLImageBrowserViewDelegate::TagEditorOpener opener;
+    return opener;
+}
+
+KLImageBrowserViewDelegate::MenuPresenter &menuPresenter()
+{
+    static KLImageBrowserViewDelegate::MenuPresenter presenter;
+    return presenter;
+}
+
+bool showTrashAlert(const KLTrashWarning &warning)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Kelso"), warning.message);
+    box.setInformativeText(warning.informativeText);
+    QPushButton *cancel = box.addButton(KLLocalized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
+    QPushButton *del = box.addButton(KLLocalized(QStringLiteral("Delete Files")), QMessageBox::DestructiveRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == del;
+}
+} // namespace
+
+KLImageBrowserViewDelegate::KLImageBrowserViewDelegate(QObject *parent) : QObject(parent)
+{
+    m_model = new KLImageBrowserModel(this);
+    _reloadTimer = new QTimer(this);
+    _reloadTimer->setSingleShot(true);
+    _reloadTimer->setInterval(330);
+    connect(_reloadTimer, &QTimer::timeout, this, &KLImageBrowserViewDelegate::reloadBrowserNow);
+}
+
+KLImageBrowserViewDelegate::~KLImageBrowserViewDelegate() = default;
+
+void KLImageBrowserViewDelegate::setImageBrowser(KLImageBrowserView *view)
+{
+    m_imageBrowser = view;
+    if (!view)
+        return;
+    view->setPane(this);
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { imageBrowserSelectionDidChange(); });
+}
+
+KLImageBrowserView *KLImageBrowserViewDelegate::imageBrowser() const
+{
+    return m_imageBrowser.data();
+}
+
+void KLImageBrowserViewDelegate::setMainWindowController(KLMainWindowController *controller)
+{
+    m_mainWindow = controller;
+}
+
+KLMainWindowController *KLImageBrowserViewDelegate::mainWindowController() const
+{
+    return m_mainWindow.data();
+}
+
+KLItemPtr KLImageBrowserViewDelegate::itemAtIndex(int index) const
+{
+    return index >= 0 && index < _itemsArray.size() ? _itemsArray.at(index) : nullptr;
+}
+
+// ---- list -----------------------------------------------------------------------------------
+
+void KLImageBrowserViewDelegate::addItem(const KLItemPtr &item, int index)
+{
+    const qsizetype before = _itemsArray.size();
+    KLItemListOps::addItem(_itemsArray, item, index);
+    reloadBrowserSoon();
+    if (before != _itemsArray.size())
+        announceCountChanged();
+}
+
+void KLImageBrowserViewDelegate::addPath(const QString &path, int index)
+{
+    addItem(KLItem::create(path), index);
+}
+
+void KLImageBrowserViewDelegate::addPaths(const QStringList &paths, int index)
+{
+    for (auto it = paths.crbegin(); it != paths.crend(); ++it)
+        addPath(*it, index);
+    reloadBrowserNow();
+    selectPaths(paths);
+    if (m_imageBrowser)
+        m_imageBrowser->setFocus(Qt::OtherFocusReason);
+}
+
+int KLImageBrowserViewDelegate::indexForPath(const QString &path) const
+{
+    return KLItemListOps::indexForPath(_itemsArray, path);
+}
+
+QStringList KLImageBrowserViewDelegate::currentItemPaths() const
+{
+    QStringList out;
+    for (const KLItemPtr &item : _itemsArray) {
+        const QString p = item ? item->lastKnownPath() : QString();
+        if (!p.isEmpty())
+            out.append(p);
+    }
+    return out;
+}
+
+QStringList KLImageBrowserViewDelegate::pathsForIndexes(const QList<int> &indexes) const
+{
+    QStringList out;
+    for (const KLItemPtr &item : itemsForIndexes(indexes)) {
+        const QString p = item->lastKnownPath();
+        if (!p.isEmpty())
+            out.append(p);
+    }
+    return out;
+}
+
+QList<KLItemPtr> KLImageBrowserViewDelegate::itemsForIndexes(const QList<int> &indexes) const
+{
+    QList<int> sorted = indexes;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    QList<KLItemPtr> out;
+    for (int i : sorted) {
+        if (KLItemPtr item = itemAtIndex(i))
+            out.append(item);
+    }
+    return out;
+}
+
+// ---- selection ------------------------------------------------------------------------------
+
+QList<int> KLImageBrowserViewDelegate::selectionIndexes() const
+{
+    QList<int> out;
+    if (!m_imageBrowser || !m_imageBrowser->selectionModel())
+        return out;
+    for (const QModelIndex &i : m_imageBrowser->selectionModel()->selectedIndexes())
+        out.append(i.row());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void KLImageBrowserViewDelegate::selectIndexes(const QList<int> &indexes, bool scrollToFirst)
+{
+    if (!m_imageBrowser)
+        return;
+    QItemSelection selection;
+    QModelIndex first;
+    for (int i : indexes) {
+        const QModelIndex mi = m_model->index(i);
+        if (!mi.isValid())
+            continue;
+        selection.select(mi, mi);
+        if (!first.isValid())
+            first = mi;
+    }
+    QItemSelectionModel *sm = m_imageBrowser->selectionModel();
+    sm->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (first.isValid()) {
+        sm->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+        if (scrollToFirst)
+            m_imageBrowser->scrollTo(first);
+    }
+}
+
+void KLImageBrowserViewDelegate::clearSelection()
+{
+    if (m_imageBrowser && m_imageBrowser->selectionModel())
+        m_imageBrowser->selectionModel()->clearSelection();
+}
+
+void KLImageBrowserViewDelegate::selectPaths(const QStringList &paths)
+{
+    QList<int> indexes;
+    for (const QString &p : paths) {
+        const int i = indexForPath(p);
+        if (i >= 0)
+            indexes.append(i);
+    }
+    selectIndexes(indexes);
+}
+
+bool KLImageBrowserViewDelegate::selectNextDocumentWithOffset(int offset)
+{
+    const QList<int> selection = selectionIndexes();
+    if (selection.isEmpty())
+        return false;
+    const int next = selection.first() + offset;
+    if (next < 0 || next >= numberOfItems())
+        return false;
+    selectIndexes({next}, true);
+    return true;
+}
+
+bool KLImageBrowserViewDelegate::selectNextDocumentWithKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Back:
+        return selectNextDocumentWithOffset(-1);
+    case Qt::Key_Right:
+    case Qt::Key_Forward:
+        return selectNextDocumentWithOffset(1);
+    default:
+        return false;
+    }
+}
+
+QStringList KLImageBrowserViewDelegate::pathsInFirstRow() const
+{
+    QStringList out;
+    if (_itemsArray.isEmpty())
+        return out;
+    if (!m_imageBrowser || m_model->rowCount() == 0) {
+        out.append(_itemsArray.first()->lastKnownPath());
+        return out;
+    }
+    const int top = m_imageBrowser->visualRect(m_model->index(0)).top();
+    const int n = std::min<int>({int(_itemsArray.size()), m_model->rowCount(), 16});
+    for (int i = 0; i < n; ++i) {
+        if (m_imageBrowser->visualRect(m_model->index(i)).top() != top)
+            break;
+        out.append(_itemsArray.at(i)->lastKnownPath());
+    }
+    return out;
+}
+
+// ---- reloads --------------------------------------------------------------------------------
+
+void KLImageBrowserViewDelegate::reloadBrowserNow()
+{
+    _reloadTimer->stop();
+    // Keep the selection by path across the reload (the list may have moved under it).
+    const QStringList selected = m_imageBrowser ? pathsForSelectionInModel() : QStringList();
+    m_model->setItems(_itemsArray);
+    if (!selected.isEmpty())
+        selectPaths(selected);
+}
+
+void KLImageBrowserViewDelegate::reloadBrowserSoon()
+{
+    if (QThread::currentThread() != thread())
+        return;
+    if (!_reloadTimer->isActive())
+        _reloadTimer->start();
+}
+
+bool KLImageBrowserViewDelegate::reloadPending() const
+{
+    return _reloadTimer->isActive();
+}
+
+QStringList KLImageBrowserViewDelegate::pathsForSelectionInModel() const
+{
+    QStringList out;
+    if (!m_imageBrowser || !m_imageBrowser->selectionModel())
+        return out;
+    for (const QModelIndex &i : m_imageBrowser->selectionModel()->selectedIndexes()) {
+        if (KLItemPtr item = m_model->itemAt(i.row()))
+            out.append(item->lastKnownPath());
+    }
+    return out;
+}
+
+QString KLImageBrowserViewDelegate::currentNumberOfItemsString() const
+{
+    return KLLocalized(QStringLiteral("KLCurrentNumberOfItems"), {QString::number(numberOfItems())});
+}
+
+// ---- grid events ----------------------------------------------------------------------------
+
+void KLImageBrowserViewDelegate::imageBrowserRemoveItemsAtIndexes(const QList<int> &indexes)
+{
+    QList<int> removed = indexes;
+    std::sort(removed.begin(), removed.end());
+    removed.erase(std::unique(removed.begin(), removed.end()), removed.end());
+    const QList<int> selection = selectionIndexes();
+    const QList<KLItemPtr> items = itemsForIndexes(removed);
+    if (items.isEmpty())
+        return;
+    // Super (the Command key of the desktop map) makes the removal a trashing.
+    const bool trash = QGuiApplication::queryKeyboardModifiers() & Qt::MetaModifier;
+    const int before = numberOfItems();
+    imageBrowserRemoveKLItems(items, trash);
+    if (removed != selection || numberOfItems() == before)
+        return;
+    reloadBrowserNow();
+    int index = removed.size() > 1 ? removed.last() - int(removed.size() - 1) : removed.first();
+    if (index >= numberOfItems())
+        index = numberOfItems() - 1;
+    if (index >= 0)
+        selectIndexes({index}, true);
+}
+
+void KLImageBrowserViewDelegate::imageBrowserCellWasDoubleClickedAtIndex(int index)
+{
+    const KLItemPtr item = itemAtIndex(index);
+    if (!item)
+        return;
+    if (XPSandboxUtils::fileIsUnderRoot(item->lastKnownPath()))
+        item->openFile();
+    else
+        item->revealInFinder();
+}
+
+void KLImageBrowserViewDelegate::imageBrowserSelectionDidChange()
+{
+    KLPreviewPanel::shared().updateController(selectedItems());
+}
+
+int KLImageBrowserViewDelegate::imageBrowserWriteItemsAtIndexes(const QList<int> &indexes, QMimeData *data) const
+{
+    const QStringList paths = pathsForIndexes(indexes);
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls.append(QUrl::fromLocalFile(p));
+    data->setUrls(urls);
+    return int(paths.size());
+}
+
+// ---- trashing -------------------------------------------------------------------------------
+
+KLTrashWarning KLImageBrowserViewDelegate::trashWarningFor(const QList<KLItemPtr> &items, bool dontWarnSetting)
+{
+    KLTrashWarning w;
+    if (items.isEmpty())
+        return w; // ask = false, proceed = false
+    for (const KLItemPtr &item : items) {
+        const QString p = PimsAdditions::stringByExpandingTildeInPathSANDBOX(item->lastKnownPath());
+        const QFileInfo info(p);
+        if (info.exists() && info.isDir() && !XPFileUtils::isPackage(p)) {
+            w.ask = true;
+            w.folder = true;
+            w.message = KLLocalized(QStringLiteral("Put entire folder in the trash?"));
+            w.informativeText = KLLocalized(QStringLiteral("This will remove a folder from your computer."));
+            return w;
+        }
+    }
+    if (dontWarnSetting) {
+        w.proceed = true;
+        return w;
+    }
+    w.ask = true;
+    if (items.size() == 1) {
+        w.message = KLLocalized(QStringLiteral("Move \u201c%@\u201d to the trash?"))
+                        .replace(QStringLiteral("%@"), items.last()->displayName());
+        w.informativeText = KLLocalized(QStringLiteral(
+            "This will remove the file from your computer. You can turn off this warning in the preferences."));
+    } else {
+        w.message = KLLocalized(QStringLiteral("Move %ld files to the trash?"))
+                        .replace(QStringLiteral("%ld"), QString::number(items.size()));
+        w.informativeText = KLLocalized(QStringLiteral("You can turn off this warning in the preferences."));
+    }
+    return w;
+}
+
+bool KLImageBrowserViewDelegate::warnAboutTrashing(const QList<KLItemPtr> &items)
+{
+    const KLTrashWarning w =
+        trashWarningFor(items, Defaults::standard().boolForKey(QStringLiteral("KPDONTWarnAboutTrashingFiles")));
+    if (!w.ask)
+        return w.proceed;
+    return trashPresenter() ? trashPresenter()(w) : showTrashAlert(w);
+}
+
+bool KLImageBrowserViewDelegate::moveItemFilesToTrash(const QList<KLItemPtr> &items)
+{
+    if (!warnAboutTrashing(items))
+        return false;
+    for (const KLItemPtr &item : items) {
+        QString error;
+        if (!item->moveFileToTrash(&error))
+            qWarning("Kelso: cannot move %s to the trash: %s", qUtf8Printable(item->lastKnownPath()),
+                     qUtf8Printable(error));
+    }
+    return true;
+}
+
+void KLImageBrowserViewDelegate::setTrashAlertPresenter(TrashAlertPresenter presenter)
+{
+    trashPresenter() = std::move(presenter);
+}
+
+// ---- actions --------------------------------------------------------------------------------
+
+void KLImageBrowserViewDelegate::openExternally(const QList<KLItemPtr> &items)
+{
+    for (const KLItemPtr &item : items)
+        item->openFile();
+}
+
+void KLImageBrowserViewDelegate::revealInFinder(const QList<KLItemPtr> &items)
+{
+    for (const KLItemPtr &item : items)
+        item->revealInFinder();
+}
+
+void KLImageBrowserViewDelegate::editTags(const QList<KLItemPtr> &items)
+{
+    editTagsForFilePaths(KLItem::pathsForItems(items));
+}
+
+void KLImageBrowserViewDelegate::setTagEditorOpener(TagEditorOpener opener)
+{
+    tagEditorOpener() = std::move(opener);
+}
+
+// ---- context menu ---------------------------------------------------------------------------
+
+KLPaneMenuBuilder *KLImageBrowserViewDelegate::menuBuilder()
+{
+    if (!m_menus)
+        m_menus = new KLPaneMenuBuilder(paneKind(), this, this);
+    return m_menus;
+}
+
+QMenu *KLImageBrowserViewDelegate::showContextMenuForIndex(int index, const QPoint &globalPos)
+{
+    // A right-click on a cell outside the selection acts on that cell alone, as in a file
+    // manager; on a selected cell it acts on the whole selection.
+    if (index >= 0 && index < numberOfItems() && !selectionIndexes().contains(index))
+        selectIndexes({index});
+    const QList<KLItemPtr> selected = selectedItems();
+    if (selected.isEmpty())
+        return nullptr;
+    QMenu *menu = menuBuilder()->contextMenuForItems(selected, m_imageBrowser);
+    if (!menu)
+        return nullptr;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    if (menuPresenter())
+        menuPresenter()(menu, globalPos);
+    else
+        menu->popup(globalPos);
+    return menu;
+}
+
+void KLImageBrowserViewDelegate::setContextMenuPresenter(MenuPresenter presenter)
+{
+    menuPresenter() = std::move(presenter);
+}
+
+void KLImageBrowserViewDelegate::removeKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
+{
+    imageBrowserRemoveKLItems(items, moveToTrash);
+}
+
+void KLImageBrowserViewDelegate::editTagsForFilePaths(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    if (tagEditorOpener())
+        tagEditorOpener()(paths);
+    else
+        qInfo("Kelso: no tag editor is installed; cannot edit the tags of %lld files", qint64(paths.size()));
+}
+
+void KLImageBrowserViewDelegate::editUnwantedDirectoriesAction()
+{
+    // The preferences window is not part of the program yet; the never-show lists are still
+    // changed by the menus' own entries and by editing the settings.
+    qInfo("Kelso: the preferences window is not available in this version");
+}
+
+void KLImageBrowserViewDelegate::preferencesAction()
+{
+    qInfo("Kelso: the preferences window is not available in this version");
+}
+
+QWidget *KLImageBrowserViewDelegate::enclosingView() const
+{
+    return imageBrowser();
+}

@@ -1,0 +1,150 @@
+#pragma once
+// KLImageBrowserViewDelegate: the controller behind one thumbnail grid of the main window
+// (base of the recent-files pane and the Cooler pane).
+//
+// It owns the ordered item list (at most 100, no duplicates; index 0 is the top-left cell),
+// answers the grid's data questions, keeps the selection, opens/reveals/trashes items and
+// publishes the item count for the window's labels. The grid shows a snapshot of the list
+// taken at each reload; reloads are coalesced (reloadBrowserSoon: one pending, 0.33 s).
+// Main thread only.
+#include "browser/menus/KLPaneMenus.h"
+#include "recent/KLItem.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+
+class KLImageBrowserModel;
+class KLImageBrowserView;
+class KLPaneMenuBuilder;
+class KLMainWindowController;
+class QMimeData;
+class QTimer;
+
+// What the trash confirmation says (and whether it asks at all).
+struct KLTrashWarning {
+    bool ask = false;       // show the alert; false: go ahead without asking
+    bool proceed = false;   // when !ask: the answer
+    bool folder = false;    // the folder warning
+    QString message;
+    QString informativeText;
+};
+
+// The pane is also the target of its context menus (KLPaneMenuActions): the menus do the
+// pane-independent work themselves and call back here for the list, the tag editor and the
+// window their sheets attach to.
+class KLImageBrowserViewDelegate : public QObject, public KLPaneMenuActions
+{
+    Q_OBJECT
+public:
+    explicit KLImageBrowserViewDelegate(QObject *parent = nullptr);
+    ~KLImageBrowserViewDelegate() override;
+
+    // The grid this pane drives (the pane becomes its data source).
+    void setImageBrowser(KLImageBrowserView *view);
+    KLImageBrowserView *imageBrowser() const;
+    KLImageBrowserModel *model() const { return m_model; }
+    void setMainWindowController(KLMainWindowController *controller);
+    KLMainWindowController *mainWindowController() const;
+
+    // Data source.
+    int numberOfItems() const { return int(_itemsArray.size()); }
+    KLItemPtr itemAtIndex(int index) const;
+    const QList<KLItemPtr> &items() const { return _itemsArray; }
+
+    // List and selection.
+    virtual void addItem(const KLItemPtr &item, int index);
+    void addPath(const QString &path, int index);
+    void addPaths(const QStringList &paths, int index);
+    int indexForPath(const QString &path) const;
+    bool hasItemAtPath(const QString &path) const { return indexForPath(path) >= 0; }
+    QStringList currentItemPaths() const;
+    QStringList pathsForIndexes(const QList<int> &indexes) const;
+    QList<KLItemPtr> itemsForIndexes(const QList<int> &indexes) const;
+    // Selected indexes of the grid, ascending.
+    QList<int> selectionIndexes() const;
+    QStringList selectedItemPaths() const override { return pathsForIndexes(selectionIndexes()); }
+    QList<KLItemPtr> selectedItems() const { return itemsForIndexes(selectionIndexes()); }
+    bool hasSelection() const { return !selectionIndexes().isEmpty(); }
+    void selectPaths(const QStringList &paths);
+    // Replaces the selection (indexes outside the grid are ignored).
+    void selectIndexes(const QList<int> &indexes, bool scrollToFirst = false);
+    void clearSelection();
+    bool selectNextDocumentWithOffset(int offset);
+    // Qt::Key_Left / Key_Right (and the Back/Forward keys) move by one.
+    bool selectNextDocumentWithKey(int key);
+    QStringList pathsInFirstRow() const;
+
+    void reloadBrowserNow();
+    void reloadBrowserSoon();
+    bool reloadPending() const;
+    void iconMayHaveChanged() { reloadBrowserSoon(); }
+
+    bool hasItems() const { return !_itemsArray.isEmpty(); }
+    QString currentNumberOfItemsString() const;
+
+    // Grid events.
+    virtual void imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash) = 0;
+    // The delete key: trashes only while Super is held; keeps a selection for the user.
+    void imageBrowserRemoveItemsAtIndexes(const QList<int> &indexes);
+    virtual void imageBrowserCellWasDoubleClickedAtIndex(int index);
+    virtual void imageBrowserSelectionDidChange();
+    // Drag out: the file URLs of the items (text/uri-list). Answers the number of paths.
+    int imageBrowserWriteItemsAtIndexes(const QList<int> &indexes, QMimeData *data) const;
+    // Drops onto the grid; the base accepts none.
+    virtual bool acceptsDrops() const { return false; }
+    virtual void imageBrowserMoveItemsAtIndexes(const QList<int> &, int) {}
+    virtual void performDrop(const QStringList &, int) {}
+
+    // Trash confirmation.
+    static KLTrashWarning trashWarningFor(const QList<KLItemPtr> &items, bool dontWarnSetting);
+    bool warnAboutTrashing(const QList<KLItemPtr> &items);
+    bool moveItemFilesToTrash(const QList<KLItemPtr> &items);
+    // Who shows the alert; answers true for "Delete Files". Tests replace it.
+    using TrashAlertPresenter = std::function<bool(const KLTrashWarning &warning)>;
+    static void setTrashAlertPresenter(TrashAlertPresenter presenter);
+
+    // Actions on items (also the menus' targets).
+    void openExternally(const QList<KLItemPtr> &items);
+    void revealInFinder(const QList<KLItemPtr> &items);
+    // Return in the grid: the tag editor for the selected paths (installed by the shell).
+    void editTags(const QList<KLItemPtr> &items);
+    using TagEditorOpener = std::function<void(const QStringList &paths)>;
+    static void setTagEditorOpener(TagEditorOpener opener);
+
+    // Which entries the context menus offer (the Cooler overrides).
+    virtual KLPaneKind paneKind() const { return KLPaneKind::Recent; }
+    // Context menu. The builder is made on first use (the pane kind decides the entries).
+    KLPaneMenuBuilder *menuBuilder();
+    // A right-click on `index` (or on empty space: -1): a cell that is not selected becomes the
+    // only selection, then the menu for the selection pops up at `globalPos`. Answers the menu
+    // (deleted when it closes), or none when nothing is selected.
+    QMenu *showContextMenuForIndex(int index, const QPoint &globalPos);
+    // Where the popped-up menu goes; tests replace the popping up to inspect the menu.
+    using MenuPresenter = std::function<void(QMenu *menu, const QPoint &globalPos)>;
+    static void setContextMenuPresenter(MenuPresenter presenter);
+
+    // KLPaneMenuActions.
+    void removeKLItems(const QList<KLItemPtr> &items, bool moveToTrash) override;
+    void editTagsForFilePaths(const QStringList &paths) override;
+    void editUnwantedDirectoriesAction() override;
+    void preferencesAction() override;
+    QWidget *enclosingView() const override;
+
+Q_SIGNALS:
+    // hasItems / currentNumberOfItemsString changed.
+    void countChanged();
+
+protected:
+    QStringList pathsForSelectionInModel() const;
+    void announceCountChanged() { Q_EMIT countChanged(); }
+
+    QPointer<KLImageBrowserView> m_imageBrowser;
+    QPointer<KLMainWindowController> m_mainWindow;
+    KLImageBrowserModel *m_model = nullptr;
+    QList<KLItemPtr> _itemsArray;
+    QTimer *_reloadTimer = nullptr;
+    KLPaneMenuBuilder *m_menus = nullptr;
+};

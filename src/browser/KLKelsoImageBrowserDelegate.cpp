@@ -1,0 +1,179 @@
+#include "browser/KLKelsoImageBrowserDelegate.h"
+
+#include "browser/KLCoolerImageBrowserDelegate.h"
+#include "browser/KLImageBrowserModel.h"
+#include "browser/KLImageBrowserView.h"
+#include "browser/KLMainWindowController.h"
+#include "platform/Defaults.h"
+#include "util/Localized.h"
+
+#include <QSet>
+#include <QTimer>
+#include <atomic>
+
+namespace {
+std::atomic<int> g_resignations{0};
+
+const QStringList &observedSettings()
+{
+    static const QStringList keys = {QStringLiteral("wantedDirectories"), QStringLiteral("unwantedDirectories"),
+                                     QStringLiteral("unwantedExtensions"), QStringLiteral("unwantedItems")};
+    return keys;
+}
+} // namespace
+
+KLKelsoImageBrowserDelegate::KLKelsoImageBrowserDelegate(std::unique_ptr<KLRecentSource> source, QObject *parent)
+    : KLImageBrowserViewDelegate(parent), _recentFiles(std::move(source))
+{
+    m_periodic = new QTimer(this);
+    m_periodic->setInterval(kPeriodicSeconds * 1000);
+    connect(m_periodic, &QTimer::timeout, this, &KLKelsoImageBrowserDelegate::checkForChangedFiles);
+    m_periodic->start();
+    setExplanation(KLLocalized(QStringLiteral("KLKelsoBrowserExplanationTop")));
+    connect(&Defaults::standard(), &Defaults::changed, this, [this](const QString &key) {
+        if (observedSettings().contains(key))
+            checkForChangedFiles();
+    });
+}
+
+KLKelsoImageBrowserDelegate::~KLKelsoImageBrowserDelegate() = default;
+
+void KLKelsoImageBrowserDelegate::setExplanation(const QString &text)
+{
+    m_explanation = text;
+    Q_EMIT explanationChanged(text);
+}
+
+void KLKelsoImageBrowserDelegate::updateChangedFiles()
+{
+    if (!_recentFiles)
+        return;
+    QList<KLItemPtr> fresh;
+    if (!_currentPath.isEmpty()) {
+        fresh = _recentFiles->recentFilesInDirectory(_currentPath);
+    } else {
+        QSet<QString> excluded;
+        if (m_cooler) {
+            const QStringList firstRow = m_cooler->pathsInFirstRow();
+            excluded = QSet<QString>(firstRow.begin(), firstRow.end());
+        }
+        fresh = _recentFiles->recentFiles(excluded);
+    }
+    if (fresh.size() > 100)
+        fresh.resize(100);
+    if (itemListsEqual(fresh, _itemsArray))
+        return;
+    const bool sameLength = fresh.size() == _itemsArray.size();
+    _itemsArray = fresh;
+    reloadBrowserSoon();
+    if (!sameLength)
+        announceCountChanged();
+}
+
+void KLKelsoImageBrowserDelegate::backAction()
+{
+    const bool had = hasCurrentPath();
+    _currentPath.clear();
+    checkForChangedFiles();
+    if (had)
+        Q_EMIT hasCurrentPathChanged(false);
+    setExplanation(KLLocalized(QStringLiteral("KLKelsoBrowserExplanationTop")));
+}
+
+void KLKelsoImageBrowserDelegate::imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
+{
+    if (!moveToTrash || moveItemFilesToTrash(items))
+        removeItems(items);
+}
+
+void KLKelsoImageBrowserDelegate::removeItems(const QList<KLItemPtr> &items)
+{
+    if (_recentFiles)
+        _recentFiles->removeItems(items);
+    // Out of the shown list at once; the collector's next answer no longer has them either.
+    for (const KLItemPtr &item : items) {
+        for (qsizetype i = _itemsArray.size() - 1; i >= 0; --i) {
+            if (*_itemsArray.at(i) == *item)
+                _itemsArray.removeAt(i);
+        }
+    }
+    reloadBrowserSoon();
+    announceCountChanged();
+    checkForChangedFiles();
+}
+
+void KLKelsoImageBrowserDelegate::imageBrowserCellWasDoubleClickedAtIndex(int index)
+{
+    const KLItemPtr item = itemAtIndex(index);
+    if (!item)
+        return;
+    if (item->isStack()) {
+        _currentPath = item->lastKnownPath();
+        Q_EMIT hasCurrentPathChanged(true);
+        checkForChangedFiles();
+        reloadBrowserNow();
+        selectIndexes({0}, true);
+        setExplanation(KLLocalized(QStringLiteral("KLKelsoBrowserExplanationFolder"), {_currentPath}));
+        return;
+    }
+    KLImageBrowserViewDelegate::imageBrowserCellWasDoubleClickedAtIndex(index);
+    Q_EMIT itemOpenedInKelso(item);
+}
+
+void KLKelsoImageBrowserDelegate::imageBrowserSelectionDidChange()
+{
+    KLImageBrowserViewDelegate::imageBrowserSelectionDidChange();
+    if (hasSelection() && m_mainWindow && m_mainWindow->coolerDelegate())
+        m_mainWindow->coolerDelegate()->clearSelection();
+}
+
+void KLKelsoImageBrowserDelegate::applicationDidFinishLaunching()
+{
+    applicationWillBecomeActive();
+}
+
+void KLKelsoImageBrowserDelegate::applicationWillBecomeActive()
+{
+    updateChangedFiles();
+    updateChangedFiles();
+    // File-system events can arrive late: look again a little later.
+    for (int ms : {500, 3500, 13500})
+        QTimer::singleShot(ms, this, &KLKelsoImageBrowserDelegate::checkForChangedFiles);
+    backAction();
+    reloadBrowserNow();
+    if (m_imageBrowser && m_model->rowCount() > 0)
+        m_imageBrowser->scrollTo(m_model->index(0));
+}
+
+void KLKelsoImageBrowserDelegate::applicationDidBecomeActive()
+{
+    if (m_imageBrowser && m_model->rowCount() > 0)
+        m_imageBrowser->scrollTo(m_model->index(0));
+}
+
+void KLKelsoImageBrowserDelegate::applicationDidResignActive()
+{
+    const int before = g_resignations.fetch_add(1);
+    if (before % kSaveEveryNthResignation == 0 && _recentFiles)
+        _recentFiles->writeState();
+}
+
+void KLKelsoImageBrowserDelegate::applicationWillTerminate()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    m_periodic->stop();
+    if (_recentFiles)
+        _recentFiles->writeState();
+}
+
+int KLKelsoImageBrowserDelegate::resignationCount()
+{
+    return g_resignations.load();
+}
+
+void KLKelsoImageBrowserDelegate::resetResignationCountForTesting()
+{
+    g_resignations = 0;
+}

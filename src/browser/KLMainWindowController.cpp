@@ -1,0 +1,519 @@
+#include "browser/KLMainWindowController.h"
+
+#include "browser/KLCoolerImageBrowserDelegate.h"
+#include "browser/KLCustomWindow.h"
+#include "browser/KLImageBrowserModel.h"
+#include "browser/KLImageBrowserView.h"
+#include "browser/KLKelsoImageBrowserDelegate.h"
+#include "browser/KLPreviewPanel.h"
+#include "browser/KLRecentSource.h"
+#include "search/gui/KLFilePickerMenu.h"
+#include "platform/Defaults.h"
+#include "prefs/KLColours.h"
+#include "util/Localized.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace {
+std::function<bool()> &dropZoneQuery()
+{
+    static std::function<bool()> query;
+    return query;
+}
+
+QColor colourSetting(const QString &key, const QColor &fallback)
+{
+    return KLColours::kpColorFromUserDefaultsForKey(key).value_or(fallback);
+}
+
+QFont cellFont()
+{
+    QFont f = QApplication::font();
+    f.setPointSizeF(11);
+    return f;
+}
+
+const QStringList &observedColourKeys()
+{
+    static const QStringList keys = {QStringLiteral("KLKelsoShowOnActiveScreen"),
+                                     QStringLiteral("KLKelsoBackgroundColour"), QStringLiteral("KLKelsoTextColour"),
+                                     QStringLiteral("KLCoolerBackgroundColour"), QStringLiteral("KLCoolerTextColour")};
+    return keys;
+}
+
+// Grid heights: the recent files show two rows, the Cooler one (both scroll).
+constexpr int kHeaderHeight = 30;
+constexpr int kRecentRows = 2;
+constexpr int kCoolerRows = 1;
+constexpr int kMargin = 10;
+} // namespace
+
+KLMainWindowController::KLMainWindowController(Options options, QObject *parent) : QObject(parent)
+{
+    m_simpleToolTip = std::make_unique<KLSimpleToolTip>();
+    std::unique_ptr<KLRecentSource> source =
+        options.recentSource ? std::move(options.recentSource) : makeRecentFilesSource();
+    m_kelsoDelegate = new KLKelsoImageBrowserDelegate(std::move(source), this);
+    m_coolerDelegate = new KLCoolerImageBrowserDelegate(options.coolerStorePath, this);
+    m_kelsoDelegate->setCoolerDelegate(m_coolerDelegate);
+    m_kelsoDelegate->setMainWindowController(this);
+    m_coolerDelegate->setMainWindowController(this);
+    buildWindow();
+    setTrayMode(options.trayMode);
+    applyColours();
+    connect(&Defaults::standard(), &Defaults::changed, this, &KLMainWindowController::settingChanged);
+    watchScreens();
+    updateLabels();
+}
+
+KLMainWindowController::~KLMainWindowController()
+{
+    KLItem::setIconMayHaveChangedHandler({});
+    for (const auto &c : m_screenConnections)
+        disconnect(c);
+    // The picker builder goes before the menu it fills.
+    delete m_menuBuilder;
+    delete m_window;
+}
+
+void KLMainWindowController::buildWindow()
+{
+    m_window = new KLCustomWindow;
+    connect(m_window, &KLCustomWindow::closeRequested, this, &KLMainWindowController::hideApplication);
+    auto *outer = new QVBoxLayout(m_window);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(kMargin);
+
+    auto makeHeader = [](QWidget *parent, QLabel **title, QLabel **count, QLabel **explanation) {
+        auto *row = new QHBoxLayout;
+        row->setContentsMargins(14, 0, 14, 0);
+        // A fixed header height: the Back control coming and going must not move the grid.
+        row->addStrut(kHeaderHeight - 6);
+        row->setSpacing(10);
+        *title = new QLabel(parent);
+        QFont tf = (*title)->font();
+        tf.setPointSizeF(13);
+        tf.setBold(true);
+        (*title)->setFont(tf);
+        *count = new QLabel(parent);
+        *explanation = new QLabel(parent);
+        QFont ef = (*explanation)->font();
+        ef.setPointSizeF(10);
+        (*explanation)->setFont(ef);
+        row->addWidget(*title);
+        row->addWidget(*count);
+        row->addStretch(1);
+        row->addWidget(*explanation);
+        return row;
+    };
+
+    // The recent files, above.
+    m_kelsoView = new KLRoundedRectView(m_window);
+    m_kelsoView->setObjectName(QStringLiteral("kelsoView"));
+    auto *kelsoLayout = new QVBoxLayout(m_kelsoView);
+    kelsoLayout->setContentsMargins(6, 6, 6, 6);
+    kelsoLayout->setSpacing(2);
+    QHBoxLayout *kelsoHeader = makeHeader(m_kelsoView, &m_kelsoTitle, &m_kelsoCount, &m_kelsoExplanation);
+    m_backButton = new QPushButton(KLLocalized(QStringLiteral("KLBackButton")), m_kelsoView);
+    m_backButton->setObjectName(QStringLiteral("backButton"));
+    m_backButton->setFocusPolicy(Qt::NoFocus);
+    m_backButton->setVisible(false);
+    m_backButton->setFixedHeight(20);
+    kelsoHeader->insertWidget(0, m_backButton);
+    kelsoLayout->addLayout(kelsoHeader);
+    m_kelsoBrowser = new KLImageBrowserView(m_kelsoView);
+    m_kelsoBrowser->setObjectName(QStringLiteral("kelsoBrowser"));
+    m_kelsoBrowser->setFixedHeight(kRecentRows * KLImageBrowserCell::kCellHeight + 6);
+    kelsoLayout->addWidget(m_kelsoBrowser);
+    m_kelsoTitle->setText(KLLocalized(QStringLiteral("KLKelsoTitle")));
+
+    // The Cooler, below.
+    m_coolerView = new KLRoundedRectView(m_window);
+    m_coolerView->setObjectName(QStringLiteral("coolerView"));
+    auto *coolerLayout = new QVBoxLayout(m_coolerView);
+    coolerLayout->setContentsMargins(6, 6, 6, 6);
+    coolerLayout->setSpacing(2);
+    QHBoxLayout *coolerHeader = makeHeader(m_coolerView, &m_coolerTitle, &m_coolerCount, &m_coolerExplanation);
+    // The file picker: places and folders as cascading menus; a chosen file joins the Cooler.
+    m_filePicker = new QToolButton(m_coolerView);
+    m_filePicker->setObjectName(QStringLiteral("filePicker"));
+    m_filePicker->setText(KLLocalized(QStringLiteral("KLFilePickerButton")));
+    m_filePicker->setFocusPolicy(Qt::NoFocus);
+    m_filePicker->setPopupMode(QToolButton::InstantPopup);
+    m_filePicker->setFixedHeight(20);
+    auto *pickerMenu = new QMenu(m_filePicker);
+    m_filePicker->setMenu(pickerMenu);
+    coolerHeader->addWidget(m_filePicker);
+    coolerLayout->addLayout(coolerHeader);
+    m_coolerBrowser = new KLImageBrowserView(m_coolerView);
+    m_coolerBrowser->setObjectName(QStringLiteral("coolerBrowser"));
+    m_coolerBrowser->setFixedHeight(kCoolerRows * KLImageBrowserCell::kCellHeight + 6);
+    coolerLayout->addWidget(m_coolerBrowser);
+    m_coolerTitle->setText(KLLocalized(QStringLiteral("KLCoolerTitle")));
+    m_coolerExplanation->setText(KLLocalized(QStringLiteral("KLCoolerBrowserExplanation")));
+
+    outer->addWidget(m_kelsoView);
+    outer->addWidget(m_coolerView);
+
+    // Dock mode's menu bar (hidden in tray mode, where the status menu serves instead).
+    m_menuBar = new QMenuBar(m_window);
+    m_menuBar->setObjectName(QStringLiteral("menuBar"));
+    m_menuBar->setNativeMenuBar(false);
+    m_menuBar->setVisible(false);
+    outer->setMenuBar(m_menuBar);
+
+    m_kelsoDelegate->setImageBrowser(m_kelsoBrowser);
+    m_coolerDelegate->setImageBrowser(m_coolerBrowser);
+
+    m_menuBuilder = new KLFilePickerMenu(this);
+    m_menuBuilder->setMenuSelector(KLFilePickerMenu::AddToCooler);
+    m_menuBuilder->setCoolerAdder([cooler = QPointer<KLCoolerImageBrowserDelegate>(m_coolerDelegate)](const QStringList &paths) {
+        if (cooler)
+            cooler->addPaths(paths, 0);
+    });
+    m_menuBuilder->attach(pickerMenu);
+    m_kelsoBrowser->setFocus();
+
+    connect(m_backButton, &QPushButton::clicked, m_kelsoDelegate, &KLKelsoImageBrowserDelegate::backAction);
+    connect(m_kelsoDelegate, &KLKelsoImageBrowserDelegate::hasCurrentPathChanged, m_backButton, &QWidget::setVisible);
+    connect(m_kelsoDelegate, &KLKelsoImageBrowserDelegate::explanationChanged, m_kelsoExplanation, &QLabel::setText);
+    connect(m_kelsoDelegate, &KLKelsoImageBrowserDelegate::itemOpenedInKelso, m_coolerDelegate,
+            &KLCoolerImageBrowserDelegate::itemOpenedInKelso);
+    m_kelsoExplanation->setText(m_kelsoDelegate->explanation());
+    connect(m_kelsoDelegate, &KLImageBrowserViewDelegate::countChanged, this, &KLMainWindowController::updateLabels);
+    connect(m_coolerDelegate, &KLImageBrowserViewDelegate::countChanged, this, &KLMainWindowController::updateLabels);
+    KLItem::setIconMayHaveChangedHandler([this] {
+        m_kelsoDelegate->iconMayHaveChanged();
+        m_coolerDelegate->iconMayHaveChanged();
+    });
+
+    m_window->resize(1000, contentHeight());
+}
+
+int KLMainWindowController::contentHeight() const
+{
+    return m_window->layout()->sizeHint().height();
+}
+
+void KLMainWindowController::updateLabels()
+{
+    m_kelsoCount->setText(m_kelsoDelegate->currentNumberOfItemsString());
+    m_kelsoCount->setVisible(m_kelsoDelegate->hasItems());
+    m_coolerCount->setText(m_coolerDelegate->currentNumberOfItemsString());
+    m_coolerCount->setVisible(m_coolerDelegate->hasItems());
+}
+
+// ---- colours --------------------------------------------------------------------------------
+
+QColor KLMainWindowController::blendedColour(const QColor &text, const QColor &background, double fraction)
+{
+    auto mix = [fraction](double a, double b) { return a * (1.0 - fraction) + b * fraction; };
+    QColor out;
+    out.setRgbF(float(mix(text.redF(), background.redF())), float(mix(text.greenF(), background.greenF())),
+                float(mix(text.blueF(), background.blueF())), float(mix(text.alphaF(), background.alphaF())));
+    return out;
+}
+
+KLCellTextStyle KLMainWindowController::kelsoTitleTextAttributes() const
+{
+    return {cellFont(), colourSetting(QStringLiteral("KLKelsoTextColour"), Qt::white)};
+}
+
+KLCellTextStyle KLMainWindowController::kelsoSubtitleTextAttributes() const
+{
+    const QColor text = colourSetting(QStringLiteral("KLKelsoTextColour"), Qt::white);
+    const QColor bg = colourSetting(QStringLiteral("KLKelsoBackgroundColour"), QColor::fromRgbF(0.16f, 0.18f, 0.16f, 0.9f));
+    return {cellFont(), blendedColour(text, bg, 0.4)};
+}
+
+KLCellTextStyle KLMainWindowController::coolerTitleTextAttributes() const
+{
+    return {cellFont(), colourSetting(QStringLiteral("KLCoolerTextColour"), Qt::white)};
+}
+
+KLCellTextStyle KLMainWindowController::coolerSubtitleTextAttributes() const
+{
+    const QColor text = colourSetting(QStringLiteral("KLCoolerTextColour"), Qt::white);
+    const QColor bg =
+        colourSetting(QStringLiteral("KLCoolerBackgroundColour"), QColor::fromRgbF(0.38f, 0.38f, 0.38f, 0.9f));
+    return {cellFont(), blendedColour(text, bg, 0.4)};
+}
+
+KLCellTextStyle KLMainWindowController::highlightedTitleTextAttributes()
+{
+    return {cellFont(), Qt::white};
+}
+
+void KLMainWindowController::applyKelsoStyles()
+{
+    m_kelsoBrowser->cell()->setTextStyles(kelsoTitleTextAttributes(), kelsoSubtitleTextAttributes(),
+                                          highlightedTitleTextAttributes());
+    const QColor text = kelsoTitleTextAttributes().colour;
+    const QColor sub = kelsoSubtitleTextAttributes().colour;
+    for (QLabel *l : {m_kelsoTitle, m_kelsoCount})
+        l->setStyleSheet(QStringLiteral("color: %1;").arg(text.name(QColor::HexArgb)));
+    m_kelsoExplanation->setStyleSheet(QStringLiteral("color: %1;").arg(sub.name(QColor::HexArgb)));
+}
+
+void KLMainWindowController::applyCoolerStyles()
+{
+    m_coolerBrowser->cell()->setTextStyles(coolerTitleTextAttributes(), coolerSubtitleTextAttributes(),
+                                           highlightedTitleTextAttributes());
+    const QColor text = coolerTitleTextAttributes().colour;
+    const QColor sub = coolerSubtitleTextAttributes().colour;
+    for (QLabel *l : {m_coolerTitle, m_coolerCount})
+        l->setStyleSheet(QStringLiteral("color: %1;").arg(text.name(QColor::HexArgb)));
+    m_coolerExplanation->setStyleSheet(QStringLiteral("color: %1;").arg(sub.name(QColor::HexArgb)));
+}
+
+void KLMainWindowController::applyColours()
+{
+    m_kelsoView->setBackgroundColour(
+        colourSetting(QStringLiteral("KLKelsoBackgroundColour"), QColor::fromRgbF(0.16f, 0.18f, 0.16f, 0.9f)));
+    m_coolerView->setBackgroundColour(
+        colourSetting(QStringLiteral("KLCoolerBackgroundColour"), QColor::fromRgbF(0.38f, 0.38f, 0.38f, 0.9f)));
+    applyKelsoStyles();
+    applyCoolerStyles();
+}
+
+void KLMainWindowController::settingChanged(const QString &key)
+{
+    if (!observedColourKeys().contains(key))
+        return;
+    if (key == QLatin1String("KLKelsoShowOnActiveScreen")) {
+        setWindowFrameForCurrentScreen(true);
+    } else if (key == QLatin1String("KLKelsoBackgroundColour") || key == QLatin1String("KLCoolerBackgroundColour")) {
+        // The background and the subtitles blended with it.
+        applyColours();
+    } else if (key == QLatin1String("KLKelsoTextColour")) {
+        applyKelsoStyles();
+        m_coolerView->update();
+    } else if (key == QLatin1String("KLCoolerTextColour")) {
+        applyCoolerStyles();
+        m_coolerView->update();
+    }
+}
+
+// ---- placement ------------------------------------------------------------------------------
+
+QRectF KLMainWindowController::fullSizeWindowFrame(const std::optional<QRect> &visibleArea, double windowHeight)
+{
+    if (!visibleArea)
+        return QRectF(100, 100, 300, 300);
+    const QRectF area = QRectF(*visibleArea).adjusted(kInset, kInset, -kInset, -kInset);
+    // Centred vertically; the same number in either y direction.
+    return QRectF(area.x(), area.y() + (area.height() - windowHeight) / 2.0, area.width(), windowHeight);
+}
+
+QRectF KLMainWindowController::fullSizeWindowFrame() const
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (Defaults::standard().boolForKey(QStringLiteral("KLKelsoShowOnActiveScreen"))) {
+        // The screen the user works on: the one under the pointer.
+        if (QScreen *active = QGuiApplication::screenAt(QCursor::pos()))
+            screen = active;
+    }
+    std::optional<QRect> area;
+    if (screen)
+        area = screen->availableGeometry();
+    return fullSizeWindowFrame(area, contentHeight());
+}
+
+void KLMainWindowController::setWindowFrameForCurrentScreen(bool display)
+{
+    const QRectF frame = fullSizeWindowFrame();
+    const QRect exact(int(std::lround(frame.x())), int(std::floor(frame.y())), int(std::lround(frame.width())),
+                      int(std::lround(frame.height())));
+    // One point taller first, so the window lays itself out again even when nothing moved.
+    m_window->setGeometry(exact.adjusted(0, 0, 0, 1));
+    m_window->setGeometry(exact);
+    if (display)
+        m_window->update();
+}
+
+void KLMainWindowController::watchScreens()
+{
+    auto follow = [this] { setWindowFrameForCurrentScreen(true); };
+    auto watch = [this, follow](QScreen *screen) {
+        m_screenConnections.append(connect(screen, &QScreen::availableGeometryChanged, this, follow));
+        m_screenConnections.append(connect(screen, &QScreen::geometryChanged, this, follow));
+    };
+    for (QScreen *s : QGuiApplication::screens())
+        watch(s);
+    m_screenConnections.append(connect(qApp, &QGuiApplication::screenAdded, this, [watch, follow](QScreen *s) {
+        watch(s);
+        follow();
+    }));
+    m_screenConnections.append(connect(qApp, &QGuiApplication::screenRemoved, this, follow));
+    m_screenConnections.append(connect(qApp, &QGuiApplication::primaryScreenChanged, this, follow));
+}
+
+// ---- redraw and focus -----------------------------------------------------------------------
+
+void KLMainWindowController::askForNeedsDisplay()
+{
+    m_coolerBrowser->viewport()->update();
+    m_kelsoBrowser->viewport()->update();
+    m_coolerDelegate->model()->notifyAllChanged();
+    m_kelsoDelegate->model()->notifyAllChanged();
+}
+
+KLImageBrowserView *KLMainWindowController::activeBrowser() const
+{
+    QWidget *focus = m_window->focusWidget();
+    if (focus == m_kelsoBrowser)
+        return m_kelsoBrowser;
+    if (focus == m_coolerBrowser)
+        return m_coolerBrowser;
+    return nullptr;
+}
+
+KLPaneMenuActions *KLMainWindowController::activePane() const
+{
+    if (KLImageBrowserViewDelegate *pane = activeDelegate())
+        return pane;
+    if (m_coolerDelegate->hasSelection())
+        return m_coolerDelegate;
+    if (m_kelsoDelegate->hasSelection())
+        return m_kelsoDelegate;
+    return nullptr;
+}
+
+KLImageBrowserViewDelegate *KLMainWindowController::activeDelegate() const
+{
+    KLImageBrowserView *b = activeBrowser();
+    if (b == m_kelsoBrowser)
+        return m_kelsoDelegate;
+    if (b == m_coolerBrowser)
+        return m_coolerDelegate;
+    return nullptr;
+}
+
+void KLMainWindowController::switchPanelFrom(KLImageBrowserView *grid, bool down)
+{
+    KLImageBrowserViewDelegate *source = nullptr;
+    KLImageBrowserViewDelegate *target = nullptr;
+    KLImageBrowserView *targetGrid = nullptr;
+    if (grid == m_kelsoBrowser && down) {
+        source = m_kelsoDelegate;
+        target = m_coolerDelegate;
+        targetGrid = m_coolerBrowser;
+    } else if (grid == m_coolerBrowser && !down) {
+        source = m_coolerDelegate;
+        target = m_kelsoDelegate;
+        targetGrid = m_kelsoBrowser;
+    } else {
+        return;
+    }
+    const QList<int> selection = source->selectionIndexes();
+    if (selection.isEmpty() || target->numberOfItems() == 0)
+        return;
+    int i = selection.first();
+    source->clearSelection();
+    if (i > targetGrid->numberOfColumns())
+        i = 0;
+    i = std::min(i, target->model()->rowCount() - 1);
+    target->selectIndexes({i}, true);
+    targetGrid->setFocus(Qt::OtherFocusReason);
+}
+
+// ---- showing and hiding ---------------------------------------------------------------------
+
+void KLMainWindowController::setTrayMode(bool tray)
+{
+    m_window->setTrayMode(tray);
+    m_menuBar->setVisible(!tray);
+}
+
+void KLMainWindowController::showWindow(bool makeKey)
+{
+    m_window->orderFront(makeKey);
+}
+
+void KLMainWindowController::orderOut()
+{
+    m_window->orderOut();
+}
+
+void KLMainWindowController::hideApplication()
+{
+    m_simpleToolTip->setToolTipText({});
+    m_kelsoBrowser->turnOffAllDeleteBadges();
+    m_coolerBrowser->turnOffAllDeleteBadges();
+    KLPreviewPanel::shared().close();
+    m_window->hideNow();
+    Q_EMIT applicationHideRequested();
+}
+
+void KLMainWindowController::autoAddToCooler(const QList<QUrl> &urls)
+{
+    if (!Defaults::standard().boolForKey(QStringLiteral("KPAutoAddDragsAndSuchToCooler")))
+        return;
+    QStringList paths;
+    for (const QUrl &url : urls) {
+        const QString p = url.isLocalFile() ? url.toLocalFile() : QString();
+        if (!p.isEmpty() && !m_coolerDelegate->hasItemAtPath(p) && !paths.contains(p))
+            paths.append(p);
+    }
+    if (!paths.isEmpty())
+        m_coolerDelegate->addPaths(paths, 0);
+}
+
+void KLMainWindowController::setDropZoneQuery(std::function<bool()> query)
+{
+    dropZoneQuery() = std::move(query);
+}
+
+bool KLMainWindowController::dragWasToDropZone() const
+{
+    return dropZoneQuery() ? dropZoneQuery()() : false;
+}
+
+// ---- life cycle -----------------------------------------------------------------------------
+
+void KLMainWindowController::applicationDidFinishLaunching()
+{
+    m_kelsoDelegate->applicationDidFinishLaunching();
+    m_coolerDelegate->applicationDidFinishLaunching();
+}
+
+void KLMainWindowController::applicationWillBecomeActive()
+{
+    setWindowFrameForCurrentScreen(false);
+    m_kelsoDelegate->applicationWillBecomeActive();
+    m_coolerDelegate->applicationWillBecomeActive();
+}
+
+void KLMainWindowController::applicationDidBecomeActive()
+{
+    m_window->orderFront(false);
+    m_window->update();
+    m_kelsoDelegate->applicationDidBecomeActive();
+    m_coolerDelegate->applicationDidBecomeActive();
+    m_window->orderFront(true);
+}
+
+void KLMainWindowController::applicationDidResignActive()
+{
+    m_kelsoDelegate->applicationDidResignActive();
+    m_coolerDelegate->applicationDidResignActive();
+    m_window->orderOut();
+    m_simpleToolTip->setToolTipText({});
+}
+
+void KLMainWindowController::applicationWillTerminate()
+{
+    m_kelsoDelegate->applicationWillTerminate();
+    m_coolerDelegate->applicationWillTerminate();
+}

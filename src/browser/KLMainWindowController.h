@@ -1,0 +1,148 @@
+#pragma once
+// KLMainWindowController: the main window — a full-width translucent band with the recent
+// files above and the Cooler below, each grid on its coloured background with its title,
+// item count and explanation.
+//
+// It builds the window, applies the four colour settings (and follows their changes), places
+// the band on the right screen (fullSizeWindowFrame, also on screen changes), moves the
+// keyboard focus between the grids, shows and hides the window with its fade, and forwards
+// redraws. Owns the two pane controllers and the shared one-line tool tip. Main thread only.
+#include "browser/KLImageBrowserCell.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QRectF>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class KLCoolerImageBrowserDelegate;
+class KLCustomWindow;
+class KLFilePickerMenu;
+class KLPaneMenuActions;
+class KLImageBrowserView;
+class KLImageBrowserViewDelegate;
+class KLKelsoImageBrowserDelegate;
+class KLRecentSource;
+class KLRoundedRectView;
+class KLSimpleToolTip;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QToolButton;
+
+class KLMainWindowController : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kInset = 40;
+
+    struct Options {
+        bool trayMode = true;
+        // The recent-files source; null: the program's collector.
+        std::unique_ptr<KLRecentSource> recentSource;
+        // The Cooler store; empty: coolerItems.plist in the application-support folder.
+        QString coolerStorePath;
+    };
+    explicit KLMainWindowController(Options options, QObject *parent = nullptr);
+    ~KLMainWindowController() override;
+
+    KLCustomWindow *window() const { return m_window; }
+    KLKelsoImageBrowserDelegate *kelsoDelegate() const { return m_kelsoDelegate; }
+    KLCoolerImageBrowserDelegate *coolerDelegate() const { return m_coolerDelegate; }
+    KLImageBrowserView *kelsoBrowser() const { return m_kelsoBrowser; }
+    KLImageBrowserView *coolerBrowser() const { return m_coolerBrowser; }
+    KLSimpleToolTip *simpleToolTip() const { return m_simpleToolTip.get(); }
+    KLRoundedRectView *kelsoView() const { return m_kelsoView; }
+    KLRoundedRectView *coolerView() const { return m_coolerView; }
+    QLabel *kelsoCountLabel() const { return m_kelsoCount; }
+    QLabel *coolerCountLabel() const { return m_coolerCount; }
+    QLabel *kelsoExplanation() const { return m_kelsoExplanation; }
+    QPushButton *backButton() const { return m_backButton; }
+    // The Cooler's file picker: a pop-up of places and folders whose files join the Cooler.
+    QToolButton *filePicker() const { return m_filePicker; }
+    KLFilePickerMenu *menuBuilder() const { return m_menuBuilder; }
+    // The window's menu bar, shown in dock mode only; the shell fills it.
+    QMenuBar *menuBar() const { return m_menuBar; }
+
+    // Cell text styles.
+    KLCellTextStyle kelsoTitleTextAttributes() const;
+    KLCellTextStyle kelsoSubtitleTextAttributes() const;
+    KLCellTextStyle coolerTitleTextAttributes() const;
+    KLCellTextStyle coolerSubtitleTextAttributes() const;
+    static KLCellTextStyle highlightedTitleTextAttributes();
+    // `text` blended with `background` at `fraction` (0.4: 60 % text, 40 % background).
+    static QColor blendedColour(const QColor &text, const QColor &background, double fraction);
+
+    // Placement. `visibleArea` is the screen's area without panels (none: no screen).
+    static QRectF fullSizeWindowFrame(const std::optional<QRect> &visibleArea, double windowHeight);
+    QRectF fullSizeWindowFrame() const;
+    void setWindowFrameForCurrentScreen(bool display);
+
+    // Redraw after thumbnails arrived.
+    void askForNeedsDisplay();
+
+    // Focus.
+    KLImageBrowserView *activeBrowser() const;
+    KLImageBrowserViewDelegate *activeDelegate() const;
+    void switchPanelFrom(KLImageBrowserView *grid, bool down);
+    // The pane the menu-bar and status-menu commands act on: the focused grid's pane, else the
+    // pane holding a selection (the Cooler first), else none.
+    KLPaneMenuActions *activePane() const;
+
+    // Showing and hiding.
+    void setTrayMode(bool tray);
+    void showWindow(bool makeKey);
+    void orderOut();
+    // The whole program out of sight now (window, tip, preview).
+    void hideApplication();
+
+    // Files dragged out of a grid may join the Cooler (KPAutoAddDragsAndSuchToCooler).
+    void autoAddToCooler(const QList<QUrl> &urls);
+    // Whether the last drag ended on the drop zone; installed by the drop zone.
+    static void setDropZoneQuery(std::function<bool()> query);
+    bool dragWasToDropZone() const;
+
+    // Life cycle, forwarded to the panes in order (recent files, then the Cooler).
+    void applicationDidFinishLaunching();
+    void applicationWillBecomeActive();
+    void applicationDidBecomeActive();
+    void applicationDidResignActive();
+    void applicationWillTerminate();
+
+Q_SIGNALS:
+    void applicationHideRequested();
+
+private:
+    void buildWindow();
+    void applyColours();
+    void applyKelsoStyles();
+    void applyCoolerStyles();
+    void settingChanged(const QString &key);
+    void updateLabels();
+    void watchScreens();
+    int contentHeight() const;
+
+    KLCustomWindow *m_window = nullptr;
+    KLKelsoImageBrowserDelegate *m_kelsoDelegate = nullptr;
+    KLCoolerImageBrowserDelegate *m_coolerDelegate = nullptr;
+    KLImageBrowserView *m_kelsoBrowser = nullptr;
+    KLImageBrowserView *m_coolerBrowser = nullptr;
+    KLRoundedRectView *m_kelsoView = nullptr;
+    KLRoundedRectView *m_coolerView = nullptr;
+    QLabel *m_kelsoTitle = nullptr;
+    QLabel *m_kelsoCount = nullptr;
+    QLabel *m_kelsoExplanation = nullptr;
+    QLabel *m_coolerTitle = nullptr;
+    QLabel *m_coolerCount = nullptr;
+    QLabel *m_coolerExplanation = nullptr;
+    QPushButton *m_backButton = nullptr;
+    QToolButton *m_filePicker = nullptr;
+    KLFilePickerMenu *m_menuBuilder = nullptr;
+    QMenuBar *m_menuBar = nullptr;
+    std::unique_ptr<KLSimpleToolTip> m_simpleToolTip;
+    QList<QMetaObject::Connection> m_screenConnections;
+};

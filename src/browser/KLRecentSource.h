@@ -1,0 +1,27 @@
+#pragma once
+// What the recent-files pane needs from the recent-files collector. The pane owns one source;
+// the program's source wraps KLRecentFiles (KLRecentFilesSource.cpp), tests feed their own.
+#include "recent/KLItem.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <memory>
+
+class KLRecentSource
+{
+public:
+    virtual ~KLRecentSource() = default;
+    // The ranked top-level list, leaving out `excludedPaths`.
+    virtual QList<KLItemPtr> recentFiles(const QSet<QString> &excludedPaths) = 0;
+    // The recent files of one folder (the inside of a stack).
+    virtual QList<KLItemPtr> recentFilesInDirectory(const QString &path) = 0;
+    // Forgets the items (they leave the list until they change again).
+    virtual void removeItems(const QList<KLItemPtr> &items) = 0;
+    virtual bool writeState() = 0;
+    // Stops the file-system event stream (program termination).
+    virtual void shutdown() = 0;
+};
+
+// The collector of the running program.
+std::unique_ptr<KLRecentSource> makeRecentFilesSource();

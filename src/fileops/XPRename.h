@@ -1,0 +1,38 @@
+#pragma once
+// Renaming one file in place, and moving files without ever replacing what is already there.
+#include <QString>
+
+namespace XPFileUtils {
+
+// The outcome of checking (or carrying out) a rename.
+struct RenamePlan {
+    enum Status {
+        Unchanged, // the new name is the current one: nothing to do
+        Refused,   // the name breaks a rule (message says why when the user should be told)
+        Ready,     // target holds the new path
+    };
+    Status status = Refused;
+    QString target;
+    QString message;
+};
+
+// The rename rules for a file at `path` given the name the user typed:
+// - a name holding "/" or a NUL character is refused with a message;
+// - the stem (the name without its extension) needs at least 2 characters and the name must not
+//   begin with "." (refused silently, the sheet simply closes);
+// - a name without extension gets the file's current extension (an extension cannot be dropped
+//   by renaming);
+// - a target that already exists is refused with a message.
+// Pure apart from the final existence check.
+RenamePlan planRename(const QString &path, const QString &newName);
+
+// Carries out planRename(); answers the plan with status Ready and the new path on success. A
+// failed move turns into Refused with the system's message. Never replaces an existing item.
+RenamePlan renameFile(const QString &path, const QString &newName);
+
+// Moves `source` to `destination`, failing (never replacing) when something exists there.
+// Within a file system this is an atomic no-replace rename; across file systems a regular file
+// is copied and the original removed; other items are refused.
+bool moveItemWithoutReplacing(const QString &source, const QString &destination, QString *error = nullptr);
+
+} // namespace XPFileUtils

@@ -1,0 +1,98 @@
+#include "fileops/gui/XPSimpleFileRenameController.h"
+
+#include "fileops/XPRename.h"
+#include "util/Localized.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+QPointer<XPSimpleFileRenameController> XPSimpleFileRenameController::s_current;
+
+XPSimpleFileRenameController::XPSimpleFileRenameController(const QString &path, QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("XPSimpleFileRename"));
+    setWindowTitle(KLLocalized(QStringLiteral("Rename…")));
+    auto *layout = new QVBoxLayout(this);
+    m_originalName = new QLabel(this);
+    m_originalName->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_newName = new QLineEdit(this);
+    m_message = new QLabel(this);
+    m_message->setWordWrap(true);
+    m_message->hide();
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    layout->addWidget(new QLabel(KLLocalized(QStringLiteral("XPRenameCurrentName")), this));
+    layout->addWidget(m_originalName);
+    layout->addWidget(new QLabel(KLLocalized(QStringLiteral("XPRenameNewName")), this));
+    layout->addWidget(m_newName);
+    layout->addWidget(m_message);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &XPSimpleFileRenameController::okAction);
+    connect(buttons, &QDialogButtonBox::rejected, this, &XPSimpleFileRenameController::cancelAction);
+    connect(m_newName, &QLineEdit::textEdited, m_message, &QLabel::hide);
+    setPath(path);
+}
+
+void XPSimpleFileRenameController::setPath(const QString &path)
+{
+    m_path = path;
+    m_resultingPath = path;
+    const QString name = path.section(QLatin1Char('/'), -1);
+    m_originalName->setText(name);
+    m_newName->setText(name);
+    // Select the stem, so typing replaces the name and keeps the extension.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    m_newName->setSelection(0, dot > 0 ? int(dot) : int(name.size()));
+}
+
+XPSimpleFileRenameController *XPSimpleFileRenameController::showRenameDialogForFile(const QString &path, QWidget *window)
+{
+    if (s_current)
+        s_current->done(QDialog::Rejected); // closes and, on close, goes away
+    auto *controller = new XPSimpleFileRenameController(path, window);
+    controller->setAttribute(Qt::WA_DeleteOnClose);
+    controller->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    s_current = controller;
+    controller->open();
+    controller->m_newName->setFocus();
+    return controller;
+}
+
+XPSimpleFileRenameController *XPSimpleFileRenameController::current()
+{
+    return s_current.data();
+}
+
+void XPSimpleFileRenameController::okAction()
+{
+    // A name that the user has to correct keeps the sheet open with the reason.
+    const XPFileUtils::RenamePlan plan = XPFileUtils::planRename(m_path, m_newName->text());
+    if (plan.status == XPFileUtils::RenamePlan::Refused && !plan.message.isEmpty()) {
+        m_message->setText(plan.message);
+        m_message->show();
+        return;
+    }
+    renameSheetDidEnd(1);
+}
+
+void XPSimpleFileRenameController::cancelAction()
+{
+    renameSheetDidEnd(0);
+}
+
+void XPSimpleFileRenameController::renameSheetDidEnd(int returnCode)
+{
+    hide();
+    if (returnCode == 1) {
+        const XPFileUtils::RenamePlan plan = XPFileUtils::renameFile(m_path, m_newName->text());
+        if (plan.status == XPFileUtils::RenamePlan::Ready) {
+            m_resultingPath = plan.target;
+            Q_EMIT renamed(m_path, plan.target);
+        }
+    }
+    done(returnCode == 1 ? QDialog::Accepted : QDialog::Rejected);
+}

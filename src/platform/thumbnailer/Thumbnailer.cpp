@@ -1,0 +1,695 @@
+#include "platform/thumbnailer/Thumbnailer.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QGuiApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QProcess>
+#include <QSet>
+#include <QStandardPaths>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <unistd.h>
+
+namespace Thumbnailer {
+
+namespace {
+
+const QMimeDatabase &mimeDb()
+{
+    static const QMimeDatabase db;
+    return db;
+}
+
+QSize fitInto(QSize size, QSize box)
+{
+    if (size.isEmpty() || box.isEmpty())
+        return size;
+    if (size.width() <= box.width() && size.height() <= box.height())
+        return size;
+    QSize s = size.scaled(box, Qt::KeepAspectRatio);
+    return s.expandedTo(QSize(1, 1));
+}
+
+QImage scaleToFit(const QImage &img, QSize box)
+{
+    if (img.isNull())
+        return img;
+    const QSize target = fitInto(img.size(), box);
+    if (target == img.size())
+        return img;
+    return img.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+const QSet<QByteArray> &qtReadableMimeTypes()
+{
+    static const QSet<QByteArray> types = [] {
+        QSet<QByteArray> s;
+        for (const QByteArray &m : QImageReader::supportedMimeTypes())
+            s.insert(m);
+        // SVG goes through QtSvg directly, PDF through QtPdf.
+        s.remove("image/svg+xml");
+        s.remove("image/svg+xml-compressed");
+        return s;
+    }();
+    return types;
+}
+
+bool isPdf(const QMimeType &mt)
+{
+    return mt.inherits(QStringLiteral("application/pdf"));
+}
+
+bool isSvg(const QMimeType &mt)
+{
+    return mt.inherits(QStringLiteral("image/svg+xml")) || mt.name() == QLatin1String("image/svg+xml-compressed");
+}
+
+bool isQtImage(const QMimeType &mt)
+{
+    if (qtReadableMimeTypes().contains(mt.name().toLatin1()))
+        return true;
+    for (const QString &alias : mt.aliases()) {
+        if (qtReadableMimeTypes().contains(alias.toLatin1()))
+            return true;
+    }
+    return false;
+}
+
+// --- installed thumbnailers ----------------------------------------------------------------
+
+struct ExternalThumbnailer {
+    QString file;
+    QString exec;
+};
+
+std::mutex g_thumbnailersMutex;
+bool g_thumbnailersLoaded = false;
+QHash<QString, ExternalThumbnailer> g_thumbnailers; // by MIME type
+
+QStringList thumbnailerFolders()
+{
+    QStringList out;
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty())
+        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
+    out << dataHome + QStringLiteral("/thumbnailers");
+    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dataDirs.isEmpty())
+        dataDirs = QStringLiteral("/usr/local/share:/usr/share");
+    for (const QString &d : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        out << d + QStringLiteral("/thumbnailers");
+    return out;
+}
+
+void loadThumbnailersLocked()
+{
+    if (g_thumbnailersLoaded)
+        return;
+    g_thumbnailersLoaded = true;
+    g_thumbnailers.clear();
+    QSet<QString> seenNames;
+    for (const QString &folder : thumbnailerFolders()) {
+        const QStringList names = QDir(folder).entryList({QStringLiteral("*.thumbnailer")}, QDir::Files, QDir::Name);
+        for (const QString &name : names) {
+            if (seenNames.contains(name)) // an earlier folder overrides a file of the same name
+                continue;
+            seenNames.insert(name);
+            QFile f(folder + QLatin1Char('/') + name);
+            if (!f.open(QIODevice::ReadOnly))
+                continue;
+            QString group, exec, tryExec;
+            QStringList mimes;
+            for (const QByteArray &raw : f.readAll().split('\n')) {
+                const QString line = QString::fromUtf8(raw).trimmed();
+                if (line.startsWith(QLatin1Char('['))) {
+                    group = line;
+                    continue;
+                }
+                if (group != QLatin1String("[Thumbnailer Entry]"))
+                    continue;
+                const int eq = line.indexOf(QLatin1Char('='));
+                if (eq <= 0)
+                    continue;
+                const QString key = line.left(eq).trimmed();
+                const QString value = line.mid(eq + 1).trimmed();
+                if (key == QLatin1String("Exec"))
+                    exec = value;
+                else if (key == QLatin1String("TryExec"))
+                    tryExec = value;
+                else if (key == QLatin1String("MimeType"))
+                    mimes = value.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+            }
+            if (exec.isEmpty())
+                continue;
+            if (!tryExec.isEmpty()) {
+                const bool ok = tryExec.startsWith(QLatin1Char('/')) ? QFileInfo(tryExec).isExecutable()
+                                                                      : !QStandardPaths::findExecutable(tryExec).isEmpty();
+                if (!ok)
+                    continue;
+            }
+            for (const QString &m : mimes) {
+                if (!g_thumbnailers.contains(m))
+                    g_thumbnailers.insert(m, {f.fileName(), exec});
+            }
+        }
+    }
+}
+
+// Splits an Exec value as desktop entries quote it and fills in the field codes.
+QStringList expandExec(const QString &exec, const QString &input, const QString &uri, const QString &output, int size)
+{
+    QStringList words;
+    QString cur;
+    bool inQuotes = false, haveWord = false;
+    for (int i = 0; i < exec.size(); ++i) {
+        const QChar c = exec.at(i);
+        if (inQuotes) {
+            if (c == QLatin1Char('\\') && i + 1 < exec.size()) {
+                cur.append(exec.at(++i));
+            } else if (c == QLatin1Char('"')) {
+                inQuotes = false;
+            } else {
+                cur.append(c);
+            }
+            continue;
+        }
+        if (c == QLatin1Char('"')) {
+            inQuotes = true;
+            haveWord = true;
+        } else if (c.isSpace()) {
+            if (haveWord || !cur.isEmpty())
+                words.append(cur);
+            cur.clear();
+            haveWord = false;
+        } else {
+            cur.append(c);
+        }
+    }
+    if (haveWord || !cur.isEmpty())
+        words.append(cur);
+    QStringList out;
+    for (const QString &w : words) {
+        QString r;
+        for (int i = 0; i < w.size(); ++i) {
+            if (w.at(i) == QLatin1Char('%') && i + 1 < w.size()) {
+                const QChar code = w.at(++i);
+                if (code == QLatin1Char('i'))
+                    r += input;
+                else if (code == QLatin1Char('u'))
+                    r += uri;
+                else if (code == QLatin1Char('o'))
+                    r += output;
+                else if (code == QLatin1Char('s'))
+                    r += QString::number(size);
+                else if (code == QLatin1Char('%'))
+                    r += QLatin1Char('%');
+                // unknown codes are dropped
+            } else {
+                r += w.at(i);
+            }
+        }
+        out.append(r);
+    }
+    return out;
+}
+
+} // namespace
+
+void setFastPngCompression(QImageWriter &writer)
+{
+    // zlib level 1: about 40 % faster to write than Qt's default (level 6 via libpng) for a few
+    // more bytes. Qt's PNG writer takes the level only through the quality: level =
+    // (100 − quality) × 9 / 91, so 85 means level 1 (setCompression() does not set a zlib level
+    // for PNG, and quality ≥ 90 stores the pixels uncompressed).
+    writer.setQuality(85);
+}
+
+namespace {
+
+bool writeAtomically(const QString &finalPath, const QImage &image)
+{
+    const QString folder = QFileInfo(finalPath).absolutePath();
+    // QTemporaryFile creates its file 0600, which is what the standard asks for.
+    QTemporaryFile tmp(folder + QStringLiteral("/.kelso-XXXXXX.png"));
+    if (!tmp.open())
+        return false;
+    QImageWriter writer(&tmp, "png");
+    setFastPngCompression(writer);
+    if (!writer.write(image)) {
+        return false;
+    }
+    tmp.flush();
+    const QByteArray from = QFile::encodeName(tmp.fileName());
+    const QByteArray to = QFile::encodeName(finalPath);
+    if (::rename(from.constData(), to.constData()) != 0)
+        return false;
+    tmp.setAutoRemove(false);
+    return true;
+}
+
+bool makePrivateFolder(const QString &path)
+{
+    if (!QDir().mkpath(path))
+        return false;
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return true;
+}
+
+// QImageReader::text() cannot be used here: it splits "key: value" pairs at the first colon,
+// which loses every "Thumb::" key. The decoded image keeps them intact (also those written after
+// the pixel data).
+bool entryMatches(const QImage &entry, const QByteArray &uri, const struct stat &st)
+{
+    if (entry.isNull() || entry.text(QStringLiteral("Thumb::URI")).toUtf8() != uri)
+        return false;
+    bool ok = false;
+    const qint64 mtime = entry.text(QStringLiteral("Thumb::MTime")).toLongLong(&ok);
+    if (!ok || mtime != qint64(st.st_mtim.tv_sec))
+        return false;
+    const QString size = entry.text(QStringLiteral("Thumb::Size"));
+    if (!size.isEmpty() && size.toLongLong() != qint64(st.st_size))
+        return false;
+    return true;
+}
+
+} // namespace
+
+QString sourceName(Source source)
+{
+    switch (source) {
+    case Source::FreedesktopCache:
+        return QStringLiteral("freedesktop-cache");
+    case Source::KelsoCache:
+        return QStringLiteral("kelso-cache");
+    case Source::Decoder:
+        return QStringLiteral("decoder");
+    case Source::Thumbnailer:
+        return QStringLiteral("thumbnailer");
+    case Source::Icon:
+        return QStringLiteral("icon");
+    case Source::None:
+        break;
+    }
+    return QStringLiteral("none");
+}
+
+bool decoderHandles(const QString &mimeType)
+{
+    const QMimeType mt = mimeDb().mimeTypeForName(mimeType);
+    return mt.isValid() && (isPdf(mt) || isSvg(mt) || isQtImage(mt));
+}
+
+QImage decodeImageFile(const QString &path, QSize box)
+{
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (stored.isValid() && !stored.isEmpty() && box.isValid()) {
+        const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+        const QSize shown = turned ? stored.transposed() : stored;
+        const QSize target = fitInto(shown, box);
+        if (target != shown)
+            reader.setScaledSize(turned ? target.transposed() : target);
+    }
+    QImage img = reader.read();
+    if (img.isNull())
+        return {};
+    return scaleToFit(img, box);
+}
+
+QImage fastImageThumbnail(const QString &path, int maxPixelSize)
+{
+    if (maxPixelSize <= 0)
+        return {};
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    if (!reader.canRead() || reader.imageCount() > 1)
+        return {};
+    QSize stored = reader.size();
+    if (!stored.isValid() || stored.isEmpty())
+        return {};
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    const QSize shown = turned ? stored.transposed() : stored;
+    const QSize target = fitInto(shown, QSize(maxPixelSize, maxPixelSize));
+    if (target != shown)
+        reader.setScaledSize(turned ? target.transposed() : target);
+    QImage img = reader.read();
+    if (img.isNull())
+        return {};
+    return scaleToFit(img, QSize(maxPixelSize, maxPixelSize));
+}
+
+QImage renderPdfFirstPage(const QString &path, QSize box)
+{
+    QPdfDocument doc;
+    if (doc.load(path) != QPdfDocument::Error::None || doc.pageCount() < 1)
+        return {};
+    const QSizeF points = doc.pagePointSize(0);
+    if (points.isEmpty())
+        return {};
+    QSize target = points.toSize().expandedTo(QSize(1, 1));
+    target = target.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    const QImage page = doc.render(0, target);
+    if (page.isNull())
+        return {};
+    // Pages without a background would come out transparent: paper is white.
+    QImage out(page.size(), QImage::Format_RGB32);
+    out.fill(Qt::white);
+    QPainter p(&out);
+    p.drawImage(0, 0, page);
+    return out;
+}
+
+bool svgRenderableHere(const QString &path)
+{
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return true;
+    // Without a QGuiApplication (the command-line tool) Qt has no font database, and QtSvg
+    // aborts the process on the first text element. Such files go to the installed
+    // thumbnailer instead; compressed ones cannot be checked cheaply and go there too.
+    QFile f(path);
+    if (path.endsWith(QLatin1String(".svgz"), Qt::CaseInsensitive) || !f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(2);
+    if (head == QByteArray("\x1f\x8b"))
+        return false;
+    f.seek(0);
+    const QByteArray data = f.readAll();
+    return !data.contains("<text") && !data.contains(":text") && !data.contains("font");
+}
+
+QImage renderSvg(const QString &path, QSize box)
+{
+    if (!svgRenderableHere(path))
+        return {};
+    QSvgRenderer renderer(path);
+    if (!renderer.isValid())
+        return {};
+    QSizeF s = renderer.viewBoxF().size();
+    if (s.isEmpty())
+        s = renderer.defaultSize();
+    if (s.isEmpty())
+        return {};
+    const QSize target = s.scaled(QSizeF(box), Qt::KeepAspectRatio).toSize().expandedTo(QSize(1, 1));
+    QImage out(target, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&p, QRectF(QPointF(0, 0), QSizeF(target)));
+    return out;
+}
+
+void reloadThumbnailers()
+{
+    std::lock_guard lock(g_thumbnailersMutex);
+    g_thumbnailersLoaded = false;
+}
+
+QImage runExternalThumbnailer(const QString &path, const QString &mimeType, int size, int timeoutMs, bool *found)
+{
+    if (found)
+        *found = false;
+    ExternalThumbnailer entry;
+    {
+        std::lock_guard lock(g_thumbnailersMutex);
+        loadThumbnailersLocked();
+        QStringList candidates{mimeType};
+        const QMimeType mt = mimeDb().mimeTypeForName(mimeType);
+        if (mt.isValid()) {
+            candidates << mt.name() << mt.aliases() << mt.allAncestors();
+        }
+        for (const QString &c : candidates) {
+            auto it = g_thumbnailers.constFind(c);
+            if (it != g_thumbnailers.cend()) {
+                entry = it.value();
+                break;
+            }
+        }
+    }
+    if (entry.exec.isEmpty())
+        return {};
+    if (found)
+        *found = true;
+    QTemporaryDir dir; // 0700, removed with everything in it
+    if (!dir.isValid())
+        return {};
+    const QString output = dir.path() + QStringLiteral("/thumbnail.png");
+    const QStringList args = expandExec(entry.exec, path, QString::fromLatin1(SharedCache::uriForPath(path)), output, size);
+    if (args.isEmpty())
+        return {};
+    QProcess proc;
+    proc.setProgram(args.first());
+    proc.setArguments(args.mid(1));
+    proc.setStandardInputFile(QProcess::nullDevice());
+    proc.setStandardOutputFile(QProcess::nullDevice());
+    proc.setStandardErrorFile(QProcess::nullDevice());
+    proc.start();
+    if (!proc.waitForStarted(5000))
+        return {};
+    if (!proc.waitForFinished(timeoutMs)) {
+        qWarning("Thumbnailer %s took too long; stopped", qPrintable(QFileInfo(entry.file).fileName()));
+        proc.kill();
+        proc.waitForFinished(2000);
+        return {};
+    }
+    if (proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0)
+        return {};
+    return decodeImageFile(output, QSize(size, size));
+}
+
+QImage drawIconMode(const QImage &picture, QSize box)
+{
+    if (picture.isNull() || box.isEmpty())
+        return picture;
+    const int side = qMin(box.width(), box.height());
+    const int margin = qMax(2, side / 24);   // room for the frame and the shadow
+    const int frame = qMax(1, side / 64);    // white border inside the line
+    const QSize inner = fitInto(picture.size(), box - QSize(2 * (margin + frame), 2 * (margin + frame)));
+    if (inner.isEmpty())
+        return picture;
+    const QSize outer = inner + QSize(2 * (margin + frame), 2 * (margin + frame));
+    QImage out(outer, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF card(margin, margin * 0.6, inner.width() + 2 * frame, inner.height() + 2 * frame);
+    // A soft shadow: a few widening, fading outlines below the card.
+    p.setPen(Qt::NoPen);
+    for (int i = margin; i >= 1; --i) {
+        p.setBrush(QColor(0, 0, 0, 60 / margin + 6));
+        p.drawRoundedRect(card.translated(0, margin * 0.4).adjusted(-i * 0.6, -i * 0.3, i * 0.6, i * 0.8), i, i);
+    }
+    p.setBrush(Qt::white);
+    p.setPen(QPen(QColor(0, 0, 0, 70), 1));
+    p.drawRect(card.adjusted(0.5, 0.5, -0.5, -0.5));
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(QRectF(card.x() + frame, card.y() + frame, inner.width(), inner.height()), picture);
+    return out;
+}
+
+namespace SharedCache {
+
+QString root()
+{
+    QString cacheHome = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (cacheHome.isEmpty() || !cacheHome.startsWith(QLatin1Char('/')))
+        cacheHome = QDir::homePath() + QStringLiteral("/.cache");
+    return cacheHome + QStringLiteral("/thumbnails");
+}
+
+QByteArray uriForPath(const QString &path)
+{
+    // GLib's g_filename_to_uri(): unreserved characters and !$&'()*+,-./:=@_~ stay, every other
+    // byte is %XX with upper-case hex. Other programs name their cache files by this text.
+    static const char *allowed = "!$&'()*+,-./:=@_~";
+    const QByteArray bytes = QFile::encodeName(path);
+    QByteArray out("file://");
+    out.reserve(int(bytes.size() * 1.2) + 8);
+    static const char hex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const uchar u = uchar(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || (u && std::strchr(allowed, c))) {
+            out.append(c);
+        } else {
+            out.append('%');
+            out.append(hex[u >> 4]);
+            out.append(hex[u & 15]);
+        }
+    }
+    return out;
+}
+
+int sizeOfFolder(const QString &folder)
+{
+    if (folder == QLatin1String("normal"))
+        return 128;
+    if (folder == QLatin1String("large"))
+        return 256;
+    if (folder == QLatin1String("x-large"))
+        return 512;
+    if (folder == QLatin1String("xx-large"))
+        return 1024;
+    return 0;
+}
+
+QStringList foldersForBox(int pixels)
+{
+    static const QStringList all = {QStringLiteral("normal"), QStringLiteral("large"), QStringLiteral("x-large"),
+                                    QStringLiteral("xx-large")};
+    QStringList out;
+    for (const QString &f : all) {
+        if (sizeOfFolder(f) >= pixels)
+            out.append(f);
+    }
+    return out;
+}
+
+QString thumbnailPath(const QByteArray &uri, const QString &folder)
+{
+    const QByteArray md5 = QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex();
+    return root() + QLatin1Char('/') + folder + QLatin1Char('/') + QString::fromLatin1(md5) + QStringLiteral(".png");
+}
+
+QImage lookup(const QString &path, const struct stat &st, int pixels)
+{
+    const QByteArray uri = uriForPath(path);
+    for (const QString &folder : foldersForBox(pixels)) {
+        const QString file = thumbnailPath(uri, folder);
+        if (::access(QFile::encodeName(file).constData(), R_OK) != 0)
+            continue;
+        QImageReader reader(file, "png");
+        const QImage img = reader.read();
+        if (entryMatches(img, uri, st))
+            return img;
+    }
+    return {};
+}
+
+bool store(const QImage &thumbnail, const QString &path, const struct stat &st, const QString &folder)
+{
+    if (thumbnail.isNull() || sizeOfFolder(folder) == 0)
+        return false;
+    const QString rootPath = root();
+    if (!makePrivateFolder(rootPath) || !makePrivateFolder(rootPath + QLatin1Char('/') + folder))
+        return false;
+    QImage out = thumbnail;
+    const QByteArray uri = uriForPath(path);
+    out.setText(QStringLiteral("Thumb::URI"), QString::fromLatin1(uri));
+    out.setText(QStringLiteral("Thumb::MTime"), QString::number(qint64(st.st_mtim.tv_sec)));
+    out.setText(QStringLiteral("Thumb::Size"), QString::number(qint64(st.st_size)));
+    out.setText(QStringLiteral("Software"), QStringLiteral("Kelso"));
+    return writeAtomically(thumbnailPath(uri, folder), out);
+}
+
+bool hasFailure(const QString &path, const struct stat &st)
+{
+    const QByteArray uri = uriForPath(path);
+    const QString file = thumbnailPath(uri, QStringLiteral("fail/kelso"));
+    if (::access(QFile::encodeName(file).constData(), R_OK) != 0)
+        return false;
+    QImageReader reader(file, "png");
+    return entryMatches(reader.read(), uri, st);
+}
+
+void recordFailure(const QString &path, const struct stat &st)
+{
+    const QString rootPath = root();
+    if (!makePrivateFolder(rootPath) || !makePrivateFolder(rootPath + QStringLiteral("/fail"))
+        || !makePrivateFolder(rootPath + QStringLiteral("/fail/kelso")))
+        return;
+    QImage mark(1, 1, QImage::Format_ARGB32);
+    mark.fill(Qt::transparent);
+    const QByteArray uri = uriForPath(path);
+    mark.setText(QStringLiteral("Thumb::URI"), QString::fromLatin1(uri));
+    mark.setText(QStringLiteral("Thumb::MTime"), QString::number(qint64(st.st_mtim.tv_sec)));
+    mark.setText(QStringLiteral("Thumb::Size"), QString::number(qint64(st.st_size)));
+    mark.setText(QStringLiteral("Software"), QStringLiteral("Kelso"));
+    writeAtomically(thumbnailPath(uri, QStringLiteral("fail/kelso")), mark);
+}
+
+} // namespace SharedCache
+
+Result create(const Request &request)
+{
+    Result result;
+    if (request.path.isEmpty() || request.box.isEmpty())
+        return result;
+    struct stat st;
+    const QByteArray native = QFile::encodeName(request.path);
+    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return result;
+    const int longSide = qMax(request.box.width(), request.box.height());
+    auto finish = [&](QImage img, Source source) {
+        img = scaleToFit(img, request.box);
+        if (request.iconMode)
+            img = drawIconMode(img, request.box);
+        result.image = img;
+        result.source = source;
+        return result;
+    };
+
+    if (request.readSharedCache) {
+        QImage cached = SharedCache::lookup(request.path, st, longSide);
+        if (!cached.isNull())
+            return finish(cached, Source::FreedesktopCache);
+        if (SharedCache::hasFailure(request.path, st))
+            return result;
+    }
+
+    // Thumbnails of thumbnails are never stored (the standard says so, and it would loop).
+    const bool insideCache = request.path.startsWith(SharedCache::root() + QLatin1Char('/'));
+    const QStringList folders = SharedCache::foldersForBox(longSide);
+    const bool writeBack = request.writeSharedCache && !insideCache && !folders.isEmpty();
+    // Render at the size folder's size when writing back, so the entry serves every box up to it.
+    const QSize renderBox = writeBack ? QSize(SharedCache::sizeOfFolder(folders.first()), SharedCache::sizeOfFolder(folders.first()))
+                                      : request.box;
+
+    const QMimeType mt = mimeDb().mimeTypeForFile(request.path);
+    QImage img;
+    Source source = Source::None;
+    bool attempted = false;
+    if (isPdf(mt)) {
+        attempted = true;
+        img = renderPdfFirstPage(request.path, renderBox);
+        source = Source::Decoder;
+    } else if (isSvg(mt) && svgRenderableHere(request.path)) {
+        attempted = true;
+        img = renderSvg(request.path, renderBox);
+        source = Source::Decoder;
+    } else if (isQtImage(mt)) {
+        attempted = true;
+        img = decodeImageFile(request.path, renderBox);
+        source = Source::Decoder;
+    } else {
+        bool found = false;
+        img = runExternalThumbnailer(request.path, mt.name(), qMax(renderBox.width(), renderBox.height()),
+                                     request.thumbnailerTimeoutMs, &found);
+        attempted = found;
+        source = Source::Thumbnailer;
+    }
+    if (img.isNull()) {
+        if (attempted && request.writeSharedCache && !insideCache)
+            SharedCache::recordFailure(request.path, st);
+        return result;
+    }
+    if (writeBack)
+        SharedCache::store(scaleToFit(img, renderBox), request.path, st, folders.first());
+    return finish(img, source);
+}
+
+} // namespace Thumbnailer

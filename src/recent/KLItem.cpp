@@ -1,0 +1,794 @@
+#include "recent/KLItem.h"
+
+#include "app/KLAppState.h"
+#include "fileops/XPFileUtils.h"
+#include "platform/Mounts.h"
+#include "platform/Workspace.h"
+#include "recent/KLRules.h"
+#include "recent/XPSimpleUtils.h"
+#include "util/DateAdditions.h"
+#include "util/Localized.h"
+#include "util/Tilde.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QThread>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The one thread on which every item refreshes its cached facts. Requests run in order;
+// the thread lives for the process and is joined at exit.
+class ItemWorker
+{
+public:
+    static ItemWorker &instance()
+    {
+        static ItemWorker worker;
+        return worker;
+    }
+
+    void post(std::function<void()> job)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stop)
+                return;
+            m_jobs.push_back(std::move(job));
+        }
+        m_cv.notify_all();
+    }
+
+    // Blocks until every job posted before the call has run.
+    void drain()
+    {
+        std::unique_lock lock(m_mutex);
+        const quint64 target = m_posted();
+        m_idle.wait(lock, [&] { return m_done >= target || m_stop; });
+    }
+
+    ~ItemWorker()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_cv.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    ItemWorker()
+        : m_thread([this] { run(); })
+    {
+    }
+
+    quint64 m_posted() const { return m_done + m_jobs.size() + (m_running ? 1 : 0); }
+
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_cv.wait(lock, [&] { return m_stop || !m_jobs.empty(); });
+            if (m_stop)
+                break;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            m_running = true;
+            lock.unlock();
+            job();
+            lock.lock();
+            m_running = false;
+            ++m_done;
+            m_idle.notify_all();
+        }
+        m_idle.notify_all();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::condition_variable m_idle;
+    std::deque<std::function<void()>> m_jobs;
+    quint64 m_done = 0;
+    bool m_running = false;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+// Volumes (mount folders) known to be unreachable; emptied at every mount or unmount.
+std::mutex g_unreachableMutex;
+QStringList g_unreachableVolumes;
+std::once_flag g_mountObserverOnce;
+
+void installMountObserverOnce()
+{
+    std::call_once(g_mountObserverOnce, [] {
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return;
+        // MountWatcher lives on the main thread; install the observer there.
+        QMetaObject::invokeMethod(
+            app,
+            [] {
+                QObject::connect(&MountWatcher::instance(), &MountWatcher::changed, [] {
+                    KLItem::didMount();
+                });
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+std::mutex g_hooksMutex;
+KLItem::ThumbnailRequester g_thumbnailRequester;
+std::function<bool()> g_thumbnailBusy;
+KLItem::ReplacementPicker g_replacementPicker;
+std::function<void()> g_iconMayHaveChanged;
+std::atomic<quint64> g_imageCounter{0};
+
+bool isMainThread()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+void postIconMayHaveChanged()
+{
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(g_hooksMutex);
+        handler = g_iconMayHaveChanged;
+    }
+    if (handler)
+        handler();
+}
+
+// Removable and network volumes: the folders under which a volume's mount point lies.
+QString removableVolumeRoot(const QString &path)
+{
+    const QString user = PimsAdditions::realHomeDirectory().section(QLatin1Char('/'), -1);
+    const QStringList bases = {QStringLiteral("/media/") + user + QLatin1Char('/'),
+                               QStringLiteral("/run/media/") + user + QLatin1Char('/'), QStringLiteral("/media/"),
+                               QStringLiteral("/mnt/")};
+    for (const QString &base : bases) {
+        if (path.startsWith(base) && path.size() > base.size()) {
+            const qsizetype end = path.indexOf(QLatin1Char('/'), base.size());
+            return end < 0 ? path : path.left(end);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+KLItem::KLItem(Private)
+{
+    installMountObserverOnce();
+}
+
+KLItemPtr KLItem::create(const QString &path, bool makeBookmark)
+{
+    auto item = std::make_shared<KLItem>(Private{});
+    QByteArray bookmark;
+    if (makeBookmark) {
+        bookmark = XPSimpleUtils::bookmarkDataForPath(path);
+        if (bookmark.isEmpty())
+            bookmark = XPSimpleUtils::bookmarkDataForMissingPath(path);
+    }
+    item->setBookmarkData(bookmark, path);
+    return item;
+}
+
+KLItemPtr KLItem::copyItem() const
+{
+    auto copy = std::make_shared<KLItem>(Private{});
+    std::lock_guard lock(m_lock);
+    copy->m_lastKnownPath = m_lastKnownPath;
+    copy->m_bookmarkData = m_bookmarkData;
+    copy->m_overrideDate = m_overrideDate;
+    copy->m_displayName = m_displayName;
+    copy->m_modDate = m_modDate;
+    copy->m_timeOfFile = m_timeOfFile;
+    copy->m_fileSize = m_fileSize;
+    copy->m_fileExists = m_fileExists;
+    copy->m_isInvisible = m_isInvisible;
+    copy->m_lastCacheUpdate = m_lastCacheUpdate;
+    copy->m_usePartialPathForTitle = m_usePartialPathForTitle;
+    copy->m_cachedImageRep = m_cachedImageRep;
+    copy->m_cachedImageNumber = m_cachedImageNumber;
+    return copy;
+}
+
+KLItemPtr KLItem::fromArchiveDepth(const QVariantMap &archive, int depth)
+{
+    if (depth > 4)
+        return nullptr; // stacks hold files, not stacks of stacks of stacks
+    // Own copies, not shares of the decoded tree: the tree is released inside Qt while the
+    // item worker may already replace these (this keeps ThreadSanitizer runs free of the
+    // refcount reports of an uninstrumented Qt, at the price of a few hundred bytes).
+    const QByteArray archivedBookmark = archive.value(QStringLiteral("bookmarkData")).toByteArray();
+    QByteArray bookmark(archivedBookmark.constData(), archivedBookmark.size());
+    const QString archivedPath = archive.value(QStringLiteral("path")).toString();
+    QString path(archivedPath.constData(), archivedPath.size());
+    if (bookmark.isEmpty() && archive.contains(QStringLiteral("alias")))
+        bookmark = XPSimpleUtils::bookmarkDataFromAliasData(archive.value(QStringLiteral("alias")).toByteArray(), path);
+    if (path.isEmpty())
+        path = XPSimpleUtils::decodeBookmark(bookmark).path;
+    if (!path.startsWith(QLatin1Char('/')))
+        return nullptr;
+    if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    auto item = std::make_shared<KLItem>(KLItem::Private{});
+    if (bookmark.isEmpty())
+        bookmark = XPSimpleUtils::bookmarkDataForMissingPath(path);
+    item->setBookmarkData(bookmark, path);
+    item->setDate(archive.value(QStringLiteral("overrideDate")).toDouble());
+    const QVariantMap stack = archive.value(QStringLiteral("stack")).toMap();
+    for (auto it = stack.cbegin(); it != stack.cend(); ++it) {
+        if (KLItemPtr sub = fromArchiveDepth(it.value().toMap(), depth + 1))
+            item->addSubItem(sub);
+    }
+    item->updateCache(); // the first background update, at once
+    return item;
+}
+
+KLItemPtr KLItem::fromArchive(const QVariantMap &archive)
+{
+    return fromArchiveDepth(archive, 0);
+}
+
+QVariantMap KLItem::archive() const
+{
+    QVariantMap out;
+    {
+        std::lock_guard lock(m_lock);
+        // Copies rather than shares, for the same reason as in fromArchiveDepth().
+        if (!m_bookmarkData.isEmpty())
+            out.insert(QStringLiteral("bookmarkData"), QByteArray(m_bookmarkData.constData(), m_bookmarkData.size()));
+        if (!m_lastKnownPath.isEmpty())
+            out.insert(QStringLiteral("path"), QString(m_lastKnownPath.constData(), m_lastKnownPath.size()));
+        if (m_overrideDate != 0)
+            out.insert(QStringLiteral("overrideDate"), m_overrideDate);
+    }
+    const QList<KLItemPtr> subs = stack();
+    if (!subs.isEmpty()) {
+        QVariantMap stackMap;
+        for (const KLItemPtr &sub : subs) {
+            const QString key = sub->lastKnownPath();
+            stackMap.insert(QString(key.constData(), key.size()), sub->archive());
+        }
+        out.insert(QStringLiteral("stack"), stackMap);
+    }
+    return out;
+}
+
+void KLItem::setBookmarkData(const QByteArray &bookmark, const QString &path)
+{
+    bool pathChanged;
+    {
+        std::lock_guard lock(m_lock);
+        pathChanged = path != m_lastKnownPath;
+    }
+    // The hidden test may read the folder's .hidden file: do it outside the lock.
+    const bool invisible = pathChanged ? KLRules::isInvisible(path) : false;
+    std::lock_guard lock(m_lock);
+    if (pathChanged)
+        m_isInvisible = invisible;
+    m_lastKnownPath = path;
+    m_bookmarkData = bookmark;
+}
+
+QByteArray KLItem::bookmarkData() const
+{
+    std::lock_guard lock(m_lock);
+    return m_bookmarkData;
+}
+
+QString KLItem::path()
+{
+    updateCache();
+    return lastKnownPath();
+}
+
+QString KLItem::lastKnownPath() const
+{
+    std::lock_guard lock(m_lock);
+    return m_lastKnownPath;
+}
+
+QString KLItem::displayName()
+{
+    updateCache();
+    std::lock_guard lock(m_lock);
+    if (!m_displayName.isEmpty())
+        return m_displayName;
+    if (m_lastKnownPath == QLatin1String("/"))
+        return m_lastKnownPath;
+    return m_lastKnownPath.section(QLatin1Char('/'), -1);
+}
+
+KLTime KLItem::modificationDate()
+{
+    updateCache();
+    std::lock_guard lock(m_lock);
+    return m_modDate;
+}
+
+std::optional<quint64> KLItem::fileSize()
+{
+    updateCache();
+    std::lock_guard lock(m_lock);
+    return m_fileSize;
+}
+
+bool KLItem::isInvisible()
+{
+    updateCache();
+    std::lock_guard lock(m_lock);
+    return m_isInvisible;
+}
+
+bool KLItem::fileExists()
+{
+    updateCache();
+    std::lock_guard lock(m_lock);
+    return m_fileExists.value_or(true);
+}
+
+KLItem::RuleFacts KLItem::ruleFacts()
+{
+    // updateCache() and the read under one lock: this runs for every file of every ranking.
+    const KLTime now = KLTimeUtil::now();
+    bool requestUpdate = false;
+    RuleFacts facts;
+    {
+        std::lock_guard lock(m_lock);
+        if (now - m_lastCacheUpdate > kCacheInterval) {
+            m_lastCacheUpdate = now;
+            requestUpdate = true;
+        }
+        facts = {m_lastKnownPath, m_isInvisible, m_fileExists.value_or(true)};
+    }
+    if (requestUpdate)
+        updateCacheInfoOnThread();
+    return facts;
+}
+
+KLTime KLItem::timeOfFile() const
+{
+    std::lock_guard lock(m_lock);
+    return m_overrideDate != 0 ? m_overrideDate : m_timeOfFile;
+}
+
+double KLItem::age() const
+{
+    return KLTimeUtil::now() - timeOfFile();
+}
+
+void KLItem::setDate(KLTime date)
+{
+    std::lock_guard lock(m_lock);
+    m_overrideDate = date;
+}
+
+KLTime KLItem::overrideDate() const
+{
+    std::lock_guard lock(m_lock);
+    return m_overrideDate;
+}
+
+void KLItem::addSubItem(const KLItemPtr &item)
+{
+    if (!item || item.get() == this)
+        return;
+    const QString key = item->lastKnownPath();
+    std::lock_guard lock(m_stackLock);
+    if (!m_stack)
+        m_stack = std::make_unique<QMap<QString, KLItemPtr>>();
+    m_stack->insert(key, item);
+}
+
+void KLItem::addSubItems(const QList<KLItemPtr> &items)
+{
+    for (const KLItemPtr &item : items)
+        addSubItem(item);
+}
+
+bool KLItem::isStack() const
+{
+    std::lock_guard lock(m_stackLock);
+    return m_stack && !m_stack->isEmpty();
+}
+
+int KLItem::stackCount() const
+{
+    std::lock_guard lock(m_stackLock);
+    return m_stack ? int(m_stack->size()) : 0;
+}
+
+QList<KLItemPtr> KLItem::stack() const
+{
+    std::lock_guard lock(m_stackLock);
+    return m_stack ? m_stack->values() : QList<KLItemPtr>();
+}
+
+void KLItem::setUsePartialPathForTitle(bool value)
+{
+    std::lock_guard lock(m_lock);
+    m_usePartialPathForTitle = value;
+}
+
+bool KLItem::usePartialPathForTitle() const
+{
+    std::lock_guard lock(m_lock);
+    return m_usePartialPathForTitle;
+}
+
+QString KLItem::imageTitle()
+{
+    const QString name = displayName();
+    if (!usePartialPathForTitle())
+        return name;
+    QString parent = parentPath(lastKnownPath()).section(QLatin1Char('/'), -1);
+    if (parent.size() > 13)
+        parent = parent.left(11) + QChar(0x2026);
+    return parent + QLatin1Char('/') + name;
+}
+
+QString KLItem::imageSubtitle()
+{
+    if (isStack())
+        return KLLocalized(QStringLiteral("KLStackSubtitleTemplate"), {QString::number(stackCount())});
+    const KLTime d = modificationDate();
+    const QDateTime local = KLTimeUtil::toDateTime(d).toLocalTime();
+    const QLocale locale;
+    if (PimsAdditions::dateIsToday(d))
+        return KLLocalized(QStringLiteral("KLTodayDate"), {locale.toString(local.time(), QLocale::ShortFormat)});
+    if (PimsAdditions::dateIsYesterday(d))
+        return KLLocalized(QStringLiteral("KLYesterdayDate"), {locale.toString(local.time(), QLocale::ShortFormat)});
+    return locale.toString(local.date(), QLocale::LongFormat);
+}
+
+bool KLItem::useMissingItemImage()
+{
+    return !fileExists();
+}
+
+QImage KLItem::imageRepresentation()
+{
+    if (useMissingItemImage())
+        return {}; // the missing-file picture comes with the thumbnail work
+    const QImage cached = cachedImage();
+    if (!cached.isNull())
+        return cached;
+    if (!isStack())
+        reqestImage();
+    return {};
+}
+
+QString KLItem::imageUID()
+{
+    quint64 number;
+    {
+        std::lock_guard lock(m_lock);
+        number = m_cachedImageRep.isNull() ? 0 : m_cachedImageNumber;
+    }
+    return QStringLiteral("%1 %2-%3").arg(path()).arg(stackCount()).arg(number);
+}
+
+qint64 KLItem::imageVersion()
+{
+    const KLTime mod = modificationDate();
+    qint64 version = mod > 0 ? qint64(mod) : 0;
+    if (useMissingItemImage())
+        version += 8787879;
+    return version;
+}
+
+void KLItem::reqestImage()
+{
+    ThumbnailRequester requester;
+    std::function<bool()> busy;
+    {
+        std::lock_guard lock(g_hooksMutex);
+        requester = g_thumbnailRequester;
+        busy = g_thumbnailBusy;
+    }
+    if (!requester || (busy && busy()))
+        return;
+    requester(shared_from_this());
+}
+
+void KLItem::imageReady(const QVariantMap &result)
+{
+    const QVariant v = result.value(QStringLiteral("KPCGImage"));
+    if (!v.canConvert<QImage>())
+        return;
+    const QImage image = v.value<QImage>();
+    if (image.isNull())
+        return;
+    {
+        std::lock_guard lock(m_lock);
+        m_cachedImageRep = image;
+        m_cachedImageNumber = ++g_imageCounter;
+    }
+    KLAppState::setNeedsRedraw();
+}
+
+QImage KLItem::cachedImage() const
+{
+    std::lock_guard lock(m_lock);
+    return m_cachedImageRep;
+}
+
+void KLItem::setThumbnailRequester(ThumbnailRequester requester, std::function<bool()> isBusy)
+{
+    std::lock_guard lock(g_hooksMutex);
+    g_thumbnailRequester = std::move(requester);
+    g_thumbnailBusy = std::move(isBusy);
+}
+
+QString KLItem::parentPath(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash <= 0)
+        return QStringLiteral("/");
+    return path.left(slash);
+}
+
+QStringList KLItem::arrayOfPaths(bool includeSelf)
+{
+    QStringList out;
+    QString p = path();
+    if (!includeSelf)
+        p = parentPath(p);
+    while (!p.isEmpty() && p != QLatin1String("/")) {
+        out.append(p);
+        p = parentPath(p);
+    }
+    return out;
+}
+
+QStringList KLItem::pathsForItems(const QList<KLItemPtr> &items)
+{
+    QStringList out;
+    for (const KLItemPtr &item : items) {
+        if (!item)
+            continue;
+        const QString p = item->path();
+        if (!p.isEmpty())
+            out.append(p);
+    }
+    return out;
+}
+
+bool KLItem::openFile()
+{
+    return Workspace::openFile(path());
+}
+
+bool KLItem::revealInFinder()
+{
+    return Workspace::showItems({path()});
+}
+
+void KLItem::getInfoInFinder()
+{
+    XPFileUtils::getInfoInFinderForFilePath(path());
+}
+
+bool KLItem::moveFileToTrash(QString *error)
+{
+    const QString p = path();
+    struct stat st;
+    if (p.isEmpty() || ::lstat(QFile::encodeName(p).constData(), &st) != 0) {
+        if (error)
+            *error = QStringLiteral("no file at %1").arg(p);
+        return false;
+    }
+    QFile file(p);
+    if (!file.moveToTrash()) {
+        if (error)
+            *error = file.errorString();
+        qWarning("Kelso: could not move %s to the trash: %s", qUtf8Printable(p), qUtf8Printable(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void KLItem::resolveBookmarkPossiblyWithUI()
+{
+    if (!isMainThread())
+        return;
+    XPSimpleUtils::resolveBookmarkDataToPath(bookmarkData(), true);
+    calculateCache();
+    {
+        std::lock_guard lock(m_lock);
+        m_lastCacheUpdate = 0;
+    }
+    bool exists;
+    {
+        std::lock_guard lock(m_lock);
+        exists = m_fileExists.value_or(true);
+    }
+    if (!exists)
+        pickNewOriginal();
+    postIconMayHaveChanged();
+}
+
+void KLItem::pickNewOriginal()
+{
+    if (!isMainThread())
+        return;
+    ReplacementPicker picker;
+    {
+        std::lock_guard lock(g_hooksMutex);
+        picker = g_replacementPicker;
+    }
+    if (!picker)
+        return;
+    const QString name = lastKnownPath().section(QLatin1Char('/'), -1);
+    const QString chosen = picker(KLLocalized(QStringLiteral("Pick file. File name was %1."), {name}),
+                                  KLLocalized(QStringLiteral("Choose")));
+    if (chosen.isEmpty())
+        return;
+    const QByteArray bookmark = XPSimpleUtils::bookmarkDataForPath(chosen);
+    {
+        std::lock_guard lock(m_lock);
+        m_lastCacheUpdate = 0;
+    }
+    setBookmarkData(bookmark.isEmpty() ? XPSimpleUtils::bookmarkDataForMissingPath(chosen) : bookmark, chosen);
+    postIconMayHaveChanged();
+}
+
+void KLItem::setReplacementPicker(ReplacementPicker picker)
+{
+    std::lock_guard lock(g_hooksMutex);
+    g_replacementPicker = std::move(picker);
+}
+
+void KLItem::setIconMayHaveChangedHandler(std::function<void()> handler)
+{
+    std::lock_guard lock(g_hooksMutex);
+    g_iconMayHaveChanged = std::move(handler);
+}
+
+void KLItem::updateCache()
+{
+    const KLTime now = KLTimeUtil::now();
+    {
+        std::lock_guard lock(m_lock);
+        if (now - m_lastCacheUpdate <= kCacheInterval)
+            return;
+        m_lastCacheUpdate = now;
+    }
+    updateCacheInfoOnThread();
+}
+
+void KLItem::updateCacheInfoOnThread()
+{
+    std::weak_ptr<KLItem> weak = weak_from_this();
+    if (weak.expired())
+        return; // not owned by a shared_ptr (cannot happen through create/fromArchive)
+    ItemWorker::instance().post([weak] {
+        if (KLItemPtr item = weak.lock())
+            item->calculateCache();
+    });
+}
+
+void KLItem::waitForBackgroundUpdates()
+{
+    ItemWorker::instance().drain();
+}
+
+void KLItem::calculateCache()
+{
+    calculateBookmark();
+    const QString p = lastKnownPath();
+    struct stat st;
+    const bool exists = !p.isEmpty() && ::lstat(QFile::encodeName(p).constData(), &st) == 0;
+    KLTime modTime = kUnknownFileTime;
+    std::optional<quint64> size;
+    if (exists) {
+        modTime = KLTimeUtil::fromUnix(double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9);
+        size = quint64(st.st_size);
+    }
+    QString name = p == QLatin1String("/") ? p : p.section(QLatin1Char('/'), -1);
+    std::lock_guard lock(m_lock);
+    if (m_lastKnownPath != p)
+        return; // moved meanwhile; the next update picks up the new path
+    m_displayName = name;
+    m_modDate = modTime;
+    m_timeOfFile = modTime;
+    m_fileSize = size;
+    m_fileExists = exists;
+    m_lastCacheUpdate = KLTimeUtil::now();
+}
+
+void KLItem::calculateBookmark()
+{
+    const QString last = lastKnownPath();
+    const QString resolved = fastResolveBookmark(last, bookmarkData());
+    if (resolved.isEmpty()) {
+        addPathToUnReachableVolumes(last);
+        return;
+    }
+    QByteArray fresh = XPSimpleUtils::bookmarkDataForPath(resolved);
+    if (fresh.isEmpty())
+        return; // vanished between resolving and looking: keep what we have
+    {
+        std::lock_guard lock(m_lock);
+        if (resolved != m_lastKnownPath)
+            m_lastCacheUpdate = 0;
+    }
+    setBookmarkData(fresh, resolved);
+}
+
+QString KLItem::fastResolveBookmark(const QString &path, const QByteArray &bookmark)
+{
+    struct stat st;
+    if (!path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0)
+        return path;
+    if (pathIsOnUnreachableVolume(path))
+        return {};
+    return XPSimpleUtils::resolveBookmarkDataToPath(bookmark, false);
+}
+
+bool KLItem::pathIsOnUnreachableVolume(const QString &path)
+{
+    std::lock_guard lock(g_unreachableMutex);
+    for (const QString &volume : std::as_const(g_unreachableVolumes)) {
+        if (path == volume || path.startsWith(volume + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
+bool KLItem::addPathToUnReachableVolumes(const QString &path)
+{
+    // Only a removable or network volume that is not mounted any more is unreachable; a file
+    // deleted from a mounted disk says nothing about the other files on it.
+    const QString root = removableVolumeRoot(path);
+    if (root.isEmpty())
+        return false;
+    if (Mounts::mountPointOfPath(root) == root)
+        return false; // still mounted
+    std::lock_guard lock(g_unreachableMutex);
+    if (g_unreachableVolumes.contains(root))
+        return true;
+    if (g_unreachableVolumes.size() >= 10)
+        g_unreachableVolumes.removeFirst();
+    g_unreachableVolumes.append(root);
+    return true;
+}
+
+void KLItem::didMount()
+{
+    std::lock_guard lock(g_unreachableMutex);
+    g_unreachableVolumes.clear();
+}
+
+void KLItem::didUnmount()
+{
+    didMount();
+}
+
+bool itemListsEqual(const QList<KLItemPtr> &a, const QList<KLItemPtr> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a[i] == b[i])
+            continue;
+        if (!a[i] || !b[i] || !a[i]->isEqual(*b[i]))
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,188 @@
+#pragma once
+// KLItem: one file, folder or package shown in a grid or recorded by the collector — or a
+// stack of them (a busy folder shown as one cell with a count).
+//
+// Design:
+// - Identity is the path where the file was last seen (`lastKnownPath`), plus a bookmark
+//   (see XPSimpleUtils) that can find it again after a rename. Equality and hashing go by
+//   that path.
+// - File facts (display name, modification time, size, existence) are cached and refreshed
+//   in the background on ONE shared item worker thread, requested at most once per 3 seconds
+//   per item by any accessor. Accessors never touch the disk; they answer the cache.
+// - Items are always held by std::shared_ptr (KLItem::create / fromArchive); a pending
+//   background update holds only a weak reference, so dropping an item cancels its update.
+// - Locks: `m_lock` guards path, bookmark and cached facts; `m_stackLock` guards the
+//   sub-items. Neither is held while calling out to other items or to the rules.
+// - Thumbnails are not drawn here. `imageRepresentation()` answers the cached picture and
+//   asks the installed thumbnail requester (setThumbnailRequester) when there is none;
+//   `imageReady()` is where the renderer delivers. Until a renderer is installed the seams
+//   answer a null image.
+#include "util/KLTime.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class KLItem;
+using KLItemPtr = std::shared_ptr<KLItem>;
+
+class KLItem : public std::enable_shared_from_this<KLItem>
+{
+    struct Private {};
+
+public:
+    // Modification time given to files that cannot be examined: 1904-01-01 00:00:00 UTC.
+    static constexpr KLTime kUnknownFileTime = -3061152000.0;
+    // Background updates are requested at most this often per item.
+    static constexpr double kCacheInterval = 3.0;
+
+    // initWithPath:. Without `makeBookmark` the bookmark is left to the first background
+    // update (for items made in bulk on the main thread, such as stack folders).
+    static KLItemPtr create(const QString &path, bool makeBookmark = true);
+    // Decodes the archive form; nullptr when it names no file. Requests an update at once.
+    static KLItemPtr fromArchive(const QVariantMap &archive);
+    // The archive form: "bookmarkData", "path", "overrideDate" (when set), "stack".
+    QVariantMap archive() const;
+
+    // A new item for the same file with the same cached facts and date, without sub-items.
+    KLItemPtr copyItem() const;
+
+    explicit KLItem(Private);
+    KLItem(const KLItem &) = delete;
+    KLItem &operator=(const KLItem &) = delete;
+
+    void setBookmarkData(const QByteArray &bookmark, const QString &path);
+    QByteArray bookmarkData() const;
+
+    // Requests an update (at most every 3 s), then answers the last known path.
+    QString path();
+    // The last known path, without requesting anything.
+    QString lastKnownPath() const;
+
+    QString displayName();
+    KLTime modificationDate();
+    std::optional<quint64> fileSize();
+    bool isInvisible();
+    // True while not yet known.
+    bool fileExists();
+    // What the item test needs, under one lock (requests an update like the accessors).
+    struct RuleFacts {
+        QString path;
+        bool invisible = false;
+        bool exists = true;
+    };
+    RuleFacts ruleFacts();
+
+    // The override date when set, else the cached file time.
+    KLTime timeOfFile() const;
+    double age() const;
+    void setDate(KLTime date);
+    KLTime overrideDate() const;
+
+    void addSubItem(const KLItemPtr &item);
+    void addSubItems(const QList<KLItemPtr> &items);
+    bool isStack() const;
+    int stackCount() const;
+    // The sub-items (ordered by path), empty when this is not a stack.
+    QList<KLItemPtr> stack() const;
+
+    void setUsePartialPathForTitle(bool value);
+    bool usePartialPathForTitle() const;
+    QString imageTitle();
+    QString imageSubtitle();
+
+    // Grid-cell protocol.
+    bool useMissingItemImage();
+    QImage imageRepresentation();
+    QString imageUID();
+    qint64 imageVersion();
+    bool isSelectable() const { return true; }
+    // Asks the installed thumbnail requester for a picture (nothing when none is installed
+    // or it reports itself busy).
+    void reqestImage();
+    // Delivery from the renderer: {"KPCGImage": QImage}. Sets the redraw flag.
+    void imageReady(const QVariantMap &result);
+    QImage cachedImage() const;
+
+    // Seams for the thumbnail work: who renders pictures, and whether it is busy.
+    using ThumbnailRequester = std::function<void(const KLItemPtr &item)>;
+    static void setThumbnailRequester(ThumbnailRequester requester, std::function<bool()> isBusy = {});
+
+    bool isEqual(const KLItem &other) const { return lastKnownPath() == other.lastKnownPath(); }
+
+    // The path (or, when !includeSelf, its parent) and each further ancestor, nearest first,
+    // stopping before "/".
+    QStringList arrayOfPaths(bool includeSelf);
+    static QStringList pathsForItems(const QList<KLItemPtr> &items);
+
+    bool openFile();
+    bool revealInFinder();
+    void getInfoInFinder();
+    bool moveFileToTrash(QString *error = nullptr);
+
+    // Main thread only: try hard to find the file again; then ask for a replacement through
+    // the installed picker when it is still missing. Posts iconMayHaveChanged.
+    void resolveBookmarkPossiblyWithUI();
+    void pickNewOriginal();
+    // The GUI installs the open panel: given the message and prompt, answers the chosen path.
+    using ReplacementPicker = std::function<QString(const QString &message, const QString &prompt)>;
+    static void setReplacementPicker(ReplacementPicker picker);
+    // Receives "iconMayHaveChanged" (the GUI forwards it to the panes).
+    static void setIconMayHaveChangedHandler(std::function<void()> handler);
+
+    // Lazy update (see the class comment).
+    void updateCache();
+    void updateCacheInfoOnThread();
+    // Worker-thread work, callable directly where waiting is fine (tools, tests).
+    void calculateCache();
+    void calculateBookmark();
+    // Waits until the item worker thread has run everything requested so far.
+    static void waitForBackgroundUpdates();
+
+    static QString fastResolveBookmark(const QString &path, const QByteArray &bookmark);
+    static bool pathIsOnUnreachableVolume(const QString &path);
+    // Records the volume of `path` when it is a removable or network volume that is not
+    // mounted now; answers whether it recorded one.
+    static bool addPathToUnReachableVolumes(const QString &path);
+    static void didMount();
+    static void didUnmount();
+
+private:
+    static QString parentPath(const QString &path);
+    static KLItemPtr fromArchiveDepth(const QVariantMap &archive, int depth);
+
+    mutable std::mutex m_lock;
+    QString m_lastKnownPath;
+    QByteArray m_bookmarkData;
+    KLTime m_overrideDate = 0;
+    QString m_displayName;
+    KLTime m_modDate = 0;
+    KLTime m_timeOfFile = 0;
+    std::optional<quint64> m_fileSize;
+    std::optional<bool> m_fileExists;
+    bool m_isInvisible = false;
+    KLTime m_lastCacheUpdate = 0;
+    bool m_usePartialPathForTitle = false;
+    QImage m_cachedImageRep;
+    quint64 m_cachedImageNumber = 0;
+
+    mutable std::mutex m_stackLock;
+    std::unique_ptr<QMap<QString, KLItemPtr>> m_stack;
+};
+
+inline bool operator==(const KLItem &a, const KLItem &b)
+{
+    return a.isEqual(b);
+}
+
+// Element-wise item equality of two lists.
+bool itemListsEqual(const QList<KLItemPtr> &a, const QList<KLItemPtr> &b);

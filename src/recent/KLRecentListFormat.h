@@ -1,0 +1,22 @@
+#pragma once
+// The ranked recent list as text: the JSON of the command line and of the D-Bus method
+// RecentItems, and the plain one-line-per-item form of `kelso recent`.
+//
+// JSON: an array of objects {"path", "title", "subtitle", "time" (Unix seconds, integer)}
+// plus "stack" (array of paths) for stacks. Plain: "title<TAB>subtitle<TAB>path" per item;
+// a stack's subtitle carries its count.
+#include "recent/KLItem.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QList>
+#include <QString>
+
+namespace KLRecentListFormat {
+QJsonArray toJsonArray(const QList<KLItemPtr> &items);
+QByteArray toJson(const QList<KLItemPtr> &items);
+// Plain text from the JSON array (so the same text results whether the list came from the
+// running instance or from the store).
+QString plainFromJson(const QJsonArray &array);
+QString toPlainText(const QList<KLItemPtr> &items);
+} // namespace KLRecentListFormat

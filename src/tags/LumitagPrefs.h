@@ -1,0 +1,35 @@
+#pragma once
+// The recently entered tags, shared with other programs that use the Lumitag scheme through
+// the preference domain "com.lumitag.shared" (or the program's own domain when the shared file
+// does not exist). Stored as "recentlyEnteredTags": most recent first, no two entries equal
+// when lower-cased, at most 1401 entries.
+//
+// Each change synchronises before reading and after writing, so what another program wrote is
+// picked up; a lock file next to the domain's file serialises Kelso's own read-modify-write
+// cycles, and the store itself replaces the file atomically.
+#include <QString>
+#include <QStringList>
+
+namespace LumitagPrefs {
+
+inline const QString kSharedDomain = QStringLiteral("com.lumitag.shared");
+inline const QString kRecentTagsKey = QStringLiteral("recentlyEnteredTags");
+// The list is cut once it holds more than this many entries.
+constexpr int kMaxRecentTags = 1400;
+
+void setPrefsFile(const QString &domain);
+QString prefsDomain();
+// True when the shared domain's file exists.
+bool lumitagPrefsFileExists();
+
+QStringList recentTags();
+// Moves the tags that are in `newTags` but not in `oldTags` to the front of the recent tags.
+void updatePrefsRecentTags(const QStringList &oldTags, const QStringList &newTags);
+void removeTagsFromRecents(const QStringList &tags);
+void synchPrefs();
+// Synchronises when the last synchronisation is 10 seconds or more away.
+void synchPrefsIfItsBeenAWhile();
+// Forgets when the domain was last synchronised (the next recentTags() synchronises).
+void forgetLastSynchronisation();
+
+} // namespace LumitagPrefs

@@ -1,0 +1,364 @@
+#include "tags/XPFiledDocuments.h"
+
+#include "fileops/XPFileUtils.h"
+#include "platform/Defaults.h"
+#include "tags/Lumitag.h"
+#include "tags/XPSimpleUtils.h"
+#include "util/Tilde.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QStandardPaths>
+#include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <sys/stat.h>
+
+XPFiledDocumentsNotifier *XPFiledDocumentsNotifier::instance()
+{
+    static XPFiledDocumentsNotifier *notifier = new XPFiledDocumentsNotifier;
+    return notifier;
+}
+
+namespace XPFiledDocuments {
+
+namespace {
+
+std::mutex g_rootMutex;
+QString g_cachedRoot;
+bool g_subscribed = false;
+thread_local int t_filingDepth = 0;
+
+QString desktopFolder()
+{
+    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (desktop.isEmpty() || desktop == QDir::homePath())
+        desktop = PimsAdditions::stringByExpandingTildeInPathSANDBOX(QStringLiteral("~/Desktop"));
+    return desktop;
+}
+
+QString defaultRoot()
+{
+    return XPFileUtils::documentsFolder() + QStringLiteral("Filed Documents");
+}
+
+QString chosenRoot()
+{
+    const QString chosen = Defaults::standard().stringForKey(kFiledDocumentsPathKey);
+    if (chosen.isEmpty())
+        return {};
+    return PimsAdditions::stringByExpandingTildeInPathSANDBOX(chosen);
+}
+
+bool useDayFolders()
+{
+    return !Defaults::standard().boolForKey(kUseYearMonthKey);
+}
+
+bool existsNoFollow(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+QString withoutTrailingSlash(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+QString parentOf(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash <= 0)
+        return slash == 0 ? QStringLiteral("/") : QString();
+    return path.left(slash);
+}
+
+QString computeRoot()
+{
+    if (!usesFiledDocuments())
+        return desktopFolder();
+    QString root = chosenRoot();
+    if (root.isEmpty())
+        root = defaultRoot();
+    root = withoutTrailingSlash(root);
+    const QFileInfo info(root);
+    if (info.isSymLink()) {
+        const QString resolved = info.canonicalFilePath();
+        root = resolved.isEmpty() ? info.symLinkTarget() : resolved;
+    }
+    QDir().mkpath(root);
+    return root;
+}
+
+void subscribeOnce()
+{
+    // Caller holds g_rootMutex.
+    if (g_subscribed)
+        return;
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (!app)
+        return;
+    g_subscribed = true;
+    QObject::connect(app, &QGuiApplication::applicationStateChanged, XPFiledDocumentsNotifier::instance(),
+                     [](Qt::ApplicationState state) {
+                         if (state == Qt::ApplicationActive) {
+                             forgetRoot();
+                             (void)filedDocumentsRoot();
+                         }
+                     });
+}
+
+bool copyRecursively(const QString &source, const QString &target, QString *why)
+{
+    const QFileInfo info(source);
+    if (!info.exists() && !info.isSymLink()) {
+        *why = QString::fromLocal8Bit(strerror(ENOENT));
+        return false;
+    }
+    if (!info.isDir() || info.isSymLink()) {
+        QFile in(source);
+        if (!in.copy(target)) {
+            *why = in.errorString();
+            return false;
+        }
+        return true;
+    }
+    if (!QDir().mkdir(target)) {
+        *why = QStringLiteral("cannot create %1").arg(target);
+        return false;
+    }
+    QDirIterator it(source, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        const QString child = it.next();
+        if (!copyRecursively(child, target + QLatin1Char('/') + it.fileName(), why)) {
+            QDir(target).removeRecursively(); // never leave half a package behind
+            return false;
+        }
+    }
+    return true;
+}
+
+// The metadata index has not been written yet, so there is nothing that could disagree with
+// the mark; once it exists, this asks it for the file's record and compares the mark.
+bool indexDisagreesWithMark(const QString &path, bool managed)
+{
+    Q_UNUSED(path);
+    Q_UNUSED(managed);
+    return false;
+}
+
+} // namespace
+
+bool usesFiledDocuments()
+{
+    if (Defaults::standard().value(kFiledDocumentsPathKey).isValid())
+        return true;
+    return QFileInfo(defaultRoot()).isDir();
+}
+
+QString filedDocumentsRoot()
+{
+    std::lock_guard lock(g_rootMutex);
+    if (!g_cachedRoot.isEmpty())
+        return g_cachedRoot;
+    const QString root = computeRoot();
+    // Without a GUI application there is no "became active" moment: recompute every time.
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        g_cachedRoot = root;
+        if (usesFiledDocuments())
+            subscribeOnce();
+    }
+    return root;
+}
+
+void forgetRoot()
+{
+    std::lock_guard lock(g_rootMutex);
+    g_cachedRoot.clear();
+}
+
+QString filedDocumentsPathForDate(const QDateTime &date)
+{
+    const QString root = filedDocumentsRoot();
+    if (!usesFiledDocuments())
+        return root;
+    const QDate day = date.toLocalTime().date();
+    QString path = root + QLatin1Char('/') + QString::number(day.year()) + QLatin1Char('/') +
+                   QString::number(day.month());
+    if (useDayFolders())
+        path += QLatin1Char('/') + QString::number(day.day());
+    return path;
+}
+
+QString currentFiledDocumentsPath()
+{
+    const QString path = filedDocumentsPathForDate(QDateTime::currentDateTime());
+    if (!QFileInfo(path).isDir()) {
+        if (QDir().mkpath(path))
+            (void)Lumitag::setXAttrMetaData(false, LumitagKeys::Managed, path);
+    }
+    return path;
+}
+
+bool pathIsInFiledDocuments(const QString &path)
+{
+    return path.startsWith(filedDocumentsRoot());
+}
+
+bool pathIsAlreadyInGoodPlaceInFiledDocuments(const QString &path)
+{
+    if (!pathIsInFiledDocuments(path))
+        return false;
+    if (!usesFiledDocuments())
+        return true;
+    QString folder = parentOf(path);             // the date folder
+    if (useDayFolders())
+        folder = parentOf(folder);               // day
+    folder = parentOf(parentOf(folder));         // month, year
+    return folder == filedDocumentsRoot();
+}
+
+QStringList putFilesIntoFiledDocuments(const QStringList &paths, bool forceMove, QList<FilingOutcome> *outcomes)
+{
+    Q_EMIT XPFiledDocumentsNotifier::instance()->aboutToPerhapsMoveDocuments();
+    const QString folder = currentFiledDocumentsPath();
+    QStringList result;
+    ++t_filingDepth;
+    for (const QString &p : paths) {
+        FilingOutcome outcome;
+        outcome.source = p;
+        if (!XPFileUtils::isFileOrPackage(p)) {
+            outcome.kind = FilingOutcome::SkippedFolder;
+            outcome.why = QStringLiteral("folders are not filed");
+        } else if (pathIsAlreadyInGoodPlaceInFiledDocuments(p) && existsNoFollow(p)) {
+            if (setManaged(true, p)) {
+                outcome.kind = FilingOutcome::MarkedInPlace;
+                outcome.destination = p;
+            } else {
+                outcome.why = QStringLiteral("the managed mark cannot be written");
+            }
+        } else {
+            const QString target = XPFileUtils::findUnusedPath(folder + QLatin1Char('/') + QFileInfo(p).fileName());
+            QString why;
+            bool kept = false;
+            if (existsNoFollow(target)) {
+                // Every free name is taken: never replace another file.
+                why = QStringLiteral("no free name for it in %1").arg(folder);
+            } else {
+                const bool moved = forceMove ? XPFileUtils::moveItemOnSameFileSystem(p, target, &why)
+                                             : XPFileUtils::moveItemOnSameFileSystemCheckingForSpecialExclusions(
+                                                   p, target, &why);
+                if (moved) {
+                    kept = true;
+                    outcome.kind = FilingOutcome::Moved;
+                    Q_EMIT XPFiledDocumentsNotifier::instance()->documentPathChanged(
+                        {{QStringLiteral("newPath"), target}, {QStringLiteral("oldPath"), p}});
+                } else {
+                    QString copyWhy;
+                    kept = copyRecursively(p, target, &copyWhy);
+                    if (kept)
+                        outcome.kind = FilingOutcome::Copied;
+                    else if (!copyWhy.isEmpty())
+                        why = copyWhy;
+                }
+            }
+            if (kept) {
+                outcome.destination = target;
+                const QString marked = setToManagedCopyIfNeeded(target);
+                if (!marked.isEmpty()) {
+                    result.append(marked);
+                    outcome.destination = marked;
+                }
+            } else {
+                outcome.kind = FilingOutcome::Failed;
+                outcome.why = why.isEmpty() ? QStringLiteral("cannot be moved or copied") : why;
+            }
+        }
+        if (outcomes)
+            outcomes->append(outcome);
+    }
+    --t_filingDepth;
+    return result;
+}
+
+std::optional<bool> managedMark(const QString &path)
+{
+    const QVariant v = Lumitag::getXAttrMetaData(LumitagKeys::Managed, path);
+    if (!v.isValid())
+        return std::nullopt;
+    return v.toBool();
+}
+
+bool setManaged(bool managed, const QString &path)
+{
+    const std::optional<bool> current = managedMark(path);
+    if (current && *current == managed) {
+        if (indexDisagreesWithMark(path, managed))
+            XPSimpleUtils::adjustModifictionDate(path);
+        return true;
+    }
+    (void)Lumitag::setXAttrMetaData(managed, LumitagKeys::Managed, path);
+    XPSimpleUtils::adjustModifictionDate(path);
+    QThread::msleep(20); // paces marking over many files
+    const std::optional<bool> after = managedMark(path);
+    return after && *after == managed;
+}
+
+bool pathsAreAllManaged(const QStringList &paths)
+{
+    for (const QString &p : paths) {
+        const std::optional<bool> mark = managedMark(p);
+        if (!mark || !*mark)
+            return false;
+    }
+    return true;
+}
+
+QString setToManagedCopyIfNeeded(const QString &path)
+{
+    if (pathOKForManaged(path) && setManaged(true, path))
+        return path;
+    return copyToFiledDocumentsAndSetManaged(path);
+}
+
+QString copyToFiledDocumentsAndSetManaged(const QString &path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("");
+    if (pathIsInFiledDocuments(path)) {
+        // Filing calls back here; one level of re-filing is enough, never a loop of moves.
+        if (t_filingDepth < 2) {
+            const QStringList moved = putFilesIntoFiledDocuments({path}, false);
+            if (!moved.isEmpty())
+                return moved.first();
+        }
+        setManaged(true, path);
+        return path;
+    }
+    Q_EMIT XPFiledDocumentsNotifier::instance()->aboutToPerhapsMoveDocuments();
+    const QString target =
+        XPFileUtils::findUnusedPath(currentFiledDocumentsPath() + QLatin1Char('/') + QFileInfo(path).fileName());
+    if (existsNoFollow(target))
+        return QString();
+    QString why;
+    if (copyRecursively(path, target, &why) && setManaged(true, target))
+        return target;
+    return QString();
+}
+
+bool pathOKForManaged(const QString &path)
+{
+    if (path.contains(QLatin1String("/Library/Mail/")) || path.contains(QLatin1String("/Library/Caches/")) ||
+        path.contains(QLatin1String("Photos Library.photoslibrary")))
+        return false;
+    return !path.startsWith(QLatin1String("/private/")) && !path.startsWith(QLatin1String("/var/"));
+}
+
+} // namespace XPFiledDocuments

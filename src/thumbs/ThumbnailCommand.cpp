@@ -1,0 +1,88 @@
+#include "thumbs/ThumbnailCommand.h"
+
+#include "platform/thumbnailer/Thumbnailer.h"
+#include "thumbs/KPQuickLook.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <cstdio>
+
+namespace {
+
+int usage(const QString &why)
+{
+    std::fprintf(stderr, "kelso thumbnail: %s\nUsage: kelso thumbnail FILE --size N --output OUT.png [--icon-mode]\n",
+                 qPrintable(why));
+    return 2;
+}
+
+int fail(const QString &why)
+{
+    std::fprintf(stderr, "kelso thumbnail: %s\n", qPrintable(why));
+    return 1;
+}
+
+} // namespace
+
+int runThumbnailCommand(const QStringList &args)
+{
+    QString file, output;
+    int size = 0;
+    bool iconMode = false, haveSize = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (a == QLatin1String("--size")) {
+            if (++i >= args.size())
+                return usage(QStringLiteral("--size needs a number"));
+            bool ok = false;
+            size = args.at(i).toInt(&ok);
+            if (!ok || size <= 0 || size > 4096)
+                return usage(QStringLiteral("size must be a whole number from 1 to 4096"));
+            haveSize = true;
+        } else if (a == QLatin1String("--output")) {
+            if (++i >= args.size())
+                return usage(QStringLiteral("--output needs a file name"));
+            output = args.at(i);
+        } else if (a == QLatin1String("--icon-mode")) {
+            iconMode = true;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return usage(QStringLiteral("unknown option '%1'").arg(a));
+        } else if (file.isEmpty()) {
+            file = a;
+        } else {
+            return usage(QStringLiteral("one file at a time"));
+        }
+    }
+    if (file.isEmpty())
+        return usage(QStringLiteral("no file given"));
+    if (!haveSize)
+        return usage(QStringLiteral("--size is required"));
+    if (output.isEmpty())
+        return usage(QStringLiteral("--output is required"));
+    const QFileInfo info(file);
+    if (!info.exists())
+        return fail(QStringLiteral("'%1' does not exist").arg(file));
+    const QString path = QDir::cleanPath(info.absoluteFilePath());
+
+    KPQuickLook::updateCachedPrefs();
+    QVariantMap request{{KPQuickLook::kFileToRender, path}};
+    if (iconMode)
+        request.insert(KPQuickLook::kForceIconMode, true);
+    const QImage image = KPQuickLook::kpThumbnailImageCreateSync(path, &request, QSizeF(size, size));
+    // Cache writes queued by the render finish before the tool exits.
+    KPQuickLook::waitUntilAllOperationsAreFinished(30000);
+    if (image.isNull())
+        return fail(QStringLiteral("no thumbnail and no icon for '%1'").arg(path));
+
+    QSaveFile out(output);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write '%1': %2").arg(output, out.errorString()));
+    QImageWriter writer(&out, "png");
+    Thumbnailer::setFastPngCompression(writer);
+    if (!writer.write(image) || !out.commit())
+        return fail(QStringLiteral("cannot write '%1'").arg(output));
+    std::fprintf(stderr, "%s\n", qPrintable(request.value(KPQuickLook::kRenderPath).toString()));
+    return 0;
+}

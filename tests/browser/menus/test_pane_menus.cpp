@@ -1,0 +1,391 @@
+// The panes' context menus and the menu-bar selection commands, built for prepared items.
+#include "browser/menus/KLPaneMenus.h"
+#include "platform/Defaults.h"
+#include "prefs/KLSettings.h"
+#include "search/gui/KLFilePickerMenu.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMenu>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+class FakePane : public KLPaneMenuActions
+{
+public:
+    void removeKLItems(const QList<KLItemPtr> &items, bool trash) override
+    {
+        removed = items;
+        trashed = trash;
+    }
+    void editTagsForFilePaths(const QStringList &paths) override { tagged = paths; }
+    void editUnwantedDirectoriesAction() override { ++editUnwanted; }
+    void preferencesAction() override { ++prefs; }
+    QWidget *enclosingView() const override { return view.get(); }
+    QStringList selectedItemPaths() const override { return selection; }
+    bool pathsAreAllManaged(const QStringList &paths) const override
+    {
+        askedManaged = int(paths.size());
+        return allManaged;
+    }
+    bool usesFiledDocuments() const override { return filing; }
+    void setSelectionsManaged(const QStringList &paths, bool managed) override
+    {
+        managedPaths = paths;
+        managedValue = managed;
+    }
+
+    std::unique_ptr<QWidget> view = std::make_unique<QWidget>();
+    QList<KLItemPtr> removed;
+    bool trashed = false;
+    QStringList tagged;
+    int editUnwanted = 0, prefs = 0;
+    QStringList selection;
+    bool allManaged = false, filing = true;
+    mutable int askedManaged = -1;
+    QStringList managedPaths;
+    bool managedValue = false;
+};
+
+// "title|objectName" per entry, "-" for separators, "title>" for submenus.
+QStringList layout(const QMenu *menu)
+{
+    QStringList out;
+    for (QAction *a : menu->actions()) {
+        if (a->isSeparator())
+            out.append("-");
+        else if (a->menu())
+            out.append(a->text() + ">");
+        else
+            out.append(a->text() + "|" + a->objectName());
+    }
+    return out;
+}
+
+QAction *find(const QMenu *menu, const QString &objectName)
+{
+    for (QAction *a : menu->actions())
+        if (a->objectName() == objectName)
+            return a;
+    return nullptr;
+}
+
+QList<KLItemPtr> itemsOf(const QAction *a)
+{
+    return a ? a->data().value<QList<KLItemPtr>>() : QList<KLItemPtr>();
+}
+
+class PaneMenus : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { KLSettings::setupDefaults(Defaults::standard()); }
+    QString docs() const { return KelsoTest::home() + "/Documents/work"; }
+    KLItemPtr existing(const QString &name)
+    {
+        KelsoTest::writeFile(docs() + "/" + name);
+        return KLItem::create(docs() + "/" + name);
+    }
+    FakePane pane;
+};
+
+} // namespace
+
+TEST_F(PaneMenus, RecentSingleItemMenuHasEveryEntryInOrder)
+{
+    const KLItemPtr x = existing("report.pdf");
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(x));
+    EXPECT_EQ(layout(menu.get()),
+              (QStringList{"Open With>", "Open|openExternallyAction", "Rename…|renameAction",
+                           "Edit Tags…|editTagsAction", "Enclosing Folders>",
+                           "Show in File Manager|revealFolderInFinderAction", "Properties|getInfoInFinderAction", "-",
+                           "Mark as Managed|setSelectionsManaged", "Move to Filed Documents|setSelectionsFiledDocs",
+                           "Move To>", "-", "Never Show “.pdf” Files|addUnwantedExtensionMenuItemAction",
+                           "Never Show “report.pdf”|addUnwantedItemMenuItemAction", "Never Show Folder>", "-",
+                           "Remove from Kelso|removeFromKelsoAction", "Move to Trash|moveToTrashAction", "-",
+                           "Preferences…|preferencesAction"}));
+    for (QAction *a : menu->actions())
+        EXPECT_TRUE(a->isEnabled()) << qPrintable(a->text());
+
+    // Represented objects.
+    for (const char *name : {"openExternallyAction", "renameAction", "editTagsAction", "revealFolderInFinderAction",
+                             "getInfoInFinderAction", "removeFromKelsoAction", "moveToTrashAction"}) {
+        const QList<KLItemPtr> items = itemsOf(find(menu.get(), name));
+        ASSERT_EQ(items.size(), 1) << name;
+        EXPECT_EQ(items.first(), x) << name;
+    }
+    const QString path = docs() + "/report.pdf";
+    EXPECT_EQ(find(menu.get(), "addUnwantedExtensionMenuItemAction")->data().toString(), path);
+    EXPECT_EQ(find(menu.get(), "addUnwantedItemMenuItemAction")->data().toString(), path);
+    EXPECT_EQ(find(menu.get(), "setSelectionsManaged")->data().toStringList(), QStringList{path});
+
+    // The enclosing-folders submenu: the item, then each folder up to (not including) "/".
+    QStringList expected;
+    for (QString p = path; p != "/"; p = QFileInfo(p).absolutePath())
+        expected.append(p);
+    QStringList got;
+    for (QAction *a : builder.currentPathMenu()->actions()) {
+        EXPECT_EQ(a->objectName(), "revealFolderInFinderAction");
+        EXPECT_EQ(a->text(), QFileInfo(a->data().toString()).fileName());
+        got.append(a->data().toString());
+    }
+    EXPECT_EQ(got, expected);
+
+    // The never-show folder submenu: each enclosing folder, then the edit entry.
+    const QList<QAction *> never = builder.neverShowFolderMenu()->actions();
+    ASSERT_EQ(never.size(), expected.size() - 1 + 2);
+    EXPECT_EQ(never.first()->data().toString(), docs());
+    EXPECT_EQ(never.first()->objectName(), "addUnwantedDirectoryMenuItemAction");
+    EXPECT_TRUE(never.at(never.size() - 2)->isSeparator());
+    EXPECT_EQ(never.last()->objectName(), "editUnwantedDirectoriesAction");
+
+    // The open-with submenu always ends with "Other…" for the document.
+    QMenu *openWith = menu->actions().first()->menu();
+    ASSERT_NE(openWith, nullptr);
+    EXPECT_EQ(openWith->actions().last()->text(), "Other…");
+    EXPECT_EQ(openWith->actions().last()->data().toMap().value("path").toString(), path);
+
+    // "Move To" is driven by a folder picker that moves this file.
+    ASSERT_NE(builder.moveToPathBuilder(), nullptr);
+    EXPECT_TRUE(builder.moveToPathBuilder()->foldersOnly());
+    EXPECT_FALSE(builder.moveToPathBuilder()->showEverywhereItem());
+    EXPECT_EQ(builder.moveToPathBuilder()->menuSelector(), KLFilePickerMenu::MoveToPath);
+    EXPECT_EQ(builder.moveToPathBuilder()->filesToMove(), QStringList{path});
+    EXPECT_EQ(builder.moveToPathMenu()->title(), "Move To");
+}
+
+TEST_F(PaneMenus, EntriesReachThePaneWithTheirObjects)
+{
+    const KLItemPtr x = existing("notes.txt");
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(x));
+    find(menu.get(), "moveToTrashAction")->trigger();
+    EXPECT_TRUE(pane.trashed);
+    ASSERT_EQ(pane.removed.size(), 1);
+    EXPECT_EQ(pane.removed.first(), x);
+    find(menu.get(), "removeFromKelsoAction")->trigger();
+    EXPECT_FALSE(pane.trashed);
+    find(menu.get(), "editTagsAction")->trigger();
+    EXPECT_EQ(pane.tagged, QStringList{docs() + "/notes.txt"});
+    find(menu.get(), "setSelectionsManaged")->trigger();
+    EXPECT_EQ(pane.managedPaths, QStringList{docs() + "/notes.txt"});
+    EXPECT_TRUE(pane.managedValue);
+    find(menu.get(), "preferencesAction")->trigger();
+    builder.neverShowFolderMenu()->actions().last()->trigger();
+    EXPECT_EQ(pane.prefs, 1);
+    EXPECT_EQ(pane.editUnwanted, 1);
+}
+
+TEST_F(PaneMenus, NeverShowEntriesWriteTheExclusionSettings)
+{
+    Defaults &d = Defaults::standard();
+    const KLItemPtr x = existing("report.pdf");
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(x));
+    find(menu.get(), "addUnwantedExtensionMenuItemAction")->trigger();
+    EXPECT_TRUE(d.stringArrayForKey("unwantedExtensions").contains("pdf"));
+    find(menu.get(), "addUnwantedItemMenuItemAction")->trigger();
+    EXPECT_TRUE(d.stringArrayForKey("unwantedItems").contains(docs() + "/report.pdf"));
+    builder.neverShowFolderMenu()->actions().first()->trigger();
+    EXPECT_TRUE(d.stringArrayForKey("unwantedDirectories").contains("~/Documents/work"));
+}
+
+TEST_F(PaneMenus, AMissingFileOffersOnlyResolve)
+{
+    const KLItemPtr gone = KLItem::create(docs() + "/vanished.pdf");
+    for (KLPaneKind kind : {KLPaneKind::Recent, KLPaneKind::Cooler}) {
+        KLPaneMenuBuilder builder(kind, &pane);
+        std::unique_ptr<QMenu> menu(builder.menuForItem(gone));
+        EXPECT_EQ(layout(menu.get()), QStringList{"Find Missing File…|resolveAliasAction"});
+        EXPECT_EQ(menu->actions().first()->data().value<KLItemPtr>(), gone);
+        // The same through the right-click entry point with one selected item.
+        std::unique_ptr<QMenu> context(builder.contextMenuForItems({gone}));
+        EXPECT_EQ(context->actions().size(), 1);
+    }
+}
+
+TEST_F(PaneMenus, NoExtensionMeansNoExtensionEntry)
+{
+    const KLItemPtr x = existing("Makefile");
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(x));
+    EXPECT_EQ(find(menu.get(), "addUnwantedExtensionMenuItemAction"), nullptr);
+    ASSERT_NE(find(menu.get(), "addUnwantedItemMenuItemAction"), nullptr);
+    EXPECT_EQ(find(menu.get(), "addUnwantedItemMenuItemAction")->text(), "Never Show “Makefile”");
+}
+
+TEST_F(PaneMenus, AnItemDirectlyUnderRootHasOnlyTheEditEntryInItsFolderSubmenu)
+{
+    const KLItemPtr top = KLItem::create("/etc");
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(top));
+    ASSERT_NE(builder.neverShowFolderMenu(), nullptr);
+    EXPECT_EQ(layout(builder.neverShowFolderMenu()), QStringList{"Edit Hidden Folders…|editUnwantedDirectoriesAction"});
+    // Its own path is the only enclosing-folders entry.
+    ASSERT_EQ(builder.currentPathMenu()->actions().size(), 1);
+    EXPECT_EQ(builder.currentPathMenu()->actions().first()->data().toString(), "/etc");
+}
+
+TEST_F(PaneMenus, TheCoolerAddsRemoveAndTrashButNoNeverShowEntries)
+{
+    const KLItemPtr x = existing("report.pdf");
+    KLPaneMenuBuilder builder(KLPaneKind::Cooler, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(x));
+    const QStringList l = layout(menu.get());
+    EXPECT_EQ(l.mid(l.size() - 3), (QStringList{"-", "Remove from Cooler|removeFromKelsoAction",
+                                                "Move to Trash|moveToTrashAction"}));
+    for (const QString &entry : l) {
+        EXPECT_FALSE(entry.contains("addUnwanted")) << qPrintable(entry);
+        EXPECT_FALSE(entry.contains("preferencesAction")) << qPrintable(entry);
+        EXPECT_NE(entry, "Never Show Folder>");
+    }
+    EXPECT_EQ(builder.neverShowFolderMenu(), nullptr);
+}
+
+TEST_F(PaneMenus, SeveralItemMenusCarryTheWholeList)
+{
+    const QList<KLItemPtr> items{existing("a.txt"), existing("b.txt"), KLItem::create(docs() + "/gone.txt")};
+    KLPaneMenuBuilder recent(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(recent.contextMenuForItems(items));
+    EXPECT_EQ(layout(menu.get()),
+              (QStringList{"Open All Items|openExternallyAction", "Edit Common Tags…|editTagsAction",
+                           "Show in File Manager|revealFolderInFinderAction", "Properties|getInfoInFinderAction", "-",
+                           "Mark as Managed|setSelectionsManaged", "Move to Filed Documents|setSelectionsFiledDocs",
+                           "Move To>", "-", "Remove All Items from Kelso|removeFromKelsoAction",
+                           "Move All Items to Trash|moveToTrashAction", "-", "Preferences…|preferencesAction"}));
+    for (QAction *a : menu->actions()) {
+        if (!a->isSeparator() && !a->menu() && a->objectName() != "preferencesAction"
+            && !a->objectName().startsWith("setSelections"))
+            EXPECT_EQ(itemsOf(a), items) << qPrintable(a->text());
+    }
+    EXPECT_EQ(find(menu.get(), "setSelectionsManaged")->data().toStringList().size(), 3);
+
+    KLPaneMenuBuilder cooler(KLPaneKind::Cooler, &pane);
+    std::unique_ptr<QMenu> cmenu(cooler.menuForMultipleItems(items));
+    const QStringList l = layout(cmenu.get());
+    EXPECT_EQ(l.mid(l.size() - 3), (QStringList{"-", "Remove All Items from Cooler|removeFromKelsoAction",
+                                                "Move All Items to Trash|moveToTrashAction"}));
+}
+
+TEST_F(PaneMenus, ManagedAndFilingEntriesFollowStateAndLimits)
+{
+    KLPaneMenuBuilder builder(KLPaneKind::Cooler, &pane);
+    // All managed: the entry offers the opposite.
+    pane.allManaged = true;
+    {
+        QMenu menu;
+        builder.addManageAndFileItems({existing("m.txt")}, &menu);
+        EXPECT_EQ(layout(&menu), (QStringList{"-", "Mark as Not Managed|setSelectionsNotManaged",
+                                              "Move to Filed Documents|setSelectionsFiledDocs", "Move To>"}));
+        menu.actions().at(1)->trigger();
+        EXPECT_FALSE(pane.managedValue);
+    }
+    // Already in the filed-documents folder, or filing not in use: no filing entry.
+    pane.allManaged = false;
+    {
+        QMenu menu;
+        KelsoTest::writeFile(KelsoTest::home() + "/Documents/Filed Documents/2026/x.txt");
+        builder.addManageAndFileItems({KLItem::create(KelsoTest::home() + "/Documents/Filed Documents/2026/x.txt")}, &menu);
+        EXPECT_EQ(find(&menu, "setSelectionsFiledDocs"), nullptr);
+        pane.filing = false;
+        QMenu other;
+        builder.addManageAndFileItems({existing("y.txt")}, &other);
+        EXPECT_EQ(find(&other, "setSelectionsFiledDocs"), nullptr);
+        EXPECT_NE(find(&other, "setSelectionsManaged"), nullptr);
+    }
+    // 1,000 items get the entries; 1,001 get none and their marks are not even read.
+    QList<KLItemPtr> many;
+    for (int i = 0; i < 1001; ++i)
+        many.append(KLItem::create(QStringLiteral("/nowhere/file-%1.txt").arg(i)));
+    {
+        QMenu menu;
+        pane.askedManaged = -1;
+        builder.addManageAndFileItems(many.mid(0, 1000), &menu);
+        EXPECT_NE(find(&menu, "setSelectionsManaged"), nullptr);
+        EXPECT_EQ(pane.askedManaged, 1000);
+    }
+    {
+        QMenu menu;
+        pane.askedManaged = -1;
+        builder.addManageAndFileItems(many, &menu);
+        EXPECT_TRUE(menu.actions().isEmpty());
+        EXPECT_EQ(pane.askedManaged, -1);
+        builder.addManageAndFileItems({}, &menu);
+        EXPECT_TRUE(menu.actions().isEmpty());
+    }
+}
+
+TEST_F(PaneMenus, SelectionCommandsAreValidatedAgainstTheSelection)
+{
+    KLSelectionActions commands([this] { return &pane; });
+    QMenu menuBar;
+    commands.addToMenu(&menuBar);
+    auto enabled = [&](KLSelectionActions::Command c) { return commands.action(c)->isEnabled(); };
+
+    pane.selection = {docs() + "/a.pdf", docs() + "/b.pdf"};
+    commands.validateAll();
+    EXPECT_FALSE(enabled(KLSelectionActions::RevealSelectedInFinder));
+    EXPECT_FALSE(enabled(KLSelectionActions::RenameSelected));
+    EXPECT_FALSE(enabled(KLSelectionActions::AddUnwantedSelectedExtension));
+    EXPECT_EQ(commands.action(KLSelectionActions::AddUnwantedSelectedExtension)->text(), "Never Show Files of This Type");
+    for (auto c : {KLSelectionActions::OpenSelectedExternally, KLSelectionActions::AddUnwantedSelectedItem,
+                   KLSelectionActions::EditSelectedTags, KLSelectionActions::MoveToFiledDocumentsForSelected,
+                   KLSelectionActions::GetInfoForSelectedInFinder, KLSelectionActions::ToggleManagedForSelected})
+        EXPECT_TRUE(enabled(c)) << c;
+
+    pane.selection = {docs() + "/a.pdf"};
+    pane.allManaged = true;
+    commands.validateAll();
+    EXPECT_TRUE(enabled(KLSelectionActions::RevealSelectedInFinder));
+    EXPECT_TRUE(enabled(KLSelectionActions::RenameSelected));
+    EXPECT_TRUE(enabled(KLSelectionActions::AddUnwantedSelectedExtension));
+    EXPECT_EQ(commands.action(KLSelectionActions::AddUnwantedSelectedExtension)->text(), "Never Show “.pdf” Files");
+    EXPECT_EQ(commands.action(KLSelectionActions::ToggleManagedForSelected)->text(), "Mark as Not Managed");
+    commands.action(KLSelectionActions::ToggleManagedForSelected)->trigger();
+    EXPECT_FALSE(pane.managedValue);
+    commands.action(KLSelectionActions::EditSelectedTags)->trigger();
+    EXPECT_EQ(pane.tagged, pane.selection);
+
+    pane.selection = {docs() + "/README"};
+    pane.allManaged = false;
+    commands.validateAll();
+    EXPECT_FALSE(enabled(KLSelectionActions::AddUnwantedSelectedExtension));
+    EXPECT_EQ(commands.action(KLSelectionActions::ToggleManagedForSelected)->text(), "Mark as Managed");
+
+    pane.selection.clear();
+    commands.validateAll();
+    for (int c = 0; c < KLSelectionActions::kCommandCount; ++c)
+        EXPECT_FALSE(enabled(KLSelectionActions::Command(c))) << c;
+
+    // An entry that is not one of the commands is left alone and enabled.
+    QAction other("Other");
+    EXPECT_TRUE(commands.validateMenuItem(&other));
+}
+
+TEST_F(PaneMenus, PathEntriesShowTheNameASixteenPointIconAndTheExpandedPath)
+{
+    if (!QDir("/usr/share/icons/Adwaita").exists())
+        GTEST_SKIP() << "no icon theme installed";
+    // The offscreen platform knows no icon folders; the desktop platforms list the XDG ones.
+    QIcon::setThemeSearchPaths({"/usr/share/icons"});
+    QIcon::setThemeName("Adwaita");
+    QDir().mkpath(KelsoTest::home() + "/Pictures/Trips");
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    QMenu menu;
+    QAction *a = builder.menuItemForPath("~/Pictures/Trips", 0, KLPaneMenuBuilder::RevealFolderInFinder, &menu);
+    EXPECT_EQ(a->text(), "Trips");
+    EXPECT_EQ(a->data().toString(), KelsoTest::home() + "/Pictures/Trips");
+    EXPECT_EQ(a->objectName(), "revealFolderInFinderAction");
+    ASSERT_FALSE(a->icon().isNull());
+    EXPECT_EQ(a->icon().availableSizes(), QList<QSize>{QSize(16, 16)});
+    QAction *indented = builder.menuItemForPath("/", 2, KLPaneMenuBuilder::AddUnwantedDirectory, &menu);
+    EXPECT_EQ(indented->text(), "        /");
+    EXPECT_EQ(indented->property("indentationLevel").toInt(), 2);
+    EXPECT_EQ(indented->objectName(), "addUnwantedDirectoryMenuItemAction");
+}

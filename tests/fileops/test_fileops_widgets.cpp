@@ -1,0 +1,205 @@
+// The rename sheet, the progress sheet, the status message and the open-with menu, offscreen.
+#include "fileops/gui/XPOpenWithMenu.h"
+#include "fileops/gui/XPProgressController.h"
+#include "fileops/gui/XPSimpleFileRenameController.h"
+#include "fileops/gui/XPStatusDisplayer.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+QString freshFolder(const QString &name)
+{
+    const QString f = KelsoTest::home() + "/" + name;
+    QDir(f).removeRecursively();
+    QDir().mkpath(f);
+    return f;
+}
+} // namespace
+
+TEST(RenameSheet, RenamesWithTheRulesAndKeepsTheSheetForNamesToFix)
+{
+    const QString dir = freshFolder("sheet");
+    KelsoTest::writeFile(dir + "/Report.pdf", "r");
+    KelsoTest::writeFile(dir + "/Taken.pdf", "t");
+    QWidget window;
+    window.show();
+
+    auto *sheet = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/Report.pdf", &window);
+    ASSERT_EQ(XPSimpleFileRenameController::current(), sheet);
+    EXPECT_EQ(sheet->originalName()->text(), "Report.pdf");
+    EXPECT_EQ(sheet->newName()->text(), "Report.pdf");
+    EXPECT_EQ(sheet->newName()->selectedText(), "Report"); // typing replaces the stem only
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+
+    // A "/" in the name: refused with a message, the sheet stays.
+    sheet->newName()->setText("a/b");
+    sheet->okAction();
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_FALSE(sheet->messageLabel()->isHidden());
+    EXPECT_FALSE(sheet->messageLabel()->text().isEmpty());
+    // A taken name: likewise.
+    sheet->newName()->setText("Taken");
+    sheet->okAction();
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(QFileInfo::exists(dir + "/Report.pdf"));
+
+    QSignalSpy renamed(sheet, &XPSimpleFileRenameController::renamed);
+    sheet->newName()->setText("Summary");
+    sheet->okAction();
+    ASSERT_EQ(renamed.count(), 1);
+    EXPECT_EQ(renamed.at(0).at(1).toString(), dir + "/Summary.pdf");
+    EXPECT_TRUE(QFileInfo::exists(dir + "/Summary.pdf"));
+    EXPECT_FALSE(QFileInfo::exists(dir + "/Report.pdf"));
+    EXPECT_TRUE(KelsoTest::waitFor([] { return XPSimpleFileRenameController::current() == nullptr; }));
+
+    // A one-character stem closes the sheet and changes nothing; so does Cancel.
+    sheet = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/Summary.pdf", &window);
+    sheet->newName()->setText("A");
+    sheet->okAction();
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_TRUE(QFileInfo::exists(dir + "/Summary.pdf"));
+    sheet = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/Summary.pdf", &window);
+    sheet->newName()->setText("Other");
+    sheet->cancelAction();
+    EXPECT_TRUE(QFileInfo::exists(dir + "/Summary.pdf"));
+    EXPECT_FALSE(QFileInfo::exists(dir + "/Other.pdf"));
+}
+
+TEST(RenameSheet, ANewSheetReplacesThePreviousOne)
+{
+    const QString dir = freshFolder("sheet2");
+    KelsoTest::writeFile(dir + "/one.txt");
+    KelsoTest::writeFile(dir + "/two.txt");
+    QPointer<XPSimpleFileRenameController> first = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/one.txt", nullptr);
+    auto *second = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/two.txt", nullptr);
+    EXPECT_EQ(XPSimpleFileRenameController::current(), second);
+    ASSERT_FALSE(first.isNull());
+    EXPECT_FALSE(first->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    second->cancelAction();
+}
+
+TEST(ProgressSheet, TheBarMoves166TimesFor1000Increments)
+{
+    XPProgressController progress({}, "Writing tags", 1000);
+    QSignalSpy moves(progress.progress(), &QProgressBar::valueChanged);
+    for (int i = 0; i < 1000; ++i)
+        progress.incrementBy(1);
+    EXPECT_EQ(moves.count(), 166);
+    EXPECT_EQ(moves.first().first().toInt(), 6);
+    EXPECT_EQ(moves.at(1).first().toInt(), 12);
+    EXPECT_EQ(progress.progress()->value(), 996);
+    EXPECT_DOUBLE_EQ(progress.totalSoFar(), 1000);
+    EXPECT_TRUE(progress.cancelButton()->isHidden()); // no stop target, no stop button
+}
+
+TEST(ProgressSheet, TheStopHandlerRunsOnceWhenTheSheetEndsEitherWay)
+{
+    QWidget window;
+    window.show();
+    int stops = 0;
+    {
+        XPProgressController progress([&] { ++stops; }, "Working", 10, "Halt");
+        EXPECT_FALSE(progress.cancelButton()->isHidden());
+        EXPECT_EQ(progress.cancelButton()->text(), "Halt");
+        progress.showProgressWindowModalForWindow(&window);
+        EXPECT_TRUE(progress.isVisible());
+        QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
+        EXPECT_EQ(stops, 1);
+        EXPECT_FALSE(progress.isVisible());
+        EXPECT_EQ(progress.result(), 0);
+        progress.endSheet(1); // already ended: nothing more
+        EXPECT_EQ(stops, 1);
+    }
+    EXPECT_EQ(stops, 1);
+    {
+        XPProgressController progress([&] { ++stops; }, "Working", -1);
+        EXPECT_EQ(progress.progress()->maximum(), 0); // indeterminate
+        progress.incrementBy(5);                      // no range: nothing to move
+        progress.showProgressWindowModalForWindow(&window);
+        progress.setPrompt("Almost");
+        EXPECT_EQ(progress.statusField()->text(), "Almost");
+        progress.endSheet(1);
+        EXPECT_EQ(stops, 2);
+        EXPECT_EQ(progress.result(), 1);
+    }
+    {
+        // Going away while shown ends the sheet with code 0.
+        XPProgressController progress([&] { ++stops; }, "Working", 3);
+        progress.showProgressWindowModalForWindow(&window);
+    }
+    EXPECT_EQ(stops, 3);
+}
+
+TEST(StatusMessage, ShowsOverTheViewAndFadesOutByItself)
+{
+    QWidget view;
+    view.resize(400, 300);
+    view.show();
+    EXPECT_FALSE(XPStatusDisplayer::hasInstance());
+    XPStatusDisplayer *status = XPStatusDisplayer::singleInstance();
+    EXPECT_TRUE(XPStatusDisplayer::hasInstance());
+    status->showStatusString("3 files tagged", 0.3, &view);
+    EXPECT_TRUE(status->isVisible());
+    EXPECT_EQ(status->mainText()->text(), "3 files tagged");
+    status->showStatusString("4 files tagged", 0.3, &view);
+    EXPECT_EQ(status->mainText()->text(), "4 files tagged");
+    EXPECT_TRUE(status->testAttribute(Qt::WA_TransparentForMouseEvents));
+    // Centred over the view, its bottom edge a fifth of the view's height below the view's top.
+    const QPoint viewTop = view.mapToGlobal(QPoint(0, 0));
+    EXPECT_NEAR(status->x() + status->width() / 2, viewTop.x() + 200, 1);
+    EXPECT_NEAR(status->y() + status->height(), viewTop.y() + 60, 1);
+    EXPECT_TRUE(KelsoTest::waitFor([&] { return !status->isVisible(); }, 10000));
+}
+
+namespace {
+struct RecordingTarget : XPOpenWithTarget {
+    void openSelectedWithAppAction(const QVariantMap &r) override { app.append(r); }
+    void openSelectedWithOtherAction(const QVariantMap &r) override { other.append(r); }
+    QList<QVariantMap> app, other;
+};
+} // namespace
+
+TEST(OpenWithMenu, OtherIsLastAndEntriesReachTheTarget)
+{
+    const QString doc = freshFolder("openwith") + "/notes.kelso-unknown-type";
+    KelsoTest::writeFile(doc, "x");
+    RecordingTarget target;
+    std::unique_ptr<QMenu> menu(XPFileUtils::makeOpenWithMenuForDocument(doc, &target));
+    EXPECT_TRUE(menu->title().isEmpty());
+    ASSERT_FALSE(menu->actions().isEmpty());
+    QAction *other = menu->actions().last();
+    EXPECT_EQ(other->text(), "Other…");
+    other->trigger();
+    ASSERT_EQ(target.other.size(), 1);
+    EXPECT_EQ(target.other.first(), (QVariantMap{{"path", doc}}));
+    for (QAction *a : menu->actions()) {
+        if (a->isSeparator() || a == other)
+            continue;
+        EXPECT_EQ(a->data().toMap().value("path").toString(), doc);
+    }
+
+    // "Other…" asks for an application in the applications folder; cancelling opens nothing.
+    QString asked;
+    XPFileUtils::setApplicationChooser([&](QWidget *, const QString &start) {
+        asked = start;
+        return QString();
+    });
+    EXPECT_FALSE(XPFileUtils::openWithOther({{"path", doc}}, nullptr));
+    EXPECT_EQ(asked, "/usr/share/applications");
+    EXPECT_FALSE(XPFileUtils::openWithOther({{"path", QString()}}, nullptr));
+    XPFileUtils::setApplicationChooser({});
+}

@@ -1,0 +1,682 @@
+// The collector: ranking thresholds and stacks, duplicate events, removal, scan-back windows
+// for live and replayed records, the storm guard, the listing cache, folders that vanish
+// mid-scan, names that are not UTF-8, the store across a restart and when corrupt, lock
+// order under concurrent record handling and ranking, and the command-line tool.
+#include "platform/Defaults.h"
+#include "platform/Plist.h"
+#include "prefs/KLSettings.h"
+#include "recent/KLRecentCommand.h"
+#include "recent/KLRecentFiles.h"
+#include "support/TestSupport.h"
+#include "util/Localized.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <atomic>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
+
+using KelsoTest::home;
+using KelsoTest::writeFile;
+
+namespace {
+
+void setMtime(const QString &path, KLTime t)
+{
+    const double unix = KLTimeUtil::toUnix(t);
+    struct timeval tv[2];
+    tv[0].tv_sec = tv[1].tv_sec = time_t(unix);
+    tv[0].tv_usec = tv[1].tv_usec = 0;
+    ASSERT_EQ(::utimes(QFile::encodeName(path).constData(), tv), 0);
+}
+
+class CollectorTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ++s_counter;
+        root = home() + "/collector/" + QString::number(s_counter);
+        QDir(root).removeRecursively();
+        QDir().mkpath(root);
+        defaultsPath = root + "/settings.plist";
+        storePath = root + "/store/recentItems.plist";
+        clock = KLTimeUtil::now();
+        currentId = 5000;
+        openDefaults();
+    }
+    void TearDown() override
+    {
+        collector.reset();
+        defaults.reset();
+    }
+    void openDefaults()
+    {
+        defaults = std::make_unique<Defaults>(defaultsPath);
+        KLSettings::setupDefaults(*defaults);
+    }
+    KLRecentFiles::Options options()
+    {
+        KLRecentFiles::Options o;
+        o.defaults = defaults.get();
+        o.storePath = storePath;
+        o.useDefaultStream = false;
+        o.startStream = false;
+        o.startOpenedFilesQuery = false;
+        o.primeListingCache = false;
+        o.clock = [this] { return clock.load(); };
+        o.currentEventID = [this] { return currentId.load(); };
+        return o;
+    }
+    void makeCollector() { collector = std::make_unique<KLRecentFiles>(options()); }
+    // Files that exist, with their times set, as items with their facts known.
+    QList<KLItemPtr> files(const QString &dir, int n, KLTime time, const QString &stem = "f")
+    {
+        QList<KLItemPtr> out;
+        for (int i = 0; i < n; ++i) {
+            const QString p = dir + "/" + stem + QString::number(i) + ".txt";
+            writeFile(p);
+            setMtime(p, time);
+            KLItemPtr item = KLItem::create(p);
+            item->calculateCache();
+            out.append(item);
+        }
+        return out;
+    }
+    KLRecentEvent event(const QString &dir, const QList<KLItemPtr> &f, KLTime date)
+    {
+        KLRecentEvent e;
+        e.path = dir;
+        e.files = f;
+        e.date = date;
+        return e;
+    }
+    FileSystemEvent record(const QString &dir, quint64 id = 0)
+    {
+        return FileSystemEvent(id ? id : ++currentId, dir, 0);
+    }
+
+    static inline int s_counter = 0;
+    QString root, defaultsPath, storePath;
+    std::atomic<double> clock{0};
+    std::atomic<quint64> currentId{0};
+    std::unique_ptr<Defaults> defaults;
+    std::unique_ptr<KLRecentFiles> collector;
+};
+
+const KLItemPtr *findPath(const QList<KLItemPtr> &items, const QString &path)
+{
+    for (const KLItemPtr &i : items) {
+        if (i->lastKnownPath() == path)
+            return &i;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(CollectorTest, BusyFolderThresholdsAreSixWithFewEventsAndFourOtherwise)
+{
+    makeCollector();
+    const KLTime t = clock - 100;
+    const QString a = root + "/A", b = root + "/B", c = root + "/C", d = root + "/D";
+    // Two events: 6 files stay single, 7 make a stack.
+    collector->setPastEventsForTesting({event(a, files(a, 6, t), t), event(b, files(b, 7, t - 10), t - 10)});
+    QList<KLItemPtr> ranked = collector->recentFiles({});
+    ASSERT_EQ(ranked.size(), 7);
+    const KLItemPtr *stack = findPath(ranked, b);
+    ASSERT_TRUE(stack);
+    EXPECT_EQ((*stack)->stackCount(), 7);
+    EXPECT_FALSE(findPath(ranked, a)) << "six files are listed singly";
+
+    // Three or more events: 4 stay single, 5 make a stack.
+    collector->setPastEventsForTesting({event(c, files(c, 4, t), t), event(d, files(d, 5, t), t),
+                                        event(a, files(a, 1, t, "g"), t)});
+    ranked = collector->recentFiles({});
+    EXPECT_FALSE(findPath(ranked, c));
+    ASSERT_TRUE(findPath(ranked, d));
+    EXPECT_EQ((*findPath(ranked, d))->stackCount(), 5);
+    EXPECT_EQ(ranked.size(), 4 + 1 + 1);
+}
+
+TEST_F(CollectorTest, StacksAreDatedByTheMeanOfTheirFirstElevenFiles)
+{
+    EXPECT_DOUBLE_EQ(KLRecentFiles::moddateForMultipleFiles({}), -100000000.0);
+    QList<KLItemPtr> items;
+    for (int i = 0; i < 12; ++i) {
+        KLItemPtr item = KLItem::create(root + "/m" + QString::number(i));
+        item->setDate(i < 11 ? 1000.0 + i : 1e9);
+        items.append(item);
+    }
+    EXPECT_DOUBLE_EQ(KLRecentFiles::moddateForMultipleFiles(items), 1005.0) << "the twelfth is ignored";
+    EXPECT_DOUBLE_EQ(KLRecentFiles::moddateForMultipleFiles(items.mid(0, 2)), 1000.5);
+}
+
+TEST_F(CollectorTest, RankingSortsByTimeThenTitleAndCapsAtFifty)
+{
+    makeCollector();
+    QList<KLRecentEvent> events;
+    const KLTime t = clock - 1000;
+    for (int i = 0; i < 60; ++i) {
+        const QString dir = root + "/many/" + QString::number(i);
+        events.append(event(dir, files(dir, 1, t - i), t - i));
+    }
+    collector->setPastEventsForTesting(events);
+    const QList<KLItemPtr> ranked = collector->recentFiles({});
+    ASSERT_EQ(ranked.size(), 50);
+    for (int i = 1; i < ranked.size(); ++i)
+        EXPECT_GE(ranked[i - 1]->timeOfFile(), ranked[i]->timeOfFile());
+
+    // Equal times: the greater title first.
+    const QString tie = root + "/tie";
+    QList<KLItemPtr> tied = {KLItem::create(tie + "/alpha.txt"), KLItem::create(tie + "/omega.txt")};
+    writeFile(tie + "/alpha.txt");
+    writeFile(tie + "/omega.txt");
+    for (const KLItemPtr &item : tied) {
+        item->calculateCache();
+        item->setDate(t);
+    }
+    collector->setPastEventsForTesting({event(tie, tied, t)});
+    const QList<KLItemPtr> tieRanked = collector->recentFiles({});
+    ASSERT_EQ(tieRanked.size(), 2);
+    EXPECT_EQ(tieRanked[0]->imageTitle(), "omega.txt");
+}
+
+TEST_F(CollectorTest, ExcludedPathsAreNeverSingleButMayBeInAStack)
+{
+    makeCollector();
+    const KLTime t = clock - 50;
+    const QString a = root + "/A", busy = root + "/Busy";
+    const QList<KLItemPtr> single = files(a, 2, t);
+    const QList<KLItemPtr> many = files(busy, 8, t);
+    collector->setPastEventsForTesting({event(a, single, t), event(busy, many, t)});
+    const QSet<QString> excluded = {single[0]->lastKnownPath(), many[0]->lastKnownPath()};
+    const QList<KLItemPtr> ranked = collector->recentFiles(excluded);
+    EXPECT_FALSE(findPath(ranked, single[0]->lastKnownPath()));
+    EXPECT_TRUE(findPath(ranked, single[1]->lastKnownPath()));
+    ASSERT_TRUE(findPath(ranked, busy));
+    EXPECT_EQ((*findPath(ranked, busy))->stackCount(), 8);
+}
+
+TEST_F(CollectorTest, RankingNeverChangesTheRecordedItems)
+{
+    makeCollector();
+    const KLTime t = clock - 50;
+    // A package recorded as a file, and a newer file inside the same folder tree.
+    const QString pkg = root + "/Work/Book.pages";
+    QDir().mkpath(pkg);
+    KLItemPtr package = KLItem::create(pkg);
+    package->calculateCache();
+    const QList<KLItemPtr> inner = files(pkg, 1, t);
+    collector->setPastEventsForTesting({event(pkg, inner, t), event(root + "/Work", {package}, t - 5)});
+    const QList<KLItemPtr> ranked = collector->recentFiles({});
+    ASSERT_TRUE(findPath(ranked, pkg));
+    EXPECT_EQ((*findPath(ranked, pkg))->stackCount(), 1) << "the ranked copy holds the file inside";
+    collector->recentFiles({});
+    EXPECT_FALSE(package->isStack()) << "the stored item did not become a stack";
+    EXPECT_DOUBLE_EQ(package->overrideDate(), 0.0);
+}
+
+TEST_F(CollectorTest, DuplicateEventsMoveToTheFrontAndTheListKeeps151)
+{
+    makeCollector();
+    const QString a = root + "/A", b = root + "/B";
+    const QList<KLItemPtr> fa = files(a, 2, clock - 10);
+    collector->addEvent(fa, a);
+    collector->addEvent(files(b, 1, clock - 10), b);
+    // The same folder with equal files (new item objects) replaces the older event.
+    collector->addEvent({KLItem::create(fa[0]->lastKnownPath()), KLItem::create(fa[1]->lastKnownPath())}, a);
+    QList<KLRecentEvent> events = collector->pastEvents();
+    ASSERT_EQ(events.size(), 2);
+    EXPECT_EQ(events[0].path, a);
+    EXPECT_EQ(events[1].path, b);
+    // Different files in the same folder are a different event.
+    collector->addEvent({fa[0]}, a);
+    EXPECT_EQ(collector->eventCount(), 3);
+
+    for (int i = 0; i < 200; ++i)
+        collector->addEvent({KLItem::create(root + "/n/" + QString::number(i))}, root + "/n");
+    EXPECT_EQ(collector->eventCount(), 151);
+    EXPECT_EQ(collector->pastEvents().first().files.first()->lastKnownPath(), root + "/n/199");
+}
+
+TEST_F(CollectorTest, RemovingItemsAndFolderItems)
+{
+    makeCollector();
+    const QString a = root + "/A", b = root + "/B";
+    const QList<KLItemPtr> fa = files(a, 3, clock - 10);
+    const QList<KLItemPtr> only = files(b, 1, clock - 10);
+    collector->addEvent(fa, a);
+    collector->addEvent({fa[0]}, a);
+    collector->addEvent(only, b);
+    ASSERT_EQ(collector->eventCount(), 3);
+
+    collector->removeItem(KLItem::create(only[0]->lastKnownPath()));
+    EXPECT_EQ(collector->eventCount(), 2) << "the only file's event went with it";
+    collector->removeItem(fa[0]);
+    QList<KLRecentEvent> events = collector->pastEvents();
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(KLItem::pathsForItems(events[0].files), QStringList({fa[1]->lastKnownPath(), fa[2]->lastKnownPath()}));
+
+    collector->addEvent(files(b, 2, clock - 10, "h"), b);
+    collector->removeItems({KLItem::create(a)});
+    events = collector->pastEvents();
+    ASSERT_EQ(events.size(), 1) << "every event of the folder is gone";
+    EXPECT_EQ(events[0].path, b);
+}
+
+TEST_F(CollectorTest, LiveRecordsScanBack45SecondsOrFromTheLastScan)
+{
+    makeCollector();
+    const QString dir = root + "/live";
+    QDir().mkpath(dir);
+    const KLTime start = clock;
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(record(dir)), start - 45.0);
+    clock = start + 0.8;
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(record(dir)), start - 1.5) << "second record within a second";
+    clock = start + 100;
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(record(dir)), start + 100 - 45.0);
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(record(root + "/other")), start + 100 - 45.0);
+}
+
+TEST_F(CollectorTest, ReplayedRecordsScanBackToTheLastRunOrOneDay)
+{
+    makeCollector();
+    currentId = 100000;
+    const QString dir = root + "/replay";
+    // No time from the previous run: one day.
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(record(dir, 100000 - 1001)), clock - 86400.0);
+    // Exactly 1,000 behind is still live.
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(record(root + "/x", 100000 - 1000)), clock - 45.0);
+    defaults->setDouble("lastHandledFSEventDate", 700000000.0);
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(record(root + "/y", 5)), 700000000.0 - 7.5);
+}
+
+TEST_F(CollectorTest, ReplayedRecordOfAFolderChangedWhileNotRunningFindsTheFile)
+{
+    makeCollector();
+    currentId = 200000;
+    const QString dir = root + "/offline";
+    writeFile(dir + "/written-while-away.txt");
+    setMtime(dir + "/written-while-away.txt", clock - 3600);
+    writeFile(dir + "/ancient.txt");
+    setMtime(dir + "/ancient.txt", clock - 3 * 86400);
+    collector->fileSystemEvent(record(dir, 150000), nullptr);
+    const QList<KLRecentEvent> events = collector->pastEvents();
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(KLItem::pathsForItems(events[0].files), QStringList{dir + "/written-while-away.txt"});
+    EXPECT_EQ(collector->lastEventID(), 150000u);
+}
+
+TEST_F(CollectorTest, ListingCacheRecognisesAnOldFileThatNewlyAppeared)
+{
+    makeCollector();
+    const QString downloads = root + "/Downloads";
+    writeFile(downloads + "/already-there.pdf");
+    setMtime(downloads + "/already-there.pdf", clock - 800 * 86400);
+    ASSERT_TRUE(collector->fileNamesAtPath(downloads).has_value());
+
+    writeFile(downloads + "/two-years-old.zip");
+    setMtime(downloads + "/two-years-old.zip", clock - 730 * 86400);
+    collector->fileSystemEvent(record(downloads), nullptr);
+    QList<KLRecentEvent> events = collector->pastEvents();
+    ASSERT_EQ(events.size(), 1);
+    ASSERT_EQ(events[0].files.size(), 1);
+    EXPECT_EQ(events[0].files[0]->lastKnownPath(), downloads + "/two-years-old.zip");
+    EXPECT_DOUBLE_EQ(events[0].files[0]->timeOfFile(), clock.load()) << "dated when it was seen";
+
+    // A folder never listed before judges by modification time only.
+    const QString fresh = root + "/Unlisted";
+    writeFile(fresh + "/old.zip");
+    setMtime(fresh + "/old.zip", clock - 730 * 86400);
+    clock = clock + 5;
+    collector->fileSystemEvent(record(fresh), nullptr);
+    EXPECT_EQ(collector->eventCount(), 1);
+}
+
+TEST_F(CollectorTest, ScanKeepsAtMostTwentyOneFilesAndSkipsDotNamesAndUnwantedOnes)
+{
+    makeCollector();
+    const QString dir = root + "/busy";
+    for (int i = 0; i < 30; ++i)
+        writeFile(dir + "/file" + QString::number(i) + ".txt");
+    writeFile(dir + "/.dotfile");
+    writeFile(dir + "/scratch.tmp");
+    QDir().mkpath(dir + "/subfolder");
+    const QList<KLItemPtr> found = collector->scanDirectoryForChangedFiles(dir, 20, clock - 45);
+    EXPECT_EQ(found.size(), 21);
+    for (const KLItemPtr &item : found) {
+        const QString name = item->lastKnownPath().section('/', -1);
+        EXPECT_TRUE(name.startsWith("file")) << qPrintable(name);
+    }
+}
+
+TEST_F(CollectorTest, FolderThatVanishesOrBecomesAFileMidScanLosesNothing)
+{
+    makeCollector();
+    const QString dir = root + "/vanishing";
+    writeFile(dir + "/a.txt");
+    ASSERT_TRUE(collector->fileNamesAtPath(dir).has_value());
+    ASSERT_TRUE(QDir(dir).removeRecursively());
+    EXPECT_FALSE(collector->fileNamesAtPath(dir).has_value());
+    ASSERT_TRUE(collector->cachedFileSet(dir).has_value()) << "the old listing is kept";
+    EXPECT_TRUE(collector->cachedFileSet(dir)->contains("a.txt"));
+    EXPECT_TRUE(collector->scanDirectoryForChangedFiles(dir, 20, clock - 45).isEmpty());
+    collector->fileSystemEvent(record(dir), nullptr);
+
+    writeFile(dir, "now a plain file where the folder was");
+    EXPECT_TRUE(collector->scanDirectoryForChangedFiles(dir, 20, clock - 45).isEmpty());
+    collector->fileSystemEvent(record(dir), nullptr);
+    EXPECT_EQ(collector->eventCount(), 0);
+
+    // A file that vanishes between the listing and its examination is judged unchanged.
+    bool flag = false;
+    EXPECT_FALSE(collector->keepFileForRecents(root + "/nothing-here.txt", "nothing-here.txt", std::nullopt, clock - 45, &flag));
+    EXPECT_FALSE(flag);
+}
+
+TEST_F(CollectorTest, NamesThatAreNotUtf8AreSkipped)
+{
+    makeCollector();
+    const QString dir = root + "/bytes";
+    writeFile(dir + "/good.txt");
+    const QByteArray bad = QFile::encodeName(dir) + "/bad-\xff\xfe-name.txt";
+    const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const std::optional<QStringList> names = collector->fileNamesAtPath(dir);
+    ASSERT_TRUE(names.has_value());
+    EXPECT_EQ(*names, QStringList{"good.txt"});
+    collector->fileSystemEvent(record(dir), nullptr);
+    ASSERT_EQ(collector->eventCount(), 1);
+    EXPECT_EQ(KLItem::pathsForItems(collector->pastEvents()[0].files), QStringList{dir + "/good.txt"});
+}
+
+TEST_F(CollectorTest, StormGuardDropsRecordsWhileTheyComeTooFast)
+{
+    makeCollector();
+    const QString dir = root + "/storm";
+    QDir().mkpath(dir);
+    // During the first ten seconds only the time is tracked.
+    for (int i = 0; i < 50; ++i)
+        collector->fileSystemEvent(record(dir), nullptr);
+    EXPECT_DOUBLE_EQ(collector->averageSecondsBetweenEvents(), 20.0);
+    // Afterwards a burst drives the smoothed interval below 0.03 s.
+    clock = clock + 11;
+    int n = 0;
+    while (collector->averageSecondsBetweenEvents() >= 0.03 && n < 1000) {
+        collector->fileSystemEvent(record(dir), nullptr);
+        ++n;
+    }
+    ASSERT_LT(collector->averageSecondsBetweenEvents(), 0.03);
+    EXPECT_GT(n, 100) << "the smoothing takes many records";
+    writeFile(dir + "/during-storm.txt");
+    collector->fileSystemEvent(record(dir), nullptr);
+    EXPECT_EQ(collector->eventCount(), 0) << "dropped during the storm";
+    // One quiet minute later the next record is handled again.
+    clock = clock + 60;
+    collector->fileSystemEvent(record(dir), nullptr);
+    EXPECT_GT(collector->averageSecondsBetweenEvents(), 0.03);
+    EXPECT_EQ(collector->eventCount(), 1);
+}
+
+TEST_F(CollectorTest, RecordsForHiddenPackageAndUnwantedFoldersAreDropped)
+{
+    makeCollector();
+    writeFile(root + "/.secret/a.txt");
+    writeFile(root + "/Thing.app/Contents/b.txt");
+    writeFile(root + "/Library/Caches/c.txt");
+    writeFile(root + "/fine/d.txt");
+    collector->fileSystemEvent(record(root + "/.secret"), nullptr);
+    collector->fileSystemEvent(record(root + "/Thing.app/Contents"), nullptr);
+    collector->fileSystemEvent(record(root + "/Library/Caches"), nullptr);
+    collector->fileSystemEvent(record(QString()), nullptr);
+    EXPECT_EQ(collector->eventCount(), 0);
+    collector->fileSystemEvent(record(root + "/fine"), nullptr);
+    EXPECT_EQ(collector->eventCount(), 1);
+}
+
+TEST_F(CollectorTest, RuleSettingsAreFollowedWhenTheyChange)
+{
+    makeCollector();
+    EXPECT_TRUE(collector->userWantsFolderIncluded(root + "/Projects"));
+    defaults->setValue("unwantedDirectories", QVariantList{root + "/Projects"});
+    EXPECT_FALSE(collector->userWantsFolderIncluded(root + "/Projects"));
+    defaults->setValue("unwantedDirectories", QVariantList());
+    EXPECT_TRUE(collector->userWantsFolderIncluded(root + "/Projects"));
+}
+
+TEST_F(CollectorTest, StoreSurvivesARestart)
+{
+    makeCollector();
+    EXPECT_EQ(collector->lastEventID(), 10u) << "no handled record yet: the replay start";
+    EXPECT_DOUBLE_EQ(collector->lastEventTrackedTime(), clock - 86400.0);
+    const QString a = root + "/A";
+    QList<KLItemPtr> f = files(a, 2, clock - 100);
+    f[1]->setDate(12345.0);
+    collector->addEvent(f, a);
+    collector->fileSystemEvent(record(root + "/nothing-changed", 4242), nullptr);
+    ASSERT_TRUE(collector->writeState());
+    collector.reset();
+
+    QFile file(storePath);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(Plist::isBinary(bytes));
+    const QVariantMap root = Plist::fromData(bytes).toMap();
+    EXPECT_EQ(root.value("version").toInt(), 1);
+    ASSERT_EQ(root.value("events").toList().size(), 1);
+    const QVariantMap e = root.value("events").toList().first().toMap();
+    EXPECT_EQ(e.keys(), QStringList({"date", "files", "path"}));
+
+    defaults.reset();
+    openDefaults(); // a new process reads the settings from disk
+    makeCollector();
+    EXPECT_EQ(collector->lastEventID(), 4242u);
+    const QList<KLRecentEvent> events = collector->pastEvents();
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events[0].path, a);
+    EXPECT_NEAR(events[0].date, clock.load(), 1.0);
+    EXPECT_EQ(KLItem::pathsForItems(events[0].files), KLItem::pathsForItems(f));
+    EXPECT_DOUBLE_EQ(events[0].files[1]->timeOfFile(), 12345.0);
+}
+
+TEST_F(CollectorTest, CorruptStoreIsMovedAsideAndTheListStartsEmpty)
+{
+    writeFile(storePath, "bplist00 this is not a property list at all");
+    makeCollector();
+    EXPECT_EQ(collector->eventCount(), 0);
+    EXPECT_FALSE(QFile::exists(storePath));
+    const QStringList aside = QDir(QFileInfo(storePath).absolutePath()).entryList({"recentItems.plist.corrupt-*"});
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(QFileInfo(storePath).absolutePath() + "/" + aside.first());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("bplist00 this is not a property list at all")) << "nothing lost";
+
+    collector->addEvent(files(root + "/A", 1, clock - 5), root + "/A");
+    ASSERT_TRUE(collector->writeState());
+    collector.reset();
+    makeCollector();
+    EXPECT_EQ(collector->eventCount(), 1);
+
+    // An empty file is simply an empty list, not a corrupt one.
+    collector.reset();
+    writeFile(storePath, QByteArray());
+    makeCollector();
+    EXPECT_EQ(collector->eventCount(), 0);
+    EXPECT_TRUE(QFile::exists(storePath));
+}
+
+TEST_F(CollectorTest, ConcurrentRecordsRankingRemovalAndSavingKeepTheLockOrder)
+{
+    makeCollector();
+    const QString dir = root + "/hammer";
+    for (int i = 0; i < 10; ++i)
+        writeFile(dir + "/" + QString::number(i) + "/seed.txt");
+    std::atomic<bool> stop{false};
+    std::atomic<int> recordsHandled{0};
+    // The stream's worker: records and new files.
+    std::thread worker([&] {
+        int n = 0;
+        while (!stop) {
+            const QString sub = dir + "/" + QString::number(n % 10);
+            QFile f(sub + "/w" + QString::number(n % 40) + ".txt");
+            if (f.open(QIODevice::WriteOnly))
+                f.write("x");
+            f.close();
+            collector->fileSystemEvent(FileSystemEvent(++currentId, sub, 0), nullptr);
+            ++n;
+            ++recordsHandled;
+        }
+    });
+    // Opened files arriving on another thread at the same time.
+    std::thread opener([&] {
+        int n = 0;
+        while (!stop) {
+            collector->addPathsToEvents({dir + "/" + QString::number(n % 10) + "/seed.txt"});
+            ++n;
+        }
+    });
+    // Settings changing under the rules lock.
+    std::thread prefs([&] {
+        while (!stop)
+            collector->loadPrefs();
+    });
+    int rounds = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < deadline || recordsHandled < 50) {
+        const QList<KLItemPtr> ranked = collector->recentFiles({});
+        EXPECT_LE(ranked.size(), 50);
+        collector->recentFilesInDirectory(dir + "/3");
+        if (!ranked.isEmpty() && rounds % 7 == 0)
+            collector->removeItem(ranked.last());
+        if (rounds % 20 == 0) {
+            EXPECT_TRUE(collector->writeState());
+        }
+        ++rounds;
+    }
+    stop = true;
+    worker.join();
+    opener.join();
+    prefs.join();
+    EXPECT_LE(collector->eventCount(), 151);
+    EXPECT_GT(recordsHandled.load(), 0);
+    collector.reset();
+    makeCollector(); // the last store written in the middle of it all reads back
+    EXPECT_GT(collector->eventCount(), 0);
+}
+
+TEST_F(CollectorTest, ItemsOfOneFolderAreUniqueAndSorted)
+{
+    makeCollector();
+    const QString a = root + "/A";
+    const QList<KLItemPtr> f = files(a, 3, clock - 100);
+    f[2]->setDate(clock - 1);
+    collector->addEvent({f[0], f[1]}, a);
+    collector->addEvent({f[1], f[2]}, a);
+    collector->addEvent(files(root + "/B", 1, clock - 5), root + "/B");
+    const QList<KLItemPtr> items = collector->recentFilesInDirectory(a);
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0]->lastKnownPath(), f[2]->lastKnownPath());
+    EXPECT_TRUE(collector->recentFilesInDirectory(root + "/none").isEmpty());
+}
+
+TEST_F(CollectorTest, RecentCommandRanksTheStoreAsTheProgramDoes)
+{
+    makeCollector();
+    const QString docs = root + "/Docs", busy = root + "/Busy";
+    collector->addEvent(files(docs, 1, clock - 100, "report"), docs);
+    collector->addEvent(files(busy, 8, clock - 200, "photo"), busy);
+    ASSERT_TRUE(collector->writeState());
+    collector.reset();
+
+    const QByteArray json = KLRecentCommand::jsonFromStore(QString(), storePath);
+    const QJsonArray array = QJsonDocument::fromJson(json).array();
+    ASSERT_EQ(array.size(), 2);
+    QJsonObject stack, single;
+    for (const QJsonValue &v : array)
+        (v.toObject().contains("stack") ? stack : single) = v.toObject();
+    EXPECT_EQ(single.value("path").toString(), docs + "/report0.txt");
+    EXPECT_EQ(single.value("title").toString(), "report0.txt");
+    EXPECT_FALSE(single.value("subtitle").toString().isEmpty());
+    EXPECT_NEAR(single.value("time").toDouble(), KLTimeUtil::toUnix(clock - 100), 1.0);
+    EXPECT_EQ(stack.value("path").toString(), busy);
+    EXPECT_EQ(stack.value("stack").toArray().size(), 8);
+
+    const QString plain = KLRecentCommand::render(json, false);
+    EXPECT_EQ(plain.count('\n'), 2);
+    EXPECT_TRUE(plain.contains("report0.txt\t")) << qPrintable(plain);
+    EXPECT_TRUE(plain.contains(KLLocalized("KLStackSubtitleTemplate", {"8"}) + "\t" + busy)) << qPrintable(plain);
+
+    const QJsonArray inFolder = QJsonDocument::fromJson(KLRecentCommand::jsonFromStore(busy, storePath)).array();
+    EXPECT_EQ(inFolder.size(), 8);
+
+    KLRecentCommand::Arguments args;
+    QString error;
+    ASSERT_TRUE(KLRecentCommand::parseArguments({"--json", "--folder", "~/x/"}, &args, &error));
+    EXPECT_TRUE(args.json);
+    EXPECT_EQ(args.folder, home() + "/x");
+    EXPECT_FALSE(KLRecentCommand::parseArguments({"--folder"}, &args, &error));
+    EXPECT_FALSE(KLRecentCommand::parseArguments({"--bogus"}, &args, &error));
+    EXPECT_EQ(runRecentCommand({"--nonsense"}), 2);
+}
+
+TEST_F(CollectorTest, RecordsFromTheRealStreamBecomeEvents)
+{
+    FileSystemEventStream stream(root + "/.stream-state");
+    stream.setBackendPreference("inotify");
+    KLRecentFiles::Options o = options();
+    o.clock = {};
+    o.currentEventID = {};
+    o.stream = &stream;
+    o.startStream = true;
+    collector = std::make_unique<KLRecentFiles>(o);
+    ASSERT_TRUE(stream.isActive());
+    EXPECT_EQ(stream.delegate(), collector.get());
+    EXPECT_DOUBLE_EQ(stream.latency(), 1.5);
+
+    const QString docs = home() + "/Documents/e2e-" + QString::number(s_counter);
+    QDir().mkpath(docs);
+    // The new folder gets its watch asynchronously; keep writing until a record arrives.
+    auto recorded = [&] {
+        for (const KLRecentEvent &e : collector->pastEvents()) {
+            if (e.path == docs)
+                return true;
+        }
+        return false;
+    };
+    int n = 0;
+    ASSERT_TRUE(KelsoTest::waitFor([&] {
+        if (n < 20)
+            writeFile(docs + "/saved" + QString::number(n++) + ".txt", "text");
+        return recorded();
+    }, 20000));
+    EXPECT_GT(collector->lastEventID(), 0u);
+    collector.reset(); // detaches from the stream before it goes
+    EXPECT_EQ(stream.delegate(), nullptr);
+}
+
+TEST_F(CollectorTest, ListingCacheStaysBoundedAndKeepsWorking)
+{
+    makeCollector();
+    const QString base = root + "/many-folders";
+    const int n = KLRecentFiles::kMaxCachedFolders + 200;
+    for (int i = 0; i < n; ++i) {
+        const QString dir = base + "/" + QString::number(i);
+        ASSERT_TRUE(QDir().mkpath(dir));
+        ASSERT_TRUE(collector->fileNamesAtPath(dir).has_value());
+    }
+    EXPECT_LE(collector->cachedFolderCount(), KLRecentFiles::kMaxCachedFolders);
+    // The folder listed last is cached, so a new old file there is still recognised.
+    const QString last = base + "/" + QString::number(n - 1);
+    ASSERT_TRUE(collector->cachedFileSet(last).has_value());
+    writeFile(last + "/copied-in.jpg");
+    setMtime(last + "/copied-in.jpg", clock - 400 * 86400);
+    EXPECT_EQ(collector->scanDirectoryForChangedFiles(last, 20, clock - 45).size(), 1);
+}

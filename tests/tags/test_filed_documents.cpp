@@ -1,0 +1,254 @@
+// Filed documents: the folder tree, filing with free names, the managed mark and its pacing.
+#include "TagTestUtil.h"
+#include "fileops/XPFileUtils.h"
+#include "tags/Lumitag.h"
+#include "tags/XPFiledDocuments.h"
+
+#include <QDate>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <sys/stat.h>
+
+using namespace TagTest;
+namespace FD = XPFiledDocuments;
+
+namespace {
+
+QString defaultRoot()
+{
+    return XPFileUtils::documentsFolder() + QStringLiteral("Filed Documents");
+}
+
+QString desktop()
+{
+    return QDir::homePath() + QStringLiteral("/Desktop");
+}
+
+QString todayUnder(const QString &root, bool dayLevel = true)
+{
+    const QDate d = QDate::currentDate();
+    QString p = root + QStringLiteral("/%1/%2").arg(d.year()).arg(d.month());
+    if (dayLevel)
+        p += QStringLiteral("/%1").arg(d.day());
+    return p;
+}
+
+qint64 mtimeSec(const QString &path)
+{
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st.st_mtim.tv_sec;
+}
+
+void ageFile(const QString &path, qint64 seconds)
+{
+    struct timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+} // namespace
+
+class FiledDocuments : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Defaults::standard().removeObjectForKey(FD::kFiledDocumentsPathKey);
+        Defaults::standard().removeObjectForKey(FD::kUseYearMonthKey);
+        QDir(defaultRoot()).removeRecursively();
+        QDir(desktop()).removeRecursively();
+        FD::forgetRoot();
+        source = freshFolder(QStringLiteral("sources"));
+    }
+    void useDefaultRoot()
+    {
+        QDir().mkpath(defaultRoot());
+        FD::forgetRoot();
+    }
+    QString source;
+};
+
+TEST_F(FiledDocuments, ReportPdfGetsFreeNamesInTodaysFolder)
+{
+    useDefaultRoot();
+    ASSERT_TRUE(FD::usesFiledDocuments());
+    EXPECT_EQ(FD::filedDocumentsRoot(), defaultRoot());
+    QList<QVariantMap> changes;
+    QObject::connect(XPFiledDocumentsNotifier::instance(), &XPFiledDocumentsNotifier::documentPathChanged,
+                     XPFiledDocumentsNotifier::instance(), [&](const QVariantMap &m) { changes.append(m); });
+
+    QStringList filed;
+    for (int i = 0; i < 3; ++i) {
+        const QString p = makeFile(freshFolder(QStringLiteral("src")), QStringLiteral("Report.pdf"),
+                                   QByteArray::number(i));
+        filed += FD::putFilesIntoFiledDocuments({p}, true);
+        EXPECT_FALSE(QFile::exists(p)) << "moved, not copied";
+    }
+    const QString today = todayUnder(defaultRoot());
+    ASSERT_EQ(filed, (QStringList{today + "/Report.pdf", today + "/Report 1.pdf", today + "/Report 2.pdf"}));
+    for (int i = 0; i < 3; ++i) {
+        QFile f(filed[i]);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), QByteArray::number(i));
+        EXPECT_EQ(FD::managedMark(filed[i]), std::optional<bool>(true));
+    }
+    // The new day folder carries the mark false.
+    EXPECT_EQ(FD::managedMark(today), std::optional<bool>(false));
+    ASSERT_EQ(changes.size(), 3);
+    EXPECT_EQ(changes[1].value(QStringLiteral("newPath")).toString(), filed[1]);
+    EXPECT_TRUE(changes[1].value(QStringLiteral("oldPath")).toString().endsWith(QStringLiteral("/Report.pdf")));
+    QObject::disconnect(XPFiledDocumentsNotifier::instance(), nullptr, XPFiledDocumentsNotifier::instance(), nullptr);
+}
+
+TEST_F(FiledDocuments, PlainFoldersStayAndPackagesAreFiled)
+{
+    useDefaultRoot();
+    const QString folder = source + QStringLiteral("/Plain");
+    const QString package = source + QStringLiteral("/Tool.app");
+    KelsoTest::writeFile(folder + QStringLiteral("/inside"));
+    KelsoTest::writeFile(package + QStringLiteral("/Contents/Info.plist"));
+    QList<FD::FilingOutcome> outcomes;
+    const QStringList filed = FD::putFilesIntoFiledDocuments({folder, package}, true, &outcomes);
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_EQ(filed, QStringList{todayUnder(defaultRoot()) + QStringLiteral("/Tool.app")});
+    EXPECT_TRUE(QFile::exists(filed.value(0) + QStringLiteral("/Contents/Info.plist")));
+    ASSERT_EQ(outcomes.size(), 2);
+    EXPECT_EQ(outcomes[0].kind, FD::FilingOutcome::SkippedFolder);
+    EXPECT_EQ(outcomes[1].kind, FD::FilingOutcome::Moved);
+}
+
+TEST_F(FiledDocuments, FilesInPlaceAreOnlyMarkedAndFilesInTheRootAreMoved)
+{
+    useDefaultRoot();
+    const QString inPlace = makeFile(defaultRoot() + QStringLiteral("/2024/3/7"), QStringLiteral("Report.pdf"));
+    const QString inRoot = makeFile(defaultRoot(), QStringLiteral("Loose.txt"));
+    EXPECT_TRUE(FD::pathIsAlreadyInGoodPlaceInFiledDocuments(inPlace));
+    EXPECT_FALSE(FD::pathIsAlreadyInGoodPlaceInFiledDocuments(inRoot));
+    const QStringList filed = FD::putFilesIntoFiledDocuments({inPlace, inRoot}, true);
+    EXPECT_TRUE(QFile::exists(inPlace));
+    EXPECT_EQ(FD::managedMark(inPlace), std::optional<bool>(true));
+    EXPECT_EQ(filed, QStringList{todayUnder(defaultRoot()) + QStringLiteral("/Loose.txt")});
+    EXPECT_EQ(FD::filedDocumentsPathForDate(QDateTime(QDate(2024, 3, 7), QTime(12, 0))),
+              defaultRoot() + QStringLiteral("/2024/3/7"));
+}
+
+TEST_F(FiledDocuments, YearMonthMode)
+{
+    useDefaultRoot();
+    Defaults::standard().setValue(FD::kUseYearMonthKey, true);
+    EXPECT_EQ(FD::currentFiledDocumentsPath(), todayUnder(defaultRoot(), false));
+    const QString inMonth = makeFile(defaultRoot() + QStringLiteral("/2023/12"), QStringLiteral("a.txt"));
+    EXPECT_TRUE(FD::pathIsAlreadyInGoodPlaceInFiledDocuments(inMonth));
+    const QString inDay = makeFile(defaultRoot() + QStringLiteral("/2023/12/1"), QStringLiteral("b.txt"));
+    EXPECT_FALSE(FD::pathIsAlreadyInGoodPlaceInFiledDocuments(inDay));
+    const QStringList filed = FD::putFilesIntoFiledDocuments({makeFile(source, QStringLiteral("c.txt"))}, true);
+    EXPECT_EQ(filed, QStringList{todayUnder(defaultRoot(), false) + QStringLiteral("/c.txt")});
+}
+
+TEST_F(FiledDocuments, WithoutTheFeatureFilesGoToTheDesktop)
+{
+    ASSERT_FALSE(FD::usesFiledDocuments());
+    EXPECT_EQ(FD::filedDocumentsRoot(), desktop());
+    const QStringList filed = FD::putFilesIntoFiledDocuments({makeFile(source, QStringLiteral("d.txt"))}, true);
+    EXPECT_EQ(filed, QStringList{desktop() + QStringLiteral("/d.txt")});
+    EXPECT_FALSE(QFileInfo::exists(defaultRoot())) << "the feature's folder is not created";
+
+    const QString onDesktop = makeFile(desktop(), QStringLiteral("e.txt"));
+    QList<FD::FilingOutcome> outcomes;
+    EXPECT_TRUE(FD::putFilesIntoFiledDocuments({onDesktop}, true, &outcomes).isEmpty());
+    EXPECT_EQ(outcomes.value(0).kind, FD::FilingOutcome::MarkedInPlace);
+    EXPECT_EQ(FD::managedMark(onDesktop), std::optional<bool>(true));
+}
+
+TEST_F(FiledDocuments, ChosenFolderIsExpandedAndALinkedRootIsResolved)
+{
+    const QString real = freshFolder(QStringLiteral("RealRoot"));
+    const QString link = KelsoTest::home() + QStringLiteral("/LinkedRoot");
+    QFile::remove(link);
+    ASSERT_TRUE(QFile::link(real, link));
+    Defaults::standard().setValue(FD::kFiledDocumentsPathKey, QStringLiteral("~/LinkedRoot"));
+    EXPECT_TRUE(FD::usesFiledDocuments());
+    EXPECT_EQ(FD::filedDocumentsRoot(), real);
+
+    const QString chosen = KelsoTest::home() + QStringLiteral("/Chosen/Deep");
+    Defaults::standard().setValue(FD::kFiledDocumentsPathKey, QStringLiteral("~/Chosen/Deep"));
+    EXPECT_EQ(FD::filedDocumentsRoot(), chosen);
+    EXPECT_TRUE(QFileInfo(chosen).isDir()) << "created with its parents";
+}
+
+TEST_F(FiledDocuments, AMoveAcrossFileSystemsFallsBackToACopy)
+{
+    useDefaultRoot();
+    const QString shm = freshShmFolder();
+    const QString p = makeFile(shm, QStringLiteral("remote.txt"), "payload");
+    QList<FD::FilingOutcome> outcomes;
+    const QStringList filed = FD::putFilesIntoFiledDocuments({p}, true, &outcomes);
+    ASSERT_EQ(filed.size(), 1);
+    EXPECT_EQ(outcomes.value(0).kind, FD::FilingOutcome::Copied);
+    EXPECT_TRUE(QFile::exists(p)) << "the original stays when only a copy could be made";
+    QFile f(filed[0]);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("payload"));
+    QDir(shm).removeRecursively();
+
+    // A file that is gone is reported and nothing is created.
+    outcomes.clear();
+    EXPECT_TRUE(FD::putFilesIntoFiledDocuments({source + QStringLiteral("/gone.txt")}, true, &outcomes).isEmpty());
+    EXPECT_EQ(outcomes.value(0).kind, FD::FilingOutcome::Failed);
+    EXPECT_FALSE(QFile::exists(todayUnder(defaultRoot()) + QStringLiteral("/gone.txt")));
+}
+
+TEST_F(FiledDocuments, MarkingWritesOnlyChangesAndNudgesOldFiles)
+{
+    const QString yesterday = makeFile(source, QStringLiteral("y.txt"));
+    const QString tenMinutes = makeFile(source, QStringLiteral("t.txt"));
+    ageFile(yesterday, 86400);
+    ageFile(tenMinutes, 600);
+    const qint64 y0 = mtimeSec(yesterday);
+    const qint64 t0 = mtimeSec(tenMinutes);
+
+    EXPECT_TRUE(FD::setManaged(true, yesterday));
+    EXPECT_TRUE(FD::setManaged(true, tenMinutes));
+    EXPECT_EQ(mtimeSec(yesterday), y0 + 2);
+    EXPECT_EQ(mtimeSec(tenMinutes), t0);
+    EXPECT_TRUE(FD::pathsAreAllManaged({yesterday, tenMinutes}));
+    EXPECT_TRUE(FD::pathsAreAllManaged({}));
+
+    // Same value again: nothing written, time unchanged.
+    ageFile(yesterday, 86400);
+    const qint64 y1 = mtimeSec(yesterday);
+    EXPECT_TRUE(FD::setManaged(true, yesterday));
+    EXPECT_EQ(mtimeSec(yesterday), y1);
+
+    EXPECT_TRUE(FD::setManaged(false, tenMinutes));
+    EXPECT_FALSE(FD::pathsAreAllManaged({yesterday, tenMinutes}));
+    EXPECT_FALSE(FD::pathsAreAllManaged({source + QStringLiteral("/unmarked")}));
+
+    // A link cannot carry the mark: false, and the target is untouched.
+    const QString link = source + QStringLiteral("/link");
+    ASSERT_TRUE(QFile::link(tenMinutes, link));
+    EXPECT_FALSE(FD::setManaged(true, link));
+    EXPECT_EQ(FD::managedMark(tenMinutes), std::optional<bool>(false));
+}
+
+TEST_F(FiledDocuments, EachRealMarkWriteIsPaced)
+{
+    QStringList paths;
+    for (int i = 0; i < 5; ++i)
+        paths.append(makeFile(source, QStringLiteral("p%1").arg(i)));
+    QElapsedTimer timer;
+    timer.start();
+    for (const QString &p : paths)
+        ASSERT_TRUE(FD::setManaged(true, p));
+    EXPECT_GE(timer.elapsed(), 5 * 20);
+}
+
+TEST(FiledDocumentsPaths, WhereTheMarkIsAllowed)
+{
+    EXPECT_TRUE(FD::pathOKForManaged(QStringLiteral("/home/u/Documents/a.pdf")));
+    EXPECT_FALSE(FD::pathOKForManaged(QStringLiteral("/home/u/Library/Mail/x")));
+    EXPECT_FALSE(FD::pathOKForManaged(QStringLiteral("/home/u/Library/Caches/x")));
+    EXPECT_FALSE(FD::pathOKForManaged(QStringLiteral("/home/u/Photos Library.photoslibrary/x")));
+    EXPECT_FALSE(FD::pathOKForManaged(QStringLiteral("/var/tmp/x")));
+    EXPECT_FALSE(FD::pathOKForManaged(QStringLiteral("/private/x")));
+}
