@@ -13,5 +13,9 @@ bool showItemProperties(const QString &path);
 bool showItems(const QStringList &paths);
 // Opens a file with its default application.
 bool openFile(const QString &path);
+// Moves a file or folder to the trash as the freedesktop trash convention says: the home trash
+// ($XDG_DATA_HOME/Trash) for files on the home file system, else the volume's own trash.
+// *trashedPath gets where it went. False with *error set when nothing was moved.
+bool moveToTrash(const QString &path, QString *trashedPath = nullptr, QString *error = nullptr);
 
 } // namespace Workspace

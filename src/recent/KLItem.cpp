@@ -593,11 +593,11 @@ bool KLItem::moveFileToTrash(QString *error)
             *error = QStringLiteral("no file at %1").arg(p);
         return false;
     }
-    QFile file(p);
-    if (!file.moveToTrash()) {
+    QString why;
+    if (!Workspace::moveToTrash(p, nullptr, &why)) {
         if (error)
-            *error = file.errorString();
-        qWarning("Kelso: could not move %s to the trash: %s", qUtf8Printable(p), qUtf8Printable(file.errorString()));
+            *error = why;
+        qWarning("Kelso: could not move %s to the trash: %s", qUtf8Printable(p), qUtf8Printable(why));
         return false;
     }
     return true;
