@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark program of a build folder (default build/default) and prints its figures.
+# Then the main-window benchmark (bench/window_bench.py: start-up against a minimal Qt window,
+# resident memory with the grids filled, main-thread file access while scrolling) on its own
+# Xvfb display; it takes about three minutes. KELSO_BENCH_SKIP_WINDOW=1 leaves it out.
 set -euo pipefail
 build=${1:-build/default}
 found=0
@@ -10,3 +13,11 @@ for b in "$build"/bench/*_bench; do
   "$b"
 done
 [ $found -eq 1 ] || echo "no benchmark programs built in $build/bench"
+if [ "${KELSO_BENCH_SKIP_WINDOW:-0}" != 1 ]; then
+  if [ -x "$build/bin/kelso" ]; then
+    echo "== window_bench.py"
+    python3 "$(dirname "$0")/window_bench.py" --kelso "$build/bin/kelso"
+  else
+    echo "no kelso binary in $build/bin: window benchmark skipped"
+  fi
+fi

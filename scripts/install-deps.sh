@@ -18,6 +18,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev python3
   # end-to-end tests: display, window manager, compositor, tray, input, screenshots
   xvfb openbox trayer xcompmgr xdotool x11-utils x11-apps dbus-x11 imagemagick
+  # the main-window benchmark traces the main thread's system calls
+  strace
   # file tools the tests compare against
   attr desktop-file-utils inotify-tools
   # icons and thumbnailers

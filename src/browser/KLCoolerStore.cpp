@@ -1,5 +1,7 @@
 #include "browser/KLCoolerStore.h"
 
+#include "recent/KLRecentListFormat.h"
+
 #include "browser/KLItemListOps.h"
 #include "platform/Plist.h"
 #include "util/Paths.h"
@@ -128,23 +130,15 @@ bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
 
 QByteArray toJson(const QList<KLItemPtr> &items)
 {
-    QJsonArray array;
+    // The common item fields, plus whether each kept file still exists.
+    QJsonArray array = KLRecentListFormat::toJsonArray(items);
+    qsizetype i = 0;
     for (const KLItemPtr &item : items) {
         if (!item)
             continue;
-        QJsonObject o;
-        o.insert(QStringLiteral("path"), item->lastKnownPath());
-        o.insert(QStringLiteral("title"), item->imageTitle());
-        o.insert(QStringLiteral("subtitle"), item->imageSubtitle());
-        o.insert(QStringLiteral("time"), qint64(KLTimeUtil::toUnix(item->timeOfFile())));
-        if (item->isStack()) {
-            QJsonArray stack;
-            for (const KLItemPtr &sub : item->stack())
-                stack.append(sub->lastKnownPath());
-            o.insert(QStringLiteral("stack"), stack);
-        }
+        QJsonObject o = array.at(i).toObject();
         o.insert(QStringLiteral("exists"), item->fileExists());
-        array.append(o);
+        array.replace(i++, o);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }

@@ -221,8 +221,12 @@ void KLImageBrowserView::contextMenuEvent(QContextMenuEvent *event)
         showContextMenuForSelection();
         return;
     }
+    // Only a cell has a menu; empty space between and after the cells has none.
+    const int row = indexAtPoint(event->pos());
+    if (row < 0)
+        return;
     turnOffAllDeleteBadges();
-    m_pane->showContextMenuForIndex(indexAtPoint(event->pos()), event->globalPos());
+    m_pane->showContextMenuForIndex(row, event->globalPos());
 }
 
 void KLImageBrowserView::showContextMenuForSelection()

@@ -2,15 +2,38 @@
 
 #include <QLocale>
 #include <QTimeZone>
+#include <QDeadlineTimer>
 #include <cmath>
+#include <mutex>
 
 namespace PimsAdditions
 {
 
+namespace {
+// QTimeZone::systemTimeZone() examines /etc/localtime and friends on every call, and subtitles
+// ask for day numbers while cells paint. The zone is kept for a minute, and at once taken anew
+// when $TZ changes.
+QTimeZone localZone()
+{
+    static std::mutex mutex;
+    static QByteArray lastTz;
+    static QTimeZone zone;
+    static QDeadlineTimer refresh;
+    const QByteArray tz = qgetenv("TZ");
+    std::lock_guard lock(mutex);
+    if (!zone.isValid() || tz != lastTz || refresh.hasExpired()) {
+        zone = QTimeZone::systemTimeZone();
+        lastTz = tz;
+        refresh.setRemainingTime(60000);
+    }
+    return zone;
+}
+} // namespace
+
 qint64 dayNumber(KLTime date)
 {
     const QDateTime dt = KLTimeUtil::toDateTime(date);
-    const int offset = QTimeZone::systemTimeZone().offsetFromUtc(dt);
+    const int offset = localZone().offsetFromUtc(dt);
     return qint64(std::floor((date + offset) / 86400.0));
 }
 

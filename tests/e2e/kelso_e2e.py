@@ -645,6 +645,251 @@ def trashed_leaves_cooler(s):
     s.quit_kelso(proc)
 
 
+# ---- menus --------------------------------------------------------------------------------
+def kelso_windows(s):
+    """Every visible top-level window of Kelso (main window, tray icon, open menus)."""
+    r = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "kelso"], capture_output=True,
+                       text=True, env=s.env)
+    return set(w for w in r.stdout.split() if w)
+
+
+def wait_for_new_window(s, before, timeout=10):
+    """Waits for a Kelso window that was not there before (a menu popping up); answers its id."""
+    found = []
+    def appeared():
+        found[:] = sorted(kelso_windows(s) - before)
+        return bool(found)
+    return found[0] if wait_for(appeared, timeout) else None
+
+
+def geometry_of(s, win):
+    r = s.xdotool("getwindowgeometry", "--shell", win)
+    g = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
+    return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+
+
+def recent_cell_centre(s, index):
+    """The screen point of a recent-files cell's picture centre (first row of the upper grid)."""
+    x, y, w, h = s.window_geometry()
+    return x + 6 + index * 148 + 74, y + 6 + 30 + 2 + 6 + 56
+
+
+def tray_icon_centre(s):
+    lines = s.window_tree().splitlines()
+    for i, line in enumerate(lines):
+        if '("panel" "trayer")' not in line:
+            continue
+        depth = len(line) - len(line.lstrip())
+        for inner in lines[i + 1:]:
+            if len(inner) - len(inner.lstrip()) <= depth:
+                break
+            if '("kelso" "Kelso")' in inner:
+                m = re.search(r"(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)", inner)
+                if m:
+                    w, h, x, y = map(int, m.groups())
+                    return x + w // 2, y + h // 2
+    return None
+
+
+def show_with_recent(s, proc, wanted):
+    """Shows the window and waits until the recent files list every path in `wanted`."""
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear on 'kelso show'")
+    paths = lambda: [i["path"] for i in s.recent_items()]
+    check(wait_for(lambda: all(p in paths() for p in wanted), 40),
+          "the recent files do not list %r: %r" % (wanted, paths()))
+    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    time.sleep(1)
+
+
+@scenario
+def never_show_extension(s):
+    """Choosing the never-show entry for report.pdf in a cell's context menu adds "pdf" to the
+    never-show extensions and the recent list drops the file while Kelso keeps running."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    time.sleep(1)
+    notes = os.path.join(docs, "notes.txt")
+    with open(notes, "w") as f:
+        f.write("notes\n")
+    time.sleep(1.2)
+    report = s.make_pdf(os.path.join(docs, "report.pdf"), "Quarterly report")
+    show_with_recent(s, proc, [report, notes])
+    index = [i["path"] for i in s.recent_items()].index(report)
+    check(index < 9, "report.pdf is beyond the first row")
+    before = kelso_windows(s)
+    cx, cy = recent_cell_centre(s, index)
+    s.xdotool("mousemove", "--sync", str(cx), str(cy))
+    s.xdotool("click", "3")
+    menu = wait_for_new_window(s, before)
+    check(menu, "a right-click on report.pdf opened no menu")
+    time.sleep(0.5)
+    shot = s.screenshot("context-menu")
+    print("screenshot: " + shot)
+    # The last entries of a recent file's menu, bottom up: Preferences, Move to Trash, Remove
+    # from Kelso, the folder submenu, "Never Show <name>", "Never Show “.pdf” Files". With no
+    # entry active yet, the first Up selects the last entry.
+    for _ in range(6):
+        s.xdotool("key", "Up")
+    time.sleep(0.3)
+    s.screenshot("never-show-entry")
+    s.xdotool("key", "Return")
+    settings = lambda: s.settings() or {}
+    check(wait_for(lambda: "pdf" in settings().get("unwantedExtensions", []), 10),
+          "unwantedExtensions does not hold pdf: %r" % settings().get("unwantedExtensions"))
+    check(report not in settings().get("unwantedItems", []), "the item entry was chosen instead")
+    paths = lambda: [i["path"] for i in s.recent_items()]
+    check(wait_for(lambda: report not in paths(), 10), "report.pdf is still listed: %r" % paths())
+    check(notes in paths(), "notes.txt left the list as well: %r" % paths())
+    check(os.path.exists(report), "the file itself was touched")
+    r = s.kelso("recent", "--json")
+    check(r.returncode == 0 and report not in [i["path"] for i in json.loads(r.stdout)],
+          "kelso recent --json still lists report.pdf: %s %s" % (r.stdout, r.stderr))
+    time.sleep(1)
+    s.screenshot("after-never-show")
+    s.quit_kelso(proc)
+
+
+@scenario
+def menus_reachable(s):
+    """In tray mode: the status menu opens on a right-click on the tray icon, and a cell's context
+    menu opens on a right-click, on the Menu key and on Shift+F10."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    a = s.make_jpeg(os.path.join(docs, "holiday.jpg"), "640x480", "orange-purple")
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check("started (tray mode)" in s.read_log(), "Kelso did not start in tray mode")
+    check(wait_for(lambda: tray_icon_centre(s) is not None, 15), "no Kelso icon in the tray")
+    check(s.kelso("cooler", "add", a).returncode == 0, "cooler add failed")
+
+    # The status menu.
+    before = kelso_windows(s)
+    x, y = tray_icon_centre(s)
+    s.xdotool("mousemove", "--sync", str(x), str(y))
+    s.xdotool("click", "3")
+    menu = wait_for_new_window(s, before)
+    check(menu, "a right-click on the tray icon opened no menu")
+    mx, my, mw, mh = geometry_of(s, menu)
+    # Open Kelso, Check for Updates, Open at Login, nine selection commands and Quit.
+    check(mh > 13 * 16, "the status menu is too short to hold its entries: %r" % ((mx, my, mw, mh),))
+    s.screenshot("status-menu")
+    s.xdotool("key", "Escape")
+    check(wait_for(lambda: menu not in kelso_windows(s), 5), "the status menu did not close")
+
+    # The Cooler cell's context menu: right-click, then the keyboard.
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    time.sleep(2)
+    cx, cy = cooler_cell_centre(s, 0)
+    s.xdotool("mousemove", "--sync", str(cx), str(cy))
+    before = kelso_windows(s)
+    s.xdotool("click", "3")
+    menu = wait_for_new_window(s, before)
+    check(menu, "a right-click on a Cooler cell opened no menu")
+    time.sleep(0.5)
+    s.screenshot("cooler-context-menu")
+    s.xdotool("key", "Escape")
+    check(wait_for(lambda: menu not in kelso_windows(s), 5), "the context menu did not close")
+    for key in ("Menu", "shift+F10"):
+        before = kelso_windows(s)
+        s.xdotool("key", key)
+        menu = wait_for_new_window(s, before)
+        check(menu, "%s opened no context menu for the selected cell" % key)
+        s.xdotool("key", "Escape")
+        check(wait_for(lambda: menu not in kelso_windows(s), 5), "the context menu did not close")
+
+    # The Cooler's file picker ("Add File", right end of the Cooler's header) opens its places.
+    x, y, w, h = s.window_geometry()
+    px, py = x + w - 53, y + h - 6 - 164 - 15
+    before = kelso_windows(s)
+    s.xdotool("mousemove", "--sync", str(px), str(py))
+    s.xdotool("click", "1")
+    menu = wait_for_new_window(s, before)
+    check(menu, "a click on the file picker at %d,%d opened no menu" % (px, py))
+    time.sleep(0.4)
+    s.screenshot("file-picker")
+    s.xdotool("key", "Escape")
+    check(wait_for(lambda: menu not in kelso_windows(s), 5), "the file picker menu did not close")
+    s.quit_kelso(proc)
+
+
+@scenario
+def dock_mode_menu_bar(s):
+    """With KPRunInDock on, Kelso starts as a normal window whose menu bar opens its menus."""
+    os.makedirs(s.env["XDG_CONFIG_HOME"], exist_ok=True)
+    with open(os.path.join(s.env["XDG_CONFIG_HOME"], "com.tallow.kelso.plist"), "wb") as f:
+        plistlib.dump({"KPRunInDock": True}, f, fmt=plistlib.FMT_BINARY)
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    kept = s.make_jpeg(os.path.join(docs, "kept.jpg"), "500x500", "gold-darkgreen")
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check("started (window mode)" in s.read_log(), "Kelso did not start in dock mode:\n" + s.read_log())
+    check(s.kelso("cooler", "add", kept).returncode == 0, "cooler add failed")
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    time.sleep(1.5)
+    x, y, w, h = s.window_geometry()
+    s.screenshot("dock-window")
+    # The menu bar's first menu ("Kelso") sits at the window's top-left corner.
+    for mx, my, label in ((x + 22, y + 10, "kelso-menu"), (x + 70, y + 10, "file-menu")):
+        before = kelso_windows(s)
+        s.xdotool("mousemove", "--sync", str(mx), str(my))
+        s.xdotool("click", "1")
+        menu = wait_for_new_window(s, before)
+        check(menu, "a click on the menu bar at %d,%d opened no menu" % (mx, my))
+        time.sleep(0.4)
+        s.screenshot(label)
+        s.xdotool("key", "Escape")
+        check(wait_for(lambda: menu not in kelso_windows(s), 5), "the menu did not close")
+    s.quit_kelso(proc)
+
+
+@scenario
+def edit_tags(s):
+    """Return on a selected Cooler cell opens the tag editor; what is typed there is written to the
+    file's tags (read back with `kelso tags --json`)."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    photo = s.make_jpeg(os.path.join(docs, "beach.jpg"), "500x400", "skyblue-navy")
+    r = s.kelso("tags", "set", "Holiday", photo)
+    check(r.returncode == 0, "kelso tags set failed: " + r.stderr)
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check(s.kelso("cooler", "add", photo).returncode == 0, "cooler add failed")
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    time.sleep(1.5)
+    cx, cy = cooler_cell_centre(s, 0)
+    s.xdotool("mousemove", "--sync", str(cx), str(cy))
+    s.xdotool("click", "1")
+    time.sleep(0.3)
+    s.xdotool("key", "Return")
+    check(wait_for(lambda: s.visible_windows("^Edit Tags$"), 10), "Return opened no tag editor")
+    editor = s.visible_windows("^Edit Tags$")[0]
+    s.xdotool("windowactivate", "--sync", editor)
+    time.sleep(0.5)
+    s.screenshot("tag-editor")
+    # The field holds the file's tags; add one at the end and save with Return.
+    s.xdotool("key", "End")
+    s.xdotool("type", "--delay", "30", ", Sea")
+    s.xdotool("key", "Return")
+    def tags():
+        r = s.kelso("tags", "--json", photo)
+        if r.returncode != 0:
+            return None
+        return sorted(t for item in json.loads(r.stdout) for t in item.get("tags", []))
+    check(wait_for(lambda: tags() == ["Holiday", "Sea"], 10), "the file's tags are %r" % tags())
+    check(wait_for(lambda: not s.visible_windows("^Edit Tags$"), 5), "the editor stayed open after saving")
+    s.quit_kelso(proc)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kelso", required=True)

@@ -45,6 +45,8 @@ KLSimpleTagEditor::KLSimpleTagEditor(const QStringList &paths, QWidget *parent) 
     layout->addWidget(m_message);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
+    // Return in the field saves.
+    buttons->button(QDialogButtonBox::Save)->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
         if (save())
             accept();
