@@ -73,6 +73,7 @@ class Session:
         self.log_path = os.path.join(self.out, name + ".kelso.log")
         self.log = open(self.log_path, "w")
         self.shots = 0
+        self.log_mark = 0
 
     # ---- display --------------------------------------------------------------------------
     def start_display(self):
@@ -101,6 +102,8 @@ class Session:
 
     # ---- kelso ----------------------------------------------------------------------------
     def start_kelso(self, *args, env=None):
+        # The log keeps earlier instances' lines: wait_started only looks past this mark.
+        self.log_mark = len(self.read_log())
         proc = subprocess.Popen([self.kelso_bin, *args], stdout=self.log, stderr=subprocess.STDOUT,
                                 env=env or self.env)
         self.kelso_procs.append(proc)
@@ -111,7 +114,8 @@ class Session:
                               env=env or self.env)
 
     def wait_started(self, proc, timeout=30):
-        ok = wait_for(lambda: "Kelso: started" in self.read_log() or proc.poll() is not None, timeout)
+        ok = wait_for(lambda: "Kelso: started" in self.read_log()[self.log_mark:] or proc.poll() is not None,
+                      timeout)
         check(ok and proc.poll() is None, "kelso did not start; log:\n" + self.read_log())
 
     def quit_kelso(self, proc, timeout=20):
