@@ -64,6 +64,8 @@ class Session:
             "XDG_RUNTIME_DIR": os.path.join(self.home, ".run"),
             "QT_QPA_PLATFORM": "xcb",
             "LANG": "C.UTF-8",
+            # The log then tells why the window came or went when a scenario fails.
+            "QT_LOGGING_RULES": "kelso.activation.debug=true",
         })
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         for d in ("Documents", "Downloads", "Desktop"):
@@ -211,6 +213,21 @@ class Session:
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *args], capture_output=True, text=True, env=self.env, timeout=30)
 
+    def active_window(self):
+        return self.xdotool("getactivewindow").stdout.strip()
+
+    def activate(self, win, timeout=20):
+        """Gives a window the focus and waits until the window manager reports it active.
+        (`windowactivate --sync` gives up quietly after a while, and a busy window manager may
+        drop a request for a window it is still framing: ask again until it holds.)"""
+        def active():
+            if self.active_window() == win:
+                return True
+            self.xdotool("windowactivate", win)
+            return False
+        check(wait_for(active, timeout, 0.25),
+              "window %s did not become active (active: %s)" % (win, self.active_window() or "none"))
+
     def window_tree(self):
         return subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, env=self.env,
                               timeout=30).stdout
@@ -294,7 +311,7 @@ def crash_consent(s):
     check(wait_for(lambda: s.visible_windows("Crash Reports"), 15), "no consent question on the third launch")
     s.screenshot("consent")
     window = s.visible_windows("Crash Reports")[0]
-    subprocess.run(["xdotool", "windowactivate", "--sync", window], env=s.env, capture_output=True, timeout=10)
+    s.activate(window)
     subprocess.run(["xdotool", "key", "--window", window, "Return"], env=s.env, capture_output=True, timeout=10)
     check(wait_for(lambda: (s.settings() or {}).get("bugsnagHaveAsked") is True, 10), "the answer was not recorded")
     check(s.settings().get("bugsnagCanSendReports") is True, "'Yes' did not allow crash reports")
@@ -478,7 +495,7 @@ def escape_hides(s):
     s.kelso("show")
     check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
     win = s.visible_windows("^Kelso$")[0]
-    s.xdotool("windowactivate", "--sync", win)
+    s.activate(win)
     s.xdotool("key", "Escape")
     check(wait_for(lambda: not s.visible_windows("^Kelso$"), 5), "Escape did not hide the window")
     # Again, and this time another window takes the focus.
@@ -488,14 +505,7 @@ def escape_hides(s):
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     s.helpers.append(other)
     check(wait_for(lambda: s.visible_windows("^xmessage$"), 10), "xmessage did not start")
-    # The window manager may still be framing it: activate until it has the focus.
-    def activate_other():
-        wins = s.visible_windows("^xmessage$")
-        if not wins:
-            return False
-        s.xdotool("windowactivate", "--sync", wins[0])
-        return s.xdotool("getactivewindow").stdout.strip() == wins[0]
-    check(wait_for(activate_other, 10, 0.5), "xmessage did not become active")
+    s.activate(s.visible_windows("^xmessage$")[0])
     check(wait_for(lambda: not s.visible_windows("^Kelso$"), 5),
           "Kelso did not hide when another window became active")
     s.quit_kelso(proc)
@@ -535,7 +545,7 @@ def delete_badge(s):
     check(s.kelso("cooler", "add", first, second).returncode == 0, "cooler add failed")
     s.kelso("show")
     check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
-    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.activate(s.visible_windows("^Kelso$")[0])
     time.sleep(2)  # the square thumbnails fill the picture area once they arrived
     cx, cy = cooler_cell_centre(s, 0)
     s.xdotool("mousemove", "--sync", str(cx), str(cy))
@@ -581,7 +591,7 @@ def cooler_survives_restart(s):
     before = os.stat(store).st_mtime_ns
     s.kelso("show")
     check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
-    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.activate(s.visible_windows("^Kelso$")[0])
     s.xdotool("key", "Escape")
     check(wait_for(lambda: os.stat(store).st_mtime_ns != before, 10), "the first deactivation did not write")
     proc.send_signal(signal.SIGKILL)
@@ -603,7 +613,7 @@ def preview_space(s):
     check(s.kelso("cooler", "add", photo).returncode == 0, "cooler add failed")
     s.kelso("show")
     check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
-    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.activate(s.visible_windows("^Kelso$")[0])
     cx, cy = cooler_cell_centre(s, 0)
     s.xdotool("mousemove", "--sync", str(cx), str(cy))
     s.xdotool("click", "1")
@@ -702,7 +712,7 @@ def show_with_recent(s, proc, wanted):
     paths = lambda: [i["path"] for i in s.recent_items()]
     check(wait_for(lambda: all(p in paths() for p in wanted), 40),
           "the recent files do not list %r: %r" % (wanted, paths()))
-    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.activate(s.visible_windows("^Kelso$")[0])
     time.sleep(1)
 
 
@@ -786,7 +796,7 @@ def menus_reachable(s):
     # The Cooler cell's context menu: right-click, then the keyboard.
     s.kelso("show")
     check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
-    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.activate(s.visible_windows("^Kelso$")[0])
     time.sleep(2)
     cx, cy = cooler_cell_centre(s, 0)
     s.xdotool("mousemove", "--sync", str(cx), str(cy))
@@ -836,7 +846,7 @@ def dock_mode_menu_bar(s):
     check(s.kelso("cooler", "add", kept).returncode == 0, "cooler add failed")
     s.kelso("show")
     check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
-    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.activate(s.visible_windows("^Kelso$")[0])
     time.sleep(1.5)
     x, y, w, h = s.window_geometry()
     s.screenshot("dock-window")
@@ -868,7 +878,7 @@ def edit_tags(s):
     check(s.kelso("cooler", "add", photo).returncode == 0, "cooler add failed")
     s.kelso("show")
     check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
-    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.activate(s.visible_windows("^Kelso$")[0])
     time.sleep(1.5)
     cx, cy = cooler_cell_centre(s, 0)
     s.xdotool("mousemove", "--sync", str(cx), str(cy))
@@ -877,7 +887,7 @@ def edit_tags(s):
     s.xdotool("key", "Return")
     check(wait_for(lambda: s.visible_windows("^Edit Tags$"), 10), "Return opened no tag editor")
     editor = s.visible_windows("^Edit Tags$")[0]
-    s.xdotool("windowactivate", "--sync", editor)
+    s.activate(editor)
     time.sleep(0.5)
     s.screenshot("tag-editor")
     # The field holds the file's tags; add one at the end and save with Return.

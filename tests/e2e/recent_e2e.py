@@ -239,7 +239,7 @@ def hide_with_escape(s):
     """Shows the window and hides it with Escape: one activation and one deactivation."""
     kelso_ok(s, "show")
     check(wait_for(lambda: s.visible_windows("^Kelso$"), 15), "the window did not appear")
-    s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+    s.activate(s.visible_windows("^Kelso$")[0])
     s.xdotool("key", "Escape")
     check(wait_for(lambda: not s.visible_windows("^Kelso$"), 10), "Escape did not hide the window")
 
@@ -507,7 +507,7 @@ def kill_at_store_write(s, proc, delay, max_cycles=8):
         cycles += 1
         kelso_ok(s, "show")
         check(wait_for(lambda: s.visible_windows("^Kelso$"), 15), "the window did not appear")
-        s.xdotool("windowactivate", "--sync", s.visible_windows("^Kelso$")[0])
+        s.activate(s.visible_windows("^Kelso$")[0])
         before = marks()
         store_before = before[2]
         s.xdotool("key", "Escape")

@@ -25,9 +25,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -39,6 +41,10 @@
 #include <algorithm>
 #include <exception>
 
+// Showing, hiding and activation, off by default: QT_LOGGING_RULES="kelso.activation.debug=true"
+// traces why the window came or went.
+Q_LOGGING_CATEGORY(lcActivation, "kelso.activation", QtWarningMsg)
+
 namespace {
 KLAppDelegate *g_shared = nullptr;
 const char *kReleasePage = "https://kelso.tallow.app/releases";
@@ -47,7 +53,18 @@ Defaults &defaults()
 {
     return Defaults::standard();
 }
+
+QElapsedTimer &lifecycleClock()
+{
+    static QElapsedTimer clock;
+    return clock;
+}
 } // namespace
+
+void KLAppDelegate::startLifecycleClock()
+{
+    lifecycleClock().start();
+}
 
 KLAppDelegate::KLAppDelegate()
 {
@@ -94,10 +111,16 @@ void KLAppDelegate::setupTaggingPrefs()
 
 void KLAppDelegate::runSteps(const char *phase, const QList<Step> &steps)
 {
+    static const bool trace = qEnvironmentVariableIsSet("KELSO_TRACE_LIFECYCLE");
     for (const Step &step : steps) {
-        if (qEnvironmentVariableIsSet("KELSO_TRACE_LIFECYCLE"))
-            qInfo("Kelso: %s: %s", phase, step.name);
+        if (!trace) {
+            step.run();
+            continue;
+        }
+        const double before = lifecycleClock().isValid() ? lifecycleClock().nsecsElapsed() / 1e6 : 0.0;
         step.run();
+        const double after = lifecycleClock().isValid() ? lifecycleClock().nsecsElapsed() / 1e6 : 0.0;
+        qInfo("Kelso: %s: %s (at %.1f ms, took %.1f ms)", phase, step.name, before, after - before);
     }
 }
 
@@ -197,6 +220,8 @@ void KLAppDelegate::applicationWillFinishLaunching()
 void KLAppDelegate::applicationDidFinishLaunching()
 {
     runSteps("did finish launching", didFinishLaunchingSteps());
+    if (qEnvironmentVariableIsSet("KELSO_TRACE_LIFECYCLE") && lifecycleClock().isValid())
+        qInfo("Kelso: start-up steps done at %.1f ms", lifecycleClock().nsecsElapsed() / 1e6);
     qInfo("Kelso: started (%s mode)", m_trayIcon ? "tray" : "window");
 }
 
@@ -363,12 +388,14 @@ void KLAppDelegate::runInMenubar()
 void KLAppDelegate::show()
 {
     // openKelsoAction: bring the program forward; the window becomes key, which activates it.
+    qCDebug(lcActivation) << "show requested";
     if (m_windowController)
         m_windowController->showWindow(true);
 }
 
 void KLAppDelegate::hide()
 {
+    qCDebug(lcActivation) << "hide requested";
     if (m_windowController)
         m_windowController->hideApplication();
 }
@@ -386,6 +413,7 @@ void KLAppDelegate::hideSelf()
 {
     if (QGuiApplication::applicationState() == Qt::ApplicationActive)
         return;
+    qCDebug(lcActivation) << "hidden a second after deactivation";
     if (m_windowController)
         m_windowController->hideApplication();
 }
@@ -446,6 +474,7 @@ void KLAppDelegate::applicationStateChanged(Qt::ApplicationState state)
     const bool active = state == Qt::ApplicationActive;
     if (active == m_active || m_terminated)
         return;
+    qCDebug(lcActivation) << (active ? "became active" : "resigned active");
     m_active = active;
     if (active) {
         applicationWillBecomeActive();
@@ -486,8 +515,14 @@ bool KLAppDelegate::eventFilter(QObject *watched, QEvent *event)
     // Escape in the main window hides Kelso; the key still reaches the focused control.
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape &&
         m_windowController && watched->isWidgetType() &&
-        static_cast<QWidget *>(watched)->window() == m_windowController->window()) {
-        QTimer::singleShot(0, this, &KLAppDelegate::hide);
+        static_cast<QWidget *>(watched)->window() == m_windowController->window() && !m_escapeHidePending) {
+        // An unaccepted key travels up the parents and passes this filter at each: hide once.
+        qCDebug(lcActivation) << "Escape pressed";
+        m_escapeHidePending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_escapeHidePending = false;
+            hide();
+        });
     }
     return QObject::eventFilter(watched, event);
 }

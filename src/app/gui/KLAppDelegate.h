@@ -26,6 +26,8 @@ public:
     ~KLAppDelegate() override;
 
     static KLAppDelegate *shared();
+    // Starts the clock that KELSO_TRACE_LIFECYCLE times the start-up steps against.
+    static void startLifecycleClock();
 
     void applicationWillFinishLaunching();
     void applicationDidFinishLaunching();
@@ -104,4 +106,5 @@ private:
     QTimer *m_redrawTimer = nullptr;
     QPointer<QMessageBox> m_consentBox;
     bool m_terminated = false;
+    bool m_escapeHidePending = false;
 };

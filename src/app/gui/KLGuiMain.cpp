@@ -73,6 +73,7 @@ int handOver(const QStringList &files)
 
 int runGui(int argc, char **argv, const QStringList &files)
 {
+    KLAppDelegate::startLifecycleClock();
     QString why;
     if (!X11Display::displayAvailable(&why)) {
         // Without a display Kelso cannot start, but a running instance can still take files.
