@@ -2,6 +2,7 @@
 
 #include "app/KLAppState.h"
 #include "browser/KLPreviewPanel.h"
+#include "browser/KLSvgIcon.h"
 #include "platform/Defaults.h"
 
 #include <QCloseEvent>
@@ -16,7 +17,7 @@ KLCustomWindow::KLCustomWindow(QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("Kelso"));
     setObjectName(QStringLiteral("KLMainWindow"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/kelso.svg")));
+    setWindowIcon(KLSvgIcon::fromFile(QStringLiteral(":/icons/kelso.svg"), {16, 32, 48, 64}));
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
 }

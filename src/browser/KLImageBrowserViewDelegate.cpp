@@ -300,7 +300,10 @@ QStringList KLImageBrowserViewDelegate::pathsForSelectionInModel() const
 
 QString KLImageBrowserViewDelegate::currentNumberOfItemsString() const
 {
-    return KLLocalized(QStringLiteral("KLCurrentNumberOfItems"), {QString::number(numberOfItems())});
+    // One item reads "1 item", not "1 items".
+    const int n = numberOfItems();
+    return KLLocalized(n == 1 ? QStringLiteral("KLCurrentNumberOfItemsOne") : QStringLiteral("KLCurrentNumberOfItems"),
+                       {QString::number(n)});
 }
 
 // ---- grid events ----------------------------------------------------------------------------

@@ -37,6 +37,15 @@ QColor colourSetting(const QString &key, const QColor &fallback)
     return KLColours::kpColorFromUserDefaultsForKey(key).value_or(fallback);
 }
 
+// Label colours go through the palette: a style sheet per label would give each its own
+// style-sheet style to polish at start-up.
+void setTextColour(QLabel *label, const QColor &colour)
+{
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    label->setPalette(pal);
+}
+
 QFont cellFont()
 {
     QFont f = QApplication::font();
@@ -166,13 +175,6 @@ void KLMainWindowController::buildWindow()
     outer->addWidget(m_kelsoView);
     outer->addWidget(m_coolerView);
 
-    // Dock mode's menu bar (hidden in tray mode, where the status menu serves instead).
-    m_menuBar = new QMenuBar(m_window);
-    m_menuBar->setObjectName(QStringLiteral("menuBar"));
-    m_menuBar->setNativeMenuBar(false);
-    m_menuBar->setVisible(false);
-    outer->setMenuBar(m_menuBar);
-
     m_kelsoDelegate->setImageBrowser(m_kelsoBrowser);
     m_coolerDelegate->setImageBrowser(m_coolerBrowser);
 
@@ -262,8 +264,8 @@ void KLMainWindowController::applyKelsoStyles()
     const QColor text = kelsoTitleTextAttributes().colour;
     const QColor sub = kelsoSubtitleTextAttributes().colour;
     for (QLabel *l : {m_kelsoTitle, m_kelsoCount})
-        l->setStyleSheet(QStringLiteral("color: %1;").arg(text.name(QColor::HexArgb)));
-    m_kelsoExplanation->setStyleSheet(QStringLiteral("color: %1;").arg(sub.name(QColor::HexArgb)));
+        setTextColour(l, text);
+    setTextColour(m_kelsoExplanation, sub);
 }
 
 void KLMainWindowController::applyCoolerStyles()
@@ -273,8 +275,8 @@ void KLMainWindowController::applyCoolerStyles()
     const QColor text = coolerTitleTextAttributes().colour;
     const QColor sub = coolerSubtitleTextAttributes().colour;
     for (QLabel *l : {m_coolerTitle, m_coolerCount})
-        l->setStyleSheet(QStringLiteral("color: %1;").arg(text.name(QColor::HexArgb)));
-    m_coolerExplanation->setStyleSheet(QStringLiteral("color: %1;").arg(sub.name(QColor::HexArgb)));
+        setTextColour(l, text);
+    setTextColour(m_coolerExplanation, sub);
 }
 
 void KLMainWindowController::applyColours()
@@ -433,7 +435,25 @@ void KLMainWindowController::switchPanelFrom(KLImageBrowserView *grid, bool down
 void KLMainWindowController::setTrayMode(bool tray)
 {
     m_window->setTrayMode(tray);
-    m_menuBar->setVisible(!tray);
+    if (!tray)
+        menuBar()->setVisible(true);
+    else if (m_menuBar)
+        m_menuBar->setVisible(false);
+}
+
+QMenuBar *KLMainWindowController::menuBar()
+{
+    // Made on first use: tray mode never shows it, and a menu bar costs a good part of the
+    // start-up (its extension button loads the image-format plugins for its icon).
+    if (!m_menuBar) {
+        m_menuBar = new QMenuBar(m_window);
+        m_menuBar->setObjectName(QStringLiteral("menuBar"));
+        m_menuBar->setNativeMenuBar(false);
+        m_menuBar->setVisible(false);
+        m_window->layout()->setMenuBar(m_menuBar);
+        Q_EMIT menuBarCreated(m_menuBar);
+    }
+    return m_menuBar;
 }
 
 void KLMainWindowController::showWindow(bool makeKey)

@@ -65,8 +65,10 @@ public:
     // The Cooler's file picker: a pop-up of places and folders whose files join the Cooler.
     QToolButton *filePicker() const { return m_filePicker; }
     KLFilePickerMenu *menuBuilder() const { return m_menuBuilder; }
-    // The window's menu bar, shown in dock mode only; the shell fills it.
-    QMenuBar *menuBar() const { return m_menuBar; }
+    // The window's menu bar, shown in dock mode only and made when first asked for; the shell
+    // fills it when menuBarCreated() tells it the bar exists.
+    QMenuBar *menuBar();
+    bool hasMenuBar() const { return m_menuBar != nullptr; }
 
     // Cell text styles.
     KLCellTextStyle kelsoTitleTextAttributes() const;
@@ -115,6 +117,7 @@ public:
 
 Q_SIGNALS:
     void applicationHideRequested();
+    void menuBarCreated(QMenuBar *bar);
 
 private:
     void buildWindow();

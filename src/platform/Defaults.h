@@ -68,9 +68,20 @@ public:
     // Writes pending changes and picks up what other processes wrote. False when the file
     // could not be written (the values stay in memory and the next call tries again).
     bool synchronize();
+    // The same a moment later (half a second), from this object's event loop: for callers
+    // that must not wait on the disk now, such as the end of start-up.
+    void synchronizeSoon() { scheduleSync(); }
 
     // Re-reads the file (when it changed) without writing; used to follow other processes.
     void reloadIfChanged();
+
+    // Removes the lock file at `lockPath` when it was abandoned half made: a process killed
+    // between creating it and writing its owner into it leaves it empty or cut short, and
+    // QLockFile can then only call it stale by its age (10 s of waiting, on whatever thread
+    // synchronizes). Abandoned means: such content, and nobody holds its flock (QLockFile's
+    // owner always does) now and again a moment later. A complete lock file is left to
+    // QLockFile, which settles a dead owner at once. Answers whether it removed the file.
+    static bool removeAbandonedLockFile(const QString &lockPath);
 
 Q_SIGNALS:
     void changed(const QString &key);

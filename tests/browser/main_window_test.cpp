@@ -189,7 +189,7 @@ TEST(MainWindowTest, CountLabelsAndTheBackControlFollowThePanes)
     source->top = {stack};
     c->window()->show();
     c->applicationDidFinishLaunching();
-    EXPECT_EQ(c->kelsoCountLabel()->text(), QStringLiteral("1 items"));
+    EXPECT_EQ(c->kelsoCountLabel()->text(), QStringLiteral("1 item"));
     EXPECT_FALSE(c->coolerCountLabel()->isVisible()) << "an empty Cooler shows no count";
     EXPECT_FALSE(c->backButton()->isVisible());
     c->kelsoDelegate()->imageBrowserCellWasDoubleClickedAtIndex(0);
@@ -198,7 +198,7 @@ TEST(MainWindowTest, CountLabelsAndTheBackControlFollowThePanes)
     EXPECT_TRUE(c->kelsoExplanation()->text().contains(stack->lastKnownPath()));
     QTest::mouseClick(c->backButton(), Qt::LeftButton);
     EXPECT_FALSE(c->backButton()->isVisible());
-    EXPECT_EQ(c->kelsoCountLabel()->text(), QStringLiteral("1 items"));
+    EXPECT_EQ(c->kelsoCountLabel()->text(), QStringLiteral("1 item"));
     c->coolerDelegate()->addPaths(inside, 0);
     EXPECT_TRUE(c->coolerCountLabel()->isVisible());
     EXPECT_EQ(c->coolerCountLabel()->text(), QStringLiteral("3 items"));

@@ -904,6 +904,40 @@ def edit_tags(s):
     s.quit_kelso(proc)
 
 
+@scenario
+def drag_to_cooler(s):
+    """Dragging a recent cell onto the Cooler adds it there; the file stays where it is."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    kept = s.make_jpeg(os.path.join(s.home, "Desktop", "kept.jpg"), "400x400", "gold-darkgreen")
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check(s.kelso("cooler", "add", kept).returncode == 0, "cooler add failed")
+    photo = s.make_jpeg(os.path.join(docs, "harbour.jpg"), "640x480", "skyblue-white")
+    show_with_recent(s, proc, [photo])
+    index = [i["path"] for i in s.recent_items()].index(photo)
+    check(index < 9, "the new photo is beyond the first row: index %d" % index)
+    sx, sy = recent_cell_centre(s, index)
+    tx, ty = cooler_cell_centre(s, 3)  # empty space right of the Cooler's one item
+    s.xdotool("mousemove", "--sync", str(sx), str(sy))
+    s.xdotool("mousedown", "1")
+    # Small steps: the drag starts once the pointer has moved a few points with the button down,
+    # and the drop target follows the pointer through the window.
+    steps = 12
+    for k in range(1, steps + 1):
+        s.xdotool("mousemove", "--sync", str(sx + (tx - sx) * k // steps), str(sy + (ty - sy) * k // steps))
+        time.sleep(0.05)
+    time.sleep(0.3)
+    s.xdotool("mouseup", "1")
+    check(wait_for(lambda: photo in [i["path"] for i in s.cooler_items()], 10),
+          "the dragged photo did not join the Cooler: %r" % s.cooler_items())
+    check(os.path.exists(photo) and os.path.exists(kept), "the drag moved or removed a file")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 5), "the window went away after a drop inside it")
+    time.sleep(1)
+    s.screenshot("dragged-to-cooler")
+    s.quit_kelso(proc)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kelso", required=True)

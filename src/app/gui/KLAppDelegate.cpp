@@ -9,6 +9,7 @@
 #include "browser/KLImageBrowserViewDelegate.h"
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
+#include "browser/KLSvgIcon.h"
 #include "browser/menus/KLPaneMenus.h"
 #include "tags/editor/KLSimpleTagEditor.h"
 #include "thumbs/KPPool.h"
@@ -208,7 +209,9 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
                  Defaults::standard().synchronize();
              });
          }},
-        {"save settings", [] { defaults().synchronize(); }},
+        // Written half a second later: a lock file and a flush to disk have no place between
+        // the start and the first showing of the window.
+        {"save settings", [] { defaults().synchronizeSoon(); }},
     };
 }
 
@@ -314,8 +317,15 @@ void KLAppDelegate::installSelectionActions()
     m_statusMenu->addSeparator();
     m_statusMenu->addAction(m_quitItem);
 
-    // Dock mode's menu bar: the application menu and the commands in "File".
-    QMenuBar *bar = m_windowController->menuBar();
+    // Dock mode's menu bar, now or whenever the window makes it.
+    if (m_windowController->hasMenuBar())
+        populateMenuBar(m_windowController->menuBar());
+    connect(m_windowController, &KLMainWindowController::menuBarCreated, this, &KLAppDelegate::populateMenuBar);
+}
+
+void KLAppDelegate::populateMenuBar(QMenuBar *bar)
+{
+    // The application menu and the commands in "File".
     QMenu *appMenu = bar->addMenu(KLLocalized(QStringLiteral("KLKelsoMenu")));
     appMenu->setObjectName(QStringLiteral("kelsoMenu"));
     appMenu->addAction(m_openKelsoMenuItem);
@@ -334,7 +344,7 @@ void KLAppDelegate::showStatusItem(bool show)
     if (show) {
         buildStatusMenu();
         delete m_trayIcon;
-        m_trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/KelsoMenuItem.svg")), this);
+        m_trayIcon = new QSystemTrayIcon(KLSvgIcon::fromFile(QStringLiteral(":/icons/KelsoMenuItem.svg"), {16, 22, 24, 32, 48}), this);
         m_trayIcon->setToolTip(QStringLiteral("Kelso"));
         m_trayIcon->setContextMenu(m_statusMenu);
         connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -11,6 +11,7 @@
 
 class QAction;
 class QMenu;
+class QMenuBar;
 class QMessageBox;
 class QSystemTrayIcon;
 class QTimer;
@@ -88,6 +89,7 @@ private:
     void buildStatusMenu();
     // The selection commands in the status menu and the dock-mode menu bar.
     void installSelectionActions();
+    void populateMenuBar(QMenuBar *bar);
     void refreshIfNeeded();
     void launchBugsnagger();
     void askToSendBugsnags();
