@@ -38,6 +38,8 @@ KLCoolerImageBrowserDelegate::~KLCoolerImageBrowserDelegate() = default;
 
 void KLCoolerImageBrowserDelegate::readState()
 {
+    // Temporary files of killed writes go; on a pool thread, the main thread touches only the store.
+    KLCoolerStore::removeLeftoversInBackground(m_storePath);
     const QList<KLItemPtr> items = KLCoolerStore::read(m_storePath);
     if (items.isEmpty())
         return;

@@ -1,6 +1,7 @@
 #include "browser/KLCoolerStore.h"
 
 #include "recent/KLRecentListFormat.h"
+#include "recent/KLSaveFileLeftovers.h"
 
 #include "browser/KLItemListOps.h"
 #include "platform/Plist.h"
@@ -14,13 +15,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QThreadPool>
 #include <atomic>
+#include <mutex>
 
 namespace KLCoolerStore {
 
 namespace {
 const QString kVersionKey = QStringLiteral("version");
 const QString kItemsKey = QStringLiteral("items");
+
+// Writes and the sweep of leftovers: the sweep must never take a live write's temporary file.
+std::mutex g_writeMutex;
 
 void moveAside(const QString &path, const QString &why)
 {
@@ -118,6 +124,7 @@ bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
         return false;
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
+    std::lock_guard lock(g_writeMutex);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
         if (why)
@@ -126,6 +133,17 @@ bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
         return false;
     }
     return true;
+}
+
+int removeLeftovers(const QString &path)
+{
+    std::lock_guard lock(g_writeMutex);
+    return KLSaveFileLeftovers::removeLeftovers(path);
+}
+
+void removeLeftoversInBackground(const QString &path)
+{
+    QThreadPool::globalInstance()->start([path] { removeLeftovers(path); });
 }
 
 QByteArray toJson(const QList<KLItemPtr> &items)

@@ -10,6 +10,9 @@
 // unknown version, is moved aside as "coolerItems.plist.corrupt-<time>" (one log line) so that
 // the next write does not destroy what may still be rescued, and the Cooler starts empty.
 // Entries that name no file are skipped; duplicates keep their first place; at most 100 items.
+//
+// Temporary files of writes cut short by a kill (QSaveFile's "coolerItems.plist.XXXXXX" on file
+// systems without O_TMPFILE) are swept at start by removeLeftovers(), off the main thread.
 #include "recent/KLItem.h"
 
 #include <QList>
@@ -26,6 +29,12 @@ QString pathForStateFile();
 QList<KLItemPtr> read(const QString &path, ReadStatus *status = nullptr, QString *why = nullptr);
 // False with *why when the file could not be written (the old one is then left as it was).
 bool write(const QString &path, const QList<KLItemPtr> &items, QString *why = nullptr);
+
+// Removes the temporary files that killed writes of the store at `path` left behind (see
+// KLSaveFileLeftovers); never runs while a write() of this process runs. Answers the count.
+int removeLeftovers(const QString &path);
+// The same on a pool thread, for callers on the main thread.
+void removeLeftoversInBackground(const QString &path);
 
 // The list as the JSON array of the command-line tools: one object per item with "path",
 // "title", "subtitle", "time" (Unix seconds) and, for stacks, "stack".

@@ -3,45 +3,20 @@
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserView.h"
 #include "app/KLAppState.h"
-#include "platform/thumbnailer/IconTheme.h"
 #include "thumbs/KLItemImages.h"
+#include "thumbs/KLTypeIcons.h"
 
 #include <QApplication>
 #include <QHash>
-#include <QIcon>
-#include <QMimeDatabase>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSet>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QStyle>
 #include <mutex>
 
 namespace {
-QImage iconImage(const QStringList &names, QStyle::StandardPixmap fallback, int size)
-{
-    // Icons by name are looked up once each; the theme reads its files only the first time.
-    static QHash<QString, QImage> cache;
-    const QString key = names.join(QLatin1Char('|')) + QLatin1Char('@') + QString::number(size);
-    auto it = cache.constFind(key);
-    if (it != cache.constEnd())
-        return *it;
-    QIcon icon;
-    for (const QString &n : names) {
-        if (!n.isEmpty() && QIcon::hasThemeIcon(n)) {
-            icon = QIcon::fromTheme(n);
-            break;
-        }
-    }
-    if (icon.isNull())
-        icon = QApplication::style()->standardIcon(fallback);
-    QImage image = icon.pixmap(size, size).toImage();
-    if (image.width() < size / 2 && !image.isNull())
-        image = image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    cache.insert(key, image);
-    return image;
-}
-
 // Stack pictures come from the folder's icon, which may have to be read from the disk: they
 // are made on a worker thread and kept here; the redraw flag brings them on screen.
 struct StackPictures {
@@ -49,6 +24,18 @@ struct StackPictures {
     QHash<QString, QImage> done;
     QSet<QString> pending;
 };
+
+// The stack pictures' own workers (see below why not the global pool).
+QThreadPool &stackPicturePool()
+{
+    static QThreadPool *pool = [] {
+        auto *created = new QThreadPool;
+        created->setMaxThreadCount(2);
+        created->setExpiryTimeout(30000);
+        return created;
+    }();
+    return *pool;
+}
 
 StackPictures &stackPictures()
 {
@@ -73,7 +60,10 @@ QImage stackPicture(const KLItemPtr &item, int size)
         if (sp.done.size() > 500)
             sp.done.clear();
     }
-    (void)QtConcurrent::run([key, path, count, size] {
+    // Not on Qt's global pool: QPainter hands parts of its work to that pool and waits for
+    // them, while a stack picture waits for the icon producers, which may be painting. With
+    // the global pool's few threads all held here, painter and producer wait on each other.
+    (void)QtConcurrent::run(&stackPicturePool(), [key, path, count, size] {
         const QImage picture = KLItemImages::folderImage(path, count, QSize(size, size));
         StackPictures &sp = stackPictures();
         {
@@ -86,27 +76,12 @@ QImage stackPicture(const KLItemPtr &item, int size)
     return {};
 }
 
-// The file type's icon, from the name alone (no disk access for the file itself; the theme's
-// icon file is read once per type and kept).
+// The file type's icon, from the name alone. Answered from memory: the MIME type and the
+// theme's icon are looked up on a worker the first time a name and a type are seen, and a
+// generic picture stands in until the redraw flag brings the specific one.
 QImage typeIcon(const KLItemPtr &item, int size)
 {
-    static QMimeDatabase db;
-    static QHash<QString, QImage> cache;
-    const QString name = item->lastKnownPath().section(QLatin1Char('/'), -1);
-    const QMimeType mime = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
-    const QString key = (mime.isValid() ? mime.name() : QString()) + QLatin1Char('@') + QString::number(size);
-    auto it = cache.constFind(key);
-    if (it != cache.constEnd())
-        return *it;
-    QStringList names;
-    if (mime.isValid() && !mime.isDefault())
-        names << mime.iconName() << mime.genericIconName();
-    names << QStringLiteral("text-x-generic");
-    QImage image = IconTheme::icon(names, size);
-    if (image.isNull())
-        image = iconImage(names, QStyle::SP_FileIcon, size);
-    cache.insert(key, image);
-    return image;
+    return KLTypeIcons::iconForFileName(item->lastKnownPath(), size);
 }
 
 QString elideMiddle(const QString &text, const QFont &font, int width)
@@ -114,6 +89,11 @@ QString elideMiddle(const QString &text, const QFont &font, int width)
     return QFontMetrics(font).elidedText(text, Qt::ElideMiddle, width);
 }
 } // namespace
+
+bool KLImageBrowserCell::waitForStackPictures(int msecs)
+{
+    return stackPicturePool().waitForDone(msecs);
+}
 
 KLImageBrowserCell::KLImageBrowserCell(KLImageBrowserView *view) : QStyledItemDelegate(view), m_view(view)
 {

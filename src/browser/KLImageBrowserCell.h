@@ -4,7 +4,8 @@
 //
 // Painting never touches the disk: pictures come from KLItem::imageRepresentation() (the
 // thumbnail cache in memory, which asks the renderer when empty), titles from the item's
-// cached facts, and icons for items without a thumbnail yet from the file name's MIME type.
+// cached facts, and icons for items without a thumbnail yet from KLTypeIcons (the file name's
+// MIME type, found on a worker; a generic picture until then).
 #include "recent/KLItem.h"
 
 #include <QColor>
@@ -46,7 +47,10 @@ public:
 
     // The picture shown for an item right now, or null while none is ready.
     static QImage pictureForItem(const KLItemPtr &item);
-    // What stands in while no picture is ready: the file type's icon, from the name alone.
+    // Waits up to `msecs` for stack pictures still being drawn in the background (quitting).
+    static bool waitForStackPictures(int msecs);
+    // What stands in while no picture is ready: the file type's icon, from the name alone
+    // (generic until the type's icon has been found off this thread).
     static QImage placeholderForItem(const KLItemPtr &item, int size);
     // (Stacks: the folder's icon with the count badge, made on a worker thread; missing files:
     // the shared missing-file picture.)

@@ -47,6 +47,26 @@ Qt::DropActions dropActionsForMask(unsigned mask)
 }
 } // namespace KLDragOperation
 
+namespace KLDragOut {
+bool shouldStepAside(bool windowVisible, const QRect &windowFrame, const QPoint &globalPointer)
+{
+    if (!windowVisible)
+        return false;
+    const QRect grown =
+        windowFrame.adjusted(-kStepAsideMargin, -kStepAsideMargin, kStepAsideMargin, kStepAsideMargin);
+    return !grown.contains(globalPointer);
+}
+
+EndAction endOfDragAction(bool windowVisible, double windowOpacity, Qt::DropAction result, bool toDropZone)
+{
+    if (windowVisible && windowOpacity >= 1.0)
+        return EndAction::Nothing;
+    if (result != Qt::IgnoreAction && !toDropZone)
+        return EndAction::HideApplication;
+    return EndAction::BringBack;
+}
+} // namespace KLDragOut
+
 KLImageBrowserView::KLImageBrowserView(QWidget *parent) : QListView(parent)
 {
     setViewMode(QListView::IconMode);
@@ -82,7 +102,7 @@ KLImageBrowserView::KLImageBrowserView(QWidget *parent) : QListView(parent)
     connect(m_hoverTimer, &QTimer::timeout, this, &KLImageBrowserView::mouseMovedTimer);
     m_dragTimer = new QTimer(this);
     m_dragTimer->setInterval(50);
-    connect(m_dragTimer, &QTimer::timeout, this, &KLImageBrowserView::draggingMoved);
+    connect(m_dragTimer, &QTimer::timeout, this, [this] { draggingSessionMoved(QCursor::pos()); });
 }
 
 KLImageBrowserView::~KLImageBrowserView() = default;
@@ -379,36 +399,68 @@ void KLImageBrowserView::startDrag(Qt::DropActions)
     if (m_pane->acceptsDrops())
         actions |= Qt::MoveAction; // reordering inside the Cooler
     const QList<QUrl> draggedUrls = data->urls();
+    const QList<KLItemPtr> draggedItems = m_pane->itemsForIndexes(selection);
+    const QDateTime started = QDateTime::currentDateTime();
+    QPointer<KLImageBrowserView> self(this);
+    QPointer<QDrag> guard(drag);
+    m_steppedAside = false;
     m_dragTimer->start();
     const Qt::DropAction result = drag->exec(actions, Qt::CopyAction);
+    if (!self)
+        return; // the grid went away while the drag ran
     m_dragTimer->stop();
-
-    // A drop elsewhere can add the files to the Cooler (when the user wants that).
-    KLMainWindowController *controller = m_pane ? m_pane->mainWindowController() : nullptr;
-    if (controller)
-        controller->autoAddToCooler(draggedUrls);
-    QWidget *win = window();
-    if (win->isVisible() && win->windowOpacity() >= 1.0)
-        return;
-    if (controller) {
-        if (result != Qt::IgnoreAction && !controller->dragWasToDropZone())
-            controller->hideApplication();
-        else
-            controller->showWindow(true);
-    }
+    // A target inside this program is a widget of ours; another program's is none.
+    const bool droppedInKelso = guard && guard->target() != nullptr;
+    draggingSessionEnded(result, droppedInKelso, draggedItems, draggedUrls, started);
 }
 
-void KLImageBrowserView::draggingMoved()
+void KLImageBrowserView::draggingSessionMoved(const QPoint &globalPointer)
 {
-    // The window steps aside once the pointer leaves it, so the user can drop onto what lies
-    // beneath.
-    QWidget *win = window();
-    if (!win->isVisible() || win->windowOpacity() <= 0.0)
+    if (m_steppedAside)
         return;
-    const QRect grown = win->frameGeometry().adjusted(-10, -10, 10, 10);
-    if (!grown.contains(QCursor::pos())) {
-        if (m_pane && m_pane->mainWindowController())
-            m_pane->mainWindowController()->orderOut();
+    QWidget *win = window();
+    const bool visible = win->isVisible() && win->windowOpacity() > 0.0;
+    if (!KLDragOut::shouldStepAside(visible, win->frameGeometry(), globalPointer))
+        return;
+    m_steppedAside = true; // the fade must not be restarted on every tick
+    if (m_pane && m_pane->mainWindowController())
+        m_pane->mainWindowController()->orderOut();
+    else
+        win->hide();
+}
+
+void KLImageBrowserView::draggingSessionEnded(Qt::DropAction result, bool droppedInKelso,
+                                              const QList<KLItemPtr> &dragged, const QList<QUrl> &urls,
+                                              const QDateTime &started)
+{
+    m_steppedAside = false;
+    KLMainWindowController *controller = m_pane ? m_pane->mainWindowController() : nullptr;
+    QPointer<KLMainWindowController> controllerGuard(controller);
+    // A drop on a file manager's Trash arrives as a move; the files it trashed leave the pane
+    // and do not join the Cooler. Any other drop: the files can join the Cooler (when the
+    // user wants that).
+    if (result == Qt::MoveAction && !droppedInKelso && m_pane) {
+        m_pane->checkDragOutWentToTrash(dragged, started, [controllerGuard, urls](const QList<KLItemPtr> &trashed) {
+            if (trashed.isEmpty() && controllerGuard)
+                controllerGuard->autoAddToCooler(urls);
+        });
+    } else if (controller) {
+        controller->autoAddToCooler(urls);
+    }
+
+    QWidget *win = window();
+    const bool toDropZone = controller && controller->dragWasToDropZone();
+    switch (KLDragOut::endOfDragAction(win->isVisible(), win->windowOpacity(), result, toDropZone)) {
+    case KLDragOut::EndAction::Nothing:
+        break;
+    case KLDragOut::EndAction::HideApplication:
+        if (controller)
+            controller->hideApplication();
+        break;
+    case KLDragOut::EndAction::BringBack:
+        if (controller)
+            controller->showWindow(true);
+        break;
     }
 }
 

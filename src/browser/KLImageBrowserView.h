@@ -6,10 +6,16 @@
 // Beyond a plain grid it has: the pane keys (Return: tags, Space: preview, Up/Down: the other
 // pane, Left/Right stopping at the ends, Delete: remove, Menu or Shift+F10: context menu), the hover delete badge with the
 // shared one-line tool tip, Super+Shift-click reveal, and drags out that copy rather than move
-// when KLAlwaysCopyOnDrag is on, during which the window steps aside.
+// when KLAlwaysCopyOnDrag is on, during which the window steps aside. A drag out that a file
+// manager's Trash took (a move there, the file manager trashing the files itself) takes the
+// items out of the pane.
+#include "recent/KLItem.h"
+
+#include <QDateTime>
 #include <QListView>
 #include <QPoint>
 #include <QPointer>
+#include <QUrl>
 
 class KLImageBrowserViewDelegate;
 class KLImageBrowserCell;
@@ -31,6 +37,25 @@ unsigned sourceOperationMask(bool alwaysCopy);
 // a trash is a move there, so a copy-only drag cannot send the file itself to the trash.
 Qt::DropActions dropActionsForMask(unsigned mask);
 } // namespace KLDragOperation
+
+// The decisions of a drag out of a grid, apart from the drag itself (which is modal and driven
+// by the platform).
+namespace KLDragOut {
+// How far (logical pixels) the pointer may stray outside the window before the window steps
+// aside.
+inline constexpr int kStepAsideMargin = 10;
+// While dragging: the window steps aside (is ordered out, so that the user can drop onto what
+// lies beneath it) when it is visible and the pointer lies outside its frame grown by the
+// margin on every side. A point exactly 10 pixels outside is still within; 11 is not.
+bool shouldStepAside(bool windowVisible, const QRect &windowFrame, const QPoint &globalPointer);
+// When the drag is over.
+enum class EndAction {
+    Nothing,         // the window is visible and fully opaque
+    HideApplication, // accepted by some target that is not the drop zone
+    BringBack,       // refused, or taken by the drop zone: the window is made key and raised
+};
+EndAction endOfDragAction(bool windowVisible, double windowOpacity, Qt::DropAction result, bool toDropZone);
+} // namespace KLDragOut
 
 class KLImageBrowserView : public QListView
 {
@@ -62,6 +87,18 @@ public:
     // Super+Shift and a click on a badge, exposed for tests.
     bool handleClick(const QPoint &viewportPos, Qt::KeyboardModifiers modifiers);
 
+    // During a drag out (polled every 50 ms, since the drag reports no moves to its source):
+    // the window steps aside once the pointer strays from it, once per drag.
+    void draggingSessionMoved(const QPoint &globalPointer);
+    // What follows the drop of a drag out: `result` as the drag answered it, `droppedInKelso`
+    // when a window of this program took it (reordering the Cooler, for one), the items and
+    // URLs that were dragged and when the drag began. A move to another program may have been
+    // a drop on the trash; the panes find that out on the disk (checkDragOutWentToTrash) and
+    // drop the trashed items. Otherwise the files can join the Cooler (autoAddToCooler). Then
+    // the window is left alone, brought back, or the application hides (endOfDragAction).
+    void draggingSessionEnded(Qt::DropAction result, bool droppedInKelso, const QList<KLItemPtr> &dragged,
+                              const QList<QUrl> &urls, const QDateTime &started);
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     // Right-click, the Menu key (the platform sends it as a context-menu event) and Shift+F10.
@@ -79,7 +116,6 @@ private:
     // The pane's menu for the selection, under the first selected cell (keyboard).
     void showContextMenuForSelection();
     void mouseMovedTimer();
-    void draggingMoved();
 
     QPointer<KLImageBrowserViewDelegate> m_pane;
     KLImageBrowserCell *m_cell = nullptr;
@@ -88,4 +124,5 @@ private:
     bool _mouseInside = false;
     QPoint _mouseBaseAtLastStopHoveringDirective{-1000000, -1000000};
     int m_deleteBadge = -1;
+    bool m_steppedAside = false;
 };

@@ -9,11 +9,14 @@
 #include "browser/menus/KLPaneMenus.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/Defaults.h"
+#include "platform/Workspace.h"
 #include "util/Localized.h"
 #include "util/Tilde.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QMessageBox>
@@ -22,6 +25,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 namespace {
@@ -42,6 +46,91 @@ KLImageBrowserViewDelegate::MenuPresenter &menuPresenter()
     static KLImageBrowserViewDelegate::MenuPresenter presenter;
     return presenter;
 }
+
+// One look (or several) at what a drop target did with the files of a drag that ended in a
+// move. A child of the pane: when the pane goes, so does the check and its answer.
+class TrashDropCheck : public QObject
+{
+public:
+    static constexpr int kRetryMs = 150;
+
+    TrashDropCheck(KLImageBrowserViewDelegate *pane, const QList<KLItemPtr> &dragged, const QDateTime &started,
+                   KLImageBrowserViewDelegate::TrashDropDone done, int timeoutMs)
+        : QObject(pane), m_pane(pane), m_started(started), m_done(std::move(done)), m_timeoutMs(timeoutMs)
+    {
+        setObjectName(QStringLiteral("KLTrashDropCheck"));
+        // Paths as they are now, on the main thread; the worker gets plain strings only.
+        for (const KLItemPtr &item : dragged) {
+            const QString p = item ? item->lastKnownPath() : QString();
+            if (p.isEmpty())
+                continue;
+            m_items.append(item);
+            m_paths.append(p);
+        }
+    }
+
+    void start()
+    {
+        m_clock.start();
+        if (m_paths.isEmpty()) {
+            finish({});
+            return;
+        }
+        attempt();
+    }
+
+private:
+    using Fates = QList<Workspace::MovedPathFate>;
+
+    void attempt()
+    {
+        auto *watcher = new QFutureWatcher<Fates>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+            watcher->deleteLater();
+            evaluate(watcher->result());
+        });
+        const QStringList paths = m_paths;
+        const QDateTime since = m_started;
+        watcher->setFuture(QtConcurrent::run([paths, since] { return Workspace::fatesOfMovedPaths(paths, since); }));
+    }
+
+    void evaluate(const Fates &fates)
+    {
+        const bool pending = fates.contains(Workspace::MovedPathFate::StillThere);
+        if (pending && m_clock.elapsed() < m_timeoutMs) {
+            QTimer::singleShot(kRetryMs, this, [this] { attempt(); });
+            return;
+        }
+        QStringList trashedPaths;
+        QList<KLItemPtr> trashedItems;
+        for (qsizetype i = 0; i < fates.size() && i < m_paths.size(); ++i) {
+            if (fates.at(i) == Workspace::MovedPathFate::InHomeTrash) {
+                trashedPaths.append(m_paths.at(i));
+                trashedItems.append(m_items.at(i));
+            }
+        }
+        if (!trashedItems.isEmpty())
+            m_pane->removeItemsTrashedByDrop(trashedItems, trashedPaths);
+        finish(trashedItems);
+    }
+
+    void finish(const QList<KLItemPtr> &trashed)
+    {
+        const auto done = std::move(m_done);
+        setObjectName(QString()); // no longer pending
+        deleteLater();
+        if (done)
+            done(trashed);
+    }
+
+    KLImageBrowserViewDelegate *m_pane;
+    QList<KLItemPtr> m_items;
+    QStringList m_paths;
+    QDateTime m_started;
+    KLImageBrowserViewDelegate::TrashDropDone m_done;
+    int m_timeoutMs;
+    QElapsedTimer m_clock;
+};
 
 bool showTrashAlert(const KLTrashWarning &warning)
 {
@@ -358,6 +447,34 @@ int KLImageBrowserViewDelegate::imageBrowserWriteItemsAtIndexes(const QList<int>
 }
 
 // ---- trashing -------------------------------------------------------------------------------
+
+void KLImageBrowserViewDelegate::checkDragOutWentToTrash(const QList<KLItemPtr> &dragged,
+                                                         const QDateTime &dragStarted, TrashDropDone done,
+                                                         int timeoutMs)
+{
+    auto *check = new TrashDropCheck(this, dragged, dragStarted, std::move(done), timeoutMs);
+    check->start();
+}
+
+void KLImageBrowserViewDelegate::removeItemsTrashedByDrop(const QList<KLItemPtr> &dragged,
+                                                          const QStringList &trashedPaths)
+{
+    // The list may have changed during the check (a refresh, a step into a stack, a removal):
+    // the dragged items themselves, and whatever now stands at their old paths, go.
+    QList<KLItemPtr> items = dragged;
+    for (const KLItemPtr &item : std::as_const(_itemsArray)) {
+        if (item && trashedPaths.contains(item->lastKnownPath()) && !items.contains(item))
+            items.append(item);
+    }
+    if (items.isEmpty())
+        return;
+    imageBrowserRemoveKLItems(items, false);
+}
+
+int KLImageBrowserViewDelegate::pendingTrashDropChecks() const
+{
+    return int(findChildren<QObject *>(QStringLiteral("KLTrashDropCheck"), Qt::FindDirectChildrenOnly).size());
+}
 
 KLTrashWarning KLImageBrowserViewDelegate::trashWarningFor(const QList<KLItemPtr> &items, bool dontWarnSetting)
 {

@@ -14,7 +14,11 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -371,6 +375,7 @@ bool Defaults::synchronize()
     // process is taken over after 10 s. Without the lock nothing is written (another writer's
     // keys could be lost); the values stay pending and the next call tries again.
     QLockFile lockFile(m_path + QStringLiteral(".lock"));
+    removeAbandonedLockFile(m_path + QStringLiteral(".lock"));
     lockFile.setStaleLockTime(10000);
     if (!lockFile.tryLock(30000)) {
         std::lock_guard lock(m_mutex);
@@ -452,4 +457,59 @@ void Defaults::emitChanged(const QStringList &keys)
 {
     for (const QString &key : keys)
         Q_EMIT changed(key);
+}
+
+namespace {
+// The lock file at `fd` is held by nobody (flock) and its content is not a whole QLockFile
+// record ("pid\nappname\nhostname\n" and more): empty or cut short.
+bool unheldAndIncomplete(int fd)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return false; // a live owner holds it
+    ::flock(fd, LOCK_UN);
+    char buf[256];
+    ssize_t got = 0;
+    while (got < ssize_t(sizeof(buf))) {
+        const ssize_t n = ::pread(fd, buf + got, sizeof(buf) - size_t(got), got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    int lines = 0;
+    for (ssize_t i = 0; i < got; ++i)
+        lines += buf[i] == '\n' ? 1 : 0;
+    return lines < 3;
+}
+} // namespace
+
+bool Defaults::removeAbandonedLockFile(const QString &lockPath)
+{
+    const QByteArray path = QFile::encodeName(lockPath);
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool abandoned = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && unheldAndIncomplete(fd);
+    if (abandoned) {
+        // A live QLockFile flocks its file right after creating it and before writing into it:
+        // a file seen in that instant looks abandoned. Look again a moment later.
+        QThread::msleep(50);
+        abandoned = unheldAndIncomplete(fd);
+    }
+    bool removed = false;
+    if (abandoned && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Holding its flock as QLockFile does when it removes a stale lock; only the very file
+        // we examined goes.
+        struct stat now;
+        if (::stat(path.constData(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev)
+            removed = ::unlink(path.constData()) == 0;
+        ::flock(fd, LOCK_UN);
+    }
+    ::close(fd);
+    if (removed)
+        qWarning("Kelso: removed the abandoned lock file %s of a process that ended while taking it",
+                 path.constData());
+    return removed;
 }

@@ -10,8 +10,10 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QHash>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,6 +141,223 @@ bool moveToTrash(const QString &path, QString *trashedPath, QString *error)
     if (error)
         *error = why;
     return false;
+}
+
+QString homeTrashFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+}
+
+namespace {
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Strict percent-decoding to bytes (QUrl's decoder lets a stray "%" through and its QString
+// result cannot hold names that are not UTF-8).
+std::optional<QByteArray> percentDecode(const QByteArray &in)
+{
+    QByteArray out;
+    out.reserve(in.size());
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        const char c = in.at(i);
+        if (c != '%') {
+            if (c == '\0')
+                return std::nullopt;
+            out.append(c);
+            continue;
+        }
+        if (i + 2 >= in.size())
+            return std::nullopt;
+        const int high = hexValue(in.at(i + 1));
+        const int low = hexValue(in.at(i + 2));
+        if (high < 0 || low < 0 || (high == 0 && low == 0))
+            return std::nullopt;
+        out.append(char(high * 16 + low));
+        i += 2;
+    }
+    return out;
+}
+
+QByteArray withoutTrailingSlashes(QByteArray path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+// Reads a small regular file without following a symbolic link; none when it is not one.
+std::optional<QByteArray> readSmallFile(const QByteArray &path, qsizetype limit)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    ::close(fd);
+    data.truncate(done);
+    return data;
+}
+} // namespace
+
+std::optional<TrashInfo> parseTrashInfo(const QByteArray &content)
+{
+    const QList<QByteArray> lines = content.split('\n');
+    bool inGroup = false;
+    bool sawGroup = false;
+    std::optional<QByteArray> path;
+    std::optional<QByteArray> date;
+    for (const QByteArray &raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[')) {
+            // The record's own group must come first; later groups are someone's extensions.
+            if (!sawGroup && line != "[Trash Info]")
+                return std::nullopt;
+            inGroup = !sawGroup;
+            sawGroup = true;
+            continue;
+        }
+        if (!sawGroup)
+            return std::nullopt;
+        if (!inGroup)
+            continue;
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray key = line.left(eq).trimmed();
+        const QByteArray value = line.mid(eq + 1).trimmed();
+        if (key == "Path" && !path)
+            path = value;
+        else if (key == "DeletionDate" && !date)
+            date = value;
+    }
+    if (!path || !date || path->isEmpty())
+        return std::nullopt;
+    const std::optional<QByteArray> decoded = percentDecode(*path);
+    if (!decoded || decoded->isEmpty())
+        return std::nullopt;
+    // A relative path must stay below the trash's parent folder.
+    if (!decoded->startsWith('/')) {
+        for (const QByteArray &part : decoded->split('/')) {
+            if (part == "..")
+                return std::nullopt;
+        }
+    }
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(date->left(19)),
+                                                 QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
+    if (date->size() < 19 || !when.isValid())
+        return std::nullopt;
+    return TrashInfo{withoutTrailingSlashes(*decoded), when};
+}
+
+QList<MovedPathFate> fatesOfMovedPaths(const QList<QByteArray> &nativePaths, const QDateTime &notBefore)
+{
+    QList<MovedPathFate> fates(nativePaths.size(), MovedPathFate::StillThere);
+    // Which paths are gone (by the bytes of each, with trailing slashes dropped).
+    QHash<QByteArray, QList<qsizetype>> gone;
+    for (qsizetype i = 0; i < nativePaths.size(); ++i) {
+        const QByteArray &p = nativePaths.at(i);
+        struct stat st;
+        if (p.isEmpty() || ::lstat(p.constData(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR))
+            continue;
+        fates[i] = MovedPathFate::GoneElsewhere;
+        gone[withoutTrailingSlashes(p)].append(i);
+    }
+    if (gone.isEmpty())
+        return fates;
+
+    const QByteArray dataHome = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    const QByteArray trash = dataHome + "/Trash";
+    const QByteArray infoFolder = trash + "/info";
+    QDateTime earliest;
+    if (notBefore.isValid()) {
+        earliest = notBefore.addMSecs(-notBefore.time().msec()).addSecs(-2);
+    }
+    // Names are read as bytes: a trashed file whose name is not UTF-8 has a record whose name
+    // is not UTF-8 either, and a decoded QString could not be turned back into it.
+    DIR *dir = ::opendir(infoFolder.constData());
+    if (!dir)
+        return fates;
+    qsizetype found = 0;
+    const QByteArray suffix = ".trashinfo";
+    while (found < gone.size()) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry)
+            break;
+        const QByteArray name(entry->d_name);
+        if (name.size() <= suffix.size() || !name.endsWith(suffix))
+            continue;
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
+            continue;
+        // A trash can hold thousands of records: skip those written long before the drag
+        // without reading them (an hour of slack for a home on a server with another clock;
+        // the deletion date inside decides).
+        if (earliest.isValid()) {
+            struct stat info;
+            if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+                qint64(info.st_mtime) < earliest.toSecsSinceEpoch() - 3600)
+                continue;
+        }
+        const std::optional<QByteArray> content = readSmallFile(infoFolder + '/' + name, 64 * 1024);
+        if (!content)
+            continue;
+        const std::optional<TrashInfo> record = parseTrashInfo(*content);
+        if (!record)
+            continue;
+        const QByteArray original = record->path.startsWith('/') ? record->path : dataHome + '/' + record->path;
+        const auto it = gone.constFind(original);
+        if (it == gone.cend())
+            continue;
+        if (earliest.isValid() && record->deletionDate < earliest)
+            continue;
+        const QByteArray trashed = trash + "/files/" + name.left(name.size() - suffix.size());
+        struct stat st;
+        if (::lstat(trashed.constData(), &st) != 0)
+            continue;
+        bool newlyFound = false;
+        for (qsizetype i : it.value()) {
+            if (fates.at(i) != MovedPathFate::InHomeTrash) {
+                fates[i] = MovedPathFate::InHomeTrash;
+                newlyFound = true;
+            }
+        }
+        if (newlyFound)
+            ++found;
+    }
+    ::closedir(dir);
+    return fates;
+}
+
+QList<MovedPathFate> fatesOfMovedPaths(const QStringList &paths, const QDateTime &notBefore)
+{
+    QList<QByteArray> native;
+    native.reserve(paths.size());
+    for (const QString &p : paths)
+        native.append(QFile::encodeName(p));
+    return fatesOfMovedPaths(native, notBefore);
 }
 
 } // namespace Workspace

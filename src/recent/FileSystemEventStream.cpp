@@ -506,6 +506,20 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
     m_worker->readBackend();
 }
 
+void FileSystemEventStream::performOnWorkerThread(std::function<void()> work)
+{
+    if (!work || m_shutDown.load())
+        return;
+    if (onWorkerThread()) {
+        work();
+        return;
+    }
+    QMetaObject::invokeMethod(m_worker, [this, work = std::move(work)] {
+        if (!m_shutDown.load())
+            work();
+    }, Qt::QueuedConnection);
+}
+
 bool FileSystemEventStream::stop()
 {
     if (onWorkerThread())

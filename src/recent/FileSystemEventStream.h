@@ -26,6 +26,7 @@
 #include <QVariantMap>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -117,6 +118,11 @@ public:
     // Ends the worker thread: stops the subscription, writes the journal's stop mark, joins.
     // The stream cannot be started again afterwards.
     void shutdown();
+    // Runs `work` on the worker thread after the requests queued before it (at once when
+    // called there). Used by the stream's client for its own start-up disk work (reading its
+    // store, priming caches, then start()), which must not hold up the application thread.
+    // Dropped when the stream was shut down before it ran.
+    void performOnWorkerThread(std::function<void()> work);
 
     // Worker-thread only; called elsewhere they log
     // "only call this call on worker thread. Use the public api" and do nothing.

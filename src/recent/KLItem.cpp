@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QThread>
+#include <QTimeZone>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -198,7 +199,9 @@ KLItemPtr KLItem::copyItem() const
     copy->m_timeOfFile = m_timeOfFile;
     copy->m_fileSize = m_fileSize;
     copy->m_fileExists = m_fileExists;
+    copy->m_isFolder = m_isFolder;
     copy->m_isInvisible = m_isInvisible;
+    copy->m_invisibleSettled = m_invisibleSettled;
     copy->m_lastCacheUpdate = m_lastCacheUpdate;
     copy->m_usePartialPathForTitle = m_usePartialPathForTitle;
     copy->m_cachedImageRep = m_cachedImageRep;
@@ -276,13 +279,26 @@ void KLItem::setBookmarkData(const QByteArray &bookmark, const QString &path)
         std::lock_guard lock(m_lock);
         pathChanged = path != m_lastKnownPath;
     }
-    // The hidden test may read the folder's .hidden file: do it outside the lock.
-    const bool invisible = pathChanged ? KLRules::isInvisible(path) : false;
-    std::lock_guard lock(m_lock);
+    // The hidden test may read the folder's .hidden file: do it outside the lock, and never on
+    // the main thread (items are made there while the store is read and the list is ranked).
+    // There the answer comes from what is known in memory, and the item worker confirms it.
+    bool invisible = false;
+    bool settled = true;
     if (pathChanged)
-        m_isInvisible = invisible;
-    m_lastKnownPath = path;
-    m_bookmarkData = bookmark;
+        invisible = isMainThread() ? KLRules::isInvisibleFromMemory(path, &settled) : KLRules::isInvisible(path);
+    {
+        std::lock_guard lock(m_lock);
+        if (pathChanged) {
+            m_isInvisible = invisible;
+            m_invisibleSettled = settled;
+        }
+        m_lastKnownPath = path;
+        m_bookmarkData = bookmark;
+        if (!settled)
+            m_lastCacheUpdate = KLTimeUtil::now(); // the update asked for below counts as this period's
+    }
+    if (!settled)
+        updateCacheInfoOnThread();
 }
 
 QByteArray KLItem::bookmarkData() const
@@ -347,6 +363,7 @@ KLItem::RuleFacts KLItem::ruleFacts()
     // updateCache() and the read under one lock: this runs for every file of every ranking.
     const KLTime now = KLTimeUtil::now();
     bool requestUpdate = false;
+    bool settled = true;
     RuleFacts facts;
     {
         std::lock_guard lock(m_lock);
@@ -354,8 +371,13 @@ KLItem::RuleFacts KLItem::ruleFacts()
             m_lastCacheUpdate = now;
             requestUpdate = true;
         }
-        facts = {m_lastKnownPath, m_isInvisible, m_fileExists.value_or(true)};
+        facts = {m_lastKnownPath, m_isInvisible, m_fileExists.value_or(true), m_isFolder};
+        settled = m_invisibleSettled;
     }
+    // Not yet confirmed by the worker: what is known in memory by now (the collector's scans
+    // read the .hidden files of busy folders on their own thread), never the disk.
+    if (!settled)
+        facts.invisible = KLRules::isInvisibleFromMemory(facts.path);
     if (requestUpdate)
         updateCacheInfoOnThread();
     return facts;
@@ -447,7 +469,8 @@ QString KLItem::imageSubtitle()
     if (isStack())
         return KLLocalized(QStringLiteral("KLStackSubtitleTemplate"), {QString::number(stackCount())});
     const KLTime d = modificationDate();
-    const QDateTime local = KLTimeUtil::toDateTime(d).toLocalTime();
+    // The cached zone, not Qt::LocalTime: this runs for every cell that paints.
+    const QDateTime local = KLTimeUtil::toDateTime(d).toTimeZone(PimsAdditions::localTimeZone());
     const QLocale locale;
     if (PimsAdditions::dateIsToday(d))
         return KLLocalized(QStringLiteral("KLTodayDate"), {locale.toString(local.time(), QLocale::ShortFormat)});
@@ -696,19 +719,36 @@ void KLItem::calculateCache()
     const bool exists = !p.isEmpty() && ::lstat(QFile::encodeName(p).constData(), &st) == 0;
     KLTime modTime = kUnknownFileTime;
     std::optional<quint64> size;
+    bool folder = false;
     if (exists) {
         modTime = KLTimeUtil::fromUnix(double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9);
         size = quint64(st.st_size);
+        folder = S_ISDIR(st.st_mode);
+        struct stat target;
+        if (S_ISLNK(st.st_mode))
+            folder = ::stat(QFile::encodeName(p).constData(), &target) == 0 && S_ISDIR(target.st_mode);
     }
     QString name = p == QLatin1String("/") ? p : p.section(QLatin1Char('/'), -1);
+    // An invisibility answered from memory when the path was set is confirmed here.
+    bool settle;
+    {
+        std::lock_guard lock(m_lock);
+        settle = !m_invisibleSettled;
+    }
+    const bool invisible = settle && KLRules::isInvisible(p);
     std::lock_guard lock(m_lock);
     if (m_lastKnownPath != p)
         return; // moved meanwhile; the next update picks up the new path
+    if (settle) {
+        m_isInvisible = invisible;
+        m_invisibleSettled = true;
+    }
     m_displayName = name;
     m_modDate = modTime;
     m_timeOfFile = modTime;
     m_fileSize = size;
     m_fileExists = exists;
+    m_isFolder = folder;
     m_lastCacheUpdate = KLTimeUtil::now();
 }
 

@@ -9,6 +9,10 @@
 // - File facts (display name, modification time, size, existence) are cached and refreshed
 //   in the background on ONE shared item worker thread, requested at most once per 3 seconds
 //   per item by any accessor. Accessors never touch the disk; they answer the cache.
+// - Invisibility (a name listed in its folder's ".hidden") is worked out when the path is set.
+//   On the main thread that never reads the file: the answer comes from what KLRules holds in
+//   memory and the item worker confirms it (until then an unknown folder counts as visible,
+//   as an unknown existence counts as existing).
 // - Items are always held by std::shared_ptr (KLItem::create / fromArchive); a pending
 //   background update holds only a weak reference, so dropping an item cancels its update.
 // - Locks: `m_lock` guards path, bookmark and cached facts; `m_stackLock` guards the
@@ -79,6 +83,8 @@ public:
         QString path;
         bool invisible = false;
         bool exists = true;
+        // A folder (links followed), as of the last background update; none until then.
+        std::optional<bool> isFolder;
     };
     RuleFacts ruleFacts();
 
@@ -169,7 +175,10 @@ private:
     KLTime m_timeOfFile = 0;
     std::optional<quint64> m_fileSize;
     std::optional<bool> m_fileExists;
+    std::optional<bool> m_isFolder;
     bool m_isInvisible = false;
+    // False while m_isInvisible was answered from memory and waits for the worker's check.
+    bool m_invisibleSettled = true;
     KLTime m_lastCacheUpdate = 0;
     bool m_usePartialPathForTitle = false;
     QImage m_cachedImageRep;

@@ -175,17 +175,17 @@ bool KLOpenedFilesSource::execute()
     m_debounce->setInterval(kDebounceMs);
     connect(m_debounce, &QTimer::timeout, this, &KLOpenedFilesSource::startRead);
     // Folders that appear later (a first GTK application, a new Flatpak app) get watched here.
+    // The folders are listed by the read on the worker; the main thread only adds the watches.
     m_rewatch = new QTimer(this);
     m_rewatch->setInterval(kRewatchMs);
     connect(m_rewatch, &QTimer::timeout, this, [this] {
-        updateWatches();
+        m_refusedWatches.clear(); // folders the watcher refused are tried again now and then
         scheduleRead();
     });
     m_rewatch->start();
     m_future = new QFutureWatcher<ReadResult>(this);
     connect(m_future, &QFutureWatcher<ReadResult>::finished, this, &KLOpenedFilesSource::readDone);
-    updateWatches();
-    startRead(); // the baseline: nothing before the start time is reported
+    startRead(); // the baseline: nothing before the start time is reported; sets the watches
     return true;
 }
 
@@ -206,30 +206,47 @@ void KLOpenedFilesSource::stop()
     m_future = nullptr;
 }
 
-void KLOpenedFilesSource::updateWatches()
+QStringList KLOpenedFilesSource::foldersToWatch(const QStringList &files)
 {
-    if (!m_watcher)
-        return;
     QStringList folders{dataHome(), flatpakAppsFolder()};
-    for (const QString &file : recentlyUsedFiles())
+    for (const QString &file : files)
         folders.append(QFileInfo(file).absolutePath());
     folders.removeDuplicates();
+    QStringList existing;
+    for (const QString &f : std::as_const(folders)) {
+        if (QFileInfo(f).isDir())
+            existing.append(f);
+    }
+    return existing;
+}
+
+bool KLOpenedFilesSource::updateWatches(const QStringList &folders)
+{
+    if (!m_watcher)
+        return false;
+    // Only folders not watched yet reach the watcher (which examines each path it is given):
+    // in the steady state this touches nothing on disk.
+    // A folder the watcher refuses (no permission, out of inotify watches) is not tried again
+    // until the minutely look-again, or every read would ask for another read.
     const QStringList watched = m_watcher->directories();
     QStringList toAdd;
     for (const QString &f : folders) {
-        if (!watched.contains(f) && QFileInfo(f).isDir())
+        if (!watched.contains(f) && !m_refusedWatches.contains(f))
             toAdd.append(f);
     }
-    if (!toAdd.isEmpty())
-        m_watcher->addPaths(toAdd);
+    if (toAdd.isEmpty())
+        return false;
+    const QStringList refused = m_watcher->addPaths(toAdd);
+    for (const QString &f : refused)
+        m_refusedWatches.insert(f);
+    return refused.size() < toAdd.size();
 }
 
 void KLOpenedFilesSource::scheduleRead()
 {
     if (!m_running)
         return;
-    if (sender() == m_watcher)
-        updateWatches(); // e.g. a new application folder under ~/.var/app
+    // A new application folder under ~/.var/app is found by the read and watched then.
     m_debounce->start();
 }
 
@@ -237,7 +254,6 @@ void KLOpenedFilesSource::rereadNow()
 {
     if (!m_running)
         return;
-    updateWatches();
     if (m_future->isRunning()) {
         m_future->waitForFinished();
         QCoreApplication::sendPostedEvents(m_future);
@@ -256,9 +272,14 @@ void KLOpenedFilesSource::startRead()
         return;
     }
     m_readPending = false;
-    const QStringList files = recentlyUsedFiles();
     const QHash<QString, FileStamp> known = m_stamps;
-    m_future->setFuture(QtConcurrent::run([files, known] { return readFiles(files, known); }));
+    // Listing ~/.var/app and examining the folders is disk work: all of it on the worker.
+    m_future->setFuture(QtConcurrent::run([known] {
+        const QStringList files = recentlyUsedFiles();
+        ReadResult result = readFiles(files, known);
+        result.folders = foldersToWatch(files);
+        return result;
+    }));
 }
 
 KLOpenedFilesSource::ReadResult KLOpenedFilesSource::readFiles(const QStringList &files,
@@ -299,6 +320,10 @@ void KLOpenedFilesSource::readDone()
         return;
     const ReadResult result = m_future->result();
     m_stamps = result.stamps;
+    // A folder watched only now may have changed between its listing and the watch: one more
+    // read (debounced) catches that.
+    if (updateWatches(result.folders))
+        m_readPending = true;
     QVariantList added, changed;
     const QString scopePrefix = m_scopeRoot == QLatin1String("/") ? m_scopeRoot : m_scopeRoot + QLatin1Char('/');
     for (auto it = result.entries.cbegin(); it != result.entries.cend(); ++it) {

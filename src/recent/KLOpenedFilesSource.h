@@ -5,8 +5,9 @@
 // $XDG_DATA_HOME/recently-used.xbel; sandboxed (Flatpak) applications do the same in
 // ~/.var/app/<id>/data/recently-used.xbel. Each writer replaces the whole file by rename, so
 // the folders are watched rather than the files (a watch on the file would die with the old
-// inode). A change schedules a re-read, debounced; files are read and parsed off the main
-// thread, and the resulting update is emitted on the thread that owns the source.
+// inode). A change schedules a re-read, debounced; the folders are listed and the files read and
+// parsed off the main thread (which only adds watches for folders that are new), and the
+// resulting update is emitted on the thread that owns the source.
 //
 // A bookmark's time is the latest of its `visited` and `modified` attributes and of its
 // applications' `modified` (ISO 8601) or, in older files, `timestamp` (Unix seconds). An entry
@@ -19,6 +20,7 @@
 #include <QFutureWatcher>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 
 class QFileSystemWatcher;
@@ -62,9 +64,13 @@ private:
     struct ReadResult {
         QHash<QString, FileStamp> stamps;
         QHash<QString, QList<KLRecentlyUsedEntry>> entries; // only files that changed
+        QStringList folders; // existing folders to watch
     };
     static ReadResult readFiles(const QStringList &files, const QHash<QString, FileStamp> &known);
-    void updateWatches();
+    // The existing folders that hold (or may come to hold) the xbel files. Worker thread.
+    static QStringList foldersToWatch(const QStringList &files);
+    // Main thread: watches the folders not watched yet; answers whether it added any.
+    bool updateWatches(const QStringList &folders);
     void scheduleRead();
     void startRead();
     void readDone();
@@ -79,4 +85,5 @@ private:
     QString m_scopeRoot;
     QHash<QString, FileStamp> m_stamps;
     QHash<QString, KLTime> m_reported; // path → time last reported
+    QSet<QString> m_refusedWatches;    // folders the watcher would not watch
 };

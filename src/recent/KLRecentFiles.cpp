@@ -6,6 +6,7 @@
 #include "platform/Plist.h"
 #include "recent/KLMetadataQuery.h"
 #include "recent/KLRecentListFormat.h"
+#include "recent/KLSaveFileLeftovers.h"
 #include "recent/XPSimpleUtils.h"
 #include "util/Paths.h"
 #include "util/Tilde.h"
@@ -108,21 +109,10 @@ KLRecentFiles::KLRecentFiles(const Options &options, QObject *parent)
     else if (m_options.useDefaultStream)
         m_stream = FileSystemEventStream::defaultFileSystemEventStream();
 
-    // 1. The store and the last handled record.
-    readState();
-
-    // 2. Prime the listing cache for the folders where files arrive with old dates.
-    if (m_options.primeListingCache) {
-        const QString home = PimsAdditions::realHomeDirectory();
-        const QStringList folders = {standardFolder(QStandardPaths::DownloadLocation, QStringLiteral("Downloads")),
-                                     standardFolder(QStandardPaths::DocumentsLocation, QStringLiteral("Documents")),
-                                     standardFolder(QStandardPaths::DesktopLocation, QStringLiteral("Desktop")),
-                                     home + QStringLiteral("/Library/Mail Downloads")};
-        for (const QString &folder : folders) {
-            m_primedFolders.insert(folder);
-            fileNamesAtPath(folder);
-        }
-    }
+    // 1-2. The store, the last handled record and the listing cache: without a stream here,
+    // with one on its worker thread (see startUp()).
+    if (!m_stream)
+        startUp();
 
     // 3. The rules, and their settings observed.
     loadPrefs();
@@ -140,10 +130,14 @@ KLRecentFiles::KLRecentFiles(const Options &options, QObject *parent)
         m_installedRenameLookup = true;
         m_stream->setDelegate(this);
         m_stream->setLatency(1.5);
-        m_stream->setStartEventID(_lastEventID.load());
-        // 7. Start on the one root "/".
-        if (m_options.startStream)
-            m_stream->start({QStringLiteral("/")});
+        // 1, 2 and 7 (start on the one root "/") on the stream's thread: in a big home setting
+        // up the watches alone takes seconds, and the store may sit on a slow disk.
+        m_stream->performOnWorkerThread([this, guard = m_startUpGuard] {
+            std::lock_guard lock(guard->mutex);
+            if (guard->alive)
+                startUp();
+        });
+        waitForStoreLoaded(kStoreWaitMs);
     }
 
     // 8. Opened files.
@@ -153,6 +147,11 @@ KLRecentFiles::KLRecentFiles(const Options &options, QObject *parent)
 
 KLRecentFiles::~KLRecentFiles()
 {
+    {
+        // A start-up job still queued never runs; one that runs is waited for.
+        std::lock_guard lock(m_startUpGuard->mutex);
+        m_startUpGuard->alive = false;
+    }
     disconnect(&m_defaults, nullptr, this, nullptr);
     if (m_stream) {
         // Waits for a delivery in progress; no record reaches this object afterwards.
@@ -166,6 +165,64 @@ KLRecentFiles::~KLRecentFiles()
         m_mdQuery->stop();
         m_mdQuery.reset();
     }
+}
+
+void KLRecentFiles::startUp()
+{
+    // 1. The store and the last handled record. Events recorded before it was read (opened
+    // files noticed meanwhile) are newer than anything stored and are kept.
+    QList<KLRecentEvent> loaded = loadStore();
+    {
+        std::lock_guard lock(m_pastEventsLock);
+        QList<KLRecentEvent> meanwhile = std::move(_pastEvents);
+        _pastEvents = std::move(loaded);
+        for (qsizetype i = meanwhile.size() - 1; i >= 0; --i) {
+            filterOutOldEventWithSameFiles(meanwhile[i]);
+            _pastEvents.prepend(meanwhile[i]);
+        }
+        sortEvents();
+        while (_pastEvents.size() > kMaxEvents + 1)
+            _pastEvents.removeLast();
+    }
+    readLastEventID();
+    {
+        std::lock_guard lock(m_loadedMutex);
+        m_storeLoaded = true;
+    }
+    m_loadedCondition.notify_all();
+
+    // 2. Prime the listing cache for the folders where files arrive with old dates.
+    if (m_options.primeListingCache)
+        primeListingCache();
+
+    // 7. With a stream: replay from the last handled record, start on the one root "/".
+    if (m_stream) {
+        m_stream->setStartEventID(_lastEventID.load());
+        if (m_options.startStream)
+            m_stream->start({QStringLiteral("/")});
+    }
+}
+
+void KLRecentFiles::primeListingCache()
+{
+    const QString home = PimsAdditions::realHomeDirectory();
+    const QStringList folders = {standardFolder(QStandardPaths::DownloadLocation, QStringLiteral("Downloads")),
+                                 standardFolder(QStandardPaths::DocumentsLocation, QStringLiteral("Documents")),
+                                 standardFolder(QStandardPaths::DesktopLocation, QStringLiteral("Desktop")),
+                                 home + QStringLiteral("/Library/Mail Downloads")};
+    {
+        std::lock_guard lock(m_cachedFileSetsLock);
+        for (const QString &folder : folders)
+            m_primedFolders.insert(folder);
+    }
+    for (const QString &folder : folders)
+        fileNamesAtPath(folder);
+}
+
+bool KLRecentFiles::waitForStoreLoaded(int ms)
+{
+    std::unique_lock lock(m_loadedMutex);
+    return m_loadedCondition.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_storeLoaded.load(); });
 }
 
 void KLRecentFiles::shutdown()
@@ -244,6 +301,12 @@ std::optional<KLRecentEvent> KLRecentFiles::eventFromArchive(const QVariant &v)
 QList<KLRecentEvent> KLRecentFiles::loadStore()
 {
     QList<KLRecentEvent> events;
+    {
+        // A write cut short by a kill may have left QSaveFile's temporary file; no write of
+        // ours runs meanwhile.
+        std::lock_guard writeLock(m_writeLock);
+        KLSaveFileLeftovers::removeLeftovers(m_storePath);
+    }
     QFile f(m_storePath);
     if (!f.exists())
         return events;
@@ -293,6 +356,16 @@ void KLRecentFiles::readState()
         _pastEvents = std::move(loaded);
         sortEvents();
     }
+    readLastEventID();
+    {
+        std::lock_guard lock(m_loadedMutex);
+        m_storeLoaded = true;
+    }
+    m_loadedCondition.notify_all();
+}
+
+void KLRecentFiles::readLastEventID()
+{
     const quint64 last = m_defaults.unsignedForKey(QStringLiteral("lastHandledFSEvent"));
     if (last == ~quint64(0) || last == 0) {
         _lastEventID = pastEventID();
@@ -304,6 +377,11 @@ void KLRecentFiles::readState()
 
 bool KLRecentFiles::writeState()
 {
+    if (!m_storeLoaded.load()) {
+        // Writing now would replace the stored list by what was recorded since the start.
+        qWarning("Kelso: the recent-items store %s is not read yet; not writing it", qUtf8Printable(m_storePath));
+        return false;
+    }
     std::lock_guard writeLock(m_writeLock);
     QVariantList events;
     {

@@ -19,7 +19,17 @@
 // date, "path": string}…]}, index 0 newest, written whole with QSaveFile (flushed and synced,
 // then renamed over the old file), so a crash leaves the old or the new store. A store that
 // cannot be parsed is moved aside as "recentItems.plist.corrupt-<time>" and the list starts
-// empty.
+// empty. Temporary files a killed write left next to the store are removed before it is read
+// (KLSaveFileLeftovers).
+//
+// Start-up with a stream: reading the store, priming the listing cache and starting the stream
+// (which sets up the watches and runs the catch-up scan) are disk work of unbounded length in a
+// big home or on a slow disk, so they run on the stream's worker thread, in that order, and the
+// constructor returns at once. It waits a short moment (kStoreWaitMs) for the store so that
+// the first ranked list is the stored one in the common case. Until the store is read the list
+// holds only what was recorded meanwhile, and writeState() refuses to write (it would replace
+// the store with a partial list). Without a stream (tools, tests) all of it runs in the
+// constructor, on the caller's thread.
 #include "recent/FileSystemEventStream.h"
 #include "recent/KLItem.h"
 #include "recent/KLRules.h"
@@ -32,6 +42,7 @@
 #include <QStringList>
 #include <QVariantMap>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -75,6 +86,8 @@ public:
     // scan date older than the 45-second window has no effect and is dropped freely.
     static constexpr int kMaxCachedFolders = 4096;
     static constexpr int kMaxScanDates = 4096;
+    // How long the constructor waits for the store read on the stream's thread.
+    static constexpr int kStoreWaitMs = 250;
 
     struct Options {
         Defaults *defaults = nullptr;     // nullptr: Defaults::standard()
@@ -105,6 +118,10 @@ public:
     QString storePath() const { return m_storePath; }
 
     void readState();
+    // True once the store was read (at once without a stream; on the stream's thread with one).
+    bool storeLoaded() const { return m_storeLoaded.load(); }
+    // Waits up to `ms` milliseconds for storeLoaded(); answers it.
+    bool waitForStoreLoaded(int ms);
     // Saves the last id, its time and the store. False (one log line) when the store could
     // not be written; the old store is then left as it was.
     bool writeState();
@@ -169,6 +186,13 @@ private:
     quint64 currentEventID() const;
     quint64 pastEventID() const;
     QList<KLRecentEvent> loadStore();
+    // The start-up steps that touch the disk: the store (merged with events recorded meanwhile),
+    // the last handled id, the listing cache, then the stream's start. On the stream's worker
+    // thread when there is a stream.
+    void startUp();
+    void primeListingCache();
+    // _lastEventID (and the tracked time) from the settings, as readState() takes them.
+    void readLastEventID();
     // Lists and caches `directory`; with `mtimes`, also each entry's modification time
     // (examined relative to the open folder while listing; kUnknownFileTime when it cannot be).
     // `known` (with mtimes) tells for each entry whether the previous listing had it; `hadPrevious`
@@ -205,6 +229,17 @@ private:
     std::atomic<double> _lastEventTrackedTime{0};
     KPTimer _timer;
     KLTime m_createdAt = 0;
-    std::mutex m_writeLock; // one store write at a time
+    std::mutex m_writeLock; // one store write (or the sweep of its leftovers) at a time
+    std::atomic<bool> m_storeLoaded{false};
+    std::mutex m_loadedMutex;
+    std::condition_variable m_loadedCondition;
+    // Shared with the start-up job queued on the stream's thread: the destructor clears
+    // `alive` under `mutex`, which the job holds while it runs, so the job never touches a
+    // destroyed collector and the destructor waits for one that is running.
+    struct StartUpGuard {
+        std::mutex mutex;
+        bool alive = true;
+    };
+    std::shared_ptr<StartUpGuard> m_startUpGuard = std::make_shared<StartUpGuard>();
     KLRules m_rules;
 };

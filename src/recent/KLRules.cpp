@@ -5,8 +5,12 @@
 #include "recent/KLItem.h"
 #include "util/Tilde.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 #include <QHash>
+#include <atomic>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -140,13 +144,32 @@ QString userLibraryFolder()
     return lib;
 }
 
+// What was last seen of a folder's ".hidden" file. A folder without one is remembered too
+// (present = false), so that memory-only answers know about it.
 struct HiddenEntry {
+    bool present = false;
     qint64 mtimeNs = 0;
     qint64 size = 0;
     QSet<QString> names;
 };
 std::mutex g_hiddenMutex;
-QHash<QString, HiddenEntry> g_hiddenCache;
+QHash<QString, HiddenEntry> g_hiddenCache; // folder → entry
+std::atomic<int> g_hiddenReadsOnMainThread{0};
+
+void countIfMainThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread())
+        ++g_hiddenReadsOnMainThread;
+}
+
+void rememberHiddenEntry(const QString &folder, HiddenEntry entry)
+{
+    std::lock_guard lock(g_hiddenMutex);
+    if (g_hiddenCache.size() > 1024 && !g_hiddenCache.contains(folder))
+        g_hiddenCache.clear();
+    g_hiddenCache.insert(folder, std::move(entry));
+}
 
 } // namespace
 
@@ -219,9 +242,20 @@ bool KLRules::itemIncluded(const std::shared_ptr<KLItem> &item, const Snapshot &
     if (!item)
         return false;
     const KLItem::RuleFacts facts = item->ruleFacts();
-    if (facts.invisible || !facts.exists)
+    if (facts.invisible || !facts.exists || facts.path.isEmpty())
         return false;
-    return folderIncluded(facts.path, rules) && passesExtensions(facts.path, rules) &&
+    // The extension rule on the item's cached facts: "Never show folders" asks the item whether
+    // it is a folder instead of the disk (this runs on the main thread for every ranked file).
+    const qsizetype slash = facts.path.lastIndexOf(QLatin1Char('/'));
+    const QStringView name = QStringView(facts.path).mid(slash + 1);
+    if (hasUnwantedExtension(name, rules))
+        return false;
+    if (rules.neverShowFolders && facts.isFolder.value_or(false)) {
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        if (dot <= 0 || !XPFileUtils::isPackageExtension(name.mid(dot + 1).toString()))
+            return false;
+    }
+    return folderIncluded(facts.path, rules) &&
            passesFragments(facts.path, rules) && !excludesSingleFile(facts.path, rules) && !isSystemFile(item);
 }
 
@@ -374,20 +408,21 @@ QSet<QString> KLRules::hiddenNamesInFolder(const QString &folder)
 {
     const QString file = (folder == QLatin1String("/") ? QString() : folder) + QStringLiteral("/.hidden");
     const QByteArray fileBytes = QFile::encodeName(file);
+    countIfMainThread();
     struct stat st;
     if (::stat(fileBytes.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::lock_guard lock(g_hiddenMutex);
-        g_hiddenCache.remove(folder);
+        rememberHiddenEntry(folder, HiddenEntry{});
         return {};
     }
     const qint64 mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     {
         std::lock_guard lock(g_hiddenMutex);
         auto it = g_hiddenCache.constFind(folder);
-        if (it != g_hiddenCache.cend() && it->mtimeNs == mtimeNs && it->size == qint64(st.st_size))
+        if (it != g_hiddenCache.cend() && it->present && it->mtimeNs == mtimeNs && it->size == qint64(st.st_size))
             return it->names;
     }
     HiddenEntry entry;
+    entry.present = true;
     entry.mtimeNs = mtimeNs;
     entry.size = qint64(st.st_size);
     QFile f(file);
@@ -401,28 +436,58 @@ QSet<QString> KLRules::hiddenNamesInFolder(const QString &folder)
                 entry.names.insert(QFile::decodeName(line));
         }
     }
-    std::lock_guard lock(g_hiddenMutex);
-    if (g_hiddenCache.size() > 1024)
-        g_hiddenCache.clear();
-    g_hiddenCache.insert(folder, entry);
-    return entry.names;
+    const QSet<QString> names = entry.names;
+    rememberHiddenEntry(folder, std::move(entry));
+    return names;
 }
 
-bool KLRules::isInvisible(const QString &path)
+namespace {
+// The parts of the invisibility rule that need no file: answers true/false, or nothing when
+// the folder's ".hidden" file decides (then `folder` and `name` are set).
+std::optional<bool> invisibleByPath(const QString &path, QString *folder, QString *name)
 {
     if (path.isEmpty())
         return true;
     if (path.contains(QLatin1String("/.")))
         return true;
-    if (isUnderSystemRoot(path))
+    if (KLRules::isUnderSystemRoot(path))
         return true;
     if (path.contains(userLibraryFolder()))
         return false;
     if (path == QLatin1String("/"))
         return false;
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString folder = slash <= 0 ? QStringLiteral("/") : path.left(slash);
-    const QString name = path.mid(slash + 1);
+    *folder = slash <= 0 ? QStringLiteral("/") : path.left(slash);
+    *name = path.mid(slash + 1);
+    return std::nullopt;
+}
+} // namespace
+
+int KLRules::hiddenFileLookupsOnMainThread()
+{
+    return g_hiddenReadsOnMainThread.load();
+}
+
+bool KLRules::isInvisibleFromMemory(const QString &path, bool *settled)
+{
+    QString folder, name;
+    if (const std::optional<bool> answer = invisibleByPath(path, &folder, &name)) {
+        if (settled)
+            *settled = true;
+        return *answer;
+    }
+    if (settled)
+        *settled = false;
+    std::lock_guard lock(g_hiddenMutex);
+    auto it = g_hiddenCache.constFind(folder);
+    return it != g_hiddenCache.cend() && it->names.contains(name);
+}
+
+bool KLRules::isInvisible(const QString &path)
+{
+    QString folder, name;
+    if (const std::optional<bool> answer = invisibleByPath(path, &folder, &name))
+        return *answer;
     return hiddenNamesInFolder(folder).contains(name);
 }
 

@@ -85,6 +85,14 @@ public:
     // Invisibility: empty, a "/." component, under a system root → invisible; inside the
     // user's own ~/Library → visible; else listed in its folder's ".hidden" file.
     static bool isInvisible(const QString &path);
+    // The same test answered from memory only, for threads that must not wait on the disk:
+    // the path rules, then the folder's ".hidden" names as last read by isInvisible() (not
+    // listed when never read). `*settled` says whether the answer is final (no ".hidden" file
+    // needed) or should be confirmed by isInvisible() off that thread.
+    static bool isInvisibleFromMemory(const QString &path, bool *settled = nullptr);
+    // How many times a ".hidden" file was looked for on the application's main thread (a
+    // diagnostic: the grids and the ranking expect this to stay put).
+    static int hiddenFileLookupsOnMainThread();
     // The names listed in `folder`/.hidden (cached by the file's modification time).
     static QSet<QString> hiddenNamesInFolder(const QString &folder);
 

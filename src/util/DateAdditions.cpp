@@ -1,6 +1,7 @@
 #include "util/DateAdditions.h"
 
 #include <QLocale>
+#include <QThreadPool>
 #include <QTimeZone>
 #include <QDeadlineTimer>
 #include <cmath>
@@ -12,23 +13,51 @@ namespace PimsAdditions
 namespace {
 // QTimeZone::systemTimeZone() examines /etc/localtime and friends on every call, and subtitles
 // ask for day numbers while cells paint. The zone is kept for a minute, and at once taken anew
-// when $TZ changes.
+// when $TZ changes. The minutely look-again runs on a pool thread while the kept zone goes on
+// answering, so the thread that paints never examines those files after the first call.
+struct ZoneCache {
+    std::mutex mutex;
+    QByteArray lastTz;
+    QTimeZone zone;
+    QDeadlineTimer refresh;
+    bool refreshing = false;
+};
+
+ZoneCache &zoneCache()
+{
+    static ZoneCache cache;
+    return cache;
+}
+
 QTimeZone localZone()
 {
-    static std::mutex mutex;
-    static QByteArray lastTz;
-    static QTimeZone zone;
-    static QDeadlineTimer refresh;
+    ZoneCache &c = zoneCache();
     const QByteArray tz = qgetenv("TZ");
-    std::lock_guard lock(mutex);
-    if (!zone.isValid() || tz != lastTz || refresh.hasExpired()) {
-        zone = QTimeZone::systemTimeZone();
-        lastTz = tz;
-        refresh.setRemainingTime(60000);
+    std::lock_guard lock(c.mutex);
+    if (!c.zone.isValid() || tz != c.lastTz) {
+        c.zone = QTimeZone::systemTimeZone();
+        c.lastTz = tz;
+        c.refresh.setRemainingTime(60000);
+    } else if (c.refresh.hasExpired() && !c.refreshing) {
+        c.refreshing = true;
+        c.refresh.setRemainingTime(60000);
+        QThreadPool::globalInstance()->start([] {
+            const QTimeZone fresh = QTimeZone::systemTimeZone();
+            ZoneCache &c = zoneCache();
+            std::lock_guard lock(c.mutex);
+            if (fresh.isValid())
+                c.zone = fresh;
+            c.refreshing = false;
+        });
     }
-    return zone;
+    return c.zone;
 }
 } // namespace
+
+QTimeZone localTimeZone()
+{
+    return localZone();
+}
 
 qint64 dayNumber(KLTime date)
 {

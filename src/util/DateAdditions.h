@@ -5,8 +5,15 @@
 #include "util/KLTime.h"
 #include <QString>
 
+class QTimeZone;
+
 namespace PimsAdditions
 {
+
+// The system's time zone, looked up at most once a minute (and when $TZ changes). Converting
+// with it, rather than to Qt::LocalTime, keeps the C library from re-examining /etc/localtime
+// on every conversion, which matters for texts made while cells paint.
+QTimeZone localTimeZone();
 
 qint64 dayNumber(KLTime date);
 bool sameDateAs(KLTime a, KLTime b);

@@ -637,7 +637,9 @@ TEST_F(CollectorTest, RecordsFromTheRealStreamBecomeEvents)
     o.stream = &stream;
     o.startStream = true;
     collector = std::make_unique<KLRecentFiles>(o);
-    ASSERT_TRUE(stream.isActive());
+    // The store is read and the stream started on the stream's own thread.
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return stream.isActive(); }, 20000));
+    EXPECT_TRUE(collector->storeLoaded());
     EXPECT_EQ(stream.delegate(), collector.get());
     EXPECT_DOUBLE_EQ(stream.latency(), 1.5);
 

@@ -155,6 +155,35 @@ TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
     query->stop();
 }
 
+TEST(OpenedFilesSourceTest, SandboxedApplicationInstalledLaterIsFoundAndWatched)
+{
+    // ~/.var/app is listed by the reads on the worker; a folder found there is watched from
+    // then on, so later changes in it are noticed without waiting for the minutely look-again.
+    const QString apps = home() + "/.var/app";
+    QDir().mkpath(apps);
+    std::unique_ptr<KLMetadataQuery> query = KLMetadataQuery::create(KLMetadataQuery::kOpenedFilesQueryText);
+    ASSERT_TRUE(query);
+    QSignalSpy spy(query.get(), &KLMetadataQuery::updated);
+    ASSERT_TRUE(query->execute());
+    auto *source = static_cast<KLOpenedFilesSource *>(query.get());
+    source->rereadNow();
+    ASSERT_EQ(spy.count(), 0);
+
+    const QString file = apps + "/org.example.Later/data/recently-used.xbel";
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    replaceFile(file, xbel(bookmark(home() + "/Documents/later.txt", KLTimeUtil::now() + 1)));
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return spy.count() >= 1; }, 20000)) << "the new application was not found";
+
+    const int seen = int(spy.count());
+    replaceFile(file, xbel(bookmark(home() + "/Documents/later.txt", KLTimeUtil::now() + 30)));
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return spy.count() > seen; }, 20000)) << "its folder is not watched";
+    const QVariantMap info = spy.last().at(0).toMap();
+    ASSERT_EQ(info.value(KLMetadataQuery::kUpdateChangedItems).toList().size(), 1);
+    EXPECT_EQ(KLRecentFiles::mdItemToPath(info.value(KLMetadataQuery::kUpdateChangedItems).toList().first()),
+              home() + "/Documents/later.txt");
+    query->stop();
+}
+
 namespace {
 
 class OpenedEventsTest : public ::testing::Test

@@ -99,6 +99,34 @@ TEST_F(RulesTest, NeverShowFoldersKeepsPackagesAndFiles)
     EXPECT_EQ(rules->filterOutUnwantedExtensions(dir + "/missing"), dir + "/missing");
 }
 
+TEST_F(RulesTest, NeverShowFoldersOnItemsUsesWhatTheWorkerFound)
+{
+    const QString dir = home() + "/rules/folder-items";
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir + "/Plain");
+    QDir().mkpath(dir + "/Tool.app/Contents");
+    writeFile(dir + "/file.txt");
+    QFile::link(dir + "/Plain", dir + "/link-to-folder");
+    set("unwantedExtensions", {"Never show folders"});
+    const KLItemPtr plain = KLItem::create(dir + "/Plain");
+    const KLItemPtr tool = KLItem::create(dir + "/Tool.app");
+    const KLItemPtr file = KLItem::create(dir + "/file.txt");
+    const KLItemPtr link = KLItem::create(dir + "/link-to-folder");
+    KLItem::waitForBackgroundUpdates();
+    EXPECT_FALSE(rules->userWantsItemIncluded(plain));
+    EXPECT_FALSE(rules->userWantsItemIncluded(link)) << "a link to a folder is a folder, as before";
+    EXPECT_TRUE(rules->userWantsItemIncluded(tool)) << "packages are documents";
+    EXPECT_TRUE(rules->userWantsItemIncluded(file));
+
+    // The folder becomes a file: the next background update tells the rule.
+    QDir(dir + "/Plain").removeRecursively();
+    writeFile(dir + "/Plain");
+    plain->calculateCache();
+    EXPECT_TRUE(rules->userWantsItemIncluded(plain));
+    set("unwantedExtensions", {});
+    EXPECT_TRUE(rules->userWantsItemIncluded(link));
+}
+
 TEST_F(RulesTest, FragmentsMatchExactlyAndFolderTestsAppendASlash)
 {
     set("unwantedPathFragments", {"cache", "/build/"});
@@ -192,6 +220,8 @@ TEST_F(RulesTest, ItemTestNeedsAVisibleExistingWantedFile)
     EXPECT_TRUE(rules->userWantsItemIncluded(gone)) << "existence not yet known counts as existing";
     QFile::remove(dir + "/gone.txt");
     gone->calculateCache();
+    // Made on the main thread, the hidden flag is settled by the item worker.
+    KLItem::waitForBackgroundUpdates();
     EXPECT_TRUE(rules->userWantsItemIncluded(keep));
     EXPECT_FALSE(rules->userWantsItemIncluded(hidden));
     EXPECT_FALSE(rules->userWantsItemIncluded(gone));

@@ -248,7 +248,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
              // Renders draw with QPainter on worker threads: none may still run while the
              // application object goes away.
              KPQuickLook::removeAllRequests();
-             if (!KPQuickLook::waitUntilAllOperationsAreFinished(5000))
+             if (!KPQuickLook::waitUntilAllOperationsAreFinished(5000) || !KLImageBrowserCell::waitForStackPictures(5000))
                  qWarning("Kelso: thumbnail renders still running at exit");
          }},
         {"save settings", [] { defaults().synchronize(); }},
