@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSet>
 #include <QThreadPool>
 #include <atomic>
 #include <mutex>
@@ -92,13 +93,18 @@ QList<KLItemPtr> read(const QString &path, ReadStatus *status, QString *why)
         return {};
     }
     QList<KLItemPtr> items;
+    QSet<QString> seen; // items are equal when their paths are: one look-up each, not a scan
     const QVariantList archives = root.toMap().value(kItemsKey).toList();
     for (const QVariant &v : archives) {
         if (v.typeId() != QMetaType::QVariantMap)
             continue;
         KLItemPtr item = KLItem::fromArchive(v.toMap());
-        if (!item || KLItemListOps::indexOfItem(items, item) >= 0)
+        if (!item)
             continue;
+        const QString itemPath = item->lastKnownPath();
+        if (seen.contains(itemPath))
+            continue;
+        seen.insert(itemPath);
         items.append(item);
         if (items.size() >= KLItemListOps::kMaxItems)
             break;

@@ -12,12 +12,12 @@
 #include <algorithm>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QTimer>
 
 KLCustomWindow::KLCustomWindow(QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("Kelso"));
     setObjectName(QStringLiteral("KLMainWindow"));
-    setWindowIcon(KLSvgIcon::fromFile(QStringLiteral(":/icons/kelso.svg"), {16, 32, 48, 64}));
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
 }
@@ -58,6 +58,11 @@ void KLCustomWindow::animateOpacity(double to)
 
 void KLCustomWindow::orderFront(bool makeKey)
 {
+    if (!m_iconSet) {
+        // Drawn just after the first showing: the window need not wait for its icon.
+        m_iconSet = true;
+        QTimer::singleShot(0, this, [this] { setWindowIcon(KLSvgIcon::fromFile(QStringLiteral(":/icons/kelso.svg"))); });
+    }
     if (!isVisible() || windowOpacity() <= 0.0)
         setWindowOpacity(0.0);
     setMouseTracking(true);

@@ -39,6 +39,7 @@ protected:
 private:
     void animateOpacity(double to);
     bool m_trayMode = true;
+    bool m_iconSet = false;
     QPointer<QPropertyAnimation> m_animation;
 };
 

@@ -1,13 +1,12 @@
 #pragma once
-// Icons from Kelso's own SVG resources, rendered straight through QSvgRenderer into pixmaps of
-// the sizes a tray or window manager asks for. A QIcon made from an ".svg" file would look up
-// and load the SVG icon-engine plugin first, which costs start-up time for two small pictures.
+// Icons from Kelso's own SVG resources, drawn through QSvgRenderer at the size asked for when
+// asked for. A QIcon made from an ".svg" file would look up and load the SVG icon-engine plugin
+// first, and rendering every size up front would do the same work for sizes never shown:
+// both cost start-up time for two small pictures.
 #include <QIcon>
 #include <QString>
-#include <initializer_list>
 
 namespace KLSvgIcon {
-// An icon holding the picture at each side length (device-independent pixels); a null icon
-// when the file is missing or not SVG.
-QIcon fromFile(const QString &svgPath, std::initializer_list<int> sides);
+// An icon drawing the picture on demand; a null icon when the file is missing or not SVG.
+QIcon fromFile(const QString &svgPath);
 } // namespace KLSvgIcon

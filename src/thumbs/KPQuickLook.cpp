@@ -724,7 +724,12 @@ void KPQuickLook::initializeGlobals()
                 addItemToList(op);
             }
         });
-        ensureCache();
+        // The cache folder is made, the free space checked and the folder listed (up to 1,100
+        // names) by the queue's first operation, not on the thread that starts the program.
+        struct PrepareCache : KPOperation {
+            void main() override { ensureCache(); }
+        };
+        addItemToList(std::make_shared<PrepareCache>());
         if (QCoreApplication *app = QCoreApplication::instance())
             QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
                 shutdown();

@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QtConcurrent>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -206,6 +207,27 @@ TEST(Thumbnails, WebpSvgAndPdf)
     EXPECT_NEAR(r.image.width(), 172 * 210 / 297, 2); // A4 portrait
     EXPECT_TRUE(isReddish(r.image.pixel(r.image.width() / 2, 20)));
     EXPECT_TRUE(isBluish(r.image.pixel(r.image.width() / 2, 150)));
+}
+
+// The PDF renderer is a module loaded on first use; without it a PDF is no failure of the
+// renderer chain: it gets a clear log line and goes on to the installed thumbnailers. Run in a
+// child process, since the module is looked for once per process.
+TEST(ThumbnailsDeathTest, APdfWithoutItsRendererModuleIsLoggedAndPassedOn)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const QString d = dir(QStringLiteral("no-module"));
+    {
+        QPdfWriter writer(d + QStringLiteral("/page.pdf"));
+        QPainter p(&writer);
+        p.fillRect(p.viewport(), Qt::red);
+    }
+    EXPECT_EXIT(
+        {
+            qputenv("KELSO_PDF_MODULE", "/nonexistent/libkelso_pdf.so");
+            const Thumbnailer::Result r = render(d + QStringLiteral("/page.pdf"));
+            std::_Exit(r.source != Thumbnailer::Source::Decoder ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "cannot load the PDF renderer");
 }
 
 TEST(Thumbnails, VideoThroughTheInstalledThumbnailer)

@@ -344,7 +344,7 @@ void KLAppDelegate::showStatusItem(bool show)
     if (show) {
         buildStatusMenu();
         delete m_trayIcon;
-        m_trayIcon = new QSystemTrayIcon(KLSvgIcon::fromFile(QStringLiteral(":/icons/KelsoMenuItem.svg"), {16, 22, 24, 32, 48}), this);
+        m_trayIcon = new QSystemTrayIcon(KLSvgIcon::fromFile(QStringLiteral(":/icons/KelsoMenuItem.svg")), this);
         m_trayIcon->setToolTip(QStringLiteral("Kelso"));
         m_trayIcon->setContextMenu(m_statusMenu);
         connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -11,7 +11,7 @@
 #include <QImageWriter>
 #include <QMimeDatabase>
 #include <QPainter>
-#include <QPdfDocument>
+#include <QLibrary>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
@@ -354,25 +354,43 @@ QImage fastImageThumbnail(const QString &path, int maxPixelSize)
     return scaleToFit(img, QSize(maxPixelSize, maxPixelSize));
 }
 
+// The PDF renderer lives in a module loaded on first use (see PdfPage.cpp). Null when the
+// module cannot be loaded: PDFs then go to the installed thumbnailers like other types.
+using PdfRenderer = bool (*)(const QString &, const QSize &, QImage *);
+
+QString pdfModulePath()
+{
+    const QString fromEnv = qEnvironmentVariable("KELSO_PDF_MODULE");
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    // Beside the program (bin/../lib/kelso/), as in the build folder and an installed tree.
+    if (QCoreApplication::instance()) {
+        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/kelso/libkelso_pdf.so");
+        if (QFileInfo::exists(beside))
+            return beside;
+    }
+    return QStringLiteral(KELSO_PDF_MODULE);
+}
+
+PdfRenderer pdfRenderer()
+{
+    static const PdfRenderer renderer = []() -> PdfRenderer {
+        QLibrary module(pdfModulePath()); // never unloaded
+        auto found = reinterpret_cast<PdfRenderer>(module.resolve("kelsoRenderPdfFirstPage"));
+        if (!found)
+            qWarning("Kelso: cannot load the PDF renderer (%s); PDFs get their thumbnails from the installed "
+                     "thumbnailers or show their icon",
+                     qUtf8Printable(module.errorString()));
+        return found;
+    }();
+    return renderer;
+}
+
 QImage renderPdfFirstPage(const QString &path, QSize box)
 {
-    QPdfDocument doc;
-    if (doc.load(path) != QPdfDocument::Error::None || doc.pageCount() < 1)
-        return {};
-    const QSizeF points = doc.pagePointSize(0);
-    if (points.isEmpty())
-        return {};
-    QSize target = points.toSize().expandedTo(QSize(1, 1));
-    target = target.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-    const QImage page = doc.render(0, target);
-    if (page.isNull())
-        return {};
-    // Pages without a background would come out transparent: paper is white.
-    QImage out(page.size(), QImage::Format_RGB32);
-    out.fill(Qt::white);
-    QPainter p(&out);
-    p.drawImage(0, 0, page);
-    return out;
+    QImage page;
+    const PdfRenderer render = pdfRenderer();
+    return render && render(path, box, &page) ? page : QImage();
 }
 
 bool svgRenderableHere(const QString &path)
@@ -663,7 +681,7 @@ Result create(const Request &request)
     QImage img;
     Source source = Source::None;
     bool attempted = false;
-    if (isPdf(mt)) {
+    if (isPdf(mt) && pdfRenderer()) {
         attempted = true;
         img = renderPdfFirstPage(request.path, renderBox);
         source = Source::Decoder;
