@@ -8,7 +8,6 @@ list is read the way a user's script would: `kelso recent --json`.
 
     recent_e2e.py --kelso build/default/bin/kelso --out build/default/e2e SCENARIO
 """
-import argparse
 import datetime
 import json
 import os
@@ -20,7 +19,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from kelso_e2e import Failure, Session, check, wait_for  # noqa: E402
+from kelso_e2e import Failure, check, run_main, wait_for  # noqa: E402
 
 SCENARIOS = {}
 TWO_YEARS = 2 * 365 * 86400
@@ -554,31 +553,10 @@ def kill_at_store_write(s, proc, delay, max_cycles=8):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--kelso", required=True)
-    parser.add_argument("--out", required=True)
-    parser.add_argument("scenario", choices=sorted(SCENARIOS))
-    args = parser.parse_args()
-    if os.environ.get("KELSO_E2E_INNER") != "1":
-        # Each scenario gets a session bus of its own.
-        env = dict(os.environ, KELSO_E2E_INNER="1")
-        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        return subprocess.call(["dbus-run-session", "--", sys.executable, *sys.argv], env=env)
-    s = Session(args.kelso, args.out, args.scenario)
-    ok = False
-    try:
-        SCENARIOS[args.scenario](s)
-        ok = True
+    def report_stalls():
         if STALLS:
             print("Kelso did not answer within 10 s at: %s" % ", ".join(STALLS))
-        print("PASS %s" % args.scenario)
-    except Failure as e:
-        print("FAIL %s: %s" % (args.scenario, e))
-        s.screenshot("failure")
-        print("--- kelso log ---\n" + s.read_log()[-20000:])
-    finally:
-        s.close(keep_home=not ok)
-    return 0 if ok else 1
+    return run_main(SCENARIOS, on_pass=report_stalls)
 
 
 if __name__ == "__main__":
