@@ -32,16 +32,7 @@ QString home()
     return KelsoTest::home();
 }
 
-QStringList makeFiles(const QString &folder, int n)
-{
-    QStringList out;
-    for (int i = 0; i < n; ++i) {
-        const QString p = QStringLiteral("%1/%2/file%3.txt").arg(home(), folder).arg(i);
-        KelsoTest::writeFile(p);
-        out.append(p);
-    }
-    return out;
-}
+using KelsoTest::makeFiles;
 
 class ListSource : public KLRecentSource
 {

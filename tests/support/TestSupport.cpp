@@ -63,6 +63,17 @@ void writeFile(const QString &path, const QByteArray &content)
     ASSERT_EQ(f.write(content), content.size());
 }
 
+QStringList makeFiles(const QString &folder, int n)
+{
+    QStringList out;
+    for (int i = 0; i < n; ++i) {
+        const QString p = QStringLiteral("%1/%2/file%3.txt").arg(home(), folder).arg(i);
+        writeFile(p);
+        out.append(p);
+    }
+    return out;
+}
+
 bool waitFor(const std::function<bool()> &done, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

@@ -2,6 +2,7 @@
 // Helpers shared by the tests.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace KelsoTest {
@@ -14,6 +15,8 @@ void isolateHome();
 QString home();
 // Writes a file (creating folders); fails the test on error.
 void writeFile(const QString &path, const QByteArray &content = QByteArray("x"));
+// Writes `n` small files home/<folder>/file0.txt … and answers their paths in that order.
+QStringList makeFiles(const QString &folder, int n);
 // Spins the event loop until `done` answers true or `timeoutMs` passes; answers `done()`.
 bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000);
 } // namespace KelsoTest
