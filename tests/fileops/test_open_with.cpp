@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
+#include <cstdlib>
 
 using namespace XPFileUtils;
 
@@ -244,4 +245,22 @@ TEST(OpenWithRules, NumericComparisonDetails)
     EXPECT_LT(compareMenuItems("Tool", "Tool 1"), 0);
     EXPECT_GT(compareMenuItems("Tool 1", "Tool"), 0);
     EXPECT_LT(compareMenuItems("99999999999999999999", "100000000000000000000"), 0);
+}
+
+// GIO lives in a module loaded at the first question; without it Kelso still runs and says why.
+TEST(OpenWithDeathTest, WithoutTheApplicationsModuleNoApplicationsAndLaunchesFailWithAReason)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            qputenv("KELSO_APPS_MODULE", "/nonexistent/libkelso_apps.so");
+            QString error;
+            const bool none = Apps::allAppsForType(QStringLiteral("text/plain")).isEmpty() &&
+                              !Apps::defaultAppForType(QStringLiteral("text/plain")).isValid();
+            const bool refused = !Apps::launchWithFiles(QStringLiteral("/usr/share/applications/x.desktop"),
+                                                        {QStringLiteral("/tmp/a")}, &error) &&
+                                 error.contains(QLatin1String("module"));
+            std::_Exit(none && refused ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "cannot load the applications module");
 }

@@ -67,6 +67,13 @@ void KLAppDelegate::startLifecycleClock()
     lifecycleClock().start();
 }
 
+void KLAppDelegate::traceStartup(const char *what)
+{
+    static const bool trace = qEnvironmentVariableIsSet("KELSO_TRACE_LIFECYCLE");
+    if (trace && lifecycleClock().isValid())
+        qInfo("Kelso: %s at %.1f ms", what, lifecycleClock().nsecsElapsed() / 1e6);
+}
+
 KLAppDelegate::KLAppDelegate()
 {
     setupDefaults();

@@ -29,6 +29,8 @@ public:
     static KLAppDelegate *shared();
     // Starts the clock that KELSO_TRACE_LIFECYCLE times the start-up steps against.
     static void startLifecycleClock();
+    // Logs a point of the start-up against that clock, when KELSO_TRACE_LIFECYCLE is set.
+    static void traceStartup(const char *what);
 
     void applicationWillFinishLaunching();
     void applicationDidFinishLaunching();

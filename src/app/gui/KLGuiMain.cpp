@@ -93,6 +93,7 @@ int runGui(int argc, char **argv, const QStringList &files)
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(KELSO_VERSION));
+    KLAppDelegate::traceStartup("application object made");
 
     // Single instance: when Kelso already runs, give it the files (or ask it to show itself).
     if (KLDBusClient::sessionBusAvailable()) {
@@ -100,8 +101,10 @@ int runGui(int argc, char **argv, const QStringList &files)
         if (handed >= 0)
             return handed;
     }
+    KLAppDelegate::traceStartup("no other instance");
 
     KLAppDelegate delegate; // registers the defaults first
+    KLAppDelegate::traceStartup("settings read");
     auto *service = new KLDBusService(&delegate);
     if (!service->registerOnSessionBus(&why)) {
         // Another instance may have won a race with us: hand over to it instead.
@@ -112,6 +115,7 @@ int runGui(int argc, char **argv, const QStringList &files)
         }
         qWarning("Kelso: %s", qUtf8Printable(why));
     }
+    KLAppDelegate::traceStartup("service registered");
 
     delegate.applicationWillFinishLaunching();
     QTimer::singleShot(0, &delegate, [&delegate, files] {

@@ -1,0 +1,153 @@
+// GIO must come before the Qt headers: its headers use names that Qt's keyword macros would
+// otherwise rewrite (QT_NO_KEYWORDS is on as well).
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+#include "platform/AppsModule.h"
+
+#include <QByteArray>
+#include <QUrl>
+
+// The GIO half of Apps: built as a module of its own (libkelso_apps.so) so that starting Kelso
+// does not load GIO and the libraries it pulls in; Apps loads it at the first question.
+namespace AppsGio {
+
+namespace {
+
+using Apps::AppInfo;
+using Apps::AppsModuleApi;
+
+QString fromUtf8(const char *s)
+{
+    return s ? QString::fromUtf8(s) : QString();
+}
+
+QString stringKey(GDesktopAppInfo *info, const char *key)
+{
+    char *value = g_desktop_app_info_get_string(info, key);
+    QString out = fromUtf8(value);
+    g_free(value);
+    return out.trimmed();
+}
+
+AppInfo fromGAppInfo(GAppInfo *app)
+{
+    AppInfo out;
+    if (!app || !G_IS_DESKTOP_APP_INFO(app))
+        return out;
+    GDesktopAppInfo *desktop = G_DESKTOP_APP_INFO(app);
+    const char *filename = g_desktop_app_info_get_filename(desktop);
+    if (!filename)
+        return out;
+    out.desktopPath = QString::fromLocal8Bit(filename);
+    out.id = fromUtf8(g_app_info_get_id(app));
+    out.name = fromUtf8(g_app_info_get_name(app));
+    out.version = stringKey(desktop, "X-AppImage-Version");
+    out.buildVersion = stringKey(desktop, "X-AppImage-BuildId");
+    if (out.buildVersion.isEmpty())
+        out.buildVersion = stringKey(desktop, "X-Build-Version");
+    if (GIcon *icon = g_app_info_get_icon(app)) {
+        if (G_IS_THEMED_ICON(icon)) {
+            const gchar *const *names = g_themed_icon_get_names(G_THEMED_ICON(icon));
+            for (int i = 0; names && names[i]; ++i)
+                out.iconNames.append(fromUtf8(names[i]));
+        } else if (G_IS_FILE_ICON(icon)) {
+            GFile *file = g_file_icon_get_file(G_FILE_ICON(icon));
+            char *p = file ? g_file_get_path(file) : nullptr;
+            out.iconFile = p ? QString::fromLocal8Bit(p) : QString();
+            g_free(p);
+        }
+    }
+    return out;
+}
+
+QList<AppInfo> fromList(GList *list)
+{
+    QList<AppInfo> out;
+    for (GList *l = list; l; l = l->next) {
+        AppInfo info = fromGAppInfo(G_APP_INFO(l->data));
+        if (info.isValid())
+            out.append(info);
+    }
+    g_list_free_full(list, g_object_unref);
+    return out;
+}
+
+AppInfo defaultAppForType(const QString &mimeType)
+{
+    if (mimeType.isEmpty())
+        return {};
+    const QByteArray type = mimeType.toUtf8();
+    GAppInfo *app = g_app_info_get_default_for_type(type.constData(), FALSE);
+    AppInfo out = fromGAppInfo(app);
+    if (app)
+        g_object_unref(app);
+    return out;
+}
+
+QList<AppInfo> recommendedAppsForType(const QString &mimeType)
+{
+    if (mimeType.isEmpty())
+        return {};
+    const QByteArray type = mimeType.toUtf8();
+    return fromList(g_app_info_get_recommended_for_type(type.constData()));
+}
+
+QList<AppInfo> allAppsForType(const QString &mimeType)
+{
+    if (mimeType.isEmpty())
+        return {};
+    const QByteArray type = mimeType.toUtf8();
+    return fromList(g_app_info_get_all_for_type(type.constData()));
+}
+
+AppInfo appInfoForDesktopFile(const QString &desktopPath)
+{
+    if (desktopPath.isEmpty())
+        return {};
+    const QByteArray file = desktopPath.toLocal8Bit();
+    GDesktopAppInfo *desktop = g_desktop_app_info_new_from_filename(file.constData());
+    if (!desktop)
+        return {};
+    AppInfo out = fromGAppInfo(G_APP_INFO(desktop));
+    g_object_unref(desktop);
+    return out;
+}
+
+bool launchWithFiles(const QString &desktopPath, const QStringList &filePaths, QString *error)
+{
+    const QByteArray file = desktopPath.toLocal8Bit();
+    GDesktopAppInfo *desktop = desktopPath.isEmpty() ? nullptr
+                                                     : g_desktop_app_info_new_from_filename(file.constData());
+    if (!desktop) {
+        if (error)
+            *error = QStringLiteral("cannot read the application entry %1").arg(desktopPath);
+        return false;
+    }
+    QList<QByteArray> uris;
+    for (const QString &p : filePaths)
+        uris.append(QUrl::fromLocalFile(p).toEncoded());
+    GList *list = nullptr;
+    for (const QByteArray &u : uris)
+        list = g_list_append(list, const_cast<char *>(u.constData()));
+    GError *gerror = nullptr;
+    const bool ok = g_app_info_launch_uris(G_APP_INFO(desktop), list, nullptr, &gerror);
+    g_list_free(list);
+    if (!ok && error)
+        *error = gerror ? QString::fromUtf8(gerror->message) : QStringLiteral("launch failed");
+    if (gerror)
+        g_error_free(gerror);
+    g_object_unref(desktop);
+    return ok;
+}
+
+const AppsModuleApi kApi = {Apps::kAppsModuleVersion,  defaultAppForType,      recommendedAppsForType,
+                             allAppsForType,      appInfoForDesktopFile, launchWithFiles};
+
+} // namespace
+} // namespace AppsGio
+
+extern "C" Q_DECL_EXPORT const Apps::AppsModuleApi *kelsoAppsModule()
+{
+    return &AppsGio::kApi;
+}
