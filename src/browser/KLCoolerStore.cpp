@@ -17,6 +17,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <mutex>
 
@@ -28,6 +29,27 @@ const QString kItemsKey = QStringLiteral("items");
 
 // Writes and the sweep of leftovers: the sweep must never take a live write's temporary file.
 std::mutex g_writeMutex;
+
+// The store's background work (reading ahead, sweeping leftovers): a pool of its own, never
+// Qt's global pool, which QPainter waits on.
+QThreadPool &storePool()
+{
+    static QThreadPool pool;
+    return pool;
+}
+
+struct ReadResult {
+    QList<KLItemPtr> items;
+    ReadStatus status = ReadStatus::Missing;
+    QString why;
+};
+
+// The one read ahead of the process, until read() takes it.
+std::mutex g_aheadMutex;
+QString g_aheadPath;
+QFuture<ReadResult> g_ahead;
+
+QList<KLItemPtr> readNow(const QString &path, ReadStatus *status, QString *why);
 
 void moveAside(const QString &path, const QString &why)
 {
@@ -56,6 +78,42 @@ QString pathForStateFile()
 }
 
 QList<KLItemPtr> read(const QString &path, ReadStatus *status, QString *why)
+{
+    QFuture<ReadResult> ahead;
+    {
+        std::lock_guard lock(g_aheadMutex);
+        if (!g_aheadPath.isEmpty() && g_aheadPath == path) {
+            ahead = g_ahead;
+            g_ahead = {};
+            g_aheadPath.clear();
+        }
+    }
+    if (!ahead.isValid())
+        return readNow(path, status, why);
+    ReadResult result = ahead.result();
+    if (status)
+        *status = result.status;
+    if (why)
+        *why = result.why;
+    return result.items;
+}
+
+void readAhead(const QString &path)
+{
+    std::lock_guard lock(g_aheadMutex);
+    if (!g_aheadPath.isEmpty())
+        return;
+    g_aheadPath = path;
+    g_ahead = QtConcurrent::run(&storePool(), [path] {
+        ReadResult r;
+        r.items = readNow(path, &r.status, &r.why);
+        return r;
+    });
+}
+
+namespace {
+
+QList<KLItemPtr> readNow(const QString &path, ReadStatus *status, QString *why)
 {
     ReadStatus dummy;
     ReadStatus &st = status ? *status : dummy;
@@ -113,6 +171,8 @@ QList<KLItemPtr> read(const QString &path, ReadStatus *status, QString *why)
     return items;
 }
 
+} // namespace
+
 bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
 {
     QVariantList archives;
@@ -149,7 +209,7 @@ int removeLeftovers(const QString &path)
 
 void removeLeftoversInBackground(const QString &path)
 {
-    QThreadPool::globalInstance()->start([path] { removeLeftovers(path); });
+    storePool().start([path] { removeLeftovers(path); });
 }
 
 QByteArray toJson(const QList<KLItemPtr> &items)

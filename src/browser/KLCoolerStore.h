@@ -11,6 +11,8 @@
 // the next write does not destroy what may still be rescued, and the Cooler starts empty.
 // Entries that name no file are skipped; duplicates keep their first place; at most 100 items.
 //
+// Items are made on whichever thread reads; KLItem is safe to hand between threads.
+//
 // Temporary files of writes cut short by a kill (QSaveFile's "coolerItems.plist.XXXXXX" on file
 // systems without O_TMPFILE) are swept at start by removeLeftovers(), off the main thread.
 #include "recent/KLItem.h"
@@ -27,6 +29,11 @@ enum class ReadStatus { Read, Missing, MovedAside, Unreadable };
 QString pathForStateFile();
 
 QList<KLItemPtr> read(const QString &path, ReadStatus *status = nullptr, QString *why = nullptr);
+// Starts read(path) on a background thread and returns at once; the next read(path) takes that
+// result, waiting for it if need be, instead of reading again. At start-up the disk work of
+// the store and of its items (each is checked on the disk as it is made) overlaps the making
+// of the window. Does nothing while an earlier read ahead is still untaken.
+void readAhead(const QString &path);
 // False with *why when the file could not be written (the old one is then left as it was).
 bool write(const QString &path, const QList<KLItemPtr> &items, QString *why = nullptr);
 

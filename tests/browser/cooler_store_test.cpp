@@ -173,6 +173,36 @@ TEST_F(CoolerStoreTest, MissingStoreIsAnEmptyCoolerAndCorruptOnesAreMovedAside)
     EXPECT_EQ(QDir(dir).entryList({QStringLiteral("coolerItems.plist.corrupt-*")}, QDir::Files).size(), 2);
 }
 
+// At start-up the store is read on another thread while the window is made; the read that
+// follows takes that result, for its own path only, and once.
+TEST_F(CoolerStoreTest, ReadAheadIsTakenByTheNextReadOfThatStoreOnly)
+{
+    const QString store = home() + QStringLiteral("/ahead/coolerItems.plist");
+    const QString other = home() + QStringLiteral("/ahead-other/coolerItems.plist");
+    const QList<KLItemPtr> items = makeItems(QStringLiteral("ahead"), 5);
+    ASSERT_TRUE(KLCoolerStore::write(store, items));
+    ASSERT_TRUE(KLCoolerStore::write(other, {items[0]}));
+
+    KLCoolerStore::readAhead(store);
+    EXPECT_EQ(pathsOf(KLCoolerStore::read(other)), pathsOf({items[0]})) << "another store is read directly";
+    KLCoolerStore::ReadStatus status = KLCoolerStore::ReadStatus::Missing;
+    EXPECT_EQ(pathsOf(KLCoolerStore::read(store, &status)), pathsOf(items));
+    EXPECT_EQ(status, KLCoolerStore::ReadStatus::Read);
+    // Taken once: later reads see the file as it is now.
+    ASSERT_TRUE(KLCoolerStore::write(store, {items[3]}));
+    EXPECT_EQ(pathsOf(KLCoolerStore::read(store)), pathsOf({items[3]}));
+
+    // A corrupt store read ahead is moved aside there, and the reader learns why.
+    const QString bad = home() + QStringLiteral("/ahead-bad/coolerItems.plist");
+    KelsoTest::writeFile(bad, QByteArray("not a plist"));
+    KLCoolerStore::readAhead(bad);
+    QString why;
+    EXPECT_TRUE(KLCoolerStore::read(bad, &status, &why).isEmpty());
+    EXPECT_EQ(status, KLCoolerStore::ReadStatus::MovedAside);
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(QFile::exists(bad));
+}
+
 TEST_F(CoolerStoreTest, ReadingSkipsBadEntriesAndDuplicates)
 {
     const QString store = home() + QStringLiteral("/mixed/coolerItems.plist");

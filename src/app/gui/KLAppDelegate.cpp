@@ -137,6 +137,9 @@ void KLAppDelegate::runSteps(const char *phase, const QList<Step> &steps)
 QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
 {
     return {
+        // The window needs the Cooler store, and a look at each item's file: read on another
+        // thread while the main thread makes the tray icon and the recent-files engine.
+        {"read Cooler ahead", [] { KLCoolerStore::readAhead(KLCoolerStore::pathForStateFile()); }},
         {"rebuild slow volumes", [] { XPFileUtils::rebuildSlowVolumes(); }},
         {"thumbnail requester", [] {
              // Items ask the thumbnail queue for their cell pictures; deliveries land on the

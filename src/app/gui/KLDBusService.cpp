@@ -20,13 +20,15 @@ bool KLDBusService::registerOnSessionBus(QString *why)
         *why = QStringLiteral("no D-Bus session bus: single-instance and control commands are unavailable");
         return false;
     }
+    // The object first: a call that arrives as soon as the name is ours must find it.
+    if (!bus.registerObject(QString::fromLatin1(KLDBusClient::kPath), this)) {
+        *why = QStringLiteral("cannot export %1").arg(QString::fromLatin1(KLDBusClient::kPath));
+        return false;
+    }
     if (!bus.registerService(QString::fromLatin1(KLDBusClient::kService))) {
         *why = QStringLiteral("the bus name %1 is taken: %2")
                    .arg(QString::fromLatin1(KLDBusClient::kService), bus.lastError().message());
-        return false;
-    }
-    if (!bus.registerObject(QString::fromLatin1(KLDBusClient::kPath), this)) {
-        *why = QStringLiteral("cannot export %1").arg(QString::fromLatin1(KLDBusClient::kPath));
+        bus.unregisterObject(QString::fromLatin1(KLDBusClient::kPath));
         return false;
     }
     return true;

@@ -10,8 +10,10 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFontDatabase>
 #include <QTimer>
 #include <cstdio>
+#include <thread>
 
 namespace KLGuiMain {
 
@@ -95,19 +97,12 @@ int runGui(int argc, char **argv, const QStringList &files)
     QApplication::setApplicationVersion(QStringLiteral(KELSO_VERSION));
     KLAppDelegate::traceStartup("application object made");
 
-    // Single instance: when Kelso already runs, give it the files (or ask it to show itself).
-    if (KLDBusClient::sessionBusAvailable()) {
-        const int handed = handOver(files);
-        if (handed >= 0)
-            return handed;
-    }
-    KLAppDelegate::traceStartup("no other instance");
-
     KLAppDelegate delegate; // registers the defaults first
     KLAppDelegate::traceStartup("settings read");
+    // Single instance: the bus name decides. Asking for it is the check (one round trip to the
+    // bus, not two); when Kelso already runs, it gets the files or is asked to show itself.
     auto *service = new KLDBusService(&delegate);
     if (!service->registerOnSessionBus(&why)) {
-        // Another instance may have won a race with us: hand over to it instead.
         if (KLDBusClient::instanceRunning()) {
             const int handed = handOver(files);
             if (handed >= 0)
@@ -116,6 +111,12 @@ int runGui(int argc, char **argv, const QStringList &files)
         qWarning("Kelso: %s", qUtf8Printable(why));
     }
     KLAppDelegate::traceStartup("service registered");
+    // Qt fills its font database (fontconfig's configuration and caches, then every installed
+    // font: about five milliseconds) when the first text is measured. It is filled here on a
+    // thread of its own, while the main thread makes the tray icon and the recent-files engine,
+    // so that the window's first layout finds it ready. The database is shared by all threads
+    // and locked while it is filled. Joined before the application object goes.
+    std::jthread fonts([] { QFontDatabase::families(); });
 
     delegate.applicationWillFinishLaunching();
     QTimer::singleShot(0, &delegate, [&delegate, files] {
