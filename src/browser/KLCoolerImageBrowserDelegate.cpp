@@ -5,26 +5,28 @@
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
 #include "platform/Mounts.h"
+#include "platform/Workspace.h"
 #include "util/Paths.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThreadPool>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
+#include <dirent.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
 std::atomic<int> g_resignations{0};
 
-QString homeTrashFolder()
-{
-    // $XDG_DATA_HOME/Trash (the freedesktop home trash).
-    const QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    const QString base = data.startsWith(QLatin1Char('/')) ? data : QDir::homePath() + QStringLiteral("/.local/share");
-    return base + QStringLiteral("/Trash");
-}
+using Workspace::homeTrashFolder;
 } // namespace
 
 KLCoolerImageBrowserDelegate::KLCoolerImageBrowserDelegate(const QString &storePath, QObject *parent)
@@ -100,58 +102,110 @@ bool KLCoolerImageBrowserDelegate::pathIsInTrash(const QString &path)
     return path.startsWith(home);
 }
 
-bool KLCoolerImageBrowserDelegate::missingFileWasTrashed(const QString &path)
+QStringList KLCoolerImageBrowserDelegate::missingFilesThatWereTrashed(const QStringList &paths)
 {
     // Every trashed file has NAME.trashinfo holding "Path=<original, URL-encoded>" (absolute in
-    // the home trash, relative to the volume in a volume's trash); the name in the trash starts
-    // with the original name (with a number when it was taken).
-    const QString name = path.section(QLatin1Char('/'), -1);
-    const QString mount = Mounts::mountPointOfPath(path);
-    const QString uid = QString::number(::getuid());
+    // the home trash, relative to the volume in a volume's trash); the record's name starts with
+    // the original name (with a number when it was taken). Each trash's info folder is read once
+    // for all the paths, however many records it holds.
     struct Place {
         QString infoFolder;
-        QString prefix; // what the recorded path is relative to
+        QByteArray prefix; // what a relative recorded path is relative to
     };
-    QList<Place> places = {{homeTrashFolder() + QStringLiteral("/info"), QString()}};
-    if (!mount.isEmpty()) {
+    QList<Place> places = {{homeTrashFolder() + QStringLiteral("/info"), QByteArray()}};
+    QSet<QString> volumes;
+    const QString uid = QString::number(::getuid());
+    for (const QString &path : paths) {
+        const QString mount = Mounts::mountPointOfPath(path);
+        if (mount.isEmpty() || volumes.contains(mount))
+            continue;
+        volumes.insert(mount);
         const QString top = mount == QLatin1String("/") ? QString() : mount;
-        places.append({top + QStringLiteral("/.Trash-") + uid + QStringLiteral("/info"), top});
-        places.append({top + QStringLiteral("/.Trash/") + uid + QStringLiteral("/info"), top});
+        places.append({top + QStringLiteral("/.Trash-") + uid + QStringLiteral("/info"), QFile::encodeName(top)});
+        places.append({top + QStringLiteral("/.Trash/") + uid + QStringLiteral("/info"), QFile::encodeName(top)});
     }
+    QHash<QByteArray, QString> byNative; // the file system's spelling → the path asked about
+    QList<QByteArray> names;
+    for (const QString &path : paths) {
+        const QByteArray native = QFile::encodeName(path);
+        byNative.insert(native, path);
+        names.append(native.mid(native.lastIndexOf('/') + 1));
+    }
+    QStringList trashed;
     for (const Place &place : places) {
-        QDir info(place.infoFolder);
-        const QStringList candidates =
-            info.entryList({name + QStringLiteral("*.trashinfo")}, QDir::Files | QDir::Hidden | QDir::System);
-        for (const QString &c : candidates) {
-            QFile f(info.filePath(c));
+        const QByteArray folder = QFile::encodeName(place.infoFolder);
+        DIR *dir = ::opendir(folder.constData());
+        if (!dir)
+            continue;
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray record(entry->d_name);
+            if (!record.endsWith(".trashinfo"))
+                continue;
+            if (std::none_of(names.cbegin(), names.cend(), [&](const QByteArray &n) { return record.startsWith(n); }))
+                continue;
+            QFile f(QFile::decodeName(folder + '/' + record));
             if (!f.open(QIODevice::ReadOnly))
                 continue;
-            const QList<QByteArray> lines = f.read(64 * 1024).split('\n');
-            for (const QByteArray &line : lines) {
-                if (!line.startsWith("Path="))
-                    continue;
-                QString original = QUrl::fromPercentEncoding(line.mid(5).trimmed());
-                if (!original.startsWith(QLatin1Char('/')))
-                    original = place.prefix + QLatin1Char('/') + original;
-                if (original == path)
-                    return true;
-            }
+            const std::optional<Workspace::TrashInfo> info = Workspace::parseTrashInfo(f.read(64 * 1024));
+            if (!info)
+                continue;
+            const QByteArray original = info->path.startsWith('/') ? info->path : place.prefix + '/' + info->path;
+            const auto it = byNative.constFind(original);
+            if (it != byNative.cend() && !trashed.contains(it.value()))
+                trashed.append(it.value());
         }
+        ::closedir(dir);
     }
-    return false;
+    return trashed;
+}
+
+QStringList KLCoolerImageBrowserDelegate::trashedPaths(const QList<KLItemPtr> &items)
+{
+    QStringList trashed;
+    QStringList missing;
+    for (const KLItemPtr &item : items) {
+        const QString p = item->lastKnownPath();
+        if (pathIsInTrash(p))
+            trashed.append(p);
+        else if (!item->fileExists()) // only known-missing files are looked up in the records
+            missing.append(p);
+    }
+    if (!missing.isEmpty())
+        trashed += missingFilesThatWereTrashed(missing);
+    return trashed;
 }
 
 void KLCoolerImageBrowserDelegate::removeItemsThatAreInTheTrash()
 {
-    QList<KLItemPtr> trashed;
-    for (const KLItemPtr &item : _itemsArray) {
-        const QString p = item->lastKnownPath();
-        // Known-missing files only are looked up in the trash's records (cheap: a name match).
-        if (pathIsInTrash(p) || (!item->fileExists() && missingFileWasTrashed(p)))
-            trashed.append(item);
-    }
-    if (!trashed.isEmpty())
-        imageBrowserRemoveKLItems(trashed, false);
+    // The look at the files and the trash's records runs off the main thread, so that showing
+    // the window never waits for the disk; the answer removes the items a moment later.
+    const QList<KLItemPtr> items = _itemsArray;
+    if (items.isEmpty())
+        return;
+    ++m_pendingTrashChecks;
+    KLCoolerStore::backgroundPool().start([items, self = QPointer<KLCoolerImageBrowserDelegate>(this)] {
+        const QStringList trashed = trashedPaths(items);
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [self, items, trashed] {
+                if (!self)
+                    return;
+                --self->m_pendingTrashChecks;
+                // Only items that are still in the list and still at the path that was checked.
+                QList<KLItemPtr> gone;
+                for (const KLItemPtr &item : items) {
+                    if (trashed.contains(item->lastKnownPath()) &&
+                        KLItemListOps::indexOfItem(self->_itemsArray, item) >= 0)
+                        gone.append(item);
+                }
+                if (!gone.isEmpty())
+                    self->imageBrowserRemoveKLItems(gone, false);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void KLCoolerImageBrowserDelegate::checkForDuplicateDisplayNames()
@@ -182,6 +236,8 @@ void KLCoolerImageBrowserDelegate::applicationDidResignActive()
 void KLCoolerImageBrowserDelegate::applicationWillTerminate()
 {
     writeState();
+    // No background look into the trash may outlive the application object it reports to.
+    KLCoolerStore::backgroundPool().waitForDone(5000);
 }
 
 int KLCoolerImageBrowserDelegate::resignationCount()

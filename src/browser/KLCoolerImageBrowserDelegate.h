@@ -3,7 +3,8 @@
 // kept in coolerItems.plist (KLCoolerStore) across runs. Adds reordering by drag, drops of
 // files from any program, removal of items whose files went to the trash (at activation), and
 // partial-path titles for equal display names. The store is read once at creation and written
-// on the 1st, 8th, 15th … deactivation and at quit. Main thread only.
+// on the 1st, 8th, 15th … deactivation and at quit. Main thread only (its disk work is handed
+// to KLCoolerStore's background pool).
 #include "browser/KLImageBrowserViewDelegate.h"
 
 class KLCoolerImageBrowserDelegate : public KLImageBrowserViewDelegate
@@ -28,12 +29,20 @@ public:
     void performDrop(const QStringList &paths, int index) override;
     void imageBrowserSelectionDidChange() override;
 
+    // Removes the items whose files went to the trash. The files and the trash's records are
+    // looked at on a background thread; the items go when the answer arrives on the main
+    // thread (those removed or moved meanwhile are left alone).
     void removeItemsThatAreInTheTrash();
+    bool trashCheckPending() const { return m_pendingTrashChecks > 0; }
     void checkForDuplicateDisplayNames();
     // Whether a path lies in a trash folder (a volume's .Trash-UID or the home trash).
     static bool pathIsInTrash(const QString &path);
-    // A missing file whose original path is recorded in the home trash's info files.
-    static bool missingFileWasTrashed(const QString &path);
+    // The items' paths that went to the trash: in a trash folder, or missing from their place
+    // and recorded as trashed from it (home trash, or the trash of the path's volume). Reads
+    // the disk: call it off the main thread.
+    static QStringList trashedPaths(const QList<KLItemPtr> &items);
+    // Of these paths of missing files, those that a trash records as trashed from there.
+    static QStringList missingFilesThatWereTrashed(const QStringList &paths);
 
     void itemOpenedInKelso(const KLItemPtr &) {}
     void applicationDidFinishLaunching();
@@ -46,4 +55,5 @@ public:
 
 private:
     QString m_storePath;
+    int m_pendingTrashChecks = 0;
 };

@@ -30,13 +30,6 @@ const QString kItemsKey = QStringLiteral("items");
 // Writes and the sweep of leftovers: the sweep must never take a live write's temporary file.
 std::mutex g_writeMutex;
 
-// The store's background work (reading ahead, sweeping leftovers): a pool of its own, never
-// Qt's global pool, which QPainter waits on.
-QThreadPool &storePool()
-{
-    static QThreadPool pool;
-    return pool;
-}
 
 struct ReadResult {
     QList<KLItemPtr> items;
@@ -67,6 +60,12 @@ void moveAside(const QString &path, const QString &why)
                  qUtf8Printable(why));
 }
 } // namespace
+
+QThreadPool &backgroundPool()
+{
+    static QThreadPool pool;
+    return pool;
+}
 
 QString pathForStateFile()
 {
@@ -104,7 +103,7 @@ void readAhead(const QString &path)
     if (!g_aheadPath.isEmpty())
         return;
     g_aheadPath = path;
-    g_ahead = QtConcurrent::run(&storePool(), [path] {
+    g_ahead = QtConcurrent::run(&backgroundPool(), [path] {
         ReadResult r;
         r.items = readNow(path, &r.status, &r.why);
         return r;
@@ -209,7 +208,7 @@ int removeLeftovers(const QString &path)
 
 void removeLeftoversInBackground(const QString &path)
 {
-    storePool().start([path] { removeLeftovers(path); });
+    backgroundPool().start([path] { removeLeftovers(path); });
 }
 
 QByteArray toJson(const QList<KLItemPtr> &items)

@@ -18,6 +18,7 @@
 #include "recent/KLItem.h"
 
 #include <QList>
+#include <QThreadPool>
 #include <QString>
 
 namespace KLCoolerStore {
@@ -36,6 +37,10 @@ QList<KLItemPtr> read(const QString &path, ReadStatus *status = nullptr, QString
 void readAhead(const QString &path);
 // False with *why when the file could not be written (the old one is then left as it was).
 bool write(const QString &path, const QList<KLItemPtr> &items, QString *why = nullptr);
+
+// The pool for the Cooler's disk work (reading ahead, sweeping, looking into the trash): never
+// Qt's global pool, which QPainter waits on.
+QThreadPool &backgroundPool();
 
 // Removes the temporary files that killed writes of the store at `path` left behind (see
 // KLSaveFileLeftovers); never runs while a write() of this process runs. Answers the count.

@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
+#include <QSet>
 #include <gtest/gtest.h>
 
 namespace {
@@ -405,8 +407,36 @@ TEST_F(PanesTest, ItemsInTheTrashLeaveTheCoolerAtActivation)
     KLItem::waitForBackgroundUpdates();
     f.pane.itemAtIndex(2)->calculateCache();
     f.pane.applicationWillBecomeActive();
+    // The trash is looked into off the main thread; the items go when the answer arrives.
+    EXPECT_EQ(f.pane.numberOfItems(), 3);
+    EXPECT_TRUE(KelsoTest::waitFor([&] { return !f.pane.trashCheckPending(); }));
     EXPECT_EQ(f.pane.currentItemPaths(), QStringList{files[0]});
     EXPECT_TRUE(QFile::exists(inVolumeTrash)) << "removing from the Cooler never touches files";
+}
+
+TEST_F(PanesTest, TrashRecordsAreMatchedByTheOriginalPathNotByTheName)
+{
+    const QString info = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash/info");
+    QDir().mkpath(info);
+    auto record = [&](const QString &name, const QByteArray &path) {
+        KelsoTest::writeFile(info + QLatin1Char('/') + name + QStringLiteral(".trashinfo"),
+                             "[Trash Info]\nPath=" + path + "\nDeletionDate=2026-12-01T10:00:00\n");
+    };
+    const QString trashed = home() + QStringLiteral("/one/report.txt");
+    const QString deleted = home() + QStringLiteral("/two/report.txt"); // same name, never trashed
+    const QString spaced = home() + QStringLiteral("/one/my notes.txt");
+    record(QStringLiteral("report.txt"), QFile::encodeName(trashed));
+    record(QStringLiteral("report.2.txt"), "/somewhere/else/report.txt");
+    record(QStringLiteral("my notes.txt"), QUrl::toPercentEncoding(spaced, "/"));
+    record(QStringLiteral("broken.txt"), "/bad%zzescape");
+    // Many unrelated records: the folder is read once for all the paths asked about.
+    for (int i = 0; i < 300; ++i)
+        record(QStringLiteral("other%1.txt").arg(i), QFile::encodeName(home() + QStringLiteral("/x/other%1.txt").arg(i)));
+
+    const QStringList found = KLCoolerImageBrowserDelegate::missingFilesThatWereTrashed(
+        {trashed, deleted, spaced, home() + QStringLiteral("/bad")});
+    EXPECT_EQ(QSet<QString>(found.cbegin(), found.cend()), (QSet<QString>{trashed, spaced}));
+    EXPECT_TRUE(KLCoolerImageBrowserDelegate::missingFilesThatWereTrashed({deleted}).isEmpty());
 }
 
 TEST_F(PanesTest, CoolerStoreIsWrittenOnTheFirstAndEveryEighthDeactivationAndAtQuit)
