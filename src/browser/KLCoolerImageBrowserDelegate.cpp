@@ -228,16 +228,20 @@ void KLCoolerImageBrowserDelegate::applicationWillBecomeActive()
 
 void KLCoolerImageBrowserDelegate::applicationDidResignActive()
 {
+    // Written off the main thread: the window is fading out, and a flush to a busy disk can
+    // take a while.
     const int before = g_resignations.fetch_add(1);
     if (before % kSaveEveryNthResignation == 0)
-        writeState();
+        KLCoolerStore::writeInBackground(m_storePath, _itemsArray);
 }
 
 void KLCoolerImageBrowserDelegate::applicationWillTerminate()
 {
+    // The last write is made here and now, and supersedes any still queued. Then no background
+    // work may outlive the application object it reports to.
     writeState();
-    // No background look into the trash may outlive the application object it reports to.
-    KLCoolerStore::backgroundPool().waitForDone(5000);
+    if (!KLCoolerStore::waitForBackgroundWork(5000))
+        qWarning("Kelso: the Cooler's disk work is still running at exit");
 }
 
 int KLCoolerImageBrowserDelegate::resignationCount()

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -172,7 +173,15 @@ QList<KLItemPtr> readNow(const QString &path, ReadStatus *status, QString *why)
 
 } // namespace
 
-bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
+namespace {
+
+// Writes are numbered as they are asked for; one that finds a later write of the same store
+// already on the disk is dropped, so that a slow background write never puts an older list
+// over a newer one.
+std::atomic<quint64> g_writeNumber{0};
+QHash<QString, quint64> g_lastWritten; // under g_writeMutex
+
+bool writeNumbered(const QString &path, const QList<KLItemPtr> &items, quint64 number, QString *why)
 {
     QVariantList archives;
     for (const KLItemPtr &item : items) {
@@ -190,6 +199,8 @@ bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
     std::lock_guard lock(g_writeMutex);
+    if (g_lastWritten.value(path) > number)
+        return true; // a later list is already there
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
         if (why)
@@ -197,7 +208,26 @@ bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
         qWarning("Kelso: cannot write the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
     }
+    g_lastWritten.insert(path, number);
     return true;
+}
+
+} // namespace
+
+bool write(const QString &path, const QList<KLItemPtr> &items, QString *why)
+{
+    return writeNumbered(path, items, ++g_writeNumber, why);
+}
+
+void writeInBackground(const QString &path, const QList<KLItemPtr> &items)
+{
+    const quint64 number = ++g_writeNumber;
+    backgroundPool().start([path, items, number] { writeNumbered(path, items, number, nullptr); });
+}
+
+bool waitForBackgroundWork(int msecs)
+{
+    return backgroundPool().waitForDone(msecs);
 }
 
 int removeLeftovers(const QString &path)

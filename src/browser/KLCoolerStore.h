@@ -37,6 +37,12 @@ QList<KLItemPtr> read(const QString &path, ReadStatus *status = nullptr, QString
 void readAhead(const QString &path);
 // False with *why when the file could not be written (the old one is then left as it was).
 bool write(const QString &path, const QList<KLItemPtr> &items, QString *why = nullptr);
+// The same on the background pool, returning at once (a failure is logged). Writes of one store
+// land in the order they were asked for: an older list never replaces a newer one.
+void writeInBackground(const QString &path, const QList<KLItemPtr> &items);
+// Waits until the background pool is idle (every write asked for so far has been made), at
+// most `msecs` (-1: no limit). False when time ran out.
+bool waitForBackgroundWork(int msecs = -1);
 
 // The pool for the Cooler's disk work (reading ahead, sweeping, looking into the trash): never
 // Qt's global pool, which QPainter waits on.

@@ -203,6 +203,26 @@ TEST_F(CoolerStoreTest, ReadAheadIsTakenByTheNextReadOfThatStoreOnly)
     EXPECT_FALSE(QFile::exists(bad));
 }
 
+// Deactivations write on a background thread, quitting writes at once: whatever the threads
+// do, the store ends with the list asked for last.
+TEST_F(CoolerStoreTest, BackgroundWritesNeverPutAnOlderListOverANewerOne)
+{
+    const QString store = home() + QStringLiteral("/order-bg/coolerItems.plist");
+    const QList<KLItemPtr> items = makeItems(QStringLiteral("order-bg"), 40);
+    for (int round = 0; round < 20; ++round) {
+        QList<KLItemPtr> older = items.mid(0, 30);
+        QList<KLItemPtr> newer = items.mid(round % 10, 5);
+        KLCoolerStore::writeInBackground(store, older);
+        KLCoolerStore::writeInBackground(store, items.mid(10, 20));
+        if (round % 2 == 0)
+            ASSERT_TRUE(KLCoolerStore::write(store, newer)); // the quit's write, while others queue
+        else
+            KLCoolerStore::writeInBackground(store, newer);
+        ASSERT_TRUE(KLCoolerStore::waitForBackgroundWork(10000));
+        EXPECT_EQ(pathsOf(KLCoolerStore::read(store)), pathsOf(newer)) << "round " << round;
+    }
+}
+
 TEST_F(CoolerStoreTest, ReadingSkipsBadEntriesAndDuplicates)
 {
     const QString store = home() + QStringLiteral("/mixed/coolerItems.plist");

@@ -447,6 +447,7 @@ TEST_F(PanesTest, CoolerStoreIsWrittenOnTheFirstAndEveryEighthDeactivationAndAtQ
     for (int i = 1; i <= 16; ++i) {
         QFile::remove(f.store);
         f.pane.applicationDidResignActive();
+        KLCoolerStore::waitForBackgroundWork();
         if (QFile::exists(f.store))
             writtenOn.append(i);
     }
