@@ -359,12 +359,12 @@ FileSystemEventStream::FileSystemEventStream(const QString &stateFolder, QObject
 {
     m_pathsToExclude = {QStringLiteral("/proc/"), QStringLiteral("/sys/"), QStringLiteral("/dev/"), QStringLiteral("/run/")};
     m_journal = std::make_shared<KLFSEvents::EventJournal>(stateFolder.isEmpty() ? KLPaths::stateFolder() : stateFolder);
-    m_journal->open();
     m_thread = new QThread();
     m_thread->setObjectName(QStringLiteral("KelsoFileSystemEvents"));
     m_worker = new StreamWorker(this);
     m_worker->moveToThread(m_thread);
     m_thread->start();
+    QMetaObject::invokeMethod(m_worker, [this] { ensureJournalOpen(); }, Qt::QueuedConnection);
     // The mount table and the settings signal on the application thread; only a stream made
     // there follows them (queued to the worker).
     if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread()) {
@@ -375,6 +375,11 @@ FileSystemEventStream::FileSystemEventStream(const QString &stateFolder, QObject
                 w->refreshRoots();
         });
     }
+}
+
+void FileSystemEventStream::ensureJournalOpen() const
+{
+    std::call_once(m_journalOpened, [this] { m_journal->open(); });
 }
 
 FileSystemEventStream::~FileSystemEventStream()
@@ -464,6 +469,7 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
     m_active = true;
     m_startedSerial = m_requestSerial.load();
 
+    ensureJournalOpen();
     KLFSEvents::EventJournal &journal = *m_journal;
     if (!m_worker->m_firstStartDone) {
         m_worker->m_firstStartDone = true;
@@ -547,6 +553,7 @@ void FileSystemEventStream::stopOnThread()
         m_worker->m_backendName.clear();
     }
     m_active = false;
+    ensureJournalOpen();
     m_journal->writeStopMark(nowUnix());
 }
 
@@ -654,6 +661,7 @@ void FileSystemEventStream::setDelegate(FileSystemEventStreamDelegate *delegate)
 
 quint64 FileSystemEventStream::currentEventID() const
 {
+    ensureJournalOpen();
     return m_journal->currentId();
 }
 

@@ -191,6 +191,11 @@ private:
     QThread *m_thread = nullptr;
     KLFSEvents::StreamWorker *m_worker = nullptr; // lives on m_thread
     std::shared_ptr<KLFSEvents::EventJournal> m_journal;
+    // The journal is read (up to its cap of records, some megabytes) by the worker thread as its
+    // first task, not by the thread that makes the stream; whoever needs it first opens it, and
+    // the others wait for that.
+    void ensureJournalOpen() const;
+    mutable std::once_flag m_journalOpened;
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_shutDown{false};
     // start() requests are numbered; the worker publishes the number of the request whose

@@ -11,6 +11,7 @@
 
 using KLFSEvents::EventJournal;
 using KLFSEvents::JournalRecord;
+using KLFSEvents::crc32Of;
 
 namespace {
 
@@ -226,4 +227,32 @@ TEST(FsEventsRules, WatchedPaths)
     EXPECT_TRUE(KLFSEvents::isSystemRoot("/usr"));
     EXPECT_FALSE(KLFSEvents::isSystemRoot("/usr/local"));
     EXPECT_FALSE(KLFSEvents::isSystemRoot("/home"));
+}
+
+// The checksum is zlib's CRC-32, computed eight bytes a step: it must agree with the
+// byte-at-a-time definition for every length and alignment, or existing journals would read
+// as corrupt.
+TEST(EventJournalChecksum, AgreesWithTheBytewiseDefinitionAtEveryLengthAndAlignment)
+{
+    EXPECT_EQ(crc32Of("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(crc32Of("", 0), 0u);
+    auto bytewise = [](const char *data, size_t len) {
+        quint32 crc = 0xFFFFFFFFu;
+        for (size_t i = 0; i < len; ++i) {
+            crc ^= quint8(data[i]);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+        return crc ^ 0xFFFFFFFFu;
+    };
+    QByteArray data(300, Qt::Uninitialized);
+    quint32 seed = 12345;
+    for (char &c : data) {
+        seed = seed * 1103515245u + 12345u;
+        c = char(seed >> 16);
+    }
+    for (int offset = 0; offset < 8; ++offset)
+        for (int len = 0; len + offset <= 200; ++len)
+            ASSERT_EQ(crc32Of(data.constData() + offset, size_t(len)), bytewise(data.constData() + offset, size_t(len)))
+                << "offset " << offset << " length " << len;
 }
