@@ -871,6 +871,19 @@ void KLRecentFiles::updatedMDQuery(const QVariantMap &userInfo)
             paths.append(path);
         }
     }
+    if (paths.isEmpty())
+        return;
+    // Each path is looked at on the disk (a file? hidden? in a package?), and a recently used
+    // file may sit on a network share that no longer answers: that waiting happens on the
+    // stream's thread, where the file-system records are handled too, never on the main thread.
+    if (m_stream) {
+        m_stream->performOnWorkerThread([this, paths, guard = m_startUpGuard] {
+            std::lock_guard lock(guard->mutex);
+            if (guard->alive)
+                addPathsToEvents(paths);
+        });
+        return;
+    }
     addPathsToEvents(paths);
 }
 

@@ -149,7 +149,8 @@ public:
 
     void addEvent(const QList<KLItemPtr> &items, const QString &directory);
     void filterOutOldEventWithSameFiles(const KLRecentEvent &event);
-    // Opened files (main thread): at most 6 of them become one-file events dated now.
+    // Opened files: at most 6 of them become one-file events dated now. Looks at each file on
+    // the disk; updatedMDQuery() calls it on the stream's thread when there is a stream.
     void addPathsToEvents(const QStringList &paths);
 
     // Rules.
@@ -233,7 +234,7 @@ private:
     std::atomic<bool> m_storeLoaded{false};
     std::mutex m_loadedMutex;
     std::condition_variable m_loadedCondition;
-    // Shared with the start-up job queued on the stream's thread: the destructor clears
+    // Shared with the jobs queued on the stream's thread (start-up, opened files): the destructor clears
     // `alive` under `mutex`, which the job holds while it runs, so the job never touches a
     // destroyed collector and the destructor waits for one that is running.
     struct StartUpGuard {

@@ -5,6 +5,7 @@
 #include "platform/Defaults.h"
 #include "prefs/KLSettings.h"
 #include "recent/KLOpenedFilesSource.h"
+#include "recent/FileSystemEventStream.h"
 #include "recent/KLRecentFiles.h"
 #include "support/TestSupport.h"
 
@@ -14,6 +15,8 @@
 #include <QSignalSpy>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <atomic>
+#include <mutex>
 #include <sys/time.h>
 
 using KelsoTest::home;
@@ -307,4 +310,37 @@ TEST_F(OpenedEventsTest, OpeningTheSameFileTwiceLeavesOneEventAtTheFront)
     ASSERT_EQ(events.size(), 2);
     EXPECT_EQ(events[0].files[0]->lastKnownPath(), docs[0]);
     EXPECT_EQ(events[1].files[0]->lastKnownPath(), docs[1]);
+}
+
+// With an event stream, an update of opened files returns at once: the files are looked at on
+// the stream's thread (behind whatever that thread is doing), never on the caller's.
+TEST_F(OpenedEventsTest, WithAStreamOpenedFilesAreLookedAtOnTheStreamsThread)
+{
+    const QStringList docs = makeFiles(2);
+    FileSystemEventStream stream(root + "/.state");
+    KLRecentFiles::Options o;
+    o.defaults = defaults.get();
+    o.storePath = root + "/streamed.plist";
+    o.stream = &stream;
+    o.startStream = false;
+    o.startOpenedFilesQuery = false;
+    o.primeListingCache = false;
+    auto streamed = std::make_unique<KLRecentFiles>(o);
+
+    // Hold the stream's thread until the update has returned.
+    std::mutex hold;
+    std::unique_lock held(hold);
+    std::atomic<bool> busy{false};
+    stream.performOnWorkerThread([&] {
+        busy = true;
+        std::lock_guard wait(hold);
+    });
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return busy.load(); }));
+    streamed->updatedMDQuery(update({docs[0]}));
+    EXPECT_EQ(streamed->eventCount(), 0) << "the caller did the disk work itself";
+    held.unlock();
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return streamed->eventCount() == 1; }));
+    EXPECT_EQ(streamed->pastEvents().first().files.first()->lastKnownPath(), docs[0]);
+    streamed.reset(); // waits for a job that runs, drops those still queued
+    stream.shutdown();
 }
