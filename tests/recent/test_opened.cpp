@@ -163,6 +163,9 @@ TEST(OpenedFilesSourceTest, SandboxedApplicationInstalledLaterIsFoundAndWatched)
     // ~/.var/app is listed by the reads on the worker; a folder found there is watched from
     // then on, so later changes in it are noticed without waiting for the minutely look-again.
     const QString apps = home() + "/.var/app";
+    // Nothing of the earlier tests of this process: their lists would come in as updates.
+    QDir(apps).removeRecursively();
+    QFile::remove(qEnvironmentVariable("XDG_DATA_HOME", home() + "/.local/share") + "/recently-used.xbel");
     QDir().mkpath(apps);
     std::unique_ptr<KLMetadataQuery> query = KLMetadataQuery::create(KLMetadataQuery::kOpenedFilesQueryText);
     ASSERT_TRUE(query);
