@@ -104,7 +104,7 @@ private:
         QStringList trashedPaths;
         QList<KLItemPtr> trashedItems;
         for (qsizetype i = 0; i < fates.size() && i < m_paths.size(); ++i) {
-            if (fates.at(i) == Workspace::MovedPathFate::InHomeTrash) {
+            if (fates.at(i) == Workspace::MovedPathFate::InTrash) {
                 trashedPaths.append(m_paths.at(i));
                 trashedItems.append(m_items.at(i));
             }

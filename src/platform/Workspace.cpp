@@ -1,5 +1,7 @@
 #include "platform/Workspace.h"
 
+#include "platform/Mounts.h"
+
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusReply>
@@ -272,34 +274,19 @@ std::optional<TrashInfo> parseTrashInfo(const QByteArray &content)
     return TrashInfo{withoutTrailingSlashes(*decoded), when};
 }
 
-QList<MovedPathFate> fatesOfMovedPaths(const QList<QByteArray> &nativePaths, const QDateTime &notBefore)
-{
-    QList<MovedPathFate> fates(nativePaths.size(), MovedPathFate::StillThere);
-    // Which paths are gone (by the bytes of each, with trailing slashes dropped).
-    QHash<QByteArray, QList<qsizetype>> gone;
-    for (qsizetype i = 0; i < nativePaths.size(); ++i) {
-        const QByteArray &p = nativePaths.at(i);
-        struct stat st;
-        if (p.isEmpty() || ::lstat(p.constData(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR))
-            continue;
-        fates[i] = MovedPathFate::GoneElsewhere;
-        gone[withoutTrailingSlashes(p)].append(i);
-    }
-    if (gone.isEmpty())
-        return fates;
+namespace {
 
-    const QByteArray dataHome = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-    const QByteArray trash = dataHome + "/Trash";
-    const QByteArray infoFolder = trash + "/info";
-    QDateTime earliest;
-    if (notBefore.isValid()) {
-        earliest = notBefore.addMSecs(-notBefore.time().msec()).addSecs(-2);
-    }
+// Marks the gone paths that `trash` records as trashed (see fatesOfMovedPaths); answers how
+// many gone paths it newly found.
+qsizetype findInTrash(const TrashLocation &trash, const QHash<QByteArray, QList<qsizetype>> &gone,
+                      const QDateTime &earliest, QList<MovedPathFate> &fates)
+{
+    const QByteArray infoFolder = trash.folder + "/info";
     // Names are read as bytes: a trashed file whose name is not UTF-8 has a record whose name
     // is not UTF-8 either, and a decoded QString could not be turned back into it.
     DIR *dir = ::opendir(infoFolder.constData());
     if (!dir)
-        return fates;
+        return 0;
     qsizetype found = 0;
     const QByteArray suffix = ".trashinfo";
     while (found < gone.size()) {
@@ -327,20 +314,20 @@ QList<MovedPathFate> fatesOfMovedPaths(const QList<QByteArray> &nativePaths, con
         const std::optional<TrashInfo> record = parseTrashInfo(*content);
         if (!record)
             continue;
-        const QByteArray original = record->path.startsWith('/') ? record->path : dataHome + '/' + record->path;
+        const QByteArray original = record->path.startsWith('/') ? record->path : trash.topDir + '/' + record->path;
         const auto it = gone.constFind(original);
         if (it == gone.cend())
             continue;
         if (earliest.isValid() && record->deletionDate < earliest)
             continue;
-        const QByteArray trashed = trash + "/files/" + name.left(name.size() - suffix.size());
+        const QByteArray trashed = trash.folder + "/files/" + name.left(name.size() - suffix.size());
         struct stat st;
         if (::lstat(trashed.constData(), &st) != 0)
             continue;
         bool newlyFound = false;
         for (qsizetype i : it.value()) {
-            if (fates.at(i) != MovedPathFate::InHomeTrash) {
-                fates[i] = MovedPathFate::InHomeTrash;
+            if (fates.at(i) != MovedPathFate::InTrash) {
+                fates[i] = MovedPathFate::InTrash;
                 newlyFound = true;
             }
         }
@@ -348,7 +335,76 @@ QList<MovedPathFate> fatesOfMovedPaths(const QList<QByteArray> &nativePaths, con
             ++found;
     }
     ::closedir(dir);
+    return found;
+}
+
+// The trash folders of a volume other than the home's, for this user: "$top/.Trash/$uid" when
+// "$top/.Trash" is a real folder with the sticky bit (a shared trash an administrator made),
+// and "$top/.Trash-$uid".
+QList<TrashLocation> volumeTrashes(const QByteArray &top)
+{
+    const QByteArray uid = QByteArray::number(::getuid());
+    QList<TrashLocation> out;
+    struct stat shared;
+    if (::lstat((top + "/.Trash").constData(), &shared) == 0 && S_ISDIR(shared.st_mode) && (shared.st_mode & S_ISVTX))
+        out.append({top + "/.Trash/" + uid, top});
+    out.append({top + "/.Trash-" + uid, top});
+    return out;
+}
+
+} // namespace
+
+QList<MovedPathFate> fatesOfMovedPathsIn(const QList<QByteArray> &nativePaths, const QDateTime &notBefore,
+                                         const std::function<QList<TrashLocation>(const QByteArray &path)> &trashesOf)
+{
+    QList<MovedPathFate> fates(nativePaths.size(), MovedPathFate::StillThere);
+    // Which paths are gone (by the bytes of each, with trailing slashes dropped).
+    QHash<QByteArray, QList<qsizetype>> gone;
+    for (qsizetype i = 0; i < nativePaths.size(); ++i) {
+        const QByteArray &p = nativePaths.at(i);
+        struct stat st;
+        if (p.isEmpty() || ::lstat(p.constData(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR))
+            continue;
+        fates[i] = MovedPathFate::GoneElsewhere;
+        gone[withoutTrailingSlashes(p)].append(i);
+    }
+    if (gone.isEmpty())
+        return fates;
+    QDateTime earliest;
+    if (notBefore.isValid())
+        earliest = notBefore.addMSecs(-notBefore.time().msec()).addSecs(-2);
+    // Each trash that may hold one of the paths is read once, whatever the number of paths.
+    QList<TrashLocation> trashes;
+    for (auto it = gone.cbegin(); it != gone.cend(); ++it) {
+        for (const TrashLocation &t : trashesOf(it.key())) {
+            if (!trashes.contains(t))
+                trashes.append(t);
+        }
+    }
+    qsizetype found = 0;
+    for (const TrashLocation &t : std::as_const(trashes)) {
+        if (found >= gone.size())
+            break;
+        found += findInTrash(t, gone, earliest, fates);
+    }
     return fates;
+}
+
+QList<MovedPathFate> fatesOfMovedPaths(const QList<QByteArray> &nativePaths, const QDateTime &notBefore)
+{
+    // A file goes to the home trash when it is on the home trash's volume, else to the trash of
+    // its own volume; some file managers use the home trash for every volume they can.
+    const QByteArray dataHome = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    const TrashLocation home{dataHome + "/Trash", dataHome};
+    const QList<MountEntry> mounts = Mounts::currentMounts();
+    const QString homeVolume = Mounts::mountPointOfPath(QFile::decodeName(dataHome), mounts);
+    return fatesOfMovedPathsIn(nativePaths, notBefore, [&](const QByteArray &path) {
+        QList<TrashLocation> trashes{home};
+        const QString volume = Mounts::mountPointOfPath(QFile::decodeName(path), mounts);
+        if (!volume.isEmpty() && volume != homeVolume)
+            trashes += volumeTrashes(volume == QLatin1String("/") ? QByteArray() : QFile::encodeName(volume));
+        return trashes;
+    });
 }
 
 QList<MovedPathFate> fatesOfMovedPaths(const QStringList &paths, const QDateTime &notBefore)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace Workspace {
@@ -41,16 +42,27 @@ std::optional<TrashInfo> parseTrashInfo(const QByteArray &content);
 // What a drop target did with a path that was dragged out and moved.
 enum class MovedPathFate {
     StillThere,    // still at its place (or cannot be looked at)
-    InHomeTrash,   // gone, and the home trash records it as trashed from exactly this path
+    InTrash,       // gone, and a trash records it as trashed from exactly this path
     GoneElsewhere, // gone, with no such record
 };
 // Looks at each path (spelled as the file system spells it: raw bytes, which need not be
-// UTF-8). A path counts as trashed only when info/NAME.trashinfo of the home trash holds it as
-// Path, NAME is present in files/, and the record's DeletionDate is not before `notBefore`
-// (taken to the second, less 2 s of slack; an invalid `notBefore` accepts any date), so an old
-// record of an earlier file at the same path is not mistaken for this one. Reads the disk:
-// call it off the main thread.
+// UTF-8). A path counts as trashed only when info/NAME.trashinfo of a trash holds it as Path,
+// NAME is present in files/, and the record's DeletionDate is not before `notBefore` (taken to
+// the second, less 2 s of slack; an invalid `notBefore` accepts any date), so an old record of
+// an earlier file at the same path is not mistaken for this one. The trashes looked into: the
+// home trash, and for a path on another volume that volume's trashes ($top/.Trash/$uid when
+// $top/.Trash is a sticky folder, and $top/.Trash-$uid), whose records are relative to $top.
+// Reads the disk: call it off the main thread.
 QList<MovedPathFate> fatesOfMovedPaths(const QList<QByteArray> &nativePaths, const QDateTime &notBefore);
+// One trash folder (holding files/ and info/) and the folder its relative records start from.
+struct TrashLocation {
+    QByteArray folder;
+    QByteArray topDir;
+    bool operator==(const TrashLocation &) const = default;
+};
+// The same with the trashes to look into for each gone path given by the caller.
+QList<MovedPathFate> fatesOfMovedPathsIn(const QList<QByteArray> &nativePaths, const QDateTime &notBefore,
+                                         const std::function<QList<TrashLocation>(const QByteArray &path)> &trashesOf);
 QList<MovedPathFate> fatesOfMovedPaths(const QStringList &paths, const QDateTime &notBefore);
 
 } // namespace Workspace

@@ -9,6 +9,7 @@
 #include "browser/KLMainWindowController.h"
 #include "browser/KLRecentSource.h"
 #include "platform/Defaults.h"
+#include "platform/Mounts.h"
 #include "platform/Workspace.h"
 #include "support/TestSupport.h"
 
@@ -121,6 +122,37 @@ QString makeFile(const QString &relative)
 
 // ---- recognising the trash ------------------------------------------------------------------
 
+// A file on another volume goes to that volume's trash, whose record holds the path relative
+// to the volume's top folder. The volume here is a folder that a test mount table calls one.
+TEST(TrashRecognitionTest, AFileInItsVolumesTrashIsRecognisedByItsRelativeRecord)
+{
+    const QDateTime started = QDateTime::currentDateTime();
+    const QString volume = KelsoTest::home() + QStringLiteral("/volume");
+    const QString onVolume = makeFile(QStringLiteral("volume/docs/a b.txt"));
+    const QString alsoGone = makeFile(QStringLiteral("volume/docs/deleted.txt"));
+    const QString mountInfo = KelsoTest::home() + QStringLiteral("/mountinfo");
+    KelsoTest::writeFile(mountInfo, "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                                    "40 22 8:17 / " + QFile::encodeName(volume) + " rw - ext4 /dev/sdb1 rw\n");
+    Mounts::setMountInfoPathForTesting(mountInfo);
+    const QByteArray trash = QFile::encodeName(volume) + "/.Trash-" + QByteArray::number(::getuid());
+    QDir().mkpath(QFile::decodeName(trash + "/files"));
+    QDir().mkpath(QFile::decodeName(trash + "/info"));
+    KelsoTest::writeFile(QFile::decodeName(trash + "/info/a b.txt.trashinfo"), record("docs/a%20b.txt"));
+    ASSERT_TRUE(QFile::rename(onVolume, QFile::decodeName(trash + "/files/a b.txt")));
+    ASSERT_TRUE(QFile::remove(alsoGone));
+
+    const QList<Fate> fates = Workspace::fatesOfMovedPaths(QStringList{onVolume, alsoGone}, started);
+    Mounts::setMountInfoPathForTesting({});
+    EXPECT_EQ(fates, (QList<Fate>{Fate::InTrash, Fate::GoneElsewhere}));
+
+    // Read as relative to another top folder, the same record names another path.
+    EXPECT_EQ(Workspace::fatesOfMovedPathsIn({QFile::encodeName(onVolume)}, started,
+                                             [&](const QByteArray &) {
+                                                 return QList<Workspace::TrashLocation>{{trash, "/elsewhere"}};
+                                             }),
+              QList<Fate>{Fate::GoneElsewhere});
+}
+
 TEST(TrashRecognitionTest, AFileInTheHomeTrashWithItsRecordIsRecognised)
 {
     const QDateTime started = QDateTime::currentDateTime();
@@ -135,7 +167,7 @@ TEST(TrashRecognitionTest, AFileInTheHomeTrashWithItsRecordIsRecognised)
     fileManagerMoves(elsewhere, KelsoTest::home() + QStringLiteral("/recog/Archive"));
 
     const QList<Fate> fates = Workspace::fatesOfMovedPaths(QStringList{ours, theirs, elsewhere, staying}, started);
-    EXPECT_EQ(fates, (QList<Fate>{Fate::InHomeTrash, Fate::InHomeTrash, Fate::GoneElsewhere, Fate::StillThere}));
+    EXPECT_EQ(fates, (QList<Fate>{Fate::InTrash, Fate::InTrash, Fate::GoneElsewhere, Fate::StillThere}));
 }
 
 TEST(TrashRecognitionTest, NamesWithSpacesPercentSignsAndBytesThatAreNotUtf8)
@@ -159,7 +191,7 @@ TEST(TrashRecognitionTest, NamesWithSpacesPercentSignsAndBytesThatAreNotUtf8)
     ASSERT_EQ(::rename(latin1Twin.constData(), (folder + "/../moved-twin").constData()), 0);
 
     const QList<Fate> fates = Workspace::fatesOfMovedPaths(QList<QByteArray>{spaced, percent, latin1, latin1Twin}, started);
-    EXPECT_EQ(fates, (QList<Fate>{Fate::InHomeTrash, Fate::InHomeTrash, Fate::InHomeTrash, Fate::GoneElsewhere}));
+    EXPECT_EQ(fates, (QList<Fate>{Fate::InTrash, Fate::InTrash, Fate::InTrash, Fate::GoneElsewhere}));
 }
 
 TEST(TrashRecognitionTest, RecordsThatDoNotNameThePathExactlyDoNotCount)
@@ -211,7 +243,7 @@ TEST(TrashRecognitionTest, RecordsThatDoNotNameThePathExactlyDoNotCount)
     const QString file = base + QStringLiteral("/good/report.txt");
     KelsoTest::writeFile(file);
     fileManagerTrashes(native(file), "report.good.txt", record(native(file).toPercentEncoding("/")));
-    EXPECT_EQ(Workspace::fatesOfMovedPaths(QStringList{file}, started), QList<Fate>{Fate::InHomeTrash});
+    EXPECT_EQ(Workspace::fatesOfMovedPaths(QStringList{file}, started), QList<Fate>{Fate::InTrash});
 }
 
 TEST(TrashRecognitionTest, AnOldRecordOrOneWithoutItsFileIsNotThisDrop)
@@ -228,7 +260,7 @@ TEST(TrashRecognitionTest, AnOldRecordOrOneWithoutItsFileIsNotThisDrop)
     fileManagerMoves(p, KelsoTest::home() + QStringLiteral("/stale/Elsewhere"));
     EXPECT_EQ(Workspace::fatesOfMovedPaths(QStringList{p}, started), QList<Fate>{Fate::GoneElsewhere});
     // Without a start time any date counts.
-    EXPECT_EQ(Workspace::fatesOfMovedPaths(QStringList{p}, QDateTime()), QList<Fate>{Fate::InHomeTrash});
+    EXPECT_EQ(Workspace::fatesOfMovedPaths(QStringList{p}, QDateTime()), QList<Fate>{Fate::InTrash});
 
     // A record whose trashed file is missing (the user emptied files/ by hand) does not count.
     const QString q = makeFile(QStringLiteral("stale/orphan.txt"));
@@ -261,7 +293,7 @@ TEST(TrashRecognitionTest, RecordParsing)
     const QByteArray inside = dataHome() + "/Shelf/kept.txt";
     makeNativeFile(inside);
     fileManagerTrashes(inside, "kept.txt", record("Shelf/kept.txt"));
-    EXPECT_EQ(Workspace::fatesOfMovedPaths(QList<QByteArray>{inside}, started), QList<Fate>{Fate::InHomeTrash});
+    EXPECT_EQ(Workspace::fatesOfMovedPaths(QList<QByteArray>{inside}, started), QList<Fate>{Fate::InTrash});
 }
 
 // ---- the panes --------------------------------------------------------------------------------
