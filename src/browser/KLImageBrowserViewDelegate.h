@@ -102,12 +102,12 @@ public:
     // A drag out of this pane ended in a move to another program. A Linux file manager takes a
     // drop on its Trash as a move and trashes the files itself, so whether this was a drop on
     // the trash shows only on the disk: each dragged file gone from its place and recorded in
-    // the home trash since `dragStarted`. That is looked at off the main thread, again every
-    // 150 ms while some file is still in place (the file manager may still be working), at most
-    // `timeoutMs`. The items whose files were trashed leave the pane at once through its
-    // ordinary removal, without confirmation and without trashing anything again. `done` then
-    // gets those items on the main thread (empty: not a drop on the trash); neither happens
-    // when the pane is gone by then.
+    // a trash (the home trash, or the trash of its own volume) since `dragStarted`. That is
+    // looked at off the main thread, again every 150 ms while some file is still in place (the
+    // file manager may still be working), at most `timeoutMs`. The items whose files were
+    // trashed leave the pane at once through its ordinary removal, without confirmation and
+    // without trashing anything again. `done` then gets those items on the main thread (empty:
+    // not a drop on the trash); neither happens when the pane is gone by then.
     using TrashDropDone = std::function<void(const QList<KLItemPtr> &trashed)>;
     static constexpr int kTrashDropTimeoutMs = 5000;
     void checkDragOutWentToTrash(const QList<KLItemPtr> &dragged, const QDateTime &dragStarted, TrashDropDone done,
