@@ -1,10 +1,9 @@
 #include "platform/Apps.h"
 
 #include "platform/AppsModule.h"
+#include "util/Paths.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QLibrary>
 #include <QStandardPaths>
 
@@ -12,26 +11,13 @@ namespace Apps {
 
 namespace {
 
-QString modulePath()
-{
-    const QString fromEnv = qEnvironmentVariable("KELSO_APPS_MODULE");
-    if (!fromEnv.isEmpty())
-        return fromEnv;
-    // Beside the program (bin/../lib/kelso/), as in the build folder and an installed tree.
-    if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/kelso/libkelso_apps.so");
-        if (QFileInfo::exists(beside))
-            return beside;
-    }
-    return QStringLiteral(KELSO_APPS_MODULE);
-}
-
 // Loaded once, at the first question, and never unloaded (GLib's types cannot be unloaded).
 // Null when the module is missing or stale: every question then answers "no application".
 const AppsModuleApi *module()
 {
     static const AppsModuleApi *const api = []() -> const AppsModuleApi * {
-        QLibrary library(modulePath());
+        QLibrary library(
+            KLPaths::modulePath("KELSO_APPS_MODULE", QStringLiteral("libkelso_apps.so"), QStringLiteral(KELSO_APPS_MODULE)));
         const auto entry = reinterpret_cast<KelsoAppsModuleEntry>(library.resolve("kelsoAppsModule"));
         const AppsModuleApi *found = entry ? entry() : nullptr;
         if (!found) {

@@ -2,6 +2,8 @@
 
 #include "util/Tilde.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace KLPaths {
@@ -28,6 +30,19 @@ QString cacheFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
            QStringLiteral("/com.tallow.kelso");
+}
+
+QString modulePath(const char *overrideVariable, const QString &fileName, const QString &builtPath)
+{
+    const QString fromEnv = qEnvironmentVariable(overrideVariable);
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    if (QCoreApplication::instance()) {
+        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/kelso/") + fileName;
+        if (QFileInfo::exists(beside))
+            return beside;
+    }
+    return builtPath;
 }
 
 } // namespace KLPaths

@@ -11,4 +11,8 @@ QString stateFolder();
 QString applicationSupportFolder();
 // $XDG_CACHE_HOME/com.tallow.kelso.
 QString cacheFolder();
+// A module Kelso loads on first use (e.g. "libkelso_pdf.so"): the file named by the environment
+// variable `overrideVariable` when set, else the one beside the program (bin/../lib/kelso/, as
+// in the build folder and an installed tree) when it exists, else `builtPath`.
+QString modulePath(const char *overrideVariable, const QString &fileName, const QString &builtPath);
 } // namespace KLPaths

@@ -1,5 +1,7 @@
 #include "platform/thumbnailer/Thumbnailer.h"
 
+#include "util/Paths.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QGuiApplication>
@@ -358,24 +360,11 @@ QImage fastImageThumbnail(const QString &path, int maxPixelSize)
 // module cannot be loaded: PDFs then go to the installed thumbnailers like other types.
 using PdfRenderer = bool (*)(const QString &, const QSize &, QImage *);
 
-QString pdfModulePath()
-{
-    const QString fromEnv = qEnvironmentVariable("KELSO_PDF_MODULE");
-    if (!fromEnv.isEmpty())
-        return fromEnv;
-    // Beside the program (bin/../lib/kelso/), as in the build folder and an installed tree.
-    if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/kelso/libkelso_pdf.so");
-        if (QFileInfo::exists(beside))
-            return beside;
-    }
-    return QStringLiteral(KELSO_PDF_MODULE);
-}
-
 PdfRenderer pdfRenderer()
 {
     static const PdfRenderer renderer = []() -> PdfRenderer {
-        QLibrary module(pdfModulePath()); // never unloaded
+        QLibrary module(KLPaths::modulePath("KELSO_PDF_MODULE", QStringLiteral("libkelso_pdf.so"),
+                                            QStringLiteral(KELSO_PDF_MODULE))); // never unloaded
         auto found = reinterpret_cast<PdfRenderer>(module.resolve("kelsoRenderPdfFirstPage"));
         if (!found)
             qWarning("Kelso: cannot load the PDF renderer (%s); PDFs get their thumbnails from the installed "
