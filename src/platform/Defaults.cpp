@@ -66,6 +66,7 @@ Defaults &Defaults::domain(const QString &name)
 
 Defaults::Defaults(const QString &filePath, QObject *parent) : QObject(parent), m_path(filePath)
 {
+    m_syncPool.setMaxThreadCount(1);
     QVariantMap file;
     bool corrupt = false;
     QString why;
@@ -76,7 +77,15 @@ Defaults::Defaults(const QString &filePath, QObject *parent) : QObject(parent), 
     m_loaded = true;
 }
 
-Defaults::~Defaults() = default;
+Defaults::~Defaults()
+{
+    m_syncPool.waitForDone();
+}
+
+void Defaults::waitForBackgroundSync()
+{
+    m_syncPool.waitForDone();
+}
 
 Defaults::FileStamp Defaults::stampOfFile() const
 {
@@ -444,8 +453,11 @@ void Defaults::scheduleSync()
                     // A failed write (folder not there yet, file locked) is tried again later
                     // while changes are pending; the failure itself was logged once.
                     // A new change restarts the timer with the short delay.
-                    if (!synchronize() && needsWrite())
-                        m_syncTimer->start(kRetryIntervalMs);
+                    m_syncPool.start([this] {
+                        if (!synchronize() && needsWrite())
+                            QMetaObject::invokeMethod(
+                                this, [this] { m_syncTimer->start(kRetryIntervalMs); }, Qt::QueuedConnection);
+                    });
                 });
             }
             m_syncTimer->start(kSyncDelayMs);

@@ -16,6 +16,7 @@
 // All members are thread-safe. changed() is emitted on the thread that made the change.
 #include <QObject>
 #include <QSet>
+#include <QThreadPool>
 #include <QStringList>
 #include <QVariantMap>
 #include <mutex>
@@ -68,9 +69,13 @@ public:
     // Writes pending changes and picks up what other processes wrote. False when the file
     // could not be written (the values stay in memory and the next call tries again).
     bool synchronize();
-    // The same a moment later (half a second), from this object's event loop: for callers
-    // that must not wait on the disk now, such as the end of start-up.
+    // The same a moment later (half a second) on a thread of this store's own: for callers
+    // that must not wait on the disk now. Every change schedules it; another process may hold
+    // the lock file for a while, and the write is flushed to the disk, so this waiting never
+    // falls on the thread of the event loop.
     void synchronizeSoon() { scheduleSync(); }
+    // Waits until a synchronization running in the background has finished.
+    void waitForBackgroundSync();
 
     // Re-reads the file (when it changed) without writing; used to follow other processes.
     void reloadIfChanged();
@@ -117,4 +122,6 @@ private:
     bool m_warnedWrite = false;
     bool m_syncScheduled = false;
     QTimer *m_syncTimer = nullptr;
+    // One thread at most; last, so that it is destroyed (and waited for) before the rest.
+    QThreadPool m_syncPool;
 };

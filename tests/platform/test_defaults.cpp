@@ -8,6 +8,8 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLockFile>
 #include <QFile>
 #include <QPoint>
 #include <QProcess>
@@ -288,6 +290,25 @@ TEST(DefaultsTest, AChangeIsWrittenSoonWithoutAnExplicitSynchronize)
     EXPECT_TRUE(KelsoTest::waitFor([&] { return Defaults(path).stringForKey("auto") == "again"; }, 20000));
 }
 
+// Another process may hold the settings lock for a while (here: the test itself): the write
+// that a change schedules waits for it on the store's own thread, and the event loop goes on.
+TEST(DefaultsTest, AScheduledWriteWaitsForTheLockWithoutHoldingUpTheEventLoop)
+{
+    const QString path = freshPath();
+    Defaults d(path);
+    QLockFile held(path + QStringLiteral(".lock"));
+    ASSERT_TRUE(held.tryLock(1000));
+    d.setString("waiting", "for the lock");
+    QElapsedTimer loop;
+    loop.start();
+    QTest::qWait(1500); // the write starts after half a second and then waits for the lock
+    EXPECT_LT(loop.elapsed(), 10000) << "the event loop waited for the lock";
+    EXPECT_FALSE(Defaults(path).hasSavedValue("waiting"));
+    held.unlock();
+    EXPECT_TRUE(KelsoTest::waitFor([&] { return Defaults(path).stringForKey("waiting") == "for the lock"; }, 40000));
+    d.waitForBackgroundSync();
+}
+
 TEST(DefaultsTest, ManyThreadsSettingKeysLoseNothing)
 {
     const QString path = freshPath();
@@ -342,8 +363,9 @@ TEST(DefaultsTest, ProcessesWritingDifferentKeysOfOneDomainKeepEachOthersKeys)
             p->waitForFinished(5);
     }
     for (auto &p : writers) {
-        if (p->state() != QProcess::NotRunning)
+        if (p->state() != QProcess::NotRunning) {
             ASSERT_TRUE(p->waitForFinished(120000));
+        }
         EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(p->exitCode(), 0);
     }
