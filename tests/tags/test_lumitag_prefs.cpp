@@ -245,7 +245,7 @@ TEST_F(RecentTags, ConcurrentWritersInSeveralProcessesLoseNoTag)
     store({"before"});
     const QString config = QFileInfo(Defaults::pathForDomain(domain)).absolutePath();
     QList<QProcess *> writers;
-    for (const QString prefix : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) {
+    for (const QString &prefix : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) {
         auto *p = new QProcess;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QString::fromLatin1(kParentConfigEnv), config);
@@ -264,7 +264,7 @@ TEST_F(RecentTags, ConcurrentWritersInSeveralProcessesLoseNoTag)
     }
     const L now = onDisk();
     EXPECT_EQ(now.size(), 3 * kTagsPerWriter + 1) << qPrintable(now.join(QLatin1Char(' ')));
-    for (const QString prefix : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})
+    for (const QString &prefix : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})
         for (int i = 0; i < kTagsPerWriter; ++i)
             EXPECT_TRUE(now.contains(prefix + QString::number(i))) << qPrintable(prefix) << i;
     EXPECT_EQ(now.last(), QStringLiteral("before"));

@@ -38,8 +38,9 @@ protected:
     QString file(const QString &name, const L &tags = {})
     {
         const QString p = makeFile(dir, name);
-        if (!tags.isEmpty())
+        if (!tags.isEmpty()) {
             EXPECT_FALSE(Lumitag::setUserTags(tags, p));
+        }
         return p;
     }
     QString dir;

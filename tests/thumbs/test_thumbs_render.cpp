@@ -390,7 +390,7 @@ TEST(Thumbnails, CorruptAndTruncatedImagesFallBackToTheIcon)
     writeBytes(d + QStringLiteral("/bad.jpg"), garbage);
     writeBytes(d + QStringLiteral("/cut.png"), encode(twoTone(400, 300, Qt::red, Qt::blue), "png").left(60));
     writeBytes(d + QStringLiteral("/empty.png"), QByteArray());
-    for (const QString name : {QStringLiteral("bad.jpg"), QStringLiteral("cut.png"), QStringLiteral("empty.png")}) {
+    for (const QString &name : {QStringLiteral("bad.jpg"), QStringLiteral("cut.png"), QStringLiteral("empty.png")}) {
         for (int box : {172, 400}) {
             QString how;
             const QImage img = renderAll(d + QLatin1Char('/') + name, box, &how);

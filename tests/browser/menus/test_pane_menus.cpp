@@ -261,8 +261,9 @@ TEST_F(PaneMenus, SeveralItemMenusCarryTheWholeList)
                            "Move All Items to Trash|moveToTrashAction", "-", "Preferences…|preferencesAction"}));
     for (QAction *a : menu->actions()) {
         if (!a->isSeparator() && !a->menu() && a->objectName() != "preferencesAction"
-            && !a->objectName().startsWith("setSelections"))
+            && !a->objectName().startsWith("setSelections")) {
             EXPECT_EQ(itemsOf(a), items) << qPrintable(a->text());
+        }
     }
     EXPECT_EQ(find(menu.get(), "setSelectionsManaged")->data().toStringList().size(), 3);
 
