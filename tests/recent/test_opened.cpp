@@ -106,6 +106,22 @@ TEST(RecentlyUsedParseTest, BrokenInputKeepsWhatParsedAndSkipsBadNames)
     EXPECT_TRUE(KLOpenedFilesSource::parseRecentlyUsed(QByteArray()).isEmpty());
 }
 
+// The opened-files query, started, with a spy on its updates, and read once more (what was
+// there before the start is not an update).
+struct StartedQuery {
+    std::unique_ptr<KLMetadataQuery> query;
+    std::unique_ptr<QSignalSpy> spy;
+    KLOpenedFilesSource *source() const { return static_cast<KLOpenedFilesSource *>(query.get()); }
+    void start()
+    {
+        query = KLMetadataQuery::create(KLMetadataQuery::kOpenedFilesQueryText);
+        ASSERT_TRUE(query);
+        spy = std::make_unique<QSignalSpy>(query.get(), &KLMetadataQuery::updated);
+        ASSERT_TRUE(query->execute());
+        source()->rereadNow();
+    }
+};
+
 TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
 {
     EXPECT_FALSE(KLMetadataQuery::create("kMDItemFSName == 'x'")) << "only the opened-files query is answered";
@@ -116,12 +132,11 @@ TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
     replaceFile(mainFile, xbel(bookmark(home() + "/Documents/opened-before.txt", before)));
     QDir().mkpath(QFileInfo(flatpakFile).absolutePath());
 
-    std::unique_ptr<KLMetadataQuery> query = KLMetadataQuery::create(KLMetadataQuery::kOpenedFilesQueryText);
-    ASSERT_TRUE(query);
-    QSignalSpy spy(query.get(), &KLMetadataQuery::updated);
-    ASSERT_TRUE(query->execute());
-    auto *source = static_cast<KLOpenedFilesSource *>(query.get());
-    source->rereadNow();
+    StartedQuery started;
+    ASSERT_NO_FATAL_FAILURE(started.start());
+    KLMetadataQuery *query = started.query.get();
+    KLOpenedFilesSource *source = started.source();
+    QSignalSpy &spy = *started.spy;
     EXPECT_EQ(spy.count(), 0) << "what was opened before the start is not reported";
 
     // Opened now in a desktop application and in a sandboxed one; the folder watch notices.
@@ -167,12 +182,10 @@ TEST(OpenedFilesSourceTest, SandboxedApplicationInstalledLaterIsFoundAndWatched)
     QDir(apps).removeRecursively();
     QFile::remove(qEnvironmentVariable("XDG_DATA_HOME", home() + "/.local/share") + "/recently-used.xbel");
     QDir().mkpath(apps);
-    std::unique_ptr<KLMetadataQuery> query = KLMetadataQuery::create(KLMetadataQuery::kOpenedFilesQueryText);
-    ASSERT_TRUE(query);
-    QSignalSpy spy(query.get(), &KLMetadataQuery::updated);
-    ASSERT_TRUE(query->execute());
-    auto *source = static_cast<KLOpenedFilesSource *>(query.get());
-    source->rereadNow();
+    StartedQuery started;
+    ASSERT_NO_FATAL_FAILURE(started.start());
+    KLMetadataQuery *query = started.query.get();
+    QSignalSpy &spy = *started.spy;
     ASSERT_EQ(spy.count(), 0);
 
     const QString file = apps + "/org.example.Later/data/recently-used.xbel";
@@ -203,16 +216,21 @@ protected:
         QDir().mkpath(root);
         defaults = std::make_unique<Defaults>(root + "/settings.plist");
         KLSettings::setupDefaults(*defaults);
+        collector = std::make_unique<KLRecentFiles>(quietOptions(root + "/recentItems.plist"));
+    }
+    void TearDown() override { KLAppState::setShuttingDown(false); }
+    // A collector on this test's settings and store, with no stream, query or priming of its own.
+    KLRecentFiles::Options quietOptions(const QString &storePath) const
+    {
         KLRecentFiles::Options o;
         o.defaults = defaults.get();
-        o.storePath = root + "/recentItems.plist";
+        o.storePath = storePath;
         o.useDefaultStream = false;
         o.startStream = false;
         o.startOpenedFilesQuery = false;
         o.primeListingCache = false;
-        collector = std::make_unique<KLRecentFiles>(o);
+        return o;
     }
-    void TearDown() override { KLAppState::setShuttingDown(false); }
     static QVariantMap update(const QStringList &added, const QStringList &changed = {})
     {
         QVariantList a, c;
@@ -321,13 +339,8 @@ TEST_F(OpenedEventsTest, WithAStreamOpenedFilesAreLookedAtOnTheStreamsThread)
 {
     const QStringList docs = makeFiles(2);
     FileSystemEventStream stream(root + "/.state");
-    KLRecentFiles::Options o;
-    o.defaults = defaults.get();
-    o.storePath = root + "/streamed.plist";
+    KLRecentFiles::Options o = quietOptions(root + "/streamed.plist");
     o.stream = &stream;
-    o.startStream = false;
-    o.startOpenedFilesQuery = false;
-    o.primeListingCache = false;
     auto streamed = std::make_unique<KLRecentFiles>(o);
 
     // Hold the stream's thread until the update has returned.
