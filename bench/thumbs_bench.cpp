@@ -4,8 +4,9 @@
 //
 // The images are generated here (photo-like: gradients plus noise, so the codecs do real work).
 // Every contender writes its thumbnail as a PNG file at zlib level 1, as Kelso writes its cache:
-//   Kelso          decode scaled + write, in this process (1 and 2 worker threads; per-file
-//                  time = wall time / files)
+//   Kelso          decode scaled in a decoder worker process (as Kelso renders), pixels back
+//                  over its socket, then the write (1 and 2 threads, each with its worker;
+//                  per-file time = wall time / files)
 //   Kelso full     a thumbnail request's whole path without a cache entry: decode at the
 //                  freedesktop size folder's size, write the entry back, scale to the box
 //   vipsthumbnail  all files in one process (its start-up spread over the files), at vips's
@@ -15,6 +16,7 @@
 // ratios are Kelso ÷ other (below 1: Kelso is faster).
 //
 // Usage: thumbs_bench [--files N] [--rounds R] [--keep DIR]
+#include "platform/thumbnailer/DecoderWorkers.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "thumbs/KPQuickLook.h"
 
@@ -75,7 +77,7 @@ bool kelsoOne(const QString &file, int box, const QString &out)
     if (box > 256)
         img = KPQuickLook::copyThumbOfImageFromFile(file, QSize(box, box)); // the fast path
     else
-        img = Thumbnailer::decodeImageFile(file, QSize(box, box));
+        img = DecoderWorkers::run(DecoderWorkers::Job::Image, file, QSize(box, box)).image;
     return !img.isNull() && writePng(img, out);
 }
 
@@ -171,6 +173,8 @@ QString ratio(double a, double b)
 
 int main(int argc, char **argv)
 {
+    if (const int worker = DecoderWorkers::runIfWorker(argc, argv); worker >= 0)
+        return worker;
     QCoreApplication app(argc, argv);
     int count = 6;
     int rounds = 3;

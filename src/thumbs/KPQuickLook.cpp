@@ -2,6 +2,7 @@
 
 #include "fileops/XPFileUtils.h"
 #include "platform/Defaults.h"
+#include "platform/thumbnailer/DecoderWorkers.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "thumbs/KPFileType.h"
 #include "thumbs/KPImageUtils.h"
@@ -34,6 +35,7 @@ const QString KPQuickLook::kSecondsToRender = QStringLiteral("qi_SecondsToRender
 const QString KPQuickLook::kImage = QStringLiteral("KPCGImage");
 const QString KPQuickLook::kRenderPath = QStringLiteral("qi_RenderPath");
 const QString KPQuickLook::kForceIconMode = QStringLiteral("qi_IconMode");
+const QString KPQuickLook::kFailure = QStringLiteral("qi_Failure");
 const QString KPQuickLook::kIconModeOption = QStringLiteral("IconMode");
 const QString KPQuickLook::kScaleFactorOption = QStringLiteral("ScaleFactor");
 
@@ -389,11 +391,18 @@ bool KPQuickLook::waitUntilAllOperationsAreFinished(int timeoutMs)
     return q.idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return q.pending.empty() && q.running.isEmpty(); });
 }
 
+void KPQuickLook::stopDecoders()
+{
+    DecoderWorkers::stopAll();
+}
+
 void KPQuickLook::shutdown()
 {
     removeAllRequests();
-    // Running renders finish (a thumbnailer child has its own time limit); nothing new starts.
-    queue().pool.waitForDone(15000);
+    // The decoders and thumbnailers are killed, not waited for: a render blocked on one of them
+    // ends at once with the icon. What remains of the running renders gets a second at most.
+    DecoderWorkers::stopAll();
+    queue().pool.waitForDone(1000);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -443,21 +452,23 @@ QImage KPQuickLook::renderImageWithQuickLook(const QString &path, QSizeF size, Q
 
     QImage result;
     Thumbnailer::Source source = Thumbnailer::Source::None;
+    QString failure; // a decoder tried and failed: no second try, the icon
     const QString ext = extensionOf(path);
     if (fastEligible && (ext == QLatin1String("JPG") || ext == QLatin1String("jpg") || ext == QLatin1String("png"))) {
-        result = copyThumbOfImageFromFile(path, pixelBox);
-        if (!result.isNull())
-            source = Thumbnailer::Source::Decoder;
+        const Thumbnailer::Result fast = Thumbnailer::fastImage(path, std::max(pixelBox.width(), pixelBox.height()));
+        result = fast.image;
+        source = fast.source;
+        failure = fast.failure;
     }
     // A file on a slow volume is never opened: no service, only its type's icon below.
-    if (result.isNull() && !slow) {
+    if (result.isNull() && !slow && failure.isEmpty()) {
         Thumbnailer::Request req;
         req.path = path;
         req.box = pixelBox;
         req.iconMode = iconMode;
         req.writeSharedCache = !pathIsInCacheFolder(path);
         Thumbnailer::Result r = Thumbnailer::create(req);
-        if (r.image.isNull() && pixelBox == QSize(16, 16)) {
+        if (r.image.isNull() && r.failure.isEmpty() && pixelBox == QSize(16, 16)) {
             req.box = QSize(32, 32);
             r = Thumbnailer::create(req);
             if (!r.image.isNull())
@@ -465,7 +476,10 @@ QImage KPQuickLook::renderImageWithQuickLook(const QString &path, QSizeF size, Q
         }
         result = r.image;
         source = r.source;
+        failure = r.failure;
     }
+    if (!failure.isEmpty())
+        request.insert(kFailure, failure);
     if (result.isNull()) {
         result = newCGIconForFile(path, pixelBox);
         if (!result.isNull())
@@ -496,7 +510,7 @@ QImage KPQuickLook::copyThumbOfImageFromFile(const QString &path, QSize pixelBox
 {
     // Requests are square: the side is the thumbnail's largest dimension.
     const int side = std::max(pixelBox.width(), pixelBox.height());
-    return Thumbnailer::fastImageThumbnail(path, side);
+    return Thumbnailer::fastImage(path, side).image;
 }
 
 QImage KPQuickLook::newCGIconForFile(const QString &path, QSize size)

@@ -12,7 +12,8 @@
 // An operation renders with kpThumbnailImageCreateSync(): Kelso's slow-render cache when the
 // file has an entry there, else renderImageWithQuickLook(): the fast image path (JPEG/PNG at
 // large boxes), the thumbnail service (platform/thumbnailer: freedesktop shared cache, Qt's
-// decoders, installed thumbnailers), the 32→16 retry, and the file's icon. Files on slow
+// decoders in worker processes, installed thumbnailers), the 32→16 retry, and the file's icon. A
+// file whose decoder failed, crashed or hung is not tried a second way: it gets its icon. Files on slow
 // (network, placeholder) volumes are never opened: they get their type's icon. Renders that
 // take longer than an adaptive threshold are stored as PNG in ourCacheFolder()/QuickLook/.cache/
 // under "NAME_xxUc_SIZE_MTIME_ICONMODE_.png", pruned to the 1000 most recently used.
@@ -68,6 +69,7 @@ public:
     static const QString kImage;           // "KPCGImage"
     static const QString kRenderPath;      // "qi_RenderPath": which way produced the picture
     static const QString kForceIconMode;   // "qi_IconMode": icon mode whatever the settings say
+    static const QString kFailure;         // "qi_Failure": why a decoder or thumbnailer gave no picture
     static const QString kIconModeOption;  // the service's icon-mode option
     static const QString kScaleFactorOption;
 
@@ -106,7 +108,10 @@ public:
     // Waits until nothing is queued or running (worker deliveries only; main-thread deliveries
     // still need the event loop). False on timeout.
     static bool waitUntilAllOperationsAreFinished(int timeoutMs);
-    // Cancels what is queued and joins the workers (at quit, after the cache clean-up).
+    // Kills the decoder processes and installed thumbnailers at once (at quit): renders waiting
+    // on them end with the icon; nothing decodes afterwards.
+    static void stopDecoders();
+    // Cancels what is queued, stops the decoders and joins the threads for a second at most.
     static void shutdown();
 
     // --- rendering (synchronous, any thread) -----------------------------------------------

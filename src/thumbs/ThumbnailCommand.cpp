@@ -70,9 +70,18 @@ int runThumbnailCommand(const QStringList &args)
     QVariantMap request{{KPQuickLook::kFileToRender, path}};
     if (iconMode)
         request.insert(KPQuickLook::kForceIconMode, true);
+    // The tool says in its own one line what went wrong; the renderer's log lines (and Qt's
+    // warnings about a damaged file) stay out of its output meanwhile.
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const QImage image = KPQuickLook::kpThumbnailImageCreateSync(path, &request, QSizeF(size, size));
     // Cache writes queued by the render finish before the tool exits.
     KPQuickLook::waitUntilAllOperationsAreFinished(30000);
+    qInstallMessageHandler(previous);
+    // A file that made its decoder fail, crash, hang or refuse it is reported, not papered
+    // over with its icon.
+    const QString failure = request.value(KPQuickLook::kFailure).toString();
+    if (!failure.isEmpty())
+        return fail(QStringLiteral("no thumbnail of '%1': %2").arg(path, failure));
     if (image.isNull())
         return fail(QStringLiteral("no thumbnail and no icon for '%1'").arg(path));
 

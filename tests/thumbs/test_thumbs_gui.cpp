@@ -1,6 +1,7 @@
 // What changes when a QGuiApplication exists (the real program): numbers on badges, SVG text
 // through QtSvg in-process. Runs with its own main on the offscreen platform.
 #include "TestMedia.h"
+#include "platform/thumbnailer/DecoderWorkers.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "support/TestSupport.h"
 #include "thumbs/KLItemImages.h"
@@ -51,6 +52,8 @@ TEST(ThumbsWithGui, SvgTextRendersInProcess)
 
 int main(int argc, char **argv)
 {
+    if (const int worker = DecoderWorkers::runIfWorker(argc, argv); worker >= 0)
+        return worker;
     KelsoTest::isolateHome();
     // Test discovery runs the program without the test environment: never look for a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

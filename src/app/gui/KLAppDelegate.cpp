@@ -256,9 +256,11 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
          }},
         {"thumbnail queue", [] {
              // Renders draw with QPainter on worker threads: none may still run while the
-             // application object goes away.
+             // application object goes away. The decoder processes they wait on are killed
+             // first, so that they end at once (with the icon) whatever a decoder is doing.
              KPQuickLook::removeAllRequests();
-             if (!KPQuickLook::waitUntilAllOperationsAreFinished(5000) || !KLImageBrowserCell::waitForStackPictures(5000))
+             KPQuickLook::stopDecoders();
+             if (!KPQuickLook::waitUntilAllOperationsAreFinished(1500) || !KLImageBrowserCell::waitForStackPictures(1500))
                  qWarning("Kelso: thumbnail renders still running at exit");
          }},
         {"save settings", [] { defaults().synchronize(); }},

@@ -1,5 +1,7 @@
 #include "platform/thumbnailer/Thumbnailer.h"
 
+#include "platform/thumbnailer/ChildProcesses.h"
+#include "platform/thumbnailer/DecoderWorkers.h"
 #include "util/Paths.h"
 
 #include <QCoreApplication>
@@ -23,6 +25,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <unistd.h>
 
 namespace Thumbnailer {
@@ -53,6 +56,19 @@ QImage scaleToFit(const QImage &img, QSize box)
     if (target == img.size())
         return img;
     return img.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// The header's promise checked before a single pixel is decoded.
+bool tooManyPixels(QSize stored, QString *why)
+{
+    if (qint64(stored.width()) * stored.height() <= kMaxImagePixels)
+        return false;
+    if (why)
+        *why = QStringLiteral("the picture is too large (%1 × %2 pixels; at most %3 million are decoded)")
+                   .arg(stored.width())
+                   .arg(stored.height())
+                   .arg(kMaxImagePixels / 1000000);
+    return true;
 }
 
 const QSet<QByteArray> &qtReadableMimeTypes()
@@ -314,12 +330,14 @@ bool decoderHandles(const QString &mimeType)
     return mt.isValid() && (isPdf(mt) || isSvg(mt) || isQtImage(mt));
 }
 
-QImage decodeImageFile(const QString &path, QSize box)
+QImage decodeImageFile(const QString &path, QSize box, QString *why)
 {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
+    if (tooManyPixels(stored, why))
+        return {};
     if (stored.isValid() && !stored.isEmpty() && box.isValid()) {
         const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
         const QSize shown = turned ? stored.transposed() : stored;
@@ -328,12 +346,15 @@ QImage decodeImageFile(const QString &path, QSize box)
             reader.setScaledSize(turned ? target.transposed() : target);
     }
     QImage img = reader.read();
-    if (img.isNull())
+    if (img.isNull()) {
+        if (why)
+            *why = QStringLiteral("the file cannot be decoded (%1)").arg(reader.errorString());
         return {};
+    }
     return scaleToFit(img, box);
 }
 
-QImage fastImageThumbnail(const QString &path, int maxPixelSize)
+QImage fastImageThumbnail(const QString &path, int maxPixelSize, QString *why)
 {
     if (maxPixelSize <= 0)
         return {};
@@ -345,14 +366,19 @@ QImage fastImageThumbnail(const QString &path, int maxPixelSize)
     QSize stored = reader.size();
     if (!stored.isValid() || stored.isEmpty())
         return {};
+    if (tooManyPixels(stored, why))
+        return {};
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize shown = turned ? stored.transposed() : stored;
     const QSize target = fitInto(shown, QSize(maxPixelSize, maxPixelSize));
     if (target != shown)
         reader.setScaledSize(turned ? target.transposed() : target);
     QImage img = reader.read();
-    if (img.isNull())
+    if (img.isNull()) {
+        if (why)
+            *why = QStringLiteral("the file cannot be decoded (%1)").arg(reader.errorString());
         return {};
+    }
     return scaleToFit(img, QSize(maxPixelSize, maxPixelSize));
 }
 
@@ -373,6 +399,22 @@ PdfRenderer pdfRenderer()
         return found;
     }();
     return renderer;
+}
+
+// Kelso's own process only asks whether the module is there; the workers load it.
+bool pdfModuleAvailable()
+{
+    static const bool available = [] {
+        const QString path = KLPaths::modulePath("KELSO_PDF_MODULE", QStringLiteral("libkelso_pdf.so"),
+                                                 QStringLiteral(KELSO_PDF_MODULE));
+        const bool exists = QFileInfo(path).isFile();
+        if (!exists)
+            qWarning("Kelso: cannot load the PDF renderer (%s is missing); PDFs get their thumbnails from the "
+                     "installed thumbnailers or show their icon",
+                     qUtf8Printable(path));
+        return exists;
+    }();
+    return available;
 }
 
 QImage renderPdfFirstPage(const QString &path, QSize box)
@@ -459,24 +501,35 @@ QImage runExternalThumbnailer(const QString &path, const QString &mimeType, int 
     const QStringList args = expandExec(entry.exec, path, QString::fromLatin1(SharedCache::uriForPath(path)), output, size);
     if (args.isEmpty())
         return {};
+    if (timeoutMs < 0)
+        timeoutMs = ChildProcesses::jobTimeLimitMs();
     QProcess proc;
     proc.setProgram(args.first());
     proc.setArguments(args.mid(1));
     proc.setStandardInputFile(QProcess::nullDevice());
     proc.setStandardOutputFile(QProcess::nullDevice());
     proc.setStandardErrorFile(QProcess::nullDevice());
+    ChildProcesses::applyLimits(proc); // memory limit, none of Kelso's descriptors
     proc.start();
     if (!proc.waitForStarted(5000))
         return {};
-    if (!proc.waitForFinished(timeoutMs)) {
+    const pid_t pid = pid_t(proc.processId());
+    if (!ChildProcesses::track(pid)) { // Kelso is quitting
+        proc.waitForFinished(100);
+        return {};
+    }
+    const bool finished = proc.waitForFinished(timeoutMs);
+    ChildProcesses::untrack(pid);
+    if (!finished) {
         qWarning("Thumbnailer %s took too long; stopped", qPrintable(QFileInfo(entry.file).fileName()));
         proc.kill();
-        proc.waitForFinished(2000);
+        proc.waitForFinished(100); // QProcess reaps it later if it lingers
         return {};
     }
     if (proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0)
         return {};
-    return decodeImageFile(output, QSize(size, size));
+    // The thumbnailer's picture is one more file Kelso did not make: decoded by a worker too.
+    return DecoderWorkers::run(DecoderWorkers::Job::Image, output, QSize(size, size)).image;
 }
 
 QImage drawIconMode(const QImage &picture, QSize box)
@@ -580,6 +633,8 @@ QImage lookup(const QString &path, const struct stat &st, int pixels)
         if (::access(QFile::encodeName(file).constData(), R_OK) != 0)
             continue;
         QImageReader reader(file, "png");
+        if (tooManyPixels(reader.size(), nullptr))
+            continue;
         const QImage img = reader.read();
         if (entryMatches(img, uri, st))
             return img;
@@ -603,21 +658,37 @@ bool store(const QImage &thumbnail, const QString &path, const struct stat &st, 
     return writeAtomically(thumbnailPath(uri, folder), out);
 }
 
+QString failureFolder()
+{
+    return QStringLiteral("fail/kelso-" KELSO_VERSION);
+}
+
 bool hasFailure(const QString &path, const struct stat &st)
 {
     const QByteArray uri = uriForPath(path);
-    const QString file = thumbnailPath(uri, QStringLiteral("fail/kelso"));
-    if (::access(QFile::encodeName(file).constData(), R_OK) != 0)
-        return false;
-    QImageReader reader(file, "png");
-    return entryMatches(reader.read(), uri, st);
+    const QByteArray name = QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex() + ".png";
+    // Every program records its failures in a folder of its own under fail/; a file that
+    // made another thumbnailer fail is not worth Kelso's try either.
+    const QString failRoot = root() + QStringLiteral("/fail");
+    const QStringList folders = QDir(failRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString &folder : folders) {
+        const QString file = failRoot + QLatin1Char('/') + folder + QLatin1Char('/') + QString::fromLatin1(name);
+        if (::access(QFile::encodeName(file).constData(), R_OK) != 0)
+            continue;
+        QImageReader reader(file, "png");
+        if (tooManyPixels(reader.size(), nullptr))
+            continue;
+        if (entryMatches(reader.read(), uri, st))
+            return true;
+    }
+    return false;
 }
 
 void recordFailure(const QString &path, const struct stat &st)
 {
     const QString rootPath = root();
     if (!makePrivateFolder(rootPath) || !makePrivateFolder(rootPath + QStringLiteral("/fail"))
-        || !makePrivateFolder(rootPath + QStringLiteral("/fail/kelso")))
+        || !makePrivateFolder(rootPath + QLatin1Char('/') + failureFolder()))
         return;
     QImage mark(1, 1, QImage::Format_ARGB32);
     mark.fill(Qt::transparent);
@@ -626,10 +697,20 @@ void recordFailure(const QString &path, const struct stat &st)
     mark.setText(QStringLiteral("Thumb::MTime"), QString::number(qint64(st.st_mtim.tv_sec)));
     mark.setText(QStringLiteral("Thumb::Size"), QString::number(qint64(st.st_size)));
     mark.setText(QStringLiteral("Software"), QStringLiteral("Kelso"));
-    writeAtomically(thumbnailPath(uri, QStringLiteral("fail/kelso")), mark);
+    writeAtomically(thumbnailPath(uri, failureFolder()), mark);
 }
 
 } // namespace SharedCache
+
+namespace {
+
+// One line per file and version: the failure record keeps it from coming back.
+void logFailure(const QString &path, const QString &why)
+{
+    qWarning("Kelso: no thumbnail of %s (%s); the file gets its icon", qUtf8Printable(path), qUtf8Printable(why));
+}
+
+} // namespace
 
 Result create(const Request &request)
 {
@@ -654,8 +735,10 @@ Result create(const Request &request)
         QImage cached = SharedCache::lookup(request.path, st, longSide);
         if (!cached.isNull())
             return finish(cached, Source::FreedesktopCache);
-        if (SharedCache::hasFailure(request.path, st))
+        if (SharedCache::hasFailure(request.path, st)) {
+            result.failure = QStringLiteral("an earlier attempt failed (recorded in %1/fail)").arg(SharedCache::root());
             return result;
+        }
     }
 
     // Thumbnails of thumbnails are never stored (the standard says so, and it would loop).
@@ -669,34 +752,65 @@ Result create(const Request &request)
     const QMimeType mt = mimeDb().mimeTypeForFile(request.path);
     QImage img;
     Source source = Source::None;
-    bool attempted = false;
-    if (isPdf(mt) && pdfRenderer()) {
-        attempted = true;
-        img = renderPdfFirstPage(request.path, renderBox);
-        source = Source::Decoder;
-    } else if (isSvg(mt) && svgRenderableHere(request.path)) {
-        attempted = true;
-        img = renderSvg(request.path, renderBox);
-        source = Source::Decoder;
-    } else if (isQtImage(mt)) {
-        attempted = true;
-        img = decodeImageFile(request.path, renderBox);
+    bool blameFile = false;
+    std::optional<DecoderWorkers::Job> job;
+    if (isPdf(mt) && pdfModuleAvailable())
+        job = DecoderWorkers::Job::PdfPage;
+    else if (isSvg(mt))
+        job = DecoderWorkers::Job::Svg;
+    else if (isQtImage(mt))
+        job = DecoderWorkers::Job::Image;
+    if (job) {
+        const DecoderWorkers::Outcome out = DecoderWorkers::run(*job, request.path, renderBox);
+        img = out.image;
+        blameFile = out.fileAtFault;
+        result.failure = out.failure;
         source = Source::Decoder;
     } else {
         bool found = false;
         img = runExternalThumbnailer(request.path, mt.name(), qMax(renderBox.width(), renderBox.height()),
                                      request.thumbnailerTimeoutMs, &found);
-        attempted = found;
+        blameFile = found && !ChildProcesses::stopping();
+        if (found && img.isNull())
+            result.failure = QStringLiteral("the installed thumbnailer failed or took too long");
         source = Source::Thumbnailer;
     }
     if (img.isNull()) {
-        if (attempted && request.writeSharedCache && !insideCache)
+        if (blameFile && request.writeSharedCache && !insideCache) {
             SharedCache::recordFailure(request.path, st);
+            logFailure(request.path, result.failure);
+        }
         return result;
     }
     if (writeBack)
         SharedCache::store(scaleToFit(img, renderBox), request.path, st, folders.first());
     return finish(img, source);
+}
+
+Result fastImage(const QString &path, int maxPixelSize)
+{
+    Result result;
+    struct stat st;
+    if (maxPixelSize <= 0 || ::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return result;
+    if (SharedCache::hasFailure(path, st)) {
+        result.failure = QStringLiteral("an earlier attempt failed (recorded in %1/fail)").arg(SharedCache::root());
+        return result;
+    }
+    const DecoderWorkers::Outcome out = DecoderWorkers::run(DecoderWorkers::Job::SingleImage, path, QSize(maxPixelSize, maxPixelSize));
+    if (out.image.isNull()) {
+        if (out.fileAtFault) {
+            result.failure = out.failure;
+            if (!path.startsWith(SharedCache::root() + QLatin1Char('/'))) {
+                SharedCache::recordFailure(path, st);
+                logFailure(path, out.failure);
+            }
+        }
+        return result;
+    }
+    result.image = out.image;
+    result.source = Source::Decoder;
+    return result;
 }
 
 } // namespace Thumbnailer

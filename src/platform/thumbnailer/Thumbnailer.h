@@ -5,15 +5,19 @@
 //  1. the freedesktop shared thumbnail cache ($XDG_CACHE_HOME/thumbnails/<size>/MD5(uri).png),
 //     read without touching the file's contents: an entry counts only when its Thumb::URI and
 //     Thumb::MTime (and Thumb::Size, when the entry has one) match the file;
-//  2. a failure recorded earlier under fail/kelso/ for this file version: nothing is tried again;
-//  3. Qt's decoders: image formats Qt reads (scaled while decoding, EXIF orientation applied),
+//  2. a failure recorded earlier for this file version under fail/ (by Kelso in
+//     fail/kelso-VERSION/, or by another program in its own folder): nothing is tried again;
+//  3. Qt's decoders, in a worker process (DecoderWorkers.h): image formats Qt reads (scaled
+//     while decoding, EXIF orientation applied, refused from the header above kMaxImagePixels),
 //     the first page of a PDF (QtPdf), SVG (QtSvg);
 //  4. the installed freedesktop thumbnailers (*.thumbnailer in $XDG_DATA_HOME/thumbnailers and
-//     $XDG_DATA_DIRS/thumbnailers) run as child processes with a time limit.
+//     $XDG_DATA_DIRS/thumbnailers) run as child processes with the same time and memory limits
+//     as the workers (ChildProcesses.h).
 // A picture made by 3 or 4 is written back to the shared cache as the Thumbnail Managing
 // Standard asks (rendered at the size folder's size, PNG with the Thumb:: text chunks, written to
-// a temporary file and renamed, folders 0700, file 0600); a failed attempt is recorded under
-// fail/kelso/ so it is not retried on every draw. Icons are not this layer's business: the
+// a temporary file and renamed, folders 0700, file 0600); a failed attempt (the decoder or
+// thumbnailer failed, crashed, hung or refused the file) is recorded under fail/kelso-VERSION/
+// so it is not retried on every draw, nor at the next start until the file changes. Icons are not this layer's business: the
 // caller falls back to them.
 //
 // Everything here may run on any thread, several at once.
@@ -35,23 +39,37 @@ struct Request {
     bool iconMode = false;          // frame and shadow around the picture
     bool readSharedCache = true;
     bool writeSharedCache = true;   // write new renders and failures back
-    int thumbnailerTimeoutMs = 10000;
+    int thumbnailerTimeoutMs = -1; // -1: the limit every child process has
 };
 
 struct Result {
     QImage image;
     Source source = Source::None;
+    // Why there is no picture, when a decoder or thumbnailer tried and failed (now or in an
+    // earlier attempt on this file version); empty when the file simply has no renderer.
+    QString failure;
 };
 
 Result create(const Request &request);
 
+// Pictures with more pixels than this are refused from their header, before any decoding: a
+// small file can announce a picture that would take gigabytes to decode.
+constexpr qint64 kMaxImagePixels = 250'000'000;
+
+// The fast image path (fastImageThumbnail) in a decoder worker, with the failure cache: a file
+// that failed before is not tried; a file that makes the worker fail, crash or hang is recorded.
+// A file that is simply not a single image gives a null picture and no failure.
+Result fastImage(const QString &path, int maxPixelSize);
+
 // --- the steps, usable on their own ------------------------------------------------------
 
-// Decodes an image file Qt reads, scaled into `box` while decoding, orientation applied.
-QImage decodeImageFile(const QString &path, QSize box);
+// These decode in the calling process: Kelso calls them through DecoderWorkers only.
+// Decodes an image file Qt reads, scaled into `box` while decoding, orientation applied; *why
+// says what went wrong when the answer is null.
+QImage decodeImageFile(const QString &path, QSize box, QString *why = nullptr);
 // The fast image path: the file must hold exactly one image; the picture's longer side becomes
 // at most `maxPixelSize` (never enlarged), orientation applied. Null on any failure.
-QImage fastImageThumbnail(const QString &path, int maxPixelSize);
+QImage fastImageThumbnail(const QString &path, int maxPixelSize, QString *why = nullptr);
 QImage renderPdfFirstPage(const QString &path, QSize box);
 // Null also when the file holds text and there is no QGuiApplication (see svgRenderableHere).
 QImage renderSvg(const QString &path, QSize box);
@@ -84,6 +102,9 @@ QString thumbnailPath(const QByteArray &uri, const QString &folder);
 QImage lookup(const QString &path, const struct stat &st, int pixels);
 // Writes `thumbnail` (already at most the folder's size) for the file into `folder`.
 bool store(const QImage &thumbnail, const QString &path, const struct stat &st, const QString &folder);
+// "fail/kelso-VERSION": where Kelso records its own failures.
+QString failureFolder();
+// A failure record for this file version by any program (every folder under fail/).
 bool hasFailure(const QString &path, const struct stat &st);
 void recordFailure(const QString &path, const struct stat &st);
 } // namespace SharedCache
