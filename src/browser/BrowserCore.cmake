@@ -4,4 +4,5 @@
 target_sources(kelso_core PRIVATE
   browser/KLItemListOps.h browser/KLItemListOps.cpp
   browser/KLCoolerStore.h browser/KLCoolerStore.cpp
+  browser/KLCoolerArguments.h browser/KLCoolerArguments.cpp
   browser/KLCoolerCommand.h browser/KLCoolerCommand.cpp)

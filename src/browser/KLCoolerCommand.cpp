@@ -13,6 +13,53 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+namespace KLCoolerCommand {
+
+QByteArray escapeField(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    QByteArray out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            if (uchar(c) < 0x20 || c == 0x7f)
+                out += "\\x" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
+QByteArray plainLine(const QString &path, const QString &title)
+{
+    return escapeField(path) + '\t' + escapeField(title) + '\n';
+}
+
+QString didNotFitMessage(const QStringList &refused, qsizetype asked)
+{
+    return QStringLiteral("%1 of the %2 files did not fit: the Cooler holds at most %3 items (the first left out: %4)")
+        .arg(refused.size())
+        .arg(asked)
+        .arg(KLItemListOps::kMaxItems)
+        .arg(refused.value(0));
+}
+
+} // namespace KLCoolerCommand
+
 namespace {
 
 void err(const QString &line)
@@ -40,7 +87,9 @@ bool pathExists(const QString &path)
 
 int usage()
 {
-    err(QStringLiteral("usage: kelso cooler [--json] | kelso cooler add FILE… | kelso cooler remove FILE…"));
+    err(QStringLiteral("usage: kelso cooler [--json] | kelso cooler add FILE… | kelso cooler remove FILE…\n"
+                       "  plain output: PATH<TAB>TITLE per line; backslash, newline, tab and other control\n"
+                       "  characters in them are written as \\\\, \\n, \\t, \\r and \\xHH"));
     return 2;
 }
 
@@ -54,8 +103,8 @@ void printList(const QByteArray &json, bool asJson)
     const QJsonArray array = QJsonDocument::fromJson(json).array();
     for (const QJsonValue &v : array) {
         const QJsonObject o = v.toObject();
-        out(QStringLiteral("%1\t%2\n").arg(o.value(QStringLiteral("path")).toString(),
-                                           o.value(QStringLiteral("title")).toString()).toUtf8());
+        out(KLCoolerCommand::plainLine(o.value(QStringLiteral("path")).toString(),
+                                       o.value(QStringLiteral("title")).toString()));
     }
 }
 
@@ -150,9 +199,16 @@ int changeStore(bool add, const QStringList &paths, int failures)
     if (!ok)
         return 1;
     if (add) {
+        // What does not fit in the full Cooler stays out; nothing the user kept is pushed out.
+        QStringList refused;
+        const QStringList fit = KLItemListOps::pathsThatFit(items, paths, &refused);
         // Added in reverse at the front, so that they end up first in the given order.
-        for (auto it = paths.crbegin(); it != paths.crend(); ++it)
+        for (auto it = fit.crbegin(); it != fit.crend(); ++it)
             KLItemListOps::addItem(items, KLItem::create(*it), 0);
+        if (!refused.isEmpty()) {
+            err(KLCoolerCommand::didNotFitMessage(refused, paths.size()));
+            ++failures;
+        }
     } else {
         for (const QString &p : paths) {
             const int i = KLItemListOps::indexForPath(items, p);

@@ -6,16 +6,20 @@
 #include "browser/KLMainWindowController.h"
 #include "platform/Mounts.h"
 #include "platform/Workspace.h"
+#include "util/Localized.h"
 #include "util/Paths.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <atomic>
@@ -27,12 +31,34 @@ namespace {
 std::atomic<int> g_resignations{0};
 
 using Workspace::homeTrashFolder;
+
+KLCoolerImageBrowserDelegate::PushOutPresenter &pushOutPresenter()
+{
+    static KLCoolerImageBrowserDelegate::PushOutPresenter presenter;
+    return presenter;
+}
+
+bool askBeforePushingOut(const KLPushOutQuestion &question)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Kelso"), question.message);
+    box.setInformativeText(question.informativeText);
+    QPushButton *cancel = box.addButton(KLLocalized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
+    QPushButton *push = box.addButton(KLLocalized(QStringLiteral("KLCoolerPushOutButton")), QMessageBox::AcceptRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == push;
+}
 } // namespace
 
 KLCoolerImageBrowserDelegate::KLCoolerImageBrowserDelegate(const QString &storePath, QObject *parent)
     : KLImageBrowserViewDelegate(parent),
       m_storePath(storePath.isEmpty() ? KLCoolerStore::pathForStateFile() : storePath)
 {
+    m_saveTimer = new QTimer(this);
+    m_saveTimer->setSingleShot(true);
+    m_saveTimer->setInterval(kSaveDelayMs);
+    connect(m_saveTimer, &QTimer::timeout, this, &KLCoolerImageBrowserDelegate::writeSoonElapsed);
     readState();
 }
 
@@ -57,34 +83,143 @@ bool KLCoolerImageBrowserDelegate::writeState()
 
 void KLCoolerImageBrowserDelegate::addItem(const KLItemPtr &item, int index)
 {
+    const QList<KLItemPtr> before = _itemsArray;
     KLImageBrowserViewDelegate::addItem(item, index);
     checkForDuplicateDisplayNames();
+    if (_itemsArray != before)
+        listChanged();
 }
 
 void KLCoolerImageBrowserDelegate::imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
 {
     if (moveToTrash && !moveItemFilesToTrash(items))
         return;
+    int removed = 0;
     for (const KLItemPtr &item : items) {
         const int i = KLItemListOps::indexOfItem(_itemsArray, item);
-        if (i >= 0)
+        if (i >= 0) {
             _itemsArray.removeAt(i);
+            ++removed;
+        }
     }
     announceCountChanged();
     reloadBrowserSoon();
+    if (removed > 0)
+        listChanged();
 }
 
 void KLCoolerImageBrowserDelegate::imageBrowserMoveItemsAtIndexes(const QList<int> &indexes, int destination)
 {
     KLItemListOps::moveItems(_itemsArray, indexes, destination);
     reloadBrowserSoon();
+    listChanged();
 }
 
 void KLCoolerImageBrowserDelegate::performDrop(const QStringList &paths, int index)
 {
     // Dropped files are only recorded, never moved or copied.
-    if (!paths.isEmpty())
-        addPaths(paths, index);
+    if (paths.isEmpty())
+        return;
+    if (KLItemListOps::pushedOutBy(_itemsArray, paths) == 0) {
+        addPaths(paths, std::clamp(index, 0, numberOfItems()));
+        return;
+    }
+    // The question waits until the drop is over: while a drag runs, its event filter takes the
+    // keys and clicks that a dialog would need.
+    QTimer::singleShot(0, this, [this, paths, index] { addPathsAskingBeforePushingOut(paths, index); });
+}
+
+QStringList KLCoolerImageBrowserDelegate::addItemsThatFit(const QList<KLItemPtr> &items, int index)
+{
+    QStringList paths;
+    for (const KLItemPtr &item : items) {
+        if (item)
+            paths.append(item->lastKnownPath());
+    }
+    QStringList refused;
+    const QStringList fitList = KLItemListOps::pathsThatFit(_itemsArray, paths, &refused);
+    QSet<QString> fit(fitList.cbegin(), fitList.cend());
+    QList<KLItemPtr> taken;
+    for (const KLItemPtr &item : items) {
+        if (item && fit.remove(item->lastKnownPath())) // each path once
+            taken.append(item);
+    }
+    if (!taken.isEmpty())
+        addItems(taken, std::clamp(index, 0, numberOfItems()));
+    return refused;
+}
+
+QStringList KLCoolerImageBrowserDelegate::addPathsThatFit(const QStringList &paths, int index)
+{
+    QStringList refused;
+    const QStringList fit = KLItemListOps::pathsThatFit(_itemsArray, paths, &refused);
+    if (!fit.isEmpty())
+        addPaths(fit, std::clamp(index, 0, numberOfItems()));
+    return refused;
+}
+
+bool KLCoolerImageBrowserDelegate::addPathsAskingBeforePushingOut(const QStringList &paths, int index)
+{
+    if (paths.isEmpty())
+        return false;
+    const int pushedOut = KLItemListOps::pushedOutBy(_itemsArray, paths);
+    if (pushedOut > 0) {
+        QSet<QString> fresh;
+        for (const QString &p : paths) {
+            if (indexForPath(p) < 0)
+                fresh.insert(p);
+        }
+        const int adding = int(fresh.size());
+        const KLPushOutQuestion question = pushOutQuestion(adding, pushedOut);
+        const bool go = pushOutPresenter() ? pushOutPresenter()(question) : askBeforePushingOut(question);
+        if (!go)
+            return false;
+    }
+    addPaths(paths, std::clamp(index, 0, numberOfItems()));
+    return true;
+}
+
+KLPushOutQuestion KLCoolerImageBrowserDelegate::pushOutQuestion(int adding, int pushedOut)
+{
+    KLPushOutQuestion q;
+    q.adding = adding;
+    q.pushedOut = pushedOut;
+    const QString max = QString::number(KLItemListOps::kMaxItems);
+    q.message = pushedOut == 1 ? KLLocalized(QStringLiteral("KLCoolerPushOutOne"))
+                               : KLLocalized(QStringLiteral("KLCoolerPushOutMany"), {QString::number(pushedOut)});
+    q.informativeText = KLLocalized(QStringLiteral("KLCoolerPushOutExplanation"), {max});
+    return q;
+}
+
+void KLCoolerImageBrowserDelegate::setPushOutPresenter(PushOutPresenter presenter)
+{
+    pushOutPresenter() = std::move(presenter);
+}
+
+// ---- writing soon after a change ------------------------------------------------------------
+
+void KLCoolerImageBrowserDelegate::listChanged()
+{
+    // The first change starts the clock; later ones ride along with the same write, so a burst
+    // of changes costs one write and the disk sees at most one a second.
+    if (!m_saveTimer->isActive())
+        m_saveTimer->start();
+}
+
+void KLCoolerImageBrowserDelegate::writeSoonElapsed()
+{
+    KLCoolerStore::writeInBackground(m_storePath, _itemsArray);
+    Q_EMIT stateWriteStarted();
+}
+
+bool KLCoolerImageBrowserDelegate::savePending() const
+{
+    return m_saveTimer->isActive();
+}
+
+void KLCoolerImageBrowserDelegate::setSaveDelayForTesting(int msecs)
+{
+    m_saveTimer->setInterval(msecs);
 }
 
 void KLCoolerImageBrowserDelegate::imageBrowserSelectionDidChange()
@@ -231,14 +366,17 @@ void KLCoolerImageBrowserDelegate::applicationDidResignActive()
     // Written off the main thread: the window is fading out, and a flush to a busy disk can
     // take a while.
     const int before = g_resignations.fetch_add(1);
-    if (before % kSaveEveryNthResignation == 0)
-        KLCoolerStore::writeInBackground(m_storePath, _itemsArray);
+    if (before % kSaveEveryNthResignation == 0) {
+        m_saveTimer->stop(); // this write carries the pending changes too
+        writeSoonElapsed();
+    }
 }
 
 void KLCoolerImageBrowserDelegate::applicationWillTerminate()
 {
     // The last write is made here and now, and supersedes any still queued. Then no background
     // work may outlive the application object it reports to.
+    m_saveTimer->stop();
     writeState();
     if (!KLCoolerStore::waitForBackgroundWork(5000))
         qWarning("Kelso: the Cooler's disk work is still running at exit");

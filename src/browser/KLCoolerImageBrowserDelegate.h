@@ -3,15 +3,32 @@
 // kept in coolerItems.plist (KLCoolerStore) across runs. Adds reordering by drag, drops of
 // files from any program, removal of items whose files went to the trash (at activation), and
 // partial-path titles for equal display names. The store is read once at creation and written
-// on the 1st, 8th, 15th … deactivation and at quit. Main thread only (its disk work is handed
-// to KLCoolerStore's background pool).
+// a moment after every change (at most once a second), on the 1st, 8th, 15th … deactivation
+// and at quit, so that a kill or a crash loses at most the last second. Main thread only (its
+// disk work is handed to KLCoolerStore's background pool).
+//
+// The list holds at most 100 items. Adds from scripts and automatic adds take only what fits
+// (addItemsThatFit); a drop or a menu add by the user asks before it pushes items out.
 #include "browser/KLImageBrowserViewDelegate.h"
+
+#include <functional>
+
+class QTimer;
+
+// What the question before a user's add that would push items out of the Cooler says.
+struct KLPushOutQuestion {
+    int adding = 0;    // new items that the add brings
+    int pushedOut = 0; // items that would leave the end of the Cooler
+    QString message;
+    QString informativeText;
+};
 
 class KLCoolerImageBrowserDelegate : public KLImageBrowserViewDelegate
 {
     Q_OBJECT
 public:
     static constexpr int kSaveEveryNthResignation = 7;
+    static constexpr int kSaveDelayMs = 1000;
 
     // `storePath` empty: KLCoolerStore::pathForStateFile().
     explicit KLCoolerImageBrowserDelegate(const QString &storePath = {}, QObject *parent = nullptr);
@@ -26,7 +43,26 @@ public:
     void imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash) override;
     void imageBrowserMoveItemsAtIndexes(const QList<int> &indexes, int destination) override;
     bool acceptsDrops() const override { return true; }
+    // A drop of files from any program. One that would push items out asks first, once the drop
+    // is over.
     void performDrop(const QStringList &paths, int index) override;
+
+    // Adds the items (made off the main thread) that fit without pushing anything out, as
+    // addItems does; answers the paths of those that did not fit, in order.
+    QStringList addItemsThatFit(const QList<KLItemPtr> &items, int index);
+    QStringList addPathsThatFit(const QStringList &paths, int index);
+    // An add the user asked for in the window (a drop, a menu): when it would push items out
+    // of the full Cooler, asks first. Answers false when the user declined (nothing added).
+    bool addPathsAskingBeforePushingOut(const QStringList &paths, int index);
+    static KLPushOutQuestion pushOutQuestion(int adding, int pushedOut);
+    // Who asks; answers true to go ahead. Tests replace it.
+    using PushOutPresenter = std::function<bool(const KLPushOutQuestion &question)>;
+    static void setPushOutPresenter(PushOutPresenter presenter);
+
+    // The write that a change schedules (kSaveDelayMs after the first change that found none
+    // pending, so at most one a second).
+    bool savePending() const;
+    void setSaveDelayForTesting(int msecs);
     void imageBrowserSelectionDidChange() override;
 
     // Removes the items whose files went to the trash. The files and the trash's records are
@@ -53,7 +89,15 @@ public:
     static int resignationCount();
     static void resetResignationCountForTesting();
 
+Q_SIGNALS:
+    // A write of the store was handed to the background pool (the list as it was then).
+    void stateWriteStarted();
+
 private:
+    void listChanged();
+    void writeSoonElapsed();
+
     QString m_storePath;
+    QTimer *m_saveTimer = nullptr;
     int m_pendingTrashChecks = 0;
 };

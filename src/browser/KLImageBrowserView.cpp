@@ -26,12 +26,26 @@
 
 namespace {
 const char *kInternalFormat = "application/x-kelso-cells";
+
+// A reorder inside the grid is a move when the drag offers one; anything else is recorded, as
+// a copy would be.
+Qt::DropAction dropActionFor(const QDropEvent *event, const QObject *grid)
+{
+    if (event->source() == grid && (event->possibleActions() & Qt::MoveAction))
+        return Qt::MoveAction;
+    return Qt::CopyAction;
+}
 }
 
 namespace KLDragOperation {
 unsigned sourceOperationMask(bool alwaysCopy)
 {
     return alwaysCopy ? (Copy | Delete) : Every;
+}
+
+Qt::DropActions offeredDropActions(bool alwaysCopy)
+{
+    return alwaysCopy ? Qt::CopyAction | Qt::LinkAction : Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
 }
 
 Qt::DropActions dropActionsForMask(unsigned mask)
@@ -274,7 +288,7 @@ bool KLImageBrowserView::handleClick(const QPoint &pos, Qt::KeyboardModifiers mo
     const int row = indexAtPoint(pos);
     if (row < 0 || !m_pane)
         return false;
-    const KLItemPtr item = m_pane->itemAtIndex(row);
+    const KLItemPtr item = m_pane->shownItemAtIndex(row);
     if (item && deleteFrameRectForIndex(row).contains(pos) && m_deleteBadge == row) {
         // The badge takes the item out of the pane; the file is never touched.
         turnOffAllDeleteBadges();
@@ -390,16 +404,15 @@ void KLImageBrowserView::startDrag(Qt::DropActions)
 
     auto *drag = new QDrag(this);
     drag->setMimeData(data);
-    const QImage picture = KLImageBrowserCell::pictureForItem(m_pane->itemAtIndex(selection.first()));
+    const QImage picture = KLImageBrowserCell::pictureForItem(m_pane->shownItemAtIndex(selection.first()));
     if (!picture.isNull())
         drag->setPixmap(QPixmap::fromImage(picture.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 
     const bool alwaysCopy = Defaults::standard().boolForKey(QStringLiteral("KLAlwaysCopyOnDrag"));
-    Qt::DropActions actions = KLDragOperation::dropActionsForMask(KLDragOperation::sourceOperationMask(alwaysCopy));
-    if (m_pane->acceptsDrops())
-        actions |= Qt::MoveAction; // reordering inside the Cooler
+    // Reordering inside the Cooler needs no move: the drop there reads which cells came.
+    const Qt::DropActions actions = KLDragOperation::offeredDropActions(alwaysCopy);
     const QList<QUrl> draggedUrls = data->urls();
-    const QList<KLItemPtr> draggedItems = m_pane->itemsForIndexes(selection);
+    const QList<KLItemPtr> draggedItems = m_pane->shownItemsForIndexes(selection);
     const QDateTime started = QDateTime::currentDateTime();
     QPointer<KLImageBrowserView> self(this);
     QPointer<QDrag> guard(drag);
@@ -472,7 +485,7 @@ void KLImageBrowserView::dragEnterEvent(QDragEnterEvent *event)
         event->ignore();
         return;
     }
-    event->setDropAction(event->source() == this ? Qt::MoveAction : Qt::CopyAction);
+    event->setDropAction(dropActionFor(event, this));
     event->accept();
 }
 
@@ -482,7 +495,7 @@ void KLImageBrowserView::dragMoveEvent(QDragMoveEvent *event)
         event->ignore();
         return;
     }
-    event->setDropAction(event->source() == this ? Qt::MoveAction : Qt::CopyAction);
+    event->setDropAction(dropActionFor(event, this));
     event->accept();
 }
 
@@ -496,11 +509,17 @@ void KLImageBrowserView::dropEvent(QDropEvent *event)
     const QByteArray internal = event->mimeData()->data(QString::fromLatin1(kInternalFormat));
     const QList<QByteArray> parts = internal.split(' ');
     if (event->source() == this && !parts.isEmpty() && parts.first() == QByteArray::number(quintptr(this))) {
+        // The cells name what the grid showed; the list may have changed since.
         QList<int> indexes;
-        for (int i = 1; i < parts.size(); ++i)
-            indexes.append(parts.at(i).toInt());
-        m_pane->imageBrowserMoveItemsAtIndexes(indexes, index);
-        event->setDropAction(Qt::MoveAction);
+        for (int i = 1; i < parts.size(); ++i) {
+            const int at = m_pane->listIndexForShownRow(parts.at(i).toInt());
+            if (at >= 0)
+                indexes.append(at);
+        }
+        const int destination = m_pane->listIndexForShownRow(index);
+        if (!indexes.isEmpty())
+            m_pane->imageBrowserMoveItemsAtIndexes(indexes, destination >= 0 ? destination : m_pane->numberOfItems());
+        event->setDropAction(dropActionFor(event, this));
         event->accept();
         return;
     }

@@ -36,6 +36,10 @@ unsigned sourceOperationMask(bool alwaysCopy);
 // The Qt drop actions a drag offers for an operation mask. Qt has no delete action: a drop on
 // a trash is a move there, so a copy-only drag cannot send the file itself to the trash.
 Qt::DropActions dropActionsForMask(unsigned mask);
+// What a drag out of a grid offers the drop target: copy and link while KLAlwaysCopyOnDrag is on
+// (never a move, so that no file manager takes the file away or trashes it unasked), and move
+// as well when it is off. A reorder inside the Cooler needs no move.
+Qt::DropActions offeredDropActions(bool alwaysCopy);
 } // namespace KLDragOperation
 
 // The decisions of a drag out of a grid, apart from the drag itself (which is modal and driven

@@ -204,8 +204,19 @@ void KLImageBrowserViewDelegate::addPath(const QString &path, int index)
 
 void KLImageBrowserViewDelegate::addPaths(const QStringList &paths, int index)
 {
-    for (auto it = paths.crbegin(); it != paths.crend(); ++it)
-        addPath(*it, index);
+    QList<KLItemPtr> items;
+    for (const QString &p : paths)
+        items.append(KLItem::create(p));
+    addItems(items, index);
+}
+
+void KLImageBrowserViewDelegate::addItems(const QList<KLItemPtr> &items, int index)
+{
+    QStringList paths;
+    for (auto it = items.crbegin(); it != items.crend(); ++it) {
+        addItem(*it, index);
+        paths.prepend((*it)->lastKnownPath());
+    }
     reloadBrowserNow();
     selectPaths(paths);
     if (m_imageBrowser)
@@ -248,6 +259,49 @@ QList<KLItemPtr> KLImageBrowserViewDelegate::itemsForIndexes(const QList<int> &i
     for (int i : sorted) {
         if (KLItemPtr item = itemAtIndex(i))
             out.append(item);
+    }
+    return out;
+}
+
+// ---- what the grid shows --------------------------------------------------------------------
+
+KLItemPtr KLImageBrowserViewDelegate::shownItemAtIndex(int row) const
+{
+    const KLItemPtr shown = m_model->itemAt(row);
+    if (!shown)
+        return nullptr;
+    const KLItemPtr live = itemAtIndex(indexForPath(shown->lastKnownPath()));
+    return live ? live : shown;
+}
+
+QList<KLItemPtr> KLImageBrowserViewDelegate::shownItemsForIndexes(const QList<int> &rows) const
+{
+    QList<int> sorted = rows;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    QList<KLItemPtr> out;
+    for (int row : sorted) {
+        if (KLItemPtr item = shownItemAtIndex(row))
+            out.append(item);
+    }
+    return out;
+}
+
+int KLImageBrowserViewDelegate::listIndexForShownRow(int row) const
+{
+    if (row >= m_model->rowCount())
+        return numberOfItems();
+    const KLItemPtr shown = m_model->itemAt(row);
+    return shown ? indexForPath(shown->lastKnownPath()) : -1;
+}
+
+QStringList KLImageBrowserViewDelegate::selectedItemPaths() const
+{
+    QStringList out;
+    for (const KLItemPtr &item : selectedItems()) {
+        const QString p = item->lastKnownPath();
+        if (!p.isEmpty())
+            out.append(p);
     }
     return out;
 }
@@ -403,7 +457,7 @@ void KLImageBrowserViewDelegate::imageBrowserRemoveItemsAtIndexes(const QList<in
     std::sort(removed.begin(), removed.end());
     removed.erase(std::unique(removed.begin(), removed.end()), removed.end());
     const QList<int> selection = selectionIndexes();
-    const QList<KLItemPtr> items = itemsForIndexes(removed);
+    const QList<KLItemPtr> items = shownItemsForIndexes(removed);
     if (items.isEmpty())
         return;
     // Super (the Command key of the desktop map) makes the removal a trashing.
@@ -422,7 +476,7 @@ void KLImageBrowserViewDelegate::imageBrowserRemoveItemsAtIndexes(const QList<in
 
 void KLImageBrowserViewDelegate::imageBrowserCellWasDoubleClickedAtIndex(int index)
 {
-    const KLItemPtr item = itemAtIndex(index);
+    const KLItemPtr item = shownItemAtIndex(index);
     if (!item)
         return;
     if (XPSandboxUtils::fileIsUnderRoot(item->lastKnownPath()))
@@ -438,12 +492,14 @@ void KLImageBrowserViewDelegate::imageBrowserSelectionDidChange()
 
 int KLImageBrowserViewDelegate::imageBrowserWriteItemsAtIndexes(const QList<int> &indexes, QMimeData *data) const
 {
-    const QStringList paths = pathsForIndexes(indexes);
     QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls.append(QUrl::fromLocalFile(p));
+    for (const KLItemPtr &item : shownItemsForIndexes(indexes)) {
+        const QString p = item->lastKnownPath();
+        if (!p.isEmpty())
+            urls.append(QUrl::fromLocalFile(p));
+    }
     data->setUrls(urls);
-    return int(paths.size());
+    return int(urls.size());
 }
 
 // ---- trashing -------------------------------------------------------------------------------
@@ -574,7 +630,7 @@ QMenu *KLImageBrowserViewDelegate::showContextMenuForIndex(int index, const QPoi
 {
     // A right-click on a cell outside the selection acts on that cell alone, as in a file
     // manager; on a selected cell it acts on the whole selection.
-    if (index >= 0 && index < numberOfItems() && !selectionIndexes().contains(index))
+    if (index >= 0 && index < m_model->rowCount() && !selectionIndexes().contains(index))
         selectIndexes({index});
     const QList<KLItemPtr> selected = selectedItems();
     if (selected.isEmpty())

@@ -45,6 +45,39 @@ bool addItem(QList<KLItemPtr> &list, const KLItemPtr &item, int index)
     return true;
 }
 
+QStringList pathsThatFit(const QList<KLItemPtr> &list, const QStringList &paths, QStringList *refused)
+{
+    QSet<QString> held;
+    for (const KLItemPtr &item : list) {
+        if (item)
+            held.insert(item->lastKnownPath());
+    }
+    qsizetype room = std::max<qsizetype>(0, kMaxItems - list.size());
+    QStringList fit;
+    QSet<QString> seen;
+    for (const QString &p : paths) {
+        if (seen.contains(p))
+            continue;
+        seen.insert(p);
+        if (held.contains(p)) {
+            fit.append(p);
+        } else if (room > 0) {
+            fit.append(p);
+            --room;
+        } else if (refused) {
+            refused->append(p);
+        }
+    }
+    return fit;
+}
+
+int pushedOutBy(const QList<KLItemPtr> &list, const QStringList &paths)
+{
+    QStringList refused;
+    pathsThatFit(list, paths, &refused);
+    return int(refused.size());
+}
+
 void moveItems(QList<KLItemPtr> &list, const QList<int> &indexes, int destination)
 {
     QList<int> sorted;

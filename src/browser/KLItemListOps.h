@@ -8,6 +8,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 namespace KLItemListOps {
 // A pane never holds more items than this.
@@ -22,6 +23,13 @@ int indexOfItem(const QList<KLItemPtr> &list, const KLItemPtr &item);
 // it (an item moved towards the end lands one place earlier, because its old place is taken
 // out first). The 101st item pushes the last one out. Answers whether the list changed.
 bool addItem(QList<KLItemPtr> &list, const KLItemPtr &item, int index);
+
+// Of `paths` (each taken once, in order), those that an add at any index can take without
+// pushing an item out: every path the list holds already (it only moves) and new ones while
+// there is room. The others go to `refused`, in order.
+QStringList pathsThatFit(const QList<KLItemPtr> &list, const QStringList &paths, QStringList *refused = nullptr);
+// How many items of the list adding `paths` would push out (0 when they all fit).
+int pushedOutBy(const QList<KLItemPtr> &list, const QStringList &paths);
 
 // moveItemsAtIndexes:toIndex: — the items at `indexes` end up at `destination` in their
 // former relative order. Indexes outside the list are ignored.

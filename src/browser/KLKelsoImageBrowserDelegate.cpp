@@ -104,7 +104,7 @@ void KLKelsoImageBrowserDelegate::removeItems(const QList<KLItemPtr> &items)
 
 void KLKelsoImageBrowserDelegate::imageBrowserCellWasDoubleClickedAtIndex(int index)
 {
-    const KLItemPtr item = itemAtIndex(index);
+    const KLItemPtr item = shownItemAtIndex(index);
     if (!item)
         return;
     if (item->isStack()) {

@@ -182,7 +182,7 @@ void KLMainWindowController::buildWindow()
     m_menuBuilder->setMenuSelector(KLFilePickerMenu::AddToCooler);
     m_menuBuilder->setCoolerAdder([cooler = QPointer<KLCoolerImageBrowserDelegate>(m_coolerDelegate)](const QStringList &paths) {
         if (cooler)
-            cooler->addPaths(paths, 0);
+            cooler->addPathsAskingBeforePushingOut(paths, 0);
     });
     m_menuBuilder->attach(pickerMenu);
     m_kelsoBrowser->setFocus();
@@ -486,8 +486,12 @@ void KLMainWindowController::autoAddToCooler(const QList<QUrl> &urls)
         if (!p.isEmpty() && !m_coolerDelegate->hasItemAtPath(p) && !paths.contains(p))
             paths.append(p);
     }
-    if (!paths.isEmpty())
-        m_coolerDelegate->addPaths(paths, 0);
+    // An automatic add never pushes out what the user kept: what does not fit stays out.
+    if (paths.isEmpty())
+        return;
+    const QStringList refused = m_coolerDelegate->addPathsThatFit(paths, 0);
+    if (!refused.isEmpty())
+        qInfo("Kelso: the Cooler is full; %lld dragged files were not added to it", qint64(refused.size()));
 }
 
 void KLMainWindowController::setDropZoneQuery(std::function<bool()> query)

@@ -444,8 +444,11 @@ void KLAppDelegate::openFiles(const QStringList &paths)
 {
     if (!m_windowController)
         return;
-    if (!paths.isEmpty())
-        m_windowController->coolerDelegate()->addPaths(paths, 0);
+    // What does not fit in the full Cooler stays out rather than pushing kept items out.
+    const QStringList refused = m_windowController->coolerDelegate()->addPathsThatFit(paths, 0);
+    if (!refused.isEmpty())
+        qWarning("Kelso: %lld of the files did not fit in the Cooler (it holds at most 100 items)",
+                 qint64(refused.size()));
     m_windowController->showWindow(true);
 }
 
@@ -465,28 +468,6 @@ QString KLAppDelegate::coolerItemsJson() const
     if (!m_windowController)
         return QStringLiteral("[]");
     return QString::fromUtf8(KLCoolerStore::toJson(m_windowController->coolerDelegate()->items()));
-}
-
-void KLAppDelegate::addToCooler(const QStringList &paths, int index)
-{
-    if (!m_windowController || paths.isEmpty())
-        return;
-    KLCoolerImageBrowserDelegate *cooler = m_windowController->coolerDelegate();
-    cooler->addPaths(paths, std::clamp(index, 0, cooler->numberOfItems()));
-}
-
-void KLAppDelegate::removeFromCooler(const QStringList &paths)
-{
-    if (!m_windowController)
-        return;
-    KLCoolerImageBrowserDelegate *cooler = m_windowController->coolerDelegate();
-    QList<KLItemPtr> items;
-    for (const QString &p : paths) {
-        if (KLItemPtr item = cooler->itemAtIndex(cooler->indexForPath(p)))
-            items.append(item);
-    }
-    if (!items.isEmpty())
-        cooler->imageBrowserRemoveKLItems(items, false);
 }
 
 // ---- activation -----------------------------------------------------------------------------

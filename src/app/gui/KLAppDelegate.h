@@ -44,11 +44,9 @@ public:
     void quit();
     // application:openFiles: — to the front of the Cooler, and the window comes forward.
     void openFiles(const QStringList &paths);
-    // The automation interface's lists and Cooler changes.
+    // The automation interface's lists (its Cooler changes are KLDBusService's).
     QString recentItemsJson(const QString &folder) const;
     QString coolerItemsJson() const;
-    void addToCooler(const QStringList &paths, int index);
-    void removeFromCooler(const QStringList &paths);
 
     // Dock or tray mode at run time (KPRunInDock).
     void runInDock();

@@ -2,15 +2,23 @@
 
 #include "app/KLDBusClient.h"
 #include "app/gui/KLAppDelegate.h"
+#include "browser/KLCoolerArguments.h"
+#include "browser/KLCoolerImageBrowserDelegate.h"
+#include "browser/KLItemListOps.h"
+#include "browser/KLMainWindowController.h"
 #include "kelsoappadaptor.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QPointer>
 #include <QTimer>
 
 KLDBusService::KLDBusService(KLAppDelegate *delegate) : QObject(delegate), m_delegate(delegate)
 {
     new AppAdaptor(this);
+    m_callPool.setMaxThreadCount(1);
 }
 
 bool KLDBusService::registerOnSessionBus(QString *why)
@@ -40,8 +48,90 @@ void KLDBusService::Toggle() { m_delegate->toggle(); }
 // Quitting from inside a D-Bus call would tear the connection down before the reply goes
 // out; answer first, then quit.
 void KLDBusService::Quit() { QTimer::singleShot(0, m_delegate, [d = m_delegate] { d->quit(); }); }
-void KLDBusService::OpenFiles(const QStringList &paths) { m_delegate->openFiles(paths); }
+void KLDBusService::OpenFiles(const QStringList &paths) { changeCoolerLater(paths, 0, true, true); }
 QString KLDBusService::RecentItems(const QString &folder) { return m_delegate->recentItemsJson(folder); }
 QString KLDBusService::CoolerItems() { return m_delegate->coolerItemsJson(); }
-void KLDBusService::AddToCooler(const QStringList &paths, int index) { m_delegate->addToCooler(paths, index); }
-void KLDBusService::RemoveFromCooler(const QStringList &paths) { m_delegate->removeFromCooler(paths); }
+void KLDBusService::AddToCooler(const QStringList &paths, int index) { changeCoolerLater(paths, index, true, false); }
+void KLDBusService::RemoveFromCooler(const QStringList &paths) { changeCoolerLater(paths, 0, false, false); }
+
+namespace {
+
+QString coolerFullMessage(const QStringList &refused, qsizetype asked)
+{
+    return QStringLiteral("%1 of the %2 files did not fit: the Cooler holds at most %3 items (the first left out: %4)")
+        .arg(refused.size())
+        .arg(asked)
+        .arg(KLItemListOps::kMaxItems)
+        .arg(refused.first());
+}
+
+// On the main thread, with the checked arguments: changes the Cooler and answers the call.
+QDBusMessage changeCooler(KLAppDelegate *delegate, const QDBusMessage &call, const QList<KLItemPtr> &items,
+                          const QStringList &paths, int index, bool add, bool showWindow)
+{
+    KLMainWindowController *window = delegate->windowController();
+    KLCoolerImageBrowserDelegate *cooler = window ? window->coolerDelegate() : nullptr;
+    if (!cooler)
+        return call.createErrorReply(QDBusError::Failed, QStringLiteral("Kelso is not ready yet"));
+    if (!add) {
+        QList<KLItemPtr> gone;
+        for (const QString &p : paths) {
+            if (KLItemPtr item = cooler->itemAtIndex(cooler->indexForPath(p)))
+                gone.append(item);
+        }
+        if (!gone.isEmpty())
+            cooler->imageBrowserRemoveKLItems(gone, false);
+        return call.createReply();
+    }
+    const QStringList refused = cooler->addItemsThatFit(items, index);
+    if (showWindow)
+        delegate->openFiles({});
+    if (!refused.isEmpty()) {
+        QStringList distinct = paths;
+        distinct.removeDuplicates();
+        return call.createErrorReply(QString::fromLatin1(KLDBusService::kCoolerFullError),
+                                     coolerFullMessage(refused, distinct.size()));
+    }
+    return call.createReply();
+}
+
+} // namespace
+
+void KLDBusService::changeCoolerLater(const QStringList &arguments, int index, bool add, bool showWindow)
+{
+    // The answer goes out when the work is done; the main thread only changes the list.
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    const QDBusConnection bus = connection();
+    QPointer<KLDBusService> self(this);
+    m_callPool.start([=] {
+        using KLCoolerArguments::Need;
+        const KLCoolerArguments::Checked checked =
+            KLCoolerArguments::check(arguments, add ? Need::ExistingFile : Need::AbsolutePath);
+        QList<KLItemPtr> items;
+        if (checked.error.isEmpty() && add) {
+            // Each item looks at its file as it is made.
+            items.reserve(checked.paths.size());
+            for (const QString &p : checked.paths)
+                items.append(KLItem::create(p));
+        }
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [=] {
+                QDBusConnection out = bus;
+                if (!checked.error.isEmpty()) {
+                    out.send(call.createErrorReply(QDBusError::InvalidArgs, checked.error));
+                    return;
+                }
+                if (!self) {
+                    out.send(call.createErrorReply(QDBusError::Failed, QStringLiteral("Kelso is quitting")));
+                    return;
+                }
+                out.send(changeCooler(self->m_delegate, call, items, checked.paths, index, add, showWindow));
+            },
+            Qt::QueuedConnection);
+    });
+}
