@@ -63,9 +63,11 @@ void KLCoolerImageBrowserDelegate::addItem(const KLItemPtr &item, int index)
 
 void KLCoolerImageBrowserDelegate::imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
 {
-    if (moveToTrash && !moveItemFilesToTrash(items))
+    // Only the items whose files went to the trash leave; the others stay with their files.
+    const QList<KLItemPtr> removed = moveToTrash ? moveItemFilesToTrash(items) : items;
+    if (removed.isEmpty())
         return;
-    for (const KLItemPtr &item : items) {
+    for (const KLItemPtr &item : removed) {
         const int i = KLItemListOps::indexOfItem(_itemsArray, item);
         if (i >= 0)
             _itemsArray.removeAt(i);
