@@ -92,10 +92,12 @@ void KLCoolerImageBrowserDelegate::addItem(const KLItemPtr &item, int index)
 
 void KLCoolerImageBrowserDelegate::imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
 {
-    if (moveToTrash && !moveItemFilesToTrash(items))
+    // Only the items whose files went to the trash leave; the others stay with their files.
+    const QList<KLItemPtr> leaving = moveToTrash ? moveItemFilesToTrash(items) : items;
+    if (leaving.isEmpty())
         return;
     int removed = 0;
-    for (const KLItemPtr &item : items) {
+    for (const KLItemPtr &item : leaving) {
         const int i = KLItemListOps::indexOfItem(_itemsArray, item);
         if (i >= 0) {
             _itemsArray.removeAt(i);

@@ -8,6 +8,8 @@
 #include "browser/KLPreviewPanel.h"
 #include "browser/menus/KLPaneMenus.h"
 #include "fileops/XPFileUtils.h"
+#include "fileops/XPRename.h"
+#include "tags/XPFiledDocuments.h"
 #include "platform/Defaults.h"
 #include "platform/Workspace.h"
 #include "util/Localized.h"
@@ -143,10 +145,67 @@ bool showTrashAlert(const KLTrashWarning &warning)
     box.exec();
     return box.clickedButton() == del;
 }
+
+KLImageBrowserViewDelegate::FileFailurePresenter &failurePresenter()
+{
+    static KLImageBrowserViewDelegate::FileFailurePresenter presenter;
+    return presenter;
+}
+
+QString failureLines(const QList<KLFileFailure> &failures)
+{
+    constexpr int kShown = 10;
+    QStringList lines;
+    for (const KLFileFailure &f : failures) {
+        if (lines.size() == kShown) {
+            lines.append(KLLocalized(QStringLiteral("KLFileFailureMore"), {QString::number(failures.size() - kShown)}));
+            break;
+        }
+        lines.append(QStringLiteral("%1: %2").arg(PimsAdditions::stringByAbbreviatingWithTildeInPathSANDBOX(f.path), f.why));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString nameOf(const QString &path)
+{
+    return path.section(QLatin1Char('/'), -1);
+}
+
+bool followMovedItem(const QList<KLItemPtr> &items, const QString &oldPath, const QString &newPath)
+{
+    bool any = false;
+    for (const KLItemPtr &item : items)
+        any = item->followMove(oldPath, newPath) || any;
+    return any;
+}
 } // namespace
+
+KLFileFailureReport KLFileFailureReport::trashFailed(const QList<KLFileFailure> &failures)
+{
+    KLFileFailureReport r;
+    r.failures = failures;
+    r.message = failures.size() == 1
+                    ? KLLocalized(QStringLiteral("KLTrashFailedOne"), {nameOf(failures.first().path)})
+                    : KLLocalized(QStringLiteral("KLTrashFailedMany"), {QString::number(failures.size())});
+    r.informativeText = failureLines(failures) + QStringLiteral("\n\n") + KLLocalized(QStringLiteral("KLTrashFailedKept"));
+    return r;
+}
+
+KLFileFailureReport KLFileFailureReport::filingFailed(const QList<KLFileFailure> &failures)
+{
+    KLFileFailureReport r;
+    r.failures = failures;
+    r.message = failures.size() == 1
+                    ? KLLocalized(QStringLiteral("KLFilingFailedOne"), {nameOf(failures.first().path)})
+                    : KLLocalized(QStringLiteral("KLFilingFailedMany"), {QString::number(failures.size())});
+    r.informativeText = failureLines(failures);
+    return r;
+}
 
 KLImageBrowserViewDelegate::KLImageBrowserViewDelegate(QObject *parent) : QObject(parent)
 {
+    connect(XPFileMoveNotifier::instance(), &XPFileMoveNotifier::itemMoved, this,
+            &KLImageBrowserViewDelegate::itemMovedByKelso);
     m_model = new KLImageBrowserModel(this);
     _reloadTimer = new QTimer(this);
     _reloadTimer->setSingleShot(true);
@@ -575,17 +634,67 @@ bool KLImageBrowserViewDelegate::warnAboutTrashing(const QList<KLItemPtr> &items
     return trashPresenter() ? trashPresenter()(w) : showTrashAlert(w);
 }
 
-bool KLImageBrowserViewDelegate::moveItemFilesToTrash(const QList<KLItemPtr> &items)
+QList<KLItemPtr> KLImageBrowserViewDelegate::moveItemFilesToTrash(const QList<KLItemPtr> &items)
 {
     if (!warnAboutTrashing(items))
-        return false;
+        return {};
+    QList<KLItemPtr> trashed;
+    QList<KLFileFailure> failures;
     for (const KLItemPtr &item : items) {
         QString error;
-        if (!item->moveFileToTrash(&error))
-            qWarning("Kelso: cannot move %s to the trash: %s", qUtf8Printable(item->lastKnownPath()),
-                     qUtf8Printable(error));
+        const QFileInfo file(item->lastKnownPath());
+        // A file that is already gone has nothing left to trash: its item goes quietly.
+        if (item->moveFileToTrash(&error) || (!file.exists() && !file.isSymLink()))
+            trashed.append(item);
+        else
+            failures.append({item->lastKnownPath(), error});
     }
-    return true;
+    if (!failures.isEmpty())
+        reportFileFailures(KLFileFailureReport::trashFailed(failures));
+    return trashed;
+}
+
+void KLImageBrowserViewDelegate::reportFileFailures(const KLFileFailureReport &report)
+{
+    if (report.failures.isEmpty())
+        return;
+    for (const KLFileFailure &f : report.failures)
+        qWarning("Kelso: %s: %s", qUtf8Printable(f.path), qUtf8Printable(f.why));
+    if (failurePresenter()) {
+        failurePresenter()(report);
+        return;
+    }
+    QWidget *parent = m_imageBrowser ? m_imageBrowser->window() : nullptr;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Kelso"), report.message, QMessageBox::Ok, parent);
+    box->setInformativeText(report.informativeText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("fileFailureMessage"));
+    box->setAccessibleName(report.message);
+    box->open();
+}
+
+void KLImageBrowserViewDelegate::setSelectionsFiledDocs(const QStringList &paths)
+{
+    QList<XPFiledDocuments::FilingOutcome> outcomes;
+    XPFiledDocuments::putFilesIntoFiledDocuments(paths, true, &outcomes);
+    QList<KLFileFailure> failures;
+    for (const XPFiledDocuments::FilingOutcome &o : std::as_const(outcomes)) {
+        if (o.kind == XPFiledDocuments::FilingOutcome::Failed || o.markFailed)
+            failures.append({o.source, o.why});
+    }
+    if (!failures.isEmpty())
+        reportFileFailures(KLFileFailureReport::filingFailed(failures));
+}
+
+void KLImageBrowserViewDelegate::setFileFailurePresenter(FileFailurePresenter presenter)
+{
+    failurePresenter() = std::move(presenter);
+}
+
+void KLImageBrowserViewDelegate::itemMovedByKelso(const QString &oldPath, const QString &newPath)
+{
+    if (followMovedItem(_itemsArray, oldPath, newPath))
+        reloadBrowserSoon();
 }
 
 void KLImageBrowserViewDelegate::setTrashAlertPresenter(TrashAlertPresenter presenter)

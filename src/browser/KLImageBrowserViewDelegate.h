@@ -33,6 +33,21 @@ struct KLTrashWarning {
     QString informativeText;
 };
 
+// A file an operation could not handle, and why (the system's words).
+struct KLFileFailure {
+    QString path;
+    QString why;
+};
+
+// One message to the user about the files an operation could not handle.
+struct KLFileFailureReport {
+    QString message;         // names the file, or counts them
+    QString informativeText; // the reasons, and what became of the items
+    QList<KLFileFailure> failures;
+    static KLFileFailureReport trashFailed(const QList<KLFileFailure> &failures);
+    static KLFileFailureReport filingFailed(const QList<KLFileFailure> &failures);
+};
+
 // The pane is also the target of its context menus (KLPaneMenuActions): the menus do the
 // pane-independent work themselves and call back here for the list, the tag editor and the
 // window their sheets attach to.
@@ -135,10 +150,22 @@ public:
     // Trash confirmation.
     static KLTrashWarning trashWarningFor(const QList<KLItemPtr> &items, bool dontWarnSetting);
     bool warnAboutTrashing(const QList<KLItemPtr> &items);
-    bool moveItemFilesToTrash(const QList<KLItemPtr> &items);
+    // Asks, then moves each item's file to the trash. Answers the items whose files went there
+    // (none when the user cancelled). A file that could not be trashed (a read-only folder, a
+    // volume without a trash) stays, so its item must stay too; the user gets one message
+    // naming it.
+    QList<KLItemPtr> moveItemFilesToTrash(const QList<KLItemPtr> &items);
     // Who shows the alert; answers true for "Delete Files". Tests replace it.
     using TrashAlertPresenter = std::function<bool(const KLTrashWarning &warning)>;
     static void setTrashAlertPresenter(TrashAlertPresenter presenter);
+    // Tells the user, in one message over the window, which files an operation could not
+    // handle (and logs each). Tests replace who shows it.
+    void reportFileFailures(const KLFileFailureReport &report);
+    using FileFailurePresenter = std::function<void(const KLFileFailureReport &report)>;
+    static void setFileFailurePresenter(FileFailurePresenter presenter);
+
+    // Kelso moved a file (Move To, filing, renaming): the items showing it take the new path.
+    virtual void itemMovedByKelso(const QString &oldPath, const QString &newPath);
 
     // Actions on items (also the menus' targets).
     void openExternally(const QList<KLItemPtr> &items);
@@ -162,6 +189,8 @@ public:
 
     // KLPaneMenuActions.
     void removeKLItems(const QList<KLItemPtr> &items, bool moveToTrash) override;
+    // Files the paths and tells the user about any that could not be filed or marked.
+    void setSelectionsFiledDocs(const QStringList &paths) override;
     void editTagsForFilePaths(const QStringList &paths) override;
     void editUnwantedDirectoriesAction() override;
     void preferencesAction() override;

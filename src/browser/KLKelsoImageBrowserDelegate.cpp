@@ -82,8 +82,8 @@ void KLKelsoImageBrowserDelegate::backAction()
 
 void KLKelsoImageBrowserDelegate::imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
 {
-    if (!moveToTrash || moveItemFilesToTrash(items))
-        removeItems(items);
+    // Only the items whose files went to the trash leave; the others stay with their files.
+    removeItems(moveToTrash ? moveItemFilesToTrash(items) : items);
 }
 
 void KLKelsoImageBrowserDelegate::removeItems(const QList<KLItemPtr> &items)

@@ -1,5 +1,6 @@
 #include "fileops/XPFileUtils.h"
 
+#include "platform/FileMove.h"
 #include "platform/Mounts.h"
 #include "platform/Workspace.h"
 #include "platform/Xattr.h"
@@ -153,7 +154,9 @@ bool isFileOrPackage(const QString &path)
 
 QString findUnusedPath(const QString &path)
 {
-    const QString q = path.normalized(QString::NormalizationForm_D);
+    // Names are bytes on Linux: a composed "é" and a decomposed one are two different names,
+    // so the name is looked up as given, never normalised.
+    const QString &q = path;
     if (!existsNoFollow(q))
         return q;
     const qsizetype slash = q.lastIndexOf(QLatin1Char('/'));
@@ -172,11 +175,15 @@ QString findUnusedPath(const QString &path)
     return q;
 }
 
+bool isInMailOrPhotoLibrary(const QString &path)
+{
+    return path.contains(QLatin1String("/Library/Mail/")) || path.contains(QLatin1String("Photos Library.photoslibrary"));
+}
+
 bool moveItemOnSameFileSystemCheckingForSpecialExclusions(const QString &source, const QString &destination,
                                                           QString *error)
 {
-    if (source.contains(QLatin1String("/Library/Mail/")) ||
-        source.contains(QLatin1String("Photos Library.photoslibrary"))) {
+    if (isInMailOrPhotoLibrary(source)) {
         if (error)
             *error = QStringLiteral("%1 lies inside a mail or photo library and is not moved").arg(source);
         return false;
@@ -186,11 +193,15 @@ bool moveItemOnSameFileSystemCheckingForSpecialExclusions(const QString &source,
 
 bool moveItemOnSameFileSystem(const QString &source, const QString &destination, QString *error)
 {
-    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(destination).constData()) == 0)
-        return true;
-    if (error)
-        *error = errnoString(errno);
-    return false;
+    if (!FileMove::sameFileSystem(source, destination)) {
+        if (error)
+            *error = errnoString(EXDEV);
+        return false;
+    }
+    const FileMove::Outcome outcome = FileMove::move(source, destination);
+    if (!outcome.ok && error)
+        *error = errnoString(outcome.error);
+    return outcome.ok;
 }
 
 double GBFreeOnHome()

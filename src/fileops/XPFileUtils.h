@@ -31,14 +31,17 @@ bool isPackage(const QString &path);
 // False only for an existing folder that is not a package.
 bool isFileOrPackage(const QString &path);
 
-// The path in NFD when nothing is there, else "stem N.ext" for the first free N in 1…1000,
-// else the NFD path itself.
+// The path itself when nothing is there, else "stem N.ext" for the first free N in 1…1000,
+// else the path itself. Names are compared as they are (never Unicode-normalised).
 QString findUnusedPath(const QString &path);
 
+// Sources inside a mail library or a photo library are never moved.
+bool isInMailOrPhotoLibrary(const QString &path);
 // Refuses (false, nothing done) sources inside a mail library or a photo library.
 bool moveItemOnSameFileSystemCheckingForSpecialExclusions(const QString &source, const QString &destination,
                                                           QString *error = nullptr);
-// rename(2); the system's message goes to *error.
+// A rename within one file system that never replaces an existing item; the system's message
+// goes to *error (EXDEV across file systems).
 bool moveItemOnSameFileSystem(const QString &source, const QString &destination, QString *error = nullptr);
 
 // Free space on the home folder's file system in 10^9 bytes; -1 when it cannot be read.

@@ -1,16 +1,18 @@
 #include "fileops/XPRename.h"
 
 #include "fileops/XPOpenWith.h"
+#include "platform/FileMove.h"
 #include "util/Localized.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+XPFileMoveNotifier *XPFileMoveNotifier::instance()
+{
+    static XPFileMoveNotifier *notifier = new XPFileMoveNotifier;
+    return notifier;
+}
 
 namespace XPFileUtils {
 
@@ -85,45 +87,14 @@ RenamePlan renameFile(const QString &path, const QString &newName)
 
 bool moveItemWithoutReplacing(const QString &source, const QString &destination, QString *error)
 {
-    const QByteArray src = QFile::encodeName(source);
-    const QByteArray dst = QFile::encodeName(destination);
-    if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    int err = errno;
-    if (err == EINVAL || err == ENOSYS) {
-        // A file system without no-replace renames: link() refuses an existing target.
-        if (itemExists(destination)) {
-            err = EEXIST;
-        } else if (::link(src.constData(), dst.constData()) == 0) {
-            if (::unlink(src.constData()) == 0)
-                return true;
-            err = errno;
-            ::unlink(dst.constData());
-        } else {
-            err = errno;
-        }
+    const FileMove::Outcome outcome = FileMove::move(source, destination);
+    if (!outcome.ok) {
+        if (error)
+            *error = outcome.message;
+        return false;
     }
-    if (err == EXDEV) {
-        struct stat st;
-        if (::lstat(src.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-            // QFile::copy never replaces an existing file.
-            QFile in(source);
-            if (in.copy(destination)) {
-                if (QFile::remove(source))
-                    return true;
-                QFile::remove(destination);
-                if (error)
-                    *error = QStringLiteral("cannot remove the original after copying");
-                return false;
-            }
-            if (error)
-                *error = in.errorString();
-            return false;
-        }
-    }
-    if (error)
-        *error = QString::fromLocal8Bit(std::strerror(err));
-    return false;
+    Q_EMIT XPFileMoveNotifier::instance()->itemMoved(source, destination);
+    return true;
 }
 
 } // namespace XPFileUtils

@@ -1,6 +1,19 @@
 #pragma once
 // Renaming one file in place, and moving files without ever replacing what is already there.
+#include <QObject>
 #include <QString>
+
+// Announces every item Kelso itself moved (Move To, filing, renaming), so that whoever shows
+// the file (the panes, the collector) follows it to its new path at once instead of finding it
+// gone. Emitted on the thread that moved; receivers in the GUI get it queued.
+class XPFileMoveNotifier : public QObject
+{
+    Q_OBJECT
+public:
+    static XPFileMoveNotifier *instance();
+Q_SIGNALS:
+    void itemMoved(const QString &oldPath, const QString &newPath);
+};
 
 namespace XPFileUtils {
 
@@ -31,8 +44,10 @@ RenamePlan planRename(const QString &path, const QString &newName);
 RenamePlan renameFile(const QString &path, const QString &newName);
 
 // Moves `source` to `destination`, failing (never replacing) when something exists there.
-// Within a file system this is an atomic no-replace rename; across file systems a regular file
-// is copied and the original removed; other items are refused.
+// Within a file system this is an atomic no-replace rename; across file systems it behaves like
+// mv (FileMove): data, user attributes, mode and times, folders recursively, and the source
+// removed only after the whole copy succeeded. A move that succeeded is announced through
+// XPFileMoveNotifier.
 bool moveItemWithoutReplacing(const QString &source, const QString &destination, QString *error = nullptr);
 
 } // namespace XPFileUtils

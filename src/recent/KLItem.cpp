@@ -417,6 +417,52 @@ void KLItem::addSubItem(const KLItemPtr &item)
     m_stack->insert(key, item);
 }
 
+bool KLItem::followMove(const QString &oldPath, const QString &newPath)
+{
+    if (oldPath.isEmpty() || newPath.isEmpty() || oldPath == newPath)
+        return false;
+    bool changed = false;
+    const QString mine = lastKnownPath();
+    QString moved;
+    if (mine == oldPath)
+        moved = newPath;
+    else if (mine.startsWith(oldPath) && mine.size() > oldPath.size() && mine.at(oldPath.size()) == QLatin1Char('/'))
+        moved = newPath + mine.mid(oldPath.size()); // inside a folder that moved
+    if (!moved.isEmpty()) {
+        QByteArray bookmark = XPSimpleUtils::bookmarkDataForPath(moved);
+        if (bookmark.isEmpty())
+            bookmark = XPSimpleUtils::bookmarkDataForMissingPath(moved);
+        setBookmarkData(bookmark, moved);
+        {
+            // The facts (name aside) are the same file's; a missing mark from a look at the old
+            // place no longer holds. The next access refreshes everything at the new path.
+            std::lock_guard lock(m_lock);
+            if (m_fileExists == false)
+                m_fileExists.reset();
+            m_displayName = moved.section(QLatin1Char('/'), -1);
+            m_lastCacheUpdate = 0;
+        }
+        changed = true;
+    }
+    QList<KLItemPtr> subItems;
+    {
+        std::lock_guard lock(m_stackLock);
+        if (m_stack)
+            subItems = m_stack->values();
+    }
+    bool subChanged = false;
+    for (const KLItemPtr &sub : std::as_const(subItems))
+        subChanged = sub->followMove(oldPath, newPath) || subChanged;
+    if (subChanged) {
+        std::lock_guard lock(m_stackLock);
+        auto rekeyed = std::make_unique<QMap<QString, KLItemPtr>>();
+        for (const KLItemPtr &sub : std::as_const(subItems))
+            rekeyed->insert(sub->lastKnownPath(), sub);
+        m_stack = std::move(rekeyed);
+    }
+    return changed || subChanged;
+}
+
 void KLItem::addSubItems(const QList<KLItemPtr> &items)
 {
     for (const KLItemPtr &item : items)
@@ -765,6 +811,8 @@ void KLItem::calculateBookmark()
         return; // vanished between resolving and looking: keep what we have
     {
         std::lock_guard lock(m_lock);
+        if (m_lastKnownPath != last)
+            return; // followed a move meanwhile: that path is newer than this resolution
         if (resolved != m_lastKnownPath)
             m_lastCacheUpdate = 0;
     }

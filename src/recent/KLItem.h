@@ -94,6 +94,11 @@ public:
     void setDate(KLTime date);
     KLTime overrideDate() const;
 
+    // Kelso itself moved `oldPath` to `newPath`: when this item is that file, or lies inside that
+    // folder, it takes its new path at once (with a fresh bookmark) and keeps its facts, so it
+    // never shows as missing. Stack sub-items follow too. Answers whether anything changed.
+    bool followMove(const QString &oldPath, const QString &newPath);
+
     void addSubItem(const KLItemPtr &item);
     void addSubItems(const QList<KLItemPtr> &items);
     bool isStack() const;

@@ -2,6 +2,7 @@
 
 #include "app/KLAppState.h"
 #include "fileops/XPFileUtils.h"
+#include "fileops/XPRename.h"
 #include "platform/Defaults.h"
 #include "platform/Plist.h"
 #include "recent/KLMetadataQuery.h"
@@ -124,6 +125,9 @@ KLRecentFiles::KLRecentFiles(const Options &options, QObject *parent)
     // 4-6. Scan dates start empty, the stopwatch runs, the storm guard starts at 20 s.
     _timer.reset();
     _averageSecondsBetweenEvents = 20.0;
+
+    // Kelso's own moves (Move To, filing, renaming) are known at once: the items follow.
+    connect(XPFileMoveNotifier::instance(), &XPFileMoveNotifier::itemMoved, this, &KLRecentFiles::itemMovedByKelso);
 
     if (m_stream) {
         XPSimpleUtils::setRenameLookup([stream = m_stream](const QString &old) { return stream->renamedPathFor(old); });
@@ -571,6 +575,17 @@ void KLRecentFiles::removeItem(const KLItemPtr &item)
             _pastEvents.removeAt(i);
         else
             e.files = kept;
+    }
+}
+
+void KLRecentFiles::itemMovedByKelso(const QString &oldPath, const QString &newPath)
+{
+    std::lock_guard lock(m_pastEventsLock);
+    for (KLRecentEvent &event : _pastEvents) {
+        for (const KLItemPtr &file : std::as_const(event.files))
+            file->followMove(oldPath, newPath);
+        if (event.path == oldPath || event.path.startsWith(oldPath + QLatin1Char('/')))
+            event.path = newPath + event.path.mid(oldPath.size());
     }
 }
 

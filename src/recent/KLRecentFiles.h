@@ -133,6 +133,8 @@ public:
     static KLTime moddateForMultipleFiles(const QList<KLItemPtr> &items);
     void removeItem(const KLItemPtr &item);
     void removeItems(const QList<KLItemPtr> &items);
+    // Kelso moved `oldPath` (a file or a folder) to `newPath`: the recorded items follow it.
+    void itemMovedByKelso(const QString &oldPath, const QString &newPath);
 
     // The cached listing of a folder, or none.
     std::optional<QSet<QString>> cachedFileSet(const QString &directory);

@@ -243,6 +243,11 @@ int runFileCommand(const QStringList &args)
         case XPFiledDocuments::FilingOutcome::Copied:
         case XPFiledDocuments::FilingOutcome::MarkedInPlace:
             printOut(o.destination);
+            if (o.markFailed) {
+                // Filed, but not marked as managed: the caller must know it is not done.
+                printErr(QStringLiteral("%1: filed as %2, but %3").arg(o.source, o.destination, o.why));
+                failed = true;
+            }
             break;
         case XPFiledDocuments::FilingOutcome::SkippedFolder:
         case XPFiledDocuments::FilingOutcome::Failed:

@@ -1,6 +1,8 @@
 #include "tags/XPFiledDocuments.h"
 
 #include "fileops/XPFileUtils.h"
+#include "fileops/XPRename.h"
+#include "platform/FileMove.h"
 #include "platform/Defaults.h"
 #include "tags/Lumitag.h"
 #include "tags/XPSimpleUtils.h"
@@ -115,34 +117,23 @@ void subscribeOnce()
                      });
 }
 
+// The same copy a move across file systems makes: data, user attributes (tags, rating, the
+// mark), mode and times, folders recursively; a failed copy leaves nothing behind.
 bool copyRecursively(const QString &source, const QString &target, QString *why)
 {
-    const QFileInfo info(source);
-    if (!info.exists() && !info.isSymLink()) {
-        *why = QString::fromLocal8Bit(strerror(ENOENT));
-        return false;
-    }
-    if (!info.isDir() || info.isSymLink()) {
-        QFile in(source);
-        if (!in.copy(target)) {
-            *why = in.errorString();
-            return false;
-        }
-        return true;
-    }
-    if (!QDir().mkdir(target)) {
-        *why = QStringLiteral("cannot create %1").arg(target);
-        return false;
-    }
-    QDirIterator it(source, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        const QString child = it.next();
-        if (!copyRecursively(child, target + QLatin1Char('/') + it.fileName(), why)) {
-            QDir(target).removeRecursively(); // never leave half a package behind
-            return false;
-        }
-    }
-    return true;
+    const FileMove::Outcome outcome = FileMove::copy(source, target);
+    if (!outcome.ok)
+        *why = outcome.message;
+    return outcome.ok;
+}
+
+// Why the mark cannot be written at `path`, for the report (one more attempt that keeps the
+// error; the ordinary write does not).
+QString whyMarkFails(const QString &path)
+{
+    const LumitagResult error = Lumitag::setXAttrMetaData(true, LumitagKeys::Managed, path);
+    const QString reason = error ? error->info : QStringLiteral("it does not read back");
+    return QStringLiteral("its managed mark could not be written (%1)").arg(reason);
 }
 
 // The metadata index has not been written yet, so there is nothing that could disagree with
@@ -252,9 +243,13 @@ QStringList putFilesIntoFiledDocuments(const QStringList &paths, bool forceMove,
                 // Every free name is taken: never replace another file.
                 why = QStringLiteral("no free name for it in %1").arg(folder);
             } else {
-                const bool moved = forceMove ? XPFileUtils::moveItemOnSameFileSystem(p, target, &why)
-                                             : XPFileUtils::moveItemOnSameFileSystemCheckingForSpecialExclusions(
-                                                   p, target, &why);
+                // The no-replace move, like mv across file systems; without forceMove, items in a
+                // mail or photo library are only copied.
+                bool moved = false;
+                if (!forceMove && XPFileUtils::isInMailOrPhotoLibrary(p))
+                    why = QStringLiteral("%1 lies inside a mail or photo library and is not moved").arg(p);
+                else
+                    moved = XPFileUtils::moveItemWithoutReplacing(p, target, &why);
                 if (moved) {
                     kept = true;
                     outcome.kind = FilingOutcome::Moved;
@@ -275,6 +270,10 @@ QStringList putFilesIntoFiledDocuments(const QStringList &paths, bool forceMove,
                 if (!marked.isEmpty()) {
                     result.append(marked);
                     outcome.destination = marked;
+                }
+                if (!managedMark(outcome.destination).value_or(false)) {
+                    outcome.markFailed = true;
+                    outcome.why = whyMarkFails(outcome.destination);
                 }
             } else {
                 outcome.kind = FilingOutcome::Failed;

@@ -36,7 +36,9 @@ struct FilingOutcome {
     QString source;
     QString destination; // where the item is now (Moved, Copied, MarkedInPlace)
     Kind kind = Failed;
-    QString why;         // for Failed
+    // Moved or Copied, but the managed mark could not be written at the destination.
+    bool markFailed = false;
+    QString why;         // for Failed, and for markFailed
 };
 
 bool usesFiledDocuments();
@@ -50,9 +52,10 @@ bool pathIsInFiledDocuments(const QString &path);
 bool pathIsAlreadyInGoodPlaceInFiledDocuments(const QString &path);
 
 // Files the items into today's folder and answers the paths they ended up at (files already
-// in place are only marked and not listed; plain folders are left alone). With forceMove the
-// move is a plain rename; otherwise mail and photo libraries are refused. A failed move falls
-// back to a copy. `outcomes`, when given, receives one entry per item.
+// in place are only marked and not listed; plain folders are left alone). Without forceMove,
+// items in mail and photo libraries are not moved (only copied). A failed move falls
+// back to a copy. Moves never replace anything and behave like mv across file systems; each is
+// announced through XPFileMoveNotifier. `outcomes`, when given, receives one entry per item.
 QStringList putFilesIntoFiledDocuments(const QStringList &paths, bool forceMove,
                                        QList<FilingOutcome> *outcomes = nullptr);
 

@@ -27,13 +27,13 @@ QString freshFolder()
 }
 } // namespace
 
-TEST(FindUnusedPathTest, FreePathIsReturnedInDecomposedForm)
+TEST(FindUnusedPathTest, AFreePathComesBackWithItsOwnBytes)
 {
     const QString folder = freshFolder();
     const QString composed = folder + QString::fromUtf8("/Caf\u00e9 r\u00e9sum\u00e9.pdf");
     const QString result = findUnusedPath(composed);
-    EXPECT_EQ(result, composed.normalized(QString::NormalizationForm_D));
-    EXPECT_NE(result, composed) << "the composed é must come back decomposed";
+    EXPECT_EQ(result, composed) << "a composed é stays composed: names are bytes";
+    EXPECT_EQ(QFile::encodeName(result), QFile::encodeName(composed));
     EXPECT_EQ(findUnusedPath(folder + "/plain.txt"), folder + "/plain.txt");
 }
 
@@ -70,13 +70,18 @@ TEST(FindUnusedPathTest, DotFilesAndDotsInFolderNames)
     EXPECT_EQ(findUnusedPath(folder + "/trailing."), folder + "/trailing. 1");
 }
 
-TEST(FindUnusedPathTest, ExistingDecomposedNameAndDanglingLinksCountAsTaken)
+TEST(FindUnusedPathTest, AClashIsFoundByteForByteAndDanglingLinksCountAsTaken)
 {
     const QString folder = freshFolder();
+    const QString composed = folder + QString::fromUtf8("/Caf\u00e9.txt");
+    KelsoTest::writeFile(composed);
+    EXPECT_EQ(findUnusedPath(composed), folder + QString::fromUtf8("/Caf\u00e9 1.txt"))
+        << "an existing file of exactly that name is a clash";
+    // The decomposed spelling is another name on Linux: free, and kept as typed.
     const QString decomposed = folder + QString::fromUtf8("/Cafe\u0301.txt");
+    EXPECT_EQ(findUnusedPath(decomposed), decomposed);
     KelsoTest::writeFile(decomposed);
-    EXPECT_EQ(findUnusedPath(folder + QString::fromUtf8("/Caf\u00e9.txt")),
-              folder + QString::fromUtf8("/Cafe\u0301 1.txt"));
+    EXPECT_EQ(findUnusedPath(decomposed), folder + QString::fromUtf8("/Cafe\u0301 1.txt"));
     ASSERT_TRUE(QFile::link(folder + "/nowhere", folder + "/link.txt"));
     EXPECT_EQ(findUnusedPath(folder + "/link.txt"), folder + "/link 1.txt");
 }
@@ -267,6 +272,22 @@ TEST(FileUtilsMoveTest, OtherItemsMoveAndTheSearchIsCaseSensitive)
 
     EXPECT_FALSE(moveItemOnSameFileSystem(folder + "/missing.txt", folder + "/x.txt", &error));
     EXPECT_EQ(error, "errno error: 2, No such file or directory");
+}
+
+TEST(FileUtilsMoveTest, AMoveNeverReplacesWhatIsThere)
+{
+    const QString folder = freshFolder();
+    KelsoTest::writeFile(folder + "/a.txt", "a");
+    KelsoTest::writeFile(folder + "/b.txt", "b");
+    QString error;
+    EXPECT_FALSE(moveItemOnSameFileSystem(folder + "/a.txt", folder + "/b.txt", &error));
+    EXPECT_EQ(error, "errno error: 17, File exists");
+    QFile b(folder + "/b.txt");
+    ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(b.readAll(), QByteArray("b"));
+    EXPECT_TRUE(QFile::exists(folder + "/a.txt"));
+    EXPECT_FALSE(moveItemOnSameFileSystemCheckingForSpecialExclusions(folder + "/a.txt", folder + "/b.txt", &error));
+    EXPECT_TRUE(QFile::exists(folder + "/a.txt"));
 }
 
 TEST(FileUtilsErrnoStringTest, NumberAndSystemMessage)

@@ -134,8 +134,10 @@ TEST(Rename, MovingAcrossFileSystemsCopiesFilesAndStillNeverReplaces)
     EXPECT_FALSE(moveItemWithoutReplacing(other + "/clash.txt", dir + "/clash.txt"));
     EXPECT_EQ(contents(dir + "/clash.txt"), "theirs");
     EXPECT_EQ(contents(other + "/clash.txt"), "mine");
-    // Folders are not copied across file systems: refused, left where they are.
-    EXPECT_FALSE(moveItemWithoutReplacing(other + "/sub", dir + "/sub"));
-    EXPECT_TRUE(QFileInfo(other + "/sub").isDir());
+    // Folders move across file systems too, as with mv.
+    KelsoTest::writeFile(other + "/sub/inner.txt", "inner");
+    EXPECT_TRUE(moveItemWithoutReplacing(other + "/sub", dir + "/sub"));
+    EXPECT_FALSE(QFileInfo::exists(other + "/sub"));
+    EXPECT_EQ(contents(dir + "/sub/inner.txt"), "inner");
     QDir(other).removeRecursively();
 }

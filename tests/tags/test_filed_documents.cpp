@@ -1,5 +1,6 @@
 // Filed documents: the folder tree, filing with free names, the managed mark and its pacing.
 #include "TagTestUtil.h"
+#include "fileops/ScratchVolume.h"
 #include "fileops/XPFileUtils.h"
 #include "tags/Lumitag.h"
 #include "tags/XPFiledDocuments.h"
@@ -176,7 +177,7 @@ TEST_F(FiledDocuments, ChosenFolderIsExpandedAndALinkedRootIsResolved)
     EXPECT_TRUE(QFileInfo(chosen).isDir()) << "created with its parents";
 }
 
-TEST_F(FiledDocuments, AMoveAcrossFileSystemsFallsBackToACopy)
+TEST_F(FiledDocuments, AForcedMoveAcrossFileSystemsMovesTheFileWhole)
 {
     useDefaultRoot();
     const QString shm = freshShmFolder();
@@ -184,8 +185,8 @@ TEST_F(FiledDocuments, AMoveAcrossFileSystemsFallsBackToACopy)
     QList<FD::FilingOutcome> outcomes;
     const QStringList filed = FD::putFilesIntoFiledDocuments({p}, true, &outcomes);
     ASSERT_EQ(filed.size(), 1);
-    EXPECT_EQ(outcomes.value(0).kind, FD::FilingOutcome::Copied);
-    EXPECT_TRUE(QFile::exists(p)) << "the original stays when only a copy could be made";
+    EXPECT_EQ(outcomes.value(0).kind, FD::FilingOutcome::Moved);
+    EXPECT_FALSE(QFile::exists(p)) << "moved as mv moves, no original left behind";
     QFile f(filed[0]);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("payload"));
@@ -196,6 +197,69 @@ TEST_F(FiledDocuments, AMoveAcrossFileSystemsFallsBackToACopy)
     EXPECT_TRUE(FD::putFilesIntoFiledDocuments({source + QStringLiteral("/gone.txt")}, true, &outcomes).isEmpty());
     EXPECT_EQ(outcomes.value(0).kind, FD::FilingOutcome::Failed);
     EXPECT_FALSE(QFile::exists(todayUnder(defaultRoot()) + QStringLiteral("/gone.txt")));
+}
+
+TEST_F(FiledDocuments, FilingOntoAnotherFileSystemKeepsTagsRatingAndTime)
+{
+    ScratchVolume volume(QStringLiteral("filed-volume"));
+    if (!volume.mounted())
+        GTEST_SKIP() << qPrintable(volume.why());
+    Defaults::standard().setValue(FD::kFiledDocumentsPathKey, volume.path() + QStringLiteral("/Filed"));
+    FD::forgetRoot();
+    const QString p = makeFile(source, QStringLiteral("Invoice.pdf"), "invoice");
+    ASSERT_FALSE(Lumitag::setUserTags(QStringList{QStringLiteral("Tax"), QStringLiteral("2024")}, p));
+    ASSERT_FALSE(Lumitag::setRating(4, p));
+    ageFile(p, 400 * 86400);
+    const qint64 oldTime = mtimeSec(p);
+
+    QList<FD::FilingOutcome> outcomes;
+    const QStringList filed = FD::putFilesIntoFiledDocuments({p}, true, &outcomes);
+    ASSERT_EQ(filed.size(), 1);
+    const QString where = filed[0];
+    EXPECT_EQ(where, todayUnder(volume.path() + QStringLiteral("/Filed")) + QStringLiteral("/Invoice.pdf"));
+    EXPECT_EQ(outcomes.value(0).kind, FD::FilingOutcome::Moved);
+    EXPECT_FALSE(outcomes.value(0).markFailed);
+    EXPECT_FALSE(QFile::exists(p)) << "the original is removed";
+    EXPECT_EQ(Lumitag::getUserTags(where), (QStringList{QStringLiteral("Tax"), QStringLiteral("2024")}));
+    EXPECT_EQ(Lumitag::getRating(where), 4.0);
+    EXPECT_EQ(FD::managedMark(where), std::optional<bool>(true));
+    // The time is the file's own; writing the mark nudges an old file by exactly 2 seconds.
+    EXPECT_EQ(mtimeSec(where), oldTime + 2);
+    Defaults::standard().removeObjectForKey(FD::kFiledDocumentsPathKey);
+    FD::forgetRoot();
+}
+
+TEST_F(FiledDocuments, AccentedNamesKeepTheirBytesAndClashesAreFound)
+{
+    useDefaultRoot();
+    const QString name = QString::fromUtf8("Caf\u00e9.txt"); // composed, as typed on Linux
+    const QString first = makeFile(freshFolder(QStringLiteral("a")), name, "one");
+    const QString second = makeFile(freshFolder(QStringLiteral("b")), name, "two");
+    const QStringList filed = FD::putFilesIntoFiledDocuments({first, second}, true);
+    const QString today = todayUnder(defaultRoot());
+    ASSERT_EQ(filed, (QStringList{today + QLatin1Char('/') + name,
+                                  today + QString::fromUtf8("/Caf\u00e9 1.txt")}));
+    EXPECT_EQ(QFile::encodeName(filed[0]).right(6), QByteArray("\xc3\xa9.txt")) << "the composed é is kept";
+    QFile f(filed[0]);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("one")) << "the second file did not replace the first";
+    EXPECT_EQ(QDir(today).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(FiledDocuments, AMarkThatCannotBeWrittenIsReported)
+{
+    useDefaultRoot();
+    // A symbolic link is filed like a file, but Linux keeps no user attributes on links.
+    const QString target = makeFile(source, QStringLiteral("target.txt"));
+    const QString link = source + QStringLiteral("/Shortcut.txt");
+    ASSERT_TRUE(QFile::link(target, link));
+    QList<FD::FilingOutcome> outcomes;
+    FD::putFilesIntoFiledDocuments({link}, true, &outcomes);
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes[0].kind, FD::FilingOutcome::Moved);
+    EXPECT_TRUE(outcomes[0].markFailed);
+    EXPECT_TRUE(outcomes[0].why.contains(QStringLiteral("managed mark"))) << qPrintable(outcomes[0].why);
+    EXPECT_TRUE(QFileInfo(outcomes[0].destination).isSymLink());
 }
 
 TEST_F(FiledDocuments, MarkingWritesOnlyChangesAndNudgesOldFiles)

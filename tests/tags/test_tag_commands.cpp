@@ -224,3 +224,24 @@ TEST_F(TagCommands, FilingAndManagedMarks)
     EXPECT_EQ(bad.status, 1);
     EXPECT_TRUE(bad.err.contains(QStringLiteral("errno error: 2"))) << qPrintable(bad.err);
 }
+
+TEST_F(TagCommands, FilingReportsEachFileWhoseManagedMarkCouldNotBeWritten)
+{
+    Defaults::standard().setValue(XPFiledDocuments::kFiledDocumentsPathKey, dir + QStringLiteral("/Filed"));
+    XPFiledDocuments::forgetRoot();
+    const QString plain = makeFile(dir, "Plain.txt");
+    const QString target = makeFile(dir, "target.txt");
+    const QString link = dir + QStringLiteral("/Link.txt");
+    ASSERT_TRUE(QFile::link(target, link)); // a link keeps no user attributes on Linux
+    const ToolRun r = runTool("file", {plain, link});
+    Defaults::standard().removeObjectForKey(XPFiledDocuments::kFiledDocumentsPathKey);
+    EXPECT_EQ(r.status, 1) << "a file without its mark is not done";
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << qPrintable(r.out);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("/Plain.txt")));
+    EXPECT_EQ(XPFiledDocuments::managedMark(lines[0]), std::optional<bool>(true));
+    EXPECT_TRUE(QFileInfo(lines[1]).isSymLink()) << "the link was filed all the same";
+    EXPECT_TRUE(r.err.contains(link + QStringLiteral(": filed as ") + lines[1])) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("managed mark"))) << qPrintable(r.err);
+    EXPECT_FALSE(r.err.contains(plain)) << "only the file that failed is reported";
+}
