@@ -133,6 +133,8 @@ public:
     static KLTime moddateForMultipleFiles(const QList<KLItemPtr> &items);
     void removeItem(const KLItemPtr &item);
     void removeItems(const QList<KLItemPtr> &items);
+    // Puts events back (an undone removal), each at its place by date; the list stays capped.
+    void restoreEvents(const QList<KLRecentEvent> &events);
 
     // The cached listing of a folder, or none.
     std::optional<QSet<QString>> cachedFileSet(const QString &directory);
@@ -180,6 +182,12 @@ public:
     KLTime lastEventTrackedTime() const { return _lastEventTrackedTime.load(); }
     // Replaces the event list (tests, tools); newest first.
     void setPastEventsForTesting(const QList<KLRecentEvent> &events);
+
+Q_SIGNALS:
+    // A record was accepted into the event list (a file-system record or an opened file). Sent
+    // from the thread that recorded it, after the list lock is released; a receiver on the
+    // main thread gets it queued.
+    void eventRecorded();
 
 private:
     KLTime now() const;
