@@ -212,10 +212,15 @@ class Session:
     def window_geometry(self, name="^Kelso$"):
         wins = self.visible_windows(name)
         check(wins, "no visible window %s" % name)
-        r = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wins[0]], capture_output=True, text=True,
-                           env=self.env)
-        g = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
-        return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+        # xwininfo, not `xdotool getwindowgeometry`: the latter counts a window manager's frame
+        # twice for a decorated window.
+        r = subprocess.run(["xwininfo", "-id", wins[0]], capture_output=True, text=True, env=self.env)
+        g = {}
+        for line in r.stdout.splitlines():
+            key, _, value = line.strip().partition(":")
+            g[key] = value.strip()
+        return (int(g["Absolute upper-left X"]), int(g["Absolute upper-left Y"]), int(g["Width"]),
+                int(g["Height"]))
 
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *args], capture_output=True, text=True, env=self.env, timeout=30)

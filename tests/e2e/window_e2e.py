@@ -137,6 +137,7 @@ def dock_without_tray(s):
     time.sleep(1.5)
     shot = s.screenshot("dock-at-launch")
     print("screenshot: " + shot)
+    shutil.copyfile(shot, DOCS_SHOT)
 
     other = start_other_program(s)
     time.sleep(2.5)  # past the second after which tray mode hides
@@ -144,7 +145,6 @@ def dock_without_tray(s):
     check(is_viewable(s, win), "the Kelso window was unmapped when another program took the focus")
     shot = s.screenshot("dock-behind-other")
     print("screenshot: " + shot)
-    shutil.copyfile(shot, DOCS_SHOT)
 
     # Alt+Tab-like: the window manager gives it back the focus.
     s.activate(win)
@@ -201,10 +201,11 @@ def keyboard_paths(s):
     "Add File"; inside a stack Backspace and Escape step out before Escape hides."""
     s.start_display()
     docs = os.path.join(s.home, "Documents")
-    photos = os.path.join(s.home, "Pictures", "trip")
+    photos = os.path.join(s.home, "Downloads", "photos")
     os.makedirs(photos)
+    # Made in a hidden folder (not watched), then moved in at once: one busy change, a stack.
     staging = os.path.join(s.home, ".staging")
-    for i in range(6):
+    for i in range(8):
         s.make_jpeg(os.path.join(staging, "IMG_%d.jpg" % i), "200x150")
     proc = s.start_kelso()
     s.wait_started(proc)
