@@ -439,6 +439,40 @@ TEST(WindowKeysTest, F2RenamesAndTheMenuKeysOpenTheContextMenu)
     KLImageBrowserViewDelegate::setContextMenuPresenter({});
 }
 
+// The Cooler with its open command counted instead of launching anything.
+class CountingCooler : public KLCoolerImageBrowserDelegate
+{
+public:
+    using KLCoolerImageBrowserDelegate::KLCoolerImageBrowserDelegate;
+    void openExternallyAction(const QList<KLItemPtr> &items) override { opened.append(items); }
+    QList<KLItemPtr> opened;
+};
+
+TEST(WindowKeysTest, CtrlOOpensTheSelectionAndReturnKeepsItsMeaning)
+{
+    CountingCooler pane(QStringLiteral("%1/stores/ctrlo.plist").arg(KelsoTest::home()));
+    KLImageBrowserView view;
+    view.setFixedSize(4 * KLImageBrowserCell::kCellWidth + 30, 400);
+    pane.setImageBrowser(&view);
+    view.show();
+    const QStringList files = makeFiles(QStringLiteral("ctrlo"), 3);
+    pane.addPaths(files, 0);
+    pane.selectIndexes({0, 2});
+    QStringList edited;
+    KLImageBrowserViewDelegate::setTagEditorOpener([&](const QStringList &paths) { edited = paths; });
+    QTest::keyClick(&view, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(pane.opened.size(), 2);
+    EXPECT_EQ(pane.opened.at(0)->lastKnownPath(), files[0]);
+    EXPECT_EQ(pane.opened.at(1)->lastKnownPath(), files[2]);
+    EXPECT_TRUE(edited.isEmpty()) << "Ctrl+O is not the tag editor";
+    QTest::keyClick(&view, Qt::Key_O);
+    EXPECT_EQ(pane.opened.size(), 2) << "O alone opens nothing";
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_EQ(edited, (QStringList{files[0], files[2]})) << "Return edits the tags";
+    EXPECT_EQ(pane.opened.size(), 2);
+    KLImageBrowserViewDelegate::setTagEditorOpener({});
+}
+
 // ---- the empty list and the window kinds ----------------------------------------------------
 
 TEST(WindowKindsTest, AnEmptyRecentListSaysWhatItWaitsFor)
