@@ -15,7 +15,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from kelso_e2e import Failure, check, run_main, wait_for  # noqa: E402
+from kelso_e2e import Failure, check, run_main, tray_icon_centre, wait_for  # noqa: E402
 from recent_e2e import add_recently_used  # noqa: E402
 
 SCENARIOS = {}
@@ -158,6 +158,8 @@ def dock_without_tray(s):
     # A tray appears: Kelso moves its icon there.
     s.start_tray()
     check(wait_for(lambda: "a system tray appeared" in s.read_log(), 15), "the new tray was not noticed")
+    check(wait_for(lambda: tray_icon_centre(s) is not None, 10), "no Kelso icon in the new tray")
+    s.screenshot("tray-appeared")
     check("running as a normal window" in s.read_log(), "expected the fallback line in the log")
     s.quit_kelso(proc)
 
