@@ -24,20 +24,37 @@ KLCustomWindow::KLCustomWindow(QWidget *parent) : QWidget(parent)
 
 void KLCustomWindow::setTrayMode(bool tray)
 {
-    if (tray == m_trayMode && (windowFlags() & Qt::FramelessWindowHint))
+    const bool decorated = !(windowFlags() & Qt::FramelessWindowHint);
+    if (tray == m_trayMode && decorated == !tray)
         return;
     m_trayMode = tray;
     const bool wasVisible = isVisible();
-    setWindowFlags((tray ? Qt::Tool : Qt::Window) | Qt::FramelessWindowHint);
+    // Dock mode is an ordinary application window: the window manager's title bar and close
+    // button, a taskbar entry, Alt+Tab.
+    setWindowFlags(tray ? (Qt::Tool | Qt::FramelessWindowHint) : Qt::Window);
+    if (!tray) {
+        if (m_animation)
+            m_animation->stop();
+        setWindowOpacity(1.0);
+    }
     if (wasVisible)
         show();
+}
+
+void KLCustomWindow::paintEvent(QPaintEvent *event)
+{
+    if (m_trayMode)
+        return QWidget::paintEvent(event);
+    // A decorated window is not a translucent band: the space around the panes is opaque.
+    QPainter p(this);
+    p.fillRect(rect(), dockBackground());
 }
 
 void KLCustomWindow::animateOpacity(double to)
 {
     if (m_animation)
         m_animation->stop();
-    if (!Defaults::standard().boolForKey(QStringLiteral("KLFadeIn"))) {
+    if (!m_trayMode || !Defaults::standard().boolForKey(QStringLiteral("KLFadeIn"))) {
         setWindowOpacity(to);
         if (to <= 0.0)
             hide();
@@ -66,6 +83,8 @@ void KLCustomWindow::orderFront(bool makeKey)
     if (!isVisible() || windowOpacity() <= 0.0)
         setWindowOpacity(0.0);
     setMouseTracking(true);
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     if (makeKey)
@@ -87,6 +106,11 @@ void KLCustomWindow::hideNow()
     if (m_animation)
         m_animation->stop();
     KLPreviewPanel::shared().close();
+    if (!m_trayMode) {
+        if (isVisible())
+            showMinimized();
+        return;
+    }
     setWindowOpacity(0.0);
     hide();
 }
@@ -113,6 +137,14 @@ void KLRoundedRectView::setBackgroundColour(const QColor &colour)
     update();
 }
 
+void KLRoundedRectView::setFocusMarked(bool marked)
+{
+    if (marked == m_focusMarked)
+        return;
+    m_focusMarked = marked;
+    update();
+}
+
 void KLRoundedRectView::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
@@ -120,6 +152,13 @@ void KLRoundedRectView::paintEvent(QPaintEvent *)
     p.setPen(Qt::NoPen);
     p.setBrush(m_colour);
     p.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
+    if (m_focusMarked) {
+        QColor ring = palette().color(QPalette::Active, QPalette::Highlight);
+        ring.setAlpha(230);
+        p.setPen(QPen(ring, 2.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), m_radius - 1, m_radius - 1);
+    }
 }
 
 KLSimpleToolTip::KLSimpleToolTip() : QLabel(nullptr, Qt::ToolTip | Qt::FramelessWindowHint)

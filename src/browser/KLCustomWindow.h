@@ -16,7 +16,9 @@ public:
 
     explicit KLCustomWindow(QWidget *parent = nullptr);
 
-    // Tray mode: a tool window without taskbar entry; dock mode: a normal window.
+    // Tray mode: a frameless tool window without taskbar entry that fades in and out; dock
+    // mode: a normal window with title bar, close button and taskbar entry, on an opaque
+    // background, shown and minimised without fading.
     void setTrayMode(bool tray);
     bool trayMode() const { return m_trayMode; }
 
@@ -25,9 +27,11 @@ public:
     // orderOut: fades to transparent, then unmaps (an unmapped window cannot catch the clicks
     // meant for the windows beneath it, which a merely transparent one would on X11).
     void orderOut();
-    // Gone at once, no fade.
+    // Gone at once, no fade (dock mode: minimised, the taskbar entry stays).
     void hideNow();
     bool isFullyTransparent() const { return !isVisible() || windowOpacity() <= 0.0; }
+    // The colour behind the panes in dock mode.
+    static QColor dockBackground() { return QColor(24, 26, 30); }
 
 Q_SIGNALS:
     // The window manager's close: Kelso hides instead of closing.
@@ -35,6 +39,7 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void animateOpacity(double to);
@@ -50,6 +55,9 @@ public:
     explicit KLRoundedRectView(QWidget *parent = nullptr, double radius = 13);
     void setBackgroundColour(const QColor &colour);
     QColor backgroundColour() const { return m_colour; }
+    // The pane holding the keyboard focus gets a ring in the highlight colour.
+    void setFocusMarked(bool marked);
+    bool focusMarked() const { return m_focusMarked; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -57,6 +65,7 @@ protected:
 private:
     QColor m_colour{20, 26, 61, 179}; // device RGB 0.08, 0.1, 0.24 at alpha 0.7
     double m_radius;
+    bool m_focusMarked = false;
 };
 
 class KLSimpleToolTip : public QLabel

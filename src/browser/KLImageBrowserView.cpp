@@ -4,6 +4,7 @@
 #include "browser/KLImageBrowserCell.h"
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserViewDelegate.h"
+#include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
 #include "browser/KLPreviewPanel.h"
 #include "platform/Defaults.h"
@@ -200,53 +201,199 @@ void KLImageBrowserView::stopHoveringDirective()
     turnOffAllDeleteBadges();
 }
 
+void KLImageBrowserView::setEmptyText(const QString &text)
+{
+    m_emptyText = text;
+    viewport()->update();
+}
+
+void KLImageBrowserView::paintEvent(QPaintEvent *event)
+{
+    QListView::paintEvent(event);
+    if (m_emptyText.isEmpty() || (model() && model()->rowCount() > 0))
+        return;
+    QPainter p(viewport());
+    QFont f = font();
+    f.setPointSizeF(13);
+    p.setFont(f);
+    const QColor text = m_cell ? m_cell->subtitleStyle().colour : QColor(Qt::lightGray);
+    p.setPen(text.isValid() ? text : QColor(Qt::lightGray));
+    p.drawText(viewport()->rect().adjusted(12, 0, -12, 0), Qt::AlignCenter | Qt::TextWordWrap, m_emptyText);
+}
+
 // ---- keys -----------------------------------------------------------------------------------
+
+bool KLImageBrowserView::gestureInProgress() const
+{
+    // A press whose release went elsewhere (a menu or a drag took the pointer) does not count:
+    // Qt's own record of the buttons held decides.
+    const bool pressed = (m_buttonsDown & QGuiApplication::mouseButtons()) != Qt::NoButton;
+    return pressed || m_keysDown > 0 || m_dragTimer->isActive() || QApplication::activePopupWidget() != nullptr ||
+           QApplication::activeModalWidget() != nullptr;
+}
 
 void KLImageBrowserView::keyPressEvent(QKeyEvent *event)
 {
-    KLMainWindowController *controller = m_pane ? m_pane->mainWindowController() : nullptr;
-    const QList<int> selection = m_pane ? m_pane->selectionIndexes() : QList<int>();
+    if (!event->isAutoRepeat())
+        ++m_keysDown;
+    if (handlePaneKey(event)) {
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+void KLImageBrowserView::keyReleaseEvent(QKeyEvent *event)
+{
+    if (!event->isAutoRepeat() && m_keysDown > 0)
+        --m_keysDown;
+    QListView::keyReleaseEvent(event);
+}
+
+void KLImageBrowserView::focusInEvent(QFocusEvent *event)
+{
+    QListView::focusInEvent(event);
+    // Reached with Tab: the first cell is selected, so that the keys have a cell to act on.
+    const bool tabbed = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    if (tabbed && m_pane && !m_pane->hasSelection() && model() && model()->rowCount() > 0)
+        m_pane->selectIndexes({0}, true);
+}
+
+void KLImageBrowserView::focusOutEvent(QFocusEvent *event)
+{
+    // Releases go to whichever window took the focus (the tag editor after Return, say).
+    m_keysDown = 0;
+    QListView::focusOutEvent(event);
+}
+
+bool KLImageBrowserView::handlePaneKey(QKeyEvent *event)
+{
+    if (!m_pane)
+        return false;
+    KLMainWindowController *controller = m_pane->mainWindowController();
+    const QList<int> selection = m_pane->selectionIndexes();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    auto *recent = qobject_cast<KLKelsoImageBrowserDelegate *>(m_pane.data());
+    const bool inStack = recent && recent->hasCurrentPath();
+    auto leaveStack = [&] {
+        if (!inStack)
+            return;
+        const QString stack = recent->currentPath();
+        recent->backAction();
+        recent->reloadBrowserNow();
+        // The keyboard goes on from the stack that was left.
+        const int at = recent->indexForPath(stack);
+        recent->selectIndexes({at >= 0 ? at : 0}, true);
+    };
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (m_pane)
-            m_pane->editTags(m_pane->selectedItems());
-        return;
+        m_pane->editTags(m_pane->selectedItems());
+        return true;
+    case Qt::Key_O:
+        if (mods != Qt::ControlModifier)
+            return false;
+        m_pane->openExternallyAction(m_pane->selectedItems());
+        return true;
+    case Qt::Key_Z:
+        if (mods != Qt::ControlModifier)
+            return false;
+        if (controller)
+            controller->undoLastRemoval();
+        else
+            m_pane->undoLastRemoval();
+        return true;
+    case Qt::Key_F2:
+        if (selection.size() == 1)
+            m_pane->renameAction(m_pane->selectedItems());
+        return true;
+    case Qt::Key_Menu:
+        showContextMenuForSelection();
+        return true;
+    case Qt::Key_F10:
+        if (!(mods & Qt::ShiftModifier))
+            return false;
+        showContextMenuForSelection();
+        return true;
     case Qt::Key_Space:
         setFocus(Qt::OtherFocusReason);
-        if (m_pane)
-            KLPreviewPanel::shared().showPanel(m_pane->selectedItems(), window());
-        return;
+        KLPreviewPanel::shared().showPanel(m_pane->selectedItems(), window());
+        return true;
     case Qt::Key_Up:
     case Qt::Key_Down:
-        if (controller)
-            controller->switchPanelFrom(this, event->key() == Qt::Key_Down);
+        if (mods & Qt::AltModifier) {
+            if (event->key() == Qt::Key_Up)
+                leaveStack();
+            return true;
+        }
+        if (mods & (Qt::ShiftModifier | Qt::ControlModifier))
+            return false; // extending the selection: the grid's own behaviour
+        moveVertically(event->key() == Qt::Key_Down);
         if (KLPreviewPanel::shared().isOpen() && controller && controller->activeDelegate())
             KLPreviewPanel::shared().updateController(controller->activeDelegate()->selectedItems());
-        return;
+        return true;
     case Qt::Key_Left:
-        if (selection.size() == 1 && selection.first() == 0)
-            return;
-        break;
-    case Qt::Key_Right:
-        if (m_pane && selection.size() == 1 && selection.first() == m_pane->numberOfItems() - 1)
-            return;
-        break;
-    case Qt::Key_F10:
-        if (event->modifiers() & Qt::ShiftModifier) {
-            showContextMenuForSelection();
-            return;
+        if (mods & Qt::AltModifier) {
+            leaveStack();
+            return true;
         }
-        break;
-    case Qt::Key_Delete:
+        return selection.size() == 1 && selection.first() == 0;
+    case Qt::Key_Right:
+        return selection.size() == 1 && selection.first() == m_pane->numberOfItems() - 1;
     case Qt::Key_Backspace:
-        if (m_pane && !selection.isEmpty())
+        if (inStack) {
+            leaveStack();
+            return true;
+        }
+        [[fallthrough]];
+    case Qt::Key_Delete:
+        if (!selection.isEmpty())
             m_pane->imageBrowserRemoveItemsAtIndexes(selection);
-        return;
+        return true;
     default:
-        break;
+        return false;
     }
-    QListView::keyPressEvent(event);
+}
+
+void KLImageBrowserView::moveVertically(bool down)
+{
+    KLMainWindowController *controller = m_pane->mainWindowController();
+    const int count = model() ? model()->rowCount() : 0;
+    if (count == 0)
+        return;
+    const QList<int> selection = m_pane->selectionIndexes();
+    if (selection.isEmpty()) {
+        m_pane->selectIndexes({0}, true);
+        return;
+    }
+    const int from = down ? selection.last() : selection.first();
+    const QRect here = visualRect(model()->index(from, 0));
+    // The nearest row above or below, and in it the cell nearest in x.
+    int best = -1;
+    int bestRowDistance = 0;
+    int bestDx = 0;
+    for (int i = 0; i < count; ++i) {
+        const QRect r = visualRect(model()->index(i, 0));
+        const int rowDistance = down ? r.top() - here.top() : here.top() - r.top();
+        if (rowDistance <= 0)
+            continue;
+        const int dx = std::abs(r.center().x() - here.center().x());
+        if (best < 0 || rowDistance < bestRowDistance || (rowDistance == bestRowDistance && dx < bestDx)) {
+            best = i;
+            bestRowDistance = rowDistance;
+            bestDx = dx;
+        }
+    }
+    if (best >= 0) {
+        m_pane->selectIndexes({best}, true);
+        return;
+    }
+    // First or last row: on to the other pane, in the same column.
+    int firstInRow = from;
+    while (firstInRow > 0 && visualRect(model()->index(firstInRow - 1, 0)).top() == here.top())
+        --firstInRow;
+    if (controller)
+        controller->switchPanelFrom(this, down, from - firstInRow);
 }
 
 // ---- context menu ---------------------------------------------------------------------------
@@ -292,6 +439,7 @@ bool KLImageBrowserView::handleClick(const QPoint &pos, Qt::KeyboardModifiers mo
     if (item && deleteFrameRectForIndex(row).contains(pos) && m_deleteBadge == row) {
         // The badge takes the item out of the pane; the file is never touched.
         turnOffAllDeleteBadges();
+        m_pane->noteRemovalForUndo({item});
         m_pane->imageBrowserRemoveKLItems({item}, false);
         if (KLMainWindowController *c = m_pane->mainWindowController())
             c->simpleToolTip()->setToolTipText({});
@@ -304,8 +452,15 @@ bool KLImageBrowserView::handleClick(const QPoint &pos, Qt::KeyboardModifiers mo
     return false;
 }
 
+void KLImageBrowserView::mousePressEvent(QMouseEvent *event)
+{
+    m_buttonsDown |= event->button();
+    QListView::mousePressEvent(event);
+}
+
 void KLImageBrowserView::mouseReleaseEvent(QMouseEvent *event)
 {
+    m_buttonsDown &= ~event->button();
     if (event->button() == Qt::LeftButton && handleClick(event->position().toPoint(), event->modifiers()))
         return;
     QListView::mouseReleaseEvent(event);
@@ -422,6 +577,7 @@ void KLImageBrowserView::startDrag(Qt::DropActions)
     if (!self)
         return; // the grid went away while the drag ran
     m_dragTimer->stop();
+    m_buttonsDown = Qt::NoButton; // the drag took the release
     // A target inside this program is a widget of ours; another program's is none.
     const bool droppedInKelso = guard && guard->target() != nullptr;
     draggingSessionEnded(result, droppedInKelso, draggedItems, draggedUrls, started);

@@ -3,8 +3,10 @@
 // comes from its pane (KLImageBrowserViewDelegate) and whose cells are painted by
 // KLImageBrowserCell.
 //
-// Beyond a plain grid it has: the pane keys (Return: tags, Space: preview, Up/Down: the other
-// pane, Left/Right stopping at the ends, Delete: remove, Menu or Shift+F10: context menu), the hover delete badge with the
+// Beyond a plain grid it has: the pane keys (Return: tags, Space: preview, Up/Down: the rows and
+// then the other pane, Left/Right stopping at the ends, Delete or Backspace: remove, Ctrl+Z:
+// bring the last removal back, F2: rename, Ctrl+O: open, Backspace/Alt+Up/Alt+Left inside a
+// stack: back, Menu or Shift+F10: context menu), the hover delete badge with the
 // shared one-line tool tip, Super+Shift-click reveal, and drags out that copy rather than move
 // when KLAlwaysCopyOnDrag is on, during which the window steps aside. A drag out that a file
 // manager's Trash took (a move there, the file manager trashing the files itself) takes the
@@ -91,6 +93,14 @@ public:
     // Super+Shift and a click on a badge, exposed for tests.
     bool handleClick(const QPoint &viewportPos, Qt::KeyboardModifiers modifiers);
 
+    // What an empty grid says in its middle (none: nothing).
+    void setEmptyText(const QString &text);
+    QString emptyText() const { return m_emptyText; }
+
+    // A click, a key, a drag or a context menu is under way: a list change now would move the
+    // cell the user is acting on, so refreshes wait until it is over.
+    bool gestureInProgress() const;
+
     // During a drag out (polled every 50 ms, since the drag reports no moves to its source):
     // the window steps aside once the pointer strays from it, once per drag.
     void draggingSessionMoved(const QPoint &globalPointer);
@@ -105,6 +115,11 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     // Right-click, the Menu key (the platform sends it as a context-menu event) and Shift+F10.
     void contextMenuEvent(QContextMenuEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -119,6 +134,10 @@ protected:
 private:
     // The pane's menu for the selection, under the first selected cell (keyboard).
     void showContextMenuForSelection();
+    // Up and Down: the cell above or below; from the first or last row, the other pane.
+    void moveVertically(bool down);
+    // The keys of the pane beyond the grid's own; true when the key was used.
+    bool handlePaneKey(QKeyEvent *event);
     void mouseMovedTimer();
 
     QPointer<KLImageBrowserViewDelegate> m_pane;
@@ -129,4 +148,7 @@ private:
     QPoint _mouseBaseAtLastStopHoveringDirective{-1000000, -1000000};
     int m_deleteBadge = -1;
     bool m_steppedAside = false;
+    Qt::MouseButtons m_buttonsDown;
+    int m_keysDown = 0;
+    QString m_emptyText;
 };

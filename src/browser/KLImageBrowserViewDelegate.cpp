@@ -209,8 +209,14 @@ KLImageBrowserViewDelegate::KLImageBrowserViewDelegate(QObject *parent) : QObjec
     m_model = new KLImageBrowserModel(this);
     _reloadTimer = new QTimer(this);
     _reloadTimer->setSingleShot(true);
-    _reloadTimer->setInterval(330);
-    connect(_reloadTimer, &QTimer::timeout, this, &KLImageBrowserViewDelegate::reloadBrowserNow);
+    _reloadTimer->setInterval(kReloadDelayMs);
+    connect(_reloadTimer, &QTimer::timeout, this, [this] {
+        if (gestureInProgress()) {
+            _reloadTimer->start(kGestureRetryMs);
+            return;
+        }
+        reloadBrowserNow();
+    });
 }
 
 KLImageBrowserViewDelegate::~KLImageBrowserViewDelegate() = default;
@@ -480,7 +486,45 @@ void KLImageBrowserViewDelegate::reloadBrowserSoon()
     if (QThread::currentThread() != thread())
         return;
     if (!_reloadTimer->isActive())
-        _reloadTimer->start();
+        _reloadTimer->start(kReloadDelayMs);
+}
+
+bool KLImageBrowserViewDelegate::gestureInProgress() const
+{
+    return m_imageBrowser && m_imageBrowser->gestureInProgress();
+}
+
+namespace {
+quint64 g_removalSequence = 0;
+}
+
+void KLImageBrowserViewDelegate::noteRemovalForUndo(const QList<KLItemPtr> &items)
+{
+    m_lastRemoved.clear();
+    for (const KLItemPtr &item : items) {
+        const int i = KLItemListOps::indexOfItem(_itemsArray, item);
+        if (i >= 0)
+            m_lastRemoved.append({i, item});
+    }
+    std::sort(m_lastRemoved.begin(), m_lastRemoved.end(),
+              [](const RemovedItem &a, const RemovedItem &b) { return a.index < b.index; });
+    m_removalSequence = ++g_removalSequence;
+}
+
+bool KLImageBrowserViewDelegate::undoLastRemoval()
+{
+    if (m_lastRemoved.isEmpty())
+        return false;
+    const QList<RemovedItem> removed = std::exchange(m_lastRemoved, {});
+    QStringList paths;
+    // In ascending order, each lands where it was.
+    for (const RemovedItem &r : removed) {
+        addItem(r.item, std::min(r.index, numberOfItems()));
+        paths.append(r.item->lastKnownPath());
+    }
+    reloadBrowserNow();
+    selectPaths(paths);
+    return true;
 }
 
 bool KLImageBrowserViewDelegate::reloadPending() const
@@ -521,6 +565,8 @@ void KLImageBrowserViewDelegate::imageBrowserRemoveItemsAtIndexes(const QList<in
         return;
     // Super (the Command key of the desktop map) makes the removal a trashing.
     const bool trash = QGuiApplication::queryKeyboardModifiers() & Qt::MetaModifier;
+    if (!trash)
+        noteRemovalForUndo(items);
     const int before = numberOfItems();
     imageBrowserRemoveKLItems(items, trash);
     if (removed != selection || numberOfItems() == before)
@@ -762,6 +808,8 @@ void KLImageBrowserViewDelegate::setContextMenuPresenter(MenuPresenter presenter
 
 void KLImageBrowserViewDelegate::removeKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
 {
+    if (!moveToTrash)
+        noteRemovalForUndo(items);
     imageBrowserRemoveKLItems(items, moveToTrash);
 }
 

@@ -105,9 +105,22 @@ public:
     bool selectNextDocumentWithKey(int key);
     QStringList pathsInFirstRow() const;
 
+    // A deferred reload waits while a gesture is under way in the grid (it would move the cell
+    // being clicked or keyed); reloadBrowserNow() is for changes the user's own action made.
+    static constexpr int kReloadDelayMs = 330;
+    static constexpr int kGestureRetryMs = 100;
     void reloadBrowserNow();
     void reloadBrowserSoon();
     bool reloadPending() const;
+    bool gestureInProgress() const;
+
+    // Undo of the last removal from Kelso (never of a trashing). The user's removals note what
+    // they take first; undoLastRemoval() puts it back and answers whether there was anything.
+    void noteRemovalForUndo(const QList<KLItemPtr> &items);
+    virtual bool undoLastRemoval();
+    bool canUndoRemoval() const { return !m_lastRemoved.isEmpty(); }
+    // Orders removals across the panes: the higher number is the more recent one.
+    quint64 lastRemovalSequence() const { return m_removalSequence; }
     void iconMayHaveChanged() { reloadBrowserSoon(); }
 
     bool hasItems() const { return !_itemsArray.isEmpty(); }
@@ -210,4 +223,10 @@ protected:
     QList<KLItemPtr> _itemsArray;
     QTimer *_reloadTimer = nullptr;
     KLPaneMenuBuilder *m_menus = nullptr;
+    struct RemovedItem {
+        int index;
+        KLItemPtr item;
+    };
+    QList<RemovedItem> m_lastRemoved;
+    quint64 m_removalSequence = 0;
 };

@@ -9,7 +9,9 @@
 
 #include <QSet>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <utility>
 
 namespace {
 std::atomic<int> g_resignations{0};
@@ -27,8 +29,16 @@ KLKelsoImageBrowserDelegate::KLKelsoImageBrowserDelegate(std::unique_ptr<KLRecen
 {
     m_periodic = new QTimer(this);
     m_periodic->setInterval(kPeriodicSeconds * 1000);
-    connect(m_periodic, &QTimer::timeout, this, &KLKelsoImageBrowserDelegate::checkForChangedFiles);
+    connect(m_periodic, &QTimer::timeout, this, &KLKelsoImageBrowserDelegate::checkForChangedFilesWhenIdle);
     m_periodic->start();
+    m_liveTimer = new QTimer(this);
+    m_liveTimer->setSingleShot(true);
+    connect(m_liveTimer, &QTimer::timeout, this, &KLKelsoImageBrowserDelegate::liveRefresh);
+    m_idleCheck = new QTimer(this);
+    m_idleCheck->setSingleShot(true);
+    connect(m_idleCheck, &QTimer::timeout, this, &KLKelsoImageBrowserDelegate::checkForChangedFilesWhenIdle);
+    if (_recentFiles)
+        _recentFiles->setRecordHandler([this] { collectorRecordedEvent(); });
     setExplanation(KLLocalized(QStringLiteral("KLKelsoBrowserExplanationTop")));
     connect(&Defaults::standard(), &Defaults::changed, this, [this](const QString &key) {
         if (observedSettings().contains(key))
@@ -70,6 +80,68 @@ void KLKelsoImageBrowserDelegate::updateChangedFiles()
         announceCountChanged();
 }
 
+void KLKelsoImageBrowserDelegate::checkForChangedFilesWhenIdle()
+{
+    if (gestureInProgress()) {
+        m_idleCheck->start(kGestureRetryMs);
+        return;
+    }
+    updateChangedFiles();
+}
+
+bool KLKelsoImageBrowserDelegate::gridIsOnScreen() const
+{
+    if (!m_imageBrowser)
+        return false;
+    const QWidget *w = m_imageBrowser->window();
+    return w->isVisible() && !w->isMinimized() && w->windowOpacity() > 0.0;
+}
+
+void KLKelsoImageBrowserDelegate::collectorRecordedEvent()
+{
+    // A hidden list is brought up to date when the window shows (activation).
+    if (!gridIsOnScreen() || m_liveTimer->isActive())
+        return;
+    int delay = kLiveCoalesceMs;
+    if (m_sinceLiveRefresh.isValid() && m_sinceLiveRefresh.elapsed() < kLiveMinIntervalMs)
+        delay = std::max<int>(delay, kLiveMinIntervalMs - int(m_sinceLiveRefresh.elapsed()));
+    m_liveTimer->start(delay);
+}
+
+bool KLKelsoImageBrowserDelegate::liveRefreshPending() const
+{
+    return m_liveTimer->isActive();
+}
+
+void KLKelsoImageBrowserDelegate::liveRefresh()
+{
+    if (!gridIsOnScreen())
+        return;
+    if (gestureInProgress()) {
+        m_liveTimer->start(kGestureRetryMs);
+        return;
+    }
+    m_sinceLiveRefresh.restart();
+    updateChangedFiles();
+    // Shown at once: the coalescing is done.
+    if (reloadPending())
+        reloadBrowserNow();
+}
+
+bool KLKelsoImageBrowserDelegate::undoLastRemoval()
+{
+    if (!canUndoRemoval() || !_recentFiles || !_recentFiles->undoLastRemoval())
+        return false;
+    QStringList paths;
+    for (const RemovedItem &r : std::exchange(m_lastRemoved, {}))
+        paths.append(r.item->lastKnownPath());
+    updateChangedFiles();
+    reloadBrowserNow();
+    selectPaths(paths);
+    announceCountChanged();
+    return true;
+}
+
 void KLKelsoImageBrowserDelegate::backAction()
 {
     const bool had = hasCurrentPath();
@@ -82,8 +154,18 @@ void KLKelsoImageBrowserDelegate::backAction()
 
 void KLKelsoImageBrowserDelegate::imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
 {
+    if (!moveToTrash) {
+        removeItems(items);
+        return;
+    }
     // Only the items whose files went to the trash leave; the others stay with their files.
-    removeItems(moveToTrash ? moveItemFilesToTrash(items) : items);
+    const QList<KLItemPtr> trashed = moveItemFilesToTrash(items);
+    if (trashed.isEmpty())
+        return;
+    // A trashing cannot be undone here, and the collector's record of it replaced the one
+    // of the earlier removal.
+    m_lastRemoved.clear();
+    removeItems(trashed);
 }
 
 void KLKelsoImageBrowserDelegate::removeItems(const QList<KLItemPtr> &items)
@@ -138,7 +220,7 @@ void KLKelsoImageBrowserDelegate::applicationWillBecomeActive()
     updateChangedFiles();
     // File-system events can arrive late: look again a little later.
     for (int ms : {500, 3500, 13500})
-        QTimer::singleShot(ms, this, &KLKelsoImageBrowserDelegate::checkForChangedFiles);
+        QTimer::singleShot(ms, this, &KLKelsoImageBrowserDelegate::checkForChangedFilesWhenIdle);
     backAction();
     reloadBrowserNow();
     if (m_imageBrowser && m_model->rowCount() > 0)

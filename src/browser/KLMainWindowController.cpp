@@ -136,7 +136,7 @@ void KLMainWindowController::buildWindow()
     QHBoxLayout *kelsoHeader = makeHeader(m_kelsoView, &m_kelsoTitle, &m_kelsoCount, &m_kelsoExplanation);
     m_backButton = new QPushButton(KLLocalized(QStringLiteral("KLBackButton")), m_kelsoView);
     m_backButton->setObjectName(QStringLiteral("backButton"));
-    m_backButton->setFocusPolicy(Qt::NoFocus);
+    m_backButton->setFocusPolicy(Qt::StrongFocus);
     m_backButton->setVisible(false);
     m_backButton->setFixedHeight(20);
     kelsoHeader->insertWidget(0, m_backButton);
@@ -145,6 +145,7 @@ void KLMainWindowController::buildWindow()
     m_kelsoBrowser->setObjectName(QStringLiteral("kelsoBrowser"));
     m_kelsoBrowser->setFixedHeight(kRecentRows * KLImageBrowserCell::kCellHeight + 6);
     kelsoLayout->addWidget(m_kelsoBrowser);
+    m_kelsoBrowser->setEmptyText(KLLocalized(QStringLiteral("KLRecentFilesEmpty")));
     m_kelsoTitle->setText(KLLocalized(QStringLiteral("KLKelsoTitle")));
 
     // The Cooler, below.
@@ -158,7 +159,7 @@ void KLMainWindowController::buildWindow()
     m_filePicker = new QToolButton(m_coolerView);
     m_filePicker->setObjectName(QStringLiteral("filePicker"));
     m_filePicker->setText(KLLocalized(QStringLiteral("KLFilePickerButton")));
-    m_filePicker->setFocusPolicy(Qt::NoFocus);
+    m_filePicker->setFocusPolicy(Qt::StrongFocus);
     m_filePicker->setPopupMode(QToolButton::InstantPopup);
     m_filePicker->setFixedHeight(20);
     auto *pickerMenu = new QMenu(m_filePicker);
@@ -172,6 +173,21 @@ void KLMainWindowController::buildWindow()
     m_coolerTitle->setText(KLLocalized(QStringLiteral("KLCoolerTitle")));
     m_coolerExplanation->setText(KLLocalized(QStringLiteral("KLCoolerBrowserExplanation")));
 
+    // The first start's hint, above the panes.
+    m_startHint = new QLabel(m_window);
+    m_startHint->setObjectName(QStringLiteral("startHint"));
+    m_startHint->setWordWrap(true);
+    m_startHint->setAlignment(Qt::AlignCenter);
+    m_startHint->setAutoFillBackground(true);
+    m_startHint->setMargin(6);
+    {
+        QPalette pal = m_startHint->palette();
+        pal.setColor(QPalette::Window, QColor(32, 36, 48));
+        pal.setColor(QPalette::WindowText, Qt::white);
+        m_startHint->setPalette(pal);
+    }
+    m_startHint->setVisible(false);
+    outer->addWidget(m_startHint);
     outer->addWidget(m_kelsoView);
     outer->addWidget(m_coolerView);
 
@@ -186,6 +202,11 @@ void KLMainWindowController::buildWindow()
     });
     m_menuBuilder->attach(pickerMenu);
     m_kelsoBrowser->setFocus();
+    // Tab goes through the controls from the top: Back, the recent files, Add File, the Cooler.
+    QWidget::setTabOrder(m_backButton, m_kelsoBrowser);
+    QWidget::setTabOrder(m_kelsoBrowser, m_filePicker);
+    QWidget::setTabOrder(m_filePicker, m_coolerBrowser);
+    connect(qApp, &QApplication::focusChanged, this, &KLMainWindowController::markFocusedPane);
 
     connect(m_backButton, &QPushButton::clicked, m_kelsoDelegate, &KLKelsoImageBrowserDelegate::backAction);
     connect(m_kelsoDelegate, &KLKelsoImageBrowserDelegate::hasCurrentPathChanged, m_backButton, &QWidget::setVisible);
@@ -402,7 +423,38 @@ KLImageBrowserViewDelegate *KLMainWindowController::activeDelegate() const
     return nullptr;
 }
 
-void KLMainWindowController::switchPanelFrom(KLImageBrowserView *grid, bool down)
+void KLMainWindowController::markFocusedPane()
+{
+    QWidget *focus = QApplication::focusWidget();
+    const bool inWindow = focus && focus->window() == m_window;
+    m_kelsoView->setFocusMarked(inWindow && m_kelsoView->isAncestorOf(focus));
+    m_coolerView->setFocusMarked(inWindow && m_coolerView->isAncestorOf(focus));
+}
+
+bool KLMainWindowController::undoLastRemoval()
+{
+    KLImageBrowserViewDelegate *latest = nullptr;
+    for (KLImageBrowserViewDelegate *pane : {static_cast<KLImageBrowserViewDelegate *>(m_kelsoDelegate),
+                                             static_cast<KLImageBrowserViewDelegate *>(m_coolerDelegate)}) {
+        if (pane->canUndoRemoval() && (!latest || pane->lastRemovalSequence() > latest->lastRemovalSequence()))
+            latest = pane;
+    }
+    return latest && latest->undoLastRemoval();
+}
+
+bool KLMainWindowController::leaveStackOnEscape()
+{
+    if (!m_kelsoDelegate->hasCurrentPath())
+        return false;
+    const QString stack = m_kelsoDelegate->currentPath();
+    m_kelsoDelegate->backAction();
+    m_kelsoDelegate->reloadBrowserNow();
+    const int at = m_kelsoDelegate->indexForPath(stack);
+    m_kelsoDelegate->selectIndexes({at >= 0 ? at : 0}, true);
+    return true;
+}
+
+void KLMainWindowController::switchPanelFrom(KLImageBrowserView *grid, bool down, int column)
 {
     KLImageBrowserViewDelegate *source = nullptr;
     KLImageBrowserViewDelegate *target = nullptr;
@@ -421,7 +473,7 @@ void KLMainWindowController::switchPanelFrom(KLImageBrowserView *grid, bool down
     const QList<int> selection = source->selectionIndexes();
     if (selection.isEmpty() || target->numberOfItems() == 0)
         return;
-    int i = selection.first();
+    int i = column >= 0 ? column : selection.first();
     source->clearSelection();
     if (i > targetGrid->numberOfColumns())
         i = 0;
@@ -472,8 +524,22 @@ void KLMainWindowController::hideApplication()
     m_kelsoBrowser->turnOffAllDeleteBadges();
     m_coolerBrowser->turnOffAllDeleteBadges();
     KLPreviewPanel::shared().close();
+    m_startHint->setVisible(false);
     m_window->hideNow();
     Q_EMIT applicationHideRequested();
+}
+
+bool KLMainWindowController::trayMode() const
+{
+    return m_window->trayMode();
+}
+
+void KLMainWindowController::showStartHint(const QString &text)
+{
+    m_startHint->setText(text);
+    m_startHint->setVisible(!text.isEmpty());
+    m_window->resize(m_window->width(), contentHeight());
+    setWindowFrameForCurrentScreen(true);
 }
 
 void KLMainWindowController::autoAddToCooler(const QList<QUrl> &urls)
@@ -532,7 +598,10 @@ void KLMainWindowController::applicationDidResignActive()
 {
     m_kelsoDelegate->applicationDidResignActive();
     m_coolerDelegate->applicationDidResignActive();
-    m_window->orderOut();
+    // Only the tray's pop-up band fades away; a dock-mode window stays where it is, reachable
+    // from the taskbar and Alt+Tab.
+    if (m_window->trayMode())
+        m_window->orderOut();
     m_simpleToolTip->setToolTipText({});
 }
 

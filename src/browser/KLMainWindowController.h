@@ -90,7 +90,13 @@ public:
     // Focus.
     KLImageBrowserView *activeBrowser() const;
     KLImageBrowserViewDelegate *activeDelegate() const;
-    void switchPanelFrom(KLImageBrowserView *grid, bool down);
+    // `column` >= 0: the column of the cell the move starts from (Up and Down leave a grid
+    // from its first or last row); otherwise the source's first selected index.
+    void switchPanelFrom(KLImageBrowserView *grid, bool down, int column = -1);
+    // Ctrl+Z: brings back the last removal from Kelso, in whichever pane it happened.
+    bool undoLastRemoval();
+    // Escape inside a stack leaves the stack (and the window stays); answers whether it did.
+    bool leaveStackOnEscape();
     // The pane the menu-bar and status-menu commands act on: the focused grid's pane, else the
     // pane holding a selection (the Cooler first), else none.
     KLPaneMenuActions *activePane() const;
@@ -99,8 +105,15 @@ public:
     void setTrayMode(bool tray);
     void showWindow(bool makeKey);
     void orderOut();
-    // The whole program out of sight now (window, tip, preview).
+    // The whole program out of sight now (window, tip, preview). In dock mode the window is
+    // minimised, so that its taskbar entry stays.
     void hideApplication();
+    bool trayMode() const;
+    // A line at the top of the window (the first start's hint); empty text hides it. It goes
+    // when the window is next hidden.
+    void showStartHint(const QString &text);
+    QLabel *startHintLabel() const { return m_startHint; }
+    QToolButton *addFileButton() const { return m_filePicker; }
 
     // Files dragged out of a grid may join the Cooler (KPAutoAddDragsAndSuchToCooler).
     void autoAddToCooler(const QList<QUrl> &urls);
@@ -128,6 +141,7 @@ private:
     void updateLabels();
     void watchScreens();
     int contentHeight() const;
+    void markFocusedPane();
 
     KLCustomWindow *m_window = nullptr;
     KLKelsoImageBrowserDelegate *m_kelsoDelegate = nullptr;
@@ -143,6 +157,7 @@ private:
     QLabel *m_coolerCount = nullptr;
     QLabel *m_coolerExplanation = nullptr;
     QPushButton *m_backButton = nullptr;
+    QLabel *m_startHint = nullptr;
     QToolButton *m_filePicker = nullptr;
     KLFilePickerMenu *m_menuBuilder = nullptr;
     QMenuBar *m_menuBar = nullptr;

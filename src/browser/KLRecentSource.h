@@ -6,6 +6,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class KLRecentSource
@@ -18,9 +19,25 @@ public:
     virtual QList<KLItemPtr> recentFilesInDirectory(const QString &path) = 0;
     // Forgets the items (they leave the list until they change again).
     virtual void removeItems(const QList<KLItemPtr> &items) = 0;
+    // Brings back what the last removeItems() forgot (Undo); false when there is nothing.
+    virtual bool undoLastRemoval() { return false; }
     virtual bool writeState() = 0;
     // Stops the file-system event stream (program termination).
     virtual void shutdown() = 0;
+
+    // Called on the main thread whenever the collector accepted a new record, so that a
+    // visible list can follow at once.
+    void setRecordHandler(std::function<void()> handler) { m_recordHandler = std::move(handler); }
+
+protected:
+    void recordAccepted()
+    {
+        if (m_recordHandler)
+            m_recordHandler();
+    }
+
+private:
+    std::function<void()> m_recordHandler;
 };
 
 // The collector of the running program.

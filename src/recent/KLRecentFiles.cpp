@@ -595,6 +595,18 @@ void KLRecentFiles::removeItems(const QList<KLItemPtr> &items)
         removeItem(item);
 }
 
+void KLRecentFiles::restoreEvents(const QList<KLRecentEvent> &events)
+{
+    std::lock_guard lock(m_pastEventsLock);
+    for (const KLRecentEvent &e : events) {
+        if (!e.files.isEmpty())
+            _pastEvents.append(e);
+    }
+    sortEvents();
+    while (_pastEvents.size() > kMaxEvents + 1)
+        _pastEvents.removeLast();
+}
+
 // ---- listing and scanning -----------------------------------------------------------------
 
 std::optional<QSet<QString>> KLRecentFiles::cachedFileSet(const QString &directory)
@@ -830,11 +842,14 @@ void KLRecentFiles::addEvent(const QList<KLItemPtr> &items, const QString &direc
     event.files = items;
     event.date = now();
     event.path = directory;
-    std::lock_guard lock(m_pastEventsLock);
-    filterOutOldEventWithSameFiles(event);
-    if (_pastEvents.size() > kMaxEvents)
-        _pastEvents.removeLast();
-    _pastEvents.prepend(event);
+    {
+        std::lock_guard lock(m_pastEventsLock);
+        filterOutOldEventWithSameFiles(event);
+        if (_pastEvents.size() > kMaxEvents)
+            _pastEvents.removeLast();
+        _pastEvents.prepend(event);
+    }
+    Q_EMIT eventRecorded();
 }
 
 void KLRecentFiles::filterOutOldEventWithSameFiles(const KLRecentEvent &event)

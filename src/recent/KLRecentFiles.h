@@ -135,6 +135,8 @@ public:
     void removeItems(const QList<KLItemPtr> &items);
     // Kelso moved `oldPath` (a file or a folder) to `newPath`: the recorded items follow it.
     void itemMovedByKelso(const QString &oldPath, const QString &newPath);
+    // Puts events back (an undone removal), each at its place by date; the list stays capped.
+    void restoreEvents(const QList<KLRecentEvent> &events);
 
     // The cached listing of a folder, or none.
     std::optional<QSet<QString>> cachedFileSet(const QString &directory);
@@ -182,6 +184,12 @@ public:
     KLTime lastEventTrackedTime() const { return _lastEventTrackedTime.load(); }
     // Replaces the event list (tests, tools); newest first.
     void setPastEventsForTesting(const QList<KLRecentEvent> &events);
+
+Q_SIGNALS:
+    // A record was accepted into the event list (a file-system record or an opened file). Sent
+    // from the thread that recorded it, after the list lock is released; a receiver on the
+    // main thread gets it queued.
+    void eventRecorded();
 
 private:
     KLTime now() const;

@@ -78,7 +78,9 @@ class Session:
         self.log_mark = 0
 
     # ---- display --------------------------------------------------------------------------
-    def start_display(self):
+    def start_display(self, tray=True):
+        """Xvfb, openbox and xcompmgr; with `tray`, trayer too (without it the desktop has no
+        system tray, as stock GNOME)."""
         r, w = os.pipe()
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1440x900x24", "-nolisten", "tcp"],
                                 pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env)
@@ -97,10 +99,15 @@ class Session:
         quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env)
         self.helpers.append(subprocess.Popen(["openbox"], **quiet))
         self.helpers.append(subprocess.Popen(["xcompmgr", "-n"], **quiet))
+        if tray:
+            self.start_tray()
+        time.sleep(1.5)  # let the window manager and the tray claim their selections
+
+    def start_tray(self):
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env)
         self.helpers.append(subprocess.Popen(["trayer", "--edge", "top", "--align", "right", "--width", "10",
                                               "--height", "24", "--SetDockType", "true", "--transparent", "false"],
                                              **quiet))
-        time.sleep(1.5)  # let the window manager and the tray claim their selections
 
     # ---- kelso ----------------------------------------------------------------------------
     def start_kelso(self, *args, env=None):
@@ -205,10 +212,15 @@ class Session:
     def window_geometry(self, name="^Kelso$"):
         wins = self.visible_windows(name)
         check(wins, "no visible window %s" % name)
-        r = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wins[0]], capture_output=True, text=True,
-                           env=self.env)
-        g = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
-        return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+        # xwininfo, not `xdotool getwindowgeometry`: the latter counts a window manager's frame
+        # twice for a decorated window.
+        r = subprocess.run(["xwininfo", "-id", wins[0]], capture_output=True, text=True, env=self.env)
+        g = {}
+        for line in r.stdout.splitlines():
+            key, _, value = line.strip().partition(":")
+            g[key] = value.strip()
+        return (int(g["Absolute upper-left X"]), int(g["Absolute upper-left Y"]), int(g["Width"]),
+                int(g["Height"]))
 
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *args], capture_output=True, text=True, env=self.env, timeout=30)

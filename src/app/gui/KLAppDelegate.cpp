@@ -2,6 +2,7 @@
 
 #include "app/DPOpenAtLogin.h"
 #include "app/KLAppState.h"
+#include "app/gui/KLWindowMode.h"
 #include "browser/KLCoolerImageBrowserDelegate.h"
 #include "browser/KLCoolerStore.h"
 #include "browser/KLCustomWindow.h"
@@ -191,11 +192,14 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
          }},
         {"place main window", [this] { m_windowController->setWindowFrameForCurrentScreen(false); }},
         {"hide or show", [this] {
-             if (QGuiApplication::applicationState() == Qt::ApplicationActive)
+             // A dock-mode window is there from the start, as any application's; the tray's
+             // band waits for the icon, the hot key or `kelso show`.
+             if (!isInTrayMode() || QGuiApplication::applicationState() == Qt::ApplicationActive)
                  m_windowController->showWindow(true);
              else
                  hideSelf();
          }},
+        {"first-start hint", [this] { showStartHintOnce(); }},
         {"panes did finish launching", [this] { m_windowController->applicationDidFinishLaunching(); }},
         {"activation", [this] {
              connect(qApp, &QGuiApplication::applicationStateChanged, this, &KLAppDelegate::applicationStateChanged);
@@ -286,15 +290,53 @@ void KLAppDelegate::quit()
 void KLAppDelegate::transformApp()
 {
     const bool dock = defaults().boolForKey(QStringLiteral("KPRunInDock"));
-    bool tray = !dock;
-    if (tray && !QSystemTrayIcon::isSystemTrayAvailable()) {
+    const bool trayAvailable = dock || QSystemTrayIcon::isSystemTrayAvailable();
+    const bool tray = KLWindowMode::useTray(dock, trayAvailable);
+    if (!dock && !tray)
         qInfo("Kelso: no system tray is available; running as a normal window");
-        tray = false;
-    }
     // Tray mode: a tool window without taskbar entry. Dock mode: a normal window.
     if (m_windowController)
         m_windowController->setTrayMode(tray);
     showStatusItem(tray);
+    watchForTray(KLWindowMode::shouldWatchForTray(dock, tray));
+}
+
+void KLAppDelegate::watchForTray(bool watch)
+{
+    if (!watch) {
+        delete m_trayWatch;
+        m_trayWatch = nullptr;
+        return;
+    }
+    if (m_trayWatch)
+        return;
+    // A tray that starts after Kelso (a panel restarted, an extension switched on) takes Kelso
+    // into tray mode. X11 tells the tray's arrival only to those who watch its selection, which
+    // Qt keeps to itself: look every few seconds (one round trip to the X server).
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setInterval(KLWindowMode::kTrayWatchMs);
+    connect(m_trayWatch, &QTimer::timeout, this, [this] {
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            return;
+        qInfo("Kelso: a system tray appeared; moving to the tray");
+        transformApp();
+    });
+    m_trayWatch->start();
+}
+
+void KLAppDelegate::showStartHintOnce()
+{
+    if (!KLWindowMode::takeStartHint(defaults()) || !m_windowController)
+        return;
+    if (m_trayIcon) {
+        const QString text = KLLocalized(QStringLiteral("KLStatusWindowHint"));
+        m_trayIcon->showMessage(QStringLiteral("Kelso"), text, QSystemTrayIcon::Information, 15000);
+        qInfo("Kelso: first start: %s", qUtf8Printable(text));
+    } else {
+        const QString text = KLLocalized(QStringLiteral("KLStatusWindowHintDock"));
+        m_windowController->showStartHint(text);
+        qInfo("Kelso: first start: %s", qUtf8Printable(text));
+    }
 }
 
 void KLAppDelegate::buildStatusMenu()
@@ -503,8 +545,10 @@ void KLAppDelegate::applicationDidResignActive()
 {
     if (m_windowController)
         m_windowController->applicationDidResignActive();
-    // Hidden a second later unless the user came back meanwhile.
-    QTimer::singleShot(1000, this, &KLAppDelegate::hideSelf);
+    // Tray mode: hidden a second later unless the user came back meanwhile. A dock-mode window
+    // stays on screen, as any application's window does.
+    if (isInTrayMode())
+        QTimer::singleShot(1000, this, &KLAppDelegate::hideSelf);
 }
 
 void KLAppDelegate::refreshIfNeeded()
@@ -519,6 +563,9 @@ bool KLAppDelegate::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape &&
         m_windowController && watched->isWidgetType() &&
         static_cast<QWidget *>(watched)->window() == m_windowController->window() && !m_escapeHidePending) {
+        // Inside a stack Escape first steps out of it; the next one hides.
+        if (m_windowController->leaveStackOnEscape())
+            return true;
         // An unaccepted key travels up the parents and passes this filter at each: hide once.
         qCDebug(lcActivation) << "Escape pressed";
         m_escapeHidePending = true;

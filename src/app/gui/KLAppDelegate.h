@@ -85,6 +85,9 @@ private:
     void setupTaggingPrefs();
     void transformApp();
     void showStatusItem(bool show);
+    // Without a tray (and without the user's choice of dock mode), looks for one to appear.
+    void watchForTray(bool watch);
+    void showStartHintOnce();
     void setupSparkle();
     void buildStatusMenu();
     // The selection commands in the status menu and the dock-mode menu bar.
@@ -106,6 +109,7 @@ private:
     KLMainWindowController *m_windowController = nullptr;
     bool m_active = false;
     QTimer *m_redrawTimer = nullptr;
+    QTimer *m_trayWatch = nullptr;
     QPointer<QMessageBox> m_consentBox;
     bool m_terminated = false;
     bool m_escapeHidePending = false;
