@@ -146,6 +146,8 @@ void KLMainWindowController::buildWindow()
     m_kelsoBrowser->setFixedHeight(kRecentRows * KLImageBrowserCell::kCellHeight + 6);
     kelsoLayout->addWidget(m_kelsoBrowser);
     m_kelsoTitle->setText(KLLocalized(QStringLiteral("KLKelsoTitle")));
+    m_kelsoView->setAccessibleName(KLLocalized(QStringLiteral("KLRecentFilesPane")));
+    m_kelsoBrowser->setAccessibleName(KLLocalized(QStringLiteral("KLRecentFilesGrid")));
 
     // The Cooler, below.
     m_coolerView = new KLRoundedRectView(m_window);
@@ -170,6 +172,8 @@ void KLMainWindowController::buildWindow()
     m_coolerBrowser->setFixedHeight(kCoolerRows * KLImageBrowserCell::kCellHeight + 6);
     coolerLayout->addWidget(m_coolerBrowser);
     m_coolerTitle->setText(KLLocalized(QStringLiteral("KLCoolerTitle")));
+    m_coolerView->setAccessibleName(KLLocalized(QStringLiteral("KLCoolerPane")));
+    m_coolerBrowser->setAccessibleName(KLLocalized(QStringLiteral("KLCoolerGrid")));
     m_coolerExplanation->setText(KLLocalized(QStringLiteral("KLCoolerBrowserExplanation")));
 
     outer->addWidget(m_kelsoView);
