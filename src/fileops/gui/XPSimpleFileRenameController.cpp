@@ -19,8 +19,10 @@ XPSimpleFileRenameController::XPSimpleFileRenameController(const QString &path, 
     // A small dialog: a title and a close button, nothing to minimise or maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     auto *layout = new QVBoxLayout(this);
-    // The dialog grows with a reason shown under the field rather than clipping it.
-    layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
+    // Its size follows the content: it grows with a reason shown under the field rather than
+    // clipping it, and, being of fixed size, offers no maximise even where the window manager
+    // keeps buttons the window asks to go without.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     m_originalName = new QLabel(this);
     m_originalName->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_originalName->setObjectName(QStringLiteral("originalName"));
