@@ -162,6 +162,9 @@ def a11y_grids_cells_rename(s):
     check("tags" not in other and "rated" not in other, "the plain cell claims tags or a rating: %r" % other)
     names = action_names(cell)
     check("Open" in names and "ShowMenu" in names, "the cell's actions are %r" % names)
+    unnamed = [describe(n) for n in walk(frame, limit=6) if n.get_role_name() in ("label", "image")
+               and not n.get_name() and n.get_state_set().contains(Atspi.StateType.SHOWING)]
+    check(not unnamed, "unnamed labels or images on show in the main window: %r" % unnamed)
 
     # The tagged, rated cell on screen, with its tool tip.
     time.sleep(1)
@@ -169,6 +172,21 @@ def a11y_grids_cells_rename(s):
     s.xdotool("mousemove", "--sync", str(cx + 20), str(cy + 20))
     time.sleep(2.5)
     print("screenshot: " + s.screenshot("tagged-rated-cell"))
+
+    # A rating changed while Kelso runs reaches the description (the item rereads its facts).
+    check(s.kelso("rate", "2", photo).returncode == 0, "kelso rate failed")
+    check(wait_for(lambda: "rated 2 stars" in (first_cell().get_description() or ""), 15),
+          "the new rating did not reach the description: %r" % first_cell().get_description())
+
+    # The preview (Space on the selected cell) names its picture.
+    s.xdotool("click", "1")
+    s.xdotool("key", "space")
+    check(wait_for(lambda: s.visible_windows("^harbour.jpg$"), 10), "Space did not open the preview")
+    # A label showing a picture is an image to AT-SPI.
+    check(wait_for(lambda: find(app, "image", "Preview of harbour.jpg") is not None, 10),
+          "the preview's picture is not named; the tree:\n" + tree_text(app))
+    s.xdotool("key", "space")
+    check(wait_for(lambda: not s.visible_windows("^harbour.jpg$"), 10), "Space again did not close the preview")
 
     # Show Menu through the screen reader opens the cell's menu; its third entry is Rename….
     before = kelso_windows(s)
