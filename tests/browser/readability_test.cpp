@@ -15,10 +15,12 @@
 #include "browser/KLSvgIcon.h"
 #include "support/TestSupport.h"
 #include "tags/Lumitag.h"
+#include "tags/editor/KLSimpleTagEditor.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QFile>
+#include <QLineEdit>
 #include <QPainter>
 #include <QStyleOptionViewItem>
 #include <QMenuBar>
@@ -328,4 +330,19 @@ TEST(TrayIconTest, TheIconStandsOutOnLightAndDarkTrays)
                 distinct += contrast(image.pixelColor(x, y), tray) >= 3.0;
         EXPECT_GT(distinct, size * size / 5) << tray.name().toStdString();
     }
+}
+
+TEST(TagEditorLabelsTest, TheTagFieldIsNamedByTheTitleAboveIt)
+{
+    const QString path = makeFile(QStringLiteral("minutes.txt"));
+    ASSERT_FALSE(Lumitag::setUserTags(QStringList{QStringLiteral("Board")}, path));
+    KLSimpleTagEditor editor({path});
+    auto *field = editor.findChild<QLineEdit *>();
+    ASSERT_TRUE(field);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(field);
+    ASSERT_TRUE(iface);
+    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("Tags of \"minutes.txt\":"));
+    const auto labels = iface->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.first().first->text(QAccessible::Name), QStringLiteral("Tags of \"minutes.txt\":"));
 }
