@@ -18,6 +18,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev python3
   # end-to-end tests: display, window manager, compositor, tray, input, screenshots
   xvfb openbox trayer xcompmgr xdotool x11-utils x11-apps dbus-x11 imagemagick
+  # end-to-end tests that read the window as a screen reader does (AT-SPI)
+  at-spi2-core python3-gi gir1.2-atspi-2.0
   # the main-window benchmark traces the main thread's system calls
   strace
   # file tools the tests compare against

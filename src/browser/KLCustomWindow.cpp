@@ -2,12 +2,14 @@
 
 #include "app/KLAppState.h"
 #include "browser/KLPreviewPanel.h"
+#include "browser/KLImageBrowserViewAccessible.h"
 #include "browser/KLSvgIcon.h"
 #include "platform/Defaults.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QPalette>
 #include <QScreen>
 #include <algorithm>
 #include <QPainter>
@@ -16,10 +18,44 @@
 
 KLCustomWindow::KLCustomWindow(QWidget *parent) : QWidget(parent)
 {
+    // Before anything asks for this window's accessible interface (which is kept once made).
+    KLImageBrowserAccessibility::installAccessibleFactory();
     setWindowTitle(QStringLiteral("Kelso"));
     setObjectName(QStringLiteral("KLMainWindow"));
+    setPalette(panelPalette(palette()));
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+}
+
+QPalette KLCustomWindow::panelPalette(const QPalette &base)
+{
+    QPalette pal = base;
+    const QColor text(235, 235, 235);
+    const QColor disabledText(130, 130, 130);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Window, QColor(45, 45, 48));
+        pal.setColor(group, QPalette::WindowText, text);
+        pal.setColor(group, QPalette::Button, QColor(70, 70, 74));
+        pal.setColor(group, QPalette::ButtonText, text);
+        pal.setColor(group, QPalette::Base, QColor(30, 30, 32));
+        pal.setColor(group, QPalette::AlternateBase, QColor(40, 40, 43));
+        pal.setColor(group, QPalette::Text, text);
+        pal.setColor(group, QPalette::BrightText, Qt::white);
+        pal.setColor(group, QPalette::Light, QColor(100, 100, 105));
+        pal.setColor(group, QPalette::Midlight, QColor(85, 85, 90));
+        pal.setColor(group, QPalette::Mid, QColor(55, 55, 58));
+        pal.setColor(group, QPalette::Dark, QColor(25, 25, 27));
+        pal.setColor(group, QPalette::Shadow, Qt::black);
+        pal.setColor(group, QPalette::Highlight, QColor(40, 110, 220));
+        pal.setColor(group, QPalette::HighlightedText, Qt::white);
+        pal.setColor(group, QPalette::PlaceholderText, disabledText);
+    }
+    pal.setColor(QPalette::Disabled, QPalette::Window, QColor(45, 45, 48));
+    pal.setColor(QPalette::Disabled, QPalette::Button, QColor(55, 55, 58));
+    pal.setColor(QPalette::Disabled, QPalette::WindowText, disabledText);
+    pal.setColor(QPalette::Disabled, QPalette::ButtonText, disabledText);
+    pal.setColor(QPalette::Disabled, QPalette::Text, disabledText);
+    return pal;
 }
 
 void KLCustomWindow::setTrayMode(bool tray)

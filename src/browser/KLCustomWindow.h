@@ -13,6 +13,9 @@ class KLCustomWindow : public QWidget
     Q_OBJECT
 public:
     static constexpr int kFadeMs = 400;
+    // The palette of the controls on the dark panels (buttons, the menu bar, check boxes): light
+    // text on dark grey, so that they match the panels instead of the desktop's light style.
+    static QPalette panelPalette(const QPalette &base);
 
     explicit KLCustomWindow(QWidget *parent = nullptr);
 

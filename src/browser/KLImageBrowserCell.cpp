@@ -1,5 +1,6 @@
 #include "browser/KLImageBrowserCell.h"
 
+#include "browser/KLImageBrowserCellText.h"
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserView.h"
 #include "app/KLAppState.h"
@@ -14,6 +15,8 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QStyle>
+#include <algorithm>
+#include <cmath>
 #include <mutex>
 
 namespace {
@@ -82,6 +85,55 @@ QImage stackPicture(const KLItemPtr &item, int size)
 QImage typeIcon(const KLItemPtr &item, int size)
 {
     return KLTypeIcons::iconForFileName(item->lastKnownPath(), size);
+}
+
+constexpr int kStarSize = 10;
+constexpr int kMarkPadding = 4;
+constexpr int kTagSignSize = 11;
+
+QString tagCountText(int tagCount)
+{
+    return tagCount > 1 ? QString::number(tagCount) : QString();
+}
+
+QFont markFont()
+{
+    QFont f = QApplication::font();
+    f.setPixelSize(10);
+    f.setBold(true);
+    return f;
+}
+
+QPainterPath starPath(const QRectF &box)
+{
+    QPainterPath path;
+    const QPointF c = box.center();
+    const double outer = box.width() / 2.0;
+    const double inner = outer * 0.45;
+    for (int i = 0; i < 10; ++i) {
+        const double r = i % 2 ? inner : outer;
+        const double a = -M_PI / 2 + i * M_PI / 5;
+        const QPointF p(c.x() + r * std::cos(a), c.y() + r * std::sin(a));
+        i == 0 ? path.moveTo(p) : path.lineTo(p);
+    }
+    path.closeSubpath();
+    return path;
+}
+
+// A luggage-tag outline with its eyelet, pointing left.
+QPainterPath tagPath(const QRectF &box)
+{
+    QPainterPath path;
+    const double w = box.width(), h = box.height() * 0.7;
+    const double top = box.center().y() - h / 2;
+    path.moveTo(box.left(), top + h / 2);
+    path.lineTo(box.left() + w * 0.35, top);
+    path.lineTo(box.right(), top);
+    path.lineTo(box.right(), top + h);
+    path.lineTo(box.left() + w * 0.35, top + h);
+    path.closeSubpath();
+    path.addEllipse(QPointF(box.left() + w * 0.38, top + h / 2), 1.2, 1.2);
+    return path;
 }
 
 QString elideMiddle(const QString &text, const QFont &font, int width)
@@ -156,6 +208,58 @@ QImage KLImageBrowserCell::deleteImage()
     return image;
 }
 
+QRect KLImageBrowserCell::tagMarkRect(const QRect &cellRect, int stars, int tagCount)
+{
+    stars = std::clamp(stars, 0, 5);
+    if (stars == 0 && tagCount <= 0)
+        return {};
+    int width = 2 * kMarkPadding + stars * (kStarSize + 1);
+    if (tagCount > 0) {
+        width += kTagSignSize + (stars > 0 ? 3 : 0);
+        const QString count = tagCountText(tagCount);
+        if (!count.isEmpty())
+            width += 1 + QFontMetrics(markFont()).horizontalAdvance(count);
+    }
+    const QRect area = imageAreaForCell(cellRect);
+    return QRect(area.right() + 1 - width, area.top(), width, kMarkHeight);
+}
+
+void KLImageBrowserCell::drawTagMark(QPainter *painter, const QRect &markRect, int stars, int tagCount)
+{
+    if (markRect.isEmpty())
+        return;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(0, 0, 0, 170));
+    painter->drawRoundedRect(markRect, kMarkHeight / 2.0, kMarkHeight / 2.0);
+    double x = markRect.x() + kMarkPadding;
+    const double top = markRect.y() + (kMarkHeight - kStarSize) / 2.0;
+    painter->setBrush(QColor(255, 200, 40));
+    for (int i = 0; i < std::clamp(stars, 0, 5); ++i) {
+        painter->drawPath(starPath(QRectF(x, top, kStarSize, kStarSize)));
+        x += kStarSize + 1;
+    }
+    if (tagCount > 0) {
+        if (stars > 0)
+            x += 3;
+        painter->setBrush(QColor(120, 200, 255));
+        const double tagTop = markRect.y() + (kMarkHeight - kTagSignSize) / 2.0;
+        QPainterPath tag = tagPath(QRectF(x, tagTop, kTagSignSize, kTagSignSize));
+        tag.setFillRule(Qt::OddEvenFill);
+        painter->drawPath(tag);
+        x += kTagSignSize + 1;
+        const QString count = tagCountText(tagCount);
+        if (!count.isEmpty()) {
+            painter->setFont(markFont());
+            painter->setPen(Qt::white);
+            painter->drawText(QRectF(x, markRect.y(), markRect.right() + 1 - x, kMarkHeight),
+                              Qt::AlignLeft | Qt::AlignVCenter, count);
+        }
+    }
+    painter->restore();
+}
+
 QImage KLImageBrowserCell::pictureForItem(const KLItemPtr &item)
 {
     if (!item)
@@ -223,6 +327,12 @@ void KLImageBrowserCell::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QRect subRect(titleRect.x(), titleRect.bottom() + 1, textWidth, QFontMetrics(m_subtitle.font).height());
     painter->drawText(subRect, Qt::AlignHCenter | Qt::AlignVCenter,
                       elideMiddle(item->imageSubtitle(), m_subtitle.font, textWidth));
+
+    // Tags and rating as the item cached them with its other facts.
+    const KLItem::TagFacts tagFacts = item->tagFacts();
+    const int stars = KLCellText::wholeStars(tagFacts.rating);
+    const int tagCount = int(tagFacts.tags.size());
+    drawTagMark(painter, tagMarkRect(cell, stars, tagCount), stars, tagCount);
 
     // The delete badge shows only on a cell whose picture is ready.
     if (ready && m_view && m_view->deleteBadgeIndex() == index.row()) {

@@ -3,8 +3,8 @@
 // and subtitle, the selection, stack count badges and the hover delete badge.
 //
 // Painting never touches the disk: pictures come from KLItem::imageRepresentation() (the
-// thumbnail cache in memory, which asks the renderer when empty), titles from the item's
-// cached facts, and icons for items without a thumbnail yet from KLTypeIcons (the file name's
+// thumbnail cache in memory, which asks the renderer when empty), titles, tags and ratings
+// from the item's cached facts, and icons for items without a thumbnail yet from KLTypeIcons (the file name's
 // MIME type, found on a worker; a generic picture until then).
 #include "recent/KLItem.h"
 
@@ -44,6 +44,12 @@ public:
     static QRect deleteFrameRect(const QRect &imageFrame);
     // The shared badge picture (drawn once per process).
     static QImage deleteImage();
+    // The rating and tag mark: a dark pill in the top-right corner of the picture area holding
+    // one star per whole star of the rating and, when the file has tags, a tag sign with their
+    // number. An empty rectangle when there is neither.
+    static QRect tagMarkRect(const QRect &cellRect, int stars, int tagCount);
+    static void drawTagMark(QPainter *painter, const QRect &markRect, int stars, int tagCount);
+    static constexpr int kMarkHeight = 16;
 
     // The picture shown for an item right now, or null while none is ready.
     static QImage pictureForItem(const KLItemPtr &item);

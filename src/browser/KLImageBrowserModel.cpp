@@ -1,5 +1,7 @@
 #include "browser/KLImageBrowserModel.h"
 
+#include "browser/KLImageBrowserCellText.h"
+
 void KLImageBrowserModel::setItems(const QList<KLItemPtr> &items)
 {
     bool same = items.size() == m_items.size();
@@ -37,6 +39,12 @@ QVariant KLImageBrowserModel::data(const QModelIndex &index, int role) const
         return item->imageSubtitle();
     case ItemRole:
         return QVariant::fromValue(item);
+    case Qt::AccessibleTextRole:
+        return item->imageTitle();
+    case Qt::ToolTipRole:
+        return KLCellText::toolTip(KLCellText::factsForItem(item));
+    case Qt::AccessibleDescriptionRole:
+        return KLCellText::accessibleDescription(KLCellText::factsForItem(item));
     default:
         return {};
     }

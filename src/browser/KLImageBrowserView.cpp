@@ -3,6 +3,7 @@
 #include "browser/KLCustomWindow.h"
 #include "browser/KLImageBrowserCell.h"
 #include "browser/KLImageBrowserModel.h"
+#include "browser/KLImageBrowserViewAccessible.h"
 #include "browser/KLImageBrowserViewDelegate.h"
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
@@ -84,6 +85,7 @@ EndAction endOfDragAction(bool windowVisible, double windowOpacity, Qt::DropActi
 
 KLImageBrowserView::KLImageBrowserView(QWidget *parent) : QListView(parent)
 {
+    KLImageBrowserAccessibility::installAccessibleFactory();
     setViewMode(QListView::IconMode);
     setFlow(QListView::LeftToRight);
     setWrapping(true);

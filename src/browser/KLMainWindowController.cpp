@@ -147,6 +147,8 @@ void KLMainWindowController::buildWindow()
     kelsoLayout->addWidget(m_kelsoBrowser);
     m_kelsoBrowser->setEmptyText(KLLocalized(QStringLiteral("KLRecentFilesEmpty")));
     m_kelsoTitle->setText(KLLocalized(QStringLiteral("KLKelsoTitle")));
+    m_kelsoView->setAccessibleName(KLLocalized(QStringLiteral("KLRecentFilesPane")));
+    m_kelsoBrowser->setAccessibleName(KLLocalized(QStringLiteral("KLRecentFilesGrid")));
 
     // The Cooler, below.
     m_coolerView = new KLRoundedRectView(m_window);
@@ -171,6 +173,8 @@ void KLMainWindowController::buildWindow()
     m_coolerBrowser->setFixedHeight(kCoolerRows * KLImageBrowserCell::kCellHeight + 6);
     coolerLayout->addWidget(m_coolerBrowser);
     m_coolerTitle->setText(KLLocalized(QStringLiteral("KLCoolerTitle")));
+    m_coolerView->setAccessibleName(KLLocalized(QStringLiteral("KLCoolerPane")));
+    m_coolerBrowser->setAccessibleName(KLLocalized(QStringLiteral("KLCoolerGrid")));
     m_coolerExplanation->setText(KLLocalized(QStringLiteral("KLCoolerBrowserExplanation")));
 
     // The first start's hint, above the panes.

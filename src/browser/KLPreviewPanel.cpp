@@ -1,5 +1,7 @@
 #include "browser/KLPreviewPanel.h"
 
+#include "util/Localized.h"
+
 #include "browser/KLImageBrowserCell.h"
 #include "thumbs/KPQuickLook.h"
 
@@ -139,6 +141,7 @@ void KLPreviewPanel::showOwnWindow(const KLItemPtr &item)
     m_shownPath = item->lastKnownPath();
     m_window->setWindowTitle(item->displayName());
     m_name->setText(item->displayName());
+    m_picture->setAccessibleName(KLLocalized(QStringLiteral("KLPreviewPicture"), {item->displayName()}));
     // The largest picture in memory; the renderer's cache fills it in when it is asked for.
     QImage picture = KLImageBrowserCell::pictureForItem(item);
     if (picture.isNull())

@@ -6,6 +6,7 @@
 #include "platform/Workspace.h"
 #include "recent/KLRules.h"
 #include "recent/XPSimpleUtils.h"
+#include "tags/Lumitag.h"
 #include "util/DateAdditions.h"
 #include "util/Localized.h"
 #include "util/Tilde.h"
@@ -201,6 +202,7 @@ KLItemPtr KLItem::copyItem() const
     copy->m_fileExists = m_fileExists;
     copy->m_isFolder = m_isFolder;
     copy->m_isInvisible = m_isInvisible;
+    copy->m_tagFacts = m_tagFacts;
     copy->m_invisibleSettled = m_invisibleSettled;
     copy->m_lastCacheUpdate = m_lastCacheUpdate;
     copy->m_usePartialPathForTitle = m_usePartialPathForTitle;
@@ -356,6 +358,13 @@ bool KLItem::fileExists()
     updateCache();
     std::lock_guard lock(m_lock);
     return m_fileExists.value_or(true);
+}
+
+KLItem::TagFacts KLItem::tagFacts()
+{
+    updateCache();
+    std::lock_guard lock(m_lock);
+    return m_tagFacts;
 }
 
 KLItem::RuleFacts KLItem::ruleFacts()
@@ -782,9 +791,17 @@ void KLItem::calculateCache()
         settle = !m_invisibleSettled;
     }
     const bool invisible = settle && KLRules::isInvisible(p);
-    std::lock_guard lock(m_lock);
+    // Tags and rating are read here so that cells and tool tips never read attributes.
+    TagFacts tagFacts;
+    if (exists) {
+        tagFacts.tags = Lumitag::getUserTags(p).value_or(QStringList());
+        tagFacts.rating = Lumitag::getRating(p);
+    }
+    std::unique_lock lock(m_lock);
     if (m_lastKnownPath != p)
         return; // moved meanwhile; the next update picks up the new path
+    const bool tagsChanged = !(m_tagFacts == tagFacts);
+    m_tagFacts = std::move(tagFacts);
     if (settle) {
         m_isInvisible = invisible;
         m_invisibleSettled = true;
@@ -796,6 +813,9 @@ void KLItem::calculateCache()
     m_fileExists = exists;
     m_isFolder = folder;
     m_lastCacheUpdate = KLTimeUtil::now();
+    lock.unlock();
+    if (tagsChanged)
+        KLAppState::setNeedsRedraw();
 }
 
 void KLItem::calculateBookmark()

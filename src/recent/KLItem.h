@@ -87,6 +87,14 @@ public:
         std::optional<bool> isFolder;
     };
     RuleFacts ruleFacts();
+    // The file's tags and star rating (0 when unrated), read with the other facts on the item
+    // worker; empty until the first update. Requests an update like the accessors.
+    struct TagFacts {
+        QStringList tags;
+        double rating = 0;
+        bool operator==(const TagFacts &) const = default;
+    };
+    TagFacts tagFacts();
 
     // The override date when set, else the cached file time.
     KLTime timeOfFile() const;
@@ -182,6 +190,7 @@ private:
     std::optional<bool> m_fileExists;
     std::optional<bool> m_isFolder;
     bool m_isInvisible = false;
+    TagFacts m_tagFacts;
     // False while m_isInvisible was answered from memory and waits for the worker's check.
     bool m_invisibleSettled = true;
     KLTime m_lastCacheUpdate = 0;

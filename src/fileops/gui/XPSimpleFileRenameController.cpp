@@ -15,19 +15,35 @@ XPSimpleFileRenameController::XPSimpleFileRenameController(const QString &path, 
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("XPSimpleFileRename"));
-    setWindowTitle(KLLocalized(QStringLiteral("Rename…")));
+    setWindowTitle(KLLocalized(QStringLiteral("XPRenameTitle")));
+    // A small dialog: a title and a close button, nothing to minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     auto *layout = new QVBoxLayout(this);
+    // Its size follows the content: it grows with a reason shown under the field rather than
+    // clipping it, and, being of fixed size, offers no maximise even where the window manager
+    // keeps buttons the window asks to go without.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     m_originalName = new QLabel(this);
     m_originalName->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_originalName->setObjectName(QStringLiteral("originalName"));
     m_newName = new QLineEdit(this);
+    m_newName->setObjectName(QStringLiteral("newName"));
+    m_newName->setMinimumWidth(320);
     m_message = new QLabel(this);
+    m_message->setObjectName(QStringLiteral("message"));
     m_message->setWordWrap(true);
     m_message->hide();
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
-    layout->addWidget(new QLabel(KLLocalized(QStringLiteral("XPRenameCurrentName")), this));
+    m_ok->setText(KLLocalized(QStringLiteral("XPRenameButton")));
+    auto *currentLabel = new QLabel(KLLocalized(QStringLiteral("XPRenameCurrentName")), this);
+    currentLabel->setBuddy(m_originalName);
+    m_originalName->setAccessibleDescription(currentLabel->text());
+    auto *newLabel = new QLabel(KLLocalized(QStringLiteral("XPRenameNewName")), this);
+    newLabel->setBuddy(m_newName);
+    layout->addWidget(currentLabel);
     layout->addWidget(m_originalName);
-    layout->addWidget(new QLabel(KLLocalized(QStringLiteral("XPRenameNewName")), this));
+    layout->addWidget(newLabel);
     layout->addWidget(m_newName);
     layout->addWidget(m_message);
     layout->addWidget(buttons);
@@ -74,6 +90,8 @@ void XPSimpleFileRenameController::okAction()
     if (plan.status == XPFileUtils::RenamePlan::Refused && !plan.message.isEmpty()) {
         m_message->setText(plan.message);
         m_message->show();
+        // Grow to the wrapped reason's height at once (the layout alone may leave it clipped).
+        adjustSize();
         return;
     }
     renameSheetDidEnd(1);

@@ -38,6 +38,8 @@ KLSimpleTagEditor::KLSimpleTagEditor(const QStringList &paths, QWidget *parent) 
     layout->addWidget(m_title);
     m_field = new QLineEdit(this);
     m_field->setMinimumWidth(360);
+    // The title names the field for screen readers ("Tags of …").
+    m_title->setBuddy(m_field);
     layout->addWidget(m_field);
     m_message = new QLabel(this);
     m_message->setWordWrap(true);
