@@ -52,6 +52,9 @@ struct FileSystemEvent {
     static constexpr quint32 kFlagReplayed = 0x00200000; // delivered again from the journal
     static constexpr quint32 kFlagCatchUp = 0x00400000;  // found by the start-up catch-up scan
     static constexpr quint32 kFlagRootChanged = 0x00800000; // a watched root itself was deleted or moved away (inotify)
+    // The record's folder itself is new under the roots (made, copied or moved in): the
+    // backend listed it after setting up its watch, so everything in it is new to a client.
+    static constexpr quint32 kFlagNewFolder = 0x01000000;
 
     FileSystemEvent() = default;
     FileSystemEvent(quint64 id, const QString &path, quint32 flag) : evId(id), evPath(path), evFlag(flag) {}

@@ -48,6 +48,15 @@ public:
         m_cv.notify_all();
     }
 
+    void setPaused(bool paused)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_paused = paused;
+        }
+        m_cv.notify_all();
+    }
+
     // Blocks until every job posted before the call has run.
     void drain()
     {
@@ -79,7 +88,7 @@ private:
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_cv.wait(lock, [&] { return m_stop || !m_jobs.empty(); });
+            m_cv.wait(lock, [&] { return m_stop || (!m_jobs.empty() && !m_paused); });
             if (m_stop)
                 break;
             std::function<void()> job = std::move(m_jobs.front());
@@ -102,6 +111,7 @@ private:
     quint64 m_done = 0;
     bool m_running = false;
     bool m_stop = false;
+    bool m_paused = false;
     std::thread m_thread;
 };
 
@@ -392,6 +402,12 @@ KLItem::RuleFacts KLItem::ruleFacts()
     return facts;
 }
 
+bool KLItem::factsKnown() const
+{
+    std::lock_guard lock(m_lock);
+    return m_fileExists.has_value();
+}
+
 KLTime KLItem::timeOfFile() const
 {
     std::lock_guard lock(m_lock);
@@ -524,6 +540,8 @@ QString KLItem::imageSubtitle()
     if (isStack())
         return KLLocalized(QStringLiteral("KLStackSubtitleTemplate"), {QString::number(stackCount())});
     const KLTime d = modificationDate();
+    if (!factsKnown())
+        return QString(); // not looked at yet: no date rather than 1 January 2001
     // The cached zone, not Qt::LocalTime: this runs for every cell that paints.
     const QDateTime local = KLTimeUtil::toDateTime(d).toTimeZone(PimsAdditions::localTimeZone());
     const QLocale locale;
@@ -759,6 +777,11 @@ void KLItem::updateCacheInfoOnThread()
         if (KLItemPtr item = weak.lock())
             item->calculateCache();
     });
+}
+
+void KLItem::pauseBackgroundUpdatesForTesting(bool paused)
+{
+    ItemWorker::instance().setPaused(paused);
 }
 
 void KLItem::waitForBackgroundUpdates()

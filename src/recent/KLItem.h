@@ -96,6 +96,8 @@ public:
     };
     TagFacts tagFacts();
 
+    // Whether a background update has looked at the file yet (its time is 0 until then).
+    bool factsKnown() const;
     // The override date when set, else the cached file time.
     KLTime timeOfFile() const;
     double age() const;
@@ -166,6 +168,8 @@ public:
     void calculateBookmark();
     // Waits until the item worker thread has run everything requested so far.
     static void waitForBackgroundUpdates();
+    // Tests: holds the background updates back (they queue) until resumed.
+    static void pauseBackgroundUpdatesForTesting(bool paused);
 
     static QString fastResolveBookmark(const QString &path, const QByteArray &bookmark);
     static bool pathIsOnUnreachableVolume(const QString &path);

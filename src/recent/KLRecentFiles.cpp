@@ -90,6 +90,17 @@ QList<KLItemPtr> sortByTimeThenTitle(const QList<KLItemPtr> &items, int cap)
     return out;
 }
 
+// A recorded item whose file facts were never loaded would rank and show at the epoch (time
+// 0): such an item is answered as a copy dated when its event was recorded.
+KLItemPtr datedByEventWhileUnknown(const KLItemPtr &file, const KLRecentEvent &event)
+{
+    if (file->factsKnown() || file->overrideDate() != 0)
+        return file;
+    KLItemPtr copy = file->copyItem();
+    copy->setDate(event.date);
+    return copy;
+}
+
 } // namespace
 
 KLRecentFiles::KLRecentFiles(QObject *parent)
@@ -189,6 +200,9 @@ void KLRecentFiles::startUp()
             _pastEvents.removeLast();
     }
     readLastEventID();
+    // The stored items look at their files now (on this thread, before any list is made), so
+    // that files and folders deleted meanwhile are left out and none is dated at the epoch.
+    loadFactsOfRecordedItems();
     {
         std::lock_guard lock(m_loadedMutex);
         m_storeLoaded = true;
@@ -205,6 +219,18 @@ void KLRecentFiles::startUp()
         if (m_options.startStream)
             m_stream->start({QStringLiteral("/")});
     }
+}
+
+void KLRecentFiles::loadFactsOfRecordedItems()
+{
+    QList<KLItemPtr> items;
+    {
+        std::lock_guard lock(m_pastEventsLock);
+        for (const KLRecentEvent &e : std::as_const(_pastEvents))
+            items.append(e.files);
+    }
+    for (const KLItemPtr &item : std::as_const(items))
+        item->calculateCache();
 }
 
 void KLRecentFiles::primeListingCache()
@@ -361,6 +387,7 @@ void KLRecentFiles::readState()
         sortEvents();
     }
     readLastEventID();
+    loadFactsOfRecordedItems();
     {
         std::lock_guard lock(m_loadedMutex);
         m_storeLoaded = true;
@@ -376,6 +403,9 @@ void KLRecentFiles::readLastEventID()
         _lastEventTrackedTime = now() - kOneDay;
     } else {
         _lastEventID = last;
+        // Kept as it is until a record is accepted: a run without one must not save 0, which
+        // would make the next replay scan back to 2001.
+        _lastEventTrackedTime = m_defaults.doubleForKey(QStringLiteral("lastHandledFSEventDate"));
     }
 }
 
@@ -391,7 +421,8 @@ bool KLRecentFiles::writeState()
     {
         std::lock_guard lock(m_pastEventsLock);
         m_defaults.setUnsigned(QStringLiteral("lastHandledFSEvent"), _lastEventID.load());
-        m_defaults.setDouble(QStringLiteral("lastHandledFSEventDate"), _lastEventTrackedTime.load());
+        if (_lastEventTrackedTime.load() > 0)
+            m_defaults.setDouble(QStringLiteral("lastHandledFSEventDate"), _lastEventTrackedTime.load());
         for (const KLRecentEvent &e : std::as_const(_pastEvents))
             events.append(archiveEvent(e));
     }
@@ -450,6 +481,12 @@ QList<KLItemPtr> KLRecentFiles::recentFiles(const QSet<QString> &excludedPaths)
         }
         return item;
     };
+    auto rankable = [&](const KLItemPtr &file, const KLRecentEvent &event) -> KLItemPtr {
+        KLItemPtr item = datedByEventWhileUnknown(file, event);
+        if (item != file)
+            fresh.insert(item.get());
+        return item;
+    };
     {
         std::lock_guard lock(m_pastEventsLock);
         // Rules lock inside the list lock, once: then every test runs on the snapshot.
@@ -458,22 +495,29 @@ QList<KLItemPtr> KLRecentFiles::recentFiles(const QSet<QString> &excludedPaths)
         for (const KLRecentEvent &event : std::as_const(_pastEvents)) {
             if (event.files.size() > threshold) {
                 if (KLRules::folderIncluded(event.path, rules)) {
-                    KLItemPtr folder = ownCopy(event.path);
-                    if (!folder) {
-                        // Its bookmark is made by its first background update.
-                        folder = KLItem::create(event.path, false);
-                        collected.insert(event.path, folder);
-                        fresh.insert(folder.get());
-                    }
+                    // The folder is taken with its first file that is still there: a folder
+                    // deleted with its files is forgotten as its files are.
+                    KLItemPtr folder;
                     for (const KLItemPtr &file : event.files) {
-                        if (KLRules::itemIncluded(file, rules))
-                            folder->addSubItem(file);
+                        if (!KLRules::itemIncluded(file, rules))
+                            continue;
+                        if (!folder) {
+                            folder = ownCopy(event.path);
+                            if (!folder) {
+                                // Its bookmark is made by its first background update.
+                                folder = KLItem::create(event.path, false);
+                                collected.insert(event.path, folder);
+                                fresh.insert(folder.get());
+                            }
+                        }
+                        folder->addSubItem(rankable(file, event));
                     }
                 }
             } else {
-                for (const KLItemPtr &file : event.files) {
-                    if (!KLRules::itemIncluded(file, rules))
+                for (const KLItemPtr &recorded : event.files) {
+                    if (!KLRules::itemIncluded(recorded, rules))
                         continue;
+                    const KLItemPtr file = rankable(recorded, event);
                     const QString path = file->lastKnownPath();
                     const QString parent = parentPath(path);
                     const QString grandparent = parentPath(parent);
@@ -489,8 +533,10 @@ QList<KLItemPtr> KLRecentFiles::recentFiles(const QSet<QString> &excludedPaths)
                         ownCopy(holder)->addSubItem(file);
                         continue;
                     }
+                    // A folder already taken as the stack of its files stays that stack (its
+                    // date is only worked out below); a plain item never replaces it.
                     const KLItemPtr existing = collected.value(path);
-                    if (existing && existing->timeOfFile() > file->timeOfFile())
+                    if (existing && (existing->isStack() || existing->timeOfFile() > file->timeOfFile()))
                         continue;
                     if (!excludedPaths.contains(path))
                         collected.insert(path, file);
@@ -535,7 +581,7 @@ QList<KLItemPtr> KLRecentFiles::recentFilesInDirectory(const QString &directory)
                 if (seen.contains(path))
                     continue;
                 seen.insert(path);
-                result.append(file);
+                result.append(datedByEventWhileUnknown(file, event));
             }
         }
     }
@@ -740,7 +786,8 @@ bool KLRecentFiles::keepFile(const QString &path, KLTime modified, bool appeared
     return !KLRules::isInvisible(path);
 }
 
-QList<KLItemPtr> KLRecentFiles::scanDirectoryForChangedFiles(const QString &directory, int maxFiles, KLTime sinceDate)
+QList<KLItemPtr> KLRecentFiles::scanDirectoryForChangedFiles(const QString &directory, int maxFiles, KLTime sinceDate,
+                                                             bool everythingIsNew)
 {
     QList<KLItemPtr> files;
     const KLRules::Snapshot rules = m_rules.snapshot();
@@ -763,7 +810,7 @@ QList<KLItemPtr> KLRecentFiles::scanDirectoryForChangedFiles(const QString &dire
             continue;
         if (KLRules::hasUnwantedExtension(name, rules))
             continue;
-        const bool isKnown = !listing.hadPrevious || listing.known[size_t(i)];
+        const bool isKnown = !everythingIsNew && (!listing.hadPrevious || listing.known[size_t(i)]);
         const KLTime modified = listing.mtimes.at(i);
         if (isKnown && !(modified > sinceDate))
             continue; // the per-file decision would refuse it: not changed since the scan-back date
@@ -776,6 +823,9 @@ QList<KLItemPtr> KLRecentFiles::scanDirectoryForChangedFiles(const QString &dire
         KLItemPtr item = KLItem::create(full);
         if (isNew)
             item->setDate(now());
+        // Facts loaded here, on the record's thread, so that no list ever shows the item
+        // before its file was looked at.
+        item->calculateCache();
         files.append(item);
         if (files.size() > maxFiles)
             break;
@@ -787,8 +837,7 @@ KLTime KLRecentFiles::dateToScanBackTo(const FileSystemEvent &event)
 {
     const KLTime t = now();
     KLTime since;
-    const quint64 current = currentEventID();
-    if (current > kReplayIdGap && event.evId < current - kReplayIdGap) {
+    if (isPastRecordId(event.evId)) {
         const QVariant last = m_defaults.value(QStringLiteral("lastHandledFSEventDate"));
         since = last.isValid() ? last.toDouble() - kReplayOverlap : t - kOneDay;
     } else {
@@ -820,20 +869,41 @@ void KLRecentFiles::fileSystemEvent(const FileSystemEvent &event, FileSystemEven
         return;
     if (!userWantsFolderIncluded(dir))
         return;
+    // Records of changes made while Kelso was not running (replayed from the journal or found
+    // by the catch-up walk) and those the stream made by walking folders (a rescan, a new
+    // folder) come in bursts by nature, and their changes are seen nowhere else: they are
+    // never dropped as a storm, nor do they count towards one.
+    const bool pastRecord = (event.evFlag & (FileSystemEvent::kFlagReplayed | FileSystemEvent::kFlagCatchUp)) ||
+                            isPastRecordId(event.evId);
+    const bool walked = event.evFlag & (FileSystemEvent::kFlagRescan | FileSystemEvent::kFlagNewFolder);
     // Storm guard: a smoothed interval between accepted records; below 0.03 s records are
     // dropped until things calm down. The first 10 s after creation only track the time.
     const KLTime t = now();
-    if (secondsSinceCreation() > kStormWarmup)
-        _averageSecondsBetweenEvents = 0.95 * _averageSecondsBetweenEvents.load() + 0.05 * (t - _lastEventTrackedTime.load());
-    _lastEventTrackedTime = t;
-    if (_averageSecondsBetweenEvents.load() < kStormInterval)
-        return;
+    if (!pastRecord && !walked) {
+        if (secondsSinceCreation() > kStormWarmup)
+            _averageSecondsBetweenEvents = 0.95 * _averageSecondsBetweenEvents.load() + 0.05 * (t - _lastEventTrackedTime.load());
+        _lastEventTrackedTime = t;
+        if (_averageSecondsBetweenEvents.load() < kStormInterval)
+            return;
+    } else {
+        _lastEventTrackedTime = t;
+    }
     if (KLRules::isInvisible(dir) || XPSimpleUtils::isPathInPackage(dir))
         return;
     const KLTime since = dateToScanBackTo(event);
-    const QList<KLItemPtr> files = scanDirectoryForChangedFiles(dir, kMaxFilesPerScan, since);
+    // A folder that is new under the roots holds nothing the collector knew: all of it is new
+    // (files unpacked or copied keep their old times). A past record's folder was new in an
+    // earlier run and was handled then.
+    const bool newFolder = (event.evFlag & FileSystemEvent::kFlagNewFolder) && !pastRecord;
+    const QList<KLItemPtr> files = scanDirectoryForChangedFiles(dir, kMaxFilesPerScan, since, newFolder);
     if (!files.isEmpty())
         addEvent(files, dir);
+}
+
+bool KLRecentFiles::isPastRecordId(quint64 id) const
+{
+    const quint64 current = currentEventID();
+    return current > kReplayIdGap && id < current - kReplayIdGap;
 }
 
 void KLRecentFiles::addEvent(const QList<KLItemPtr> &items, const QString &directory)
@@ -946,6 +1016,7 @@ void KLRecentFiles::addPathsToEvents(const QStringList &paths)
     for (const QString &path : std::as_const(accepted)) {
         KLItemPtr item = KLItem::create(path);
         item->setDate(now());
+        item->calculateCache();
         addEvent({item}, parentPath(path));
     }
 }

@@ -145,7 +145,10 @@ public:
     std::optional<QStringList> fileNamesAtPath(const QString &directory);
     bool keepFileForRecents(const QString &path, const QString &fileName, const std::optional<QSet<QString>> &cached,
                             KLTime sinceDate, bool *markAsNew);
-    QList<KLItemPtr> scanDirectoryForChangedFiles(const QString &directory, int maxFiles, KLTime sinceDate);
+    // With `everythingIsNew` (a folder new under the roots) every entry counts as appeared
+    // since the last listing.
+    QList<KLItemPtr> scanDirectoryForChangedFiles(const QString &directory, int maxFiles, KLTime sinceDate,
+                                                  bool everythingIsNew = false);
     KLTime dateToScanBackTo(const FileSystemEvent &event);
 
     // FileSystemEventStreamDelegate (stream worker thread).
@@ -202,6 +205,10 @@ private:
     // thread when there is a stream.
     void startUp();
     void primeListingCache();
+    // Looks at the file of every recorded item now (calculateCache), off the main thread.
+    void loadFactsOfRecordedItems();
+    // An id more than kReplayIdGap below the current one: a record of an earlier run.
+    bool isPastRecordId(quint64 id) const;
     // _lastEventID (and the tracked time) from the settings, as readState() takes them.
     void readLastEventID();
     // Lists and caches `directory`; with `mtimes`, also each entry's modification time

@@ -682,3 +682,145 @@ TEST_F(CollectorTest, ListingCacheStaysBoundedAndKeepsWorking)
     setMtime(last + "/copied-in.jpg", clock - 400 * 86400);
     EXPECT_EQ(collector->scanDirectoryForChangedFiles(last, 20, clock - 45).size(), 1);
 }
+
+// ---- folders filled at once, deleted folders, past records, dates ---------------------------
+
+TEST_F(CollectorTest, FolderFilledAtOnceBecomesAStackOfItsFiles)
+{
+    makeCollector();
+    const QString parent = root + "/Documents";
+    QDir().mkpath(parent);
+    ASSERT_TRUE(collector->fileNamesAtPath(parent).has_value()); // listed before, as at start-up
+    const QString d = parent + "/unpacked";
+    QStringList made;
+    for (int i = 0; i < 12; ++i) {
+        const QString p = d + "/part" + QString::number(i) + ".txt";
+        writeFile(p);
+        made.append(p);
+    }
+    // The records come as the stream hands them on: the parent (where the folder appeared),
+    // then the new folder itself.
+    collector->fileSystemEvent(FileSystemEvent(++currentId, parent, 0x40000100), nullptr);
+    collector->fileSystemEvent(FileSystemEvent(++currentId, d, 0x40000100 | FileSystemEvent::kFlagNewFolder), nullptr);
+    const QList<KLItemPtr> ranked = collector->recentFiles({});
+    const KLItemPtr *stack = findPath(ranked, d);
+    ASSERT_TRUE(stack) << "the new folder is listed";
+    ASSERT_TRUE((*stack)->isStack()) << "the new folder is a stack, not a plain folder item";
+    QStringList inStack = KLItem::pathsForItems((*stack)->stack());
+    inStack.sort();
+    made.sort();
+    EXPECT_EQ(inStack, made);
+    EXPECT_GT((*stack)->timeOfFile(), clock - 60) << "dated now, not at the epoch";
+}
+
+TEST_F(CollectorTest, NewFolderRecordListsFilesWithOldTimesAsNew)
+{
+    makeCollector();
+    // An archive unpacked or a tree copied with its dates: every file is years old.
+    const QString d = root + "/clone";
+    for (int i = 0; i < 3; ++i) {
+        writeFile(d + "/old" + QString::number(i) + ".txt");
+        setMtime(d + "/old" + QString::number(i) + ".txt", clock - 700 * 86400);
+    }
+    collector->fileSystemEvent(FileSystemEvent(++currentId, d, 0x40000100 | FileSystemEvent::kFlagNewFolder), nullptr);
+    ASSERT_EQ(collector->eventCount(), 1);
+    const QList<KLItemPtr> got = collector->pastEvents()[0].files;
+    EXPECT_EQ(got.size(), 3);
+    for (const KLItemPtr &f : got)
+        EXPECT_DOUBLE_EQ(f->timeOfFile(), clock.load()) << "dated when it was seen";
+
+    // Files written into it after that listing are new to it as well.
+    writeFile(d + "/later.txt");
+    setMtime(d + "/later.txt", clock - 700 * 86400);
+    clock = clock + 2;
+    collector->fileSystemEvent(record(d), nullptr);
+    EXPECT_EQ(KLItem::pathsForItems(collector->pastEvents()[0].files), QStringList{d + "/later.txt"});
+
+    // A replayed record of a folder that was new in an earlier run is judged by its times.
+    const QString e = root + "/earlier";
+    writeFile(e + "/old.txt");
+    setMtime(e + "/old.txt", clock - 700 * 86400);
+    currentId = 900000;
+    collector->fileSystemEvent(FileSystemEvent(5, e, FileSystemEvent::kFlagNewFolder | FileSystemEvent::kFlagReplayed), nullptr);
+    EXPECT_EQ(collector->eventCount(), 2);
+}
+
+TEST_F(CollectorTest, DeletedFoldersAreForgottenAlsoAfterARestart)
+{
+    makeCollector();
+    const QString gone = root + "/gone", kept = root + "/kept";
+    collector->addEvent(files(gone, 8, clock - 50), gone);
+    collector->addEvent(files(kept, 1, clock - 40), kept);
+    KLItemPtr folderItem = KLItem::create(gone);
+    folderItem->calculateCache();
+    collector->addEvent({folderItem}, root);
+    ASSERT_TRUE(findPath(collector->recentFiles({}), gone));
+    ASSERT_TRUE(collector->writeState());
+
+    ASSERT_TRUE(QDir(gone).removeRecursively());
+    for (const KLRecentEvent &e : collector->pastEvents())
+        for (const KLItemPtr &f : e.files)
+            f->calculateCache();
+    QList<KLItemPtr> ranked = collector->recentFiles({});
+    EXPECT_FALSE(findPath(ranked, gone)) << "a deleted folder is not listed (missing)";
+    EXPECT_TRUE(findPath(ranked, kept + "/f0.txt"));
+
+    // After a restart the stored items learn that their files are gone before the first list.
+    collector.reset();
+    makeCollector();
+    ranked = collector->recentFiles({});
+    EXPECT_FALSE(findPath(ranked, gone)) << "a deleted folder is not listed after a restart";
+    EXPECT_TRUE(findPath(ranked, kept + "/f0.txt"));
+    for (const KLItemPtr &item : ranked)
+        EXPECT_GT(item->timeOfFile(), 0.0) << qPrintable(item->lastKnownPath()) << " ranked at the epoch";
+}
+
+TEST_F(CollectorTest, ItemsWhoseFactsAreNotKnownRankByTheirEventNotTheEpoch)
+{
+    makeCollector();
+    const QString dir = root + "/unknown";
+    writeFile(dir + "/a.txt");
+    const QList<KLItemPtr> old = files(root + "/old", 1, clock - 5000);
+    KLItem::pauseBackgroundUpdatesForTesting(true);
+    KLItemPtr raw = KLItem::create(dir + "/a.txt"); // no background update runs meanwhile
+    KLRecentEvent e = event(dir, {raw}, clock - 30);
+    collector->setPastEventsForTesting({e, event(root + "/old", old, clock - 5000)});
+    const QList<KLItemPtr> ranked = collector->recentFiles({});
+    const QList<KLItemPtr> inFolder = collector->recentFilesInDirectory(dir);
+    KLItem::pauseBackgroundUpdatesForTesting(false);
+    ASSERT_EQ(inFolder.size(), 1);
+    EXPECT_DOUBLE_EQ(inFolder[0]->timeOfFile(), clock - 30) << "a folder's items are dated alike";
+    ASSERT_EQ(ranked.size(), 2);
+    EXPECT_EQ(ranked[0]->lastKnownPath(), dir + "/a.txt") << "ranked by its event's date";
+    EXPECT_DOUBLE_EQ(ranked[0]->timeOfFile(), clock - 30);
+    EXPECT_DOUBLE_EQ(raw->overrideDate(), 0.0) << "the recorded item is left as it was";
+}
+
+TEST_F(CollectorTest, ReplayedAndCaughtUpRecordsNeverCountTowardsAStorm)
+{
+    makeCollector();
+    currentId = 500000;
+    clock = clock + 11; // past the warm-up
+    const QString base = root + "/offline";
+    // Thousands of past records handed over in one go, as after a long setup.
+    for (int i = 0; i < 400; ++i) {
+        const QString dir = base + "/" + QString::number(i);
+        writeFile(dir + "/changed.txt");
+        const quint32 flag = i % 2 ? FileSystemEvent::kFlagReplayed : FileSystemEvent::kFlagCatchUp;
+        collector->fileSystemEvent(FileSystemEvent(quint64(1000 + i), dir, flag), nullptr);
+    }
+    EXPECT_EQ(collector->eventCount(), KLRecentFiles::kMaxEvents + 1) << "none was dropped as a storm";
+    EXPECT_GE(collector->averageSecondsBetweenEvents(), 0.03);
+    const QStringList found = KLItem::pathsForItems(collector->pastEvents()[0].files);
+    EXPECT_EQ(found, QStringList{base + "/399/changed.txt"});
+}
+
+TEST_F(CollectorTest, ARunWithoutRecordsKeepsThePreviousLastEventDate)
+{
+    defaults->setUnsigned("lastHandledFSEvent", 4242);
+    defaults->setDouble("lastHandledFSEventDate", 777000000.0);
+    makeCollector();
+    ASSERT_TRUE(collector->writeState());
+    EXPECT_DOUBLE_EQ(defaults->doubleForKey("lastHandledFSEventDate"), 777000000.0);
+    EXPECT_EQ(defaults->unsignedForKey("lastHandledFSEvent"), 4242u);
+}

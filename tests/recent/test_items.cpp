@@ -297,6 +297,14 @@ TEST(ItemTest, SubtitlesSayTodayYesterdayOrTheDateAndStacksTheirCount)
                         KLItem::create(dir + "/older.txt")});
     EXPECT_EQ(stack->imageSubtitle(), KLLocalized("KLStackSubtitleTemplate", {"3"}));
     EXPECT_TRUE(stack->imageSubtitle().contains("3"));
+
+    // Before its file was looked at an item shows no date, never 1 January 2001.
+    KLItem::pauseBackgroundUpdatesForTesting(true);
+    KLItemPtr unknown = KLItem::create(dir + "/older.txt");
+    const QString before = unknown->imageSubtitle();
+    KLItem::pauseBackgroundUpdatesForTesting(false);
+    EXPECT_TRUE(before.isEmpty()) << qPrintable(before);
+    EXPECT_FALSE(before.contains("2001")) << qPrintable(before);
 }
 
 TEST(ItemTest, ArrayOfPathsListsAncestorsNearestFirst)
