@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -544,6 +545,12 @@ void KLMainWindowController::showStartHint(const QString &text)
     m_startHint->setVisible(!text.isEmpty());
     m_window->resize(m_window->width(), contentHeight());
     setWindowFrameForCurrentScreen(true);
+    // Said once, then out of the way: a dock-mode window may stay up all day.
+    if (!text.isEmpty())
+        QTimer::singleShot(kStartHintMs, m_startHint, [this, text] {
+            if (m_startHint->isVisible() && m_startHint->text() == text)
+                showStartHint({});
+        });
 }
 
 void KLMainWindowController::autoAddToCooler(const QList<QUrl> &urls)

@@ -110,7 +110,8 @@ public:
     void hideApplication();
     bool trayMode() const;
     // A line at the top of the window (the first start's hint); empty text hides it. It goes
-    // when the window is next hidden.
+    // when the window is next hidden, or after kStartHintMs.
+    static constexpr int kStartHintMs = 45000;
     void showStartHint(const QString &text);
     QLabel *startHintLabel() const { return m_startHint; }
     QToolButton *addFileButton() const { return m_filePicker; }
