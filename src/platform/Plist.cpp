@@ -2,12 +2,14 @@
 
 #include <QDateTime>
 #include <QTimeZone>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <plist/plist.h>
+#include <vector>
 
 namespace Plist
 {
@@ -24,9 +26,9 @@ constexpr qint64 kReferenceUnixSeconds = 978307200; // 2001-01-01T00:00:00Z
 
 plist_t toNode(const QVariant &value, QString *error, int depth)
 {
-    if (depth > 256) {
+    if (depth >= kMaxDepth) {
         if (error)
-            *error = QStringLiteral("value nested too deeply");
+            *error = QStringLiteral("value nested deeper than %1 levels").arg(kMaxDepth);
         return nullptr;
     }
     switch (value.typeId()) {
@@ -137,64 +139,221 @@ quint64 readBigEndian(const uchar *p, int size)
     return v;
 }
 
-// libplist 2.2 aborts the process (an assertion) when it hands out a string or dictionary key
-// that holds a NUL character, and damaged files do hold them (a block of zeros after a crash is
-// the usual damage). So before parsing, walk the object table of a binary plist and refuse it
-// when any string object contains NUL, or when the table itself is inconsistent.
-bool binaryStringsAreSafe(const QByteArray &data, QString *why)
+// Walks the object table of a binary plist before libplist parses it, and refuses it when:
+// - a string object holds a NUL character (libplist 2.2 aborts the process, an assertion,
+//   when it hands out such a string or dictionary key, and damaged files do hold them: a block
+//   of zeros after a crash is the usual damage);
+// - the table is inconsistent (offsets, lengths or references outside the file);
+// - the objects reachable from the top nest deeper than kMaxDepth, expand to more than
+//   kMaxValues values (libplist copies an object at every reference to it), or refer to
+//   themselves. The walk keeps its own stack: depth never costs this thread stack.
+bool binaryStructureIsSafe(const QByteArray &data, QString *why)
 {
-    const auto fail = [why](const char *reason) {
-        *why = QString::fromLatin1(reason);
+    const auto fail = [why](const QString &reason) {
+        *why = reason;
         return false;
     };
     const qsizetype n = data.size();
     if (n < 8 + 32)
-        return fail("binary property list too short");
+        return fail(QStringLiteral("binary property list too short"));
     const auto *p = reinterpret_cast<const uchar *>(data.constData());
     const uchar *trailer = p + n - 32;
     const int offsetSize = trailer[6];
+    const int refSize = trailer[7];
     const quint64 numObjects = readBigEndian(trailer + 8, 8);
+    const quint64 topObject = readBigEndian(trailer + 16, 8);
     const quint64 tableOffset = readBigEndian(trailer + 24, 8);
-    if (offsetSize < 1 || offsetSize > 8)
-        return fail("bad offset size in the binary property list trailer");
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8)
+        return fail(QStringLiteral("bad offset or reference size in the binary property list trailer"));
     if (tableOffset < 8 || tableOffset >= quint64(n - 32))
-        return fail("bad offset table position in the binary property list");
+        return fail(QStringLiteral("bad offset table position in the binary property list"));
     if (numObjects == 0 || numObjects > (quint64(n - 32) - tableOffset) / quint64(offsetSize))
-        return fail("bad object count in the binary property list");
+        return fail(QStringLiteral("bad object count in the binary property list"));
+    if (numObjects > quint64(kMaxValues))
+        return fail(QStringLiteral("binary property list holds more than %1 objects").arg(kMaxValues));
+    if (topObject >= numObjects)
+        return fail(QStringLiteral("bad top object in the binary property list"));
+
+    // Children of every container, as ranges into one list of object numbers.
+    std::vector<quint32> children;
+    std::vector<quint64> firstChild(numObjects + 1, 0);
     for (quint64 i = 0; i < numObjects; ++i) {
+        firstChild[i] = children.size();
         const quint64 offset = readBigEndian(p + tableOffset + i * offsetSize, offsetSize);
         if (offset < 8 || offset >= tableOffset)
-            return fail("object offset outside the binary property list");
+            return fail(QStringLiteral("object offset outside the binary property list"));
         const uchar marker = p[offset];
         const int type = marker >> 4;
-        if (type != 0x5 && type != 0x6)
+        const bool isString = type == 0x5 || type == 0x6;
+        const bool isContainer = type == 0xA || type == 0xC || type == 0xD;
+        if (!isString && !isContainer)
             continue;
         quint64 count = marker & 0x0f;
         quint64 start = offset + 1;
         if (count == 0x0f) {
             if (start >= tableOffset || (p[start] >> 4) != 0x1)
-                return fail("bad string length in the binary property list");
+                return fail(QStringLiteral("bad length in the binary property list"));
             const int lenSize = 1 << (p[start] & 0x0f);
             if (lenSize > 8 || start + 1 + lenSize > tableOffset)
-                return fail("bad string length in the binary property list");
+                return fail(QStringLiteral("bad length in the binary property list"));
             count = readBigEndian(p + start + 1, lenSize);
             start += 1 + lenSize;
         }
-        const quint64 unit = type == 0x6 ? 2 : 1;
-        if (count > (tableOffset - start) / unit)
-            return fail("string runs past the end of the binary property list");
-        for (quint64 k = 0; k < count; ++k) {
-            const uchar *c = p + start + k * unit;
-            if (c[0] == 0 && (unit == 1 || c[1] == 0))
-                return fail("a string in the binary property list holds a NUL character");
+        if (isString) {
+            const quint64 unit = type == 0x6 ? 2 : 1;
+            if (count > (tableOffset - start) / unit)
+                return fail(QStringLiteral("string runs past the end of the binary property list"));
+            for (quint64 k = 0; k < count; ++k) {
+                const uchar *c = p + start + k * unit;
+                if (c[0] == 0 && (unit == 1 || c[1] == 0))
+                    return fail(QStringLiteral("a string in the binary property list holds a NUL character"));
+            }
+            continue;
         }
+        const quint64 refs = type == 0xD ? 2 * count : count;
+        if (count > (tableOffset - start) / quint64(refSize) || refs > (tableOffset - start) / quint64(refSize))
+            return fail(QStringLiteral("container runs past the end of the binary property list"));
+        for (quint64 k = 0; k < refs; ++k) {
+            const quint64 ref = readBigEndian(p + start + k * refSize, refSize);
+            if (ref >= numObjects)
+                return fail(QStringLiteral("reference to a missing object in the binary property list"));
+            children.push_back(quint32(ref));
+        }
+        if (children.size() > size_t(kMaxValues))
+            return fail(QStringLiteral("binary property list holds more than %1 values").arg(kMaxValues));
+    }
+    firstChild[numObjects] = children.size();
+
+    // Depth-first from the top object. `values` counts an object with everything below it, as
+    // libplist will build it (capped just past the limit, so the sums cannot overflow).
+    enum : uchar { Unseen, OnPath, Done };
+    std::vector<uchar> state(numObjects, Unseen);
+    std::vector<int> depth(numObjects, 0);
+    std::vector<qint64> values(numObjects, 0);
+    struct Frame {
+        quint32 object;
+        quint64 next; // index into `children`
+    };
+    std::vector<Frame> path;
+    path.push_back({quint32(topObject), firstChild[topObject]});
+    state[topObject] = OnPath;
+    while (!path.empty()) {
+        Frame &top = path.back();
+        if (top.next < firstChild[top.object + 1]) {
+            const quint32 child = children[top.next++];
+            if (state[child] == OnPath)
+                return fail(QStringLiteral("an object of the binary property list contains itself"));
+            if (state[child] == Unseen) {
+                if (path.size() >= size_t(kMaxDepth))
+                    return fail(QStringLiteral("property list nested deeper than %1 levels").arg(kMaxDepth));
+                state[child] = OnPath;
+                path.push_back({child, firstChild[child]});
+            }
+            continue;
+        }
+        // All children done: sum them up.
+        const quint32 object = top.object;
+        int deepest = 0;
+        qint64 total = 1;
+        for (quint64 k = firstChild[object]; k < firstChild[object + 1]; ++k) {
+            deepest = std::max(deepest, depth[children[k]]);
+            total = std::min(total + values[children[k]], kMaxValues + 1);
+        }
+        depth[object] = deepest + 1;
+        values[object] = total;
+        state[object] = Done;
+        path.pop_back();
+        if (depth[object] > kMaxDepth)
+            return fail(QStringLiteral("property list nested deeper than %1 levels").arg(kMaxDepth));
+        if (total > kMaxValues)
+            return fail(QStringLiteral("property list expands to more than %1 values").arg(kMaxValues));
+    }
+    return true;
+}
+
+// The same limits for an XML plist, by scanning its tags: every element counts as a value and
+// as a level (<key> too; the <plist> wrapper does not). libplist rejects what is not well
+// formed, so the scan only needs to be right for documents that are, and never to crash or
+// loop on ones that are not.
+bool xmlStructureIsSafe(const QByteArray &data, QString *why)
+{
+    const char *p = data.constData();
+    const char *const end = p + data.size();
+    const auto find = [&end](const char *from, const char *what) -> const char * {
+        const size_t len = std::strlen(what);
+        for (const char *q = from; q + len <= end; ++q) {
+            if (std::memcmp(q, what, len) == 0)
+                return q + len;
+        }
+        return nullptr;
+    };
+    const auto isNameEnd = [](char c) { return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    const auto isPlistName = [&](const char *name) {
+        return end - name >= 5 && std::memcmp(name, "plist", 5) == 0 && (end - name == 5 || isNameEnd(name[5]));
+    };
+    int depth = 0;
+    qint64 elements = 0;
+    while (p < end) {
+        p = static_cast<const char *>(std::memchr(p, '<', size_t(end - p)));
+        if (!p)
+            break;
+        const char *q = p + 1;
+        if (q < end && *q == '?') {
+            p = find(q, "?>");
+        } else if (end - q >= 3 && std::memcmp(q, "!--", 3) == 0) {
+            p = find(q + 3, "-->");
+        } else if (end - q >= 8 && std::memcmp(q, "![CDATA[", 8) == 0) {
+            p = find(q + 8, "]]>");
+        } else if (q < end && *q == '!') {
+            // A declaration; an internal subset in brackets may hold '>' of its own.
+            int brackets = 0;
+            for (p = q; p < end && (*p != '>' || brackets > 0); ++p)
+                brackets += *p == '[' ? 1 : *p == ']' ? -1 : 0;
+            p = p < end ? p + 1 : nullptr;
+        } else if (q < end && *q == '/') {
+            if (!isPlistName(q + 1) && depth > 0)
+                --depth;
+            p = static_cast<const char *>(std::memchr(q, '>', size_t(end - q)));
+            p = p ? p + 1 : nullptr;
+        } else {
+            // A start tag, up to its '>' outside quoted attribute values.
+            char quote = 0;
+            const char *r = q;
+            for (; r < end; ++r) {
+                if (quote) {
+                    quote = *r == quote ? 0 : quote;
+                } else if (*r == '"' || *r == '\'') {
+                    quote = *r;
+                } else if (*r == '>') {
+                    break;
+                }
+            }
+            if (r >= end)
+                break;
+            const bool empty = r > q && r[-1] == '/';
+            if (!isPlistName(q)) {
+                if (++elements > kMaxValues) {
+                    *why = QStringLiteral("property list holds more than %1 values").arg(kMaxValues);
+                    return false;
+                }
+                if (depth + 1 > kMaxDepth) {
+                    *why = QStringLiteral("property list nested deeper than %1 levels").arg(kMaxDepth);
+                    return false;
+                }
+                if (!empty)
+                    ++depth;
+            }
+            p = r + 1;
+        }
+        if (!p)
+            break;
     }
     return true;
 }
 
 QVariant fromNode(plist_t node, int depth)
 {
-    if (!node || depth > 256)
+    if (!node || depth >= kMaxDepth) // the checks before parsing keep files within this
         return {};
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -240,11 +399,22 @@ QVariant fromNode(plist_t node, int depth)
         return QVariant(QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC));
     }
     case PLIST_ARRAY: {
+        // Walked with an iterator: libplist 2.2 finds the n-th item by following the list from
+        // the start, which made reading a long array take time with the square of its length.
         QVariantList list;
-        const uint32_t n = plist_array_get_size(node);
-        list.reserve(n);
-        for (uint32_t i = 0; i < n; ++i)
-            list.append(fromNode(plist_array_get_item(node, i), depth + 1));
+        list.reserve(qsizetype(plist_array_get_size(node)));
+        plist_array_iter iter = nullptr;
+        plist_array_new_iter(node, &iter);
+        if (!iter)
+            return list;
+        for (;;) {
+            plist_t item = nullptr;
+            plist_array_next_item(node, iter, &item);
+            if (!item)
+                break;
+            list.append(fromNode(item, depth + 1));
+        }
+        std::free(iter);
         return list;
     }
     case PLIST_DICT: {
@@ -309,15 +479,15 @@ QVariant fromData(const QByteArray &data, QString *error)
             *error = QStringLiteral("empty data is not a property list");
         return {};
     }
-    if (data.size() > qsizetype(UINT32_MAX)) {
+    if (data.size() > kMaxBytes) {
         if (error)
-            *error = QStringLiteral("property list too large");
+            *error = QStringLiteral("property list larger than %1 bytes").arg(kMaxBytes);
         return {};
     }
     plist_t node = nullptr;
     if (isBinary(data)) {
         QString why;
-        if (!binaryStringsAreSafe(data, &why)) {
+        if (!binaryStructureIsSafe(data, &why)) {
             if (error)
                 *error = QStringLiteral("malformed binary property list: ") + why;
             return {};
@@ -330,6 +500,12 @@ QVariant fromData(const QByteArray &data, QString *error)
         if (!head.startsWith('<')) {
             if (error)
                 *error = QStringLiteral("not a property list (neither binary nor XML)");
+            return {};
+        }
+        QString why;
+        if (!xmlStructureIsSafe(data, &why)) {
+            if (error)
+                *error = why;
             return {};
         }
         plist_from_memory(data.constData(), uint32_t(data.size()), &node);
