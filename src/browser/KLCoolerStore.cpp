@@ -5,6 +5,7 @@
 
 #include "browser/KLItemListOps.h"
 #include "platform/Plist.h"
+#include "platform/PlistFile.h"
 #include "util/Paths.h"
 
 #include <QDateTime>
@@ -47,18 +48,14 @@ QList<KLItemPtr> readNow(const QString &path, ReadStatus *status, QString *why);
 
 void moveAside(const QString &path, const QString &why)
 {
-    const QString stem =
-        path + QStringLiteral(".corrupt-") + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddThhmmss"));
-    // Never over an earlier rescued copy (two bad stores within one second).
-    QString aside = stem;
-    for (int n = 2; QFile::exists(aside) && n < 1000; ++n)
-        aside = stem + QLatin1Char('-') + QString::number(n);
-    if (QFile::rename(path, aside))
+    QString error;
+    const QString aside = PlistFile::moveAside(path, &error);
+    if (!aside.isEmpty())
         qWarning("Kelso: the Cooler store %s cannot be read (%s); moved aside as %s", qUtf8Printable(path),
                  qUtf8Printable(why), qUtf8Printable(aside));
     else
-        qWarning("Kelso: the Cooler store %s cannot be read (%s) and cannot be moved aside", qUtf8Printable(path),
-                 qUtf8Printable(why));
+        qWarning("Kelso: the Cooler store %s cannot be read (%s) and cannot be moved aside (%s)", qUtf8Printable(path),
+                 qUtf8Printable(why), qUtf8Printable(error));
 }
 } // namespace
 
@@ -117,23 +114,23 @@ QList<KLItemPtr> readNow(const QString &path, ReadStatus *status, QString *why)
 {
     ReadStatus dummy;
     ReadStatus &st = status ? *status : dummy;
-    QFile file(path);
-    if (!file.exists()) {
+    // A FIFO, socket or device in the store's place, an empty file and one past the reader's
+    // limits are Bad like a damaged one: moved aside below. Never opened when not a file.
+    const PlistFile::Parsed parsed = PlistFile::read(path);
+    if (parsed.status == PlistFile::Status::Missing) {
         st = ReadStatus::Missing;
         return {};
     }
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (parsed.status == PlistFile::Status::Unreadable) {
         // Not ours to move: it may just be a permission problem the user can fix.
         st = ReadStatus::Unreadable;
         if (why)
-            *why = file.errorString();
-        qWarning("Kelso: cannot open the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+            *why = parsed.why;
+        qWarning("Kelso: cannot open the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(parsed.why));
         return {};
     }
-    const QByteArray data = file.readAll();
-    file.close();
-    QString error;
-    const QVariant root = Plist::fromData(data, &error);
+    const QVariant &root = parsed.value;
+    const QString error = parsed.why;
     QString problem;
     if (!root.isValid())
         problem = error.isEmpty() ? QStringLiteral("not a property list") : error;

@@ -1,29 +1,37 @@
 #include "platform/Defaults.h"
 
 #include "platform/Plist.h"
+#include "platform/PlistFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace
 {
 constexpr int kSyncDelayMs = 500;
 constexpr int kRetryIntervalMs = 10000;
+constexpr int kLockPollMs = 20;
+std::atomic<QThread *> g_neverWaitThread{nullptr};
 std::mutex g_domainsMutex;
 std::map<QString, std::unique_ptr<Defaults>> &domains()
 {
@@ -38,6 +46,109 @@ bool sameValue(const QVariant &a, const QVariant &b)
     return !a.isValid() || a == b;
 }
 } // namespace
+
+namespace
+{
+// The process holding a flock on the file (device, inode), as the kernel lists it in
+// /proc/locks ("1: FLOCK  ADVISORY  WRITE 4242 fe:00:10954340 0 EOF"); 0 when not found.
+pid_t flockHolder(dev_t dev, ino_t ino)
+{
+    FILE *locks = std::fopen("/proc/locks", "re");
+    if (!locks)
+        return 0;
+    pid_t holder = 0;
+    char line[256];
+    while (holder == 0 && std::fgets(line, sizeof line, locks)) {
+        char kind[16], mode[16], access[16];
+        long pid = 0;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(line, "%*[^:]: %15s %15s %15s %ld %x:%x:%llu", kind, mode, access, &pid, &major, &minor,
+                        &inode) == 7 &&
+            std::strcmp(kind, "FLOCK") == 0 && inode == ino && makedev(major, minor) == dev)
+            holder = pid_t(pid);
+    }
+    std::fclose(locks);
+    return holder;
+}
+
+// True when the process is stopped (SIGSTOP, Ctrl-Z) or stopped by a debugger: it will not
+// let go of anything until someone continues it.
+bool processIsStopped(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    FILE *f = std::fopen(path, "re");
+    if (!f)
+        return false;
+    char buf[512];
+    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    buf[n] = '\0';
+    // "pid (name) S ...": the name may hold spaces and parentheses, the state follows the last ')'.
+    const char *close = std::strrchr(buf, ')');
+    return close && close[1] == ' ' && (close[2] == 'T' || close[2] == 't');
+}
+} // namespace
+
+Defaults::SettingsLock::SettingsLock(const QString &path) : m_path(QFile::encodeName(path)) {}
+
+Defaults::SettingsLock::~SettingsLock()
+{
+    if (m_fd < 0)
+        return;
+    // Removed while still held, as QLockFile does, so that a process that takes the lock with
+    // QLockFile (an older Kelso) finds no file and need not wait for it to look stale. Only the
+    // very file we hold goes.
+    struct stat held, now;
+    if (::fstat(m_fd, &held) == 0 && ::stat(m_path.constData(), &now) == 0 && held.st_ino == now.st_ino &&
+        held.st_dev == now.st_dev)
+        ::unlink(m_path.constData());
+    ::close(m_fd);
+}
+
+Defaults::SettingsLock::Outcome Defaults::SettingsLock::acquire(int waitMs, pid_t *holder, QString *why)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const int fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        if (fd < 0) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            return Failed;
+        }
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            *why = QStringLiteral("not a regular file");
+            return Failed;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            struct stat now;
+            if (::stat(m_path.constData(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
+                // The owner record QLockFile writes, so that either kind of waiter can name us.
+                const QByteArray record = QByteArray::number(qint64(::getpid())) + '\n' +
+                                          QCoreApplication::applicationName().toUtf8() + '\n' +
+                                          QSysInfo::machineHostName().toUtf8() + '\n';
+                if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, record.constData(), size_t(record.size()), 0) < 0)
+                    *why = QString::fromLocal8Bit(std::strerror(errno)); // the lock holds all the same
+                m_fd = fd;
+                return Locked;
+            }
+            ::close(fd); // its holder removed it as it let go: take the file now at the path
+            continue;
+        }
+        // Held. A dead holder never holds a flock (the kernel releases it); a stopped one holds
+        // it until it is continued, which may be never: no point in waiting for that.
+        *holder = flockHolder(st.st_dev, st.st_ino);
+        ::close(fd);
+        if (*holder > 0 && processIsStopped(*holder))
+            return HolderStopped;
+        if (waited.elapsed() >= waitMs)
+            return Busy;
+        QThread::msleep(kLockPollMs);
+    }
+}
 
 QString Defaults::pathForDomain(const QString &name)
 {
@@ -102,39 +213,38 @@ Defaults::FileStamp Defaults::stampOfFile() const
 bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
 {
     *corrupt = false;
-    QFile file(m_path);
-    if (!file.exists()) {
-        const_cast<Defaults *>(this)->m_fileUnreadable = false; // nothing there: writing loses nothing
+    auto *self = const_cast<Defaults *>(this);
+    const PlistFile::Bytes raw = PlistFile::readBytes(m_path);
+    if (raw.status == PlistFile::Status::Missing) {
+        self->m_fileUnreadable = false; // nothing there: writing loses nothing
         return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
-        const_cast<Defaults *>(this)->m_fileUnreadable = true;
+    if (raw.status == PlistFile::Status::Unreadable) {
+        *why = raw.why;
+        self->m_fileUnreadable = true;
         qWarning("Kelso: cannot read settings file %s: %s; using defaults", qUtf8Printable(m_path),
                  qUtf8Printable(*why));
         return false;
     }
-    const_cast<Defaults *>(this)->m_fileUnreadable = false;
-    const QByteArray bytes = file.readAll();
-    QString error;
-    const QVariant root = bytes.isEmpty() ? QVariant(QVariantMap()) : Plist::fromData(bytes, &error);
+    self->m_fileUnreadable = false;
+    QString error = raw.why;
+    QVariant root;
+    if (raw.status == PlistFile::Status::Read)
+        root = raw.bytes.isEmpty() ? QVariant(QVariantMap()) : Plist::fromData(raw.bytes, &error);
     if (root.typeId() != QMetaType::QVariantMap) {
+        // Damaged, of the wrong shape, past the reader's limits, or a FIFO, socket or device in
+        // the file's place: kept for the user under another name, never read again.
         *corrupt = true;
         *why = error.isEmpty() ? QStringLiteral("the top level is not a dictionary") : error;
-        // Keep every bad file: a second one within the same second gets its own name.
-        const QString stem = m_path + QStringLiteral(".corrupt-") +
-                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        QString aside = stem;
-        for (int n = 1; QFile::exists(aside) && n < 1000; ++n)
-            aside = stem + QLatin1Char('-') + QString::number(n);
-        file.close();
-        if (QFile::rename(m_path, aside))
-            qWarning("Kelso: settings file %s cannot be parsed (%s); moved aside to %s, using defaults",
+        QString moveError;
+        const QString aside = PlistFile::moveAside(m_path, &moveError);
+        if (!aside.isEmpty())
+            qWarning("Kelso: settings file %s cannot be read (%s); moved aside to %s, using defaults",
                      qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(aside));
         else
             qWarning(
-                "Kelso: settings file %s cannot be parsed (%s) and cannot be moved aside; using defaults",
-                qUtf8Printable(m_path), qUtf8Printable(*why));
+                "Kelso: settings file %s cannot be read (%s) and cannot be moved aside (%s); using defaults",
+                qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(moveError));
         return false;
     }
     *out = root.toMap();
@@ -380,21 +490,42 @@ bool Defaults::synchronize()
         }
         return false;
     }
-    // The lock file serialises read-modify-write between processes; a stale lock of a crashed
-    // process is taken over after 10 s. Without the lock nothing is written (another writer's
-    // keys could be lost); the values stay pending and the next call tries again.
-    QLockFile lockFile(m_path + QStringLiteral(".lock"));
-    removeAbandonedLockFile(m_path + QStringLiteral(".lock"));
-    lockFile.setStaleLockTime(10000);
-    if (!lockFile.tryLock(30000)) {
-        std::lock_guard lock(m_mutex);
-        m_syncScheduled = false;
-        if (!m_warnedWrite) {
-            m_warnedWrite = true;
-            qWarning("Kelso: cannot lock the settings file %s.lock (error %d); settings are kept in memory "
-                     "for now",
-                     qUtf8Printable(m_path), int(lockFile.error()));
+    // The lock file serialises read-modify-write between processes. Without the lock nothing
+    // is written (another writer's keys could be lost); the values stay pending and are written
+    // on the store's own thread once the lock is free. The thread that must never wait does not
+    // wait at all; others wait a few seconds, and not at all for a holder that is stopped.
+    const bool mayWait = QThread::currentThread() != g_neverWaitThread.load();
+    SettingsLock lockFile(m_path + QStringLiteral(".lock"));
+    pid_t holder = 0;
+    QString lockWhy;
+    const SettingsLock::Outcome taken = lockFile.acquire(mayWait ? kLockWaitMs : 0, &holder, &lockWhy);
+    if (taken != SettingsLock::Locked) {
+        bool warn = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_syncScheduled = false;
+            // Handed to the store's thread, which says so itself if it cannot lock either.
+            warn = (mayWait || taken != SettingsLock::Busy) && !m_warnedWrite;
+            m_warnedWrite = m_warnedWrite || warn;
         }
+        if (warn) {
+            const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
+            if (taken == SettingsLock::HolderStopped)
+                qWarning("Kelso: the settings lock %s is held by process %d, which is stopped; settings are kept in "
+                         "memory and written once it lets go",
+                         lockPath.constData(), int(holder));
+            else if (taken == SettingsLock::Busy)
+                qWarning("Kelso: the settings lock %s is still held by %s after %d s; settings are kept in memory "
+                         "for now",
+                         lockPath.constData(),
+                         holder > 0 ? qPrintable(QStringLiteral("process %1").arg(holder)) : "another process",
+                         kLockWaitMs / 1000);
+            else
+                qWarning("Kelso: cannot lock the settings file with %s (%s); settings are kept in memory for now",
+                         lockPath.constData(), qUtf8Printable(lockWhy));
+        }
+        if (!mayWait && taken == SettingsLock::Busy && needsWrite())
+            startBackgroundSync();
         return false;
     }
 
@@ -427,7 +558,6 @@ bool Defaults::synchronize()
         }
         m_stamp = stampOfFile();
     }
-    lockFile.unlock();
     emitChanged(moved);
     return ok;
 }
@@ -446,23 +576,38 @@ void Defaults::scheduleSync()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (!m_syncTimer) {
-                m_syncTimer = new QTimer(this);
-                m_syncTimer->setSingleShot(true);
-                connect(m_syncTimer, &QTimer::timeout, this, [this] {
-                    // A failed write (folder not there yet, file locked) is tried again later
-                    // while changes are pending; the failure itself was logged once.
-                    // A new change restarts the timer with the short delay.
-                    m_syncPool.start([this] {
-                        if (!synchronize() && needsWrite())
-                            QMetaObject::invokeMethod(
-                                this, [this] { m_syncTimer->start(kRetryIntervalMs); }, Qt::QueuedConnection);
-                    });
-                });
-            }
-            m_syncTimer->start(kSyncDelayMs);
+            syncTimer()->start(kSyncDelayMs);
         },
         Qt::QueuedConnection);
+}
+
+QTimer *Defaults::syncTimer()
+{
+    if (!m_syncTimer) {
+        m_syncTimer = new QTimer(this);
+        m_syncTimer->setSingleShot(true);
+        connect(m_syncTimer, &QTimer::timeout, this, &Defaults::startBackgroundSync);
+    }
+    return m_syncTimer;
+}
+
+void Defaults::startBackgroundSync()
+{
+    // A failed write (folder not there yet, file locked) is tried again later while changes
+    // are pending; the failure itself was logged once. A new change restarts the timer with
+    // the short delay.
+    m_syncPool.start([this] {
+        if (!synchronize() && needsWrite() && QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                this,
+                [this] { syncTimer()->start(kRetryIntervalMs); },
+                Qt::QueuedConnection);
+    });
+}
+
+void Defaults::setNeverWaitOn(QThread *thread)
+{
+    g_neverWaitThread = thread;
 }
 
 void Defaults::emitChanged(const QStringList &keys)

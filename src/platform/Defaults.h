@@ -10,6 +10,12 @@
 // - synchronize() takes a lock file around read-modify-write: it re-reads the file when
 //   another process replaced it, keeps this process's pending changes on top, and writes the
 //   result atomically. Two processes writing different keys of one domain both survive.
+// - The lock is a flock on "<file>.lock" (the file QLockFile used, and locked the same way):
+//   the kernel lets go of it when its holder dies. A holder that is stopped is seen at once;
+//   one that is busy is waited for up to kLockWaitMs. On the thread named by setNeverWaitOn()
+//   (the GUI's event loop) synchronize() never waits: when the lock is taken it hands the
+//   write to the store's own thread and answers false. Either way the values stay in memory
+//   and are written once the lock is free; the trouble is logged once.
 // - A file that does not parse is moved aside as "<name>.corrupt-<time>", logged once, and the
 //   store carries on with the registered defaults. A folder that cannot be written is logged
 //   once; values stay in memory.
@@ -21,6 +27,9 @@
 #include <QVariantMap>
 #include <mutex>
 
+#include <sys/types.h>
+
+class QThread;
 class QTimer;
 
 class Defaults : public QObject
@@ -80,6 +89,11 @@ public:
     // Re-reads the file (when it changed) without writing; used to follow other processes.
     void reloadIfChanged();
 
+    // How long synchronize() waits for a lock that another running process holds.
+    static constexpr int kLockWaitMs = 5000;
+    // synchronize() called on `thread` never waits for another process (nullptr: none).
+    static void setNeverWaitOn(QThread *thread);
+
     // Removes the lock file at `lockPath` when it was abandoned half made: a process killed
     // between creating it and writing its owner into it leaves it empty or cut short, and
     // QLockFile can then only call it stale by its age (10 s of waiting, on whatever thread
@@ -92,6 +106,23 @@ Q_SIGNALS:
     void changed(const QString &key);
 
 private:
+    // An exclusive flock on the lock file, released (and the file removed) when destroyed.
+    class SettingsLock
+    {
+    public:
+        enum Outcome { Locked, Busy, HolderStopped, Failed };
+        explicit SettingsLock(const QString &path);
+        ~SettingsLock();
+        SettingsLock(const SettingsLock &) = delete;
+        SettingsLock &operator=(const SettingsLock &) = delete;
+        // Tries for up to `waitMs`; *holder names the holding process when it is known.
+        Outcome acquire(int waitMs, pid_t *holder, QString *why);
+
+    private:
+        QByteArray m_path;
+        int m_fd = -1;
+    };
+
     struct FileStamp {
         qint64 mtimeNs = -1;
         qint64 size = -1;
@@ -108,6 +139,8 @@ private:
     QStringList reloadLocked(const FileStamp &now);
     bool needsWrite() const;
     void scheduleSync();
+    void startBackgroundSync();
+    QTimer *syncTimer();
     void emitChanged(const QStringList &keys);
 
     QString m_path;

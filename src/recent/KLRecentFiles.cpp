@@ -5,6 +5,7 @@
 #include "fileops/XPRename.h"
 #include "platform/Defaults.h"
 #include "platform/Plist.h"
+#include "platform/PlistFile.h"
 #include "recent/KLMetadataQuery.h"
 #include "recent/KLRecentListFormat.h"
 #include "recent/KLSaveFileLeftovers.h"
@@ -337,43 +338,45 @@ QList<KLRecentEvent> KLRecentFiles::loadStore()
         std::lock_guard writeLock(m_writeLock);
         KLSaveFileLeftovers::removeLeftovers(m_storePath);
     }
-    QFile f(m_storePath);
-    if (!f.exists())
+    // Only a regular file within the reader's limits is read; a FIFO, a socket or a device in
+    // its place, an empty file (a write cut short), one past the limits or of the wrong shape
+    // is moved aside like any damaged store, so the next write cannot silently replace it.
+    const PlistFile::Parsed parsed = PlistFile::read(m_storePath);
+    if (parsed.status == PlistFile::Status::Missing)
         return events;
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (parsed.status == PlistFile::Status::Unreadable) {
         qWarning("Kelso: cannot read the recent-items store %s: %s", qUtf8Printable(m_storePath),
-                 qUtf8Printable(f.errorString()));
+                 qUtf8Printable(parsed.why));
         return events;
     }
-    const QByteArray data = f.readAll();
-    f.close();
-    if (data.isEmpty())
-        return events;
-    QString error;
-    const QVariant root = Plist::fromData(data, &error);
+    const QVariant &root = parsed.value;
+    QString problem = parsed.why;
     QVariantList list;
-    bool ok = false;
     if (root.typeId() == QMetaType::QVariantMap) {
         const QVariantMap m = root.toMap();
         const QVariant e = m.value(kEventsKey);
-        ok = m.contains(kVersionKey) && e.typeId() == QMetaType::QVariantList;
+        if (!m.contains(kVersionKey) || e.typeId() != QMetaType::QVariantList)
+            problem = QStringLiteral("a dictionary without a list of events");
         list = e.toList();
     } else if (root.typeId() == QMetaType::QVariantList) {
-        ok = true; // a bare array of events
-        list = root.toList();
-    }
-    if (!ok) {
-        const QString aside = m_storePath + QStringLiteral(".corrupt-") +
-                              QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmsszzz"));
-        const bool moved = QFile::rename(m_storePath, aside);
-        qWarning("Kelso: the recent-items store %s cannot be read (%s); %s, starting with an empty list",
-                 qUtf8Printable(m_storePath), qUtf8Printable(error.isEmpty() ? QStringLiteral("unexpected content") : error),
-                 moved ? qUtf8Printable(QStringLiteral("moved aside as ") + aside) : "could not move it aside");
-        return events;
+        list = root.toList(); // a bare array of events
+    } else if (problem.isEmpty()) {
+        problem = QStringLiteral("neither a dictionary nor a list");
     }
     for (const QVariant &v : std::as_const(list)) {
         if (std::optional<KLRecentEvent> e = eventFromArchive(v))
             events.append(*e);
+    }
+    if (problem.isEmpty() && events.isEmpty() && !list.isEmpty())
+        problem = QStringLiteral("none of its %1 entries is an event").arg(list.size());
+    if (!problem.isEmpty()) {
+        QString moveError;
+        const QString aside = PlistFile::moveAside(m_storePath, &moveError);
+        qWarning("Kelso: the recent-items store %s cannot be read (%s); %s, starting with an empty list",
+                 qUtf8Printable(m_storePath), qUtf8Printable(problem),
+                 qUtf8Printable(aside.isEmpty() ? QStringLiteral("could not move it aside: ") + moveError
+                                                : QStringLiteral("moved aside as ") + aside));
+        return {};
     }
     return events;
 }

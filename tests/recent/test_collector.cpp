@@ -505,12 +505,12 @@ TEST_F(CollectorTest, CorruptStoreIsMovedAsideAndTheListStartsEmpty)
     makeCollector();
     EXPECT_EQ(collector->eventCount(), 1);
 
-    // An empty file is simply an empty list, not a corrupt one.
+    // An empty file (a write cut short) is moved aside like a damaged one, not overwritten.
     collector.reset();
     writeFile(storePath, QByteArray());
     makeCollector();
     EXPECT_EQ(collector->eventCount(), 0);
-    EXPECT_TRUE(QFile::exists(storePath));
+    EXPECT_FALSE(QFile::exists(storePath));
 }
 
 TEST_F(CollectorTest, ConcurrentRecordsRankingRemovalAndSavingKeepTheLockOrder)

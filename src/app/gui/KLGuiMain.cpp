@@ -95,6 +95,9 @@ int runGui(int argc, char **argv, const QStringList &files)
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(KELSO_VERSION));
+    // The event loop answers D-Bus and draws the window: it never waits for another process's
+    // settings lock (a `kelso tags` stopped while holding it, say).
+    Defaults::setNeverWaitOn(app.thread());
     KLAppDelegate::traceStartup("application object made");
 
     KLAppDelegate delegate; // registers the defaults first
