@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -244,6 +245,7 @@ int runCoolerCommand(const QStringList &args)
     if (files.isEmpty())
         return usage();
     QStringList paths;
+    QSet<QString> seen; // a look-up per file: a long list must not cost its square
     int failures = 0;
     for (const QString &f : files) {
         const QString p = absolutePath(f);
@@ -252,8 +254,10 @@ int runCoolerCommand(const QStringList &args)
             ++failures;
             continue;
         }
-        if (!paths.contains(p))
+        if (!seen.contains(p)) {
+            seen.insert(p);
             paths.append(p);
+        }
     }
     if (add && paths.isEmpty())
         return 1;

@@ -221,5 +221,40 @@ def cooler_full_drop_asks(s):
     s.quit_kelso(proc)
 
 
+@scenario
+def cooler_reorder_by_drag(s):
+    """Dragging a Cooler cell to another place reorders the Cooler (the drag offers no move
+    while KLAlwaysCopyOnDrag is on) and leaves the file where it is."""
+    docs = os.path.join(s.home, "Documents")
+    files = [s.make_jpeg(os.path.join(docs, "r%d.jpg" % i), "300x300", c)
+             for i, c in enumerate(("red-white", "green-white", "blue-white"))]
+    proc = start(s)
+    check(s.kelso("cooler", "add", *files).returncode == 0, "cooler add failed")
+    s.kelso("show")
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
+    s.activate(s.visible_windows("^Kelso$")[0])
+    time.sleep(1.5)
+    sx, sy = cooler_cell_centre(s, 0)
+    tx, ty = cooler_cell_centre(s, 2)
+    tx += 60  # right of the third cell's centre: after it
+    # The add selected all three: a click first leaves only the first selected.
+    s.xdotool("mousemove", "--sync", str(sx), str(sy))
+    s.xdotool("click", "1")
+    time.sleep(0.8)
+    s.xdotool("mousedown", "1")
+    steps = 12
+    for k in range(1, steps + 1):
+        s.xdotool("mousemove", "--sync", str(sx + (tx - sx) * k // steps), str(sy + (ty - sy) * k // steps))
+        time.sleep(0.05)
+    time.sleep(0.3)
+    s.xdotool("mouseup", "1")
+    wanted = [files[1], files[2], files[0]]
+    check(wait_for(lambda: cooler_paths(s) == wanted, 10), "the Cooler holds %r" % cooler_paths(s))
+    check(all(os.path.exists(f) for f in files), "the drag moved a file")
+    time.sleep(1)
+    s.screenshot("reordered")
+    s.quit_kelso(proc)
+
+
 if __name__ == "__main__":
     sys.exit(run_main(SCENARIOS))
