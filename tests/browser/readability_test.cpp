@@ -21,14 +21,15 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPainter>
 #include <QStyleOptionViewItem>
-#include <QMenuBar>
 #include <QToolButton>
 #include <cmath>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 const bool g_offscreen = [] {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -143,14 +144,16 @@ TEST(CellTagsTest, ToolTipAndDescriptionTellTagsRatingAndTheRest)
     const QStringList tip = KLCellText::toolTip(facts).split(QLatin1Char('\n'));
     EXPECT_EQ(tip.value(0), QStringLiteral("Budget 2027.ods"));
     EXPECT_TRUE(tip.contains(QStringLiteral("Folder: ~/Documents"))) << tip.join(" | ").toStdString();
-    EXPECT_TRUE(tip.contains(QStringLiteral("Date: ") + item->imageSubtitle())) << tip.join(" | ").toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Date: ") + item->imageSubtitle()))
+        << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Size: 3.0 kB"))) << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Tags: Finance, Q1"))) << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Rating: 3 of 5 stars"))) << tip.join(" | ").toStdString();
 
     const QString description = KLCellText::accessibleDescription(facts);
-    EXPECT_EQ(description, item->imageSubtitle() +
-                               QStringLiteral(", ODS file, in ~/Documents, tags: Finance, Q1, rated 3 stars"));
+    EXPECT_EQ(description,
+              item->imageSubtitle() +
+                  QStringLiteral(", ODS file, in ~/Documents, tags: Finance, Q1, rated 3 stars"));
 
     // The model answers the same through the roles item views and screen readers ask for.
     KLImageBrowserModel model;
@@ -235,7 +238,8 @@ TEST(CellTagsTest, ARatedTaggedCellShowsTheMarkAndAPlainOneDoesNot)
     EXPECT_EQ(goldPixels(paintCell(1), cellRect), 0);
 
     // More stars, a wider mark; nothing to show, no mark.
-    EXPECT_GT(KLImageBrowserCell::tagMarkRect(cellRect, 5, 0).width(), KLImageBrowserCell::tagMarkRect(cellRect, 1, 0).width());
+    EXPECT_GT(KLImageBrowserCell::tagMarkRect(cellRect, 5, 0).width(),
+              KLImageBrowserCell::tagMarkRect(cellRect, 1, 0).width());
     EXPECT_TRUE(KLImageBrowserCell::tagMarkRect(cellRect, 0, 0).isEmpty());
     EXPECT_FALSE(KLImageBrowserCell::tagMarkRect(cellRect, 0, 1).isEmpty());
 }
@@ -283,7 +287,8 @@ TEST(CellTagsTest, ScreenReadersFindNamedGridsAndCellsWithActions)
     ASSERT_TRUE(actions);
     EXPECT_EQ(actions->actionNames(),
               (QStringList{QStringLiteral("Open"), QAccessibleActionInterface::showMenuAction()}));
-    EXPECT_EQ(actions->localizedActionName(QAccessibleActionInterface::showMenuAction()), QStringLiteral("Show Menu"));
+    EXPECT_EQ(actions->localizedActionName(QAccessibleActionInterface::showMenuAction()),
+              QStringLiteral("Show Menu"));
 
     // Selection shows in the cell's state; a cell past the end after a reload is no longer valid.
     controller.kelsoDelegate()->selectIndexes({0});
@@ -317,7 +322,8 @@ TEST(TrayIconTest, TheIconStandsOutOnLightAndDarkTrays)
     const QIcon icon = KLSvgIcon::fromFile(QStringLiteral(":/icons/KelsoMenuItem.svg"));
     ASSERT_FALSE(icon.isNull());
     const int size = 22;
-    for (const QColor &tray : {QColor(Qt::white), QColor(235, 235, 235), QColor(48, 48, 48), QColor(Qt::black)}) {
+    for (const QColor &tray :
+         {QColor(Qt::white), QColor(235, 235, 235), QColor(48, 48, 48), QColor(Qt::black)}) {
         QImage image(size, size, QImage::Format_ARGB32);
         image.fill(tray);
         QPainter painter(&image);
