@@ -100,6 +100,9 @@ public:
                               const QList<QUrl> &urls, const QDateTime &started);
 
 protected:
+    // A cell's tool tip (name, folder, date, size, tags, rating), except over the delete badge,
+    // which has the one-line tip of its own.
+    bool viewportEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     // Right-click, the Menu key (the platform sends it as a context-menu event) and Shift+F10.
     void contextMenuEvent(QContextMenuEvent *event) override;

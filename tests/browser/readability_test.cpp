@@ -25,6 +25,7 @@
 #include <QPainter>
 #include <QStyleOptionViewItem>
 #include <QToolButton>
+#include <QToolTip>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -242,6 +243,38 @@ TEST(CellTagsTest, ARatedTaggedCellShowsTheMarkAndAPlainOneDoesNot)
               KLImageBrowserCell::tagMarkRect(cellRect, 1, 0).width());
     EXPECT_TRUE(KLImageBrowserCell::tagMarkRect(cellRect, 0, 0).isEmpty());
     EXPECT_FALSE(KLImageBrowserCell::tagMarkRect(cellRect, 0, 1).isEmpty());
+}
+
+TEST(CellTagsTest, TheCellToolTipShowsExceptOverTheDeleteBadge)
+{
+    const QString path = makeFile(QStringLiteral("tip.txt"));
+    ASSERT_FALSE(Lumitag::setRating(5, path));
+    auto source = std::make_unique<ListSource>();
+    source->top.append(refreshedItem(path));
+    KLMainWindowController::Options options;
+    options.recentSource = std::move(source);
+    options.coolerStorePath = KelsoTest::home() + QStringLiteral("/stores/tips.plist");
+    KLMainWindowController controller(std::move(options));
+    controller.kelsoDelegate()->updateChangedFiles();
+    controller.kelsoDelegate()->reloadBrowserNow();
+    controller.window()->show();
+    QApplication::processEvents();
+    KLImageBrowserView &view = *controller.kelsoBrowser();
+    const QRect badge = view.deleteFrameRectForIndex(0);
+    ASSERT_FALSE(badge.isEmpty());
+    auto askForTip = [&](const QPoint &pos) {
+        // Hiding takes a moment (the tip fades); ask only once the last one is gone.
+        QToolTip::hideText();
+        EXPECT_TRUE(KelsoTest::waitFor([] { return !QToolTip::isVisible(); }, 3000));
+        QHelpEvent help(QEvent::ToolTip, pos, view.viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(view.viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    const QString tip = askForTip(view.imageFrameForIndex(0).center());
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("tip.txt\n"))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Rating: 5 of 5 stars"))) << tip.toStdString();
+    EXPECT_TRUE(askForTip(badge.center()).isEmpty());
+    QToolTip::hideText();
 }
 
 TEST(CellTagsTest, ScreenReadersFindNamedGridsAndCellsWithActions)
