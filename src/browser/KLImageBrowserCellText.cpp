@@ -6,7 +6,8 @@
 #include <QLocale>
 #include <cmath>
 
-namespace KLCellText {
+namespace KLCellText
+{
 
 KLCellFacts factsForItem(const KLItemPtr &item)
 {
@@ -54,7 +55,8 @@ int wholeStars(double rating)
     return int(std::min(5.0, std::floor(rating + 0.5)));
 }
 
-namespace {
+namespace
+{
 QString ratingNumber(double rating)
 {
     return QLocale().toString(std::min(rating, 5.0), 'g', 3);
@@ -65,11 +67,13 @@ QString ratingText(double rating)
 {
     if (!(rating > 0))
         return {};
-    return KLLocalized(std::min(rating, 5.0) == 1.0 ? QStringLiteral("KLCellRatingOne") : QStringLiteral("KLCellRating"),
+    return KLLocalized(std::min(rating, 5.0) == 1.0 ? QStringLiteral("KLCellRatingOne")
+                                                    : QStringLiteral("KLCellRating"),
                        {ratingNumber(rating)});
 }
 
-namespace {
+namespace
+{
 QString sizeText(const KLCellFacts &facts)
 {
     if (!facts.size || facts.isFolder)
@@ -79,7 +83,8 @@ QString sizeText(const KLCellFacts &facts)
 
 QString tagsText(const QStringList &tags)
 {
-    return tags.isEmpty() ? QString() : KLLocalized(QStringLiteral("KLCellTags"), {tags.join(QStringLiteral(", "))});
+    return tags.isEmpty() ? QString()
+                          : KLLocalized(QStringLiteral("KLCellTags"), {tags.join(QStringLiteral(", "))});
 }
 } // namespace
 

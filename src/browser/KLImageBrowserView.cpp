@@ -24,6 +24,7 @@
 #include <QScrollBar>
 #include <QPalette>
 #include <QTimer>
+#include <QToolTip>
 #include <QWindow>
 
 namespace {
@@ -481,6 +482,20 @@ void KLImageBrowserView::mouseDoubleClickEvent(QMouseEvent *event)
 }
 
 // ---- hover badge ----------------------------------------------------------------------------
+
+bool KLImageBrowserView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const QPoint pos = static_cast<QHelpEvent *>(event)->pos();
+        const int row = indexAtPoint(pos);
+        if (row >= 0 && deleteFrameRectForIndex(row).contains(pos)) {
+            QToolTip::hideText();
+            event->accept();
+            return true;
+        }
+    }
+    return QListView::viewportEvent(event);
+}
 
 void KLImageBrowserView::enterEvent(QEnterEvent *event)
 {

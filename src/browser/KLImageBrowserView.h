@@ -114,6 +114,9 @@ public:
                               const QList<QUrl> &urls, const QDateTime &started);
 
 protected:
+    // A cell's tool tip (name, folder, date, size, tags, rating), except over the delete badge,
+    // which has the one-line tip of its own.
+    bool viewportEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;

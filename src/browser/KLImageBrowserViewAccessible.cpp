@@ -9,7 +9,8 @@
 #include <QItemSelectionModel>
 #include <QTimer>
 
-namespace {
+namespace
+{
 QAccessibleInterface *kelsoAccessibleFactory(const QString &className, QObject *object)
 {
     if (!object || !object->isWidgetType())
@@ -204,7 +205,8 @@ void KLAccessibleGridCell::doAction(const QString &name)
             const QModelIndex index = view->model()->index(row, 0);
             view->setCurrentIndex(index);
             view->scrollTo(index);
-            view->pane()->showContextMenuForIndex(row, view->viewport()->mapToGlobal(view->visualRect(index).center()));
+            view->pane()->showContextMenuForIndex(
+                row, view->viewport()->mapToGlobal(view->visualRect(index).center()));
         });
     }
 }

@@ -14,7 +14,8 @@
 
 #include "browser/KLImageBrowserView.h"
 
-namespace KLImageBrowserAccessibility {
+namespace KLImageBrowserAccessibility
+{
 // Installs the factory once per process (any later call does nothing).
 void installAccessibleFactory();
 } // namespace KLImageBrowserAccessibility

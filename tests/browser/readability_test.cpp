@@ -21,14 +21,16 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPainter>
 #include <QStyleOptionViewItem>
-#include <QMenuBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <cmath>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 const bool g_offscreen = [] {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -143,14 +145,16 @@ TEST(CellTagsTest, ToolTipAndDescriptionTellTagsRatingAndTheRest)
     const QStringList tip = KLCellText::toolTip(facts).split(QLatin1Char('\n'));
     EXPECT_EQ(tip.value(0), QStringLiteral("Budget 2027.ods"));
     EXPECT_TRUE(tip.contains(QStringLiteral("Folder: ~/Documents"))) << tip.join(" | ").toStdString();
-    EXPECT_TRUE(tip.contains(QStringLiteral("Date: ") + item->imageSubtitle())) << tip.join(" | ").toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Date: ") + item->imageSubtitle()))
+        << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Size: 3.0 kB"))) << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Tags: Finance, Q1"))) << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Rating: 3 of 5 stars"))) << tip.join(" | ").toStdString();
 
     const QString description = KLCellText::accessibleDescription(facts);
-    EXPECT_EQ(description, item->imageSubtitle() +
-                               QStringLiteral(", ODS file, in ~/Documents, tags: Finance, Q1, rated 3 stars"));
+    EXPECT_EQ(description,
+              item->imageSubtitle() +
+                  QStringLiteral(", ODS file, in ~/Documents, tags: Finance, Q1, rated 3 stars"));
 
     // The model answers the same through the roles item views and screen readers ask for.
     KLImageBrowserModel model;
@@ -235,9 +239,42 @@ TEST(CellTagsTest, ARatedTaggedCellShowsTheMarkAndAPlainOneDoesNot)
     EXPECT_EQ(goldPixels(paintCell(1), cellRect), 0);
 
     // More stars, a wider mark; nothing to show, no mark.
-    EXPECT_GT(KLImageBrowserCell::tagMarkRect(cellRect, 5, 0).width(), KLImageBrowserCell::tagMarkRect(cellRect, 1, 0).width());
+    EXPECT_GT(KLImageBrowserCell::tagMarkRect(cellRect, 5, 0).width(),
+              KLImageBrowserCell::tagMarkRect(cellRect, 1, 0).width());
     EXPECT_TRUE(KLImageBrowserCell::tagMarkRect(cellRect, 0, 0).isEmpty());
     EXPECT_FALSE(KLImageBrowserCell::tagMarkRect(cellRect, 0, 1).isEmpty());
+}
+
+TEST(CellTagsTest, TheCellToolTipShowsExceptOverTheDeleteBadge)
+{
+    const QString path = makeFile(QStringLiteral("tip.txt"));
+    ASSERT_FALSE(Lumitag::setRating(5, path));
+    auto source = std::make_unique<ListSource>();
+    source->top.append(refreshedItem(path));
+    KLMainWindowController::Options options;
+    options.recentSource = std::move(source);
+    options.coolerStorePath = KelsoTest::home() + QStringLiteral("/stores/tips.plist");
+    KLMainWindowController controller(std::move(options));
+    controller.kelsoDelegate()->updateChangedFiles();
+    controller.kelsoDelegate()->reloadBrowserNow();
+    controller.window()->show();
+    QApplication::processEvents();
+    KLImageBrowserView &view = *controller.kelsoBrowser();
+    const QRect badge = view.deleteFrameRectForIndex(0);
+    ASSERT_FALSE(badge.isEmpty());
+    auto askForTip = [&](const QPoint &pos) {
+        // Hiding takes a moment (the tip fades); ask only once the last one is gone.
+        QToolTip::hideText();
+        EXPECT_TRUE(KelsoTest::waitFor([] { return !QToolTip::isVisible(); }, 3000));
+        QHelpEvent help(QEvent::ToolTip, pos, view.viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(view.viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    const QString tip = askForTip(view.imageFrameForIndex(0).center());
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("tip.txt\n"))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Rating: 5 of 5 stars"))) << tip.toStdString();
+    EXPECT_TRUE(askForTip(badge.center()).isEmpty());
+    QToolTip::hideText();
 }
 
 TEST(CellTagsTest, ScreenReadersFindNamedGridsAndCellsWithActions)
@@ -283,7 +320,8 @@ TEST(CellTagsTest, ScreenReadersFindNamedGridsAndCellsWithActions)
     ASSERT_TRUE(actions);
     EXPECT_EQ(actions->actionNames(),
               (QStringList{QStringLiteral("Open"), QAccessibleActionInterface::showMenuAction()}));
-    EXPECT_EQ(actions->localizedActionName(QAccessibleActionInterface::showMenuAction()), QStringLiteral("Show Menu"));
+    EXPECT_EQ(actions->localizedActionName(QAccessibleActionInterface::showMenuAction()),
+              QStringLiteral("Show Menu"));
 
     // Selection shows in the cell's state; a cell past the end after a reload is no longer valid.
     controller.kelsoDelegate()->selectIndexes({0});
@@ -317,7 +355,8 @@ TEST(TrayIconTest, TheIconStandsOutOnLightAndDarkTrays)
     const QIcon icon = KLSvgIcon::fromFile(QStringLiteral(":/icons/KelsoMenuItem.svg"));
     ASSERT_FALSE(icon.isNull());
     const int size = 22;
-    for (const QColor &tray : {QColor(Qt::white), QColor(235, 235, 235), QColor(48, 48, 48), QColor(Qt::black)}) {
+    for (const QColor &tray :
+         {QColor(Qt::white), QColor(235, 235, 235), QColor(48, 48, 48), QColor(Qt::black)}) {
         QImage image(size, size, QImage::Format_ARGB32);
         image.fill(tray);
         QPainter painter(&image);
