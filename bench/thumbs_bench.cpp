@@ -7,6 +7,8 @@
 //   Kelso          decode scaled in a decoder worker process (as Kelso renders), pixels back
 //                  over its socket, then the write (1 and 2 threads, each with its worker;
 //                  per-file time = wall time / files)
+//   in-proc        the same decode and write in this process, one thread (how Kelso decoded
+//                  before its workers): kelso-1t ÷ in-proc is what the worker costs
 //   Kelso full     a thumbnail request's whole path without a cache entry: decode at the
 //                  freedesktop size folder's size, write the entry back, scale to the box
 //   vipsthumbnail  all files in one process (its start-up spread over the files), at vips's
@@ -68,6 +70,25 @@ bool writePng(const QImage &img, const QString &path)
     QImageWriter w(path, "png");
     Thumbnailer::setFastPngCompression(w);
     return w.write(img);
+}
+
+// The same work decoded in this process (how Kelso decoded before its decoder workers): the
+// worker's cost is the ratio kelso-1t / in-proc.
+bool inProcessOne(const QString &file, int box, const QString &out)
+{
+    const QImage img = box > 256 ? Thumbnailer::fastImageThumbnail(file, box) : Thumbnailer::decodeImageFile(file, QSize(box, box));
+    return !img.isNull() && writePng(img, out);
+}
+
+double inProcessRun(const QStringList &files, int box, const QString &outDir)
+{
+    QElapsedTimer t;
+    t.start();
+    for (const QString &f : files) {
+        if (!inProcessOne(f, box, outDir + QLatin1Char('/') + QFileInfo(f).baseName() + QStringLiteral(".png")))
+            std::fprintf(stderr, "in-process: a render failed\n");
+    }
+    return t.nsecsElapsed() / 1e6 / files.size();
 }
 
 // Kelso's work for one file: the renderer's decode for the box, then the PNG write.
@@ -212,8 +233,8 @@ int main(int argc, char **argv)
     const QString vips = QStandardPaths::findExecutable(QStringLiteral("vipsthumbnail"));
     const QString gdk = QStandardPaths::findExecutable(QStringLiteral("gdk-pixbuf-thumbnailer"));
     std::printf("ms per file (lower is better); ratio = Kelso / other\n");
-    std::printf("%-10s %5s %9s %9s %10s %9s %9s %10s   %s\n", "kind", "box", "kelso-1t", "kelso-2t", "kelso-full", "vips-1t", "vips",
-                "gdk-pixbuf", "ratios: k1/vips1 k2/vips k1/gdk full/vips1");
+    std::printf("%-10s %5s %9s %9s %10s %9s %9s %9s %10s   %s\n", "kind", "box", "kelso-1t", "in-proc", "kelso-2t", "kelso-full",
+                "vips-1t", "vips", "gdk-pixbuf", "ratios: k1/inproc k1/vips1 k2/vips k1/gdk full/vips1");
     struct Set {
         const char *name;
         QStringList files;
@@ -223,9 +244,10 @@ int main(int argc, char **argv)
             kelsoRun(set.files.mid(0, 1), box, 1, out); // warm the code paths
             // Rounds alternate the contenders, so a busy machine slows them all alike; the
             // figure of each is its median over the rounds.
-            QList<double> k1s, k2s, v1s, vs, gs, fulls;
+            QList<double> k1s, k2s, v1s, vs, gs, fulls, ins;
             for (int round = 0; round < rounds; ++round) {
                 k1s.append(kelsoRun(set.files, box, 1, out));
+                ins.append(inProcessRun(set.files, box, out));
                 if (!vips.isEmpty())
                     v1s.append(vipsRun(vips, set.files, box, out, 1));
                 k2s.append(kelsoRun(set.files, box, 2, out));
@@ -235,12 +257,12 @@ int main(int argc, char **argv)
                     gs.append(gdkRun(gdk, set.files, box, out));
                 fulls.append(kelsoFullRun(set.files, box));
             }
-            const double k1 = median(k1s), k2 = median(k2s), full = median(fulls);
+            const double k1 = median(k1s), k2 = median(k2s), full = median(fulls), in = median(ins);
             const double v1 = vips.isEmpty() ? -1 : median(v1s);
             const double v = vips.isEmpty() ? -1 : median(vs);
             const double g = gdk.isEmpty() ? -1 : median(gs);
-            std::printf("%-10s %5d %9.1f %9.1f %10.1f %9.1f %9.1f %10.1f   %s %s %s %s\n", set.name, box, k1, k2, full, v1, v, g,
-                        qPrintable(ratio(k1, v1)), qPrintable(ratio(k2, v)), qPrintable(ratio(k1, g)), qPrintable(ratio(full, v1)));
+            std::printf("%-10s %5d %9.1f %9.1f %9.1f %10.1f %9.1f %9.1f %10.1f   %s %s %s %s %s\n", set.name, box, k1, in, k2, full, v1,
+                        v, g, qPrintable(ratio(k1, in)), qPrintable(ratio(k1, v1)), qPrintable(ratio(k2, v)), qPrintable(ratio(k1, g)), qPrintable(ratio(full, v1)));
             std::fflush(stdout);
         }
     }
