@@ -17,6 +17,12 @@ public:
     void removeItems(const QList<KLItemPtr> &items) override { m_files.removeItems(items); }
     bool writeState() override { return m_files.writeState(); }
     void shutdown() override { KLRecentFiles::shutdown(); }
+    void answerRankedList(const QString &folder, const QSet<QString> &excludedPaths,
+                          std::function<void(const QByteArray &json)> done) override
+    {
+        m_files.answerRankedList(folder, excludedPaths, std::move(done));
+    }
+    QVariantMap streamStatus() override { return m_files.streamStatus(); }
 
 private:
     KLRecentFiles m_files;

@@ -1,12 +1,13 @@
 #pragma once
 // The object Kelso exports on the session bus (/com/tallow/kelso, com.tallow.kelso.App).
 // Its slots are what the generated adaptor calls.
+#include <QDBusContext>
 #include <QObject>
 #include <QStringList>
 
 class KLAppDelegate;
 
-class KLDBusService : public QObject
+class KLDBusService : public QObject, protected QDBusContext
 {
     Q_OBJECT
 public:
@@ -21,7 +22,9 @@ public Q_SLOTS:
     void Toggle();
     void Quit();
     void OpenFiles(const QStringList &paths);
+    // Answered later, from the collector's thread, once the files were looked at.
     QString RecentItems(const QString &folder);
+    QString RecentStatus();
     QString CoolerItems();
     void AddToCooler(const QStringList &paths, int index);
     void RemoveFromCooler(const QStringList &paths);
