@@ -10,7 +10,7 @@ QString usageText()
     return QStringLiteral(
         "Usage: kelso [FILE…]\n"
         "       kelso show | hide | toggle | quit\n"
-        "       kelso recent [--json] [--folder DIR]\n"
+        "       kelso recent [--json] [--folder DIR] | recent --status [--json]\n"
         "       kelso cooler [--json] | cooler add FILE… | cooler remove FILE…\n"
         "       kelso tags [--json] FILE… | tags set|add|remove TEXT FILE… | rate N FILE…\n"
         "       kelso file FILE… | managed on|off FILE…\n"

@@ -35,6 +35,12 @@ public:
     }
     bool writeState() override { return m_files.writeState(); }
     void shutdown() override { KLRecentFiles::shutdown(); }
+    void answerRankedList(const QString &folder, const QSet<QString> &excludedPaths,
+                          std::function<void(const QByteArray &json)> done) override
+    {
+        m_files.answerRankedList(folder, excludedPaths, std::move(done));
+    }
+    QVariantMap streamStatus() override { return m_files.streamStatus(); }
 
 private:
     // What removing `items` takes out of `events`: a folder's own events whole, and the files

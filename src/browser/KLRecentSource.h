@@ -2,10 +2,12 @@
 // What the recent-files pane needs from the recent-files collector. The pane owns one source;
 // the program's source wraps KLRecentFiles (KLRecentFilesSource.cpp), tests feed their own.
 #include "recent/KLItem.h"
+#include "recent/KLRecentListFormat.h"
 
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QVariantMap>
 #include <functional>
 #include <memory>
 
@@ -24,6 +26,16 @@ public:
     virtual bool writeState() = 0;
     // Stops the file-system event stream (program termination).
     virtual void shutdown() = 0;
+    // The list as of now as JSON (KLRecentListFormat), the facts of its files loaded off the
+    // calling thread where the source can; `done` may be called on another thread. An empty
+    // folder is the ranked list without `excludedPaths`.
+    virtual void answerRankedList(const QString &folder, const QSet<QString> &excludedPaths,
+                                  std::function<void(const QByteArray &json)> done)
+    {
+        done(KLRecentListFormat::toJson(folder.isEmpty() ? recentFiles(excludedPaths) : recentFilesInDirectory(folder)));
+    }
+    // What the file-system event stream watches (FileSystemEventStream::status()).
+    virtual QVariantMap streamStatus() { return {}; }
 
     // Called on the main thread whenever the collector accepted a new record, so that a
     // visible list can follow at once.

@@ -131,6 +131,8 @@ public:
             m_timer->start(int(std::min<qint64>(latencyMs - since, 24 * 3600 * 1000)));
     }
 
+    bool stopRequested() const override { return m_stream->m_shutDown.load(); }
+
     void renamed(const QByteArray &from, const QByteArray &to) override
     {
         const QString f = decodePath(from), t = decodePath(to);
@@ -164,20 +166,33 @@ public:
             order = {QStringLiteral("fanotify"), QStringLiteral("inotify")};
         else
             order = {QStringLiteral("inotify")};
+        QString lastWhy;
         for (const QString &name : order) {
             QString why;
             std::unique_ptr<Backend> b = createBackend(name, this, &why);
             if (b && b->start(rootBytes, &why)) {
                 m_backend = std::move(b);
                 *usedName = name;
+                setProblem(QString());
                 return true;
             }
+            lastWhy = why;
             if (name == QLatin1String("fanotify") && pref == QLatin1String("fanotify"))
                 qWarning("Kelso: the fanotify event backend cannot be used (%s); using inotify", qUtf8Printable(why));
             else if (name == QLatin1String("inotify"))
                 qWarning("Kelso: the inotify event backend cannot be used (%s)", qUtf8Printable(why));
         }
+        if (!m_stream->m_shutDown.load()) {
+            qWarning("Kelso: the file-system event stream watches nothing: %s", qUtf8Printable(lastWhy));
+            setProblem(lastWhy.isEmpty() ? QStringLiteral("no event backend could start") : lastWhy);
+        }
         return false;
+    }
+
+    void setProblem(const QString &why)
+    {
+        std::lock_guard lock(m_nameMutex);
+        m_problem = why;
     }
 
     void armNotifier()
@@ -192,6 +207,7 @@ public:
             return;
         m_backend->readEvents();
         m_dirCount = m_backend->directoryCount();
+        m_unwatchedCount = m_backend->unwatchedCount();
         if (m_deliverNow)
             deliver();
     }
@@ -273,7 +289,9 @@ public:
     bool m_deliverNow = false;
     bool m_firstStartDone = false;
     std::atomic<int> m_dirCount{0};
+    std::atomic<int> m_unwatchedCount{0};
     QString m_backendName;
+    QString m_problem; // why the last start watches nothing; empty when it watches
     mutable std::mutex m_nameMutex;
 };
 
@@ -465,6 +483,7 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
         m_worker->m_backendName = used;
     }
     m_worker->m_dirCount = m_worker->directoryCount();
+    m_worker->m_unwatchedCount = m_worker->m_backend->unwatchedCount();
     m_worker->armNotifier();
     m_active = true;
     m_startedSerial = m_requestSerial.load();
@@ -604,8 +623,13 @@ void FileSystemEventStream::shutdown()
         return;
     }
     if (m_thread->isRunning()) {
-        QMetaObject::invokeMethod(m_worker, [this] { stopOnThread(); }, Qt::BlockingQueuedConnection);
-        m_thread->quit();
+        // Not a blocking call: a walk in progress sees the shut-down flag and ends early, and
+        // should the worker hang in the kernel (a volume that stopped answering), the quit
+        // still goes on after the wait below.
+        QMetaObject::invokeMethod(m_worker, [this] {
+            stopOnThread();
+            QThread::currentThread()->quit();
+        }, Qt::QueuedConnection);
         if (!m_thread->wait(10000))
             qWarning("Kelso: the file-system event thread did not end within 10 seconds");
     }
@@ -720,6 +744,32 @@ QStringList FileSystemEventStream::watchedRoots() const
 int FileSystemEventStream::watchedDirectoryCount() const
 {
     return m_worker->m_dirCount.load();
+}
+
+QVariantMap FileSystemEventStream::status() const
+{
+    QString backend, problem;
+    {
+        std::lock_guard lock(m_worker->m_nameMutex);
+        backend = m_worker->m_backendName;
+        problem = m_worker->m_problem;
+    }
+    const QStringList roots = watchedRoots();
+    QStringList slow;
+    const QSet<QByteArray> slowPoints = KLFSEvents::slowMountPoints();
+    for (const QString &r : roots)
+        if (slowPoints.contains(QFile::encodeName(r)))
+            slow.append(r);
+    const bool active = isActive();
+    if (!active && problem.isEmpty())
+        problem = QStringLiteral("the event stream is not running");
+    return {{QStringLiteral("active"), active},
+            {QStringLiteral("backend"), backend},
+            {QStringLiteral("roots"), roots},
+            {QStringLiteral("topOnlyRoots"), slow},
+            {QStringLiteral("watchedFolders"), active ? watchedDirectoryCount() : 0},
+            {QStringLiteral("unwatchedFolders"), m_worker->m_unwatchedCount.load()},
+            {QStringLiteral("problem"), problem}};
 }
 
 QString FileSystemEventStream::journalPath() const

@@ -175,6 +175,11 @@ public:
     int watchedDirectoryCount() const;
     // The journal file.
     QString journalPath() const;
+    // What the stream watches, for `kelso recent --status`: "active" (bool), "backend",
+    // "roots", "topOnlyRoots" (slow volumes, watched at their top only), "watchedFolders",
+    // "unwatchedFolders" (left out when the watch limit ran out), "problem" (why it watches
+    // nothing; empty while it watches). Any thread; no disk work beyond the mount table.
+    QVariantMap status() const;
 
     // Tests: makes the backend behave as after a kernel queue overflow.
     void simulateOverflowForTesting();

@@ -1037,6 +1037,41 @@ QString KLRecentFiles::rankedListJSON(const QString &folder)
     return QString::fromUtf8(KLRecentListFormat::toJson(items));
 }
 
+QByteArray KLRecentFiles::rankedListJSONWithFacts(const QString &folder, const QSet<QString> &excludedPaths)
+{
+    loadFactsOfRecordedItems();
+    const QList<KLItemPtr> items = folder.isEmpty() ? recentFiles(excludedPaths) : recentFilesInDirectory(folder);
+    for (const KLItemPtr &item : items) {
+        if (!item->factsKnown())
+            item->calculateCache(); // folder items made for stacks
+    }
+    return KLRecentListFormat::toJson(items);
+}
+
+void KLRecentFiles::answerRankedList(const QString &folder, const QSet<QString> &excludedPaths,
+                                     std::function<void(const QByteArray &json)> done)
+{
+    if (!m_stream) {
+        done(rankedListJSONWithFacts(folder, excludedPaths));
+        return;
+    }
+    FileSystemEventStream *stream = m_stream;
+    m_stream->performOnWorkerThread([this, stream, folder, excludedPaths, done = std::move(done), guard = m_startUpGuard] {
+        std::lock_guard lock(guard->mutex);
+        if (!guard->alive)
+            return;
+        stream->flushStreamSync(); // a change the kernel reported already is in the answer
+        done(rankedListJSONWithFacts(folder, excludedPaths));
+    });
+}
+
+QVariantMap KLRecentFiles::streamStatus() const
+{
+    if (!m_stream)
+        return {{QStringLiteral("active"), false}, {QStringLiteral("problem"), QStringLiteral("no event stream")}};
+    return m_stream->status();
+}
+
 QList<KLRecentEvent> KLRecentFiles::pastEvents() const
 {
     std::lock_guard lock(m_pastEventsLock);

@@ -177,6 +177,17 @@ public:
     // The D-Bus answer of RecentItems(folder): the ranked list (empty folder) or the items of
     // one folder, as the JSON array of KLRecentListFormat.
     QString rankedListJSON(const QString &folder);
+    // The same as of now, for a caller that must not wait on the disk (the D-Bus method):
+    // on the stream's thread, after the records pending there, every recorded item looks at
+    // its file, then the list is ranked (leaving out `excludedPaths`, the Cooler's first row)
+    // or the folder's items taken, and `done` receives the JSON there. Without a stream it
+    // all runs at once on the calling thread.
+    void answerRankedList(const QString &folder, const QSet<QString> &excludedPaths,
+                          std::function<void(const QByteArray &json)> done);
+    QByteArray rankedListJSONWithFacts(const QString &folder, const QSet<QString> &excludedPaths);
+    // What the event stream watches (FileSystemEventStream::status()); without a stream
+    // "active" false and a "problem" that says so.
+    QVariantMap streamStatus() const;
 
     // Inspection (tools, tests).
     QList<KLRecentEvent> pastEvents() const;

@@ -38,9 +38,25 @@ QString plainFromJson(const QJsonArray &array)
     QString out;
     for (const QJsonValue &v : array) {
         const QJsonObject o = v.toObject();
-        out += o.value(QStringLiteral("title")).toString() + QLatin1Char('\t') +
-               o.value(QStringLiteral("subtitle")).toString() + QLatin1Char('\t') +
-               o.value(QStringLiteral("path")).toString() + QLatin1Char('\n');
+        out += escapeForLine(o.value(QStringLiteral("title")).toString()) + QLatin1Char('\t') +
+               escapeForLine(o.value(QStringLiteral("subtitle")).toString()) + QLatin1Char('\t') +
+               escapeForLine(o.value(QStringLiteral("path")).toString()) + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString escapeForLine(const QString &field)
+{
+    QString out;
+    out.reserve(field.size());
+    for (const QChar c : field) {
+        switch (c.unicode()) {
+        case '\\': out += QLatin1String("\\\\"); break;
+        case '\t': out += QLatin1String("\\t"); break;
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        default: out += c;
+        }
     }
     return out;
 }

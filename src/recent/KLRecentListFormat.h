@@ -3,8 +3,8 @@
 // RecentItems, and the plain one-line-per-item form of `kelso recent`.
 //
 // JSON: an array of objects {"path", "title", "subtitle", "time" (Unix seconds, integer)}
-// plus "stack" (array of paths) for stacks. Plain: "title<TAB>subtitle<TAB>path" per item;
-// a stack's subtitle carries its count.
+// plus "stack" (array of paths) for stacks. Plain: "title<TAB>subtitle<TAB>path" per item,
+// each field escaped (escapeForLine); a stack's subtitle carries its count.
 #include "recent/KLItem.h"
 
 #include <QByteArray>
@@ -19,4 +19,7 @@ QByteArray toJson(const QList<KLItemPtr> &items);
 // running instance or from the store).
 QString plainFromJson(const QJsonArray &array);
 QString toPlainText(const QList<KLItemPtr> &items);
+// A field of a plain line: "\\" for a backslash, "\t", "\n", "\r" for those characters, so
+// that a file name holding one never splits or shifts a line.
+QString escapeForLine(const QString &field);
 } // namespace KLRecentListFormat

@@ -475,10 +475,16 @@ def main_window(s):
     gx, gy = x + 6 + stack_index * 148 + 74, y + 6 + 30 + 2 + 6 + 56
     s.xdotool("mousemove", "--sync", str(gx), str(gy))
     s.xdotool("click", "--repeat", "2", "--delay", "80", "1")
-    check(wait_for(lambda: all(i["path"].startswith(stacks[0]["path"] + "/") for i in s.recent_items())
-                   and len(s.recent_items()) > 1, 10),
-          "double-clicking the stack did not enter it: %r" % s.recent_items())
-    s.screenshot("inside-stack")
+    # RecentItems answers the collector's list, not what the window shows: compare the window
+    # before and after (the stack's eight photos replace the four top-level cells).
+    def window_changed():
+        after = s.screenshot("inside-stack")
+        r = subprocess.run(["compare", "-metric", "AE", shot, after, "null:"], capture_output=True, text=True)
+        try:
+            return float(r.stderr.split()[0]) > 20000
+        except (ValueError, IndexError):
+            return False
+    check(wait_for(window_changed, 10, 1.0), "double-clicking the stack did not enter it")
     s.quit_kelso(proc)
 
 

@@ -824,3 +824,59 @@ TEST_F(CollectorTest, ARunWithoutRecordsKeepsThePreviousLastEventDate)
     EXPECT_DOUBLE_EQ(defaults->doubleForKey("lastHandledFSEventDate"), 777000000.0);
     EXPECT_EQ(defaults->unsignedForKey("lastHandledFSEvent"), 4242u);
 }
+
+TEST_F(CollectorTest, PlainOutputKeepsEachItemOnOneLine)
+{
+    makeCollector();
+    const QString dir = root + "/odd names";
+    const QString newline = dir + "/two\nlines.txt", tab = dir + "/tab\there.txt", slash = dir + "/back\\slash.txt";
+    for (const QString &p : {newline, tab, slash}) {
+        writeFile(p);
+        KLItemPtr item = KLItem::create(p);
+        item->calculateCache();
+        collector->addEvent({item}, dir);
+    }
+    ASSERT_TRUE(collector->writeState());
+    const QString plain = KLRecentCommand::render(KLRecentCommand::jsonFromStore(QString(), storePath), false);
+    const QStringList lines = plain.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << qPrintable(plain);
+    for (const QString &line : lines)
+        EXPECT_EQ(line.count('\t'), 2) << "three fields: " << qPrintable(line);
+    EXPECT_TRUE(plain.contains(dir + "/two\\nlines.txt")) << qPrintable(plain);
+    EXPECT_TRUE(plain.contains(dir + "/tab\\there.txt")) << qPrintable(plain);
+    EXPECT_TRUE(plain.contains(dir + "/back\\\\slash.txt")) << qPrintable(plain);
+    // JSON keeps the names as they are.
+    const QJsonArray json = QJsonDocument::fromJson(KLRecentCommand::jsonFromStore(QString(), storePath)).array();
+    QStringList paths;
+    for (const QJsonValue &v : json)
+        paths.append(v.toObject().value("path").toString());
+    EXPECT_TRUE(paths.contains(newline));
+
+    KLRecentCommand::Arguments args;
+    QString error;
+    ASSERT_TRUE(KLRecentCommand::parseArguments({"--status", "--json"}, &args, &error));
+    EXPECT_TRUE(args.status);
+    EXPECT_FALSE(KLRecentCommand::parseArguments({"--status", "--folder", "/x"}, &args, &error));
+    const QString status = KLRecentCommand::renderStatus({{"active", false}, {"problem", "no watched root can be read (/x)"}});
+    EXPECT_EQ(status, "watching nothing: no watched root can be read (/x)\n");
+}
+
+TEST_F(CollectorTest, TheAnswerForScriptsIsTheCurrentListWithFactsLoaded)
+{
+    makeCollector();
+    const QString dir = root + "/now";
+    KLItem::pauseBackgroundUpdatesForTesting(true);
+    writeFile(dir + "/fresh.txt");
+    setMtime(dir + "/fresh.txt", clock - 20);
+    collector->addEvent({KLItem::create(dir + "/fresh.txt")}, dir);
+    QByteArray got;
+    collector->answerRankedList(QString(), {}, [&](const QByteArray &json) { got = json; });
+    KLItem::pauseBackgroundUpdatesForTesting(false);
+    const QJsonArray array = QJsonDocument::fromJson(got).array();
+    ASSERT_EQ(array.size(), 1) << got.constData();
+    const QJsonObject o = array[0].toObject();
+    EXPECT_EQ(o.value("path").toString(), dir + "/fresh.txt");
+    EXPECT_NEAR(o.value("time").toDouble(), KLTimeUtil::toUnix(clock - 20), 1.0) << "the file's own time";
+    EXPECT_FALSE(o.value("subtitle").toString().contains("2001")) << got.constData();
+    EXPECT_FALSE(o.value("subtitle").toString().isEmpty()) << got.constData();
+}

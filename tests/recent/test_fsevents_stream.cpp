@@ -2,7 +2,9 @@
 // machine allows (fanotify needs root; it is skipped otherwise). Files are changed by child
 // processes: the fanotify backend ignores Kelso's own writes on purpose.
 #include "platform/Defaults.h"
+#include "platform/Mounts.h"
 #include "platform/fsevents/Backend.h"
+#include "platform/fsevents/DirWalk.h"
 #include "recent/FileSystemEventStream.h"
 #include "support/TestSupport.h"
 
@@ -16,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 // Readable parameter names in test listings.
 void PrintTo(const QString &s, std::ostream *os)
@@ -674,4 +677,170 @@ TEST(FsEventStreamLifecycle, DefaultRootsCoverHomeAndWantedFolders)
     for (const QString &r : roots)
         EXPECT_FALSE(r.startsWith(KelsoTest::home() + QLatin1Char('/')) && !r.contains(QStringLiteral("/.")))
             << "a folder inside the home is covered by it: " << qPrintable(r);
+}
+
+// ---- new folders listed whole, watching nothing, slow volumes, quitting during a walk -------
+
+namespace {
+class NewFolderTest : public FsEventStreamTest
+{
+protected:
+    // The first record for `path` that says its folder is new.
+    bool reportedNew(const QString &path)
+    {
+        return rec.waitForRecord(path, 0, FileSystemEvent::kFlagNewFolder).has_value();
+    }
+};
+} // namespace
+
+TEST_P(NewFolderTest, FoldersFilledAtOnceCopiedOrMovedInAreReportedAsNew)
+{
+    const QString outside = KelsoTest::home() + QStringLiteral("/outside-new-") + GetParam();
+    QDir().mkpath(outside + QStringLiteral("/tree/level2/level3"));
+    for (const QString &d : {QStringLiteral("/tree"), QStringLiteral("/tree/level2"), QStringLiteral("/tree/level2/level3")})
+        KelsoTest::writeFile(outside + d + QStringLiteral("/file.txt"));
+    QDir().mkpath(outside + QStringLiteral("/moved/inner"));
+    KelsoTest::writeFile(outside + QStringLiteral("/moved/inner/deep.txt"));
+    ASSERT_NO_FATAL_FAILURE(startStream());
+
+    // A folder made and filled in one go.
+    sh(QStringLiteral("mkdir %1 && for i in $(seq 1 12); do echo $i > %1/f$i.txt; done").arg(q(root + QStringLiteral("/filled"))));
+    EXPECT_TRUE(reportedNew(root + QStringLiteral("/filled")));
+    // A three-level tree copied in.
+    sh(QStringLiteral("cp -r %1 %2").arg(q(outside + QStringLiteral("/tree")), q(root + QStringLiteral("/copied"))));
+    EXPECT_TRUE(reportedNew(root + QStringLiteral("/copied")));
+    EXPECT_TRUE(reportedNew(root + QStringLiteral("/copied/level2")));
+    EXPECT_TRUE(reportedNew(root + QStringLiteral("/copied/level2/level3")));
+    // A folder moved in from outside the watched roots: no event names what is inside it.
+    sh(QStringLiteral("mv %1 %2").arg(q(outside + QStringLiteral("/moved")), q(root + QStringLiteral("/arrived"))));
+    EXPECT_TRUE(reportedNew(root + QStringLiteral("/arrived")));
+    EXPECT_TRUE(reportedNew(root + QStringLiteral("/arrived/inner")));
+
+    // A folder renamed inside the roots is not new.
+    QDir().mkpath(root + QStringLiteral("/before"));
+    stream->flushSync();
+    KelsoTest::waitFor([] { return false; }, 300);
+    const quint64 seen = rec.maxId();
+    sh(QStringLiteral("mv %1 %2").arg(q(root + QStringLiteral("/before")), q(root + QStringLiteral("/after"))));
+    ASSERT_TRUE(rec.waitForRecord(root, seen));
+    stream->flushSync();
+    KelsoTest::waitFor([] { return false; }, 300);
+    for (const FileSystemEvent &e : rec.eventsFor(root + QStringLiteral("/after")))
+        EXPECT_FALSE(e.evFlag & FileSystemEvent::kFlagNewFolder) << "a rename inside the roots";
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, NewFolderTest,
+                         ::testing::Values(QStringLiteral("inotify"), QStringLiteral("fanotify")),
+                         [](const ::testing::TestParamInfo<QString> &info) { return info.param.toStdString(); });
+
+TEST(FsEventStreamLifecycle, WatchingNothingIsSaidInTheLogAndTheStatus)
+{
+    const QtMessageHandler previous = qInstallMessageHandler(captureLog);
+    {
+        FileSystemEventStream stream(KelsoTest::home() + QStringLiteral("/.state-nothing"));
+        stream.setBackendPreference(QStringLiteral("inotify"));
+        EXPECT_FALSE(stream.start({KelsoTest::home() + QStringLiteral("/no-such-folder")}));
+        EXPECT_FALSE(stream.isActive());
+        const QVariantMap st = stream.status();
+        EXPECT_FALSE(st.value("active").toBool());
+        EXPECT_TRUE(st.value("problem").toString().contains("no watched root can be read")) << qPrintable(st.value("problem").toString());
+        EXPECT_EQ(logLinesWith(QStringLiteral("watches nothing")), 1);
+    }
+    {
+        // The watch limit reached before the first folder.
+        const QString root = KelsoTest::home() + QStringLiteral("/nothing-budget");
+        QDir().mkpath(root + QStringLiteral("/a"));
+        KLFSEvents::setInotifyWatchBudgetForTesting(0);
+        FileSystemEventStream stream(KelsoTest::home() + QStringLiteral("/.state-nothing2"));
+        stream.setBackendPreference(QStringLiteral("inotify"));
+        EXPECT_FALSE(stream.start({root}));
+        KLFSEvents::setInotifyWatchBudgetForTesting(-1);
+        EXPECT_TRUE(stream.status().value("problem").toString().contains("max_user_watches"))
+            << qPrintable(stream.status().value("problem").toString());
+        // Once folders can be watched again, a start watches and the problem is gone.
+        EXPECT_TRUE(stream.start({root}));
+        EXPECT_TRUE(stream.status().value("problem").toString().isEmpty());
+        EXPECT_EQ(stream.status().value("watchedFolders").toInt(), 2);
+    }
+    qInstallMessageHandler(previous);
+}
+
+TEST(FsEventStreamInotify, RunningOutOfWatchesPartWayNamesTheFoldersLeftOut)
+{
+    const QString root = KelsoTest::home() + QStringLiteral("/budget-names");
+    for (int i = 0; i < 6; ++i)
+        QDir().mkpath(root + QStringLiteral("/f%1").arg(i));
+    KLFSEvents::setInotifyWatchBudgetForTesting(3);
+    {
+        std::lock_guard lock(g_logMutex);
+        g_log.clear();
+    }
+    const QtMessageHandler previous = qInstallMessageHandler(captureLog);
+    FileSystemEventStream stream(KelsoTest::home() + QStringLiteral("/.state-budget-names"));
+    stream.setBackendPreference(QStringLiteral("inotify"));
+    EXPECT_TRUE(stream.start({root}));
+    KLFSEvents::setInotifyWatchBudgetForTesting(-1);
+    qInstallMessageHandler(previous);
+    QStringList lines;
+    {
+        std::lock_guard lock(g_logMutex);
+        lines = g_log.filter(QStringLiteral("max_user_watches"));
+    }
+    ASSERT_EQ(lines.size(), 1);
+    int named = 0;
+    for (int i = 0; i < 6; ++i)
+        named += lines[0].contains(root + QStringLiteral("/f%1").arg(i)) ? 1 : 0;
+    EXPECT_EQ(named, 4) << "the folders left unwatched are named: " << qPrintable(lines[0]);
+    EXPECT_EQ(stream.status().value("unwatchedFolders").toInt(), 4);
+    EXPECT_TRUE(stream.isActive());
+}
+
+TEST(FsEventStreamLifecycle, SlowVolumesAreWatchedAtTheirTopOnly)
+{
+    const QString root = KelsoTest::home() + QStringLiteral("/slow-home");
+    const QString nas = root + QStringLiteral("/nas");
+    QDir().mkpath(nas + QStringLiteral("/share/deep"));
+    QDir().mkpath(root + QStringLiteral("/local/deep"));
+    // The mount table says the folder is an NFS volume.
+    const QString table = KelsoTest::home() + QStringLiteral("/mountinfo-slow");
+    KelsoTest::writeFile(table, QStringLiteral("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                                               "90 22 0:50 / %1 rw - nfs4 server:/export rw\n").arg(nas).toUtf8());
+    Mounts::setMountInfoPathForTesting(table);
+    Recorder rec;
+    FileSystemEventStream stream(KelsoTest::home() + QStringLiteral("/.state-slow"));
+    stream.setBackendPreference(QStringLiteral("inotify"));
+    stream.setLatency(0.1);
+    stream.setDelegate(&rec);
+    ASSERT_TRUE(stream.start({root}));
+    EXPECT_EQ(stream.watchedDirectoryCount(), 4) << "root, local, local/deep and the volume's top";
+    sh(QStringLiteral("echo 1 > %1; echo 2 > %2").arg(q(nas + QStringLiteral("/share/deep/x.txt")), q(nas + QStringLiteral("/top.txt"))));
+    EXPECT_TRUE(rec.waitForRecord(nas)) << "the top of the volume is watched";
+    sh(QStringLiteral("mkdir %1 && echo 3 > %1/y.txt").arg(q(nas + QStringLiteral("/newdir"))));
+    ASSERT_TRUE(rec.waitForRecord(nas, rec.maxId()));
+    stream.flushSync();
+    KelsoTest::waitFor([] { return false; }, 400);
+    for (const FileSystemEvent &e : rec.events())
+        EXPECT_FALSE(e.evPath.startsWith(nas + QStringLiteral("/"))) << "walked below the top: " << qPrintable(e.evPath);
+    EXPECT_EQ(stream.status().value("topOnlyRoots").toStringList(), QStringList());
+    stream.setDelegate(nullptr);
+    Mounts::setMountInfoPathForTesting(QString());
+}
+
+TEST(FsEventStreamLifecycle, AQuitNeverWaitsForAWalkToFinish)
+{
+    const QString root = KelsoTest::home() + QStringLiteral("/slow-walk");
+    for (int i = 0; i < 100; ++i)
+        QDir().mkpath(root + QStringLiteral("/d%1").arg(i));
+    KLFSEvents::setWalkDelayForTesting(100); // ten seconds for the whole tree
+    auto stream = std::make_unique<FileSystemEventStream>(KelsoTest::home() + QStringLiteral("/.state-slow-walk"));
+    stream->setBackendPreference(QStringLiteral("inotify"));
+    std::thread starter([&] { stream->start({root}); });
+    QThread::msleep(500); // the walk is under way
+    QElapsedTimer t;
+    t.start();
+    stream->shutdown();
+    const qint64 took = t.elapsed();
+    starter.join();
+    KLFSEvents::setWalkDelayForTesting(0);
+    EXPECT_LT(took, 2500) << "the shutdown waited for the walk";
 }

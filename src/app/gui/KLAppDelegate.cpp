@@ -10,6 +10,7 @@
 #include "browser/KLImageBrowserViewDelegate.h"
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
+#include "browser/KLRecentSource.h"
 #include "browser/KLSvgIcon.h"
 #include "browser/menus/KLPaneMenus.h"
 #include "tags/editor/KLSimpleTagEditor.h"
@@ -30,6 +31,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QMenu>
@@ -494,15 +497,28 @@ void KLAppDelegate::openFiles(const QStringList &paths)
     m_windowController->showWindow(true);
 }
 
-QString KLAppDelegate::recentItemsJson(const QString &folder) const
+void KLAppDelegate::recentItemsJson(const QString &folder, std::function<void(const QString &json)> reply) const
 {
-    if (!m_windowController)
-        return QStringLiteral("[]");
-    KLKelsoImageBrowserDelegate *pane = m_windowController->kelsoDelegate();
-    // The empty folder is what the pane shows; a folder asks the collector for that folder.
-    if (folder.isEmpty() || !pane->recentFiles())
-        return QString::fromUtf8(KLCoolerStore::toJson(pane->items()));
-    return QString::fromUtf8(KLCoolerStore::toJson(pane->recentFiles()->recentFilesInDirectory(folder)));
+    KLRecentSource *source = m_windowController ? m_windowController->kelsoDelegate()->recentFiles() : nullptr;
+    if (!source) {
+        reply(QStringLiteral("[]"));
+        return;
+    }
+    QSet<QString> excluded;
+    if (folder.isEmpty()) {
+        const QStringList firstRow = m_windowController->coolerDelegate()->pathsInFirstRow();
+        excluded = QSet<QString>(firstRow.begin(), firstRow.end());
+    }
+    source->answerRankedList(folder, excluded, [reply = std::move(reply)](const QByteArray &json) {
+        reply(QString::fromUtf8(json));
+    });
+}
+
+QString KLAppDelegate::recentStatusJson() const
+{
+    KLRecentSource *source = m_windowController ? m_windowController->kelsoDelegate()->recentFiles() : nullptr;
+    const QVariantMap status = source ? source->streamStatus() : QVariantMap();
+    return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(status)).toJson(QJsonDocument::Compact));
 }
 
 QString KLAppDelegate::coolerItemsJson() const

@@ -45,7 +45,11 @@ public:
     // application:openFiles: — to the front of the Cooler, and the window comes forward.
     void openFiles(const QStringList &paths);
     // The automation interface's lists (its Cooler changes are KLDBusService's).
-    QString recentItemsJson(const QString &folder) const;
+    // The collector's list as of now (the Cooler's first row left out, as the pane does), or
+    // one folder's items; `reply` gets the JSON, possibly on another thread.
+    void recentItemsJson(const QString &folder, std::function<void(const QString &json)> reply) const;
+    // What the file-system event stream watches, as JSON.
+    QString recentStatusJson() const;
     QString coolerItemsJson() const;
 
     // Dock or tray mode at run time (KPRunInDock).

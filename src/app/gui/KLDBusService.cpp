@@ -14,6 +14,8 @@
 #include <QDBusMessage>
 #include <QPointer>
 #include <QTimer>
+#include <memory>
+#include <mutex>
 
 KLDBusService::KLDBusService(KLAppDelegate *delegate) : QObject(delegate), m_delegate(delegate)
 {
@@ -49,7 +51,31 @@ void KLDBusService::Toggle() { m_delegate->toggle(); }
 // out; answer first, then quit.
 void KLDBusService::Quit() { QTimer::singleShot(0, m_delegate, [d = m_delegate] { d->quit(); }); }
 void KLDBusService::OpenFiles(const QStringList &paths) { changeCoolerLater(paths, 0, true, true); }
-QString KLDBusService::RecentItems(const QString &folder) { return m_delegate->recentItemsJson(folder); }
+QString KLDBusService::RecentItems(const QString &folder)
+{
+    if (!calledFromDBus()) {
+        // A direct call gets the answer only when it is ready at once (no event stream).
+        struct Answer {
+            std::mutex mutex;
+            QString json = QStringLiteral("[]");
+        };
+        auto answer = std::make_shared<Answer>();
+        m_delegate->recentItemsJson(folder, [answer](const QString &json) {
+            std::lock_guard lock(answer->mutex);
+            answer->json = json;
+        });
+        std::lock_guard lock(answer->mutex);
+        return answer->json;
+    }
+    // The list needs the disk: reply when it is ready, never holding up this thread.
+    setDelayedReply(true);
+    m_delegate->recentItemsJson(folder, [request = message(), bus = connection()](const QString &json) {
+        QDBusConnection(bus).send(request.createReply(json));
+    });
+    return QString();
+}
+
+QString KLDBusService::RecentStatus() { return m_delegate->recentStatusJson(); }
 QString KLDBusService::CoolerItems() { return m_delegate->coolerItemsJson(); }
 void KLDBusService::AddToCooler(const QStringList &paths, int index) { changeCoolerLater(paths, index, true, false); }
 void KLDBusService::RemoveFromCooler(const QStringList &paths) { changeCoolerLater(paths, 0, false, false); }

@@ -32,7 +32,9 @@ public Q_SLOTS:
     void Toggle();
     void Quit();
     void OpenFiles(const QStringList &paths);
+    // Answered later, from the collector's thread, once the files were looked at.
     QString RecentItems(const QString &folder);
+    QString RecentStatus();
     QString CoolerItems();
     void AddToCooler(const QStringList &paths, int index);
     void RemoveFromCooler(const QStringList &paths);

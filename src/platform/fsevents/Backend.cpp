@@ -54,6 +54,8 @@ QList<QByteArray> foldersChangedSince(const QList<QByteArray> &roots, double sin
             add(dir);
     };
     v.cancelled = cancelled;
+    const QSet<QByteArray> slow = slowMountPoints();
+    v.topOnly = &slow; // slow volumes are not walked file by file
     for (const QByteArray &root : roots)
         walkTree(root, v, nullptr);
     if (dirs)

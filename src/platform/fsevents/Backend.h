@@ -25,6 +25,9 @@ public:
     virtual void changed(const QByteArray &dir, quint32 mask) = 0;
     // `from` was renamed to `to` (files and folders).
     virtual void renamed(const QByteArray &from, const QByteArray &to) = 0;
+    // Polled by the backends' folder walks: true once the stream shuts down, so that a quit
+    // never waits for a walk of a big tree to finish.
+    virtual bool stopRequested() const { return false; }
 };
 
 // Our own mask bits (the kernel leaves them unused in event masks); see FileSystemEvent.
@@ -49,6 +52,9 @@ public:
     virtual void readEvents() = 0;
     // Folders under watch (inotify) or found by the last walk (fanotify).
     virtual int directoryCount() const = 0;
+    // Folders left without a watch because the watch limit ran out (inotify), as of the last
+    // walk that met the limit.
+    virtual int unwatchedCount() const { return 0; }
     // Behaves as after a lost event queue: rescans the roots (tests use this).
     virtual void rescanAll(quint32 reasonMask) = 0;
 };

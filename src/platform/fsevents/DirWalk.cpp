@@ -1,6 +1,10 @@
 #include "platform/fsevents/DirWalk.h"
 
+#include "platform/Mounts.h"
+
 #include <QStringDecoder>
+#include <QFile>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -11,6 +15,7 @@ namespace KLFSEvents {
 
 namespace {
 constexpr int kMaxDepth = 200; // deeper trees are cut (and each level holds one descriptor)
+std::atomic<int> g_walkDelayMs{0};
 
 const char *const kSystemRoots[] = {"/tmp", "/proc", "/sys", "/dev", "/run", "/boot", "/bin",
                                     "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/usr", "/etc",
@@ -28,6 +33,12 @@ struct Walker {
             return;
         }
         ++stats->directories;
+        if (v.topOnly && depth >= 0 && v.topOnly->contains(path)) {
+            ::close(fd); // a slow volume: its top only, never walked file by file
+            return;
+        }
+        if (const int delay = g_walkDelayMs.load())
+            ::usleep(useconds_t(delay) * 1000);
         DIR *dir = ::fdopendir(fd);
         if (!dir) {
             ::close(fd);
@@ -140,6 +151,31 @@ slow:
     QStringDecoder dec(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString s = dec(bytes);
     return !dec.hasError();
+}
+
+bool isSlowFileSystemType(const QString &fsType)
+{
+    static const QSet<QString> slow = {
+        QStringLiteral("nfs"),        QStringLiteral("nfs4"),        QStringLiteral("cifs"),
+        QStringLiteral("smb3"),       QStringLiteral("smbfs"),       QStringLiteral("9p"),
+        QStringLiteral("ceph"),       QStringLiteral("davfs"),       QStringLiteral("fuse.davfs2"),
+        QStringLiteral("fuse.sshfs"), QStringLiteral("fuse.rclone"), QStringLiteral("fuse.s3fs"),
+        QStringLiteral("fuse.gvfsd-fuse")};
+    return slow.contains(fsType);
+}
+
+QSet<QByteArray> slowMountPoints()
+{
+    QSet<QByteArray> out;
+    for (const MountEntry &m : Mounts::currentMounts())
+        if (isSlowFileSystemType(m.fsType))
+            out.insert(QFile::encodeName(m.mountPoint));
+    return out;
+}
+
+void setWalkDelayForTesting(int ms)
+{
+    g_walkDelayMs = ms;
 }
 
 bool walkTree(const QByteArray &root, const WalkVisitor &visitor, WalkStats *stats)

@@ -12,6 +12,7 @@
 //   (counted in WalkStats::skippedNames; the caller logs once).
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <functional>
 #include <sys/stat.h>
 
@@ -41,7 +42,18 @@ struct WalkVisitor {
     std::function<void(const QByteArray &dirPath, const char *name, const struct stat &st)> file;
     // Polled between folders; answer true to stop the walk early.
     std::function<bool()> cancelled;
+    // Folders that are visited (directory is called) but never descended: the mount points of
+    // slow volumes, watched at their top only.
+    const QSet<QByteArray> *topOnly = nullptr;
 };
+
+// The mount points of slow (network) volumes: nfs, nfs4, cifs, smb3, smbfs, 9p, ceph, davfs,
+// fuse.davfs2, fuse.sshfs, fuse.rclone, fuse.s3fs, fuse.gvfsd-fuse. Read from the mount table
+// each time (cheap; mounts come and go).
+QSet<QByteArray> slowMountPoints();
+bool isSlowFileSystemType(const QString &fsType);
+// Tests: every folder a walk enters first waits this long (a slow disk); 0 turns it off.
+void setWalkDelayForTesting(int ms);
 
 // Walks the tree under `root` (depth first). Answers false when the root cannot be opened.
 bool walkTree(const QByteArray &root, const WalkVisitor &visitor, WalkStats *stats);

@@ -15,6 +15,7 @@
 #include "platform/fsevents/DirWalk.h"
 
 #include <QHash>
+#include <QSet>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -62,6 +63,7 @@ public:
             return false;
         }
         m_roots = roots;
+        m_slow = slowMountPoints();
         for (const QByteArray &root : roots) {
             const int rfd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (rfd < 0) {
@@ -76,6 +78,19 @@ public:
             Volume vol;
             std::memcpy(vol.fsid, &sfs.f_fsid, sizeof vol.fsid);
             vol.fd = rfd;
+            if (m_slow.contains(root)) {
+                // A slow volume is watched at its top only: a mark on the folder itself, which
+                // reports what is made, removed or renamed in it.
+                if (::fanotify_mark(m_fd, FAN_MARK_ADD | FAN_MARK_ONLYDIR, kBaseMask, rfd, nullptr) != 0) {
+                    qWarning("Kelso: cannot watch %s: %s", root.constData(), strerror(errno));
+                    ::close(rfd);
+                } else if (volumeFd(vol.fsid) >= 0) {
+                    ::close(rfd);
+                } else {
+                    m_volumes.push_back(vol); // its descriptor turns the volume's handles into paths
+                }
+                continue;
+            }
             if (volumeFd(vol.fsid) >= 0) {
                 ::close(rfd); // this volume is marked already
                 continue;
@@ -96,7 +111,7 @@ public:
         }
         if (m_volumes.empty()) {
             if (why && why->isEmpty())
-                *why = QStringLiteral("no watched root could be marked");
+                *why = QStringLiteral("no watched root can be read");
             return false;
         }
         return true;
@@ -165,6 +180,8 @@ public:
             found.push_back(path);
             return true;
         };
+        v.cancelled = [this] { return m_sink->stopRequested(); };
+        v.topOnly = &m_slow;
         for (const QByteArray &root : m_roots)
             walkTree(root, v, nullptr);
         m_dirs = int(found.size());
@@ -287,6 +304,10 @@ private:
                 m_cache.clear();
             if (!oldDir.isEmpty() && !newDir.isEmpty() && !oldName.isEmpty() && !newName.isEmpty())
                 m_sink->renamed(join(oldDir, oldName), join(newDir, newName));
+            // A folder renamed inside the roots brings nothing new; one moved in from outside
+            // them does (its FAN_MOVED_TO follows this event).
+            if ((mask & FAN_ONDIR) && !oldDir.isEmpty() && !newDir.isEmpty() && !newName.isEmpty())
+                m_renamedInside = join(newDir, newName);
             // The folders' changes arrive as FAN_MOVED_FROM / FAN_MOVED_TO of their own.
             if (!(mask & ~quint64(FAN_RENAME | FAN_ONDIR)))
                 return;
@@ -295,9 +316,39 @@ private:
             m_cache.clear();
         if (dir.isEmpty())
             return;
-        if ((mask & FAN_ONDIR) && (mask & (FAN_CREATE | FAN_MOVED_TO)) && !name.isEmpty() && name != ".")
-            ++m_dirs;
         m_sink->changed(dir, quint32(mask & ~quint64(FAN_RENAME)));
+        if ((mask & FAN_ONDIR) && (mask & (FAN_CREATE | FAN_MOVED_TO)) && !name.isEmpty() && name != ".") {
+            ++m_dirs;
+            const QByteArray child = join(dir, name);
+            const bool inside = (mask & FAN_MOVED_TO) && child == m_renamedInside;
+            m_renamedInside.clear();
+            if (!inside)
+                newFolder(child);
+        }
+    }
+
+    // A folder made or moved in: it (and every folder below it) is listed and reported as
+    // new, so that files written into it before its events were read, and the contents of a
+    // tree moved in whole (which brings no event of its own), are seen.
+    void newFolder(const QByteArray &path)
+    {
+        if (watchedRootOf(path, m_roots).isEmpty() || !isValidUtf8(path))
+            return;
+        for (const QByteArray &mp : m_slow)
+            if (path.startsWith(mp) && path.size() > mp.size() && path[mp.size()] == '/')
+                return; // a slow volume is watched at its top only
+        std::vector<QByteArray> found;
+        WalkVisitor v;
+        v.directory = [&](const QByteArray &p, int, const struct stat &) {
+            found.push_back(p);
+            return true;
+        };
+        v.cancelled = [this] { return m_sink->stopRequested(); };
+        v.topOnly = &m_slow;
+        walkTree(path, v, nullptr);
+        m_dirs += int(found.size()) - 1;
+        for (const QByteArray &p : found)
+            m_sink->changed(p, FAN_CREATE | FAN_ONDIR | kMaskRescan | kMaskNewFolder);
     }
 
     static QByteArray join(const QByteArray &dir, const QByteArray &name)
@@ -313,6 +364,8 @@ private:
     int m_dirs = 0;
     QList<QByteArray> m_roots;
     std::vector<Volume> m_volumes;
+    QSet<QByteArray> m_slow;
+    QByteArray m_renamedInside; // the target of the last folder rename inside the roots
     QHash<QByteArray, QByteArray> m_cache;
     bool m_warnedRead = false;
 };

@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QHash>
 #include <QSet>
+#include <QStringList>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -93,16 +94,37 @@ public:
             return false;
         }
         m_roots = roots;
+        m_slow = slowMountPoints();
         m_lastCompleteRead = nowUnix();
+        QStringList unreadable;
         for (const QByteArray &root : roots) {
             WalkStats stats;
-            if (!walkTree(root, watchVisitor(), &stats))
+            if (!walkTree(root, watchVisitor(), &stats)) {
                 qWarning("Kelso: cannot watch %s: %s", root.constData(), strerror(errno));
+                unreadable.append(QString::fromLocal8Bit(root));
+            }
             noteSkipped(stats);
         }
+        const bool limitAtOnce = m_outOfWatches && m_pathOfWd.isEmpty();
+        const int missed = m_missed;
         reportMissedWatches();
+        if (m_pathOfWd.isEmpty() && !m_sink->stopRequested()) {
+            // Nothing to report changes from: say so rather than run as if all were well.
+            if (why) {
+                if (limitAtOnce)
+                    *why = QStringLiteral("the inotify watch limit (fs.inotify.max_user_watches = %1) is reached; "
+                                          "none of %2 folders could be watched")
+                               .arg(readWatchLimit())
+                               .arg(missed);
+                else
+                    *why = QStringLiteral("no watched root can be read (%1)").arg(unreadable.join(QStringLiteral(", ")));
+            }
+            return false;
+        }
         return true;
     }
+
+    int unwatchedCount() const override { return m_unwatched; }
 
     void readEvents() override
     {
@@ -168,11 +190,15 @@ public:
             if (name[0] != '.' && newestTime(st) >= since)
                 report.insert(dir);
         };
+        v.cancelled = [this] { return m_sink->stopRequested(); };
+        v.topOnly = &m_slow;
         for (const QByteArray &root : m_roots) {
             WalkStats stats;
             walkTree(root, v, &stats);
             noteSkipped(stats);
         }
+        if (m_sink->stopRequested())
+            return; // a cut walk did not meet every folder: keep the watches
         // Watches whose folder was not met again were deleted or moved away meanwhile.
         const QList<int> wds = m_pathOfWd.keys();
         for (int wd : wds)
@@ -201,6 +227,8 @@ private:
             addWatch(path);
             return true; // keep walking even without watches left, to count what is missing
         };
+        v.cancelled = [this] { return m_sink->stopRequested(); };
+        v.topOnly = &m_slow;
         return v;
     }
 
@@ -210,7 +238,7 @@ private:
             auto it = m_wdOfPath.constFind(path);
             if (it != m_wdOfPath.constEnd())
                 return it.value();
-            ++m_missed;
+            noteMissed(path);
             return -1;
         }
         int wd;
@@ -223,7 +251,7 @@ private:
         if (wd < 0) {
             if (errno == ENOSPC) {
                 m_outOfWatches = true;
-                ++m_missed;
+                noteMissed(path);
             }
             return -1; // EACCES, ENOENT (vanished): nothing to watch
         }
@@ -237,20 +265,32 @@ private:
         return wd;
     }
 
+    void noteMissed(const QByteArray &path)
+    {
+        ++m_missed;
+        if (m_missedPaths.size() < kNamedUnwatched)
+            m_missedPaths.append(QString::fromUtf8(path));
+    }
+
     void reportMissedWatches()
     {
         if (m_missed == 0)
             return;
+        m_unwatched = m_missed;
         if (!m_warnedLimit) {
             m_warnedLimit = true;
             const long limit = readWatchLimit();
             // Round the suggestion up to a tidy number with room for growth.
             const long needed = ((limit + m_missed + m_missed / 4 + 1023) / 1024) * 1024;
-            qWarning("Kelso: the inotify watch limit is reached; %d folders are not watched. Raise "
+            QString named = m_missedPaths.join(QStringLiteral(", "));
+            if (m_missed > m_missedPaths.size())
+                named += QStringLiteral(" and %1 more").arg(m_missed - m_missedPaths.size());
+            qWarning("Kelso: the inotify watch limit is reached; %d folders are not watched: %s. Raise "
                      "fs.inotify.max_user_watches from %ld to at least %ld (sysctl -w fs.inotify.max_user_watches=%ld)",
-                     m_missed, limit, needed, needed);
+                     m_missed, qUtf8Printable(named), limit, needed, needed);
         }
         m_missed = 0;
+        m_missedPaths.clear();
         // Watches may be freed later (folders deleted); try again at the next new folder.
         m_outOfWatches = false;
     }
@@ -312,10 +352,18 @@ private:
 
     bool watchable(const QByteArray &path) const { return !watchedRootOf(path, m_roots).isEmpty(); }
 
+    bool onSlowVolume(const QByteArray &path) const
+    {
+        for (const QByteArray &mp : m_slow)
+            if (path.startsWith(mp) && path.size() > mp.size() && path[mp.size()] == '/')
+                return true;
+        return false;
+    }
+
     void newFolder(const QByteArray &path)
     {
-        if (!watchable(path))
-            return;
+        if (!watchable(path) || onSlowVolume(path))
+            return; // a slow volume is watched at its top only
         std::vector<QByteArray> found;
         WalkVisitor v;
         v.directory = [&](const QByteArray &p, int, const struct stat &) {
@@ -323,13 +371,16 @@ private:
             found.push_back(p);
             return true;
         };
+        v.cancelled = [this] { return m_sink->stopRequested(); };
+        v.topOnly = &m_slow;
         WalkStats stats;
         walkTree(path, v, &stats);
         noteSkipped(stats);
         reportMissedWatches();
-        // Files made before the watches existed would go unseen otherwise.
+        // Files made before the watches existed would go unseen otherwise: each folder is
+        // reported as new, and a client lists it whole.
         for (const QByteArray &p : found)
-            m_sink->changed(p, IN_CREATE | IN_ISDIR | kMaskRescan);
+            m_sink->changed(p, IN_CREATE | IN_ISDIR | kMaskRescan | kMaskNewFolder);
     }
 
     void moveWatches(const QByteArray &from, const QByteArray &to)
@@ -375,7 +426,11 @@ private:
     QHash<QByteArray, int> m_wdOfPath;
     std::vector<PendingMove> m_moves;
     double m_lastCompleteRead = 0;
+    static constexpr int kNamedUnwatched = 5; // folders named in the log line
+    QSet<QByteArray> m_slow;
     int m_missed = 0;
+    int m_unwatched = 0;
+    QStringList m_missedPaths;
     bool m_outOfWatches = false;
     bool m_warnedLimit = false;
     bool m_warnedRead = false;
