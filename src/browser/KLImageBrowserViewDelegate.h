@@ -31,6 +31,7 @@ struct KLTrashWarning {
     bool folder = false;    // the folder warning
     QString message;
     QString informativeText;
+    QString confirmButton;  // "Move to Trash"; Cancel is the default button
 };
 
 // The pane is also the target of its context menus (KLPaneMenuActions): the menus do the
@@ -123,7 +124,7 @@ public:
     static KLTrashWarning trashWarningFor(const QList<KLItemPtr> &items, bool dontWarnSetting);
     bool warnAboutTrashing(const QList<KLItemPtr> &items);
     bool moveItemFilesToTrash(const QList<KLItemPtr> &items);
-    // Who shows the alert; answers true for "Delete Files". Tests replace it.
+    // Who shows the alert; answers true for the confirm button. Tests replace it.
     using TrashAlertPresenter = std::function<bool(const KLTrashWarning &warning)>;
     static void setTrashAlertPresenter(TrashAlertPresenter presenter);
 
@@ -152,6 +153,12 @@ public:
     void editTagsForFilePaths(const QStringList &paths) override;
     void editUnwantedDirectoriesAction() override;
     void preferencesAction() override;
+    bool hasPreferencesWindow() const override;
+    // Who opens the preferences window (on its first page, or on the hidden-folders page);
+    // none installed: the menus offer no preferences entries.
+    enum class PreferencesPage { General, HiddenFolders };
+    using PreferencesOpener = std::function<void(PreferencesPage page)>;
+    static void setPreferencesOpener(PreferencesOpener opener);
     QWidget *enclosingView() const override;
 
 Q_SIGNALS:
