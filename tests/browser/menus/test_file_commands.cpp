@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <functional>
 
 namespace {
 
@@ -30,6 +31,31 @@ const bool g_offscreen = [] {
 QString home()
 {
     return KelsoTest::home();
+}
+
+// Calls `act` with the file dialog once it is open (polling, since the dialog runs its own
+// event loop), or gives up after five seconds.
+void whenFileDialogOpens(const std::function<void(QFileDialog *)> &act)
+{
+    auto *poll = new QTimer;
+    auto *tries = new int(0);
+    QObject::connect(poll, &QTimer::timeout, [poll, tries, act] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
+                poll->stop();
+                poll->deleteLater();
+                delete tries;
+                act(dialog);
+                return;
+            }
+        }
+        if (++*tries > 100) {
+            poll->stop();
+            poll->deleteLater();
+            delete tries;
+        }
+    });
+    poll->start(50);
 }
 
 struct Caught {
@@ -115,10 +141,7 @@ TEST(FileCommands, FindMissingFileAsksWhereTheFileIsNowAndTheItemFollows)
     KLFileCommands::installReplacementPicker();
     QString startedIn;
     bool sawDialog = false;
-    QTimer::singleShot(200, [&] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
+    whenFileDialogOpens([&](QFileDialog *dialog) {
         sawDialog = true;
         startedIn = dialog->directory().absolutePath();
         dialog->selectFile(folder + "/moved/draft v2.txt");
@@ -131,10 +154,7 @@ TEST(FileCommands, FindMissingFileAsksWhereTheFileIsNowAndTheItemFollows)
 
     // Cancelling changes nothing.
     QFile::remove(folder + "/moved/draft v2.txt");
-    QTimer::singleShot(200, [] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
-            dialog->reject();
-    });
+    whenFileDialogOpens([](QFileDialog *dialog) { dialog->reject(); });
     item->resolveBookmarkPossiblyWithUI();
     EXPECT_EQ(item->path(), folder + "/moved/draft v2.txt");
     KLItem::setReplacementPicker({});
