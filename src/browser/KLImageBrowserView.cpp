@@ -449,7 +449,7 @@ bool KLImageBrowserView::handleClick(const QPoint &pos, Qt::KeyboardModifiers mo
         return true;
     }
     if (item && (modifiers & Qt::MetaModifier) && (modifiers & Qt::ShiftModifier)) {
-        item->revealInFinder();
+        m_pane->revealInFinder({item});
         return true;
     }
     return false;

@@ -6,6 +6,7 @@
 #include "browser/KLItemListOps.h"
 #include "browser/KLMainWindowController.h"
 #include "browser/KLPreviewPanel.h"
+#include "browser/menus/KLFileCommands.h"
 #include "browser/menus/KLPaneMenus.h"
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
@@ -17,6 +18,7 @@
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -29,6 +31,7 @@
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <dirent.h>
 
 namespace {
 KLImageBrowserViewDelegate::TrashAlertPresenter &trashPresenter()
@@ -40,6 +43,12 @@ KLImageBrowserViewDelegate::TrashAlertPresenter &trashPresenter()
 KLImageBrowserViewDelegate::TagEditorOpener &tagEditorOpener()
 {
     static KLImageBrowserViewDelegate::TagEditorOpener opener;
+    return opener;
+}
+
+KLImageBrowserViewDelegate::PreferencesOpener &preferencesOpener()
+{
+    static KLImageBrowserViewDelegate::PreferencesOpener opener;
     return opener;
 }
 
@@ -136,10 +145,11 @@ private:
 
 bool showTrashAlert(const KLTrashWarning &warning)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Kelso"), warning.message);
+    QMessageBox box(QMessageBox::Warning, KLLocalized(QStringLiteral("DPMenuItemMoveToTrash")), warning.message);
+    box.setObjectName(QStringLiteral("trashConfirmation"));
     box.setInformativeText(warning.informativeText);
     QPushButton *cancel = box.addButton(KLLocalized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
-    QPushButton *del = box.addButton(KLLocalized(QStringLiteral("Delete Files")), QMessageBox::DestructiveRole);
+    QPushButton *del = box.addButton(warning.confirmButton, QMessageBox::DestructiveRole);
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);
     box.exec();
@@ -585,9 +595,9 @@ void KLImageBrowserViewDelegate::imageBrowserCellWasDoubleClickedAtIndex(int ind
     if (!item)
         return;
     if (XPSandboxUtils::fileIsUnderRoot(item->lastKnownPath()))
-        item->openFile();
+        KLFileCommands::open({item->path()}, enclosingView());
     else
-        item->revealInFinder();
+        KLFileCommands::reveal({item->path()}, enclosingView());
 }
 
 void KLImageBrowserViewDelegate::imageBrowserSelectionDidChange()
@@ -637,21 +647,71 @@ int KLImageBrowserViewDelegate::pendingTrashDropChecks() const
     return int(findChildren<QObject *>(QStringLiteral("KLTrashDropCheck"), Qt::FindDirectChildrenOnly).size());
 }
 
+namespace {
+// The entries directly in a folder (hidden ones too: they go to the trash with it), read as
+// bytes so that names which are not UTF-8 count as well; -1 when it cannot be read.
+int entriesInFolder(const QString &path)
+{
+    DIR *dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir)
+        return -1;
+    int n = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        ++n;
+    }
+    ::closedir(dir);
+    return n;
+}
+
+QString folderContentsText(int count)
+{
+    if (count < 0)
+        return KLLocalized(QStringLiteral("KLTrashFolderUnreadable"));
+    if (count == 0)
+        return KLLocalized(QStringLiteral("KLTrashFolderEmpty"));
+    return KLLocalized(count == 1 ? QStringLiteral("KLCurrentNumberOfItemsOne") : QStringLiteral("KLCurrentNumberOfItems"),
+                       {QString::number(count)});
+}
+} // namespace
+
 KLTrashWarning KLImageBrowserViewDelegate::trashWarningFor(const QList<KLItemPtr> &items, bool dontWarnSetting)
 {
     KLTrashWarning w;
     if (items.isEmpty())
         return w; // ask = false, proceed = false
+    w.confirmButton = KLLocalized(QStringLiteral("DPMenuItemMoveToTrash"));
+    // Folders (stacks among them) go with everything in them: always asked, naming the folder
+    // and what it holds on disk, which can be far more than the recent files shown for it.
+    QList<KLItemPtr> folders;
+    QStringList folderPaths;
     for (const KLItemPtr &item : items) {
         const QString p = PimsAdditions::stringByExpandingTildeInPathSANDBOX(item->lastKnownPath());
         const QFileInfo info(p);
         if (info.exists() && info.isDir() && !XPFileUtils::isPackage(p)) {
-            w.ask = true;
-            w.folder = true;
-            w.message = KLLocalized(QStringLiteral("Put entire folder in the trash?"));
-            w.informativeText = KLLocalized(QStringLiteral("This will remove a folder from your computer."));
-            return w;
+            folders.append(item);
+            folderPaths.append(p);
         }
+    }
+    const QString count = QString::number(items.size());
+    if (!folders.isEmpty()) {
+        w.ask = true;
+        w.folder = true;
+        const QString folderName = folders.first()->displayName();
+        const QString contents = folderContentsText(entriesInFolder(folderPaths.first()));
+        if (items.size() == 1) {
+            w.message = KLLocalized(QStringLiteral("KLTrashOneFolder"), {folderName, contents});
+            w.informativeText = KLLocalized(QStringLiteral("KLTrashOneFolderInfo"));
+        } else {
+            w.message = KLLocalized(QStringLiteral("KLTrashItems"), {count});
+            w.informativeText = folders.size() == 1
+                                    ? KLLocalized(QStringLiteral("KLTrashItemsWithFolder"), {folderName, contents})
+                                    : KLLocalized(QStringLiteral("KLTrashItemsWithFolders"),
+                                                  {QString::number(folders.size())});
+        }
+        return w;
     }
     if (dontWarnSetting) {
         w.proceed = true;
@@ -659,14 +719,11 @@ KLTrashWarning KLImageBrowserViewDelegate::trashWarningFor(const QList<KLItemPtr
     }
     w.ask = true;
     if (items.size() == 1) {
-        w.message = KLLocalized(QStringLiteral("Move \u201c%@\u201d to the trash?"))
-                        .replace(QStringLiteral("%@"), items.last()->displayName());
-        w.informativeText = KLLocalized(QStringLiteral(
-            "This will remove the file from your computer. You can turn off this warning in the preferences."));
+        w.message = KLLocalized(QStringLiteral("KLTrashOneFile"), {items.last()->displayName()});
+        w.informativeText = KLLocalized(QStringLiteral("KLTrashOneFileInfo"));
     } else {
-        w.message = KLLocalized(QStringLiteral("Move %ld files to the trash?"))
-                        .replace(QStringLiteral("%ld"), QString::number(items.size()));
-        w.informativeText = KLLocalized(QStringLiteral("You can turn off this warning in the preferences."));
+        w.message = KLLocalized(QStringLiteral("KLTrashItems"), {count});
+        w.informativeText = KLLocalized(QStringLiteral("KLTrashItemsInfo"));
     }
     return w;
 }
@@ -752,14 +809,12 @@ void KLImageBrowserViewDelegate::setTrashAlertPresenter(TrashAlertPresenter pres
 
 void KLImageBrowserViewDelegate::openExternally(const QList<KLItemPtr> &items)
 {
-    for (const KLItemPtr &item : items)
-        item->openFile();
+    KLFileCommands::open(KLItem::pathsForItems(items), enclosingView());
 }
 
 void KLImageBrowserViewDelegate::revealInFinder(const QList<KLItemPtr> &items)
 {
-    for (const KLItemPtr &item : items)
-        item->revealInFinder();
+    KLFileCommands::reveal(KLItem::pathsForItems(items), enclosingView());
 }
 
 void KLImageBrowserViewDelegate::editTags(const QList<KLItemPtr> &items)
@@ -825,14 +880,24 @@ void KLImageBrowserViewDelegate::editTagsForFilePaths(const QStringList &paths)
 
 void KLImageBrowserViewDelegate::editUnwantedDirectoriesAction()
 {
-    // The preferences window is not part of the program yet; the never-show lists are still
-    // changed by the menus' own entries and by editing the settings.
-    qInfo("Kelso: the preferences window is not available in this version");
+    if (preferencesOpener())
+        preferencesOpener()(PreferencesPage::HiddenFolders);
 }
 
 void KLImageBrowserViewDelegate::preferencesAction()
 {
-    qInfo("Kelso: the preferences window is not available in this version");
+    if (preferencesOpener())
+        preferencesOpener()(PreferencesPage::General);
+}
+
+bool KLImageBrowserViewDelegate::hasPreferencesWindow() const
+{
+    return bool(preferencesOpener());
+}
+
+void KLImageBrowserViewDelegate::setPreferencesOpener(PreferencesOpener opener)
+{
+    preferencesOpener() = std::move(opener);
 }
 
 QWidget *KLImageBrowserViewDelegate::enclosingView() const

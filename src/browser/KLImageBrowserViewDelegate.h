@@ -31,6 +31,7 @@ struct KLTrashWarning {
     bool folder = false;    // the folder warning
     QString message;
     QString informativeText;
+    QString confirmButton;  // "Move to Trash"; Cancel is the default button
 };
 
 // A file an operation could not handle, and why (the system's words).
@@ -168,7 +169,7 @@ public:
     // volume without a trash) stays, so its item must stay too; the user gets one message
     // naming it.
     QList<KLItemPtr> moveItemFilesToTrash(const QList<KLItemPtr> &items);
-    // Who shows the alert; answers true for "Delete Files". Tests replace it.
+    // Who shows the alert; answers true for the confirm button. Tests replace it.
     using TrashAlertPresenter = std::function<bool(const KLTrashWarning &warning)>;
     static void setTrashAlertPresenter(TrashAlertPresenter presenter);
     // Tells the user, in one message over the window, which files an operation could not
@@ -207,6 +208,12 @@ public:
     void editTagsForFilePaths(const QStringList &paths) override;
     void editUnwantedDirectoriesAction() override;
     void preferencesAction() override;
+    bool hasPreferencesWindow() const override;
+    // Who opens the preferences window (on its first page, or on the hidden-folders page);
+    // none installed: the menus offer no preferences entries.
+    enum class PreferencesPage { General, HiddenFolders };
+    using PreferencesOpener = std::function<void(PreferencesPage page)>;
+    static void setPreferencesOpener(PreferencesOpener opener);
     QWidget *enclosingView() const override;
 
 Q_SIGNALS:

@@ -6,6 +6,7 @@
 #include "browser/KLMainWindowController.h"
 #include "platform/Defaults.h"
 #include "util/Localized.h"
+#include "util/Tilde.h"
 
 #include <QSet>
 #include <QTimer>
@@ -59,16 +60,15 @@ void KLKelsoImageBrowserDelegate::updateChangedFiles()
     if (!_recentFiles)
         return;
     QList<KLItemPtr> fresh;
-    if (!_currentPath.isEmpty()) {
-        fresh = _recentFiles->recentFilesInDirectory(_currentPath);
-    } else {
-        QSet<QString> excluded;
-        if (m_cooler) {
-            const QStringList firstRow = m_cooler->pathsInFirstRow();
-            excluded = QSet<QString>(firstRow.begin(), firstRow.end());
-        }
-        fresh = _recentFiles->recentFiles(excluded);
+    QSet<QString> excluded;
+    if (m_cooler) {
+        const QStringList firstRow = m_cooler->pathsInFirstRow();
+        excluded = QSet<QString>(firstRow.begin(), firstRow.end());
     }
+    if (!_currentPath.isEmpty())
+        fresh = itemsInsideStack(_currentPath, excluded);
+    else
+        fresh = _recentFiles->recentFiles(excluded);
     if (fresh.size() > 100)
         fresh.resize(100);
     if (itemListsEqual(fresh, _itemsArray))
@@ -142,6 +142,34 @@ bool KLKelsoImageBrowserDelegate::undoLastRemoval()
     return true;
 }
 
+QList<KLItemPtr> KLKelsoImageBrowserDelegate::itemsInsideStack(const QString &path, const QSet<QString> &excluded)
+{
+    // The stack's own files, as the ranked list made them: its badge, the count above the grid
+    // inside it and `kelso recent --json` then name the same files (a stack also gathers the
+    // files of its subfolders, which the folder's own events do not hold).
+    for (const KLItemPtr &item : _recentFiles->recentFiles(excluded)) {
+        if (!item || !item->isStack() || item->lastKnownPath() != path)
+            continue;
+        struct Key {
+            KLItemPtr item;
+            KLTime time;
+            QString title;
+        };
+        QList<Key> keys;
+        for (const KLItemPtr &sub : item->stack())
+            keys.append({sub, sub->timeOfFile(), sub->imageTitle()});
+        std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
+            return a.time != b.time ? a.time > b.time : a.title > b.title;
+        });
+        QList<KLItemPtr> out;
+        for (const Key &k : std::as_const(keys))
+            out.append(k.item);
+        return out;
+    }
+    // No longer a stack at the top level: the folder's own recent files.
+    return _recentFiles->recentFilesInDirectory(path);
+}
+
 void KLKelsoImageBrowserDelegate::backAction()
 {
     const bool had = hasCurrentPath();
@@ -195,7 +223,8 @@ void KLKelsoImageBrowserDelegate::imageBrowserCellWasDoubleClickedAtIndex(int in
         checkForChangedFiles();
         reloadBrowserNow();
         selectIndexes({0}, true);
-        setExplanation(KLLocalized(QStringLiteral("KLKelsoBrowserExplanationFolder"), {_currentPath}));
+        setExplanation(KLLocalized(QStringLiteral("KLKelsoBrowserExplanationFolder"),
+                                   {PimsAdditions::stringByAbbreviatingWithTildeInPathSANDBOX(_currentPath)}));
         return;
     }
     KLImageBrowserViewDelegate::imageBrowserCellWasDoubleClickedAtIndex(index);

@@ -68,6 +68,8 @@ Q_SIGNALS:
 private:
     void setExplanation(const QString &text);
     void liveRefresh();
+    // The files shown inside the stack at `path`, newest first.
+    QList<KLItemPtr> itemsInsideStack(const QString &path, const QSet<QString> &excluded);
 
     std::unique_ptr<KLRecentSource> _recentFiles;
     KLCoolerImageBrowserDelegate *m_cooler = nullptr;

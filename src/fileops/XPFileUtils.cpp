@@ -258,9 +258,9 @@ QString errnoString(long error)
     return QStringLiteral("errno error: %1, %2").arg(error).arg(QString::fromLocal8Bit(msg));
 }
 
-void getInfoInFinderForFilePath(const QString &path)
+void getInfoInFinderForFilePath(const QString &path, const std::function<void(const QString &why)> &done)
 {
-    Workspace::showItemProperties(path);
+    Workspace::showItemProperties({path}, done);
 }
 
 } // namespace XPFileUtils

@@ -7,6 +7,7 @@
 // placeholder attribute.
 #include <QString>
 #include <QUrl>
+#include <functional>
 
 namespace XPFileUtils {
 
@@ -52,7 +53,8 @@ bool isPathAChildOfPath(const QString &child, const QString &parent);
 
 QString errnoString(long error);
 
-// Asks the file manager for the file's information window.
-void getInfoInFinderForFilePath(const QString &path);
+// Asks the file manager for the file's information window; without a file manager, opens the
+// enclosing folder. `done` gets an empty text, or why neither worked (see Workspace::Done).
+void getInfoInFinderForFilePath(const QString &path, const std::function<void(const QString &why)> &done = {});
 
 } // namespace XPFileUtils

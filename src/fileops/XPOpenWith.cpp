@@ -179,7 +179,8 @@ QList<OpenWithEntry> openWithEntriesForDocument(const QString &path, Defaults *d
         defaultName = info.isValid() ? appName(info) : fileNameWithoutExtension(defaultApp);
         OpenWithEntry entry;
         entry.isDefault = true;
-        entry.title = KLLocalized(QStringLiteral("%1"), {defaultName});
+        // Marked in words, so that it reads the same on screen and to a screen reader.
+        entry.title = KLLocalized(QStringLiteral("XPOpenWithDefaultApp"), {KLLocalized(QStringLiteral("%1"), {defaultName})});
         entry.toolTip = defaultApp;
         entry.representedObject = {{QStringLiteral("path"), path}};
         if (defaultApp.size() >= 5) {
@@ -232,13 +233,31 @@ bool openFileWithApplication(const QString &path, const QString &application, QS
 {
     if (path.isEmpty())
         return false;
-    if (application.isEmpty()) {
-        const bool ok = Workspace::openFile(path);
-        if (!ok && error)
-            *error = QStringLiteral("no application opens %1").arg(path);
-        return ok;
+    if (application.isEmpty())
+        return Workspace::openFile(path, error);
+    QString why;
+    if (Apps::launchWithFiles(application, {path}, &why))
+        return true;
+    if (error) {
+        const Apps::AppInfo info = Apps::appInfoForDesktopFile(application);
+        *error = KLLocalized(QStringLiteral("%1 could not be started: %2"),
+                             {info.isValid() ? appName(info) : fileNameWithoutExtension(application), why});
     }
-    return Apps::launchWithFiles(application, {path}, error);
+    return false;
+}
+
+bool openWithDefaultApplication(const QString &path, QString *error, Defaults *defaults)
+{
+    if (path.isEmpty())
+        return false;
+    const QString app = getDefaultApplicationForFile(path, defaults);
+    if (app.isEmpty() && pathExtension(path) == QLatin1String("app")) {
+        if (error)
+            *error = KLLocalized(QStringLiteral("It is an application entry, not a document."));
+        return false;
+    }
+    // Without a preference this is the system default, asked of GIO again by Workspace.
+    return openFileWithApplication(path, app, error);
 }
 
 bool openSelectedWithApp(const QVariantMap &record, Defaults *defaults, QString *error)

@@ -63,6 +63,11 @@ QList<OpenWithEntry> openWithEntriesForDocument(const QString &path, Defaults *d
 // when `application` is empty. False with a message in *error on failure.
 bool openFileWithApplication(const QString &path, const QString &application, QString *error = nullptr);
 
+// "Open" and a double-click: the document opens with getDefaultApplicationForFile() (the
+// user's preference for the extension, else GIO's default for its type; the same application
+// the "Open With" list marks as the default). False with a sentence in *error saying why not.
+bool openWithDefaultApplication(const QString &path, QString *error = nullptr, Defaults *defaults = nullptr);
+
 // The open-with action of a menu entry's record {"path", "app"}: nothing for an empty path;
 // with an application, records it as preferred for the extension and opens the document with
 // it; without one, opens it with getDefaultApplicationForFile().

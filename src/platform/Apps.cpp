@@ -70,6 +70,27 @@ bool launchWithFiles(const QString &desktopPath, const QStringList &filePaths, Q
     return false;
 }
 
+bool launchWithUris(const QString &desktopPath, const QStringList &uris, QString *error)
+{
+    if (const AppsModuleApi *api = module())
+        return api->launchWithUris(desktopPath, uris, error);
+    if (error)
+        *error = QStringLiteral("the applications module cannot be loaded");
+    return false;
+}
+
+AppInfo defaultAppForUriScheme(const QString &scheme)
+{
+    const AppsModuleApi *api = module();
+    return api && !scheme.isEmpty() ? api->defaultAppForUriScheme(scheme) : AppInfo();
+}
+
+QList<AppInfo> allApplications()
+{
+    const AppsModuleApi *api = module();
+    return api ? api->allApplications() : QList<AppInfo>();
+}
+
 QStringList applicationFolders()
 {
     QStringList out;

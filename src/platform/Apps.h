@@ -36,9 +36,18 @@ QList<AppInfo> allAppsForType(const QString &mimeType);
 // Reads one desktop entry file.
 AppInfo appInfoForDesktopFile(const QString &desktopPath);
 
+// The application that opens addresses of a scheme ("https"); an empty AppInfo when none.
+AppInfo defaultAppForUriScheme(const QString &scheme);
+// Every application the desktop shows in its menus (NoDisplay and OnlyShowIn rules applied),
+// in GIO's order.
+QList<AppInfo> allApplications();
+
 // Launches the application of `desktopPath` with the files. False with a message in *error
 // when the entry cannot be read or the launch fails.
 bool launchWithFiles(const QString &desktopPath, const QStringList &filePaths, QString *error = nullptr);
+
+// The same with addresses (encoded URIs) instead of file paths.
+bool launchWithUris(const QString &desktopPath, const QStringList &uris, QString *error = nullptr);
 
 // The folders whose "applications" subfolders hold desktop entries, user's first.
 QStringList applicationFolders();

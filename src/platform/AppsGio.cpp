@@ -114,7 +114,7 @@ AppInfo appInfoForDesktopFile(const QString &desktopPath)
     return out;
 }
 
-bool launchWithFiles(const QString &desktopPath, const QStringList &filePaths, QString *error)
+bool launchWithUris(const QString &desktopPath, const QStringList &uriList, QString *error)
 {
     const QByteArray file = desktopPath.toLocal8Bit();
     GDesktopAppInfo *desktop = desktopPath.isEmpty() ? nullptr
@@ -125,8 +125,8 @@ bool launchWithFiles(const QString &desktopPath, const QStringList &filePaths, Q
         return false;
     }
     QList<QByteArray> uris;
-    for (const QString &p : filePaths)
-        uris.append(QUrl::fromLocalFile(p).toEncoded());
+    for (const QString &u : uriList)
+        uris.append(u.toUtf8());
     GList *list = nullptr;
     for (const QByteArray &u : uris)
         list = g_list_append(list, const_cast<char *>(u.constData()));
@@ -141,8 +141,45 @@ bool launchWithFiles(const QString &desktopPath, const QStringList &filePaths, Q
     return ok;
 }
 
-const AppsModuleApi kApi = {Apps::kAppsModuleVersion,  defaultAppForType,      recommendedAppsForType,
-                             allAppsForType,      appInfoForDesktopFile, launchWithFiles};
+bool launchWithFiles(const QString &desktopPath, const QStringList &filePaths, QString *error)
+{
+    QStringList uris;
+    for (const QString &p : filePaths)
+        uris.append(QString::fromLatin1(QUrl::fromLocalFile(p).toEncoded()));
+    return launchWithUris(desktopPath, uris, error);
+}
+
+AppInfo defaultAppForUriScheme(const QString &scheme)
+{
+    if (scheme.isEmpty())
+        return {};
+    const QByteArray s = scheme.toUtf8();
+    GAppInfo *app = g_app_info_get_default_for_uri_scheme(s.constData());
+    AppInfo out = fromGAppInfo(app);
+    if (app)
+        g_object_unref(app);
+    return out;
+}
+
+QList<AppInfo> allApplications()
+{
+    QList<AppInfo> out;
+    GList *all = g_app_info_get_all();
+    for (GList *l = all; l; l = l->next) {
+        GAppInfo *app = G_APP_INFO(l->data);
+        if (!g_app_info_should_show(app))
+            continue;
+        AppInfo info = fromGAppInfo(app);
+        if (info.isValid())
+            out.append(info);
+    }
+    g_list_free_full(all, g_object_unref);
+    return out;
+}
+
+const AppsModuleApi kApi = {Apps::kAppsModuleVersion, defaultAppForType,     recommendedAppsForType,
+                             allAppsForType,            appInfoForDesktopFile, launchWithFiles,
+                             launchWithUris,            defaultAppForUriScheme, allApplications};
 
 } // namespace
 } // namespace AppsGio

@@ -6,7 +6,7 @@
 
 namespace Apps {
 
-inline constexpr int kAppsModuleVersion = 1;
+inline constexpr int kAppsModuleVersion = 2;
 
 struct AppsModuleApi {
     int version;
@@ -15,6 +15,9 @@ struct AppsModuleApi {
     QList<AppInfo> (*allAppsForType)(const QString &mimeType);
     AppInfo (*appInfoForDesktopFile)(const QString &desktopPath);
     bool (*launchWithFiles)(const QString &desktopPath, const QStringList &filePaths, QString *error);
+    bool (*launchWithUris)(const QString &desktopPath, const QStringList &uris, QString *error);
+    AppInfo (*defaultAppForUriScheme)(const QString &scheme);
+    QList<AppInfo> (*allApplications)();
 };
 
 } // namespace Apps

@@ -1,11 +1,15 @@
 #include "platform/Workspace.h"
 
+#include "platform/Apps.h"
 #include "platform/Mounts.h"
+#include "util/Localized.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
-#include <QDesktopServices>
+#include <QMimeDatabase>
 #include <QFileInfo>
 #include <QDateTime>
 #include <QDir>
@@ -24,48 +28,165 @@
 namespace Workspace {
 
 namespace {
+const char *const kFileManagerService = "org.freedesktop.FileManager1";
+
 std::atomic<bool> g_warnedNoFileManager{false};
 
-bool callFileManager(const QString &method, const QStringList &paths)
+// Whether a file manager owns, or can be started for, org.freedesktop.FileManager1. Both are
+// questions to the bus daemon itself, which answers at once.
+bool fileManagerAvailable(QDBusConnection &bus)
+{
+    if (!bus.isConnected())
+        return false;
+    QDBusConnectionInterface *daemon = bus.interface();
+    if (!daemon)
+        return false;
+    const QString name = QString::fromLatin1(kFileManagerService);
+    if (daemon->isServiceRegistered(name).value())
+        return true;
+    const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
+    return activatable.isValid() && activatable.value().contains(name);
+}
+
+void noteNoFileManager(const QString &method, const QString &why)
+{
+    if (!g_warnedNoFileManager.exchange(true))
+        qWarning("Kelso: no file manager answers %s.%s (%s); opening the folder instead", kFileManagerService,
+                 qUtf8Printable(method), qUtf8Printable(why));
+}
+
+void finish(const Done &done, const QString &why)
+{
+    if (done)
+        done(why);
+}
+
+void openFoldersInstead(const QStringList &paths, const Done &done)
+{
+    QString why;
+    openEnclosingFolders(paths, &why);
+    finish(done, why);
+}
+
+// Calls the file manager without waiting for it: the answer (or its absence) arrives on the
+// event loop; an error falls back to opening the enclosing folders.
+void callFileManager(const QString &method, const QStringList &paths, const Done &done)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected()) {
-        QStringList uris;
-        for (const QString &p : paths)
-            uris.append(QUrl::fromLocalFile(p).toString(QUrl::FullyEncoded));
-        QDBusInterface fm(QStringLiteral("org.freedesktop.FileManager1"),
-                          QStringLiteral("/org/freedesktop/FileManager1"),
-                          QStringLiteral("org.freedesktop.FileManager1"), bus);
-        if (fm.isValid()) {
-            QDBusMessage reply = fm.call(method, uris, QString());
-            if (reply.type() == QDBusMessage::ReplyMessage)
-                return true;
-        }
+    if (!fileManagerAvailable(bus)) {
+        noteNoFileManager(method, QStringLiteral("no such service on the session bus"));
+        openFoldersInstead(paths, done);
+        return;
     }
-    if (!g_warnedNoFileManager.exchange(true))
-        qWarning("Kelso: no file manager answers org.freedesktop.FileManager1.%s on the session bus",
-                 qUtf8Printable(method));
-    return false;
+    QStringList uris;
+    for (const QString &p : paths)
+        uris.append(QUrl::fromLocalFile(p).toString(QUrl::FullyEncoded));
+    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(kFileManagerService),
+                                                      QStringLiteral("/org/freedesktop/FileManager1"),
+                                                      QString::fromLatin1(kFileManagerService), method);
+    call << uris << QString();
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, method, paths, done] {
+        watcher->deleteLater();
+        if (!watcher->isError()) {
+            finish(done, QString());
+            return;
+        }
+        noteNoFileManager(method, watcher->error().message());
+        openFoldersInstead(paths, done);
+    });
+}
+
+QString mimeTypeOf(const QString &path)
+{
+    static QMimeDatabase db;
+    return db.mimeTypeForFile(path).name();
+}
+
+QString typeDescription(const QString &mimeType)
+{
+    static QMimeDatabase db;
+    const QMimeType type = db.mimeTypeForName(mimeType);
+    const QString comment = type.isValid() ? type.comment() : QString();
+    return comment.isEmpty() ? mimeType : comment;
 }
 } // namespace
 
-bool showItemProperties(const QString &path)
+void showItemProperties(const QStringList &paths, const Done &done)
 {
-    return callFileManager(QStringLiteral("ShowItemProperties"), {path});
+    if (paths.isEmpty()) {
+        finish(done, QString());
+        return;
+    }
+    callFileManager(QStringLiteral("ShowItemProperties"), paths, done);
 }
 
-bool showItems(const QStringList &paths)
+void showItems(const QStringList &paths, const Done &done)
 {
-    if (paths.isEmpty())
+    if (paths.isEmpty()) {
+        finish(done, QString());
+        return;
+    }
+    callFileManager(QStringLiteral("ShowItems"), paths, done);
+}
+
+bool openEnclosingFolders(const QStringList &paths, QString *error)
+{
+    QStringList folders;
+    for (const QString &p : paths) {
+        const QString folder = QFileInfo(p).absolutePath();
+        if (!folders.contains(folder))
+            folders.append(folder);
+    }
+    bool ok = true;
+    for (const QString &folder : std::as_const(folders)) {
+        QString why;
+        if (!openFile(folder, &why)) {
+            ok = false;
+            if (error && error->isEmpty())
+                *error = why;
+        }
+    }
+    return ok;
+}
+
+bool openFile(const QString &path, QString *error)
+{
+    const QString type = mimeTypeOf(path);
+    const Apps::AppInfo app = Apps::defaultAppForType(type);
+    if (!app.isValid()) {
+        if (error)
+            *error = type == QLatin1String("inode/directory")
+                         ? KLLocalized(QStringLiteral("No application is set up to open folders."))
+                         : KLLocalized(QStringLiteral("No application is set up to open files of the type “%1”."),
+                                         {typeDescription(type)});
         return false;
-    if (callFileManager(QStringLiteral("ShowItems"), paths))
+    }
+    QString why;
+    if (Apps::launchWithFiles(app.desktopPath, {path}, &why))
         return true;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(paths.first()).absolutePath()));
+    if (error)
+        *error = KLLocalized(QStringLiteral("%1 could not be started: %2"), {app.name.isEmpty() ? app.id : app.name, why});
+    return false;
 }
 
-bool openFile(const QString &path)
+bool openUrl(const QString &url, QString *error)
 {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const QString scheme = QUrl(url).scheme();
+    const Apps::AppInfo app = Apps::defaultAppForUriScheme(scheme);
+    if (!app.isValid()) {
+        if (error)
+            *error = scheme.startsWith(QLatin1String("http"))
+                         ? KLLocalized(QStringLiteral("No web browser is set up to open %1."), {url})
+                         : KLLocalized(QStringLiteral("No application is set up to open %1."), {url});
+        return false;
+    }
+    QString why;
+    if (Apps::launchWithUris(app.desktopPath, {url}, &why))
+        return true;
+    if (error)
+        *error = KLLocalized(QStringLiteral("%1 could not be started: %2"), {app.name.isEmpty() ? app.id : app.name, why});
+    return false;
 }
 
 namespace {

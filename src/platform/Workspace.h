@@ -11,13 +11,27 @@
 
 namespace Workspace {
 
-// Asks the file manager to show the information window of a file. False (and one log line per
-// process) when no file manager answers on the session bus.
-bool showItemProperties(const QString &path);
-// Asks the file manager to show and select the files; falls back to opening the folder.
-bool showItems(const QStringList &paths);
-// Opens a file with its default application.
-bool openFile(const QString &path);
+// What became of a request that may finish later: an empty text when it was done, else why it
+// could not be done (one sentence, for a message to the user). Called exactly once, on the
+// thread that asked (the main thread), possibly before the call returns.
+using Done = std::function<void(const QString &why)>;
+
+// Asks the file manager (org.freedesktop.FileManager1 on the session bus) to show the
+// information window of the files. Without one, or when it answers with an error, opens the
+// enclosing folder of each file with the default application for folders instead.
+void showItemProperties(const QStringList &paths, const Done &done = {});
+// Asks the file manager to show and select the files; the same fallback.
+void showItems(const QStringList &paths, const Done &done = {});
+// Opens the enclosing folders of the paths (each once) with the default application for
+// folders. False with *error set when one could not be opened.
+bool openEnclosingFolders(const QStringList &paths, QString *error = nullptr);
+// Opens a file or folder with the default application GIO names for its MIME type (the
+// source "Open With" uses). False with *error set (a sentence naming the type) when no
+// application handles it or the launch fails.
+bool openFile(const QString &path, QString *error = nullptr);
+// Opens an address with the default application for its scheme (a web browser for https).
+bool openUrl(const QString &url, QString *error = nullptr);
+
 // Moves a file or folder to the trash as the freedesktop trash convention says: the home trash
 // ($XDG_DATA_HOME/Trash) for files on the home file system, else the volume's own trash.
 // *trashedPath gets where it went. False with *error set when nothing was moved.

@@ -672,7 +672,8 @@ bool KLItem::openFile()
 
 bool KLItem::revealInFinder()
 {
-    return Workspace::showItems({path()});
+    Workspace::showItems({path()});
+    return true;
 }
 
 void KLItem::getInfoInFinder()
@@ -732,7 +733,7 @@ void KLItem::pickNewOriginal()
         return;
     const QString name = lastKnownPath().section(QLatin1Char('/'), -1);
     const QString chosen = picker(KLLocalized(QStringLiteral("Pick file. File name was %1."), {name}),
-                                  KLLocalized(QStringLiteral("Choose")));
+                                  KLLocalized(QStringLiteral("Choose")), lastKnownPath());
     if (chosen.isEmpty())
         return;
     const QByteArray bookmark = XPSimpleUtils::bookmarkDataForPath(chosen);

@@ -154,8 +154,10 @@ public:
     // the installed picker when it is still missing. Posts iconMayHaveChanged.
     void resolveBookmarkPossiblyWithUI();
     void pickNewOriginal();
-    // The GUI installs the open panel: given the message and prompt, answers the chosen path.
-    using ReplacementPicker = std::function<QString(const QString &message, const QString &prompt)>;
+    // The GUI installs the open panel: given the message, the prompt and the path the file had,
+    // answers the chosen path.
+    using ReplacementPicker =
+        std::function<QString(const QString &message, const QString &prompt, const QString &formerPath)>;
     static void setReplacementPicker(ReplacementPicker picker);
     // Receives "iconMayHaveChanged" (the GUI forwards it to the panes).
     static void setIconMayHaveChangedHandler(std::function<void()> handler);

@@ -4,6 +4,7 @@
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
 #include "platform/Mounts.h"
+#include "recent/KLRules.h"
 #include "util/Tilde.h"
 
 #include <QCollator>
@@ -92,6 +93,14 @@ QList<Entry> homeItems(bool showEverywhereItem, bool foldersOnly)
         if (insideRoot(volume, root))
             places.append(volume);
     }
+    // Each place once ("/" is both the root folder and the first volume), and never a system
+    // root (a volume mounted under /run or /var is no place for the user's files).
+    QStringList unique;
+    for (const QString &place : std::as_const(places)) {
+        if (!unique.contains(place) && !KLRules::isUnderSystemRoot(place))
+            unique.append(place);
+    }
+    places = unique;
     for (const QString &place : places) {
         bool ok = false;
         const Entry e = entryForPath(place, foldersOnly, &ok);
@@ -112,6 +121,9 @@ QList<Entry> dirContents(const QString &folder, bool foldersOnly)
     const QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
     for (const QString &name : names) {
         if (name.startsWith(QLatin1Char('.')) || hidden.contains(name))
+            continue;
+        // /proc, /usr, /tmp and the other system roots are not the user's folders.
+        if (folder == QLatin1String("/") && KLRules::isUnderSystemRoot(QLatin1Char('/') + name))
             continue;
         if (!nameIsShowable(name)) {
             qWarning("Kelso: skipping a name that is not UTF-8 in %s", qUtf8Printable(folder));

@@ -22,12 +22,13 @@ Entry entryForPath(const QString &path, bool foldersOnly, bool *ok);
 
 // The top level: "Everywhere" (when asked), the root folder Kelso may read, "~", "~/Documents",
 // "~/Desktop", "~/Downloads" and the mounted local volumes, each only when it exists and lies
-// inside the root folder.
+// inside the root folder, each once, and none that is a system root (/proc, /usr, …).
 QList<Entry> homeItems(bool showEverywhereItem, bool foldersOnly);
 
 // The direct contents of a folder sorted by path (case-insensitive, in the user's locale),
 // without hidden items (dot names and names listed in the folder's ".hidden" file) and without
-// names that are not valid UTF-8; folders under "/System" or "/Library" list nothing.
+// names that are not valid UTF-8; folders under "/System" or "/Library" list nothing, and "/"
+// does not list the system roots (/proc, /sys, /usr, /tmp, … as KLRules has them).
 QList<Entry> dirContents(const QString &folder, bool foldersOnly);
 
 // Mount points of local volumes the user may browse: "/" and the removable and internal disks

@@ -341,12 +341,12 @@ TEST_F(PanesTest, TrashConfirmationTexts)
     w = KLImageBrowserViewDelegate::trashWarningFor({one}, false);
     EXPECT_TRUE(w.ask);
     EXPECT_EQ(w.message, QStringLiteral("Move \u201cfile0.txt\u201d to the trash?"));
-    EXPECT_EQ(w.informativeText, QStringLiteral("This will remove the file from your computer. You can turn off "
-                                                "this warning in the preferences."));
+    EXPECT_EQ(w.informativeText, QStringLiteral("You can put it back from the trash."));
+    EXPECT_EQ(w.confirmButton, QStringLiteral("Move to Trash"));
 
     w = KLImageBrowserViewDelegate::trashWarningFor({one, two}, false);
-    EXPECT_EQ(w.message, QStringLiteral("Move 2 files to the trash?"));
-    EXPECT_EQ(w.informativeText, QStringLiteral("You can turn off this warning in the preferences."));
+    EXPECT_EQ(w.message, QStringLiteral("Move 2 items to the trash?"));
+    EXPECT_EQ(w.informativeText, QStringLiteral("You can put them back from the trash."));
 
     w = KLImageBrowserViewDelegate::trashWarningFor({one, two}, true);
     EXPECT_FALSE(w.ask);
@@ -357,8 +357,9 @@ TEST_F(PanesTest, TrashConfirmationTexts)
     w = KLImageBrowserViewDelegate::trashWarningFor({one, folder}, true);
     EXPECT_TRUE(w.ask);
     EXPECT_TRUE(w.folder);
-    EXPECT_EQ(w.message, QStringLiteral("Put entire folder in the trash?"));
-    EXPECT_EQ(w.informativeText, QStringLiteral("This will remove a folder from your computer."));
+    EXPECT_EQ(w.message, QStringLiteral("Move 2 items to the trash?"));
+    EXPECT_EQ(w.informativeText,
+              QStringLiteral("This includes the folder \u201ctrash\u201d (2 items) and everything in it."));
 }
 
 TEST_F(PanesTest, CancelledTrashingLeavesItemsAndFiles)
@@ -488,9 +489,11 @@ TEST_F(PanesTest, RecentPaneEntersAndLeavesStacks)
     pane.imageBrowserCellWasDoubleClickedAtIndex(1);
     EXPECT_TRUE(pane.hasCurrentPath());
     EXPECT_EQ(pane.currentPath(), stack->lastKnownPath());
-    EXPECT_EQ(pane.currentItemPaths(), inside);
+    QStringList shown = pane.currentItemPaths();
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, inside);
     EXPECT_EQ(pane.selectionIndexes(), QList<int>{0});
-    EXPECT_EQ(pane.explanation(), QStringLiteral("Recent files in %1").arg(stack->lastKnownPath()));
+    EXPECT_EQ(pane.explanation(), QStringLiteral("Recent files in ~/recent/busy"));
     ASSERT_FALSE(paths.isEmpty());
     EXPECT_TRUE(paths.last().first().toBool());
 
@@ -541,3 +544,43 @@ TEST_F(PanesTest, RecentPaneLeavesOutTheCoolersFirstRowAndSavesOnEveryFifthDeact
 }
 
 } // namespace
+
+TEST_F(PanesTest, InsideAStackTheCountMatchesItsBadgeAndTheHeaderNamesTheFolderFromHome)
+{
+    auto source = std::make_unique<FakeSource>();
+    FakeSource *src = source.get();
+    const QStringList direct = makeFiles(QStringLiteral("Music"), 3);
+    const QStringList nested = makeFiles(QStringLiteral("Music/Live"), 2);
+    KLItemPtr stack = KLItem::create(home() + QStringLiteral("/Music"));
+    for (const QString &p : direct + nested)
+        stack->addSubItem(KLItem::create(p));
+    src->top = {stack, KLItem::create(makeFiles(QStringLiteral("other"), 1).first())};
+    // The folder's own events hold only its direct files; the stack also gathered its subfolder's.
+    for (const QString &p : direct)
+        src->folders[stack->lastKnownPath()].append(KLItem::create(p));
+
+    KLKelsoImageBrowserDelegate pane(std::move(source));
+    KLImageBrowserView view;
+    view.setFixedSize(800, 400);
+    pane.setImageBrowser(&view);
+    view.show();
+    pane.applicationDidFinishLaunching();
+    ASSERT_EQ(pane.itemAtIndex(0), stack);
+    const int badge = stack->stackCount();
+    EXPECT_EQ(badge, 5);
+
+    pane.imageBrowserCellWasDoubleClickedAtIndex(0);
+    EXPECT_EQ(pane.numberOfItems(), badge);
+    EXPECT_EQ(pane.currentNumberOfItemsString(), QStringLiteral("5 items"));
+    QStringList inside = pane.currentItemPaths();
+    QStringList expected = direct + nested;
+    std::sort(inside.begin(), inside.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(inside, expected);
+    EXPECT_EQ(pane.explanation(), QStringLiteral("Recent files in ~/Music"));
+
+    // When the folder is no longer a stack, its own recent files are shown.
+    src->top = {KLItem::create(direct.first())};
+    pane.updateChangedFiles();
+    EXPECT_EQ(pane.numberOfItems(), 3);
+}

@@ -192,14 +192,16 @@ TEST(OpenWithMenu, OtherIsLastAndEntriesReachTheTarget)
         EXPECT_EQ(a->data().toMap().value("path").toString(), doc);
     }
 
-    // "Other…" asks for an application in the applications folder; cancelling opens nothing.
+    // "Other…" asks the application chooser about this document; cancelling opens nothing.
     QString asked;
-    XPFileUtils::setApplicationChooser([&](QWidget *, const QString &start) {
-        asked = start;
+    XPFileUtils::setApplicationChooser([&](QWidget *, const QString &document) {
+        asked = document;
         return QString();
     });
-    EXPECT_FALSE(XPFileUtils::openWithOther({{"path", doc}}, nullptr));
-    EXPECT_EQ(asked, "/usr/share/applications");
+    QString error;
+    EXPECT_FALSE(XPFileUtils::openWithOther({{"path", doc}}, nullptr, &error));
+    EXPECT_EQ(asked, doc);
+    EXPECT_TRUE(error.isEmpty()) << "a cancel is not a failure";
     EXPECT_FALSE(XPFileUtils::openWithOther({{"path", QString()}}, nullptr));
     XPFileUtils::setApplicationChooser({});
 }

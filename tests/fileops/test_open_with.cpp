@@ -127,7 +127,7 @@ TEST_F(OpenWithTest, ListsDefaultFirstThenOthersSortedNumericallyThenOther)
     EXPECT_EQ(getDefaultApplicationForFile(document), appsDir() + "/kelso-zed.desktop");
 
     const QList<OpenWithEntry> entries = openWithEntriesForDocument(document);
-    EXPECT_EQ(titlesOf(entries), (QStringList{"Zed Editor", "-", "tool 9", "Tool 10", "-", "Other…"}));
+    EXPECT_EQ(titlesOf(entries), (QStringList{"Zed Editor (default)", "-", "tool 9", "Tool 10", "-", "Other…"}));
     ASSERT_EQ(entries.size(), 6);
     EXPECT_TRUE(entries[0].isDefault);
     EXPECT_EQ(entries[0].representedObject, (QVariantMap{{"path", document}}));
@@ -155,7 +155,7 @@ TEST_F(OpenWithTest, ChoosingAnApplicationOpensWithItAndRemembersItUntilItIsDele
     // The preference now leads the menu, and the system default joins the others.
     EXPECT_EQ(getDefaultApplicationForFile(document), tool10);
     EXPECT_EQ(titlesOf(openWithEntriesForDocument(document)),
-              (QStringList{"Tool 10", "-", "tool 9", "Zed Editor", "-", "Other…"}));
+              (QStringList{"Tool 10 (default)", "-", "tool 9", "Zed Editor", "-", "Other…"}));
 
     // The application goes away: the default comes back and the stale key is dropped.
     ASSERT_TRUE(QFile::remove(tool10));
@@ -163,7 +163,7 @@ TEST_F(OpenWithTest, ChoosingAnApplicationOpensWithItAndRemembersItUntilItIsDele
     EXPECT_EQ(getDefaultApplicationForFile(document), appsDir() + "/kelso-zed.desktop");
     EXPECT_FALSE(Defaults::standard().hasSavedValue("prefApp_kelsotest"));
     EXPECT_TRUE(KelsoTest::waitFor(
-        [&] { return titlesOf(openWithEntriesForDocument(document)) == QStringList{"Zed Editor", "-", "tool 9", "-", "Other…"}; },
+        [&] { return titlesOf(openWithEntriesForDocument(document)) == QStringList{"Zed Editor (default)", "-", "tool 9", "-", "Other…"}; },
         20000))
         << qPrintable(titlesOf(openWithEntriesForDocument(document)).join('|'));
     writeDesktopEntry("kelso-tool10.desktop", "Tool 10");
@@ -199,7 +199,7 @@ TEST_F(OpenWithTest, ViewersJoinOnlyWhileThereAreAtMostNineEditors)
     EXPECT_TRUE(editorURLsForURL(document, true).contains(viewer));
     QStringList titles = titlesOf(openWithEntriesForDocument(document));
     EXPECT_TRUE(titles.contains("Base Viewer")) << qPrintable(titles.join('|'));
-    EXPECT_EQ(titles.count("Many 1"), 1);
+    EXPECT_EQ(titles.count("Many 1") + titles.count("Many 1 (default)"), 1);
 
     // A tenth editor: editors only.
     writeDesktopEntry("kelso-many-10.desktop", "Many 10", "application/x-kelso-many");

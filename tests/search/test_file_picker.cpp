@@ -108,3 +108,32 @@ TEST(FilePicker, MovingIntoAFolderThatHoldsTheNameFailsForThatFileOnly)
     EXPECT_EQ(c.readAll(), "other");
     EXPECT_FALSE(QFileInfo::exists(src + "/other.txt"));
 }
+
+TEST(FilePicker, TheRootIsOfferedOnceAndNoSystemRootEver)
+{
+    const auto items = KLFilePicker::homeItems(false, true);
+    QStringList paths;
+    for (const auto &e : items)
+        paths.append(e.path);
+    EXPECT_EQ(paths.count("/"), 1) << qPrintable(paths.join(", "));
+    for (const QString &p : paths)
+        EXPECT_FALSE(p == "/proc" || p == "/sys" || p == "/run" || p == "/tmp" || p.startsWith("/run/user"))
+            << qPrintable(p);
+
+    // The root folder's listing leaves out /proc, /usr, /tmp and the other system roots, and
+    // keeps the folders people keep files in.
+    QStringList rootNames;
+    for (const auto &e : KLFilePicker::dirContents("/", true))
+        rootNames.append(e.path);
+    ASSERT_FALSE(rootNames.isEmpty());
+    for (const char *root : {"/proc", "/sys", "/dev", "/run", "/usr", "/etc", "/var", "/tmp", "/boot", "/bin"})
+        EXPECT_FALSE(rootNames.contains(QString::fromLatin1(root))) << root;
+    if (QFileInfo("/home").isDir()) {
+        EXPECT_TRUE(rootNames.contains("/home"));
+    }
+    // Inside another folder a name like "proc" is just a name.
+    const QString f = freshFolder("picker-roots");
+    QDir().mkpath(f + "/proc");
+    QDir().mkpath(f + "/tmp");
+    EXPECT_EQ(titles(KLFilePicker::dirContents(f, true)), (QStringList{"proc", "tmp"}));
+}

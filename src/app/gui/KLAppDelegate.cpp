@@ -12,6 +12,8 @@
 #include "browser/KLMainWindowController.h"
 #include "browser/KLRecentSource.h"
 #include "browser/KLSvgIcon.h"
+#include "app/gui/KLApplicationMenus.h"
+#include "browser/menus/KLFileCommands.h"
 #include "browser/menus/KLPaneMenus.h"
 #include "tags/editor/KLSimpleTagEditor.h"
 #include "thumbs/KPPool.h"
@@ -27,7 +29,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QDesktopServices>
+#include <QKeySequence>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -52,7 +54,6 @@ Q_LOGGING_CATEGORY(lcActivation, "kelso.activation", QtWarningMsg)
 
 namespace {
 KLAppDelegate *g_shared = nullptr;
-const char *kReleasePage = "https://kelso.tallow.app/releases";
 
 Defaults &defaults()
 {
@@ -188,6 +189,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              m_windowController = new KLMainWindowController(std::move(options));
          }},
         {"selection menus", [this] { installSelectionActions(); }},
+        {"missing-file picker", [] { KLFileCommands::installReplacementPicker(); }},
         {"tag editor", [] {
              // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
              KLImageBrowserViewDelegate::setTagEditorOpener(
@@ -382,18 +384,42 @@ void KLAppDelegate::installSelectionActions()
 
 void KLAppDelegate::populateMenuBar(QMenuBar *bar)
 {
-    // The application menu and the commands in "File".
+    KLApplicationMenus::styleMenuBar(bar);
+    // The application menu: About, the window, login, updates, preferences (only when there is
+    // a preferences window: no entry that does nothing) and Quit.
     QMenu *appMenu = bar->addMenu(KLLocalized(QStringLiteral("KLKelsoMenu")));
     appMenu->setObjectName(QStringLiteral("kelsoMenu"));
+    QAction *about = appMenu->addAction(KLLocalized(QStringLiteral("KLAboutMenuItem")), this,
+                                        [this] { KLApplicationMenus::showAboutBox(mainWindow()); });
+    about->setObjectName(QStringLiteral("aboutAction"));
+    appMenu->addSeparator();
     appMenu->addAction(m_openKelsoMenuItem);
     appMenu->addAction(m_openAtLoginItem);
+    if (m_checkForUpdatesItem)
+        appMenu->addAction(m_checkForUpdatesItem);
     connect(appMenu, &QMenu::aboutToShow, this,
             [this] { m_openAtLoginItem->setChecked(DPOpenAtLogin::openAtLoginEnabled()); });
+    if (KLImageBrowserViewDelegate *pane = m_windowController ? m_windowController->kelsoDelegate() : nullptr;
+        pane && pane->hasPreferencesWindow()) {
+        appMenu->addSeparator();
+        appMenu->addAction(KLLocalized(QStringLiteral("DPMenuItemPreferences")), this, [pane] { pane->preferencesAction(); });
+    }
     appMenu->addSeparator();
+    // The menu bar exists in dock mode only, so its keys never reach a hidden tray window.
+    m_quitItem->setShortcut(QKeySequence::Quit);
     appMenu->addAction(m_quitItem);
+
     QMenu *fileMenu = bar->addMenu(KLLocalized(QStringLiteral("KLFileMenu")));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    m_selectionActions->action(KLSelectionActions::OpenSelectedExternally)->setShortcut(QKeySequence::Open);
+    m_selectionActions->action(KLSelectionActions::RenameSelected)->setShortcut(QKeySequence(Qt::Key_F2));
     m_selectionActions->addToMenu(fileMenu);
+
+    QMenu *helpMenu = bar->addMenu(KLLocalized(QStringLiteral("KLHelpMenu")));
+    helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    QAction *keys = helpMenu->addAction(KLLocalized(QStringLiteral("KLKeyboardShortcutsMenuItem")), this,
+                                        [this] { KLApplicationMenus::showKeyboardShortcuts(mainWindow()); });
+    keys->setObjectName(QStringLiteral("keyboardShortcutsAction"));
 }
 
 void KLAppDelegate::showStatusItem(bool show)
@@ -418,17 +444,21 @@ void KLAppDelegate::showStatusItem(bool show)
 
 void KLAppDelegate::setupSparkle()
 {
-    // No network updater on Linux: the menu item opens the release page.
+    // No network updater on Linux: the menu item opens the release page in the web browser,
+    // and is not shown when the settings name no release page.
     buildStatusMenu();
-    auto *item = new QAction(KLLocalized(QStringLiteral("Check for Updates")), m_statusMenu);
-    connect(item, &QAction::triggered, this, &KLAppDelegate::checkForUpdate);
+    if (KLApplicationMenus::releasePageUrl().isEmpty())
+        return;
+    m_checkForUpdatesItem = new QAction(KLLocalized(QStringLiteral("KLCheckForUpdates")), m_statusMenu);
+    m_checkForUpdatesItem->setObjectName(QStringLiteral("checkForUpdatesAction"));
+    connect(m_checkForUpdatesItem, &QAction::triggered, this, &KLAppDelegate::checkForUpdate);
     const QList<QAction *> actions = m_statusMenu->actions();
-    m_statusMenu->insertAction(actions.value(1), item);
+    m_statusMenu->insertAction(actions.value(1), m_checkForUpdatesItem);
 }
 
 void KLAppDelegate::checkForUpdate()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kReleasePage)));
+    KLFileCommands::openWebPage(KLApplicationMenus::releasePageUrl(), mainWindow());
 }
 
 void KLAppDelegate::openKelsoAtLoginAction()
@@ -633,7 +663,7 @@ void KLAppDelegate::askToSendBugsnags()
                                    KLLocalized(QStringLiteral("Crash Reports")), QMessageBox::Yes | QMessageBox::No);
     m_consentBox->setObjectName(QStringLiteral("crashReportConsent"));
     m_consentBox->setInformativeText(KLLocalized(QStringLiteral(
-        "Despite our best efforts and testing, sometimes a bug makes it's way to you. Please help us out by "
+        "Despite our best efforts and testing, sometimes a bug makes its way to you. Please help us out by "
         "sending us crash reports. \nYour confidentiality is assured.\n\nAllow crash reporting?")));
     m_consentBox->button(QMessageBox::Yes)->setText(KLLocalized(QStringLiteral("Yes")));
     m_consentBox->button(QMessageBox::No)->setText(KLLocalized(QStringLiteral("No")));

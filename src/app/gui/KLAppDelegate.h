@@ -108,6 +108,7 @@ private:
     QAction *m_openKelsoMenuItem = nullptr;
     QAction *m_openAtLoginItem = nullptr;
     QAction *m_quitItem = nullptr;
+    QAction *m_checkForUpdatesItem = nullptr;
     KLSelectionActions *m_selectionActions = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     KLMainWindowController *m_windowController = nullptr;

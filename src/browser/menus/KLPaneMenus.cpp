@@ -1,10 +1,10 @@
 #include "browser/menus/KLPaneMenus.h"
 
 #include "app/XPSandboxUtils.h"
+#include "browser/menus/KLFileCommands.h"
 #include "fileops/XPOpenWith.h"
 #include "fileops/gui/XPIcons.h"
 #include "fileops/gui/XPSimpleFileRenameController.h"
-#include "platform/Workspace.h"
 #include "fileops/XPFileUtils.h"
 #include "prefs/KLUnwanted.h"
 #include "search/gui/KLFilePickerMenu.h"
@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QWidget>
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace {
@@ -71,26 +72,21 @@ bool KLPaneMenuActions::usesFiledDocuments() const
 
 void KLPaneMenuActions::openExternallyAction(const QList<KLItemPtr> &items)
 {
-    for (const KLItemPtr &item : items)
-        if (item)
-            Workspace::openFile(item->path());
+    KLFileCommands::open(KLItem::pathsForItems(items), enclosingView());
 }
 
 void KLPaneMenuActions::revealFolderInFinderAction(const QVariant &object)
 {
     if (object.typeId() == QMetaType::QString) {
-        Workspace::showItems({object.toString()});
+        KLFileCommands::reveal({object.toString()}, enclosingView());
         return;
     }
-    const QStringList paths = KLItem::pathsForItems(object.value<QList<KLItemPtr>>());
-    for (const QString &p : paths)
-        Workspace::showItems({p});
+    KLFileCommands::reveal(KLItem::pathsForItems(object.value<QList<KLItemPtr>>()), enclosingView());
 }
 
 void KLPaneMenuActions::getInfoInFinderAction(const QList<KLItemPtr> &items)
 {
-    for (const QString &p : KLItem::pathsForItems(items))
-        XPFileUtils::getInfoInFinderForFilePath(p);
+    KLFileCommands::showProperties(KLItem::pathsForItems(items), enclosingView());
 }
 
 void KLPaneMenuActions::editTagsAction(const QList<KLItemPtr> &items)
@@ -142,12 +138,18 @@ void KLPaneMenuActions::setSelectionsFiledDocs(const QStringList &paths)
 
 void KLPaneMenuActions::openSelectedWithAppAction(const QVariantMap &record)
 {
-    XPFileUtils::openWithApp(record);
+    QString why;
+    if (!XPFileUtils::openWithApp(record, &why) && !why.isEmpty())
+        KLFileCommands::reportFailures(KLFileCommands::Command::OpenWith,
+                                       {{record.value(QStringLiteral("path")).toString(), why}}, enclosingView());
 }
 
 void KLPaneMenuActions::openSelectedWithOtherAction(const QVariantMap &record)
 {
-    XPFileUtils::openWithOther(record, windowOf(enclosingView()));
+    QString why;
+    if (!XPFileUtils::openWithOther(record, windowOf(enclosingView()), &why) && !why.isEmpty())
+        KLFileCommands::reportFailures(KLFileCommands::Command::OpenWith,
+                                       {{record.value(QStringLiteral("path")).toString(), why}}, enclosingView());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -297,7 +299,10 @@ void KLPaneMenuBuilder::addManageAndFileItems(const QList<KLItemPtr> &items, QMe
         addEntry(menu, KLLocalized(QStringLiteral("XPMarkAsNotManaged")), "setSelectionsNotManaged", paths);
     else
         addEntry(menu, KLLocalized(QStringLiteral("XPMarkAsManaged")), "setSelectionsManaged", paths);
-    if (!paths.last().contains(QLatin1String("Filed Documents")) && m_actions->usesFiledDocuments())
+    // Filing moves files only: a selection of folders gets no entry that would do nothing.
+    const bool someFile = std::any_of(paths.cbegin(), paths.cend(),
+                                      [](const QString &p) { return XPFileUtils::isFileOrPackage(p); });
+    if (someFile && !paths.last().contains(QLatin1String("Filed Documents")) && m_actions->usesFiledDocuments())
         addEntry(menu, KLLocalized(QStringLiteral("XPMoveToFiled")), "setSelectionsFiledDocs", paths);
 
     m_moveToPathMenu = new QMenu(QStringLiteral("Move To"), menu);
@@ -313,6 +318,8 @@ void KLPaneMenuBuilder::addManageAndFileItems(const QList<KLItemPtr> &items, QMe
 
 void KLPaneMenuBuilder::addMenuItemsForMissingMainMenu(QMenu *menu)
 {
+    if (!m_actions->hasPreferencesWindow())
+        return;
     menu->addSeparator();
     addEntry(menu, KLLocalized(QStringLiteral("DPMenuItemPreferences")), "preferencesAction", QVariant());
 }
@@ -331,11 +338,15 @@ void KLPaneMenuBuilder::appendRecentExtensions(const KLItemPtr &item, const QStr
     const QString name = displayNameOfPath(path);
     if (!name.isEmpty())
         addEntry(menu, KLLocalized(QStringLiteral("DPDontShowItem"), {name}), "addUnwantedItemMenuItemAction", path);
-    if (!folders.isEmpty())
-        m_neverShowFolderMenu->addSeparator();
-    addEntry(m_neverShowFolderMenu, KLLocalized(QStringLiteral("DPEditUnwantedDirectories")),
-             "editUnwantedDirectoriesAction", QVariant());
-    menu->addMenu(m_neverShowFolderMenu)->setObjectName(QStringLiteral("neverShowFolderMenu"));
+    if (m_actions->hasPreferencesWindow()) {
+        if (!folders.isEmpty())
+            m_neverShowFolderMenu->addSeparator();
+        addEntry(m_neverShowFolderMenu, KLLocalized(QStringLiteral("DPEditUnwantedDirectories")),
+                 "editUnwantedDirectoriesAction", QVariant());
+    }
+    // An empty submenu would be an entry that does nothing (an item directly under "/").
+    if (!m_neverShowFolderMenu->isEmpty())
+        menu->addMenu(m_neverShowFolderMenu)->setObjectName(QStringLiteral("neverShowFolderMenu"));
     menu->addSeparator();
     const QVariant justX = itemsObject({item});
     addEntry(menu, KLLocalized(QStringLiteral("DPMenuItemRemoveFromKelso")), "removeFromKelsoAction", justX);
@@ -446,9 +457,11 @@ bool KLSelectionActions::validateMenuItem(QAction *action)
     case OpenSelectedExternally:
     case AddUnwantedSelectedItem:
     case EditSelectedTags:
-    case MoveToFiledDocumentsForSelected:
     case GetInfoForSelectedInFinder:
         ok = n >= 1;
+        break;
+    case MoveToFiledDocumentsForSelected:
+        ok = std::any_of(paths.cbegin(), paths.cend(), [](const QString &p) { return XPFileUtils::isFileOrPackage(p); });
         break;
     case RevealSelectedInFinder:
     case RenameSelected:
@@ -481,12 +494,10 @@ void KLSelectionActions::perform(Command command)
         return;
     switch (command) {
     case OpenSelectedExternally:
-        for (const QString &p : paths)
-            Workspace::openFile(p);
+        KLFileCommands::open(paths, pane->enclosingView());
         break;
     case RevealSelectedInFinder:
-        for (const QString &p : paths)
-            Workspace::showItems({p});
+        KLFileCommands::reveal(paths, pane->enclosingView());
         break;
     case RenameSelected:
         if (paths.size() == 1)
@@ -499,8 +510,7 @@ void KLSelectionActions::perform(Command command)
         pane->setSelectionsFiledDocs(paths);
         break;
     case GetInfoForSelectedInFinder:
-        for (const QString &p : paths)
-            XPFileUtils::getInfoInFinderForFilePath(p);
+        KLFileCommands::showProperties(paths, pane->enclosingView());
         break;
     case AddUnwantedSelectedExtension:
         for (const QString &p : paths)

@@ -44,6 +44,9 @@ public:
     // The preferences window on its unwanted-folders page / on its first page.
     virtual void editUnwantedDirectoriesAction() = 0;
     virtual void preferencesAction() = 0;
+    // Whether a preferences window exists to open: without one the menus offer no entry for it
+    // ("Preferences…", "Edit Hidden Folders…"), rather than entries that do nothing.
+    virtual bool hasPreferencesWindow() const = 0;
     // The grid: sheets (rename, open panel) attach to its window; "Move To" shows over it.
     virtual QWidget *enclosingView() const = 0;
     // The grid's current selection (for the menu-bar commands).
@@ -99,7 +102,7 @@ public:
     QAction *menuItemForPath(const QString &path, int indentationLevel, PathAction action, QMenu *menu);
     void addManageAndFileItems(const QList<KLItemPtr> &items, QMenu *menu);
     // A separator and "DPMenuItemPreferences", so the preferences stay reachable without a
-    // menu bar.
+    // menu bar (nothing when there is no preferences window).
     void addMenuItemsForMissingMainMenu(QMenu *menu);
 
     // The submenus of the last menu built (replaced by each new menu; owned by it).

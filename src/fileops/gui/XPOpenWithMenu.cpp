@@ -1,27 +1,20 @@
 #include "fileops/gui/XPOpenWithMenu.h"
 
 #include "fileops/XPOpenWith.h"
+#include "fileops/gui/XPApplicationChooser.h"
 #include "fileops/gui/XPIcons.h"
 #include "util/Localized.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QMenu>
 
 namespace XPFileUtils {
 
 namespace {
 
-QString defaultChooser(QWidget *window, const QString &startFolder)
+QString defaultChooser(QWidget *window, const QString &documentPath)
 {
-    QFileDialog dialog(window, KLLocalized(QStringLiteral("Other…")), startFolder,
-                       KLLocalized(QStringLiteral("XPApplicationsFilter")) + QStringLiteral(" (*.desktop)"));
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setOption(QFileDialog::ReadOnly, true);
-    dialog.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().constFirst();
+    return XPApplicationChooser::chooseApplication(documentPath, window);
 }
 
 ApplicationChooser &chooser()
@@ -66,30 +59,25 @@ QMenu *makeOpenWithMenuForDocument(const QString &path, XPOpenWithTarget *target
     return menu;
 }
 
-bool openWithApp(const QVariantMap &record)
+bool openWithApp(const QVariantMap &record, QString *error)
 {
-    return openSelectedWithApp(record);
+    return openSelectedWithApp(record, nullptr, error);
 }
 
-bool openWithOther(const QVariantMap &record, QWidget *window)
+bool openWithOther(const QVariantMap &record, QWidget *window, QString *error)
 {
     const QString path = record.value(QStringLiteral("path")).toString();
     if (path.isEmpty())
         return false;
-    const QString app = chooser()(window, applicationsFolder());
+    const QString app = chooser()(window, path);
     if (app.isEmpty())
         return false;
-    return openSelectedWithApp({{QStringLiteral("path"), path}, {QStringLiteral("app"), app}});
+    return openSelectedWithApp({{QStringLiteral("path"), path}, {QStringLiteral("app"), app}}, nullptr, error);
 }
 
 void setApplicationChooser(ApplicationChooser c)
 {
     chooser() = c ? std::move(c) : ApplicationChooser(defaultChooser);
-}
-
-QString applicationsFolder()
-{
-    return QStringLiteral("/usr/share/applications");
 }
 
 } // namespace XPFileUtils

@@ -27,17 +27,16 @@ namespace XPFileUtils {
 QMenu *makeOpenWithMenuForDocument(const QString &path, XPOpenWithTarget *target, QWidget *parent = nullptr);
 
 // The standard handling of an application entry: records the application as preferred for
-// the extension (or takes the default one) and opens the file with it.
-bool openWithApp(const QVariantMap &record);
-// The standard handling of "Other…": asks for an application entry, starting in the system's
-// applications folder, then opens the file with it and records the choice.
-bool openWithOther(const QVariantMap &record, QWidget *window);
+// the extension (or takes the default one) and opens the file with it. False with a sentence
+// in *error when it could not be opened.
+bool openWithApp(const QVariantMap &record, QString *error = nullptr);
+// The standard handling of "Other…": asks for an application in the application chooser, then
+// opens the file with it and records the choice. False, with *error empty, when cancelled.
+bool openWithOther(const QVariantMap &record, QWidget *window, QString *error = nullptr);
 
 // Who asks for the application in openWithOther(): answers the chosen desktop entry, or empty
-// when the user cancelled. The default shows a file dialog on `window`; tests replace it.
-using ApplicationChooser = std::function<QString(QWidget *window, const QString &startFolder)>;
+// when the user cancelled. The default shows XPApplicationChooser on `window`; tests replace it.
+using ApplicationChooser = std::function<QString(QWidget *window, const QString &documentPath)>;
 void setApplicationChooser(ApplicationChooser chooser);
-// The folder the chooser starts in: /usr/share/applications, where the system's entries live.
-QString applicationsFolder();
 
 } // namespace XPFileUtils

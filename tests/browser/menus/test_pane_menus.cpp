@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -27,6 +28,7 @@ public:
     void editTagsForFilePaths(const QStringList &paths) override { tagged = paths; }
     void editUnwantedDirectoriesAction() override { ++editUnwanted; }
     void preferencesAction() override { ++prefs; }
+    bool hasPreferencesWindow() const override { return prefsWindow; }
     QWidget *enclosingView() const override { return view.get(); }
     QStringList selectedItemPaths() const override { return selection; }
     bool pathsAreAllManaged(const QStringList &paths) const override
@@ -46,6 +48,7 @@ public:
     bool trashed = false;
     QStringList tagged;
     int editUnwanted = 0, prefs = 0;
+    bool prefsWindow = true;
     QStringList selection;
     bool allManaged = false, filing = true;
     mutable int askedManaged = -1;
@@ -389,4 +392,134 @@ TEST_F(PaneMenus, PathEntriesShowTheNameASixteenPointIconAndTheExpandedPath)
     EXPECT_EQ(indented->text(), "        /");
     EXPECT_EQ(indented->property("indentationLevel").toInt(), 2);
     EXPECT_EQ(indented->objectName(), "addUnwantedDirectoryMenuItemAction");
+}
+
+TEST_F(PaneMenus, FilingIsNotOfferedForFolders)
+{
+    const QString folder = docs() + "/Music";
+    KelsoTest::writeFile(folder + "/song.ogg");
+    const KLItemPtr stack = KLItem::create(folder);
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(stack));
+    EXPECT_EQ(find(menu.get(), "setSelectionsFiledDocs"), nullptr) << qPrintable(layout(menu.get()).join(", "));
+    EXPECT_NE(find(menu.get(), "setSelectionsManaged"), nullptr);
+
+    // Folders only: none; a file among them: offered (the file is filed, the folder stays).
+    std::unique_ptr<QMenu> folders(builder.menuForMultipleItems({stack, KLItem::create(docs())}));
+    EXPECT_EQ(find(folders.get(), "setSelectionsFiledDocs"), nullptr);
+    std::unique_ptr<QMenu> mixed(builder.menuForMultipleItems({stack, existing("memo.txt")}));
+    EXPECT_NE(find(mixed.get(), "setSelectionsFiledDocs"), nullptr);
+
+    // The menu-bar command follows the same rule.
+    KLSelectionActions commands([this] { return &pane; });
+    pane.selection = {folder};
+    commands.validateAll();
+    EXPECT_FALSE(commands.action(KLSelectionActions::MoveToFiledDocumentsForSelected)->isEnabled());
+    pane.selection = {folder, docs() + "/memo.txt"};
+    commands.validateAll();
+    EXPECT_TRUE(commands.action(KLSelectionActions::MoveToFiledDocumentsForSelected)->isEnabled());
+}
+
+TEST_F(PaneMenus, WithoutAPreferencesWindowNoEntryLeadsToIt)
+{
+    pane.prefsWindow = false;
+    const KLItemPtr x = existing("plan.odt");
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(x));
+    const QStringList l = layout(menu.get());
+    EXPECT_FALSE(l.contains("Preferences…|preferencesAction")) << qPrintable(l.join(", "));
+    EXPECT_NE(l.last(), "-") << "a separator left at the end";
+    ASSERT_NE(builder.neverShowFolderMenu(), nullptr);
+    for (QAction *a : builder.neverShowFolderMenu()->actions()) {
+        EXPECT_NE(a->objectName(), "editUnwantedDirectoriesAction");
+        EXPECT_FALSE(a->isSeparator());
+    }
+    std::unique_ptr<QMenu> several(builder.menuForMultipleItems({x, existing("b.odt")}));
+    EXPECT_EQ(find(several.get(), "preferencesAction"), nullptr);
+    EXPECT_NE(layout(several.get()).last(), "-");
+
+    // An item directly under "/" has no enclosing folder to hide: no empty submenu.
+    KLPaneMenuBuilder top(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> topMenu(top.menuForItem(KLItem::create("/etc")));
+    EXPECT_FALSE(layout(topMenu.get()).contains("Never Show Folder>"));
+}
+
+namespace {
+// A pane that counts every call a menu entry can make.
+class CountingPane : public FakePane
+{
+public:
+    void openExternallyAction(const QList<KLItemPtr> &) override { note("open"); }
+    void revealFolderInFinderAction(const QVariant &) override { note("reveal"); }
+    void getInfoInFinderAction(const QList<KLItemPtr> &) override { note("info"); }
+    void renameAction(const QList<KLItemPtr> &) override { note("rename"); }
+    void resolveAliasAction(const KLItemPtr &) override { note("resolve"); }
+    void removeKLItems(const QList<KLItemPtr> &, bool trash) override { note(trash ? "trash" : "remove"); }
+    void editTagsForFilePaths(const QStringList &) override { note("tags"); }
+    void editUnwantedDirectoriesAction() override { note("editUnwanted"); }
+    void preferencesAction() override { note("prefs"); }
+    void addUnwantedDirectoryMenuItemAction(const QVariant &) override { note("unwantedDir"); }
+    void addUnwantedExtensionMenuItemAction(const QVariant &) override { note("unwantedExt"); }
+    void addUnwantedItemMenuItemAction(const QVariant &) override { note("unwantedItem"); }
+    void setSelectionsManaged(const QStringList &, bool) override { note("managed"); }
+    void setSelectionsFiledDocs(const QStringList &) override { note("filed"); }
+    void openSelectedWithAppAction(const QVariantMap &) override { note("openWith"); }
+    void openSelectedWithOtherAction(const QVariantMap &) override { note("openWithOther"); }
+    void note(const char *what) { calls.append(QString::fromLatin1(what)); }
+    QStringList calls;
+};
+
+// Triggers every entry of the menu and its submenus (filled as when they open) and answers
+// the entries after which the pane heard nothing.
+QStringList silentEntries(QMenu *menu, CountingPane &pane, const QString &prefix = QString())
+{
+    QStringList silent;
+    Q_EMIT menu->aboutToShow();
+    for (QAction *a : menu->actions()) {
+        if (a->isSeparator())
+            continue;
+        const QString name = prefix + a->text();
+        if (a->menu()) {
+            // "Move To" lists folders; its moving is tested with the picker itself.
+            if (a->menu()->title() == "Move To") {
+                Q_EMIT a->menu()->aboutToShow();
+                if (a->menu()->actions().isEmpty())
+                    silent.append(name + " (empty)");
+                continue;
+            }
+            silent += silentEntries(a->menu(), pane, name + " › ");
+            continue;
+        }
+        const qsizetype before = pane.calls.size();
+        a->trigger();
+        if (pane.calls.size() != before + 1)
+            silent.append(name);
+    }
+    return silent;
+}
+} // namespace
+
+TEST_F(PaneMenus, EveryEntryOfEveryMenuDoesSomething)
+{
+    for (bool prefsWindow : {true, false}) {
+        for (KLPaneKind kind : {KLPaneKind::Recent, KLPaneKind::Cooler}) {
+            CountingPane counting;
+            counting.prefsWindow = prefsWindow;
+            KLPaneMenuBuilder builder(kind, &counting);
+            // Each menu is walked as soon as it is built: a new menu replaces the submenus'
+            // builders of the one before, as a new right-click does.
+            const QList<std::function<QMenu *()>> makers{
+                [&] { return builder.menuForItem(existing("plan.odt")); },
+                [&] { return builder.menuForItem(KLItem::create(docs())); },
+                [&] { return builder.menuForItem(KLItem::create(docs() + "/gone.odt")); },
+                [&] { return builder.menuForMultipleItems({existing("a.txt"), existing("b.txt")}); },
+            };
+            for (const auto &make : makers) {
+                std::unique_ptr<QMenu> menu(make());
+                ASSERT_FALSE(menu->actions().isEmpty());
+                EXPECT_EQ(silentEntries(menu.get(), counting), QStringList())
+                    << "prefs window " << prefsWindow << ", menu: " << qPrintable(layout(menu.get()).join(", "));
+            }
+        }
+    }
 }
