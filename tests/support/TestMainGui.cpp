@@ -1,6 +1,8 @@
 // GoogleTest entry point for widget tests (run with QT_QPA_PLATFORM=offscreen).
+#include "browser/KLImageBrowserCell.h"
 #include "platform/thumbnailer/DecoderWorkers.h"
 #include "support/TestSupport.h"
+#include "thumbs/KPQuickLook.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -17,5 +19,10 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int failed = RUN_ALL_TESTS();
+    // Pictures still being drawn on worker threads paint with the application's machinery:
+    // let them finish before the application object goes.
+    KLImageBrowserCell::waitForStackPictures(5000);
+    KPQuickLook::waitUntilAllOperationsAreFinished(5000);
+    return failed;
 }
