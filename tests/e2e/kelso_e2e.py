@@ -204,6 +204,10 @@ class Session:
     def recent_items(self, folder=""):
         return json.loads(self.dbus_call("RecentItems", "string:" + folder) or "[]")
 
+    def shown_recent_items(self):
+        """What the Recent Files grid shows now (inside a stack, the stack's files)."""
+        return json.loads(self.dbus_call("ShownRecentItems") or "[]")
+
     def cooler_items(self):
         r = self.kelso("cooler", "--json")
         check(r.returncode == 0, "kelso cooler --json failed: %s" % r.stderr)
@@ -746,10 +750,11 @@ def never_show_extension(s):
     time.sleep(0.5)
     shot = s.screenshot("context-menu")
     print("screenshot: " + shot)
-    # The last entries of a recent file's menu, bottom up: Preferences, Move to Trash, Remove
-    # from Kelso, the folder submenu, "Never Show <name>", "Never Show “.pdf” Files". With no
-    # entry active yet, the first Up selects the last entry.
-    for _ in range(6):
+    # The last entries of a recent file's menu, bottom up: Move to Trash, Remove from Kelso, the
+    # folder submenu, "Never Show <name>", "Never Show “.pdf” Files" (Preferences is offered only
+    # once a preferences window exists). With no entry active yet, the first Up selects the last
+    # entry.
+    for _ in range(5):
         s.xdotool("key", "Up")
     time.sleep(0.3)
     s.screenshot("never-show-entry")

@@ -29,7 +29,7 @@ def scenario(fn):
 
 def recent_paths(s):
     """What the window's recent-files grid holds now (the pane's list over D-Bus)."""
-    return [i["path"] for i in s.recent_items()]
+    return [i["path"] for i in s.shown_recent_items()]
 
 
 def window_id(s, timeout=10):

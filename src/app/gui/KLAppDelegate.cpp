@@ -486,6 +486,7 @@ void KLAppDelegate::show()
 {
     // openKelsoAction: bring the program forward; the window becomes key, which activates it.
     qCDebug(lcActivation) << "show requested";
+    ++m_showRequests;
     if (m_windowController)
         m_windowController->showWindow(true);
 }
@@ -524,6 +525,7 @@ void KLAppDelegate::openFiles(const QStringList &paths)
     if (!refused.isEmpty())
         qWarning("Kelso: %lld of the files did not fit in the Cooler (it holds at most 100 items)",
                  qint64(refused.size()));
+    ++m_showRequests;
     m_windowController->showWindow(true);
 }
 
@@ -549,6 +551,13 @@ QString KLAppDelegate::recentStatusJson() const
     KLRecentSource *source = m_windowController ? m_windowController->kelsoDelegate()->recentFiles() : nullptr;
     const QVariantMap status = source ? source->streamStatus() : QVariantMap();
     return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(status)).toJson(QJsonDocument::Compact));
+}
+
+QString KLAppDelegate::shownRecentItemsJson() const
+{
+    if (!m_windowController)
+        return QStringLiteral("[]");
+    return QString::fromUtf8(KLCoolerStore::toJson(m_windowController->kelsoDelegate()->items()));
 }
 
 QString KLAppDelegate::coolerItemsJson() const
@@ -593,8 +602,14 @@ void KLAppDelegate::applicationDidResignActive()
         m_windowController->applicationDidResignActive();
     // Tray mode: hidden a second later unless the user came back meanwhile. A dock-mode window
     // stays on screen, as any application's window does.
-    if (isInTrayMode())
-        QTimer::singleShot(1000, this, &KLAppDelegate::hideSelf);
+    // A show asked for meanwhile wins: the window manager may take longer than that second to
+    // make the shown window active again.
+    if (isInTrayMode()) {
+        QTimer::singleShot(1000, this, [this, shows = m_showRequests] {
+            if (m_showRequests == shows)
+                hideSelf();
+        });
+    }
 }
 
 void KLAppDelegate::refreshIfNeeded()

@@ -50,6 +50,8 @@ public:
     void recentItemsJson(const QString &folder, std::function<void(const QString &json)> reply) const;
     // What the file-system event stream watches, as JSON.
     QString recentStatusJson() const;
+    // What the Recent Files pane shows now, as the grid has it (inside a stack, its files).
+    QString shownRecentItemsJson() const;
     QString coolerItemsJson() const;
 
     // Dock or tray mode at run time (KPRunInDock).
@@ -118,4 +120,6 @@ private:
     QPointer<QMessageBox> m_consentBox;
     bool m_terminated = false;
     bool m_escapeHidePending = false;
+    // Counts show requests, so that a hide planned at deactivation yields to a later show.
+    quint64 m_showRequests = 0;
 };

@@ -75,6 +75,7 @@ QString KLDBusService::RecentItems(const QString &folder)
     return QString();
 }
 
+QString KLDBusService::ShownRecentItems() { return m_delegate->shownRecentItemsJson(); }
 QString KLDBusService::RecentStatus() { return m_delegate->recentStatusJson(); }
 QString KLDBusService::CoolerItems() { return m_delegate->coolerItemsJson(); }
 void KLDBusService::AddToCooler(const QStringList &paths, int index) { changeCoolerLater(paths, index, true, false); }

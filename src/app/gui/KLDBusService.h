@@ -34,6 +34,7 @@ public Q_SLOTS:
     void OpenFiles(const QStringList &paths);
     // Answered later, from the collector's thread, once the files were looked at.
     QString RecentItems(const QString &folder);
+    QString ShownRecentItems();
     QString RecentStatus();
     QString CoolerItems();
     void AddToCooler(const QStringList &paths, int index);
