@@ -214,7 +214,9 @@ class Session:
         return json.loads(r.stdout)
 
     def window_geometry(self, name="^Kelso$"):
-        wins = self.visible_windows(name)
+        # A window being shown again is briefly unmapped: give it a moment.
+        wins = []
+        wait_for(lambda: wins.extend(self.visible_windows(name)) or wins, 5)
         check(wins, "no visible window %s" % name)
         # xwininfo, not `xdotool getwindowgeometry`: the latter counts a window manager's frame
         # twice for a decorated window.
@@ -258,7 +260,12 @@ class Session:
                 exe = os.readlink("/proc/%s/exe" % pid)
                 with open("/proc/%s/environ" % pid, "rb") as f:
                     environ = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    argv = f.read().split(b"\0")
             except OSError:
+                continue
+            # The thumbnail decoders are the same binary in another role, not other instances.
+            if b"--thumbnail-worker" in argv:
                 continue
             if exe == self.kelso_bin and ("HOME=" + self.home).encode() in environ:
                 pids.append(int(pid))
