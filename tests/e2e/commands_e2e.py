@@ -86,8 +86,9 @@ def show_window(s):
     # after it was activated (noted; this scenario is about the menus and texts, not that).
     for _ in range(3):
         s.kelso("show")
-        check(wait_for(lambda: s.visible_windows("^Kelso$"), 10), "the window did not appear")
-        s.activate(s.visible_windows("^Kelso$")[0])
+        wins = []
+        check(wait_for(lambda: wins.extend(s.visible_windows("^Kelso$")) or wins, 10), "the window did not appear")
+        s.activate(wins[0])
         time.sleep(1.5)
         if s.visible_windows("^Kelso$"):
             return

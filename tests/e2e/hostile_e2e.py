@@ -169,7 +169,7 @@ def hostile_downloads(s):
     s.wait_started(proc)
     fresh = looping_pdf(os.path.join(downloads, "statement (1).pdf"))
     show_and_wait_for(s, [fresh])
-    check(wait_for(lambda: workers(s), 5), "no decoder ran for the new PDF")
+    check(wait_for(lambda: workers(s), 15), "no decoder ran for the new PDF")
     time.sleep(0.5)
     timed_quit(s, proc)
     check(record_name(fresh) not in failure_records(s), "a file interrupted by the quit was recorded as failed")
