@@ -73,7 +73,7 @@ def record_name(path):
 def cpu_seconds(s):
     """CPU time used so far by Kelso and its decoder workers (live processes)."""
     total = 0
-    for pid in s.kelso_pids():
+    for pid in s.kelso_pids(include_workers=True):
         try:
             with open("/proc/%d/stat" % pid) as f:
                 fields = f.read().rsplit(")", 1)[1].split()
@@ -85,7 +85,7 @@ def cpu_seconds(s):
 
 def workers(s):
     found = []
-    for pid in s.kelso_pids():
+    for pid in s.kelso_pids(include_workers=True):
         try:
             with open("/proc/%d/cmdline" % pid, "rb") as f:
                 if b"--thumbnail-worker" in f.read():
@@ -110,7 +110,8 @@ def timed_quit(s, proc):
     took = time.monotonic() - started
     print("kelso quit took %.2f s" % took)
     check(took < 2.0, "kelso quit took %.2f s" % took)
-    check(wait_for(lambda: not s.kelso_pids(), 2), "processes left after quitting: %r" % s.kelso_pids())
+    left = lambda: s.kelso_pids(include_workers=True)
+    check(wait_for(lambda: not left(), 2), "processes left after quitting: %r" % left())
     return took
 
 

@@ -250,8 +250,9 @@ class Session:
         return subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, env=self.env,
                               timeout=30).stdout
 
-    def kelso_pids(self):
-        """Processes running our binary with this session's home."""
+    def kelso_pids(self, include_workers=False):
+        """Processes running our binary with this session's home (with the thumbnail decoders,
+        which are the same binary in another role, only when asked)."""
         pids = []
         for pid in os.listdir("/proc"):
             if not pid.isdigit():
@@ -265,7 +266,7 @@ class Session:
             except OSError:
                 continue
             # The thumbnail decoders are the same binary in another role, not other instances.
-            if b"--thumbnail-worker" in argv:
+            if b"--thumbnail-worker" in argv and not include_workers:
                 continue
             if exe == self.kelso_bin and ("HOME=" + self.home).encode() in environ:
                 pids.append(int(pid))
