@@ -2,6 +2,7 @@
 
 #include "app/KLAppState.h"
 #include "fileops/XPFileUtils.h"
+#include "platform/Defaults.h"
 #include "platform/Mounts.h"
 #include "platform/Workspace.h"
 #include "recent/KLRules.h"
@@ -80,6 +81,9 @@ private:
     ItemWorker()
         : m_thread([this] { run(); })
     {
+        // The jobs read settings (the tag attribute to use). Statics go in the reverse order of
+        // their making: made first, the settings registry outlives this thread at exit.
+        Defaults::standard();
     }
 
     quint64 m_posted() const { return m_done + m_jobs.size() + (m_running ? 1 : 0); }

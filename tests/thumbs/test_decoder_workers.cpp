@@ -57,6 +57,9 @@ protected:
 
 TEST_F(DecoderWorkersTest, OneWorkerServesJobAfterJobAndSendsThePicture)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "workers built with AddressSanitizer run without an address-space limit";
+#endif
     const QString d = dir(QStringLiteral("reuse"));
     const QString png = goodPng(d);
     const int before = DecoderWorkers::workersStarted();
@@ -93,6 +96,9 @@ TEST_F(DecoderWorkersTest, OneWorkerServesJobAfterJobAndSendsThePicture)
 
 TEST_F(DecoderWorkersTest, ACrashedWorkerIsReplacedAndKelsoGoesOn)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "workers built with AddressSanitizer run without an address-space limit";
+#endif
     const QString d = dir(QStringLiteral("crash"));
     const QString svg = d + QStringLiteral("/self.svg");
     KelsoTest::writeFile(svg, HostileFiles::selfReferencingSvg(svg));

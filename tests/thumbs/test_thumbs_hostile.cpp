@@ -112,6 +112,9 @@ ToolRun runTool(const QStringList &args)
 
 TEST(HostileFiles, CommandLineToolRefusesEachWithOneLineWithinTheTimeLimit)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's reports on a crashing worker's stderr add lines of their own";
+#endif
     const QString d = dir(QStringLiteral("tool"));
     const Hostile h = makeHostileFiles(d);
     const QString out = d + QStringLiteral("/out.png");
@@ -260,7 +263,9 @@ TEST(HostileFiles, InstalledThumbnailersRunWithLimitsAndWithoutKelsosDescriptors
     ASSERT_TRUE(lf.open(QIODevice::ReadOnly)) << "the thumbnailer did not run";
     const QStringList lines = QString::fromUtf8(lf.readAll()).trimmed().split(QLatin1Char('\n'));
     ASSERT_FALSE(lines.isEmpty());
+#if !defined(__SANITIZE_ADDRESS__) // no address-space limit under AddressSanitizer
     EXPECT_EQ(lines.first(), QStringLiteral("1048576")) << "address-space limit in KiB";
+#endif
     EXPECT_FALSE(lines.contains(marker)) << qPrintable(lines.join(QLatin1Char(' ')));
 }
 
