@@ -486,7 +486,7 @@ void KLAppDelegate::show()
 {
     // openKelsoAction: bring the program forward; the window becomes key, which activates it.
     qCDebug(lcActivation) << "show requested";
-    ++m_showRequests;
+    noteShowRequest();
     if (m_windowController)
         m_windowController->showWindow(true);
 }
@@ -525,7 +525,7 @@ void KLAppDelegate::openFiles(const QStringList &paths)
     if (!refused.isEmpty())
         qWarning("Kelso: %lld of the files did not fit in the Cooler (it holds at most 100 items)",
                  qint64(refused.size()));
-    ++m_showRequests;
+    noteShowRequest();
     m_windowController->showWindow(true);
 }
 
@@ -596,7 +596,30 @@ void KLAppDelegate::applicationDidBecomeActive()
         m_windowController->applicationDidBecomeActive();
 }
 
+void KLAppDelegate::noteShowRequest()
+{
+    ++m_showRequests;
+    m_sinceShowRequest.start();
+}
+
 void KLAppDelegate::applicationDidResignActive()
+{
+    // Qt reports the focus lost by a hidden window a moment late (it waits for a focus-in
+    // elsewhere first). When that report arrives just after a show, it belongs to the earlier
+    // hide: fading the window now would take back what the user just asked for. Look again
+    // once the window manager has had time to focus the shown window.
+    if (m_sinceShowRequest.isValid() && m_sinceShowRequest.elapsed() < 1000) {
+        qCDebug(lcActivation) << "deactivation right after a show: checked again in a second";
+        QTimer::singleShot(1000, this, [this, shows = m_showRequests] {
+            if (!m_active && !m_terminated && m_showRequests == shows)
+                resignActiveNow();
+        });
+        return;
+    }
+    resignActiveNow();
+}
+
+void KLAppDelegate::resignActiveNow()
 {
     if (m_windowController)
         m_windowController->applicationDidResignActive();

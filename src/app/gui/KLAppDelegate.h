@@ -4,6 +4,7 @@
 //
 // Start-up and termination are ordered lists of named steps (see the *Steps() functions), so
 // that each subsystem slots into its place in the sequence as it arrives.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -122,4 +123,8 @@ private:
     bool m_escapeHidePending = false;
     // Counts show requests, so that a hide planned at deactivation yields to a later show.
     quint64 m_showRequests = 0;
+    // Time since the last show request (see applicationDidResignActive).
+    QElapsedTimer m_sinceShowRequest;
+    void noteShowRequest();
+    void resignActiveNow();
 };
