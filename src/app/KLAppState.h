@@ -1,19 +1,9 @@
 #pragma once
-// Process-wide state shared by the shell and the subsystems: the redraw flag (set from any
-// thread when a thumbnail arrives, polled on the main thread every 0.5 s), the shutting-down
-// flag, the launch counter and the crash-report consent rules.
-#include <atomic>
-
+// The shell's launch counter and the crash-report consent rules. The process-wide flags
+// (redraw, shutting down) are in util/KLProcessFlags.h.
 class Defaults;
 
 namespace KLAppState {
-
-void setNeedsRedraw();
-// Answers the flag and clears it.
-bool takeNeedsRedraw();
-
-void setShuttingDown(bool value);
-bool isShuttingDown();
 
 void incrementLaunchCount(Defaults &defaults);
 long long getLaunchCount(const Defaults &defaults);

@@ -1,5 +1,5 @@
 #include "app/KLToolCommands.h"
-#include "browser/KLCoolerCommand.h"
+#include "cooler/KLCoolerCommand.h"
 #include "fileops/XPFileOpsCommands.h"
 #include "recent/KLRecentCommand.h"
 #include "tags/KLTagCommands.h"

@@ -1,7 +1,7 @@
 #include "browser/KLCoolerImageBrowserDelegate.h"
 
-#include "browser/KLCoolerStore.h"
-#include "browser/KLItemListOps.h"
+#include "cooler/KLCoolerStore.h"
+#include "cooler/KLItemListOps.h"
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
 #include "platform/Mounts.h"

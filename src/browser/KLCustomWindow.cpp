@@ -1,6 +1,6 @@
 #include "browser/KLCustomWindow.h"
 
-#include "app/KLAppState.h"
+#include "util/KLProcessFlags.h"
 #include "browser/KLPreviewPanel.h"
 #include "browser/KLImageBrowserViewAccessible.h"
 #include "browser/KLSvgIcon.h"
@@ -154,7 +154,7 @@ void KLCustomWindow::hideNow()
 void KLCustomWindow::closeEvent(QCloseEvent *event)
 {
     // Quitting closes every window first, and a refused close would cancel the quit.
-    if (KLAppState::isShuttingDown()) {
+    if (KLProcessFlags::isShuttingDown()) {
         event->accept();
         return;
     }

@@ -3,7 +3,7 @@
 #include "browser/KLImageBrowserCellText.h"
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserView.h"
-#include "app/KLAppState.h"
+#include "util/KLProcessFlags.h"
 #include "thumbs/KLItemImages.h"
 #include "thumbs/KLTypeIcons.h"
 
@@ -74,7 +74,7 @@ QImage stackPicture(const KLItemPtr &item, int size)
             sp.pending.remove(key);
             sp.done.insert(key, picture);
         }
-        KLAppState::setNeedsRedraw();
+        KLProcessFlags::setNeedsRedraw();
     });
     return {};
 }

@@ -1,9 +1,9 @@
 #include "browser/KLImageBrowserViewDelegate.h"
 
-#include "app/XPSandboxUtils.h"
+#include "platform/XPSandboxUtils.h"
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserView.h"
-#include "browser/KLItemListOps.h"
+#include "cooler/KLItemListOps.h"
 #include "browser/KLMainWindowController.h"
 #include "browser/KLPreviewPanel.h"
 #include "browser/menus/KLFileCommands.h"

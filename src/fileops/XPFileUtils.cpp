@@ -4,6 +4,7 @@
 #include "platform/Mounts.h"
 #include "platform/Workspace.h"
 #include "platform/Xattr.h"
+#include "platform/typeregistry/TypeRegistry.h"
 #include "util/Paths.h"
 #include "util/Tilde.h"
 
@@ -123,13 +124,7 @@ bool pathIsDropboxOrOtherPlaceholder(const QString &path)
 
 bool isPackageExtension(const QString &extension)
 {
-    static const QSet<QString> packages = {
-        QStringLiteral("app"),          QStringLiteral("bundle"),      QStringLiteral("framework"),
-        QStringLiteral("plugin"),       QStringLiteral("kext"),        QStringLiteral("photoslibrary"),
-        QStringLiteral("aplibrary"),    QStringLiteral("rtfd"),        QStringLiteral("pages"),
-        QStringLiteral("numbers"),      QStringLiteral("key"),         QStringLiteral("sparsebundle"),
-        QStringLiteral("xcodeproj"),    QStringLiteral("xcworkspace")};
-    return packages.contains(extension.toLower());
+    return TypeRegistry::isPackageExtension(extension);
 }
 
 bool isPackage(const QString &path)

@@ -49,15 +49,6 @@ QString appName(const Apps::AppInfo &info)
 
 } // namespace
 
-QString pathExtension(const QString &path)
-{
-    const QString name = path.section(QLatin1Char('/'), -1);
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot <= 0 || dot == name.size() - 1)
-        return QString();
-    return name.mid(dot + 1);
-}
-
 QString preferredAppKeyForFile(const QString &path)
 {
     const QString ext = pathExtension(path);

@@ -7,6 +7,8 @@
 // defaults under "prefApp_" + the extension in its own letter case; a preference whose entry
 // has gone is dropped the next time it is read. The menu itself is built by the widget layer
 // (fileops/gui/XPOpenWithMenu.h) from the entries answered here.
+#include "util/FileNames.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,9 +18,8 @@ class Defaults;
 
 namespace XPFileUtils {
 
-// The extension after the last "." of the last path component; empty when there is none, when
-// the name starts with its only "." (".bashrc") or ends with ".".
-QString pathExtension(const QString &path);
+// The extension after the last "." of the last path component (util/FileNames.h).
+using KLFileNames::pathExtension;
 // The key of the preferred application for a document ("prefApp_pdf"); empty without extension.
 QString preferredAppKeyForFile(const QString &path);
 

@@ -1,7 +1,7 @@
 #include "prefs/KLUnwanted.h"
 
-#include "fileops/XPOpenWith.h"
 #include "platform/Defaults.h"
+#include "util/FileNames.h"
 #include "util/Tilde.h"
 
 #include <QFileInfo>
@@ -56,7 +56,7 @@ bool addUnwantedExtensionFromFilePath(const QString &path, Defaults *defaults)
     const QString expanded = PimsAdditions::stringByExpandingTildeInPathSANDBOX(path);
     const QString entry = isFolder(expanded)
                               ? kNeverShowFolders
-                              : XPFileUtils::pathExtension(expanded).toLower();
+                              : KLFileNames::pathExtension(expanded).toLower();
     return appendUnlessPresent(store(defaults), QStringLiteral("unwantedExtensions"), entry, {entry});
 }
 

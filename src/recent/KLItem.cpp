@@ -1,6 +1,6 @@
 #include "recent/KLItem.h"
 
-#include "app/KLAppState.h"
+#include "util/KLProcessFlags.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/Defaults.h"
 #include "platform/Mounts.h"
@@ -619,7 +619,7 @@ void KLItem::imageReady(const QVariantMap &result)
         m_cachedImageRep = image;
         m_cachedImageNumber = ++g_imageCounter;
     }
-    KLAppState::setNeedsRedraw();
+    KLProcessFlags::setNeedsRedraw();
 }
 
 QImage KLItem::cachedImage() const
@@ -843,7 +843,7 @@ void KLItem::calculateCache()
     m_lastCacheUpdate = KLTimeUtil::now();
     lock.unlock();
     if (tagsChanged)
-        KLAppState::setNeedsRedraw();
+        KLProcessFlags::setNeedsRedraw();
 }
 
 void KLItem::calculateBookmark()

@@ -1,6 +1,6 @@
 #include "recent/KLRecentCommand.h"
 
-#include "app/KLDBusClient.h"
+#include "platform/KLDBusClient.h"
 #include "platform/Defaults.h"
 #include "prefs/KLSettings.h"
 #include "recent/KLRecentFiles.h"

@@ -1,6 +1,6 @@
 #include "recent/KLRecentFiles.h"
 
-#include "app/KLAppState.h"
+#include "util/KLProcessFlags.h"
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
 #include "platform/Defaults.h"
@@ -959,7 +959,7 @@ QString KLRecentFiles::mdItemToPath(const QVariant &item)
 
 void KLRecentFiles::updatedMDQuery(const QVariantMap &userInfo)
 {
-    if (KLAppState::isShuttingDown() || !m_defaults.boolForKey(QStringLiteral("KLIncludeFileOpenedEvents")))
+    if (KLProcessFlags::isShuttingDown() || !m_defaults.boolForKey(QStringLiteral("KLIncludeFileOpenedEvents")))
         return;
     QStringList paths;
     QSet<QString> seen;

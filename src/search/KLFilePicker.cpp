@@ -1,6 +1,6 @@
 #include "search/KLFilePicker.h"
 
-#include "app/XPSandboxUtils.h"
+#include "platform/XPSandboxUtils.h"
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
 #include "platform/Mounts.h"

@@ -1,6 +1,6 @@
 #include "thumbs/KLTypeIcons.h"
 
-#include "app/KLAppState.h"
+#include "util/KLProcessFlags.h"
 #include "platform/thumbnailer/IconTheme.h"
 
 #include <QCoreApplication>
@@ -155,7 +155,7 @@ void resolve(const QString &name, int size, const QString &pendingKey, quint64 g
             s.iconByType.insert(typeKey(mimeName, size), image);
         }
     }
-    KLAppState::setNeedsRedraw();
+    KLProcessFlags::setNeedsRedraw();
 }
 
 // Queues a look-up unless one for the same name and size is pending. Called with the lock held.

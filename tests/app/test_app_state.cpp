@@ -1,14 +1,10 @@
-// Process-wide flags, the launch counter and the crash-report consent steps.
+// The launch counter and the crash-report consent steps.
 #include "app/KLAppState.h"
 #include "platform/Defaults.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QThread>
-#include <atomic>
 #include <gtest/gtest.h>
-#include <memory>
-#include <vector>
 
 using KLAppState::ConsentStep;
 
@@ -93,31 +89,4 @@ TEST(AppStateTest, AnUnansweredQuestionIsAskedAgainNextLaunch)
     launch(path);
     EXPECT_EQ(launch(path), ConsentStep::AskUser);
     EXPECT_EQ(launch(path), ConsentStep::AskUser) << "quitting without an answer asks again";
-}
-
-TEST(AppStateTest, RedrawFlagIsTakenOnceWhateverTheNumberOfSetters)
-{
-    KLAppState::takeNeedsRedraw();
-    EXPECT_FALSE(KLAppState::takeNeedsRedraw());
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back(QThread::create([] {
-            for (int i = 0; i < 1000; ++i)
-                KLAppState::setNeedsRedraw();
-        }));
-        threads.back()->start();
-    }
-    for (auto &t : threads)
-        ASSERT_TRUE(t->wait(30000));
-    EXPECT_TRUE(KLAppState::takeNeedsRedraw());
-    EXPECT_FALSE(KLAppState::takeNeedsRedraw());
-}
-
-TEST(AppStateTest, ShuttingDownFlag)
-{
-    EXPECT_FALSE(KLAppState::isShuttingDown());
-    KLAppState::setShuttingDown(true);
-    EXPECT_TRUE(KLAppState::isShuttingDown());
-    KLAppState::setShuttingDown(false);
-    EXPECT_FALSE(KLAppState::isShuttingDown());
 }

@@ -1,7 +1,7 @@
 // What a cell shows while its thumbnail is pending: a type icon at once (generic first, never a
 // blank square), the type's own icon once the worker found it, and no crash for items whose
 // folder cannot be read or whose file is gone.
-#include "app/KLAppState.h"
+#include "util/KLProcessFlags.h"
 #include "browser/KLImageBrowserCell.h"
 #include "recent/KLItem.h"
 #include "support/TestSupport.h"
@@ -43,7 +43,7 @@ TEST(CellPlaceholderTest, PendingCellsShowATypeIconAndLaterTheTypesOwn)
     EXPECT_GT(opaquePixels(first), 84 * 84 / 5) << "a pending cell must not be a blank box";
 
     ASSERT_TRUE(KLTypeIcons::waitForPending());
-    EXPECT_TRUE(KLAppState::takeNeedsRedraw()) << "nothing would repaint the cell with the found icon";
+    EXPECT_TRUE(KLProcessFlags::takeNeedsRedraw()) << "nothing would repaint the cell with the found icon";
     bool exact = false;
     const QImage typeIcon = KLTypeIcons::iconForFileName(QStringLiteral("other.pdf"), 84, &exact);
     ASSERT_TRUE(exact);

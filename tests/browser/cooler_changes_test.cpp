@@ -1,7 +1,7 @@
 // Changes of the Cooler's list reach the disk a moment later (at most one write a second), and
 // a full Cooler never loses a kept item without the user saying so.
 #include "browser/KLCoolerImageBrowserDelegate.h"
-#include "browser/KLCoolerStore.h"
+#include "cooler/KLCoolerStore.h"
 #include "browser/KLImageBrowserView.h"
 #include "support/TestSupport.h"
 

@@ -2,7 +2,7 @@
 // reordering, equal titles, keyboard selection, stacks, the trash confirmation, the badge, the
 // drag masks and when the stores are written.
 #include "browser/KLCoolerImageBrowserDelegate.h"
-#include "browser/KLCoolerStore.h"
+#include "cooler/KLCoolerStore.h"
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserView.h"
 #include "browser/KLKelsoImageBrowserDelegate.h"

@@ -1,7 +1,7 @@
 // Opened files: the recently-used.xbel reader (current and older formats, broken input, names
 // that are not UTF-8), the live source watching the folders, and the collector's update
 // handling with its caps, the shutting-down flag and the KLIncludeFileOpenedEvents switch.
-#include "app/KLAppState.h"
+#include "util/KLProcessFlags.h"
 #include "platform/Defaults.h"
 #include "prefs/KLSettings.h"
 #include "recent/KLOpenedFilesSource.h"
@@ -218,7 +218,7 @@ protected:
         KLSettings::setupDefaults(*defaults);
         collector = std::make_unique<KLRecentFiles>(quietOptions(root + "/recentItems.plist"));
     }
-    void TearDown() override { KLAppState::setShuttingDown(false); }
+    void TearDown() override { KLProcessFlags::setShuttingDown(false); }
     // A collector on this test's settings and store, with no stream, query or priming of its own.
     KLRecentFiles::Options quietOptions(const QString &storePath) const
     {
@@ -313,10 +313,10 @@ TEST_F(OpenedEventsTest, SwitchAndShutdownFlagStopRecording)
     collector->updatedMDQuery(update({docs[0]}));
     EXPECT_EQ(collector->eventCount(), 0);
     defaults->setBool("KLIncludeFileOpenedEvents", true);
-    KLAppState::setShuttingDown(true);
+    KLProcessFlags::setShuttingDown(true);
     collector->updatedMDQuery(update({docs[0]}));
     EXPECT_EQ(collector->eventCount(), 0);
-    KLAppState::setShuttingDown(false);
+    KLProcessFlags::setShuttingDown(false);
     collector->updatedMDQuery(update({docs[0]}));
     EXPECT_EQ(collector->eventCount(), 1);
 }

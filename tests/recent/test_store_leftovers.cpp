@@ -1,6 +1,6 @@
 // Temporary files of store writes cut short by a kill, and reading the recent-items store on
 // the event stream's thread at start.
-#include "browser/KLCoolerStore.h"
+#include "cooler/KLCoolerStore.h"
 #include "platform/Defaults.h"
 #include "platform/Plist.h"
 #include "prefs/KLSettings.h"

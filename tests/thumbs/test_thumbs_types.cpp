@@ -126,6 +126,30 @@ TEST(TypeRegistry, UnknownExtensionsGetStableDynamicIdentifiers)
     EXPECT_FALSE(TypeRegistry::conformsTo(a, QStringLiteral("public.image")));
 }
 
+TEST(TypeRegistry, PackageFoldersByExtensionInAnyCase)
+{
+    EXPECT_TRUE(TypeRegistry::isPackageExtension(QStringLiteral("app")));
+    EXPECT_TRUE(TypeRegistry::isPackageExtension(QStringLiteral("RTFD")));
+    EXPECT_TRUE(TypeRegistry::isPackageExtension(QStringLiteral("xcworkspace")));
+    EXPECT_FALSE(TypeRegistry::isPackageExtension(QStringLiteral("pdf")));
+    EXPECT_FALSE(TypeRegistry::isPackageExtension(QStringLiteral("d")));
+    EXPECT_FALSE(TypeRegistry::isPackageExtension(QString()));
+
+    const QString folder = base() + QStringLiteral("/packages");
+    for (const char *name : {"Kelso.App", "Notes.rtfd", "Plain.d", "plain"})
+        ASSERT_TRUE(QDir().mkpath(folder + QLatin1Char('/') + QLatin1String(name)));
+    QString uti;
+    ASSERT_TRUE(TypeRegistry::utiForFile(folder + QStringLiteral("/Kelso.App"), &uti));
+    EXPECT_EQ(uti, QStringLiteral("com.apple.application-bundle"));
+    ASSERT_TRUE(TypeRegistry::utiForFile(folder + QStringLiteral("/Notes.rtfd"), &uti));
+    EXPECT_EQ(uti, QStringLiteral("com.apple.rtfd"));
+    EXPECT_TRUE(TypeRegistry::conformsTo(uti, QStringLiteral("com.apple.package")));
+    ASSERT_TRUE(TypeRegistry::utiForFile(folder + QStringLiteral("/Plain.d"), &uti));
+    EXPECT_EQ(uti, QStringLiteral("public.folder"));
+    ASSERT_TRUE(TypeRegistry::utiForFile(folder + QStringLiteral("/plain"), &uti));
+    EXPECT_EQ(uti, QStringLiteral("public.folder"));
+}
+
 TEST(KPFileType, BestIdentifierForStoringExtension)
 {
     using KPFileType::bestUTIForStoringExtension;

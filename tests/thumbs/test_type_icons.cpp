@@ -1,6 +1,6 @@
 // Type icons for cells whose thumbnail is pending: answered at once from memory, looked up on
 // the worker, shared per type, and never asking the file itself.
-#include "app/KLAppState.h"
+#include "util/KLProcessFlags.h"
 #include "support/TestSupport.h"
 #include "thumbs/KLTypeIcons.h"
 
@@ -181,13 +181,13 @@ TEST_F(TypeIconsTest, TypeComesFromTheNameNeverFromTheFile)
 
 TEST_F(TypeIconsTest, ResultSetsTheRedrawFlagAndPendingLookUpsAreNotRepeated)
 {
-    KLAppState::takeNeedsRedraw();
+    KLProcessFlags::takeNeedsRedraw();
     resolver.hold();
     for (int i = 0; i < 20; ++i)
         KLTypeIcons::iconForFileName(QStringLiteral("song.mp3"), 40); // one paint after another
     resolver.release();
     ASSERT_TRUE(KLTypeIcons::waitForPending());
-    EXPECT_TRUE(KLAppState::takeNeedsRedraw()) << "nothing would bring the icon on screen";
+    EXPECT_TRUE(KLProcessFlags::takeNeedsRedraw()) << "nothing would bring the icon on screen";
     EXPECT_EQ(resolver.countOf(QStringLiteral("audio/mpeg")), 1);
 
     // Once the generic icon has been found by the worker, it stands in for the next new type.

@@ -4,7 +4,7 @@
 #include "app/KLAppState.h"
 #include "app/gui/KLWindowMode.h"
 #include "browser/KLCoolerImageBrowserDelegate.h"
-#include "browser/KLCoolerStore.h"
+#include "cooler/KLCoolerStore.h"
 #include "browser/KLCustomWindow.h"
 #include "browser/KLImageBrowserCell.h"
 #include "browser/KLImageBrowserViewDelegate.h"
@@ -23,6 +23,7 @@
 #include "platform/Defaults.h"
 #include "platform/UnixSignals.h"
 #include "prefs/KLSettings.h"
+#include "util/KLProcessFlags.h"
 #include "util/Localized.h"
 #include "util/Tilde.h"
 
@@ -254,7 +255,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
     return {
         {"remove monitors", [this] { qApp->removeEventFilter(this); }},
         {"virgin launch", [] { defaults().setBool(QStringLiteral("KLVirginLaunch"), false); }},
-        {"shutting down", [] { KLAppState::setShuttingDown(true); }},
+        {"shutting down", [] { KLProcessFlags::setShuttingDown(true); }},
         {"stop event stream", [this] {
              if (m_windowController && m_windowController->kelsoDelegate()->recentFiles())
                  m_windowController->kelsoDelegate()->recentFiles()->shutdown();
@@ -637,7 +638,7 @@ void KLAppDelegate::resignActiveNow()
 
 void KLAppDelegate::refreshIfNeeded()
 {
-    if (KLAppState::takeNeedsRedraw() && m_windowController)
+    if (KLProcessFlags::takeNeedsRedraw() && m_windowController)
         m_windowController->askForNeedsDisplay();
 }
 

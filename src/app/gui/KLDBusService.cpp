@@ -1,10 +1,10 @@
 #include "app/gui/KLDBusService.h"
 
-#include "app/KLDBusClient.h"
+#include "platform/KLDBusClient.h"
 #include "app/gui/KLAppDelegate.h"
-#include "browser/KLCoolerArguments.h"
+#include "cooler/KLCoolerArguments.h"
 #include "browser/KLCoolerImageBrowserDelegate.h"
-#include "browser/KLItemListOps.h"
+#include "cooler/KLItemListOps.h"
 #include "browser/KLMainWindowController.h"
 #include "kelsoappadaptor.h"
 

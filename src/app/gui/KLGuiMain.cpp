@@ -1,7 +1,7 @@
 #include "app/gui/KLGuiMain.h"
 
 #include "app/KLCommandLine.h"
-#include "app/KLDBusClient.h"
+#include "platform/KLDBusClient.h"
 #include "app/KLToolCommands.h"
 #include "app/gui/KLAppDelegate.h"
 #include "app/gui/KLDBusService.h"

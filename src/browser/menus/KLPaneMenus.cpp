@@ -1,6 +1,6 @@
 #include "browser/menus/KLPaneMenus.h"
 
-#include "app/XPSandboxUtils.h"
+#include "platform/XPSandboxUtils.h"
 #include "browser/menus/KLFileCommands.h"
 #include "fileops/XPOpenWith.h"
 #include "fileops/gui/XPIcons.h"

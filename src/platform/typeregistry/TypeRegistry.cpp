@@ -1,7 +1,5 @@
 #include "platform/typeregistry/TypeRegistry.h"
 
-#include "fileops/XPFileUtils.h"
-
 #include <QFileInfo>
 #include <QHash>
 #include <QMimeDatabase>
@@ -195,6 +193,11 @@ bool isDirectoryType(const QString &uti)
 
 } // namespace
 
+bool isPackageExtension(const QString &extension)
+{
+    return packageTypes().contains(extension.toLower());
+}
+
 bool isDynamic(const QString &uti)
 {
     return uti.startsWith(QLatin1String("dyn."));
@@ -262,7 +265,7 @@ bool utiForFile(const QString &path, QString *uti, QString *error)
     if (info.isDir()) {
         const QString ext = info.suffix().toLower();
         const QString pkg = packageTypes().value(ext);
-        *uti = (!pkg.isEmpty() && XPFileUtils::isPackageExtension(ext)) ? pkg : QStringLiteral("public.folder");
+        *uti = pkg.isEmpty() ? QStringLiteral("public.folder") : pkg;
         return true;
     }
     if (!info.isReadable() && !info.isSymLink()) {

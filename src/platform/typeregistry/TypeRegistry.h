@@ -41,6 +41,10 @@ QString preferredUTIForExtension(const QString &extension);
 // it); empty when none is known.
 QString preferredExtensionForUTI(const QString &uti);
 
+// True for the extension of a folder shown as one document (app, bundle, rtfd, …), in any
+// letter case.
+bool isPackageExtension(const QString &extension);
+
 bool isDynamic(const QString &uti);
 QString dynamicUTIForExtension(const QString &extension);
 

@@ -1,9 +1,9 @@
 // What the Cooler takes from scripts: only what fits in its 100 places (nothing kept is pushed
 // out), arguments that name real files, and a plain listing that keeps one item per line.
-#include "browser/KLCoolerArguments.h"
-#include "browser/KLCoolerCommand.h"
-#include "browser/KLCoolerStore.h"
-#include "browser/KLItemListOps.h"
+#include "cooler/KLCoolerArguments.h"
+#include "cooler/KLCoolerCommand.h"
+#include "cooler/KLCoolerStore.h"
+#include "cooler/KLItemListOps.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

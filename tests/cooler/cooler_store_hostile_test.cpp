@@ -1,7 +1,7 @@
 // The Cooler store facing what may sit in its place: a FIFO, a socket, a device, property lists
 // nested 100,000 deep or expanding without end, an empty file. Each is moved aside with one log
 // line and the Cooler starts empty; nothing waits and nothing is read without end.
-#include "browser/KLCoolerStore.h"
+#include "cooler/KLCoolerStore.h"
 #include "support/HostileFiles.h"
 #include "support/TestSupport.h"
 

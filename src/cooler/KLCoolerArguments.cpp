@@ -1,4 +1,4 @@
-#include "browser/KLCoolerArguments.h"
+#include "cooler/KLCoolerArguments.h"
 
 #include <QDir>
 #include <QFile>

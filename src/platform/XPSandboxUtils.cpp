@@ -1,4 +1,4 @@
-#include "app/XPSandboxUtils.h"
+#include "platform/XPSandboxUtils.h"
 
 #include "platform/Defaults.h"
 #include "platform/Plist.h"

@@ -1,9 +1,9 @@
-#include "browser/KLCoolerStore.h"
+#include "cooler/KLCoolerStore.h"
 
 #include "recent/KLRecentListFormat.h"
 #include "recent/KLSaveFileLeftovers.h"
 
-#include "browser/KLItemListOps.h"
+#include "cooler/KLItemListOps.h"
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
 #include "util/Paths.h"

@@ -1,7 +1,7 @@
 // The Cooler's list rules, its store file and the `kelso cooler` tool working on the store.
-#include "browser/KLCoolerCommand.h"
-#include "browser/KLCoolerStore.h"
-#include "browser/KLItemListOps.h"
+#include "cooler/KLCoolerCommand.h"
+#include "cooler/KLCoolerStore.h"
+#include "cooler/KLItemListOps.h"
 #include "platform/Plist.h"
 #include "support/TestSupport.h"
 

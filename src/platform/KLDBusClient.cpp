@@ -1,4 +1,4 @@
-#include "app/KLDBusClient.h"
+#include "platform/KLDBusClient.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,5 +1,5 @@
 // Root-folder access: every root test passes, and the chosen folder is recorded.
-#include "app/XPSandboxUtils.h"
+#include "platform/XPSandboxUtils.h"
 #include "platform/Defaults.h"
 #include "support/TestSupport.h"
 #include "util/QtTestPrinters.h"

@@ -1,8 +1,8 @@
-#include "browser/KLCoolerCommand.h"
+#include "cooler/KLCoolerCommand.h"
 
-#include "app/KLDBusClient.h"
-#include "browser/KLCoolerStore.h"
-#include "browser/KLItemListOps.h"
+#include "platform/KLDBusClient.h"
+#include "cooler/KLCoolerStore.h"
+#include "cooler/KLItemListOps.h"
 #include "util/Tilde.h"
 
 #include <QDir>

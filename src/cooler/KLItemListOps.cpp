@@ -1,4 +1,4 @@
-#include "browser/KLItemListOps.h"
+#include "cooler/KLItemListOps.h"
 
 #include <algorithm>
 
