@@ -155,11 +155,14 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
                  [](const KLItemPtr &item) {
                      std::weak_ptr<KLItem> weak = item;
                      const double side = KLImageBrowserCell::kImageSize;
+                     ThumbnailRequest request;
+                     request.path = item->lastKnownPath();
+                     request.maxSize = QSizeF(side, side);
                      KPQuickLook::thumbnailImageCreate(
-                         item->lastKnownPath(), QSizeF(side, side), {},
-                         [weak](const KPCGImageRef &image) {
-                             if (KLItemPtr alive = weak.lock(); alive && image)
-                                 alive->imageReady({{QStringLiteral("KPCGImage"), image->peekImage()}});
+                         request,
+                         [weak](const ThumbnailResult &result) {
+                             if (KLItemPtr alive = weak.lock(); alive && result.image)
+                                 alive->imageReady({{QStringLiteral("KPCGImage"), result.image->peekImage()}});
                          },
                          false);
                  },
