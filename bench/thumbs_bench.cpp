@@ -20,7 +20,7 @@
 // Usage: thumbs_bench [--files N] [--rounds R] [--keep DIR]
 #include "platform/thumbnailer/DecoderWorkers.h"
 #include "platform/thumbnailer/Thumbnailer.h"
-#include "thumbs/KPQuickLook.h"
+#include "thumbs/ThumbnailRenderer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -96,7 +96,7 @@ bool kelsoOne(const QString &file, int box, const QString &out)
 {
     QImage img;
     if (box > 256)
-        img = KPQuickLook::copyThumbOfImageFromFile(file, QSize(box, box)); // the fast path
+        img = ThumbnailRenderer::copyThumbOfImageFromFile(file, QSize(box, box)); // the fast path
     else
         img = DecoderWorkers::run(DecoderWorkers::Job::Image, file, QSize(box, box)).image;
     return !img.isNull() && writePng(img, out);

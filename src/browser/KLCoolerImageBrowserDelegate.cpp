@@ -71,6 +71,8 @@ void KLCoolerImageBrowserDelegate::readState()
     const QList<KLItemPtr> items = KLCoolerStore::read(m_storePath);
     if (items.isEmpty())
         return;
+    for (const KLItemPtr &item : items)
+        item->setServices(m_itemServices);
     _itemsArray = items;
     announceCountChanged();
     reloadBrowserSoon();
@@ -81,8 +83,17 @@ bool KLCoolerImageBrowserDelegate::writeState()
     return KLCoolerStore::write(m_storePath, _itemsArray);
 }
 
+void KLCoolerImageBrowserDelegate::setItemServices(const KLItemServicesPtr &services)
+{
+    m_itemServices = services;
+    for (const KLItemPtr &item : std::as_const(_itemsArray))
+        item->setServices(services);
+}
+
 void KLCoolerImageBrowserDelegate::addItem(const KLItemPtr &item, int index)
 {
+    if (item && m_itemServices && !item->services())
+        item->setServices(m_itemServices);
     const QList<KLItemPtr> before = _itemsArray;
     KLImageBrowserViewDelegate::addItem(item, index);
     checkForDuplicateDisplayNames();

@@ -40,6 +40,8 @@ public:
 
     KLPaneKind paneKind() const override { return KLPaneKind::Cooler; }
     void addItem(const KLItemPtr &item, int index) override;
+    // What the Cooler's items ask the program for; given to those there and those to come.
+    void setItemServices(const KLItemServicesPtr &services);
     void imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash) override;
     void imageBrowserMoveItemsAtIndexes(const QList<int> &indexes, int destination) override;
     bool acceptsDrops() const override { return true; }
@@ -98,6 +100,7 @@ private:
     void writeSoonElapsed();
 
     QString m_storePath;
+    KLItemServicesPtr m_itemServices;
     QTimer *m_saveTimer = nullptr;
     int m_pendingTrashChecks = 0;
 };

@@ -73,9 +73,11 @@ KLMainWindowController::KLMainWindowController(Options options, QObject *parent)
 {
     m_simpleToolTip = std::make_unique<KLSimpleToolTip>();
     std::unique_ptr<KLRecentSource> source =
-        options.recentSource ? std::move(options.recentSource) : makeRecentFilesSource();
+        options.recentSource ? std::move(options.recentSource) : makeRecentFilesSource(options.itemServices);
+    m_itemServices = options.itemServices;
     m_kelsoDelegate = new KLKelsoImageBrowserDelegate(std::move(source), this);
     m_coolerDelegate = new KLCoolerImageBrowserDelegate(options.coolerStorePath, this);
+    m_coolerDelegate->setItemServices(m_itemServices);
     m_kelsoDelegate->setCoolerDelegate(m_coolerDelegate);
     m_kelsoDelegate->setMainWindowController(this);
     m_coolerDelegate->setMainWindowController(this);
@@ -89,7 +91,8 @@ KLMainWindowController::KLMainWindowController(Options options, QObject *parent)
 
 KLMainWindowController::~KLMainWindowController()
 {
-    KLItem::setIconMayHaveChangedHandler({});
+    if (m_itemServices)
+        m_itemServices->iconMayHaveChanged = {};
     for (const auto &c : m_screenConnections)
         disconnect(c);
     // The picker builder goes before the menu it fills.
@@ -221,10 +224,12 @@ void KLMainWindowController::buildWindow()
     m_kelsoExplanation->setText(m_kelsoDelegate->explanation());
     connect(m_kelsoDelegate, &KLImageBrowserViewDelegate::countChanged, this, &KLMainWindowController::updateLabels);
     connect(m_coolerDelegate, &KLImageBrowserViewDelegate::countChanged, this, &KLMainWindowController::updateLabels);
-    KLItem::setIconMayHaveChangedHandler([this] {
-        m_kelsoDelegate->iconMayHaveChanged();
-        m_coolerDelegate->iconMayHaveChanged();
-    });
+    if (m_itemServices) {
+        m_itemServices->iconMayHaveChanged = [this] {
+            m_kelsoDelegate->iconMayHaveChanged();
+            m_coolerDelegate->iconMayHaveChanged();
+        };
+    }
 
     m_window->resize(1000, contentHeight());
 }

@@ -8,6 +8,7 @@
 // keyboard focus between the grids, shows and hides the window with its fade, and forwards
 // redraws. Owns the two pane controllers and the shared one-line tool tip. Main thread only.
 #include "browser/KLImageBrowserCell.h"
+#include "recent/KLItemServices.h"
 
 #include <QList>
 #include <QObject>
@@ -46,6 +47,9 @@ public:
         std::unique_ptr<KLRecentSource> recentSource;
         // The Cooler store; empty: coolerItems.plist in the application-support folder.
         QString coolerStorePath;
+        // What the panes' items ask the program for (pictures, replacements); the controller
+        // tells it when pictures may have changed. None: items ask nobody.
+        KLItemServicesPtr itemServices;
     };
     explicit KLMainWindowController(Options options, QObject *parent = nullptr);
     ~KLMainWindowController() override;
@@ -163,5 +167,6 @@ private:
     KLFilePickerMenu *m_menuBuilder = nullptr;
     QMenuBar *m_menuBar = nullptr;
     std::unique_ptr<KLSimpleToolTip> m_simpleToolTip;
+    KLItemServicesPtr m_itemServices;
     QList<QMetaObject::Connection> m_screenConnections;
 };

@@ -155,12 +155,18 @@ void KLPreviewPanel::showOwnWindow(const KLItemPtr &item)
     // arrives, if this file is still the one shown.
     const QString path = item->lastKnownPath();
     QPointer<QLabel> label = m_picture;
+    ThumbnailRequest request;
+    request.path = path;
+    request.maxSize = QSizeF(400, 400);
+    request.fileToRender = path;
+    request.highPriority = true;
+    request.requester = this;
     KPQuickLook::thumbnailImageCreate(
-        path, QSizeF(400, 400), {{KPQuickLook::kHighPriority, true}},
-        [this, path, label](const KPCGImageRef &image) {
-            if (!label || !image || m_shownPath != path)
+        request,
+        [this, path, label](const ThumbnailResult &result) {
+            if (!label || !result.image || m_shownPath != path)
                 return;
-            const QImage large = image->peekImage();
+            const QImage large = result.image->peekImage();
             if (!large.isNull())
                 label->setPixmap(QPixmap::fromImage(large.scaled(400, 400, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
         },

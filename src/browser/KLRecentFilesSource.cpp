@@ -6,7 +6,8 @@ namespace {
 class KLRecentFilesSource final : public KLRecentSource
 {
 public:
-    KLRecentFilesSource()
+    explicit KLRecentFilesSource(const KLItemServicesPtr &itemServices)
+        : m_files(optionsWith(itemServices))
     {
         // Recorded on the event stream's thread; the collector lives on the main thread, so
         // the call arrives there queued.
@@ -69,12 +70,19 @@ private:
         return out;
     }
 
+    static KLRecentFiles::Options optionsWith(const KLItemServicesPtr &itemServices)
+    {
+        KLRecentFiles::Options options;
+        options.itemServices = itemServices;
+        return options;
+    }
+
     KLRecentFiles m_files;
     QList<KLRecentEvent> m_lastRemoved;
 };
 } // namespace
 
-std::unique_ptr<KLRecentSource> makeRecentFilesSource()
+std::unique_ptr<KLRecentSource> makeRecentFilesSource(const KLItemServicesPtr &itemServices)
 {
-    return std::make_unique<KLRecentFilesSource>();
+    return std::make_unique<KLRecentFilesSource>(itemServices);
 }

@@ -52,5 +52,5 @@ private:
     std::function<void()> m_recordHandler;
 };
 
-// The collector of the running program.
-std::unique_ptr<KLRecentSource> makeRecentFilesSource();
+// The collector of the running program; its items ask `itemServices` for their pictures.
+std::unique_ptr<KLRecentSource> makeRecentFilesSource(const KLItemServicesPtr &itemServices);

@@ -8,6 +8,7 @@
 #include "recent/KLRules.h"
 #include "recent/XPSimpleUtils.h"
 #include "tags/Lumitag.h"
+#include "thumbs/ThumbnailQueue.h"
 #include "util/DateAdditions.h"
 #include "util/Localized.h"
 #include "util/Tilde.h"
@@ -142,11 +143,6 @@ void installMountObserverOnce()
     });
 }
 
-std::mutex g_hooksMutex;
-KLItem::ThumbnailRequester g_thumbnailRequester;
-std::function<bool()> g_thumbnailBusy;
-KLItem::ReplacementPicker g_replacementPicker;
-std::function<void()> g_iconMayHaveChanged;
 std::atomic<quint64> g_imageCounter{0};
 
 bool isMainThread()
@@ -155,15 +151,10 @@ bool isMainThread()
     return app && QThread::currentThread() == app->thread();
 }
 
-void postIconMayHaveChanged()
+void postIconMayHaveChanged(const KLItemServicesPtr &services)
 {
-    std::function<void()> handler;
-    {
-        std::lock_guard lock(g_hooksMutex);
-        handler = g_iconMayHaveChanged;
-    }
-    if (handler)
-        handler();
+    if (services && services->iconMayHaveChanged)
+        services->iconMayHaveChanged();
 }
 
 // Removable and network volumes: the folders under which a volume's mount point lies.
@@ -222,6 +213,7 @@ KLItemPtr KLItem::copyItem() const
     copy->m_usePartialPathForTitle = m_usePartialPathForTitle;
     copy->m_cachedImageRep = m_cachedImageRep;
     copy->m_cachedImageNumber = m_cachedImageNumber;
+    copy->m_services = m_services;
     return copy;
 }
 
@@ -439,6 +431,8 @@ void KLItem::addSubItem(const KLItemPtr &item)
 {
     if (!item || item.get() == this)
         return;
+    if (KLItemServicesPtr mine = services(); mine && !item->services())
+        item->setServices(mine);
     const QString key = item->lastKnownPath();
     std::lock_guard lock(m_stackLock);
     if (!m_stack)
@@ -594,24 +588,41 @@ qint64 KLItem::imageVersion()
 
 void KLItem::reqestImage()
 {
-    ThumbnailRequester requester;
-    std::function<bool()> busy;
-    {
-        std::lock_guard lock(g_hooksMutex);
-        requester = g_thumbnailRequester;
-        busy = g_thumbnailBusy;
-    }
-    if (!requester || (busy && busy()))
-        return;
-    requester(shared_from_this());
+    const KLItemServicesPtr services = this->services();
+    ThumbnailQueue *queue = services ? services->thumbnails : nullptr;
+    if (!queue || queue->busy())
+        return; // a later draw asks again
+    const QString p = lastKnownPath();
+    ThumbnailRequest request;
+    request.path = p;
+    request.maxSize = QSizeF(kThumbnailSide, kThumbnailSide);
+    request.fileToRender = p;
+    request.highPriority = true;
+    request.requester = this;
+    std::weak_ptr<KLItem> weak = weak_from_this();
+    queue->thumbnailImageCreate(
+        request,
+        [weak](const ThumbnailResult &result) {
+            // The queue is asked for the main thread; a queue that answers elsewhere is brought
+            // back to it, as the cached picture is read and drawn there.
+            auto deliver = [weak, image = result.image] {
+                if (KLItemPtr item = weak.lock())
+                    item->imageReady(image);
+            };
+            QCoreApplication *app = QCoreApplication::instance();
+            if (!app || isMainThread())
+                deliver();
+            else
+                QMetaObject::invokeMethod(app, deliver, Qt::QueuedConnection);
+        },
+        true);
 }
 
-void KLItem::imageReady(const QVariantMap &result)
+void KLItem::imageReady(const KPCGImageRef &result)
 {
-    const QVariant v = result.value(QStringLiteral("KPCGImage"));
-    if (!v.canConvert<QImage>())
+    if (!result)
         return;
-    const QImage image = v.value<QImage>();
+    const QImage image = result->peekImage();
     if (image.isNull())
         return;
     {
@@ -628,11 +639,22 @@ QImage KLItem::cachedImage() const
     return m_cachedImageRep;
 }
 
-void KLItem::setThumbnailRequester(ThumbnailRequester requester, std::function<bool()> isBusy)
+void KLItem::setServices(const KLItemServicesPtr &services)
 {
-    std::lock_guard lock(g_hooksMutex);
-    g_thumbnailRequester = std::move(requester);
-    g_thumbnailBusy = std::move(isBusy);
+    {
+        std::lock_guard lock(m_lock);
+        m_services = services;
+    }
+    for (const KLItemPtr &sub : stack()) {
+        if (!sub->services())
+            sub->setServices(services);
+    }
+}
+
+KLItemServicesPtr KLItem::services() const
+{
+    std::lock_guard lock(m_lock);
+    return m_services;
 }
 
 QString KLItem::parentPath(const QString &path)
@@ -721,20 +743,17 @@ void KLItem::resolveBookmarkPossiblyWithUI()
     }
     if (!exists)
         pickNewOriginal();
-    postIconMayHaveChanged();
+    postIconMayHaveChanged(services());
 }
 
 void KLItem::pickNewOriginal()
 {
     if (!isMainThread())
         return;
-    ReplacementPicker picker;
-    {
-        std::lock_guard lock(g_hooksMutex);
-        picker = g_replacementPicker;
-    }
-    if (!picker)
+    const KLItemServicesPtr services = this->services();
+    if (!services || !services->pickReplacement)
         return;
+    const auto &picker = services->pickReplacement;
     const QString name = lastKnownPath().section(QLatin1Char('/'), -1);
     const QString chosen = picker(KLLocalized(QStringLiteral("Pick file. File name was %1."), {name}),
                                   KLLocalized(QStringLiteral("Choose")), lastKnownPath());
@@ -746,19 +765,7 @@ void KLItem::pickNewOriginal()
         m_lastCacheUpdate = 0;
     }
     setBookmarkData(bookmark.isEmpty() ? XPSimpleUtils::bookmarkDataForMissingPath(chosen) : bookmark, chosen);
-    postIconMayHaveChanged();
-}
-
-void KLItem::setReplacementPicker(ReplacementPicker picker)
-{
-    std::lock_guard lock(g_hooksMutex);
-    g_replacementPicker = std::move(picker);
-}
-
-void KLItem::setIconMayHaveChangedHandler(std::function<void()> handler)
-{
-    std::lock_guard lock(g_hooksMutex);
-    g_iconMayHaveChanged = std::move(handler);
+    postIconMayHaveChanged(services);
 }
 
 void KLItem::updateCache()

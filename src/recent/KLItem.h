@@ -17,10 +17,12 @@
 //   background update holds only a weak reference, so dropping an item cancels its update.
 // - Locks: `m_lock` guards path, bookmark and cached facts; `m_stackLock` guards the
 //   sub-items. Neither is held while calling out to other items or to the rules.
-// - Thumbnails are not drawn here. `imageRepresentation()` answers the cached picture and
-//   asks the installed thumbnail requester (setThumbnailRequester) when there is none;
-//   `imageReady()` is where the renderer delivers. Until a renderer is installed the seams
-//   answer a null image.
+// - Thumbnails are not drawn here. `imageRepresentation()` answers the cached picture and,
+//   when there is none, asks the thumbnail queue of the item's services (KLItemServices,
+//   handed in by the item's owner) for a 172 × 172 picture at high priority; `imageReady()`
+//   takes it on the main thread. An item without services answers a null image.
+#include "recent/KLItemServices.h"
+#include "thumbs/KPCGImage.h"
 #include "util/KLTime.h"
 
 #include <QByteArray>
@@ -127,16 +129,21 @@ public:
     QString imageUID();
     qint64 imageVersion();
     bool isSelectable() const { return true; }
-    // Asks the installed thumbnail requester for a picture (nothing when none is installed
-    // or it reports itself busy).
+    // The box, in points, of the pictures items ask for; cells draw them at their own size.
+    static constexpr double kThumbnailSide = 172;
+    // Asks the services' thumbnail queue for a picture of the file: 172 × 172, high priority,
+    // keyed by the path (so that the slow-volume limit applies), delivered to imageReady() on
+    // the main thread. Nothing without a queue or while it reports itself busy.
     void reqestImage();
-    // Delivery from the renderer: {"KPCGImage": QImage}. Sets the redraw flag.
-    void imageReady(const QVariantMap &result);
+    // Delivery from the renderer: a picture that holds an image becomes the cached one and sets
+    // the redraw flag; an empty one changes nothing.
+    void imageReady(const KPCGImageRef &image);
     QImage cachedImage() const;
 
-    // Seams for the thumbnail work: who renders pictures, and whether it is busy.
-    using ThumbnailRequester = std::function<void(const KLItemPtr &item)>;
-    static void setThumbnailRequester(ThumbnailRequester requester, std::function<bool()> isBusy = {});
+    // What the item asks the program for (see KLItemServices); a stack hands them to its
+    // sub-items, present and future, that have none.
+    void setServices(const KLItemServicesPtr &services);
+    KLItemServicesPtr services() const;
 
     bool isEqual(const KLItem &other) const { return lastKnownPath() == other.lastKnownPath(); }
 
@@ -151,16 +158,9 @@ public:
     bool moveFileToTrash(QString *error = nullptr);
 
     // Main thread only: try hard to find the file again; then ask for a replacement through
-    // the installed picker when it is still missing. Posts iconMayHaveChanged.
+    // the services' picker when it is still missing. Posts iconMayHaveChanged to the services.
     void resolveBookmarkPossiblyWithUI();
     void pickNewOriginal();
-    // The GUI installs the open panel: given the message, the prompt and the path the file had,
-    // answers the chosen path.
-    using ReplacementPicker =
-        std::function<QString(const QString &message, const QString &prompt, const QString &formerPath)>;
-    static void setReplacementPicker(ReplacementPicker picker);
-    // Receives "iconMayHaveChanged" (the GUI forwards it to the panes).
-    static void setIconMayHaveChangedHandler(std::function<void()> handler);
 
     // Lazy update (see the class comment).
     void updateCache();
@@ -203,6 +203,7 @@ private:
     bool m_usePartialPathForTitle = false;
     QImage m_cachedImageRep;
     quint64 m_cachedImageNumber = 0;
+    KLItemServicesPtr m_services;
 
     mutable std::mutex m_stackLock;
     std::unique_ptr<QMap<QString, KLItemPtr>> m_stack;

@@ -562,6 +562,7 @@ QList<KLItemPtr> KLRecentFiles::recentFiles(const QSet<QString> &excludedPaths)
         if (item->isStack())
             item->setDate(moddateForMultipleFiles(item->stack()));
     }
+    handOut(items);
     return sortByTimeThenTitle(items, kRankedMax);
 }
 
@@ -588,7 +589,18 @@ QList<KLItemPtr> KLRecentFiles::recentFilesInDirectory(const QString &directory)
             }
         }
     }
+    handOut(result);
     return sortByTimeThenTitle(result, -1);
+}
+
+void KLRecentFiles::handOut(const QList<KLItemPtr> &items) const
+{
+    if (!m_options.itemServices)
+        return;
+    for (const KLItemPtr &item : items) {
+        if (!item->services())
+            item->setServices(m_options.itemServices);
+    }
 }
 
 KLTime KLRecentFiles::moddateForMultipleFiles(const QList<KLItemPtr> &items)

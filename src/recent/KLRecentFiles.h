@@ -32,6 +32,7 @@
 // constructor, on the caller's thread.
 #include "recent/FileSystemEventStream.h"
 #include "recent/KLItem.h"
+#include "recent/KLItemServices.h"
 #include "recent/KLRules.h"
 #include "util/KLTime.h"
 #include "util/KPTimer.h"
@@ -103,6 +104,8 @@ public:
         // Tests: the clock (KLTime) and the service's current event id.
         std::function<KLTime()> clock;
         std::function<quint64()> currentEventID;
+        // What the items handed out ask the program for (pictures, replacements); none: nothing.
+        KLItemServicesPtr itemServices;
     };
 
     // The collector of the running program: reads the store, primes the listing cache,
@@ -206,6 +209,8 @@ Q_SIGNALS:
     void eventRecorded();
 
 private:
+    // Gives the items that have none the services of this collector's items.
+    void handOut(const QList<KLItemPtr> &items) const;
     KLTime now() const;
     double secondsSinceCreation() const;
     quint64 currentEventID() const;

@@ -2,6 +2,7 @@
 
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "thumbs/KPQuickLook.h"
+#include "thumbs/ThumbnailRenderer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,20 +67,23 @@ int runThumbnailCommand(const QStringList &args)
         return fail(QStringLiteral("'%1' does not exist").arg(file));
     const QString path = QDir::cleanPath(info.absoluteFilePath());
 
-    KPQuickLook::updateCachedPrefs();
-    QVariantMap request{{KPQuickLook::kFileToRender, path}};
-    if (iconMode)
-        request.insert(KPQuickLook::kForceIconMode, true);
+    ThumbnailRenderer::updateCachedPrefs();
+    ThumbnailRequest request;
+    request.path = path;
+    request.maxSize = QSizeF(size, size);
+    request.fileToRender = path;
+    request.forceIconMode = iconMode;
+    ThumbnailResult result;
     // The tool says in its own one line what went wrong; the renderer's log lines (and Qt's
     // warnings about a damaged file) stay out of its output meanwhile.
     const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    const QImage image = KPQuickLook::kpThumbnailImageCreateSync(path, &request, QSizeF(size, size));
+    const QImage image = ThumbnailRenderer::kpThumbnailImageCreateSync(request, &result);
     // Cache writes queued by the render finish before the tool exits.
     KPQuickLook::waitUntilAllOperationsAreFinished(30000);
     qInstallMessageHandler(previous);
     // A file that made its decoder fail, crash, hang or refuse it is reported, not papered
     // over with its icon.
-    const QString failure = request.value(KPQuickLook::kFailure).toString();
+    const QString failure = result.failure;
     if (!failure.isEmpty())
         return fail(QStringLiteral("no thumbnail of '%1': %2").arg(path, failure));
     if (image.isNull())
@@ -92,6 +96,6 @@ int runThumbnailCommand(const QStringList &args)
     Thumbnailer::setFastPngCompression(writer);
     if (!writer.write(image) || !out.commit())
         return fail(QStringLiteral("cannot write '%1'").arg(output));
-    std::fprintf(stderr, "%s\n", qPrintable(request.value(KPQuickLook::kRenderPath).toString()));
+    std::fprintf(stderr, "%s\n", qPrintable(result.renderPath));
     return 0;
 }

@@ -880,3 +880,25 @@ TEST_F(CollectorTest, TheAnswerForScriptsIsTheCurrentListWithFactsLoaded)
     EXPECT_FALSE(o.value("subtitle").toString().contains("2001")) << got.constData();
     EXPECT_FALSE(o.value("subtitle").toString().isEmpty()) << got.constData();
 }
+
+TEST_F(CollectorTest, ItemsHandedOutAskTheCollectorsServices)
+{
+    auto services = std::make_shared<KLItemServices>();
+    KLRecentFiles::Options o = options();
+    o.itemServices = services;
+    collector = std::make_unique<KLRecentFiles>(o);
+    const KLTime t = clock - 100;
+    const QString a = root + "/A", b = root + "/B";
+    collector->setPastEventsForTesting({event(a, files(a, 2, t), t), event(b, files(b, 7, t - 10), t - 10)});
+    const QList<KLItemPtr> ranked = collector->recentFiles({});
+    ASSERT_EQ(ranked.size(), 3);
+    for (const KLItemPtr &item : ranked) {
+        EXPECT_EQ(item->services(), services) << item->lastKnownPath().toStdString();
+        for (const KLItemPtr &sub : item->stack())
+            EXPECT_EQ(sub->services(), services) << sub->lastKnownPath().toStdString();
+    }
+    const QList<KLItemPtr> inside = collector->recentFilesInDirectory(b);
+    ASSERT_EQ(inside.size(), 7);
+    for (const KLItemPtr &item : inside)
+        EXPECT_EQ(item->services(), services);
+}

@@ -7,7 +7,10 @@
 #include "TestMedia.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "support/TestSupport.h"
+#include "Requests.h"
 #include "thumbs/KPQuickLook.h"
+#include "thumbs/SlowRenderCache.h"
+#include "thumbs/ThumbnailRenderer.h"
 #include "thumbs/ThumbnailCommand.h"
 
 #include <QCryptographicHash>
@@ -159,11 +162,11 @@ TEST(HostileFiles, BombIsRefusedFromItsHeaderBeforeDecoding)
     EXPECT_TRUE(r.failure.contains(QStringLiteral("too large"))) << qPrintable(r.failure);
     EXPECT_LT(t.elapsed(), 3000);
     // The renderer's whole chain gives the icon and tells why.
-    QVariantMap request{{KPQuickLook::kFileToRender, bomb}};
-    const QImage icon = KPQuickLook::renderImageWithQuickLook(bomb, QSizeF(400, 400), &request);
+    ThumbnailResult request;
+    const QImage icon = ThumbnailRenderer::renderImageWithQuickLook(thumbnailRequest(bomb, QSizeF(400, 400)), &request);
     EXPECT_FALSE(icon.isNull());
-    EXPECT_EQ(request.value(KPQuickLook::kRenderPath).toString(), QStringLiteral("icon"));
-    EXPECT_FALSE(request.value(KPQuickLook::kFailure).toString().isEmpty());
+    EXPECT_EQ(request.renderPath, QStringLiteral("icon"));
+    EXPECT_FALSE(request.failure.isEmpty());
 }
 
 TEST(HostileFiles, FailureIsRecordedAsTheStandardSaysAndKeptUntilTheFileChanges)
@@ -222,9 +225,9 @@ TEST(HostileFiles, OtherThumbnailersFailureRecordsAreHonoured)
     req.box = QSize(172, 172);
     EXPECT_TRUE(Thumbnailer::create(req).image.isNull());
     // The fast path at large boxes honours it as well: the icon, no decoding.
-    QVariantMap request{{KPQuickLook::kFileToRender, photo}};
-    KPQuickLook::renderImageWithQuickLook(photo, QSizeF(400, 400), &request);
-    EXPECT_EQ(request.value(KPQuickLook::kRenderPath).toString(), QStringLiteral("icon"));
+    ThumbnailResult request;
+    ThumbnailRenderer::renderImageWithQuickLook(thumbnailRequest(photo, QSizeF(400, 400)), &request);
+    EXPECT_EQ(request.renderPath, QStringLiteral("icon"));
 
     // The record is for another version of the file: this one renders.
     setMtime(photo, 1700000500);
@@ -281,7 +284,7 @@ TEST(HostileFilesDeathTest, QuitTakesUnderTwoSecondsWhileADecoderLoops)
             std::atomic<int> delivered{0};
             for (const QString &file : {h.pdf, h.svg})
                 KPQuickLook::thumbnailImageCreate(
-                    file, QSizeF(172, 172), {{KPQuickLook::kFileToRender, file}}, [&](const KPCGImageRef &) { ++delivered; }, false);
+                    thumbnailRequest(file, QSizeF(172, 172)), [&](const ThumbnailResult &) { ++delivered; }, false);
             ::usleep(700 * 1000); // the PDF's decoder is busy by now
             QElapsedTimer t;
             t.start();

@@ -1,8 +1,12 @@
 // The request queue, the deliveries, the slow-render cache and the settings it follows.
 #include "fileops/XPFileUtils.h"
 #include "platform/Defaults.h"
+#include "platform/Mounts.h"
 #include "support/TestSupport.h"
+#include "Requests.h"
 #include "thumbs/KPQuickLook.h"
+#include "thumbs/SlowRenderCache.h"
+#include "thumbs/ThumbnailRenderer.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -14,22 +18,10 @@
 #include <QThread>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <optional>
 #include <sys/time.h>
 
 namespace {
-
-class Receiver : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QVariantMap> received;
-    QList<QThread *> threads;
-    Q_INVOKABLE void imageReady(const QVariantMap &request)
-    {
-        received.append(request);
-        threads.append(QThread::currentThread());
-    }
-};
 
 // Records the order in which worker-thread deliveries arrive.
 struct Order {
@@ -37,7 +29,7 @@ struct Order {
     QStringList names;
     KPQuickLook::Callback record(const QString &name)
     {
-        return [this, name](const KPCGImageRef &) {
+        return [this, name](const ThumbnailResult &) {
             std::lock_guard lock(mutex);
             names.append(name);
         };
@@ -80,24 +72,31 @@ TEST_F(QueueTest, DuplicatesAreDroppedAndBusyAboveTwelve)
 {
     KPQuickLook::setSuspended(true);
     Order order;
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:a"), QSizeF(172, 172), {}, order.record(QStringLiteral("a")), false);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:a"), QSizeF(172, 172), {}, order.record(QStringLiteral("a2")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false), order.record(QStringLiteral("a")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false), order.record(QStringLiteral("a2")), false);
     EXPECT_EQ(KPQuickLook::totalRequests(), 1);
     // A different box, thread flag or option count is a different request.
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:a"), QSizeF(64, 64), {}, order.record(QStringLiteral("b")), false);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:a"), QSizeF(172, 172), {}, order.record(QStringLiteral("c")), true);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:a"), QSizeF(172, 172), {{QStringLiteral("x"), 1}},
-                                      order.record(QStringLiteral("d")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(64, 64), false), order.record(QStringLiteral("b")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false), order.record(QStringLiteral("c")), true);
+    ThumbnailRequest iconStyle = thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false);
+    iconStyle.forceIconMode = true;
+    KPQuickLook::thumbnailImageCreate(iconStyle, order.record(QStringLiteral("d")), false);
     EXPECT_EQ(KPQuickLook::totalRequests(), 4);
+    // The same picture for another requester is queued for it too.
+    ThumbnailRequest other = thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false);
+    other.requester = &order;
+    KPQuickLook::thumbnailImageCreate(other, order.record(QStringLiteral("e")), false);
+    KPQuickLook::thumbnailImageCreate(other, order.record(QStringLiteral("e2")), false);
+    EXPECT_EQ(KPQuickLook::totalRequests(), 5);
     // A box of 0 × 0 means 1280 × 1280.
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:z"), QSizeF(0, 0), {}, order.record(QStringLiteral("z")), false);
-    EXPECT_TRUE(KPQuickLook::isAlreadyQueued(KPQuickLook(QStringLiteral("pal_:z"), QSizeF(1280, 1280), {}, false, {})));
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:z"), QSizeF(0, 0), false), order.record(QStringLiteral("z")), false);
+    EXPECT_TRUE(KPQuickLook::isAlreadyQueued(KPQuickLook(thumbnailRequest(QStringLiteral("pal_:z"), QSizeF(1280, 1280), false), false, {})));
 
-    for (int i = 0; i < 7; ++i)
-        KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:n%1").arg(i), QSizeF(172, 172), {}, order.record(QString()), false);
+    for (int i = 0; i < 6; ++i)
+        KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:n%1").arg(i), QSizeF(172, 172), false), order.record(QString()), false);
     EXPECT_EQ(KPQuickLook::totalRequests(), 12);
     EXPECT_FALSE(KPQuickLook::busy());
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:n13"), QSizeF(172, 172), {}, order.record(QString()), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:n13"), QSizeF(172, 172), false), order.record(QString()), false);
     EXPECT_TRUE(KPQuickLook::busy());
 
     KPQuickLook::setSuspended(false);
@@ -105,10 +104,12 @@ TEST_F(QueueTest, DuplicatesAreDroppedAndBusyAboveTwelve)
     // "c" is delivered on the main thread: let the event loop run it.
     ASSERT_TRUE(KelsoTest::waitFor([&] { return order.get().contains(QStringLiteral("c")); }, 30000));
     EXPECT_FALSE(order.get().contains(QStringLiteral("a2")));
+    EXPECT_FALSE(order.get().contains(QStringLiteral("e2")));
+    EXPECT_TRUE(order.get().contains(QStringLiteral("e")));
     EXPECT_TRUE(order.get().contains(QStringLiteral("a")));
     EXPECT_EQ(KPQuickLook::totalRequests(), 0);
     // Once done, the same request may be made again.
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:a"), QSizeF(172, 172), {}, order.record(QStringLiteral("again")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false), order.record(QStringLiteral("again")), false);
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
     EXPECT_TRUE(order.get().contains(QStringLiteral("again")));
 }
@@ -118,13 +119,17 @@ TEST_F(QueueTest, HighPriorityGoesFirstAndCancelledRequestsNeverDeliver)
     KPQuickLook::setMaxThreadCount(1);
     KPQuickLook::setSuspended(true);
     Order order;
-    const QVariantMap high{{KPQuickLook::kHighPriority, true}};
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:1"), QSizeF(172, 172), {}, order.record(QStringLiteral("n1")), false);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:2"), QSizeF(172, 172), high, order.record(QStringLiteral("h2")), false);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:3"), QSizeF(172, 172), {}, order.record(QStringLiteral("n3")), false);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:4"), QSizeF(172, 172), high, order.record(QStringLiteral("h4")), false);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:gone"), QSizeF(172, 172), high, order.record(QStringLiteral("gone")), false);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:gone"), QSizeF(64, 64), {}, order.record(QStringLiteral("gone2")), false);
+    auto high = [](const QString &path) {
+        ThumbnailRequest request = thumbnailRequest(path, QSizeF(172, 172), false);
+        request.highPriority = true;
+        return request;
+    };
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:1"), QSizeF(172, 172), false), order.record(QStringLiteral("n1")), false);
+    KPQuickLook::thumbnailImageCreate(high(QStringLiteral("pal_:2")), order.record(QStringLiteral("h2")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:3"), QSizeF(172, 172), false), order.record(QStringLiteral("n3")), false);
+    KPQuickLook::thumbnailImageCreate(high(QStringLiteral("pal_:4")), order.record(QStringLiteral("h4")), false);
+    KPQuickLook::thumbnailImageCreate(high(QStringLiteral("pal_:gone")), order.record(QStringLiteral("gone")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:gone"), QSizeF(64, 64), false), order.record(QStringLiteral("gone2")), false);
     EXPECT_EQ(KPQuickLook::totalRequests(), 6);
     KPQuickLook::removeItemWithPath(QStringLiteral("pal_:gone"));
     EXPECT_EQ(KPQuickLook::totalRequests(), 4);
@@ -133,7 +138,7 @@ TEST_F(QueueTest, HighPriorityGoesFirstAndCancelledRequestsNeverDeliver)
     EXPECT_EQ(order.get(), (QStringList{QStringLiteral("h2"), QStringLiteral("h4"), QStringLiteral("n1"), QStringLiteral("n3")}));
 
     KPQuickLook::setSuspended(true);
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:x"), QSizeF(172, 172), {}, order.record(QStringLiteral("x")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:x"), QSizeF(172, 172), false), order.record(QStringLiteral("x")), false);
     KPQuickLook::removeAllRequests();
     EXPECT_EQ(KPQuickLook::totalRequests(), 0);
     KPQuickLook::setSuspended(false);
@@ -141,7 +146,7 @@ TEST_F(QueueTest, HighPriorityGoesFirstAndCancelledRequestsNeverDeliver)
     EXPECT_FALSE(order.get().contains(QStringLiteral("x")));
 }
 
-TEST_F(QueueTest, DeliversToTheMainThreadInBothForms)
+TEST_F(QueueTest, DeliversTheResultOnTheThreadAskedFor)
 {
     const QString file = KelsoTest::home() + QStringLiteral("/deliver/pic.png");
     QDir().mkpath(QFileInfo(file).absolutePath());
@@ -149,38 +154,41 @@ TEST_F(QueueTest, DeliversToTheMainThreadInBothForms)
     pic.fill(Qt::darkCyan);
     ASSERT_TRUE(pic.save(file));
 
-    Receiver receiver;
-    KPQuickLook::thumbnailImageCreate(file, QSizeF(172, 172), {{KPQuickLook::kFileToRender, file}}, &receiver, "imageReady", true);
-    ASSERT_TRUE(KelsoTest::waitFor([&] { return !receiver.received.isEmpty(); }, 30000));
-    const QVariantMap request = receiver.received.first();
-    EXPECT_EQ(receiver.threads.first(), QCoreApplication::instance()->thread());
-    const KPCGImageRef image = request.value(KPQuickLook::kImage).value<KPCGImageRef>();
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->size().width(), 172);
-    EXPECT_NEAR(image->size().height(), 115, 1);
-    EXPECT_GE(request.value(KPQuickLook::kSecondsToRender).toDouble(), 0.0);
-    EXPECT_TRUE(request.contains(KPQuickLook::kSecondsToRender));
-    EXPECT_EQ(request.value(KPQuickLook::kFileToRender).toString(), file); // the caller's options come back
-
-    KPCGImageRef got;
+    std::optional<ThumbnailResult> result;
     QThread *thread = nullptr;
-    KPQuickLook::thumbnailImageCreate(file, QSizeF(64, 64), {}, [&](const KPCGImageRef &img) {
-        got = img;
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(file, QSizeF(172, 172)), [&](const ThumbnailResult &r) {
+        result = r;
         thread = QThread::currentThread();
     }, true);
-    ASSERT_TRUE(KelsoTest::waitFor([&] { return got != nullptr; }, 30000));
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return result.has_value(); }, 30000));
     EXPECT_EQ(thread, QCoreApplication::instance()->thread());
-    EXPECT_EQ(got->size().width(), 64);
-    EXPECT_NEAR(got->size().height(), 43, 1);
-    EXPECT_GT(got->lastUsedTime(), -1.0);
+    ASSERT_TRUE(result->image);
+    EXPECT_EQ(result->image->size().width(), 172);
+    EXPECT_NEAR(result->image->size().height(), 115, 1);
+    EXPECT_GE(result->secondsToRender, 0.0);
+    EXPECT_FALSE(result->renderPath.isEmpty());
+    EXPECT_EQ(result->request.fileToRender, file); // the caller's request comes back
+    EXPECT_GT(result->image->lastUsedTime(), -1.0);
+
+    // On the worker thread when asked so.
+    std::atomic<QThread *> workerThread{nullptr};
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(file, QSizeF(64, 64)), [&](const ThumbnailResult &r) {
+        if (r.image && r.image->size().width() == 64)
+            workerThread = QThread::currentThread();
+    }, false);
+    ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
+    ASSERT_NE(workerThread.load(), nullptr);
+    EXPECT_NE(workerThread.load(), QCoreApplication::instance()->thread());
 
     // A request that cannot give anything still delivers, with an empty wrapper.
     KPCGImageRef empty;
     bool delivered = false;
-    KPQuickLook::thumbnailImageCreate(QStringLiteral("pal_:nothing"), QSizeF(64, 64), {}, [&](const KPCGImageRef &img) {
-        empty = img;
-        delivered = true;
-    }, true);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:nothing"), QSizeF(64, 64), false),
+                                      [&](const ThumbnailResult &r) {
+                                          empty = r.image;
+                                          delivered = true;
+                                      },
+                                      true);
     ASSERT_TRUE(KelsoTest::waitFor([&] { return delivered; }, 30000));
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->isNull());
@@ -188,12 +196,69 @@ TEST_F(QueueTest, DeliversToTheMainThreadInBothForms)
     // A destination file gets the picture too, written by a low-priority cache writer.
     const QString dest = KelsoTest::home() + QStringLiteral("/deliver/copy.png");
     bool done = false;
-    KPQuickLook::thumbnailImageCreate(file, QSizeF(100, 100), {{KPQuickLook::kDestinationFile, dest}},
-                                      [&](const KPCGImageRef &) { done = true; }, true);
+    ThumbnailRequest copy = thumbnailRequest(file, QSizeF(100, 100), false);
+    copy.destinationFile = dest;
+    KPQuickLook::thumbnailImageCreate(copy, [&](const ThumbnailResult &) { done = true; }, true);
     ASSERT_TRUE(KelsoTest::waitFor([&] { return done && QFileInfo::exists(dest); }, 30000));
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
     EXPECT_EQ(QImage(dest).width(), 100);
     EXPECT_NEAR(QImage(dest).height(), 67, 1);
+}
+
+namespace {
+// Makes `folder` a network mount (slow volume) for the rest of the test.
+void markSlowVolume(const QString &folder)
+{
+    const QString table = KelsoTest::home() + QStringLiteral("/mountinfo");
+    KelsoTest::writeFile(table, "22 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
+                                "40 22 0:51 / " + QFile::encodeName(folder) + " rw,relatime shared:9 - nfs4 nas:/share rw\n");
+    Mounts::setMountInfoPathForTesting(table);
+    XPFileUtils::rebuildSlowVolumes();
+}
+} // namespace
+
+TEST_F(QueueTest, AtMostTenSlowVolumeRendersRunAtOnce)
+{
+    const QString slowFolder = KelsoTest::home() + QStringLiteral("/nas");
+    const QString slowFile = slowFolder + QStringLiteral("/film.mkv");
+    const QString localFile = KelsoTest::home() + QStringLiteral("/local/notes.txt");
+    KelsoTest::writeFile(slowFile, "x");
+    KelsoTest::writeFile(localFile, "x");
+    markSlowVolume(slowFolder);
+    ASSERT_TRUE(XPFileUtils::pathIsOnSlowVolume(slowFile));
+
+    // Ten slow renders hold every slot.
+    for (int i = 0; i < KPQuickLook::kSlowLoadLimit; ++i)
+        KPQuickLook::acquireSlowLoad();
+    EXPECT_EQ(KPQuickLook::slowLoads(), 10);
+    std::atomic<bool> slowDone{false}, localDone{false};
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(slowFile, QSizeF(172, 172)), [&](const ThumbnailResult &) { slowDone = true; }, false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(localFile, QSizeF(172, 172)), [&](const ThumbnailResult &) { localDone = true; }, false);
+    // The local file is not held back by the slow ones...
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return localDone.load(); }, 30000));
+    // ...the eleventh slow render waits for a slot.
+    EXPECT_FALSE(KPQuickLook::waitUntilAllOperationsAreFinished(300));
+    EXPECT_FALSE(slowDone.load());
+    EXPECT_EQ(KPQuickLook::slowLoads(), 10);
+    KPQuickLook::releaseSlowLoad();
+    ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
+    EXPECT_TRUE(slowDone.load());
+    EXPECT_EQ(KPQuickLook::slowLoads(), 9);
+    for (int i = 1; i < KPQuickLook::kSlowLoadLimit; ++i)
+        KPQuickLook::releaseSlowLoad();
+    EXPECT_EQ(KPQuickLook::slowLoads(), 0);
+
+    // Without the file key, the request is not counted as a slow-volume render.
+    for (int i = 0; i < KPQuickLook::kSlowLoadLimit; ++i)
+        KPQuickLook::acquireSlowLoad();
+    slowDone = false;
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(slowFile, QSizeF(64, 64), false), [&](const ThumbnailResult &) { slowDone = true; }, false);
+    ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
+    EXPECT_TRUE(slowDone.load());
+    for (int i = 0; i < KPQuickLook::kSlowLoadLimit; ++i)
+        KPQuickLook::releaseSlowLoad();
+    Mounts::setMountInfoPathForTesting(QString());
+    XPFileUtils::rebuildSlowVolumes();
 }
 
 TEST_F(QueueTest, CacheNamesFollowTheFileVersion)
@@ -203,65 +268,65 @@ TEST_F(QueueTest, CacheNamesFollowTheFileVersion)
     KelsoTest::writeFile(pdf, QByteArray(52311, 'x'));
     setMtime(pdf, 1700000000);
     Defaults::standard().setBool(QStringLiteral("KPQuicklookBordersOther"), true);
-    ASSERT_TRUE(KPQuickLook::bordersOnOthers()); // followed through the settings observation
-    EXPECT_EQ(KPQuickLook::calculatePathForCache(pdf, QSizeF(172, 172)),
-              KPQuickLook::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000000_1_.png"));
+    ASSERT_TRUE(ThumbnailRenderer::bordersOnOthers()); // followed through the settings observation
+    EXPECT_EQ(SlowRenderCache::calculatePathForCache(pdf, QSizeF(172, 172)),
+              SlowRenderCache::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000000_1_.png"));
     // Icon mode is off for large boxes unless borders on large thumbnails are wanted.
-    EXPECT_EQ(KPQuickLook::calculatePathForCache(pdf, QSizeF(512, 512)),
-              KPQuickLook::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000000_0_.png"));
+    EXPECT_EQ(SlowRenderCache::calculatePathForCache(pdf, QSizeF(512, 512)),
+              SlowRenderCache::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000000_0_.png"));
     Defaults::standard().setBool(QStringLiteral("KPQuicklookBordersOther"), false);
-    EXPECT_FALSE(KPQuickLook::useIconMode(pdf, QSizeF(16, 16))); // all three border settings off
-    EXPECT_EQ(KPQuickLook::calculatePathForCache(pdf, QSizeF(172, 172)),
-              KPQuickLook::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000000_0_.png"));
+    EXPECT_FALSE(ThumbnailRenderer::useIconMode(pdf, QSizeF(16, 16))); // all three border settings off
+    EXPECT_EQ(SlowRenderCache::calculatePathForCache(pdf, QSizeF(172, 172)),
+              SlowRenderCache::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000000_0_.png"));
     setMtime(pdf, 1700000500);
-    EXPECT_EQ(KPQuickLook::calculatePathForCache(pdf, QSizeF(172, 172)),
-              KPQuickLook::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000500_0_.png"));
+    EXPECT_EQ(SlowRenderCache::calculatePathForCache(pdf, QSizeF(172, 172)),
+              SlowRenderCache::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000500_0_.png"));
 
     const QString longName = dir + QLatin1Char('/') + QString(97, QLatin1Char('n')) + QStringLiteral(".jpg"); // 101 characters
     KelsoTest::writeFile(longName, "x");
-    EXPECT_TRUE(KPQuickLook::calculatePathForCache(longName, QSizeF(172, 172)).isEmpty());
+    EXPECT_TRUE(SlowRenderCache::calculatePathForCache(longName, QSizeF(172, 172)).isEmpty());
     const QString okName = dir + QLatin1Char('/') + QString(96, QLatin1Char('n')) + QStringLiteral(".jpg"); // 100
     KelsoTest::writeFile(okName, "x");
-    EXPECT_FALSE(KPQuickLook::calculatePathForCache(okName, QSizeF(172, 172)).isEmpty());
-    EXPECT_TRUE(KPQuickLook::calculatePathForCache(dir + QStringLiteral("/missing.pdf"), QSizeF(172, 172)).isEmpty());
-    EXPECT_TRUE(KPQuickLook::calculatePathForCache(QString(), QSizeF(172, 172)).isEmpty());
+    EXPECT_FALSE(SlowRenderCache::calculatePathForCache(okName, QSizeF(172, 172)).isEmpty());
+    EXPECT_TRUE(SlowRenderCache::calculatePathForCache(dir + QStringLiteral("/missing.pdf"), QSizeF(172, 172)).isEmpty());
+    EXPECT_TRUE(SlowRenderCache::calculatePathForCache(QString(), QSizeF(172, 172)).isEmpty());
 }
 
 TEST_F(QueueTest, SlowRenderCacheServesTheVersionItWasMadeFor)
 {
     Defaults::standard().setBool(QStringLiteral("KPQuicklookCacheSlowImages"), true);
-    KPQuickLook::setCacheAllowed(true);
-    ASSERT_TRUE(KPQuickLook::useCaching());
+    SlowRenderCache::setCacheAllowed(true);
+    ASSERT_TRUE(SlowRenderCache::useCaching());
     const QString file = KelsoTest::home() + QStringLiteral("/cached/photo.png");
     QDir().mkpath(QFileInfo(file).absolutePath());
     QImage pic(800, 400, QImage::Format_RGB32);
     pic.fill(Qt::magenta);
     ASSERT_TRUE(pic.save(file));
     setMtime(file, 1700000000);
-    EXPECT_TRUE(KPQuickLook::cachedFilePath(file, QSizeF(172, 172)).isEmpty());
-    KPQuickLook::createCacheFile(file, QSize(172, 172));
+    EXPECT_TRUE(SlowRenderCache::cachedFilePath(file, QSizeF(172, 172)).isEmpty());
+    SlowRenderCache::createCacheFile(file, QSize(172, 172));
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
-    const QString entry = KPQuickLook::cachedFilePath(file, QSizeF(172, 172));
+    const QString entry = SlowRenderCache::cachedFilePath(file, QSizeF(172, 172));
     ASSERT_FALSE(entry.isEmpty());
     // Rendered at the cache render size (1024 or 768), never enlarged.
-    EXPECT_EQ(KPQuickLook::cacheRenderSize(), 1024);
+    EXPECT_EQ(SlowRenderCache::cacheRenderSize(), 1024);
     EXPECT_EQ(QImage(entry).size(), QSize(800, 400));
-    QVariantMap request;
-    const QImage img = KPQuickLook::kpThumbnailImageCreateSync(file, &request, QSizeF(172, 172));
-    EXPECT_EQ(request.value(KPQuickLook::kRenderPath).toString(), QStringLiteral("kelso-cache"));
+    ThumbnailResult request;
+    const QImage img = ThumbnailRenderer::kpThumbnailImageCreateSync(thumbnailRequest(file, QSizeF(172, 172)), &request);
+    EXPECT_EQ(request.renderPath, QStringLiteral("kelso-cache"));
     EXPECT_EQ(img.size(), QSize(172, 86));
 
     // A new version of the file does not use the old entry.
     setMtime(file, 1700000900);
-    EXPECT_TRUE(KPQuickLook::cachedFilePath(file, QSizeF(172, 172)).isEmpty());
-    request.clear();
-    KPQuickLook::kpThumbnailImageCreateSync(file, &request, QSizeF(172, 172));
-    EXPECT_NE(request.value(KPQuickLook::kRenderPath).toString(), QStringLiteral("kelso-cache"));
+    EXPECT_TRUE(SlowRenderCache::cachedFilePath(file, QSizeF(172, 172)).isEmpty());
+    request = {};
+    ThumbnailRenderer::kpThumbnailImageCreateSync(thumbnailRequest(file, QSizeF(172, 172)), &request);
+    EXPECT_NE(request.renderPath, QStringLiteral("kelso-cache"));
     EXPECT_TRUE(QFileInfo::exists(entry)); // the stale entry waits for the clean-up
 
     // The cache folder never caches its own files.
     const int before = KPQuickLook::totalRequests();
-    KPQuickLook::createCacheFile(entry, QSize(172, 172));
+    SlowRenderCache::createCacheFile(entry, QSize(172, 172));
     EXPECT_EQ(KPQuickLook::totalRequests(), before);
     Defaults::standard().setBool(QStringLiteral("KPQuicklookCacheSlowImages"), false);
     ASSERT_TRUE(KelsoTest::waitFor([] { return KPQuickLook::totalRequests() == 0; }, 30000));
@@ -270,8 +335,8 @@ TEST_F(QueueTest, SlowRenderCacheServesTheVersionItWasMadeFor)
 TEST_F(QueueTest, CleanUpKeepsTheThousandMostRecentlyUsed)
 {
     Defaults::standard().setBool(QStringLiteral("KPQuicklookCacheSlowImages"), true);
-    KPQuickLook::setCacheAllowed(true);
-    const QString folder = KPQuickLook::cacheFolder();
+    SlowRenderCache::setCacheAllowed(true);
+    const QString folder = SlowRenderCache::cacheFolder();
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
     auto fill = [&](int n) {
@@ -293,10 +358,10 @@ TEST_F(QueueTest, CleanUpKeepsTheThousandMostRecentlyUsed)
         return n;
     };
     fill(1100);
-    KPQuickLook::cleanCache();
+    SlowRenderCache::cleanCache();
     EXPECT_EQ(count(), 1100); // up to 1100 tolerated
     fill(1101);
-    KPQuickLook::cleanCache();
+    SlowRenderCache::cleanCache();
     EXPECT_EQ(count(), 1000);
     EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("f0100.jpg_xxUc_1_1_0_.png")));
     EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("f0101.jpg_xxUc_1_1_0_.png")));
@@ -304,9 +369,8 @@ TEST_F(QueueTest, CleanUpKeepsTheThousandMostRecentlyUsed)
 
     // Switching the cache setting off empties the folder at once (off the main thread).
     Defaults::standard().setBool(QStringLiteral("KPQuicklookCacheSlowImages"), false);
-    EXPECT_FALSE(KPQuickLook::useCaching());
+    EXPECT_FALSE(SlowRenderCache::useCaching());
     ASSERT_TRUE(KelsoTest::waitFor([&] { return count() == 0; }, 30000));
     EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
-#include "test_thumbs_queue.moc"

@@ -6,7 +6,10 @@
 #include "platform/Mounts.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "support/TestSupport.h"
+#include "Requests.h"
 #include "thumbs/KPQuickLook.h"
+#include "thumbs/SlowRenderCache.h"
+#include "thumbs/ThumbnailRenderer.h"
 #include "thumbs/ThumbnailCommand.h"
 
 #include <QCryptographicHash>
@@ -74,10 +77,10 @@ Thumbnailer::Result render(const QString &path, int box = 172)
 // The renderer with its whole fallback chain; the way it took comes back in *how.
 QImage renderAll(const QString &path, int box, QString *how)
 {
-    QVariantMap request{{KPQuickLook::kFileToRender, path}};
-    const QImage img = KPQuickLook::renderImageWithQuickLook(path, QSizeF(box, box), &request);
+    ThumbnailResult result;
+    const QImage img = ThumbnailRenderer::renderImageWithQuickLook(thumbnailRequest(path, QSizeF(box, box)), &result);
     if (how)
-        *how = request.value(KPQuickLook::kRenderPath).toString();
+        *how = result.renderPath;
     return img;
 }
 
@@ -133,7 +136,7 @@ TEST(Thumbnails, JpegPngGifAtTheRightSizeAndOrientation)
     EXPECT_TRUE(isBluish(r.image.pixel(8, 86)));
 
     // The fast path (large boxes) applies the orientation too.
-    const QImage fast = KPQuickLook::copyThumbOfImageFromFile(d + QStringLiteral("/turned.jpg"), QSize(300, 300));
+    const QImage fast = ThumbnailRenderer::copyThumbOfImageFromFile(d + QStringLiteral("/turned.jpg"), QSize(300, 300));
     EXPECT_EQ(fast.size(), QSize(225, 300));
     EXPECT_TRUE(isReddish(fast.pixel(215, 150)));
     QString how;
@@ -428,9 +431,9 @@ TEST(Thumbnails, FileOnASlowVolumeIsNeverOpened)
     ASSERT_TRUE(XPFileUtils::pathIsOnSlowVolume(trap));
 
     QFuture<QPair<QImage, QString>> f = QtConcurrent::run([trap] {
-        QVariantMap request{{KPQuickLook::kFileToRender, trap}};
-        const QImage img = KPQuickLook::kpThumbnailImageCreateSync(trap, &request, QSizeF(172, 172));
-        return qMakePair(img, request.value(KPQuickLook::kRenderPath).toString());
+        ThumbnailResult result;
+        const QImage img = ThumbnailRenderer::kpThumbnailImageCreateSync(thumbnailRequest(trap, QSizeF(172, 172)), &result);
+        return qMakePair(img, result.renderPath);
     });
     const bool done = KelsoTest::waitFor([&] { return f.isFinished(); }, 30000);
     if (!done) {
@@ -500,15 +503,15 @@ TEST(ThumbnailCommand, RendersThroughTheCachesAndSaysWhichWay)
 
     // Kelso's own slow-render cache, once an entry exists.
     Defaults::standard().setBool(QStringLiteral("KPQuicklookCacheSlowImages"), true);
-    KPQuickLook::setCacheAllowed(true);
-    KPQuickLook::updateCachedPrefs();
-    KPQuickLook::createCacheFile(photo, QSize(200, 200));
+    SlowRenderCache::setCacheAllowed(true);
+    ThumbnailRenderer::updateCachedPrefs();
+    SlowRenderCache::createCacheFile(photo, QSize(200, 200));
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
     ASSERT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("200"), QStringLiteral("--output"), out}, &err), 0);
     EXPECT_EQ(err, QStringLiteral("kelso-cache"));
     EXPECT_EQ(QImage(out).size(), QSize(200, 150));
     Defaults::standard().setBool(QStringLiteral("KPQuicklookCacheSlowImages"), false);
-    KPQuickLook::updateCachedPrefs();
+    ThumbnailRenderer::updateCachedPrefs();
 
     EXPECT_EQ(runTool({photo, QStringLiteral("--output"), out}, &err), 2);
     EXPECT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("0"), QStringLiteral("--output"), out}, &err), 2);

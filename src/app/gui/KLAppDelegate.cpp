@@ -147,24 +147,13 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
         // thread while the main thread makes the tray icon and the recent-files engine.
         {"read Cooler ahead", [] { KLCoolerStore::readAhead(KLCoolerStore::pathForStateFile()); }},
         {"rebuild slow volumes", [] { XPFileUtils::rebuildSlowVolumes(); }},
-        {"thumbnail requester", [] {
-             // Items ask the thumbnail queue for their cell pictures; deliveries land on the
-             // queue's worker threads and reach the grids through the redraw flag. Installed
-             // before the renderer starts, so that a requester the renderer installs for itself
-             // takes precedence.
-             KLItem::setThumbnailRequester(
-                 [](const KLItemPtr &item) {
-                     std::weak_ptr<KLItem> weak = item;
-                     const double side = KLImageBrowserCell::kImageSize;
-                     KPQuickLook::thumbnailImageCreate(
-                         item->lastKnownPath(), QSizeF(side, side), {},
-                         [weak](const KPCGImageRef &image) {
-                             if (KLItemPtr alive = weak.lock(); alive && image)
-                                 alive->imageReady({{QStringLiteral("KPCGImage"), image->peekImage()}});
-                         },
-                         false);
-                 },
-                 [] { return KPQuickLook::busy(); });
+        {"item services", [this] {
+             // What the panes' items ask the program for: cell pictures from the thumbnail
+             // queue, and the open panel for a missing file. Handed to the window's panes,
+             // which give them to their items.
+             m_itemServices = std::make_shared<KLItemServices>();
+             m_itemServices->thumbnails = &KPQuickLook::sharedQueue();
+             KLFileCommands::installReplacementPicker(*m_itemServices);
          }},
         {"thumbnail renderer", [] { KPQuickLook::initializeGlobals(); }},
         {"worker pool", [] { KPPool::intializeGlobals(); }},
@@ -187,10 +176,10 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
         {"main window", [this] {
              KLMainWindowController::Options options;
              options.trayMode = m_trayIcon != nullptr;
+             options.itemServices = m_itemServices;
              m_windowController = new KLMainWindowController(std::move(options));
          }},
         {"selection menus", [this] { installSelectionActions(); }},
-        {"missing-file picker", [] { KLFileCommands::installReplacementPicker(); }},
         {"tag editor", [] {
              // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
              KLImageBrowserViewDelegate::setTagEditorOpener(

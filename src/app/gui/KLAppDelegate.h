@@ -4,6 +4,8 @@
 //
 // Start-up and termination are ordered lists of named steps (see the *Steps() functions), so
 // that each subsystem slots into its place in the sequence as it arrives.
+#include "recent/KLItemServices.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -115,6 +117,7 @@ private:
     KLSelectionActions *m_selectionActions = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     KLMainWindowController *m_windowController = nullptr;
+    KLItemServicesPtr m_itemServices;
     bool m_active = false;
     QTimer *m_redrawTimer = nullptr;
     QTimer *m_trayWatch = nullptr;

@@ -149,11 +149,11 @@ QString pickReplacementFile(const QString &message, const QString &prompt, const
     return dialog.selectedFiles().constFirst();
 }
 
-void installReplacementPicker()
+void installReplacementPicker(KLItemServices &services)
 {
-    KLItem::setReplacementPicker([](const QString &message, const QString &prompt, const QString &formerPath) {
+    services.pickReplacement = [](const QString &message, const QString &prompt, const QString &formerPath) {
         return pickReplacementFile(message, prompt, formerPath, QApplication::activeWindow());
-    });
+    };
 }
 
 Message failureMessage(Command command, const QList<Failure> &failures)

@@ -6,6 +6,8 @@
 // in one message that names the file (or counts the files) and says why, shown without
 // blocking over the window the command came from. A command on several files still does what
 // it can for the others.
+#include "recent/KLItemServices.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -42,9 +44,9 @@ void openWebPage(const QString &url, QWidget *parent);
 // chosen path, or empty when cancelled.
 QString pickReplacementFile(const QString &message, const QString &prompt, const QString &formerPath,
                             QWidget *parent);
-// Makes pickReplacementFile() the picker items use to find a missing file again
-// (KLItem::pickNewOriginal), over the active window.
-void installReplacementPicker();
+// Makes pickReplacementFile() the picker that items with these services use to find a missing
+// file again (KLItem::pickNewOriginal), over the active window.
+void installReplacementPicker(KLItemServices &services);
 
 // What the user is told about these failures of a command (none: an empty text).
 Message failureMessage(Command command, const QList<Failure> &failures);

@@ -138,7 +138,9 @@ TEST(FileCommands, FindMissingFileAsksWhereTheFileIsNowAndTheItemFollows)
     QFile::remove(folder + "/draft.txt");
     ASSERT_FALSE(QFile::exists(item->path()));
 
-    KLFileCommands::installReplacementPicker();
+    auto services = std::make_shared<KLItemServices>();
+    KLFileCommands::installReplacementPicker(*services);
+    item->setServices(services);
     QString startedIn;
     bool sawDialog = false;
     whenFileDialogOpens([&](QFileDialog *dialog) {
@@ -163,7 +165,6 @@ TEST(FileCommands, FindMissingFileAsksWhereTheFileIsNowAndTheItemFollows)
     whenFileDialogOpens([](QFileDialog *dialog) { dialog->reject(); });
     item->resolveBookmarkPossiblyWithUI();
     EXPECT_EQ(item->path(), folder + "/moved/draft v2.txt");
-    KLItem::setReplacementPicker({});
 }
 
 namespace {
