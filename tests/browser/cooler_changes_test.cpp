@@ -172,3 +172,24 @@ TEST_F(CoolerChangesTest, ADropOnAFullCoolerAsksBeforePushingItemsOut)
 }
 
 } // namespace
+
+TEST_F(CoolerChangesTest, ItemsReadDroppedOrAddedAskTheCoolersServices)
+{
+    const QString store = storeNamed(QStringLiteral("services"));
+    const QStringList files = KelsoTest::makeFiles(QStringLiteral("services"), 4);
+    {
+        KLCoolerImageBrowserDelegate pane(store);
+        pane.addPaths(files.mid(0, 2), 0);
+        pane.applicationWillTerminate();
+    }
+    KLCoolerImageBrowserDelegate pane(store);
+    ASSERT_EQ(pane.numberOfItems(), 2);
+    EXPECT_EQ(pane.items().first()->services(), nullptr);
+    auto services = std::make_shared<KLItemServices>();
+    pane.setItemServices(services); // the items read from the store
+    pane.addPaths({files[2]}, 0);   // a drop
+    pane.addItemsThatFit({KLItem::create(files[3])}, 0);
+    ASSERT_EQ(pane.numberOfItems(), 4);
+    for (const KLItemPtr &item : pane.items())
+        EXPECT_EQ(item->services(), services) << item->lastKnownPath().toStdString();
+}
