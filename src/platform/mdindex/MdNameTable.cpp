@@ -1,0 +1,53 @@
+#include "platform/mdindex/MdNameTable.h"
+
+#include "platform/mdindex/MdStore.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace MdIndex {
+
+void NameTable::refresh(Store &store)
+{
+    // data_version tells changes by other connections; the row count catches this one's own.
+    const qint64 version = store.dataVersion();
+    const qint64 rows = store.count();
+    if (version == version_ && rows == rows_ && version >= 0)
+        return;
+    buffer_.clear();
+    starts_.clear();
+    ids_.clear();
+    store.forEachFoldedName([this](qint64 id, const QString &folded) {
+        starts_.push_back(quint32(buffer_.size()));
+        ids_.push_back(id);
+        buffer_.append(folded.toUtf8());
+        buffer_.append('\0');
+    });
+    version_ = version;
+    rows_ = rows;
+}
+
+void NameTable::forEachContaining(const QString &foldedText, const std::function<bool(qint64, const QString &)> &f) const
+{
+    const QByteArray needle = foldedText.toUtf8();
+    if (needle.isEmpty() || needle.contains('\0'))
+        return;
+    const char *base = buffer_.constData();
+    const char *end = base + buffer_.size();
+    const char *at = base;
+    while (at < end) {
+        const void *hit = memmem(at, size_t(end - at), needle.constData(), size_t(needle.size()));
+        if (!hit)
+            return;
+        const auto offset = quint32(static_cast<const char *>(hit) - base);
+        const auto it = std::upper_bound(starts_.begin(), starts_.end(), offset) - 1;
+        const size_t index = size_t(it - starts_.begin());
+        const char *name = base + *it;
+        const size_t length = strlen(name);
+        if (!f(ids_[index], QString::fromUtf8(name, qsizetype(length))))
+            return;
+        at = name + length + 1; // next name
+    }
+}
+
+} // namespace MdIndex
