@@ -9,10 +9,8 @@ namespace MdIndex {
 
 void NameTable::refresh(Store &store)
 {
-    // data_version tells changes by other connections; the row count catches this one's own.
     const qint64 version = store.dataVersion();
-    const qint64 rows = store.count();
-    if (version == version_ && rows == rows_ && version >= 0)
+    if (version == version_ && version >= 0)
         return;
     buffer_.clear();
     starts_.clear();
@@ -24,7 +22,6 @@ void NameTable::refresh(Store &store)
         buffer_.append('\0');
     });
     version_ = version;
-    rows_ = rows;
 }
 
 void NameTable::forEachContaining(const QString &foldedText, const std::function<bool(qint64, const QString &)> &f) const

@@ -26,7 +26,6 @@ private:
     std::vector<quint32> starts_; // offset of each name
     std::vector<qint64> ids_;
     qint64 version_ = -1;
-    qint64 rows_ = -1;
 };
 
 } // namespace MdIndex

@@ -69,7 +69,7 @@ public:
     QSet<qint64> textMatches(const QString &ftsQuery);
     // Ids of files that carry tags.
     QList<qint64> taggedIds();
-    // Changes when any connection commits (for caches built from the index).
+    // Changes whenever the index changed, through this connection or another (for caches).
     qint64 dataVersion();
     bool forEachFoldedName(const std::function<void(qint64, const QString &)> &f);
     QString lastError() const;

@@ -277,7 +277,9 @@ qint64 Store::dataVersion()
     const qint64 v = st && sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
     if (st)
         sqlite3_reset(st);
-    return v;
+    // data_version counts other connections' commits; this connection's own writes are counted
+    // by total_changes.
+    return v < 0 ? v : (v << 32) + sqlite3_total_changes64(db_);
 }
 
 bool Store::forEachFoldedName(const std::function<void(qint64, const QString &)> &f)
