@@ -220,3 +220,55 @@ TEST_F(MdStoreTest, GarbageTruncatedOrOutdatedFilesAreRebuiltNeverACrash)
     }
     reopen("old version");
 }
+
+TEST_F(MdStoreTest, OneSearcherSeesWritesMadeBetweenItsShortQueries)
+{
+    fillNames();
+    ASSERT_TRUE(store.buildNameTrigrams());
+    Searcher s(store);
+    const QString oneLetter = QStringLiteral("kMDItemDisplayName == \"k*\"cdw");
+    EXPECT_TRUE(s.run(oneLetter, SearchOptions{}).items.isEmpty());
+    ASSERT_TRUE(store.begin());
+    add(QStringLiteral("/h/Kite"));
+    ASSERT_TRUE(store.commit());
+    ASSERT_EQ(s.run(oneLetter, SearchOptions{}).items.size(), 1);
+    // A write through another connection (as the crawler's) is seen as well.
+    Store writer;
+    ASSERT_TRUE(writer.open(dbPath, Store::Mode::ReadWrite, nullptr));
+    FileRecord r;
+    r.path = QStringLiteral("/h/kayak");
+    r.name = r.displayName = QStringLiteral("kayak");
+    ASSERT_NE(writer.upsertStat(r, 1), 0);
+    EXPECT_EQ(s.run(oneLetter, SearchOptions{}).items.size(), 2);
+    store.removeTree(QStringLiteral("/h/Kite"));
+    EXPECT_EQ(s.run(oneLetter, SearchOptions{}).items.size(), 1);
+}
+
+TEST_F(MdStoreTest, CountsAgreeWithTheFullSearchOnEveryPath)
+{
+    fillNames();
+    ASSERT_TRUE(store.begin());
+    for (int i = 0; i < 300; ++i)
+        add(QStringLiteral("/h/bulk/Résumé %1 %2").arg(i).arg(i % 3 ? QStringLiteral("draft") : QStringLiteral("final")));
+    ASSERT_TRUE(store.commit());
+    const char *queries[] = {"kMDItemDisplayName == \"*resume*\"cd", "kMDItemDisplayName == \"*final*\"cd",
+                             "kMDItemDisplayName == \"*t*\"cd",      "kMDItemDisplayName == \"*1?*\"cd",
+                             "kMDItemDisplayName == \"r*\"cd",       "kMDItemDisplayName == \"*Résumé*\"",
+                             "kMDItemDisplayName == \"d*\"cdw",      "kMDItemFSName == \"*zz*\"cd"};
+    for (bool trigrams : {false, true}) {
+        if (trigrams) {
+            ASSERT_TRUE(store.buildNameTrigrams());
+        }
+        for (const char *q : queries) {
+            Searcher s(store);
+            const ParsedQuery parsed = parseQuery(QString::fromUtf8(q));
+            ASSERT_TRUE(parsed.ok());
+            SearchOptions all;
+            all.maxCount = 0;
+            const qsizetype full = s.run(*parsed.root, all).items.size();
+            EXPECT_EQ(s.count(*parsed.root, SearchOptions{}), full) << q << " trigrams " << trigrams;
+        }
+    }
+    Searcher s(store);
+    EXPECT_EQ(s.count(*parseQuery(QStringLiteral("kMDItemDisplayName == \"*final*\"cd")).root, SearchOptions{}), 100);
+}

@@ -71,6 +71,36 @@ SearchResult Searcher::run(const QueryNode &root, const SearchOptions &options)
     return result;
 }
 
+qint64 Searcher::count(const QueryNode &root, const SearchOptions &options)
+{
+    const Pattern &p = root.value.pattern;
+    const bool nameOnly = root.kind == QueryNode::Kind::Compare
+                          && (root.attr == Attr::FSName || root.attr == Attr::DisplayName) && root.op == Op::Eq
+                          && root.value.kind == Value::Kind::String && p.caseless && p.diacriticless && !p.wordBased;
+    const QString literal = nameOnly ? p.longestFoldedLiteral() : QString();
+    if (options.scopes.isEmpty() && !literal.isEmpty()) {
+        // "*text*": the trigram table answers exactly.
+        const bool substring = p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star
+                               && p.pieces[2].kind == Pattern::Part::Star;
+        if (substring && literal.size() >= 3) {
+            const qint64 n = store_.countTrigramMatches(literal);
+            if (n >= 0)
+                return n;
+        }
+        // The stored names are folded the same way, so the check on them is exact.
+        names_.refresh(store_);
+        qint64 n = 0;
+        names_.forEachContaining(literal, [&](qint64, const QString &folded) {
+            n += p.matchesFolded(folded) ? 1 : 0;
+            return true;
+        });
+        return n;
+    }
+    SearchOptions all = options;
+    all.maxCount = 0;
+    return run(root, all).items.size();
+}
+
 void Searcher::prepareTextSets(const QueryNode &node)
 {
     if (node.left)

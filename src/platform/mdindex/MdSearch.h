@@ -32,6 +32,9 @@ public:
     explicit Searcher(Store &store) : store_(store) {}
     SearchResult run(const QString &queryText, const SearchOptions &options);
     SearchResult run(const QueryNode &root, const SearchOptions &options);
+    // How many files match, without reading their rows where the query is a single name
+    // condition that ignores case and diacritics (the program's form); else through run().
+    qint64 count(const QueryNode &root, const SearchOptions &options);
     // True when `r` satisfies the query (text conditions use the sets found for this run).
     bool matches(const QueryNode &node, const FileRecord &r) const;
 

@@ -63,6 +63,8 @@ public:
     // Calls `f` with the ids whose folded name contains `foldedLiteral` (3+ characters), in id
     // order, until it answers false. False when the trigram table is not built.
     bool forEachTrigramMatch(const QString &foldedLiteral, const std::function<bool(qint64)> &f);
+    // How many folded names contain `foldedLiteral` (3+ characters); -1 without the table.
+    qint64 countTrigramMatches(const QString &foldedLiteral);
     // Calls `f` for every entry until it answers false.
     bool forEachRecord(const std::function<bool(const FileRecord &)> &f);
     // Ids of files whose text matches an FTS5 query.

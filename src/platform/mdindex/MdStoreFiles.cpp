@@ -237,6 +237,21 @@ bool Store::forEachTrigramMatch(const QString &foldedLiteral, const std::functio
     return true;
 }
 
+qint64 Store::countTrigramMatches(const QString &foldedLiteral)
+{
+    if (!nameTrigramsReady())
+        return -1;
+    sqlite3_stmt *st = prepare("SELECT count(*) FROM name_tri WHERE name_tri MATCH ?");
+    if (!st)
+        return -1;
+    QString phrase = foldedLiteral;
+    phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    bindText(st, 1, QLatin1Char('"') + phrase + QLatin1Char('"'));
+    const qint64 n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+    sqlite3_reset(st);
+    return n;
+}
+
 bool Store::forEachRecord(const std::function<bool(const FileRecord &)> &f)
 {
     sqlite3_stmt *st = prepare("SELECT " MD_COLUMNS " FROM files");
