@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimeZone>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -176,4 +178,65 @@ TEST_F(MdCrawlerTest, ThreadCrawlsPausesForTheUserAndAppliesQueuedChanges)
     EXPECT_TRUE(KelsoTest::waitFor([&] { return reader.byPath(p("queued.txt")).has_value(); }, 20000));
     c.stop();
     EXPECT_TRUE(c.progress().error.isEmpty());
+}
+
+TEST_F(MdCrawlerTest, LastUsedDatesComeFromTheDesktopsRecordOfOpens)
+{
+    const QString xbel = tmp.path() + QStringLiteral("/recently-used.xbel");
+    const QByteArray planUrl = QUrl::fromLocalFile(p("docs/Plan.txt")).toEncoded();
+    KelsoTest::writeFile(xbel, "<?xml version=\"1.0\"?>\n<xbel version=\"1.0\">\n"
+                               "<bookmark href=\"" + planUrl + "\" added=\"2026-01-01T10:00:00Z\""
+                               " modified=\"2026-01-02T10:00:00Z\" visited=\"2026-01-03T10:00:00.5Z\"/>\n"
+                               "<bookmark href=\"https://example.org/x\" visited=\"2026-01-03T10:00:00Z\"/>\n"
+                               "<bookmark href=\"file:///nowhere/gone.txt\" visited=\"2026-01-03T10:00:00Z\"/>\n"
+                               "</xbel>\n");
+    CrawlRules r = rules();
+    r.recentlyUsedFile = xbel;
+    Crawler c(db, r);
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    c.importRecentlyUsed(xbel);
+    const qint64 want = QDateTime(QDate(2026, 1, 3), QTime(10, 0, 0, 500), Qt::UTC).toMSecsSinceEpoch();
+    EXPECT_EQ(c.store().byPath(p("docs/Plan.txt"))->lastUsedMs, want);
+    EXPECT_EQ(c.store().byPath(p("photo.jpg"))->lastUsedMs, 0);
+    // A change of the record is read again; a damaged record loses nothing already there.
+    KelsoTest::writeFile(xbel, "<xbel><bookmark href=\"" + QUrl::fromLocalFile(p("photo.jpg")).toEncoded()
+                                   + "\" visited=\"2026-02-01T00:00:00Z\"/><bookmark href=");
+    c.applyChanges({{xbel, ChangeKind::Modified}});
+    EXPECT_GT(c.store().byPath(p("photo.jpg"))->lastUsedMs, 0);
+    EXPECT_EQ(c.store().byPath(p("docs/Plan.txt"))->lastUsedMs, want);
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemLastUsedDate > $time.now")), QStringList());
+}
+
+TEST_F(MdCrawlerTest, AFirstWalkCutShortLeavesAnIndexThatStillTakesUpdates)
+{
+    {
+        Crawler c(db, rules());
+        ASSERT_TRUE(c.openStore(nullptr));
+        ASSERT_TRUE(c.store().begin());
+        ASSERT_TRUE(c.store().beginBulkInsert()); // as a first walk does, then stops before its end
+        FileRecord r;
+        r.path = r.name = r.displayName = p("photo.jpg");
+        ASSERT_NE(c.store().upsertStat(r, 1), 0);
+        ASSERT_NE(c.store().upsertStat(r, 1), 0); // overlapping roots list a path twice
+        ASSERT_TRUE(c.store().commit());
+    }
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    EXPECT_EQ(c.store().count(), 1);
+    ASSERT_TRUE(c.crawlNames());
+    c.applyChanges({{p("photo.jpg"), ChangeKind::Modified}});
+    EXPECT_EQ(all(c.store()).count(p("photo.jpg")), 1);
+    EXPECT_EQ(c.store().count(), 8);
+}
+
+TEST_F(MdCrawlerTest, NestedRootsAreWalkedOnce)
+{
+    CrawlRules r = rules();
+    r.roots = {root, p("docs"), root + QStringLiteral("/")};
+    Crawler c(db, r);
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_EQ(c.store().count(), 8);
+    EXPECT_EQ(c.progress().files, 7);
 }

@@ -99,6 +99,8 @@ void Crawler::run()
     }
     if (!crawlNames())
         return;
+    if (!rules_.recentlyUsedFile.isEmpty())
+        importRecentlyUsed(rules_.recentlyUsedFile);
     while (!stop_) {
         QList<Change> changes;
         std::function<bool()> userActive;

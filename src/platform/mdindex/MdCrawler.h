@@ -33,6 +33,7 @@ struct CrawlRules {
     QStringList excludedFolders;      // absolute paths, with everything below them
     QStringList excludedNamePatterns; // "*.tmp", "node_modules": wildcard patterns on names
     qint64 textCapBytes = 256 * 1024; // text indexed per file
+    QString recentlyUsedFile;         // the desktop's record of opens; empty: none
 };
 
 enum class ChangeKind { Created, Modified, Removed, AttributesChanged, Opened };
@@ -71,6 +72,9 @@ public:
     bool crawlNames();
     int indexContentBatch(int max);
     void applyChanges(const QList<Change> &changes);
+    // Takes the last-used dates of the desktop's record of opened files (after the names pass,
+    // and again when the record changes: hand in a Modified change for its path).
+    void importRecentlyUsed(const QString &xbelPath);
 
     // The progress the crawler last wrote into the index (for a process that only reads it).
     static CrawlProgress storedProgress(Store &store);

@@ -1,6 +1,8 @@
 // The crawler's later steps: content batches, live changes and the progress it records.
 #include "platform/mdindex/MdCrawler.h"
 
+#include "platform/mdindex/MdRecentlyUsed.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <fcntl.h>
@@ -48,8 +50,13 @@ void Crawler::applyChanges(const QList<Change> &changes)
 {
     if (!store_.begin())
         return;
+    bool recordChanged = false;
     for (const Change &c : changes) {
         const QString path = QFileInfo(c.path).absoluteFilePath();
+        if (!rules_.recentlyUsedFile.isEmpty() && path == rules_.recentlyUsedFile) {
+            recordChanged = true;
+            continue;
+        }
         bool underRoot = false;
         for (const QString &root : rules_.roots)
             underRoot = underRoot || path == root || path.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
@@ -91,6 +98,18 @@ void Crawler::applyChanges(const QList<Change> &changes)
             walk(path, id);
     }
     saveProgress();
+    store_.commit();
+    if (recordChanged)
+        importRecentlyUsed(rules_.recentlyUsedFile);
+}
+
+void Crawler::importRecentlyUsed(const QString &xbelPath)
+{
+    const QList<RecentlyUsed> entries = readRecentlyUsed(xbelPath);
+    if (entries.isEmpty() || !store_.begin())
+        return;
+    for (const RecentlyUsed &e : entries)
+        store_.setLastUsed(e.path, e.usedMs);
     store_.commit();
 }
 

@@ -65,11 +65,17 @@ bool Crawler::crawlNames()
         return false;
     store_.setMeta(QStringLiteral("generation"), QString::number(generation_));
     store_.setMeta(QStringLiteral("names_done"), QStringLiteral("0"));
+    store_.beginBulkInsert();
     bool ok = true;
+    QStringList walked;
     for (const QString &rootText : rules_.roots) {
         const QString root = cleanRoot(rootText);
-        if (excludedFolder(root))
+        bool nested = walked.contains(root); // walked already, or as part of another root
+        for (const QString &other : rules_.roots)
+            nested = nested || root.startsWith(cleanRoot(other) + QLatin1Char('/'));
+        if (nested || excludedFolder(root))
             continue;
+        walked.append(root);
         struct statx st {};
         if (!statPath(AT_FDCWD, root.toUtf8().constData(), &st) || !S_ISDIR(st.stx_mode))
             continue;
@@ -79,6 +85,8 @@ bool Crawler::crawlNames()
         if (!ok)
             break;
     }
+    if (!store_.endBulkInsert())
+        ok = false;
     if (!ok) {
         store_.commit();
         return false;

@@ -15,10 +15,10 @@ void NameTable::refresh(Store &store)
     buffer_.clear();
     starts_.clear();
     ids_.clear();
-    store.forEachFoldedName([this](qint64 id, const QString &folded) {
+    store.forEachFoldedName([this](qint64 id, const char *folded, int length) {
         starts_.push_back(quint32(buffer_.size()));
         ids_.push_back(id);
-        buffer_.append(folded.toUtf8());
+        buffer_.append(folded, length);
         buffer_.append('\0');
     });
     version_ = version;

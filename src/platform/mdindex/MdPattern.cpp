@@ -145,12 +145,22 @@ bool Pattern::matches(const QString &value) const
     return v.isEmpty() && globMatch(pieces, v, lits, 0);
 }
 
-bool Pattern::matchesFolded(const QString &foldedValue) const
+void Pattern::foldLiterals()
 {
-    std::vector<QString> lits(pieces.size());
+    foldedLiterals.assign(pieces.size(), QString());
     for (size_t i = 0; i < pieces.size(); ++i)
         if (pieces[i].kind == Part::Literal)
-            lits[i] = searchFold(pieces[i].text);
+            foldedLiterals[i] = searchFold(pieces[i].text);
+}
+
+bool Pattern::matchesFolded(const QString &foldedValue) const
+{
+    if (foldedLiterals.size() != pieces.size()) {
+        Pattern prepared = *this;
+        prepared.foldLiterals();
+        return prepared.matchesFolded(foldedValue);
+    }
+    const std::vector<QString> &lits = foldedLiterals;
     if (!wordBased)
         return globMatch(pieces, foldedValue, lits, 0);
     // Folding loses camelCase word starts: every position is tried (a superset, checked later).

@@ -33,7 +33,10 @@ struct Pattern {
     bool matches(const QString &value) const;
     // A quick pre-check on an already search-folded value: never false where matches() is true
     // for a caseless, diacriticless pattern (word-based patterns are tried at every position).
+    // Call foldLiterals() once first when checking many values (else each call folds again).
     bool matchesFolded(const QString &foldedValue) const;
+    void foldLiterals();
+    std::vector<QString> foldedLiterals; // per piece, filled by foldLiterals()
 };
 
 } // namespace MdIndex

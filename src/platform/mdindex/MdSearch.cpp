@@ -90,8 +90,10 @@ qint64 Searcher::count(const QueryNode &root, const SearchOptions &options)
         // The stored names are folded the same way, so the check on them is exact.
         names_.refresh(store_);
         qint64 n = 0;
+        Pattern prepared = p;
+        prepared.foldLiterals();
         names_.forEachContaining(literal, [&](qint64, const QString &folded) {
-            n += p.matchesFolded(folded) ? 1 : 0;
+            n += prepared.matchesFolded(folded) ? 1 : 0;
             return true;
         });
         return n;
@@ -123,7 +125,9 @@ std::optional<Searcher::Source> Searcher::nameCandidates(const Pattern &p)
         return Source([this, literal](const IdSink &sink) { store_.forEachTrigramMatch(literal, sink); });
     names_.refresh(store_);
     const bool precheck = p.caseless && p.diacriticless;
-    return Source([this, literal, p, precheck](const IdSink &sink) {
+    Pattern folded = p;
+    folded.foldLiterals();
+    return Source([this, literal, p = std::move(folded), precheck](const IdSink &sink) {
         names_.forEachContaining(literal, [&](qint64 id, const QString &folded) {
             return (precheck && !p.matchesFolded(folded)) || sink(id);
         });

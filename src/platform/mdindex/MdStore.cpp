@@ -119,6 +119,9 @@ QString Store::lastError() const { return db_ ? QString::fromUtf8(sqlite3_errmsg
 
 bool Store::open(const QString &path, Mode mode, QString *error)
 {
+    // Allocation statistics take a global mutex on every malloc; nothing here reads them.
+    static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    Q_UNUSED(configured);
     close();
     readOnly_ = mode == Mode::ReadOnly;
     rebuilt_ = false;
@@ -153,6 +156,11 @@ bool Store::open(const QString &path, Mode mode, QString *error)
         }
         if (rc == SQLITE_OK && version == QLatin1String(kSchemaVersion)) {
             exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32000; PRAGMA temp_store=MEMORY");
+            // A first walk cut short (a full disk) may have left the path index unbuilt.
+            if (!readOnly_ && !hasPathIndex()) {
+                bulk_ = true;
+                endBulkInsert();
+            }
             return true;
         }
         if (rc == SQLITE_OK && version.isEmpty() && !readOnly_) {
@@ -173,6 +181,15 @@ bool Store::open(const QString &path, Mode mode, QString *error)
     if (error)
         *error = QStringLiteral("the index at %1 cannot be created").arg(path);
     return false;
+}
+
+bool Store::hasPathIndex()
+{
+    sqlite3_stmt *st = prepare("SELECT 1 FROM sqlite_master WHERE type='index' AND name='files_path'");
+    const bool found = st && sqlite3_step(st) == SQLITE_ROW;
+    if (st)
+        sqlite3_reset(st);
+    return found;
 }
 
 bool Store::createSchema()

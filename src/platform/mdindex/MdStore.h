@@ -42,6 +42,10 @@ public:
     // Inserts or refreshes the name and stat columns; answers the row id (0 on failure). A new
     // or changed file is marked for the content pass.
     qint64 upsertStat(const FileRecord &r, int generation);
+    // A first walk into an empty index inserts without the path index (one sorted build
+    // afterwards is several times cheaper than keeping it per row); endBulkInsert() builds it.
+    bool beginBulkInsert();
+    bool endBulkInsert();
     bool updateDetails(const FileRecord &r);  // type, tree, tags, rating; clears the content mark
     bool updateAttributes(const FileRecord &r); // tags and rating only
     bool setLastUsed(const QString &path, qint64 ms);
@@ -73,13 +77,15 @@ public:
     QList<qint64> taggedIds();
     // Changes whenever the index changed, through this connection or another (for caches).
     qint64 dataVersion();
-    bool forEachFoldedName(const std::function<void(qint64, const QString &)> &f);
+    // (id, folded name as UTF-8) of every entry.
+    bool forEachFoldedName(const std::function<void(qint64, const char *, int)> &f);
     QString lastError() const;
     // True once a write failed because the disk is full.
     bool diskFull() const { return diskFull_; }
 
 private:
     bool createSchema();
+    bool hasPathIndex();
     bool exec(const char *sql);
     sqlite3_stmt *prepare(const char *sql);
     bool step(sqlite3_stmt *st); // SQLITE_DONE/ROW -> true; notes a full disk
@@ -89,6 +95,7 @@ private:
     bool rebuilt_ = false;
     bool readOnly_ = false;
     bool diskFull_ = false;
+    bool bulk_ = false;
     QList<sqlite3_stmt *> statements_; // finalised at close
     QHash<const char *, sqlite3_stmt *> cache_;
 };

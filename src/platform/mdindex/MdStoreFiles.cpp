@@ -41,16 +41,34 @@ FileRecord Store::rowToRecord(sqlite3_stmt *st)
     return r;
 }
 
+bool Store::beginBulkInsert()
+{
+    bulk_ = count() == 0 && exec("DROP INDEX IF EXISTS files_path");
+    return bulk_;
+}
+
+bool Store::endBulkInsert()
+{
+    if (!bulk_)
+        return true;
+    bulk_ = false;
+    // Overlapping roots can list a path twice: keep its first entry.
+    return exec("DELETE FROM files WHERE id NOT IN (SELECT min(id) FROM files GROUP BY path);"
+                "CREATE UNIQUE INDEX IF NOT EXISTS files_path ON files(path)");
+}
+
 qint64 Store::upsertStat(const FileRecord &r, int generation)
 {
     // The name columns follow from the path, so a conflict leaves them (and the trigram rows
     // kept by the update trigger) alone. A changed size or time sends the file back to the
     // content pass.
-    sqlite3_stmt *st = prepare(
-        "INSERT INTO files(path, parent, name, display, fold, is_dir, size, mtime, btime, last_used, rating, system,"
-        " pending, gen) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, 0, 0, 0, 1, ?10)"
-        " ON CONFLICT(path) DO UPDATE SET parent=?2, is_dir=?6, size=?7, mtime=?8, btime=?9, gen=?10,"
-        " pending=pending OR size IS NOT ?7 OR mtime IS NOT ?8 RETURNING id");
+#define MD_INSERT                                                                                                  \
+    "INSERT INTO files(path, parent, name, display, fold, is_dir, size, mtime, btime, last_used, rating, system,"   \
+    " pending, gen) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, 0, 0, 0, 1, ?10)"
+    sqlite3_stmt *st = bulk_ ? prepare(MD_INSERT)
+                             : prepare(MD_INSERT " ON CONFLICT(path) DO UPDATE SET parent=?2, is_dir=?6, size=?7,"
+                                                 " mtime=?8, btime=?9, gen=?10,"
+                                                 " pending=pending OR size IS NOT ?7 OR mtime IS NOT ?8 RETURNING id");
     if (!st)
         return 0;
     bindText(st, 1, r.path);
@@ -63,6 +81,8 @@ qint64 Store::upsertStat(const FileRecord &r, int generation)
     sqlite3_bind_int64(st, 8, r.modifiedMs);
     sqlite3_bind_int64(st, 9, r.createdMs);
     sqlite3_bind_int(st, 10, generation);
+    if (bulk_)
+        return step(st) ? sqlite3_last_insert_rowid(db_) : 0;
     if (sqlite3_step(st) != SQLITE_ROW) {
         step(st); // notes a full disk
         return 0;
@@ -297,13 +317,13 @@ qint64 Store::dataVersion()
     return v < 0 ? v : (v << 32) + sqlite3_total_changes64(db_);
 }
 
-bool Store::forEachFoldedName(const std::function<void(qint64, const QString &)> &f)
+bool Store::forEachFoldedName(const std::function<void(qint64, const char *, int)> &f)
 {
     sqlite3_stmt *st = prepare("SELECT id, fold FROM files");
     if (!st)
         return false;
     while (sqlite3_step(st) == SQLITE_ROW)
-        f(sqlite3_column_int64(st, 0), columnText(st, 1));
+        f(sqlite3_column_int64(st, 0), reinterpret_cast<const char *>(sqlite3_column_text(st, 1)), sqlite3_column_bytes(st, 1));
     return true;
 }
 
