@@ -140,6 +140,17 @@ int main(int argc, char **argv)
         std::printf("%.0f ms\n", crawlOnce(args[1], args[2], false));
         return 0;
     }
+    if (args.value(0) == QLatin1String("query") && args.size() == 3) { // for profiling one query
+        Store store;
+        store.open(args[1], Store::Mode::ReadOnly, nullptr);
+        Searcher searcher(store);
+        for (int i = 0; i < 3; ++i) {
+            const auto t = Clock::now();
+            const qsizetype n = searcher.run(args[2], SearchOptions{}).items.size();
+            std::printf("%lld found in %.2f ms\n", qlonglong(n), msSince(t));
+        }
+        return 0;
+    }
     int files = 200000;
     QString tree = QDir::homePath() + QStringLiteral("/kelso-mdindex-bench-tree");
     bool keep = false;

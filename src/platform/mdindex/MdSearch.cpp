@@ -33,6 +33,7 @@ SearchResult Searcher::run(const QString &queryText, const SearchOptions &option
 SearchResult Searcher::run(const QueryNode &root, const SearchOptions &options)
 {
     SearchResult result;
+    const bool ownRead = store_.beginRead();
     textSets_.clear();
     prepareTextSets(root);
     QSet<qint64> seen;
@@ -68,6 +69,8 @@ SearchResult Searcher::run(const QueryNode &root, const SearchOptions &options)
     } else {
         store_.forEachRecord(consider);
     }
+    if (ownRead)
+        store_.endRead();
     return result;
 }
 
@@ -79,28 +82,37 @@ qint64 Searcher::count(const QueryNode &root, const SearchOptions &options)
                           && root.value.kind == Value::Kind::String && p.caseless && p.diacriticless && !p.wordBased;
     const QString literal = nameOnly ? p.longestFoldedLiteral() : QString();
     if (options.scopes.isEmpty() && !literal.isEmpty()) {
-        // "*text*": the trigram table answers exactly.
-        const bool substring = p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star
-                               && p.pieces[2].kind == Pattern::Part::Star;
-        if (substring && literal.size() >= 3) {
-            const qint64 n = store_.countTrigramMatches(literal);
-            if (n >= 0)
-                return n;
-        }
-        // The stored names are folded the same way, so the check on them is exact.
-        names_.refresh(store_);
-        qint64 n = 0;
-        Pattern prepared = p;
-        prepared.foldLiterals();
-        names_.forEachContaining(literal, [&](qint64, const QString &folded) {
-            n += prepared.matchesFolded(folded) ? 1 : 0;
-            return true;
-        });
+        const bool ownRead = store_.beginRead();
+        const qint64 n = countNames(p, literal);
+        if (ownRead)
+            store_.endRead();
         return n;
     }
     SearchOptions all = options;
     all.maxCount = 0;
     return run(root, all).items.size();
+}
+
+qint64 Searcher::countNames(const Pattern &p, const QString &literal)
+{
+    // "*text*": the trigram table answers exactly.
+    const bool substring = p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star
+                           && p.pieces[2].kind == Pattern::Part::Star;
+    if (substring && literal.size() >= 3) {
+        const qint64 n = store_.countTrigramMatches(literal);
+        if (n >= 0)
+            return n;
+    }
+    // The stored names are folded the same way, so the check on them is exact.
+    names_.refresh(store_);
+    qint64 n = 0;
+    Pattern prepared = p;
+    prepared.foldLiterals();
+    names_.forEachContaining(literal, [&](qint64, const QString &folded) {
+        n += prepared.matchesFolded(folded) ? 1 : 0;
+        return true;
+    });
+    return n;
 }
 
 void Searcher::prepareTextSets(const QueryNode &node)

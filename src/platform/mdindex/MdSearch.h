@@ -44,6 +44,7 @@ private:
     std::optional<Source> candidates(const QueryNode &node);
     std::optional<Source> nameCandidates(const Pattern &p);
     void prepareTextSets(const QueryNode &node);
+    qint64 countNames(const Pattern &p, const QString &literal);
     bool compare(const QueryNode &node, const FileRecord &r) const;
 
     Store &store_;

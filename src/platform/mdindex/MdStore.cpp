@@ -215,6 +215,21 @@ bool Store::createSchema()
     return ok && setMeta(QStringLiteral("schema"), QLatin1String(kSchemaVersion));
 }
 
+bool Store::beginRead()
+{
+    if (reading_ || !db_ || !sqlite3_get_autocommit(db_))
+        return false;
+    reading_ = exec("BEGIN");
+    return reading_;
+}
+
+void Store::endRead()
+{
+    if (reading_)
+        exec("COMMIT");
+    reading_ = false;
+}
+
 bool Store::begin() { return exec("BEGIN IMMEDIATE"); }
 bool Store::commit() { return exec("COMMIT") || (exec("ROLLBACK"), false); }
 

@@ -60,7 +60,10 @@ public:
     QString meta(const QString &key);
     bool setMeta(const QString &key, const QString &value);
 
-    // Reading.
+    // Reading. A search holds one read transaction (a snapshot, and one file lock instead of
+    // one per row); nested or inside a write it does nothing.
+    bool beginRead();
+    void endRead();
     std::optional<FileRecord> byId(qint64 id);
     std::optional<FileRecord> byPath(const QString &path);
     qint64 count();
@@ -96,6 +99,7 @@ private:
     bool readOnly_ = false;
     bool diskFull_ = false;
     bool bulk_ = false;
+    bool reading_ = false;
     QList<sqlite3_stmt *> statements_; // finalised at close
     QHash<const char *, sqlite3_stmt *> cache_;
 };
