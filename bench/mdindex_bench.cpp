@@ -4,7 +4,9 @@
 //     ignoring case) and the full count, against plocate -l 100 / -c / -i;
 //   - the index's size on disk and this process's resident memory with the index open;
 //   - the content pass's throughput against bare inserts of the same text.
-// Usage: mdindex_bench [--files N] [--tree DIR] [--keep] | mdindex_bench crawl DB TREE
+// Usage: mdindex_bench [--files N] [--tree DIR] [--keep]
+//        mdindex_bench crawl DB TREE    (the names walk alone, to time as a whole process)
+//        mdindex_bench query DB TEXT    (one query three times, for profiling)
 // The tree goes under the home folder by default (the crawler leaves /tmp out as a system
 // root) and is removed afterwards unless --keep. plocate's figures include its process start;
 // Kelso's are in-process, as the program searches its own index.
