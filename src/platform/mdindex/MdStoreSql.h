@@ -1,5 +1,5 @@
 #pragma once
-// Helpers shared by the Store's source files (platform-internal).
+// Functions shared by the Store's source files (inside the platform layer only).
 #include <QString>
 
 struct sqlite3_stmt;
