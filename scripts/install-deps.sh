@@ -28,6 +28,8 @@ packages=(
   adwaita-icon-theme hicolor-icon-theme ffmpegthumbnailer shared-mime-info
   # test videos (ffmpeg) and the thumbnailers the thumbnail benchmark compares against
   ffmpeg libvips-tools libgdk-pixbuf2.0-bin
+  # the metadata-index benchmark compares against plocate and its updatedb
+  plocate
 )
 
 missing=()

@@ -15,7 +15,7 @@ mkdir -p "$build/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
-for target in fuzz_plist_attribute fuzz_tag_text fuzz_tag_format_old; do
+for target in fuzz_plist_attribute fuzz_tag_text fuzz_tag_format_old fuzz_md_query; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
   dirs=("$corpus")

@@ -1,0 +1,162 @@
+#include "platform/mdindex/MdCrawler.h"
+
+#include "platform/mdindex/MdPattern.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+Q_DECLARE_LOGGING_CATEGORY(lcMdIndex)
+
+namespace MdIndex {
+namespace {
+
+constexpr int kContentBatch = 32;
+
+const char *const kSystemRoots[] = {"/proc", "/sys", "/dev", "/run", "/boot", "/usr", "/etc", "/var", "/bin",
+                                    "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/snap", "/lost+found", "/tmp"};
+
+// The calling thread only: Linux keeps both priorities per thread.
+void lowerThreadPriority()
+{
+    constexpr int whoProcess = 1, classIdle = 3, classShift = 13;
+    if (syscall(SYS_ioprio_set, whoProcess, 0, classIdle << classShift) != 0)
+        qCInfo(lcMdIndex) << "index: idle I/O priority not available:" << strerror(errno);
+    setpriority(PRIO_PROCESS, 0, 19);
+}
+
+} // namespace
+
+Crawler::Crawler(const QString &databasePath, const CrawlRules &rules) : dbPath_(databasePath), rules_(rules) {}
+
+Crawler::~Crawler() { stop(); }
+
+void Crawler::start()
+{
+    if (thread_.joinable())
+        return;
+    stop_ = false;
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "kelso-mdcrawl");
+        lowerThreadPriority();
+        run();
+    });
+}
+
+void Crawler::stop()
+{
+    stop_ = true;
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Crawler::enqueue(const QList<Change> &changes)
+{
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        queue_ += changes;
+    }
+    wake_.notify_all();
+}
+
+void Crawler::setUserActiveHook(std::function<bool()> hook)
+{
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    userActive_ = std::move(hook);
+}
+
+CrawlProgress Crawler::progress() const
+{
+    QMutexLocker lock(&progressMutex_);
+    return progress_;
+}
+
+bool Crawler::openStore(QString *error)
+{
+    if (store_.isOpen())
+        return true;
+    if (!store_.open(dbPath_, Store::Mode::ReadWrite, error))
+        return false;
+    generation_ = store_.meta(QStringLiteral("generation")).toInt();
+    return true;
+}
+
+void Crawler::run()
+{
+    QString error;
+    if (!openStore(&error)) {
+        QMutexLocker lock(&progressMutex_);
+        progress_.error = error;
+        return;
+    }
+    if (!crawlNames())
+        return;
+    if (!rules_.recentlyUsedFile.isEmpty())
+        importRecentlyUsed(rules_.recentlyUsedFile);
+    while (!stop_) {
+        QList<Change> changes;
+        std::function<bool()> userActive;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            changes.swap(queue_);
+            userActive = userActive_;
+        }
+        if (!changes.isEmpty()) {
+            applyChanges(changes);
+            continue;
+        }
+        const bool paused = userActive && userActive();
+        if (!paused && !store_.diskFull() && indexContentBatch(kContentBatch) > 0)
+            continue;
+        std::unique_lock<std::mutex> lock(queueMutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(paused ? 500 : 2000),
+                       [this] { return stop_ || !queue_.isEmpty(); });
+    }
+}
+
+bool Crawler::excludedFolder(const QString &path) const
+{
+    auto under = [&path](const QString &root) {
+        return path == root || (path.startsWith(root) && path.at(root.size()) == QLatin1Char('/'));
+    };
+    for (const char *root : kSystemRoots)
+        if (under(QString::fromLatin1(root)))
+            return true;
+    for (const QString &folder : rules_.excludedFolders)
+        if (under(folder))
+            return true;
+    return false;
+}
+
+bool Crawler::excludedName(const QString &name) const
+{
+    if (name.startsWith(QLatin1Char('.')))
+        return true;
+    for (const QString &pattern : rules_.excludedNamePatterns)
+        if (Pattern::fromQuoted(pattern).matches(name))
+            return true;
+    return false;
+}
+
+bool Crawler::flushBatch(bool reopen)
+{
+    batchRows_ = 0;
+    saveProgress();
+    const bool ok = store_.commit();
+    if (!ok || store_.diskFull()) {
+        QMutexLocker lock(&progressMutex_);
+        progress_.diskFull = store_.diskFull();
+        return false;
+    }
+    return !reopen || store_.begin();
+}
+
+} // namespace MdIndex

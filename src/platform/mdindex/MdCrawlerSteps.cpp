@@ -1,0 +1,173 @@
+// The crawler's steps: the names walk, content batches and live changes.
+#include "platform/mdindex/MdCrawler.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+Q_DECLARE_LOGGING_CATEGORY(lcMdIndex)
+
+namespace MdIndex {
+namespace {
+
+constexpr int kRowsPerCommit = 20000;
+
+qint64 msecs(const struct statx_timestamp &t) { return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000; }
+
+bool statPath(int dirFd, const char *name, struct statx *st)
+{
+    return statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                 STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, st) == 0;
+}
+
+FileRecord recordFromStat(const QString &path, const QString &name, const struct statx &st)
+{
+    FileRecord r;
+    r.path = path;
+    r.name = name;
+    r.displayName = name;
+    r.isFolder = S_ISDIR(st.stx_mode);
+    r.size = r.isFolder ? 0 : qint64(st.stx_size);
+    r.modifiedMs = msecs(st.stx_mtime);
+    r.createdMs = (st.stx_mask & STATX_BTIME) ? msecs(st.stx_btime) : 0;
+    return r;
+}
+
+// Plain ASCII is the common case; anything else must survive a round trip unchanged.
+bool isUtf8(const char *bytes, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (uchar(bytes[i]) >= 0x80) {
+            const QByteArray raw(bytes, qsizetype(n));
+            return QString::fromUtf8(raw).toUtf8() == raw;
+        }
+    return true;
+}
+
+QString cleanRoot(const QString &root)
+{
+    QString r = QFileInfo(root).absoluteFilePath();
+    while (r.size() > 1 && r.endsWith(QLatin1Char('/')))
+        r.chop(1);
+    return r;
+}
+
+} // namespace
+
+bool Crawler::crawlNames()
+{
+    ++generation_;
+    if (!store_.begin())
+        return false;
+    store_.setMeta(QStringLiteral("generation"), QString::number(generation_));
+    store_.setMeta(QStringLiteral("names_done"), QStringLiteral("0"));
+    store_.beginBulkInsert();
+    bool ok = true;
+    QStringList walked;
+    for (const QString &rootText : rules_.roots) {
+        const QString root = cleanRoot(rootText);
+        bool nested = walked.contains(root); // walked already, or as part of another root
+        for (const QString &other : rules_.roots)
+            nested = nested || root.startsWith(cleanRoot(other) + QLatin1Char('/'));
+        if (nested || excludedFolder(root))
+            continue;
+        walked.append(root);
+        struct statx st {};
+        if (!statPath(AT_FDCWD, root.toUtf8().constData(), &st) || !S_ISDIR(st.stx_mode))
+            continue;
+        FileRecord r = recordFromStat(root, QFileInfo(root).fileName(), st);
+        const qint64 id = store_.upsertStat(r, generation_);
+        ok = id != 0 && walk(root, id);
+        if (!ok)
+            break;
+    }
+    if (!store_.endBulkInsert())
+        ok = false;
+    if (!ok) {
+        store_.commit();
+        return false;
+    }
+    for (const QString &root : rules_.roots) {
+        const int gone = store_.removeStale(cleanRoot(root), generation_);
+        QMutexLocker lock(&progressMutex_);
+        progress_.removed += gone;
+    }
+    {
+        QMutexLocker lock(&progressMutex_);
+        progress_.namesDone = true;
+    }
+    store_.setMeta(QStringLiteral("names_done"), QStringLiteral("1"));
+    if (!flushBatch(false))
+        return false;
+    return store_.nameTrigramsReady() || store_.buildNameTrigrams();
+}
+
+bool Crawler::walk(const QString &folder, qint64 folderId)
+{
+    if (stop_)
+        return false;
+    const QByteArray folderBytes = folder.toUtf8();
+    const int fd = open(folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return true; // unreadable folders are left out
+    DIR *dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return true;
+    }
+    struct Sub {
+        QString path;
+        qint64 id;
+    };
+    QList<Sub> subfolders;
+    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
+    qint64 files = 0, skipped = 0;
+    bool ok = true;
+    while (const dirent *e = readdir(dir)) {
+        const char *name = e->d_name;
+        if (name[0] == '.') // ".", ".." and hidden entries
+            continue;
+        const size_t length = strlen(name);
+        if (!isUtf8(name, length)) {
+            if (skipped++ == 0 && progress().skippedNames == 0)
+                qCInfo(lcMdIndex) << "index: leaving out names that are not UTF-8, first in" << folder;
+            continue;
+        }
+        const QString nameText = QString::fromUtf8(name, qsizetype(length));
+        if (!rules_.excludedNamePatterns.isEmpty() && excludedName(nameText))
+            continue;
+        struct statx st {};
+        if (!statPath(dirfd(dir), name, &st))
+            continue;
+        const QString path = prefix + nameText;
+        FileRecord r = recordFromStat(path, nameText, st);
+        r.parent = folderId;
+        if (r.isFolder && excludedFolder(path))
+            continue;
+        const qint64 id = store_.upsertStat(r, generation_);
+        if (id == 0 || (++batchRows_ >= kRowsPerCommit && !flushBatch(true))) {
+            ok = false;
+            break;
+        }
+        ++files;
+        if (r.isFolder)
+            subfolders.append({path, id});
+    }
+    closedir(dir);
+    {
+        QMutexLocker lock(&progressMutex_);
+        progress_.folders += 1;
+        progress_.files += files;
+        progress_.skippedNames += skipped;
+    }
+    for (const Sub &sub : std::as_const(subfolders))
+        if (!ok || !(ok = walk(sub.path, sub.id)))
+            break;
+    return ok;
+}
+
+} // namespace MdIndex

@@ -1,0 +1,200 @@
+#include "platform/mdindex/MdSearch.h"
+
+#include <QRegularExpression>
+
+namespace MdIndex {
+
+QString ftsQueryForPattern(const Pattern &p)
+{
+    static const QRegularExpression nonWord(QStringLiteral("[^\\w]+"));
+    QStringList words;
+    for (const Pattern::Piece &piece : p.pieces)
+        if (piece.kind == Pattern::Part::Literal)
+            for (const QString &w : piece.text.split(nonWord, Qt::SkipEmptyParts))
+                words.append(QLatin1Char('"') + w + QLatin1Char('"'));
+    if (words.isEmpty())
+        return {};
+    if (!p.pieces.empty() && p.pieces.back().kind == Pattern::Part::Star)
+        words.last().append(QLatin1Char('*'));
+    return words.join(QLatin1Char(' '));
+}
+
+SearchResult Searcher::run(const QString &queryText, const SearchOptions &options)
+{
+    const ParsedQuery q = parseQuery(queryText);
+    if (!q.ok()) {
+        SearchResult r;
+        r.error = q.error;
+        return r;
+    }
+    return run(*q.root, options);
+}
+
+SearchResult Searcher::run(const QueryNode &root, const SearchOptions &options)
+{
+    SearchResult result;
+    const bool ownRead = store_.beginRead();
+    textSets_.clear();
+    prepareTextSets(root);
+    QSet<qint64> seen;
+    auto inScope = [&options](const QString &path) {
+        if (options.scopes.isEmpty())
+            return true;
+        for (const QString &scope : options.scopes) {
+            const QString s = scope.endsWith(QLatin1Char('/')) && scope.size() > 1 ? scope.chopped(1) : scope;
+            if (path == s || path.startsWith(s == QLatin1String("/") ? s : s + QLatin1Char('/')))
+                return true;
+        }
+        return false;
+    };
+    auto full = [&] { return options.maxCount > 0 && result.items.size() >= options.maxCount; };
+    auto cancelled = [&] { return options.cancel && options.cancel->load(std::memory_order_relaxed); };
+    auto consider = [&](const FileRecord &r) {
+        if (cancelled()) {
+            result.cancelled = true;
+            return false;
+        }
+        if (inScope(r.path) && matches(root, r))
+            result.items.append(r);
+        return !full();
+    };
+    if (const std::optional<Source> source = candidates(root)) {
+        (*source)([&](qint64 id) {
+            if (seen.contains(id))
+                return true;
+            seen.insert(id);
+            const std::optional<FileRecord> r = store_.byId(id);
+            return r ? consider(*r) : !cancelled();
+        });
+    } else {
+        store_.forEachRecord(consider);
+    }
+    if (ownRead)
+        store_.endRead();
+    return result;
+}
+
+qint64 Searcher::count(const QueryNode &root, const SearchOptions &options)
+{
+    const Pattern &p = root.value.pattern;
+    const bool nameOnly = root.kind == QueryNode::Kind::Compare
+                          && (root.attr == Attr::FSName || root.attr == Attr::DisplayName) && root.op == Op::Eq
+                          && root.value.kind == Value::Kind::String && p.caseless && p.diacriticless && !p.wordBased;
+    const QString literal = nameOnly ? p.longestFoldedLiteral() : QString();
+    if (options.scopes.isEmpty() && !literal.isEmpty()) {
+        const bool ownRead = store_.beginRead();
+        const qint64 n = countNames(p, literal);
+        if (ownRead)
+            store_.endRead();
+        return n;
+    }
+    SearchOptions all = options;
+    all.maxCount = 0;
+    return run(root, all).items.size();
+}
+
+qint64 Searcher::countNames(const Pattern &p, const QString &literal)
+{
+    // "*text*": the trigram table answers exactly.
+    const bool substring = p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star
+                           && p.pieces[2].kind == Pattern::Part::Star;
+    if (substring && literal.size() >= 3) {
+        const qint64 n = store_.countTrigramMatches(literal);
+        if (n >= 0)
+            return n;
+    }
+    // The stored names are folded the same way, so the check on them is exact.
+    names_.refresh(store_);
+    qint64 n = 0;
+    Pattern prepared = p;
+    prepared.foldLiterals();
+    names_.forEachContaining(literal, [&](qint64, const QString &folded) {
+        n += prepared.matchesFolded(folded) ? 1 : 0;
+        return true;
+    });
+    return n;
+}
+
+void Searcher::prepareTextSets(const QueryNode &node)
+{
+    if (node.left)
+        prepareTextSets(*node.left);
+    if (node.right)
+        prepareTextSets(*node.right);
+    if (node.kind == QueryNode::Kind::Compare && (node.attr == Attr::TextContent || node.attr == Attr::Any)
+        && node.value.kind == Value::Kind::String) {
+        const QString fts = ftsQueryForPattern(node.value.pattern);
+        textSets_.insert(&node, fts.isEmpty() ? QSet<qint64>() : store_.textMatches(fts));
+    }
+}
+
+std::optional<Searcher::Source> Searcher::nameCandidates(const Pattern &p)
+{
+    const QString literal = p.longestFoldedLiteral();
+    if (literal.isEmpty())
+        return std::nullopt;
+    if (literal.size() >= 3 && store_.nameTrigramsReady())
+        return Source([this, literal](const IdSink &sink) { store_.forEachTrigramMatch(literal, sink); });
+    names_.refresh(store_);
+    const bool precheck = p.caseless && p.diacriticless;
+    Pattern folded = p;
+    folded.foldLiterals();
+    return Source([this, literal, p = std::move(folded), precheck](const IdSink &sink) {
+        names_.forEachContaining(literal, [&](qint64 id, const QString &folded) {
+            return (precheck && !p.matchesFolded(folded)) || sink(id);
+        });
+    });
+}
+
+std::optional<Searcher::Source> Searcher::candidates(const QueryNode &node)
+{
+    switch (node.kind) {
+    case QueryNode::Kind::Not:
+        return std::nullopt;
+    case QueryNode::Kind::And: {
+        // Either side's candidates cover the conjunction; the name side is usually narrower.
+        std::optional<Source> l = candidates(*node.left);
+        return l ? l : candidates(*node.right);
+    }
+    case QueryNode::Kind::Or: {
+        std::optional<Source> l = candidates(*node.left), r = candidates(*node.right);
+        if (!l || !r)
+            return std::nullopt;
+        return Source([l, r](const IdSink &sink) {
+            bool go = true;
+            (*l)([&](qint64 id) { return go = sink(id); });
+            if (go)
+                (*r)(sink);
+        });
+    }
+    case QueryNode::Kind::Compare:
+        break;
+    }
+    if (node.op != Op::Eq || node.value.kind != Value::Kind::String)
+        return std::nullopt;
+    const Pattern &p = node.value.pattern;
+    if (node.attr == Attr::FSName || node.attr == Attr::DisplayName)
+        return nameCandidates(p);
+    if (node.attr == Attr::TextContent || node.attr == Attr::Any) {
+        QList<qint64> ids = textSets_.value(&node).values();
+        std::sort(ids.begin(), ids.end());
+        std::optional<Source> byName;
+        if (node.attr == Attr::Any) {
+            byName = nameCandidates(p);
+            if (!byName)
+                return std::nullopt;
+            ids.append(store_.taggedIds());
+        }
+        return Source([ids, byName](const IdSink &sink) {
+            bool go = true;
+            if (byName)
+                (*byName)([&](qint64 id) { return go = sink(id); });
+            for (qint64 id : ids)
+                if (!go || !(go = sink(id)))
+                    return;
+        });
+    }
+    return std::nullopt;
+}
+
+} // namespace MdIndex

@@ -1,0 +1,242 @@
+// The crawler on a real folder tree: what it indexes and leaves out, content, live changes
+// (create, rename, delete, attributes), files that vanished between two walks, and its thread.
+#include "platform/Xattr.h"
+#include "platform/mdindex/MdCrawler.h"
+#include "platform/mdindex/MdSearch.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace MdIndex;
+
+namespace {
+
+class MdCrawlerTest : public ::testing::Test {
+protected:
+    QTemporaryDir tmp{KelsoTest::home() + QStringLiteral("/crawl-XXXXXX")};
+    QString root = tmp.path() + QStringLiteral("/tree");
+    QString db = tmp.path() + QStringLiteral("/index.sqlite3");
+
+    void SetUp() override
+    {
+        KelsoTest::writeFile(root + QStringLiteral("/docs/Plan.txt"), "the harvest schedule for autumn");
+        KelsoTest::writeFile(root + QStringLiteral("/docs/deep/a/b/Notes.md"), "# meeting notes");
+        KelsoTest::writeFile(root + QStringLiteral("/photo.jpg"), QByteArray("\xff\xd8\xff\xe0", 4));
+        KelsoTest::writeFile(root + QStringLiteral("/.hidden/secret.txt"), "harvest");
+        KelsoTest::writeFile(root + QStringLiteral("/.dotfile"), "harvest");
+        KelsoTest::writeFile(root + QStringLiteral("/build/out.o"), "x");
+        KelsoTest::writeFile(root + QStringLiteral("/cache.tmp"), "x");
+        // A name that is not UTF-8.
+        const QByteArray bad = QFile::encodeName(root) + "/bad\xff.txt";
+        FILE *f = fopen(bad.constData(), "w");
+        ASSERT_NE(f, nullptr);
+        fclose(f);
+    }
+    CrawlRules rules() const
+    {
+        CrawlRules r;
+        r.roots = {root};
+        r.excludedFolders = {root + QStringLiteral("/build")};
+        r.excludedNamePatterns = {QStringLiteral("*.tmp")};
+        return r;
+    }
+    static QStringList paths(Store &store, const QString &query)
+    {
+        Searcher s(store);
+        SearchResult r = s.run(query, SearchOptions{{}, 0, nullptr});
+        EXPECT_TRUE(r.error.isEmpty()) << r.error.toStdString();
+        QStringList out;
+        for (const FileRecord &f : r.items)
+            out.append(f.path);
+        out.sort();
+        return out;
+    }
+    QStringList all(Store &store) { return paths(store, QStringLiteral("kMDItemFSName == \"*\"")); }
+    QString p(const char *rel) const { return root + QLatin1Char('/') + QLatin1String(rel); }
+};
+
+} // namespace
+
+TEST_F(MdCrawlerTest, NamesPassIndexesTheTreeAndLeavesOutHiddenExcludedAndNonUtf8Names)
+{
+    Crawler c(db, rules());
+    QString error;
+    ASSERT_TRUE(c.openStore(&error)) << error.toStdString();
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_EQ(all(c.store()), (QStringList{root, p("docs"), p("docs/Plan.txt"), p("docs/deep"), p("docs/deep/a"),
+                                           p("docs/deep/a/b"), p("docs/deep/a/b/Notes.md"), p("photo.jpg")}));
+    const CrawlProgress progress = c.progress();
+    EXPECT_TRUE(progress.namesDone);
+    EXPECT_EQ(progress.files, 7);
+    EXPECT_EQ(progress.skippedNames, 1);
+    const FileRecord plan = *c.store().byPath(p("docs/Plan.txt"));
+    EXPECT_EQ(plan.size, 31);
+    EXPECT_EQ(plan.parent, c.store().byPath(p("docs"))->id);
+    EXPECT_NEAR(double(plan.modifiedMs), double(QFileInfo(p("docs/Plan.txt")).lastModified().toMSecsSinceEpoch()), 1000.0);
+    EXPECT_TRUE(c.store().nameTrigramsReady());
+    EXPECT_EQ(Crawler::storedProgress(c.store()).files, 7);
+}
+
+TEST_F(MdCrawlerTest, ContentPassAddsTypeTagsRatingAndText)
+{
+    int err = 0;
+    ASSERT_TRUE(Xattr::set(p("photo.jpg"), QStringLiteral("xdg.tags"), "Holiday,Red", &err)) << err;
+    ASSERT_TRUE(Xattr::set(p("photo.jpg"), QStringLiteral("baloo.rating"), "8", &err)) << err;
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    int rounds = 0;
+    while (c.indexContentBatch(3) > 0)
+        ++rounds;
+    EXPECT_GE(rounds, 3); // batches of three over eight entries
+    EXPECT_TRUE(c.store().pendingContent(10).isEmpty());
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemTextContent == \"harvest*\"cdw")), QStringList{p("docs/Plan.txt")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemContentTypeTree == \"public.image\"")), QStringList{p("photo.jpg")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemContentTypeTree == \"public.folder\" && kMDItemFSName == \"a\"")),
+              QStringList{p("docs/deep/a")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("tag: red starrating:>=4")), QStringList{p("photo.jpg")});
+    const FileRecord jpg = *c.store().byPath(p("photo.jpg"));
+    EXPECT_EQ(jpg.contentType, QStringLiteral("public.jpeg"));
+    EXPECT_EQ(jpg.mimeType, QStringLiteral("image/jpeg"));
+}
+
+TEST_F(MdCrawlerTest, LiveChangesCreateRenameDeleteAndAttributes)
+{
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    // Rename: the old path goes, the new one comes.
+    ASSERT_TRUE(QFile::rename(p("docs/Plan.txt"), p("docs/Harvest Plan.txt")));
+    c.applyChanges({{p("docs/Plan.txt"), ChangeKind::Removed}, {p("docs/Harvest Plan.txt"), ChangeKind::Created}});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemDisplayName == \"*plan*\"cd")), QStringList{p("docs/Harvest Plan.txt")});
+    // A folder moved in brings its contents; hidden and excluded paths stay out.
+    KelsoTest::writeFile(tmp.path() + QStringLiteral("/outside/inner/file.txt"));
+    ASSERT_TRUE(QDir().rename(tmp.path() + QStringLiteral("/outside"), p("moved")));
+    KelsoTest::writeFile(p(".hidden/new.txt"));
+    KelsoTest::writeFile(p("build/new.o"));
+    c.applyChanges({{p("moved"), ChangeKind::Created}, {p(".hidden/new.txt"), ChangeKind::Created},
+                    {p("build/new.o"), ChangeKind::Created}, {tmp.path() + QStringLiteral("/elsewhere"), ChangeKind::Created}});
+    EXPECT_TRUE(c.store().byPath(p("moved/inner/file.txt")).has_value());
+    EXPECT_FALSE(c.store().byPath(p(".hidden/new.txt")).has_value());
+    EXPECT_FALSE(c.store().byPath(p("build/new.o")).has_value());
+    // Deleting a folder removes it and everything below; a "modified" record for a vanished
+    // file removes it too.
+    ASSERT_TRUE(QDir(p("docs/deep")).removeRecursively());
+    ASSERT_TRUE(QFile::remove(p("photo.jpg")));
+    c.applyChanges({{p("docs/deep"), ChangeKind::Removed}, {p("photo.jpg"), ChangeKind::Modified}});
+    EXPECT_EQ(all(c.store()), (QStringList{root, p("docs"), p("docs/Harvest Plan.txt"), p("moved"), p("moved/inner"),
+                                           p("moved/inner/file.txt")}));
+    // Attributes and opens.
+    int err = 0;
+    ASSERT_TRUE(Xattr::set(p("moved/inner/file.txt"), QStringLiteral("xdg.tags"), "Green", &err));
+    c.applyChanges({{p("moved/inner/file.txt"), ChangeKind::AttributesChanged},
+                    {p("docs/Harvest Plan.txt"), ChangeKind::Opened}});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemUserTags == \"green\"c")), QStringList{p("moved/inner/file.txt")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemLastUsedDate > $time.now(-60)")), QStringList{p("docs/Harvest Plan.txt")});
+}
+
+TEST_F(MdCrawlerTest, ASecondWalkDropsWhatVanishedAndKeepsIds)
+{
+    {
+        Crawler c(db, rules());
+        ASSERT_TRUE(c.openStore(nullptr));
+        ASSERT_TRUE(c.crawlNames());
+    }
+    ASSERT_TRUE(QDir(p("docs/deep")).removeRecursively());
+    KelsoTest::writeFile(p("docs/new.txt"));
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    const qint64 planId = c.store().byPath(p("docs/Plan.txt"))->id;
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_EQ(all(c.store()), (QStringList{root, p("docs"), p("docs/Plan.txt"), p("docs/new.txt"), p("photo.jpg")}));
+    EXPECT_EQ(c.store().byPath(p("docs/Plan.txt"))->id, planId);
+    EXPECT_EQ(c.progress().removed, 4);
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemDisplayName == \"*notes*\"cd")), QStringList());
+}
+
+TEST_F(MdCrawlerTest, ThreadCrawlsPausesForTheUserAndAppliesQueuedChanges)
+{
+    std::atomic<bool> userActive{true};
+    Crawler c(db, rules());
+    c.setUserActiveHook([&] { return userActive.load(); });
+    c.start();
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return c.progress().namesDone; }, 20000));
+    usleep(300 * 1000);
+    EXPECT_EQ(c.progress().contentDone, 0); // paused while the user is active
+    userActive = false;
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return c.progress().contentDone == 8; }, 20000)) << c.progress().contentDone;
+    KelsoTest::writeFile(p("queued.txt"));
+    c.enqueue({{p("queued.txt"), ChangeKind::Created}});
+    Store reader;
+    ASSERT_TRUE(reader.open(db, Store::Mode::ReadOnly, nullptr));
+    EXPECT_TRUE(KelsoTest::waitFor([&] { return reader.byPath(p("queued.txt")).has_value(); }, 20000));
+    c.stop();
+    EXPECT_TRUE(c.progress().error.isEmpty());
+}
+
+TEST_F(MdCrawlerTest, LastUsedDatesComeFromTheDesktopsRecordOfOpens)
+{
+    const QString xbel = tmp.path() + QStringLiteral("/recently-used.xbel");
+    const QByteArray planUrl = QUrl::fromLocalFile(p("docs/Plan.txt")).toEncoded();
+    KelsoTest::writeFile(xbel, "<?xml version=\"1.0\"?>\n<xbel version=\"1.0\">\n"
+                               "<bookmark href=\"" + planUrl + "\" added=\"2026-01-01T10:00:00Z\""
+                               " modified=\"2026-01-02T10:00:00Z\" visited=\"2026-01-03T10:00:00.5Z\"/>\n"
+                               "<bookmark href=\"https://example.org/x\" visited=\"2026-01-03T10:00:00Z\"/>\n"
+                               "<bookmark href=\"file:///nowhere/gone.txt\" visited=\"2026-01-03T10:00:00Z\"/>\n"
+                               "</xbel>\n");
+    CrawlRules r = rules();
+    r.recentlyUsedFile = xbel;
+    Crawler c(db, r);
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    c.importRecentlyUsed(xbel);
+    const qint64 want = QDateTime(QDate(2026, 1, 3), QTime(10, 0, 0, 500), Qt::UTC).toMSecsSinceEpoch();
+    EXPECT_EQ(c.store().byPath(p("docs/Plan.txt"))->lastUsedMs, want);
+    EXPECT_EQ(c.store().byPath(p("photo.jpg"))->lastUsedMs, 0);
+    // A change of the record is read again; a damaged record loses nothing already there.
+    KelsoTest::writeFile(xbel, "<xbel><bookmark href=\"" + QUrl::fromLocalFile(p("photo.jpg")).toEncoded()
+                                   + "\" visited=\"2026-02-01T00:00:00Z\"/><bookmark href=");
+    c.applyChanges({{xbel, ChangeKind::Modified}});
+    EXPECT_GT(c.store().byPath(p("photo.jpg"))->lastUsedMs, 0);
+    EXPECT_EQ(c.store().byPath(p("docs/Plan.txt"))->lastUsedMs, want);
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemLastUsedDate > $time.now")), QStringList());
+}
+
+TEST_F(MdCrawlerTest, AFirstWalkCutShortLeavesAnIndexThatStillTakesUpdates)
+{
+    {
+        Crawler c(db, rules());
+        ASSERT_TRUE(c.openStore(nullptr));
+        ASSERT_TRUE(c.store().begin());
+        ASSERT_TRUE(c.store().beginBulkInsert()); // as a first walk does, then stops before its end
+        FileRecord r;
+        r.path = r.name = r.displayName = p("photo.jpg");
+        ASSERT_NE(c.store().upsertStat(r, 1), 0);
+        ASSERT_NE(c.store().upsertStat(r, 1), 0); // overlapping roots list a path twice
+        ASSERT_TRUE(c.store().commit());
+    }
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    EXPECT_EQ(c.store().count(), 1);
+    ASSERT_TRUE(c.crawlNames());
+    c.applyChanges({{p("photo.jpg"), ChangeKind::Modified}});
+    EXPECT_EQ(all(c.store()).count(p("photo.jpg")), 1);
+    EXPECT_EQ(c.store().count(), 8);
+}
+
+TEST_F(MdCrawlerTest, NestedRootsAreWalkedOnce)
+{
+    CrawlRules r = rules();
+    r.roots = {root, p("docs"), root + QStringLiteral("/")};
+    Crawler c(db, r);
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_EQ(c.store().count(), 8);
+    EXPECT_EQ(c.progress().files, 7);
+}
