@@ -2,6 +2,7 @@
 
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
+#include "util/Logging.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -178,6 +179,7 @@ Defaults &Defaults::domain(const QString &name)
 Defaults::Defaults(const QString &filePath, QObject *parent) : QObject(parent), m_path(filePath)
 {
     m_syncPool.setMaxThreadCount(1);
+    m_syncPool.setObjectName(QStringLiteral("kelso-prefs"));
     QVariantMap file;
     bool corrupt = false;
     QString why;
@@ -222,7 +224,7 @@ bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
     if (raw.status == PlistFile::Status::Unreadable) {
         *why = raw.why;
         self->m_fileUnreadable = true;
-        qWarning("Kelso: cannot read settings file %s: %s; using defaults", qUtf8Printable(m_path),
+        qCWarning(lcPrefs, "cannot read settings file %s: %s; using defaults", qUtf8Printable(m_path),
                  qUtf8Printable(*why));
         return false;
     }
@@ -239,11 +241,11 @@ bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
         QString moveError;
         const QString aside = PlistFile::moveAside(m_path, &moveError);
         if (!aside.isEmpty())
-            qWarning("Kelso: settings file %s cannot be read (%s); moved aside to %s, using defaults",
+            qCWarning(lcPrefs, "settings file %s cannot be read (%s); moved aside to %s, using defaults",
                      qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(aside));
         else
-            qWarning(
-                "Kelso: settings file %s cannot be read (%s) and cannot be moved aside (%s); using defaults",
+            qCWarning(lcPrefs,
+                "settings file %s cannot be read (%s) and cannot be moved aside (%s); using defaults",
                 qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(moveError));
         return false;
     }
@@ -379,7 +381,7 @@ void Defaults::setValue(const QString &key, const QVariant &newValue)
     // write fail and so lose all other changes too.
     QString error;
     if (Plist::toBinary(stored, &error).isEmpty()) {
-        qWarning("Kelso: setting %s not changed: %s", qUtf8Printable(key), qUtf8Printable(error));
+        qCWarning(lcPrefs, "setting %s not changed: %s", qUtf8Printable(key), qUtf8Printable(error));
         return;
     }
     bool moved;
@@ -485,7 +487,7 @@ bool Defaults::synchronize()
         m_syncScheduled = false;
         if (!m_warnedWrite) {
             m_warnedWrite = true;
-            qWarning("Kelso: cannot create the settings folder %s; settings are kept in memory only",
+            qCWarning(lcPrefs, "cannot create the settings folder %s; settings are kept in memory only",
                      qUtf8Printable(info.absolutePath()));
         }
         return false;
@@ -511,17 +513,17 @@ bool Defaults::synchronize()
         if (warn) {
             const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
             if (taken == SettingsLock::HolderStopped)
-                qWarning("Kelso: the settings lock %s is held by process %d, which is stopped; settings are kept in "
+                qCWarning(lcPrefs, "the settings lock %s is held by process %d, which is stopped; settings are kept in "
                          "memory and written once it lets go",
                          lockPath.constData(), int(holder));
             else if (taken == SettingsLock::Busy)
-                qWarning("Kelso: the settings lock %s is still held by %s after %d s; settings are kept in memory "
+                qCWarning(lcPrefs, "the settings lock %s is still held by %s after %d s; settings are kept in memory "
                          "for now",
                          lockPath.constData(),
                          holder > 0 ? qPrintable(QStringLiteral("process %1").arg(holder)) : "another process",
                          kLockWaitMs / 1000);
             else
-                qWarning("Kelso: cannot lock the settings file with %s (%s); settings are kept in memory for now",
+                qCWarning(lcPrefs, "cannot lock the settings file with %s (%s); settings are kept in memory for now",
                          lockPath.constData(), qUtf8Printable(lockWhy));
         }
         if (!mayWait && taken == SettingsLock::Busy && needsWrite())
@@ -552,7 +554,7 @@ bool Defaults::synchronize()
                 m_warnedWrite = false;
             } else if (!m_warnedWrite) {
                 m_warnedWrite = true;
-                qWarning("Kelso: cannot write settings file %s: %s; settings are kept in memory only",
+                qCWarning(lcPrefs, "cannot write settings file %s: %s; settings are kept in memory only",
                          qUtf8Printable(m_path), qUtf8Printable(error.isEmpty() ? out.errorString() : error));
             }
         }
@@ -666,7 +668,7 @@ bool Defaults::removeAbandonedLockFile(const QString &lockPath)
     }
     ::close(fd);
     if (removed)
-        qWarning("Kelso: removed the abandoned lock file %s of a process that ended while taking it",
+        qCInfo(lcPrefs, "removed the abandoned lock file %s of a process that ended while taking it",
                  path.constData());
     return removed;
 }

@@ -1,5 +1,7 @@
 #include "platform/FileMove.h"
 
+#include "util/Logging.h"
+
 #include <QFile>
 #include <QtGlobal>
 #include <cerrno>
@@ -243,7 +245,7 @@ private:
             if (::fsetxattr(out, name, value.data(), size_t(got), 0) != 0) {
                 if (errno == ENOTSUP || errno == EOPNOTSUPP) {
                     if (!m_toldNoAttributes)
-                        qWarning("Kelso: the destination of %s keeps no extended attributes; copied without them",
+                        qCWarning(lcFileOps, "the destination of %s keeps no extended attributes; copied without them",
                                  srcPath.constData());
                     m_toldNoAttributes = true;
                     return true;
@@ -383,7 +385,7 @@ Outcome copyTree(const QByteArray &src, const QByteArray &dst, bool flush)
     if (!ok) {
         int err = 0;
         if (copier.createdTop && !removeTree(dstDir.get(), dstName, true, &err))
-            qWarning("Kelso: cannot remove the incomplete copy %s: %s", dst.constData(),
+            qCWarning(lcFileOps, "cannot remove the incomplete copy %s: %s", dst.constData(),
                      qUtf8Printable(sysMessage(err)));
         return failed(copier.error, copier.message);
     }

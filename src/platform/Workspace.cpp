@@ -3,6 +3,7 @@
 #include "platform/Apps.h"
 #include "platform/Mounts.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -51,7 +52,7 @@ bool fileManagerAvailable(QDBusConnection &bus)
 void noteNoFileManager(const QString &method, const QString &why)
 {
     if (!g_warnedNoFileManager.exchange(true))
-        qWarning("Kelso: no file manager answers %s.%s (%s); opening the folder instead", kFileManagerService,
+        qCInfo(lcPlatform, "no file manager answers %s.%s (%s); opening the folder instead", kFileManagerService,
                  qUtf8Printable(method), qUtf8Printable(why));
 }
 

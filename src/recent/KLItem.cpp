@@ -10,6 +10,8 @@
 #include "tags/Lumitag.h"
 #include "util/DateAdditions.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
+#include "util/ThreadNames.h"
 #include "util/Tilde.h"
 
 #include <QCoreApplication>
@@ -79,7 +81,10 @@ public:
 
 private:
     ItemWorker()
-        : m_thread([this] { run(); })
+        : m_thread([this] {
+            ThreadNames::setCurrent("kelso-items");
+            run();
+        })
     {
         // The jobs read settings (the tag attribute to use). Statics go in the reverse order of
         // their making: made first, the settings registry outlives this thread at exit.
@@ -698,7 +703,7 @@ bool KLItem::moveFileToTrash(QString *error)
     if (!Workspace::moveToTrash(p, nullptr, &why)) {
         if (error)
             *error = why;
-        qWarning("Kelso: could not move %s to the trash: %s", qUtf8Printable(p), qUtf8Printable(why));
+        qCWarning(lcFileOps, "could not move %s to the trash: %s", qUtf8Printable(p), qUtf8Printable(why));
         return false;
     }
     return true;

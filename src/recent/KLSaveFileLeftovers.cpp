@@ -1,5 +1,7 @@
 #include "recent/KLSaveFileLeftovers.h"
 
+#include "util/Logging.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -102,9 +104,9 @@ int removeLeftovers(const QString &storePath, double minAgeSeconds)
         }
     }
     if (removed > 0)
-        qInfo("Kelso: removed %d unfinished temporary file(s) of %s", removed, qUtf8Printable(storePath));
+        qCInfo(lcRecent, "removed %d unfinished temporary file(s) of %s", removed, qUtf8Printable(storePath));
     if (failed > 0)
-        qWarning("Kelso: cannot remove %d unfinished temporary file(s) of %s (%s)", failed,
+        qCWarning(lcRecent, "cannot remove %d unfinished temporary file(s) of %s (%s)", failed,
                  qUtf8Printable(storePath), firstFailure.constData());
     return removed;
 }

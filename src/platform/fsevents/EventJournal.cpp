@@ -1,5 +1,7 @@
 #include "platform/fsevents/EventJournal.h"
 
+#include "util/Logging.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -227,7 +229,7 @@ bool EventJournal::open()
     QFile f(m_path);
     if (f.exists()) {
         if (!f.open(QIODevice::ReadOnly)) {
-            qWarning("Kelso: event journal %s cannot be read (%s); starting a new one",
+            qCWarning(lcFsEvents, "event journal %s cannot be read (%s); starting a new one",
                      qUtf8Printable(m_path), qUtf8Printable(f.errorString()));
         } else {
             const QByteArray data = f.readAll();
@@ -241,10 +243,10 @@ bool EventJournal::open()
                 if (QFile::exists(m_corruptMovedTo))
                     QFile::remove(m_corruptMovedTo);
                 if (QFile::rename(m_path, m_corruptMovedTo))
-                    qWarning("Kelso: event journal %s is damaged (%s); moved aside to %s, starting a new one",
+                    qCWarning(lcFsEvents, "event journal %s is damaged (%s); moved aside to %s, starting a new one",
                              qUtf8Printable(m_path), qUtf8Printable(p.why), qUtf8Printable(m_corruptMovedTo));
                 else {
-                    qWarning("Kelso: event journal %s is damaged (%s) and cannot be moved aside; starting a new one",
+                    qCWarning(lcFsEvents, "event journal %s is damaged (%s) and cannot be moved aside; starting a new one",
                              qUtf8Printable(m_path), qUtf8Printable(p.why));
                     m_corruptMovedTo.clear();
                 }
@@ -255,7 +257,7 @@ bool EventJournal::open()
                 if (p.goodLength < data.size()) {
                     // The last append of the previous run was cut short: drop that tail.
                     if (::truncate(QFile::encodeName(m_path).constData(), p.goodLength) != 0)
-                        qWarning("Kelso: cannot cut the torn tail of %s: %s", qUtf8Printable(m_path), strerror(errno));
+                        qCWarning(lcFsEvents, "cannot cut the torn tail of %s: %s", qUtf8Printable(m_path), strerror(errno));
                 }
                 m_records = p.records;
                 m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
@@ -264,13 +266,13 @@ bool EventJournal::open()
                         compactLocked();
                     return true;
                 }
-                qWarning("Kelso: event journal %s cannot be written: %s", qUtf8Printable(m_path), strerror(errno));
+                qCWarning(lcFsEvents, "event journal %s cannot be written: %s", qUtf8Printable(m_path), strerror(errno));
                 return false;
             }
         }
     }
     if (!createFreshLocked(now)) {
-        qWarning("Kelso: event journal %s cannot be created; event ids will not survive a restart",
+        qCWarning(lcFsEvents, "event journal %s cannot be created; event ids will not survive a restart",
                  qUtf8Printable(m_path));
         return false;
     }
@@ -289,7 +291,7 @@ void EventJournal::appendEntryLocked(quint8 kind, quint64 id, quint32 flags, dou
         return;
     if (!writeAll(m_fd, entryBytes(kind, id, flags, time, path)) && !m_warnedWrite) {
         m_warnedWrite = true;
-        qWarning("Kelso: cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
+        qCWarning(lcFsEvents, "cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
     }
 }
 
@@ -307,7 +309,7 @@ void EventJournal::append(std::vector<JournalRecord> &records)
     // One write for the whole batch: a crash leaves whole entries and at most one torn tail.
     if (m_fd >= 0 && !writeAll(m_fd, buf) && !m_warnedWrite) {
         m_warnedWrite = true;
-        qWarning("Kelso: cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
+        qCWarning(lcFsEvents, "cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
     }
     m_current = id;
     m_records += int(records.size());
@@ -388,7 +390,7 @@ void EventJournal::compactLocked()
     if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
         if (!m_warnedWrite) {
             m_warnedWrite = true;
-            qWarning("Kelso: cannot rewrite the event journal %s", qUtf8Printable(m_path));
+            qCWarning(lcFsEvents, "cannot rewrite the event journal %s", qUtf8Printable(m_path));
         }
         return;
     }

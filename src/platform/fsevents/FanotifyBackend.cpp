@@ -13,6 +13,7 @@
 // it (5.17+); without it renames are still reported as changes of both folders.
 #include "platform/fsevents/Backend.h"
 #include "platform/fsevents/DirWalk.h"
+#include "util/Logging.h"
 
 #include <QHash>
 #include <QSet>
@@ -67,7 +68,7 @@ public:
         for (const QByteArray &root : roots) {
             const int rfd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (rfd < 0) {
-                qWarning("Kelso: cannot watch %s: %s", root.constData(), strerror(errno));
+                qCWarning(lcFsEvents, "cannot watch %s: %s", root.constData(), strerror(errno));
                 continue;
             }
             struct statfs sfs;
@@ -82,7 +83,7 @@ public:
                 // A slow volume is watched at its top only: a mark on the folder itself, which
                 // reports what is made, removed or renamed in it.
                 if (::fanotify_mark(m_fd, FAN_MARK_ADD | FAN_MARK_ONLYDIR, kBaseMask, rfd, nullptr) != 0) {
-                    qWarning("Kelso: cannot watch %s: %s", root.constData(), strerror(errno));
+                    qCWarning(lcFsEvents, "cannot watch %s: %s", root.constData(), strerror(errno));
                     ::close(rfd);
                 } else if (volumeFd(vol.fsid) >= 0) {
                     ::close(rfd);
@@ -128,7 +129,7 @@ public:
                     continue;
                 if (errno != EAGAIN && !m_warnedRead) {
                     m_warnedRead = true;
-                    qWarning("Kelso: reading fanotify events failed: %s", strerror(errno));
+                    qCWarning(lcFsEvents, "reading fanotify events failed: %s", strerror(errno));
                 }
                 break;
             }
@@ -148,7 +149,7 @@ public:
                 if (meta.vers != FANOTIFY_METADATA_VERSION) {
                     if (!m_warnedRead) {
                         m_warnedRead = true;
-                        qWarning("Kelso: unexpected fanotify metadata version %d", int(meta.vers));
+                        qCWarning(lcFsEvents, "unexpected fanotify metadata version %d", int(meta.vers));
                     }
                     return;
                 }
@@ -164,7 +165,7 @@ public:
             }
         }
         if (overflow) {
-            qWarning("Kelso: the fanotify event queue overflowed; rescanning the watched folders");
+            qCInfo(lcFsEvents, "the fanotify event queue overflowed; rescanning the watched folders");
             rescanAll(FAN_Q_OVERFLOW);
         }
     }

@@ -14,6 +14,7 @@
 // number the limit must be raised to; the folders already watched keep working.
 #include "platform/fsevents/Backend.h"
 #include "platform/fsevents/DirWalk.h"
+#include "util/Logging.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -100,7 +101,7 @@ public:
         for (const QByteArray &root : roots) {
             WalkStats stats;
             if (!walkTree(root, watchVisitor(), &stats)) {
-                qWarning("Kelso: cannot watch %s: %s", root.constData(), strerror(errno));
+                qCWarning(lcFsEvents, "cannot watch %s: %s", root.constData(), strerror(errno));
                 unreadable.append(QString::fromLocal8Bit(root));
             }
             noteSkipped(stats);
@@ -138,7 +139,7 @@ public:
                     continue;
                 if (errno != EAGAIN && !m_warnedRead) {
                     m_warnedRead = true;
-                    qWarning("Kelso: reading inotify events failed: %s", strerror(errno));
+                    qCWarning(lcFsEvents, "reading inotify events failed: %s", strerror(errno));
                 }
                 break;
             }
@@ -161,7 +162,7 @@ public:
                 removeWatchesUnder(m.path);
         m_moves.clear();
         if (overflow) {
-            qWarning("Kelso: the inotify event queue overflowed; rescanning the watched folders");
+            qCInfo(lcFsEvents, "the inotify event queue overflowed; rescanning the watched folders");
             rescanAll(IN_Q_OVERFLOW);
         } else {
             m_lastCompleteRead = readStart;
@@ -285,7 +286,7 @@ private:
             QString named = m_missedPaths.join(QStringLiteral(", "));
             if (m_missed > m_missedPaths.size())
                 named += QStringLiteral(" and %1 more").arg(m_missed - m_missedPaths.size());
-            qWarning("Kelso: the inotify watch limit is reached; %d folders are not watched: %s. Raise "
+            qCWarning(lcFsEvents, "the inotify watch limit is reached; %d folders are not watched: %s. Raise "
                      "fs.inotify.max_user_watches from %ld to at least %ld (sysctl -w fs.inotify.max_user_watches=%ld)",
                      m_missed, qUtf8Printable(named), limit, needed, needed);
         }
@@ -299,7 +300,7 @@ private:
     {
         if (stats.skippedNames > 0 && !m_warnedNames) {
             m_warnedNames = true;
-            qWarning("Kelso: %d folders with names that are not UTF-8 are not watched", stats.skippedNames);
+            qCWarning(lcFsEvents, "%d folders with names that are not UTF-8 are not watched", stats.skippedNames);
         }
     }
 

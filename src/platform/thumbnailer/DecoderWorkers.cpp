@@ -3,6 +3,7 @@
 
 #include "platform/thumbnailer/ChildProcesses.h"
 #include "platform/thumbnailer/WorkerWire.h"
+#include "util/Logging.h"
 
 #include <QFile>
 #include <atomic>
@@ -86,7 +87,7 @@ Worker start(QString *why)
         || hello != WorkerWire::kHello) {
         discard(w);
         *why = QStringLiteral("the decoder did not start");
-        qWarning("Kelso: a thumbnail decoder process did not start (%s)", program.constData());
+        qCWarning(lcThumbs, "a thumbnail decoder process did not start (%s)", program.constData());
         return {};
     }
     ++g_started;
