@@ -3,6 +3,7 @@
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
 #include "util/Logging.h"
+#include "util/UniqueFd.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -96,16 +97,15 @@ Defaults::SettingsLock::SettingsLock(const QString &path) : m_path(QFile::encode
 
 Defaults::SettingsLock::~SettingsLock()
 {
-    if (m_fd < 0)
+    if (!m_fd.valid())
         return;
     // Removed while still held, as QLockFile does, so that a process that takes the lock with
     // QLockFile (an older Kelso) finds no file and need not wait for it to look stale. Only the
-    // very file we hold goes.
+    // very file we hold goes; the descriptor, and with it the lock, closes after.
     struct stat held, now;
-    if (::fstat(m_fd, &held) == 0 && ::stat(m_path.constData(), &now) == 0 && held.st_ino == now.st_ino &&
+    if (::fstat(m_fd.get(), &held) == 0 && ::stat(m_path.constData(), &now) == 0 && held.st_ino == now.st_ino &&
         held.st_dev == now.st_dev)
         ::unlink(m_path.constData());
-    ::close(m_fd);
 }
 
 Defaults::SettingsLock::Outcome Defaults::SettingsLock::acquire(int waitMs, pid_t *holder, QString *why)
@@ -113,36 +113,34 @@ Defaults::SettingsLock::Outcome Defaults::SettingsLock::acquire(int waitMs, pid_
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        const int fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-        if (fd < 0) {
+        UniqueFd fd(::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+        if (!fd.valid()) {
             *why = QString::fromLocal8Bit(std::strerror(errno));
             return Failed;
         }
         struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
             *why = QStringLiteral("not a regular file");
             return Failed;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             struct stat now;
             if (::stat(m_path.constData(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
                 // The owner record QLockFile writes, so that either kind of waiter can name us.
                 const QByteArray record = QByteArray::number(qint64(::getpid())) + '\n' +
                                           QCoreApplication::applicationName().toUtf8() + '\n' +
                                           QSysInfo::machineHostName().toUtf8() + '\n';
-                if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, record.constData(), size_t(record.size()), 0) < 0)
+                if (::ftruncate(fd.get(), 0) == 0 && ::pwrite(fd.get(), record.constData(), size_t(record.size()), 0) < 0)
                     *why = QString::fromLocal8Bit(std::strerror(errno)); // the lock holds all the same
-                m_fd = fd;
+                m_fd = std::move(fd);
                 return Locked;
             }
-            ::close(fd); // its holder removed it as it let go: take the file now at the path
-            continue;
+            continue; // its holder removed it as it let go: take the file now at the path
         }
         // Held. A dead holder never holds a flock (the kernel releases it); a stopped one holds
         // it until it is continued, which may be never: no point in waiting for that.
         *holder = flockHolder(st.st_dev, st.st_ino);
-        ::close(fd);
+        fd.reset();
         if (*holder > 0 && processIsStopped(*holder))
             return HolderStopped;
         if (waited.elapsed() >= waitMs)
@@ -646,27 +644,27 @@ bool unheldAndIncomplete(int fd)
 bool Defaults::removeAbandonedLockFile(const QString &lockPath)
 {
     const QByteArray path = QFile::encodeName(lockPath);
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
         return false;
     struct stat st;
-    bool abandoned = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && unheldAndIncomplete(fd);
+    bool abandoned = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && unheldAndIncomplete(fd.get());
     if (abandoned) {
         // A live QLockFile flocks its file right after creating it and before writing into it:
         // a file seen in that instant looks abandoned. Look again a moment later.
         QThread::msleep(50);
-        abandoned = unheldAndIncomplete(fd);
+        abandoned = unheldAndIncomplete(fd.get());
     }
     bool removed = false;
-    if (abandoned && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (abandoned && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
         // Holding its flock as QLockFile does when it removes a stale lock; only the very file
         // we examined goes.
         struct stat now;
         if (::stat(path.constData(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev)
             removed = ::unlink(path.constData()) == 0;
-        ::flock(fd, LOCK_UN);
+        ::flock(fd.get(), LOCK_UN);
     }
-    ::close(fd);
+    fd.reset();
     if (removed)
         qCInfo(lcPrefs, "removed the abandoned lock file %s of a process that ended while taking it",
                  path.constData());

@@ -13,6 +13,7 @@
 #include "util/Logging.h"
 #include "util/Paths.h"
 #include "util/Tilde.h"
+#include "util/UniqueFd.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -58,12 +59,8 @@ QString standardFolder(QStandardPaths::StandardLocation location, const QString 
 
 bool fsyncFolder(const QString &folder)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    const UniqueFd fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.valid() && ::fsync(fd.get()) == 0;
 }
 
 // Sort key of the ranked list: newer first; for equal times the greater title first.

@@ -137,11 +137,7 @@ EventJournal::EventJournal(const QString &folder, const QString &fileName)
 {
 }
 
-EventJournal::~EventJournal()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+EventJournal::~EventJournal() = default;
 
 bool EventJournal::parse(const QByteArray &data, Parsed *p) const
 {
@@ -202,10 +198,7 @@ bool EventJournal::parse(const QByteArray &data, Parsed *p) const
 
 bool EventJournal::createFreshLocked(double now)
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.reset();
     QSaveFile f(m_path);
     if (!f.open(QIODevice::WriteOnly))
         return false;
@@ -217,8 +210,8 @@ bool EventJournal::createFreshLocked(double now)
     if (!f.commit())
         return false;
     m_records = 0;
-    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    return m_fd >= 0;
+    m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    return m_fd.valid();
 }
 
 bool EventJournal::open()
@@ -260,8 +253,8 @@ bool EventJournal::open()
                         qCWarning(lcFsEvents, "cannot cut the torn tail of %s: %s", qUtf8Printable(m_path), strerror(errno));
                 }
                 m_records = p.records;
-                m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-                if (m_fd >= 0) {
+                m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+                if (m_fd.valid()) {
                     if (m_records > m_maxRecords)
                         compactLocked();
                     return true;
@@ -287,9 +280,9 @@ int EventJournal::recordCount() const
 
 void EventJournal::appendEntryLocked(quint8 kind, quint64 id, quint32 flags, double time, const QByteArray &path)
 {
-    if (m_fd < 0)
+    if (!m_fd.valid())
         return;
-    if (!writeAll(m_fd, entryBytes(kind, id, flags, time, path)) && !m_warnedWrite) {
+    if (!writeAll(m_fd.get(), entryBytes(kind, id, flags, time, path)) && !m_warnedWrite) {
         m_warnedWrite = true;
         qCWarning(lcFsEvents, "cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
     }
@@ -307,7 +300,7 @@ void EventJournal::append(std::vector<JournalRecord> &records)
         buf += entryBytes(KindRecord, r.id, r.flags, r.time, r.path);
     }
     // One write for the whole batch: a crash leaves whole entries and at most one torn tail.
-    if (m_fd >= 0 && !writeAll(m_fd, buf) && !m_warnedWrite) {
+    if (m_fd.valid() && !writeAll(m_fd.get(), buf) && !m_warnedWrite) {
         m_warnedWrite = true;
         qCWarning(lcFsEvents, "cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
     }
@@ -337,8 +330,8 @@ void EventJournal::writeStopMark(double unixTime)
 {
     std::lock_guard lock(m_mutex);
     appendEntryLocked(KindStop, m_current.load(), 0, unixTime, QByteArray());
-    if (m_fd >= 0)
-        ::fdatasync(m_fd);
+    if (m_fd.valid())
+        ::fdatasync(m_fd.get());
 }
 
 std::vector<JournalRecord> EventJournal::recordsAfter(quint64 afterId) const
@@ -394,9 +387,7 @@ void EventJournal::compactLocked()
         }
         return;
     }
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
     m_records = int(p.out.size() - from);
 }
 

@@ -15,6 +15,7 @@
 #include "platform/fsevents/Backend.h"
 #include "platform/fsevents/DirWalk.h"
 #include "util/Logging.h"
+#include "util/UniqueFd.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -76,20 +77,16 @@ class InotifyBackend final : public Backend
 {
 public:
     explicit InotifyBackend(Sink *sink) : m_sink(sink) {}
-    ~InotifyBackend() override
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
+    ~InotifyBackend() override = default;
 
     QString name() const override { return QStringLiteral("inotify"); }
-    int fd() const override { return m_fd; }
+    int fd() const override { return m_fd.get(); }
     int directoryCount() const override { return int(m_pathOfWd.size()); }
 
     bool start(const QList<QByteArray> &roots, QString *why) override
     {
-        m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (m_fd < 0) {
+        m_fd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (!m_fd.valid()) {
             if (why)
                 *why = QStringLiteral("inotify_init1: %1").arg(QString::fromLocal8Bit(strerror(errno)));
             return false;
@@ -133,7 +130,7 @@ public:
         bool overflow = false;
         const double readStart = nowUnix();
         for (;;) {
-            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            const ssize_t n = ::read(m_fd.get(), buf, sizeof buf);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
@@ -204,7 +201,7 @@ public:
         const QList<int> wds = m_pathOfWd.keys();
         for (int wd : wds)
             if (!seen.contains(wd)) {
-                ::inotify_rm_watch(m_fd, wd);
+                ::inotify_rm_watch(m_fd.get(), wd);
                 m_wdOfPath.remove(m_pathOfWd.take(wd));
             }
         reportMissedWatches();
@@ -247,7 +244,7 @@ private:
             wd = -1;
             errno = ENOSPC;
         } else {
-            wd = ::inotify_add_watch(m_fd, path.constData(), kWatchMask);
+            wd = ::inotify_add_watch(m_fd.get(), path.constData(), kWatchMask);
         }
         if (wd < 0) {
             if (errno == ENOSPC) {
@@ -414,13 +411,13 @@ private:
             if (isAtOrBelow(it.value(), dir))
                 gone.append(it.key());
         for (int wd : gone) {
-            ::inotify_rm_watch(m_fd, wd);
+            ::inotify_rm_watch(m_fd.get(), wd);
             m_wdOfPath.remove(m_pathOfWd.take(wd));
         }
     }
 
     Sink *m_sink;
-    int m_fd = -1;
+    UniqueFd m_fd;
     const int m_budget = g_watchBudget.load();
     QList<QByteArray> m_roots;
     QHash<int, QByteArray> m_pathOfWd;
