@@ -243,6 +243,8 @@ class Session:
             "XDG_RUNTIME_DIR": os.path.join(self.home, ".run"),
             "QT_QPA_PLATFORM": "xcb",
             "LANG": "C.UTF-8",
+            # The "started" line is an info line of the kelso.app area.
+            "QT_LOGGING_RULES": "kelso.app.info=true",
         })
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         for d in ("Documents", "Downloads", "Desktop", ".config", ".local/share/Kelso"):
@@ -356,7 +358,7 @@ class Session:
                 text = line.decode(errors="replace")
                 log_file.write(text)
                 log_file.flush()
-                if "Kelso: started" in text:
+                if "kelso[app]: started" in text or "Kelso: started" in text:  # or an older build's line
                     started.set()
             log_file.close()
         threading.Thread(target=pump, daemon=True).start()

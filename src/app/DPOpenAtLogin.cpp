@@ -1,6 +1,7 @@
 #include "app/DPOpenAtLogin.h"
 
 #include "platform/Autostart.h"
+#include "util/Logging.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -57,7 +58,7 @@ bool enableLoginItem(const QString &path)
 {
     QString error;
     if (!Autostart::addEntry(QStringLiteral("kelso.desktop"), path, &error)) {
-        qWarning("Kelso: cannot add the login item: %s", qUtf8Printable(error));
+        qCWarning(lcPlatform, "cannot add the login item: %s", qUtf8Printable(error));
         return false;
     }
     return true;
@@ -69,7 +70,7 @@ void disableLoginItem(const QString &path)
         return;
     for (const Autostart::Entry &e : Autostart::entries()) {
         if (entryPointsInto(e, path) && !Autostart::removeEntry(e))
-            qWarning("Kelso: cannot remove the login item %s", qUtf8Printable(e.file));
+            qCWarning(lcPlatform, "cannot remove the login item %s", qUtf8Printable(e.file));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "platform/Mounts.h"
 #include "platform/Workspace.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
 #include "util/Paths.h"
 
 #include <QCoreApplication>
@@ -392,7 +393,7 @@ void KLCoolerImageBrowserDelegate::applicationWillTerminate()
     m_saveTimer->stop();
     writeState();
     if (!KLCoolerStore::waitForBackgroundWork(5000))
-        qWarning("Kelso: the Cooler's disk work is still running at exit");
+        qCWarning(lcCooler, "the Cooler's disk work is still running at exit");
 }
 
 int KLCoolerImageBrowserDelegate::resignationCount()

@@ -35,6 +35,7 @@ QThreadPool &stackPicturePool()
         auto *created = new QThreadPool;
         created->setMaxThreadCount(2);
         created->setExpiryTimeout(30000);
+        created->setObjectName(QStringLiteral("kelso-stacks"));
         return created;
     }();
     return *pool;

@@ -14,6 +14,7 @@
 #include "platform/Defaults.h"
 #include "platform/Workspace.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
 #include "util/Tilde.h"
 
 #include <QAbstractButton>
@@ -762,7 +763,7 @@ void KLImageBrowserViewDelegate::reportFileFailures(const KLFileFailureReport &r
     if (report.failures.isEmpty())
         return;
     for (const KLFileFailure &f : report.failures)
-        qWarning("Kelso: %s: %s", qUtf8Printable(f.path), qUtf8Printable(f.why));
+        qCWarning(lcFileOps, "%s: %s", qUtf8Printable(f.path), qUtf8Printable(f.why));
     if (failurePresenter()) {
         failurePresenter()(report);
         return;
@@ -875,7 +876,7 @@ void KLImageBrowserViewDelegate::editTagsForFilePaths(const QStringList &paths)
     if (tagEditorOpener())
         tagEditorOpener()(paths);
     else
-        qInfo("Kelso: no tag editor is installed; cannot edit the tags of %lld files", qint64(paths.size()));
+        qCInfo(lcBrowser, "no tag editor is installed; cannot edit the tags of %lld files", qint64(paths.size()));
 }
 
 void KLImageBrowserViewDelegate::editUnwantedDirectoriesAction()

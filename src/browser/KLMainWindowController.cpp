@@ -11,6 +11,7 @@
 #include "platform/Defaults.h"
 #include "prefs/KLColours.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -573,7 +574,7 @@ void KLMainWindowController::autoAddToCooler(const QList<QUrl> &urls)
         return;
     const QStringList refused = m_coolerDelegate->addPathsThatFit(paths, 0);
     if (!refused.isEmpty())
-        qInfo("Kelso: the Cooler is full; %lld dragged files were not added to it", qint64(refused.size()));
+        qCInfo(lcCooler, "the Cooler is full; %lld dragged files were not added to it", qint64(refused.size()));
 }
 
 void KLMainWindowController::setDropZoneQuery(std::function<bool()> query)

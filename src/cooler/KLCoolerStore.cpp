@@ -6,6 +6,7 @@
 #include "cooler/KLItemListOps.h"
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
+#include "util/Logging.h"
 #include "util/Paths.h"
 
 #include <QDateTime>
@@ -51,10 +52,10 @@ void moveAside(const QString &path, const QString &why)
     QString error;
     const QString aside = PlistFile::moveAside(path, &error);
     if (!aside.isEmpty())
-        qWarning("Kelso: the Cooler store %s cannot be read (%s); moved aside as %s", qUtf8Printable(path),
+        qCWarning(lcCooler, "the Cooler store %s cannot be read (%s); moved aside as %s", qUtf8Printable(path),
                  qUtf8Printable(why), qUtf8Printable(aside));
     else
-        qWarning("Kelso: the Cooler store %s cannot be read (%s) and cannot be moved aside (%s)", qUtf8Printable(path),
+        qCWarning(lcCooler, "the Cooler store %s cannot be read (%s) and cannot be moved aside (%s)", qUtf8Printable(path),
                  qUtf8Printable(why), qUtf8Printable(error));
 }
 } // namespace
@@ -62,6 +63,10 @@ void moveAside(const QString &path, const QString &why)
 QThreadPool &backgroundPool()
 {
     static QThreadPool pool;
+    [[maybe_unused]] static const bool named = [] {
+        pool.setObjectName(QStringLiteral("kelso-cooler"));
+        return true;
+    }();
     return pool;
 }
 
@@ -126,7 +131,7 @@ QList<KLItemPtr> readNow(const QString &path, ReadStatus *status, QString *why)
         st = ReadStatus::Unreadable;
         if (why)
             *why = parsed.why;
-        qWarning("Kelso: cannot open the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(parsed.why));
+        qCWarning(lcCooler, "cannot open the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(parsed.why));
         return {};
     }
     const QVariant &root = parsed.value;
@@ -191,7 +196,7 @@ bool writeNumbered(const QString &path, const QList<KLItemPtr> &items, quint64 n
     if (data.isEmpty()) {
         if (why)
             *why = error;
-        qWarning("Kelso: cannot encode the Cooler store: %s", qUtf8Printable(error));
+        qCWarning(lcCooler, "cannot encode the Cooler store: %s", qUtf8Printable(error));
         return false;
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -202,7 +207,7 @@ bool writeNumbered(const QString &path, const QList<KLItemPtr> &items, quint64 n
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
         if (why)
             *why = file.errorString();
-        qWarning("Kelso: cannot write the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        qCWarning(lcCooler, "cannot write the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
     }
     g_lastWritten.insert(path, number);

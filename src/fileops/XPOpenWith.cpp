@@ -4,6 +4,7 @@
 #include "platform/Defaults.h"
 #include "platform/Workspace.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
 
 #include <QCollator>
 #include <QFileInfo>
@@ -264,7 +265,7 @@ bool openSelectedWithApp(const QVariantMap &record, Defaults *defaults, QString 
     QString why;
     const bool ok = openFileWithApplication(path, app, &why);
     if (!ok) {
-        qWarning("Kelso: cannot open %s: %s", qUtf8Printable(path), qUtf8Printable(why));
+        qCWarning(lcFileOps, "cannot open %s: %s", qUtf8Printable(path), qUtf8Printable(why));
         if (error)
             *error = why;
     }

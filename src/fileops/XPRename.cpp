@@ -3,6 +3,7 @@
 #include "fileops/XPOpenWith.h"
 #include "platform/FileMove.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -78,7 +79,7 @@ RenamePlan renameFile(const QString &path, const QString &newName)
         return plan;
     QString why;
     if (!moveItemWithoutReplacing(path, plan.target, &why)) {
-        qWarning("Kelso: cannot rename %s: %s", qUtf8Printable(path), qUtf8Printable(why));
+        qCWarning(lcFileOps, "cannot rename %s: %s", qUtf8Printable(path), qUtf8Printable(why));
         plan.status = RenamePlan::Refused;
         plan.message = why;
     }

@@ -1,6 +1,7 @@
 #include "platform/Apps.h"
 
 #include "platform/AppsModule.h"
+#include "util/Logging.h"
 #include "util/Paths.h"
 
 #include <QDir>
@@ -21,12 +22,12 @@ const AppsModuleApi *module()
         const auto entry = reinterpret_cast<KelsoAppsModuleEntry>(library.resolve("kelsoAppsModule"));
         const AppsModuleApi *found = entry ? entry() : nullptr;
         if (!found) {
-            qWarning("Kelso: cannot load the applications module (%s); \"Open With\" lists no applications",
+            qCWarning(lcPlatform, "cannot load the applications module (%s); \"Open With\" lists no applications",
                      qUtf8Printable(library.errorString()));
             return nullptr;
         }
         if (found->version != kAppsModuleVersion) {
-            qWarning("Kelso: the applications module %s is version %d, not %d; \"Open With\" lists no applications",
+            qCWarning(lcPlatform, "the applications module %s is version %d, not %d; \"Open With\" lists no applications",
                      qUtf8Printable(library.fileName()), found->version, kAppsModuleVersion);
             return nullptr;
         }

@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 
 #include "platform/AppsModule.h"
+#include "platform/GioOwners.h"
 
 #include <QByteArray>
 #include <QUrl>
@@ -16,6 +17,7 @@ namespace {
 
 using Apps::AppInfo;
 using Apps::AppsModuleApi;
+using namespace GioOwners;
 
 QString fromUtf8(const char *s)
 {
@@ -24,10 +26,8 @@ QString fromUtf8(const char *s)
 
 QString stringKey(GDesktopAppInfo *info, const char *key)
 {
-    char *value = g_desktop_app_info_get_string(info, key);
-    QString out = fromUtf8(value);
-    g_free(value);
-    return out.trimmed();
+    const CharPtr value(g_desktop_app_info_get_string(info, key));
+    return fromUtf8(value.get()).trimmed();
 }
 
 AppInfo fromGAppInfo(GAppInfo *app)
@@ -53,23 +53,21 @@ AppInfo fromGAppInfo(GAppInfo *app)
                 out.iconNames.append(fromUtf8(names[i]));
         } else if (G_IS_FILE_ICON(icon)) {
             GFile *file = g_file_icon_get_file(G_FILE_ICON(icon));
-            char *p = file ? g_file_get_path(file) : nullptr;
-            out.iconFile = p ? QString::fromLocal8Bit(p) : QString();
-            g_free(p);
+            const CharPtr p(file ? g_file_get_path(file) : nullptr);
+            out.iconFile = p ? QString::fromLocal8Bit(p.get()) : QString();
         }
     }
     return out;
 }
 
-QList<AppInfo> fromList(GList *list)
+QList<AppInfo> fromList(AppInfoList list)
 {
     QList<AppInfo> out;
-    for (GList *l = list; l; l = l->next) {
+    for (GList *l = list.get(); l; l = l->next) {
         AppInfo info = fromGAppInfo(G_APP_INFO(l->data));
         if (info.isValid())
             out.append(info);
     }
-    g_list_free_full(list, g_object_unref);
     return out;
 }
 
@@ -78,11 +76,8 @@ AppInfo defaultAppForType(const QString &mimeType)
     if (mimeType.isEmpty())
         return {};
     const QByteArray type = mimeType.toUtf8();
-    GAppInfo *app = g_app_info_get_default_for_type(type.constData(), FALSE);
-    AppInfo out = fromGAppInfo(app);
-    if (app)
-        g_object_unref(app);
-    return out;
+    const ObjectPtr<GAppInfo> app(g_app_info_get_default_for_type(type.constData(), FALSE));
+    return fromGAppInfo(app.get());
 }
 
 QList<AppInfo> recommendedAppsForType(const QString &mimeType)
@@ -90,7 +85,7 @@ QList<AppInfo> recommendedAppsForType(const QString &mimeType)
     if (mimeType.isEmpty())
         return {};
     const QByteArray type = mimeType.toUtf8();
-    return fromList(g_app_info_get_recommended_for_type(type.constData()));
+    return fromList(AppInfoList(g_app_info_get_recommended_for_type(type.constData())));
 }
 
 QList<AppInfo> allAppsForType(const QString &mimeType)
@@ -98,7 +93,7 @@ QList<AppInfo> allAppsForType(const QString &mimeType)
     if (mimeType.isEmpty())
         return {};
     const QByteArray type = mimeType.toUtf8();
-    return fromList(g_app_info_get_all_for_type(type.constData()));
+    return fromList(AppInfoList(g_app_info_get_all_for_type(type.constData())));
 }
 
 AppInfo appInfoForDesktopFile(const QString &desktopPath)
@@ -106,19 +101,17 @@ AppInfo appInfoForDesktopFile(const QString &desktopPath)
     if (desktopPath.isEmpty())
         return {};
     const QByteArray file = desktopPath.toLocal8Bit();
-    GDesktopAppInfo *desktop = g_desktop_app_info_new_from_filename(file.constData());
+    const ObjectPtr<GDesktopAppInfo> desktop(g_desktop_app_info_new_from_filename(file.constData()));
     if (!desktop)
         return {};
-    AppInfo out = fromGAppInfo(G_APP_INFO(desktop));
-    g_object_unref(desktop);
-    return out;
+    return fromGAppInfo(G_APP_INFO(desktop.get()));
 }
 
 bool launchWithUris(const QString &desktopPath, const QStringList &uriList, QString *error)
 {
     const QByteArray file = desktopPath.toLocal8Bit();
-    GDesktopAppInfo *desktop = desktopPath.isEmpty() ? nullptr
-                                                     : g_desktop_app_info_new_from_filename(file.constData());
+    const ObjectPtr<GDesktopAppInfo> desktop(desktopPath.isEmpty() ? nullptr
+                                                                    : g_desktop_app_info_new_from_filename(file.constData()));
     if (!desktop) {
         if (error)
             *error = QStringLiteral("cannot read the application entry %1").arg(desktopPath);
@@ -130,14 +123,12 @@ bool launchWithUris(const QString &desktopPath, const QStringList &uriList, QStr
     GList *list = nullptr;
     for (const QByteArray &u : uris)
         list = g_list_append(list, const_cast<char *>(u.constData()));
-    GError *gerror = nullptr;
-    const bool ok = g_app_info_launch_uris(G_APP_INFO(desktop), list, nullptr, &gerror);
-    g_list_free(list);
+    const BorrowingList borrowed(list); // the strings stay the QByteArrays'
+    GError *raw = nullptr;
+    const bool ok = g_app_info_launch_uris(G_APP_INFO(desktop.get()), list, nullptr, &raw);
+    const ErrorPtr gerror(raw);
     if (!ok && error)
         *error = gerror ? QString::fromUtf8(gerror->message) : QStringLiteral("launch failed");
-    if (gerror)
-        g_error_free(gerror);
-    g_object_unref(desktop);
     return ok;
 }
 
@@ -154,18 +145,15 @@ AppInfo defaultAppForUriScheme(const QString &scheme)
     if (scheme.isEmpty())
         return {};
     const QByteArray s = scheme.toUtf8();
-    GAppInfo *app = g_app_info_get_default_for_uri_scheme(s.constData());
-    AppInfo out = fromGAppInfo(app);
-    if (app)
-        g_object_unref(app);
-    return out;
+    const ObjectPtr<GAppInfo> app(g_app_info_get_default_for_uri_scheme(s.constData()));
+    return fromGAppInfo(app.get());
 }
 
 QList<AppInfo> allApplications()
 {
     QList<AppInfo> out;
-    GList *all = g_app_info_get_all();
-    for (GList *l = all; l; l = l->next) {
+    const AppInfoList all(g_app_info_get_all());
+    for (GList *l = all.get(); l; l = l->next) {
         GAppInfo *app = G_APP_INFO(l->data);
         if (!g_app_info_should_show(app))
             continue;
@@ -173,7 +161,6 @@ QList<AppInfo> allApplications()
         if (info.isValid())
             out.append(info);
     }
-    g_list_free_full(all, g_object_unref);
     return out;
 }
 

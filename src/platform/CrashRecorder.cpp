@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include "util/Paths.h"
+#include "util/UniqueFd.h"
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -54,8 +55,8 @@ void onFatalSignal(int sig)
     path[n++] = '-';
     n += formatNumber(path + n, (unsigned long long)getpid());
     memcpy(path + n, ".txt", 5);
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
+    if (const UniqueFd file(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)); file.valid()) {
+        const int fd = file.get();
         char line[64];
         const char head[] = "Kelso crash record\nsignal ";
         writeAll(fd, head, sizeof head - 1);
@@ -65,7 +66,6 @@ void onFatalSignal(int sig)
         void *frames[64];
         const int count = backtrace(frames, 64);
         backtrace_symbols_fd(frames, count, fd);
-        ::close(fd);
     }
     ::signal(sig, SIG_DFL);
     ::raise(sig);

@@ -2,6 +2,8 @@
 
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
+#include "util/Logging.h"
+#include "util/UniqueFd.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -95,16 +97,15 @@ Defaults::SettingsLock::SettingsLock(const QString &path) : m_path(QFile::encode
 
 Defaults::SettingsLock::~SettingsLock()
 {
-    if (m_fd < 0)
+    if (!m_fd.valid())
         return;
     // Removed while still held, as QLockFile does, so that a process that takes the lock with
     // QLockFile (an older Kelso) finds no file and need not wait for it to look stale. Only the
-    // very file we hold goes.
+    // very file we hold goes; the descriptor, and with it the lock, closes after.
     struct stat held, now;
-    if (::fstat(m_fd, &held) == 0 && ::stat(m_path.constData(), &now) == 0 && held.st_ino == now.st_ino &&
+    if (::fstat(m_fd.get(), &held) == 0 && ::stat(m_path.constData(), &now) == 0 && held.st_ino == now.st_ino &&
         held.st_dev == now.st_dev)
         ::unlink(m_path.constData());
-    ::close(m_fd);
 }
 
 Defaults::SettingsLock::Outcome Defaults::SettingsLock::acquire(int waitMs, pid_t *holder, QString *why)
@@ -112,36 +113,34 @@ Defaults::SettingsLock::Outcome Defaults::SettingsLock::acquire(int waitMs, pid_
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        const int fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-        if (fd < 0) {
+        UniqueFd fd(::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+        if (!fd.valid()) {
             *why = QString::fromLocal8Bit(std::strerror(errno));
             return Failed;
         }
         struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
             *why = QStringLiteral("not a regular file");
             return Failed;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             struct stat now;
             if (::stat(m_path.constData(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
                 // The owner record QLockFile writes, so that either kind of waiter can name us.
                 const QByteArray record = QByteArray::number(qint64(::getpid())) + '\n' +
                                           QCoreApplication::applicationName().toUtf8() + '\n' +
                                           QSysInfo::machineHostName().toUtf8() + '\n';
-                if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, record.constData(), size_t(record.size()), 0) < 0)
+                if (::ftruncate(fd.get(), 0) == 0 && ::pwrite(fd.get(), record.constData(), size_t(record.size()), 0) < 0)
                     *why = QString::fromLocal8Bit(std::strerror(errno)); // the lock holds all the same
-                m_fd = fd;
+                m_fd = std::move(fd);
                 return Locked;
             }
-            ::close(fd); // its holder removed it as it let go: take the file now at the path
-            continue;
+            continue; // its holder removed it as it let go: take the file now at the path
         }
         // Held. A dead holder never holds a flock (the kernel releases it); a stopped one holds
         // it until it is continued, which may be never: no point in waiting for that.
         *holder = flockHolder(st.st_dev, st.st_ino);
-        ::close(fd);
+        fd.reset();
         if (*holder > 0 && processIsStopped(*holder))
             return HolderStopped;
         if (waited.elapsed() >= waitMs)
@@ -178,6 +177,7 @@ Defaults &Defaults::domain(const QString &name)
 Defaults::Defaults(const QString &filePath, QObject *parent) : QObject(parent), m_path(filePath)
 {
     m_syncPool.setMaxThreadCount(1);
+    m_syncPool.setObjectName(QStringLiteral("kelso-prefs"));
     QVariantMap file;
     bool corrupt = false;
     QString why;
@@ -222,7 +222,7 @@ bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
     if (raw.status == PlistFile::Status::Unreadable) {
         *why = raw.why;
         self->m_fileUnreadable = true;
-        qWarning("Kelso: cannot read settings file %s: %s; using defaults", qUtf8Printable(m_path),
+        qCWarning(lcPrefs, "cannot read settings file %s: %s; using defaults", qUtf8Printable(m_path),
                  qUtf8Printable(*why));
         return false;
     }
@@ -239,11 +239,11 @@ bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
         QString moveError;
         const QString aside = PlistFile::moveAside(m_path, &moveError);
         if (!aside.isEmpty())
-            qWarning("Kelso: settings file %s cannot be read (%s); moved aside to %s, using defaults",
+            qCWarning(lcPrefs, "settings file %s cannot be read (%s); moved aside to %s, using defaults",
                      qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(aside));
         else
-            qWarning(
-                "Kelso: settings file %s cannot be read (%s) and cannot be moved aside (%s); using defaults",
+            qCWarning(lcPrefs,
+                "settings file %s cannot be read (%s) and cannot be moved aside (%s); using defaults",
                 qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(moveError));
         return false;
     }
@@ -379,7 +379,7 @@ void Defaults::setValue(const QString &key, const QVariant &newValue)
     // write fail and so lose all other changes too.
     QString error;
     if (Plist::toBinary(stored, &error).isEmpty()) {
-        qWarning("Kelso: setting %s not changed: %s", qUtf8Printable(key), qUtf8Printable(error));
+        qCWarning(lcPrefs, "setting %s not changed: %s", qUtf8Printable(key), qUtf8Printable(error));
         return;
     }
     bool moved;
@@ -485,7 +485,7 @@ bool Defaults::synchronize()
         m_syncScheduled = false;
         if (!m_warnedWrite) {
             m_warnedWrite = true;
-            qWarning("Kelso: cannot create the settings folder %s; settings are kept in memory only",
+            qCWarning(lcPrefs, "cannot create the settings folder %s; settings are kept in memory only",
                      qUtf8Printable(info.absolutePath()));
         }
         return false;
@@ -511,17 +511,17 @@ bool Defaults::synchronize()
         if (warn) {
             const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
             if (taken == SettingsLock::HolderStopped)
-                qWarning("Kelso: the settings lock %s is held by process %d, which is stopped; settings are kept in "
+                qCWarning(lcPrefs, "the settings lock %s is held by process %d, which is stopped; settings are kept in "
                          "memory and written once it lets go",
                          lockPath.constData(), int(holder));
             else if (taken == SettingsLock::Busy)
-                qWarning("Kelso: the settings lock %s is still held by %s after %d s; settings are kept in memory "
+                qCWarning(lcPrefs, "the settings lock %s is still held by %s after %d s; settings are kept in memory "
                          "for now",
                          lockPath.constData(),
                          holder > 0 ? qPrintable(QStringLiteral("process %1").arg(holder)) : "another process",
                          kLockWaitMs / 1000);
             else
-                qWarning("Kelso: cannot lock the settings file with %s (%s); settings are kept in memory for now",
+                qCWarning(lcPrefs, "cannot lock the settings file with %s (%s); settings are kept in memory for now",
                          lockPath.constData(), qUtf8Printable(lockWhy));
         }
         if (!mayWait && taken == SettingsLock::Busy && needsWrite())
@@ -552,7 +552,7 @@ bool Defaults::synchronize()
                 m_warnedWrite = false;
             } else if (!m_warnedWrite) {
                 m_warnedWrite = true;
-                qWarning("Kelso: cannot write settings file %s: %s; settings are kept in memory only",
+                qCWarning(lcPrefs, "cannot write settings file %s: %s; settings are kept in memory only",
                          qUtf8Printable(m_path), qUtf8Printable(error.isEmpty() ? out.errorString() : error));
             }
         }
@@ -644,29 +644,29 @@ bool unheldAndIncomplete(int fd)
 bool Defaults::removeAbandonedLockFile(const QString &lockPath)
 {
     const QByteArray path = QFile::encodeName(lockPath);
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
         return false;
     struct stat st;
-    bool abandoned = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && unheldAndIncomplete(fd);
+    bool abandoned = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && unheldAndIncomplete(fd.get());
     if (abandoned) {
         // A live QLockFile flocks its file right after creating it and before writing into it:
         // a file seen in that instant looks abandoned. Look again a moment later.
         QThread::msleep(50);
-        abandoned = unheldAndIncomplete(fd);
+        abandoned = unheldAndIncomplete(fd.get());
     }
     bool removed = false;
-    if (abandoned && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (abandoned && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
         // Holding its flock as QLockFile does when it removes a stale lock; only the very file
         // we examined goes.
         struct stat now;
         if (::stat(path.constData(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev)
             removed = ::unlink(path.constData()) == 0;
-        ::flock(fd, LOCK_UN);
+        ::flock(fd.get(), LOCK_UN);
     }
-    ::close(fd);
+    fd.reset();
     if (removed)
-        qWarning("Kelso: removed the abandoned lock file %s of a process that ended while taking it",
+        qCInfo(lcPrefs, "removed the abandoned lock file %s of a process that ended while taking it",
                  path.constData());
     return removed;
 }

@@ -20,6 +20,8 @@
 //   store carries on with the registered defaults. A folder that cannot be written is logged
 //   once; values stay in memory.
 // All members are thread-safe. changed() is emitted on the thread that made the change.
+#include "util/UniqueFd.h"
+
 #include <QObject>
 #include <QSet>
 #include <QThreadPool>
@@ -120,7 +122,7 @@ private:
 
     private:
         QByteArray m_path;
-        int m_fd = -1;
+        UniqueFd m_fd;
     };
 
     struct FileStamp {

@@ -1,5 +1,8 @@
 #include "platform/FileMove.h"
 
+#include "util/Logging.h"
+#include "util/UniqueFd.h"
+
 #include <QFile>
 #include <QtGlobal>
 #include <cerrno>
@@ -15,24 +18,7 @@ namespace FileMove {
 
 namespace {
 
-// Owns one file descriptor.
-class Fd
-{
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+using Fd = UniqueFd;
 
 QString sysMessage(int err)
 {
@@ -60,17 +46,17 @@ std::pair<QByteArray, QByteArray> splitPath(QByteArray path)
 // The names in a folder, read completely before anything in it changes.
 bool listFolder(int dirFd, std::vector<QByteArray> *names, int *err)
 {
-    const int dup = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-    if (dup < 0) {
+    UniqueFd dup(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    if (!dup.valid()) {
         *err = errno;
         return false;
     }
-    DIR *dir = ::fdopendir(dup);
+    DIR *dir = ::fdopendir(dup.get());
     if (!dir) {
         *err = errno;
-        ::close(dup);
         return false;
     }
+    dup.release(); // the DIR owns it now
     ::rewinddir(dir);
     errno = 0;
     while (const dirent *entry = ::readdir(dir)) {
@@ -243,7 +229,7 @@ private:
             if (::fsetxattr(out, name, value.data(), size_t(got), 0) != 0) {
                 if (errno == ENOTSUP || errno == EOPNOTSUPP) {
                     if (!m_toldNoAttributes)
-                        qWarning("Kelso: the destination of %s keeps no extended attributes; copied without them",
+                        qCWarning(lcFileOps, "the destination of %s keeps no extended attributes; copied without them",
                                  srcPath.constData());
                     m_toldNoAttributes = true;
                     return true;
@@ -383,7 +369,7 @@ Outcome copyTree(const QByteArray &src, const QByteArray &dst, bool flush)
     if (!ok) {
         int err = 0;
         if (copier.createdTop && !removeTree(dstDir.get(), dstName, true, &err))
-            qWarning("Kelso: cannot remove the incomplete copy %s: %s", dst.constData(),
+            qCWarning(lcFileOps, "cannot remove the incomplete copy %s: %s", dst.constData(),
                      qUtf8Printable(sysMessage(err)));
         return failed(copier.error, copier.message);
     }

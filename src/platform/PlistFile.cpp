@@ -1,6 +1,7 @@
 #include "platform/PlistFile.h"
 
 #include "platform/Plist.h"
+#include "util/UniqueFd.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -32,16 +33,6 @@ QString errnoText(int err)
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// Closes the descriptor on every way out.
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 } // namespace
 
 Bytes readBytes(const QString &path, qint64 maxBytes)
@@ -64,14 +55,13 @@ Bytes readBytes(const QString &path, qint64 maxBytes)
 
     // O_NONBLOCK: should a FIFO have taken the file's place since the look above, opening it
     // does not wait for a writer and reading it does not wait for data.
-    Fd file;
-    file.fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (file.fd < 0) {
+    const UniqueFd file(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!file.valid()) {
         if (errno == ENOENT)
             return {Status::Missing, {}, {}};
         return {Status::Unreadable, {}, errnoText(errno)};
     }
-    if (::fstat(file.fd, &st) != 0)
+    if (::fstat(file.get(), &st) != 0)
         return {Status::Unreadable, {}, errnoText(errno)};
     if (!S_ISREG(st.st_mode))
         return {Status::Bad, {}, kindOf(st.st_mode)};
@@ -86,7 +76,7 @@ Bytes readBytes(const QString &path, qint64 maxBytes)
                 return {Status::Bad, {}, QStringLiteral("larger than %1 bytes").arg(maxBytes)};
             bytes.resize(qsizetype(std::min<qint64>(got * 2, maxBytes + 1)));
         }
-        const ssize_t n = ::read(file.fd, bytes.data() + got, size_t(bytes.size() - got));
+        const ssize_t n = ::read(file.get(), bytes.data() + got, size_t(bytes.size() - got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

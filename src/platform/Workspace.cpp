@@ -3,6 +3,8 @@
 #include "platform/Apps.h"
 #include "platform/Mounts.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
+#include "util/UniqueFd.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -51,7 +53,7 @@ bool fileManagerAvailable(QDBusConnection &bus)
 void noteNoFileManager(const QString &method, const QString &why)
 {
     if (!g_warnedNoFileManager.exchange(true))
-        qWarning("Kelso: no file manager answers %s.%s (%s); opening the folder instead", kFileManagerService,
+        qCInfo(lcPlatform, "no file manager answers %s.%s (%s); opening the folder instead", kFileManagerService,
                  qUtf8Printable(method), qUtf8Printable(why));
 }
 
@@ -213,15 +215,17 @@ bool moveToHomeTrash(const QString &path, const QString &trash, QString *trashed
         struct stat st;
         if (::lstat(target.constData(), &st) == 0)
             continue;
-        const int fd = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            *error = QString::fromLocal8Bit(strerror(errno));
-            return false;
-        }
-        const bool written = ::write(fd, record.constData(), size_t(record.size())) == record.size();
-        ::close(fd);
+        bool written = false;
+        {
+            const UniqueFd fd(::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            if (!fd.valid()) {
+                if (errno == EEXIST)
+                    continue;
+                *error = QString::fromLocal8Bit(strerror(errno));
+                return false;
+            }
+            written = ::write(fd.get(), record.constData(), size_t(record.size())) == record.size();
+        } // closed before the file moves in
         if (written && ::rename(QFile::encodeName(path).constData(), target.constData()) == 0) {
             if (trashedPath)
                 *trashedPath = QFile::decodeName(target);
@@ -319,25 +323,22 @@ QByteArray withoutTrailingSlashes(QByteArray path)
 // Reads a small regular file without following a symbolic link; none when it is not one.
 std::optional<QByteArray> readSmallFile(const QByteArray &path, qsizetype limit)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const UniqueFd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid())
         return std::nullopt;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit)
         return std::nullopt;
-    }
     QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
+        const ssize_t n = ::read(fd.get(), data.data() + done, size_t(data.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         done += n;
     }
-    ::close(fd);
     data.truncate(done);
     return data;
 }

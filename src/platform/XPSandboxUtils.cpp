@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/Plist.h"
+#include "util/Logging.h"
 
 #include <QFileInfo>
 #include <optional>
@@ -41,7 +42,7 @@ std::optional<Error> handleUserSelectedURL(const QUrl &url)
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
         const Error error{QStringLiteral("NSPOSIXErrorDomain"), errno, QString::fromLocal8Bit(strerror(errno))};
-        qWarning("error %s", qUtf8Printable(error.description));
+        qCWarning(lcApp, "error %s", qUtf8Printable(error.description));
         return error;
     }
     const QVariantMap record{{QStringLiteral("path"), path},

@@ -5,6 +5,7 @@
 #include "platform/fsevents/Backend.h"
 #include "platform/fsevents/DirWalk.h"
 #include "platform/fsevents/EventJournal.h"
+#include "util/Logging.h"
 #include "util/Paths.h"
 #include "util/Tilde.h"
 
@@ -66,7 +67,7 @@ QString decodePath(const QByteArray &bytes)
     if (!KLFSEvents::isValidUtf8(bytes)) {
         static std::atomic<bool> warned{false};
         if (!warned.exchange(true))
-            qWarning("Kelso: skipping file-system records for paths that are not UTF-8 (first: %s)",
+            qCWarning(lcFsEvents, "skipping file-system records for paths that are not UTF-8 (first: %s)",
                      bytes.toPercentEncoding("/").constData());
         return QString();
     }
@@ -153,7 +154,7 @@ public:
         if (pref.isEmpty())
             pref = QStringLiteral("auto");
         if (pref != QLatin1String("auto") && pref != QLatin1String("inotify") && pref != QLatin1String("fanotify")) {
-            qWarning("Kelso: unknown KLEventBackend \"%s\"; choosing automatically", qUtf8Printable(pref));
+            qCWarning(lcFsEvents, "unknown KLEventBackend \"%s\"; choosing automatically", qUtf8Printable(pref));
             pref = QStringLiteral("auto");
         }
         QList<QByteArray> rootBytes;
@@ -178,12 +179,12 @@ public:
             }
             lastWhy = why;
             if (name == QLatin1String("fanotify") && pref == QLatin1String("fanotify"))
-                qWarning("Kelso: the fanotify event backend cannot be used (%s); using inotify", qUtf8Printable(why));
+                qCWarning(lcFsEvents, "the fanotify event backend cannot be used (%s); using inotify", qUtf8Printable(why));
             else if (name == QLatin1String("inotify"))
-                qWarning("Kelso: the inotify event backend cannot be used (%s)", qUtf8Printable(why));
+                qCWarning(lcFsEvents, "the inotify event backend cannot be used (%s)", qUtf8Printable(why));
         }
         if (!m_stream->m_shutDown.load()) {
-            qWarning("Kelso: the file-system event stream watches nothing: %s", qUtf8Printable(lastWhy));
+            qCWarning(lcFsEvents, "the file-system event stream watches nothing: %s", qUtf8Printable(lastWhy));
             setProblem(lastWhy.isEmpty() ? QStringLiteral("no event backend could start") : lastWhy);
         }
         return false;
@@ -378,7 +379,7 @@ FileSystemEventStream::FileSystemEventStream(const QString &stateFolder, QObject
     m_pathsToExclude = {QStringLiteral("/proc/"), QStringLiteral("/sys/"), QStringLiteral("/dev/"), QStringLiteral("/run/")};
     m_journal = std::make_shared<KLFSEvents::EventJournal>(stateFolder.isEmpty() ? KLPaths::stateFolder() : stateFolder);
     m_thread = new QThread();
-    m_thread->setObjectName(QStringLiteral("KelsoFileSystemEvents"));
+    m_thread->setObjectName(QStringLiteral("kelso-fsevents"));
     m_worker = new StreamWorker(this);
     m_worker->moveToThread(m_thread);
     m_thread->start();
@@ -425,7 +426,7 @@ bool FileSystemEventStream::onWorkerThread() const
 bool FileSystemEventStream::start(const QStringList &paths)
 {
     if (m_shutDown.load()) {
-        qWarning("Kelso: the file-system event stream was shut down and cannot start again");
+        qCWarning(lcFsEvents, "the file-system event stream was shut down and cannot start again");
         return false;
     }
     const quint64 serial = ++m_startSerial;
@@ -446,14 +447,14 @@ bool FileSystemEventStream::start(const QStringList &paths)
     for (int i = 0; i < 100 && !m_active.load(); ++i)
         QThread::msleep(10);
     if (!m_active.load())
-        qWarning("It looks like Spotlight and or File System events are not working. Try restarting");
+        qCWarning(lcFsEvents, "It looks like Spotlight and or File System events are not working. Try restarting");
     return m_active.load();
 }
 
 void FileSystemEventStream::startOnThread(const QStringList &paths)
 {
     if (!onWorkerThread()) {
-        qWarning("only call this call on worker thread. Use the public api");
+        qCWarning(lcFsEvents, "only call this call on worker thread. Use the public api");
         return;
     }
     startOnThreadImpl(paths, true);
@@ -557,7 +558,7 @@ bool FileSystemEventStream::stop()
 void FileSystemEventStream::stopOnThread()
 {
     if (!onWorkerThread()) {
-        qWarning("only call this call on worker thread. Use the public api");
+        qCWarning(lcFsEvents, "only call this call on worker thread. Use the public api");
         return;
     }
     if (!m_active.load())
@@ -595,7 +596,7 @@ bool FileSystemEventStream::flushAsync()
 void FileSystemEventStream::flushStreamSync()
 {
     if (!onWorkerThread()) {
-        qWarning("only call this call on worker thread. Use the public api");
+        qCWarning(lcFsEvents, "only call this call on worker thread. Use the public api");
         return;
     }
     if (m_worker->m_backend)
@@ -606,7 +607,7 @@ void FileSystemEventStream::flushStreamSync()
 void FileSystemEventStream::flushStreamAsync()
 {
     if (!onWorkerThread()) {
-        qWarning("only call this call on worker thread. Use the public api");
+        qCWarning(lcFsEvents, "only call this call on worker thread. Use the public api");
         return;
     }
     QTimer::singleShot(0, m_worker, [this] { flushStreamSync(); });
@@ -631,7 +632,7 @@ void FileSystemEventStream::shutdown()
             QThread::currentThread()->quit();
         }, Qt::QueuedConnection);
         if (!m_thread->wait(10000))
-            qWarning("Kelso: the file-system event thread did not end within 10 seconds");
+            qCWarning(lcFsEvents, "the file-system event thread did not end within 10 seconds");
     }
 }
 

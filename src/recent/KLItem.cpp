@@ -11,6 +11,8 @@
 #include "thumbs/ThumbnailQueue.h"
 #include "util/DateAdditions.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
+#include "util/ThreadNames.h"
 #include "util/Tilde.h"
 
 #include <QCoreApplication>
@@ -80,7 +82,10 @@ public:
 
 private:
     ItemWorker()
-        : m_thread([this] { run(); })
+        : m_thread([this] {
+            ThreadNames::setCurrent("kelso-items");
+            run();
+        })
     {
         // The jobs read settings (the tag attribute to use). Statics go in the reverse order of
         // their making: made first, the settings registry outlives this thread at exit.
@@ -720,7 +725,7 @@ bool KLItem::moveFileToTrash(QString *error)
     if (!Workspace::moveToTrash(p, nullptr, &why)) {
         if (error)
             *error = why;
-        qWarning("Kelso: could not move %s to the trash: %s", qUtf8Printable(p), qUtf8Printable(why));
+        qCWarning(lcFileOps, "could not move %s to the trash: %s", qUtf8Printable(p), qUtf8Printable(why));
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "recent/KLOpenedFilesSource.h"
 
+#include "util/Logging.h"
 #include "util/Tilde.h"
 
 #include <QCoreApplication>
@@ -299,18 +300,18 @@ KLOpenedFilesSource::ReadResult KLOpenedFilesSource::readFiles(const QStringList
         if (known.value(file) == stamp)
             continue;
         if (stamp.size > kMaxXbelBytes) {
-            qWarning("Kelso: %s is too large to read (%lld bytes)", qUtf8Printable(file), qint64(stamp.size));
+            qCWarning(lcRecent, "%s is too large to read (%lld bytes)", qUtf8Printable(file), qint64(stamp.size));
             continue;
         }
         QFile f(file);
         if (!f.open(QIODevice::ReadOnly)) {
-            qWarning("Kelso: cannot read %s: %s", qUtf8Printable(file), qUtf8Printable(f.errorString()));
+            qCWarning(lcRecent, "cannot read %s: %s", qUtf8Printable(file), qUtf8Printable(f.errorString()));
             continue;
         }
         result.entries.insert(file, parseRecentlyUsed(f.readAll(), &skipped));
     }
     if (skipped > 0)
-        qWarning("Kelso: skipped %d recently used entries whose names are not valid UTF-8", skipped);
+        qCWarning(lcRecent, "skipped %d recently used entries whose names are not valid UTF-8", skipped);
     return result;
 }
 

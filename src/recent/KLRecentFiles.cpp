@@ -10,8 +10,10 @@
 #include "recent/KLRecentListFormat.h"
 #include "recent/KLSaveFileLeftovers.h"
 #include "recent/XPSimpleUtils.h"
+#include "util/Logging.h"
 #include "util/Paths.h"
 #include "util/Tilde.h"
+#include "util/UniqueFd.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -57,12 +59,8 @@ QString standardFolder(QStandardPaths::StandardLocation location, const QString 
 
 bool fsyncFolder(const QString &folder)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    const UniqueFd fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.valid() && ::fsync(fd.get()) == 0;
 }
 
 // Sort key of the ranked list: newer first; for equal times the greater title first.
@@ -345,7 +343,7 @@ QList<KLRecentEvent> KLRecentFiles::loadStore()
     if (parsed.status == PlistFile::Status::Missing)
         return events;
     if (parsed.status == PlistFile::Status::Unreadable) {
-        qWarning("Kelso: cannot read the recent-items store %s: %s", qUtf8Printable(m_storePath),
+        qCWarning(lcRecent, "cannot read the recent-items store %s: %s", qUtf8Printable(m_storePath),
                  qUtf8Printable(parsed.why));
         return events;
     }
@@ -372,7 +370,7 @@ QList<KLRecentEvent> KLRecentFiles::loadStore()
     if (!problem.isEmpty()) {
         QString moveError;
         const QString aside = PlistFile::moveAside(m_storePath, &moveError);
-        qWarning("Kelso: the recent-items store %s cannot be read (%s); %s, starting with an empty list",
+        qCWarning(lcRecent, "the recent-items store %s cannot be read (%s); %s, starting with an empty list",
                  qUtf8Printable(m_storePath), qUtf8Printable(problem),
                  qUtf8Printable(aside.isEmpty() ? QStringLiteral("could not move it aside: ") + moveError
                                                 : QStringLiteral("moved aside as ") + aside));
@@ -416,7 +414,7 @@ bool KLRecentFiles::writeState()
 {
     if (!m_storeLoaded.load()) {
         // Writing now would replace the stored list by what was recorded since the start.
-        qWarning("Kelso: the recent-items store %s is not read yet; not writing it", qUtf8Printable(m_storePath));
+        qCWarning(lcRecent, "the recent-items store %s is not read yet; not writing it", qUtf8Printable(m_storePath));
         return false;
     }
     std::lock_guard writeLock(m_writeLock);
@@ -434,25 +432,25 @@ bool KLRecentFiles::writeState()
     QString error;
     const QByteArray data = Plist::toBinary(QVariantMap{{kVersionKey, kStoreVersion}, {kEventsKey, events}}, &error);
     if (data.isEmpty()) {
-        qWarning("Kelso: cannot encode the recent-items store: %s", qUtf8Printable(error));
+        qCWarning(lcRecent, "cannot encode the recent-items store: %s", qUtf8Printable(error));
         return false;
     }
     QDir().mkpath(QFileInfo(m_storePath).absolutePath());
     QSaveFile f(m_storePath);
     if (!f.open(QIODevice::WriteOnly)) {
-        qWarning("Kelso: cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
+        qCWarning(lcRecent, "cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
                  qUtf8Printable(f.errorString()));
         return false;
     }
     // Data on disk before the rename: a crash leaves either the old or the new store.
     if (f.write(data) != data.size() || !f.flush() || ::fsync(f.handle()) != 0) {
-        qWarning("Kelso: cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
+        qCWarning(lcRecent, "cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
                  qUtf8Printable(f.errorString()));
         f.cancelWriting();
         return false;
     }
     if (!f.commit()) {
-        qWarning("Kelso: cannot replace the recent-items store %s: %s", qUtf8Printable(m_storePath),
+        qCWarning(lcRecent, "cannot replace the recent-items store %s: %s", qUtf8Printable(m_storePath),
                  qUtf8Printable(f.errorString()));
         return false;
     }
@@ -742,7 +740,7 @@ std::optional<QStringList> KLRecentFiles::listDirectory(const QString &directory
         return std::nullopt;
     }
     if (skipped > 0)
-        qWarning("Kelso: skipped %d file name(s) in %s that are not valid UTF-8", skipped, dirBytes.constData());
+        qCWarning(lcRecent, "skipped %d file name(s) in %s that are not valid UTF-8", skipped, dirBytes.constData());
     if (names.size() == 1 && names.first() == QLatin1String(".autodiskmounted"))
         return std::nullopt;
     if (!hadPrevious || knownCount != names.size() || previous->size() != names.size()) {
@@ -961,7 +959,7 @@ void KLRecentFiles::startListeningForOpenedFiles()
     connect(m_mdQuery.get(), &KLMetadataQuery::updated, this, &KLRecentFiles::updatedMDQuery);
     m_mdQuery->setSearchScope(KLMetadataQuery::Scope::Home);
     if (!m_mdQuery->execute())
-        qWarning("MDQuery for recently opened files failed to start in Kelso.");
+        qCWarning(lcRecent, "MDQuery for recently opened files failed to start in Kelso.");
 }
 
 QString KLRecentFiles::mdItemToPath(const QVariant &item)

@@ -1,5 +1,8 @@
 #include "recent/KLSaveFileLeftovers.h"
 
+#include "util/Logging.h"
+#include "util/UniqueFd.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -85,13 +88,12 @@ int removeLeftovers(const QString &storePath, double minAgeSeconds)
         const double modified = double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
         if (now - modified < minAgeSeconds)
             continue; // may still be written by another process
-        const int fd = ::openat(dfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        const UniqueFd fd(::openat(dfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.valid())
             continue;
         struct stat opened;
-        const bool same = ::fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev;
-        const bool ours = same && looksLikeCutPlist(fd);
-        ::close(fd);
+        const bool same = ::fstat(fd.get(), &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev;
+        const bool ours = same && looksLikeCutPlist(fd.get());
         if (!ours)
             continue;
         if (::unlinkat(dfd, name, 0) == 0) {
@@ -102,9 +104,9 @@ int removeLeftovers(const QString &storePath, double minAgeSeconds)
         }
     }
     if (removed > 0)
-        qInfo("Kelso: removed %d unfinished temporary file(s) of %s", removed, qUtf8Printable(storePath));
+        qCInfo(lcRecent, "removed %d unfinished temporary file(s) of %s", removed, qUtf8Printable(storePath));
     if (failed > 0)
-        qWarning("Kelso: cannot remove %d unfinished temporary file(s) of %s (%s)", failed,
+        qCWarning(lcRecent, "cannot remove %d unfinished temporary file(s) of %s (%s)", failed,
                  qUtf8Printable(storePath), firstFailure.constData());
     return removed;
 }

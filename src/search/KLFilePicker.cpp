@@ -5,6 +5,7 @@
 #include "fileops/XPRename.h"
 #include "platform/Mounts.h"
 #include "recent/KLRules.h"
+#include "util/Logging.h"
 #include "util/Tilde.h"
 
 #include <QCollator>
@@ -126,7 +127,7 @@ QList<Entry> dirContents(const QString &folder, bool foldersOnly)
         if (folder == QLatin1String("/") && KLRules::isUnderSystemRoot(QLatin1Char('/') + name))
             continue;
         if (!nameIsShowable(name)) {
-            qWarning("Kelso: skipping a name that is not UTF-8 in %s", qUtf8Printable(folder));
+            qCWarning(lcFileOps, "skipping a name that is not UTF-8 in %s", qUtf8Printable(folder));
             continue;
         }
         paths.append(folder == QLatin1String("/") ? QLatin1Char('/') + name : folder + QLatin1Char('/') + name);
@@ -170,7 +171,7 @@ int moveFilesToFolder(const QStringList &files, const QString &folder,
             ++moved;
             continue;
         }
-        qWarning("Kelso: cannot move %s to %s: %s", qUtf8Printable(file), qUtf8Printable(folder), qUtf8Printable(why));
+        qCWarning(lcFileOps, "cannot move %s to %s: %s", qUtf8Printable(file), qUtf8Printable(folder), qUtf8Printable(why));
         if (failed)
             failed(file);
     }

@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "tags/XPSimpleUtils.h"
+#include "util/Logging.h"
 
 #include <QDateTime>
 #include <atomic>
@@ -63,7 +64,7 @@ WriteResult replaceOriginalTags(const QStringList &original, const QStringList &
             result.failedPaths.append(path);
             result.errors.insert(path, *fileError);
             if (logFailures)
-                qWarning("error in writing tags/ratings - %s on %s", qUtf8Printable(fileError->info),
+                qCWarning(lcTags, "error in writing tags/ratings - %s on %s", qUtf8Printable(fileError->info),
                          qUtf8Printable(path));
         }
         ++result.processed;

@@ -4,7 +4,7 @@
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "thumbs/KPImageUtils.h"
 #include "thumbs/ThumbnailRenderer.h"
-#include "thumbs/ThumbsLog.h"
+#include "util/Logging.h"
 
 #include <QCoreApplication>
 #include <QDir>

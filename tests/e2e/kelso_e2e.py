@@ -64,8 +64,9 @@ class Session:
             "XDG_RUNTIME_DIR": os.path.join(self.home, ".run"),
             "QT_QPA_PLATFORM": "xcb",
             "LANG": "C.UTF-8",
-            # The log then tells why the window came or went when a scenario fails.
-            "QT_LOGGING_RULES": "kelso.activation.debug=true",
+            # The log then tells why the window came or went when a scenario fails, and what the
+            # shell did (started, tray or window mode); log_area() adds one more area.
+            "QT_LOGGING_RULES": "kelso.activation.debug=true;kelso.app.info=true",
         })
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         for d in ("Documents", "Downloads", "Desktop"):
@@ -110,6 +111,10 @@ class Session:
                                              **quiet))
 
     # ---- kelso ----------------------------------------------------------------------------
+    def log_area(self, area, level="debug"):
+        """Switches on one more logging area (kelso.AREA) for the Kelso started next."""
+        self.env["QT_LOGGING_RULES"] += ";kelso.%s.%s=true" % (area, level)
+
     def start_kelso(self, *args, env=None):
         # The log keeps earlier instances' lines: wait_started only looks past this mark.
         self.log_mark = len(self.read_log())
@@ -123,7 +128,7 @@ class Session:
                               env=env or self.env)
 
     def wait_started(self, proc, timeout=30):
-        ok = wait_for(lambda: "Kelso: started" in self.read_log()[self.log_mark:] or proc.poll() is not None,
+        ok = wait_for(lambda: "kelso[app]: started" in self.read_log()[self.log_mark:] or proc.poll() is not None,
                       timeout)
         check(ok and proc.poll() is None, "kelso did not start; log:\n" + self.read_log())
 

@@ -195,7 +195,7 @@ TEST_P(FsEventStreamTest, RealChangesReachTheDelegateOnTheWorkerThread)
     sh(QStringLiteral("rm %1").arg(q(root + QStringLiteral("/Documents/a.txt"))));
     ASSERT_TRUE(rec.waitForRecord(root + QStringLiteral("/Documents"), rec.maxId()));
 
-    EXPECT_EQ(rec.threadNames(), QSet<QString>{QStringLiteral("KelsoFileSystemEvents")});
+    EXPECT_EQ(rec.threadNames(), QSet<QString>{QStringLiteral("kelso-fsevents")});
     EXPECT_FALSE(rec.wrongOrder()) << "ids grow in delivery order";
     for (const FileSystemEvent &e : rec.events())
         EXPECT_FALSE(e.evPath.endsWith(QLatin1Char('/')));

@@ -25,6 +25,7 @@
 #include "prefs/KLSettings.h"
 #include "util/KLProcessFlags.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
 #include "util/Tilde.h"
 
 #include <QAbstractButton>
@@ -77,7 +78,7 @@ void KLAppDelegate::traceStartup(const char *what)
 {
     static const bool trace = qEnvironmentVariableIsSet("KELSO_TRACE_LIFECYCLE");
     if (trace && lifecycleClock().isValid())
-        qInfo("Kelso: %s at %.1f ms", what, lifecycleClock().nsecsElapsed() / 1e6);
+        qCInfo(lcLifecycle, "%s at %.1f ms", what, lifecycleClock().nsecsElapsed() / 1e6);
 }
 
 KLAppDelegate::KLAppDelegate()
@@ -120,7 +121,7 @@ void KLAppDelegate::setupTaggingPrefs()
     // The recent-tags store uses the shared domain when another tagging program created it,
     // else Kelso's own domain. The tag store reads this choice when it arrives.
     if (!lumitagPrefsFileExists())
-        qInfo("Kelso: no shared tag preferences; recent tags live in com.tallow.kelso");
+        qCInfo(lcTags, "no shared tag preferences; recent tags live in com.tallow.kelso");
 }
 
 void KLAppDelegate::runSteps(const char *phase, const QList<Step> &steps)
@@ -134,7 +135,7 @@ void KLAppDelegate::runSteps(const char *phase, const QList<Step> &steps)
         const double before = lifecycleClock().isValid() ? lifecycleClock().nsecsElapsed() / 1e6 : 0.0;
         step.run();
         const double after = lifecycleClock().isValid() ? lifecycleClock().nsecsElapsed() / 1e6 : 0.0;
-        qInfo("Kelso: %s: %s (at %.1f ms, took %.1f ms)", phase, step.name, before, after - before);
+        qCInfo(lcLifecycle, "%s: %s (at %.1f ms, took %.1f ms)", phase, step.name, before, after - before);
     }
 }
 
@@ -210,7 +211,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
         {"crash-report consent", [this] { QTimer::singleShot(2000, this, &KLAppDelegate::launchBugsnagger); }},
         {"termination signals", [this] {
              connect(&UnixSignals::install(), &UnixSignals::terminationRequested, this, [this](int sig) {
-                 qInfo("Kelso: signal %d, quitting", sig);
+                 qCInfo(lcApp, "signal %d, quitting", sig);
                  quit();
              });
              // Logging out ends the session; save first.
@@ -233,8 +234,8 @@ void KLAppDelegate::applicationDidFinishLaunching()
 {
     runSteps("did finish launching", didFinishLaunchingSteps());
     if (qEnvironmentVariableIsSet("KELSO_TRACE_LIFECYCLE") && lifecycleClock().isValid())
-        qInfo("Kelso: start-up steps done at %.1f ms", lifecycleClock().nsecsElapsed() / 1e6);
-    qInfo("Kelso: started (%s mode)", m_trayIcon ? "tray" : "window");
+        qCInfo(lcLifecycle, "start-up steps done at %.1f ms", lifecycleClock().nsecsElapsed() / 1e6);
+    qCInfo(lcApp, "started (%s mode)", m_trayIcon ? "tray" : "window");
 }
 
 // ---- termination ----------------------------------------------------------------------------
@@ -260,7 +261,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
              KPQuickLook::removeAllRequests();
              KPQuickLook::stopDecoders();
              if (!KPQuickLook::waitUntilAllOperationsAreFinished(1500) || !KLImageBrowserCell::waitForStackPictures(1500))
-                 qWarning("Kelso: thumbnail renders still running at exit");
+                 qCWarning(lcApp, "thumbnail renders still running at exit");
          }},
         {"save settings", [] { defaults().synchronize(); }},
     };
@@ -288,7 +289,7 @@ void KLAppDelegate::transformApp()
     const bool trayAvailable = dock || QSystemTrayIcon::isSystemTrayAvailable();
     const bool tray = KLWindowMode::useTray(dock, trayAvailable);
     if (!dock && !tray)
-        qInfo("Kelso: no system tray is available; running as a normal window");
+        qCInfo(lcApp, "no system tray is available; running as a normal window");
     // Tray mode: a tool window without taskbar entry. Dock mode: a normal window.
     if (m_windowController)
         m_windowController->setTrayMode(tray);
@@ -313,7 +314,7 @@ void KLAppDelegate::watchForTray(bool watch)
     connect(m_trayWatch, &QTimer::timeout, this, [this] {
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             return;
-        qInfo("Kelso: a system tray appeared; moving to the tray");
+        qCInfo(lcApp, "a system tray appeared; moving to the tray");
         transformApp();
     });
     m_trayWatch->start();
@@ -326,11 +327,11 @@ void KLAppDelegate::showStartHintOnce()
     if (m_trayIcon) {
         const QString text = KLLocalized(QStringLiteral("KLStatusWindowHint"));
         m_trayIcon->showMessage(QStringLiteral("Kelso"), text, QSystemTrayIcon::Information, 15000);
-        qInfo("Kelso: first start: %s", qUtf8Printable(text));
+        qCInfo(lcApp, "first start: %s", qUtf8Printable(text));
     } else {
         const QString text = KLLocalized(QStringLiteral("KLStatusWindowHintDock"));
         m_windowController->showStartHint(text);
-        qInfo("Kelso: first start: %s", qUtf8Printable(text));
+        qCInfo(lcApp, "first start: %s", qUtf8Printable(text));
     }
 }
 
@@ -513,7 +514,7 @@ void KLAppDelegate::openFiles(const QStringList &paths)
     // What does not fit in the full Cooler stays out rather than pushing kept items out.
     const QStringList refused = m_windowController->coolerDelegate()->addPathsThatFit(paths, 0);
     if (!refused.isEmpty())
-        qWarning("Kelso: %lld of the files did not fit in the Cooler (it holds at most 100 items)",
+        qCWarning(lcCooler, "%lld of the files did not fit in the Cooler (it holds at most 100 items)",
                  qint64(refused.size()));
     noteShowRequest();
     m_windowController->showWindow(true);
@@ -667,7 +668,7 @@ void KLAppDelegate::launchBugsnagger()
             } catch (...) {
             }
         }
-        qWarning("exception handler delegate called...?:  %s", qUtf8Printable(what));
+        qCWarning(lcApp, "exception handler delegate called...?:  %s", qUtf8Printable(what));
         std::abort();
     });
     switch (KLAppState::consentStepAtLaunch(defaults())) {
@@ -686,7 +687,7 @@ void KLAppDelegate::askToSendBugsnags()
 {
     if (m_consentBox)
         return;
-    qInfo("Kelso: asking for crash-report consent");
+    qCInfo(lcApp, "asking for crash-report consent");
     m_consentBox = new QMessageBox(QMessageBox::Question, KLLocalized(QStringLiteral("Crash Reports")),
                                    KLLocalized(QStringLiteral("Crash Reports")), QMessageBox::Yes | QMessageBox::No);
     m_consentBox->setObjectName(QStringLiteral("crashReportConsent"));
@@ -702,7 +703,7 @@ void KLAppDelegate::askToSendBugsnags()
         const bool allowed = result == QMessageBox::Yes;
         KLAppState::recordConsentAnswer(defaults(), allowed);
         defaults().synchronize();
-        qInfo("Kelso: crash reporting %s", allowed ? "allowed" : "declined");
+        qCInfo(lcApp, "crash reporting %s", allowed ? "allowed" : "declined");
         if (allowed)
             startBugsnaggingIfAllowed();
     });

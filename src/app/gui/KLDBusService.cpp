@@ -21,6 +21,7 @@ KLDBusService::KLDBusService(KLAppDelegate *delegate) : QObject(delegate), m_del
 {
     new AppAdaptor(this);
     m_callPool.setMaxThreadCount(1);
+    m_callPool.setObjectName(QStringLiteral("kelso-dbus"));
 }
 
 bool KLDBusService::registerOnSessionBus(QString *why)

@@ -7,10 +7,13 @@
 #include "app/gui/KLDBusService.h"
 #include "platform/Defaults.h"
 #include "platform/x11/X11Display.h"
+#include "util/Logging.h"
+#include "util/ThreadNames.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFontDatabase>
+#include <QThreadPool>
 #include <QTimer>
 #include <cstdio>
 #include <thread>
@@ -95,6 +98,7 @@ int runGui(int argc, char **argv, const QStringList &files)
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(KELSO_VERSION));
+    QThreadPool::globalInstance()->setObjectName(QStringLiteral("kelso-pool"));
     // The event loop answers D-Bus and draws the window: it never waits for another process's
     // settings lock (a `kelso tags` stopped while holding it, say).
     Defaults::setNeverWaitOn(app.thread());
@@ -111,7 +115,7 @@ int runGui(int argc, char **argv, const QStringList &files)
             if (handed >= 0)
                 return handed;
         }
-        qWarning("Kelso: %s", qUtf8Printable(why));
+        qCWarning(lcDBus, "%s", qUtf8Printable(why));
     }
     KLAppDelegate::traceStartup("service registered");
     // Qt fills its font database (fontconfig's configuration and caches, then every installed
@@ -119,7 +123,10 @@ int runGui(int argc, char **argv, const QStringList &files)
     // thread of its own, while the main thread makes the tray icon and the recent-files engine,
     // so that the window's first layout finds it ready. The database is shared by all threads
     // and locked while it is filled. Joined before the application object goes.
-    std::jthread fonts([] { QFontDatabase::families(); });
+    std::jthread fonts([] {
+        ThreadNames::setCurrent("kelso-fonts");
+        QFontDatabase::families();
+    });
 
     delegate.applicationWillFinishLaunching();
     QTimer::singleShot(0, &delegate, [&delegate, files] {
@@ -137,6 +144,9 @@ int runGui(int argc, char **argv, const QStringList &files)
 
 int run(int argc, char **argv)
 {
+    // Log lines say which program and area wrote them; the tools' own error lines are printed
+    // directly and keep their form.
+    KelsoLog::installMessageFormat();
     const KLCommand cmd = KLCommandLine::parse(argumentsOf(argc, argv), KLToolCommands::names());
     switch (cmd.kind) {
     case KLCommand::Help:

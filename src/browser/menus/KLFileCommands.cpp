@@ -5,6 +5,7 @@
 #include "platform/Workspace.h"
 #include "recent/KLItem.h"
 #include "util/Localized.h"
+#include "util/Logging.h"
 #include "util/Tilde.h"
 
 #include <QApplication>
@@ -207,7 +208,7 @@ void reportFailures(Command command, const QList<Failure> &failures, QWidget *pa
     if (failures.isEmpty())
         return;
     for (const Failure &f : failures)
-        qWarning("Kelso: %s: %s", qUtf8Printable(f.path), qUtf8Printable(f.why));
+        qCWarning(lcFileOps, "%s: %s", qUtf8Printable(f.path), qUtf8Printable(f.why));
     const Message m = failureMessage(command, failures);
     if (presenter())
         presenter()(m, parent);

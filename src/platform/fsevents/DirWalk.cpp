@@ -1,6 +1,7 @@
 #include "platform/fsevents/DirWalk.h"
 
 #include "platform/Mounts.h"
+#include "util/UniqueFd.h"
 
 #include <QStringDecoder>
 #include <QFile>
@@ -26,25 +27,21 @@ struct Walker {
     WalkStats *stats;
     QByteArray path; // the current folder; grows and shrinks as the walk goes
 
-    void walk(int fd, const struct stat &st, int depth)
+    void walk(UniqueFd fd, const struct stat &st, int depth)
     {
-        if (v.directory && !v.directory(path, fd, st)) {
-            ::close(fd);
+        if (v.directory && !v.directory(path, fd.get(), st))
             return;
-        }
         ++stats->directories;
-        if (v.topOnly && depth >= 0 && v.topOnly->contains(path)) {
-            ::close(fd); // a slow volume: its top only, never walked file by file
-            return;
-        }
+        if (v.topOnly && depth >= 0 && v.topOnly->contains(path))
+            return; // a slow volume: its top only, never walked file by file
         if (const int delay = g_walkDelayMs.load())
             ::usleep(useconds_t(delay) * 1000);
-        DIR *dir = ::fdopendir(fd);
+        DIR *dir = ::fdopendir(fd.get());
         if (!dir) {
-            ::close(fd);
             ++stats->unreadable;
             return;
         }
+        fd.release(); // the DIR owns it now
         const int dfd = ::dirfd(dir);
         while (dirent *e = ::readdir(dir)) {
             const char *name = e->d_name;
@@ -78,15 +75,13 @@ struct Walker {
                 path.append('/');
             path.append(name, nameLen);
             if (!isSystemRoot(path) && !(v.cancelled && v.cancelled())) {
-                const int cfd = ::openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-                if (cfd < 0) {
+                UniqueFd cfd(::openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+                if (!cfd.valid()) {
                     ++stats->unreadable;
                 } else {
                     struct stat dst;
-                    if (::fstat(cfd, &dst) == 0)
-                        walk(cfd, dst, depth + 1);
-                    else
-                        ::close(cfd);
+                    if (::fstat(cfd.get(), &dst) == 0)
+                        walk(std::move(cfd), dst, depth + 1);
                 }
             }
             path.truncate(oldLen);
@@ -183,18 +178,16 @@ bool walkTree(const QByteArray &root, const WalkVisitor &visitor, WalkStats *sta
     WalkStats local;
     if (!stats)
         stats = &local;
-    const int fd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    UniqueFd fd(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
         ++stats->unreadable;
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0)
         return false;
-    }
     Walker w{visitor, stats, root};
-    w.walk(fd, st, 0);
+    w.walk(std::move(fd), st, 0);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/fsevents/EventJournal.h"
 
+#include "util/Logging.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -135,11 +137,7 @@ EventJournal::EventJournal(const QString &folder, const QString &fileName)
 {
 }
 
-EventJournal::~EventJournal()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+EventJournal::~EventJournal() = default;
 
 bool EventJournal::parse(const QByteArray &data, Parsed *p) const
 {
@@ -200,10 +198,7 @@ bool EventJournal::parse(const QByteArray &data, Parsed *p) const
 
 bool EventJournal::createFreshLocked(double now)
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.reset();
     QSaveFile f(m_path);
     if (!f.open(QIODevice::WriteOnly))
         return false;
@@ -215,8 +210,8 @@ bool EventJournal::createFreshLocked(double now)
     if (!f.commit())
         return false;
     m_records = 0;
-    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    return m_fd >= 0;
+    m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    return m_fd.valid();
 }
 
 bool EventJournal::open()
@@ -227,7 +222,7 @@ bool EventJournal::open()
     QFile f(m_path);
     if (f.exists()) {
         if (!f.open(QIODevice::ReadOnly)) {
-            qWarning("Kelso: event journal %s cannot be read (%s); starting a new one",
+            qCWarning(lcFsEvents, "event journal %s cannot be read (%s); starting a new one",
                      qUtf8Printable(m_path), qUtf8Printable(f.errorString()));
         } else {
             const QByteArray data = f.readAll();
@@ -241,10 +236,10 @@ bool EventJournal::open()
                 if (QFile::exists(m_corruptMovedTo))
                     QFile::remove(m_corruptMovedTo);
                 if (QFile::rename(m_path, m_corruptMovedTo))
-                    qWarning("Kelso: event journal %s is damaged (%s); moved aside to %s, starting a new one",
+                    qCWarning(lcFsEvents, "event journal %s is damaged (%s); moved aside to %s, starting a new one",
                              qUtf8Printable(m_path), qUtf8Printable(p.why), qUtf8Printable(m_corruptMovedTo));
                 else {
-                    qWarning("Kelso: event journal %s is damaged (%s) and cannot be moved aside; starting a new one",
+                    qCWarning(lcFsEvents, "event journal %s is damaged (%s) and cannot be moved aside; starting a new one",
                              qUtf8Printable(m_path), qUtf8Printable(p.why));
                     m_corruptMovedTo.clear();
                 }
@@ -255,22 +250,22 @@ bool EventJournal::open()
                 if (p.goodLength < data.size()) {
                     // The last append of the previous run was cut short: drop that tail.
                     if (::truncate(QFile::encodeName(m_path).constData(), p.goodLength) != 0)
-                        qWarning("Kelso: cannot cut the torn tail of %s: %s", qUtf8Printable(m_path), strerror(errno));
+                        qCWarning(lcFsEvents, "cannot cut the torn tail of %s: %s", qUtf8Printable(m_path), strerror(errno));
                 }
                 m_records = p.records;
-                m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-                if (m_fd >= 0) {
+                m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+                if (m_fd.valid()) {
                     if (m_records > m_maxRecords)
                         compactLocked();
                     return true;
                 }
-                qWarning("Kelso: event journal %s cannot be written: %s", qUtf8Printable(m_path), strerror(errno));
+                qCWarning(lcFsEvents, "event journal %s cannot be written: %s", qUtf8Printable(m_path), strerror(errno));
                 return false;
             }
         }
     }
     if (!createFreshLocked(now)) {
-        qWarning("Kelso: event journal %s cannot be created; event ids will not survive a restart",
+        qCWarning(lcFsEvents, "event journal %s cannot be created; event ids will not survive a restart",
                  qUtf8Printable(m_path));
         return false;
     }
@@ -285,11 +280,11 @@ int EventJournal::recordCount() const
 
 void EventJournal::appendEntryLocked(quint8 kind, quint64 id, quint32 flags, double time, const QByteArray &path)
 {
-    if (m_fd < 0)
+    if (!m_fd.valid())
         return;
-    if (!writeAll(m_fd, entryBytes(kind, id, flags, time, path)) && !m_warnedWrite) {
+    if (!writeAll(m_fd.get(), entryBytes(kind, id, flags, time, path)) && !m_warnedWrite) {
         m_warnedWrite = true;
-        qWarning("Kelso: cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
+        qCWarning(lcFsEvents, "cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
     }
 }
 
@@ -305,9 +300,9 @@ void EventJournal::append(std::vector<JournalRecord> &records)
         buf += entryBytes(KindRecord, r.id, r.flags, r.time, r.path);
     }
     // One write for the whole batch: a crash leaves whole entries and at most one torn tail.
-    if (m_fd >= 0 && !writeAll(m_fd, buf) && !m_warnedWrite) {
+    if (m_fd.valid() && !writeAll(m_fd.get(), buf) && !m_warnedWrite) {
         m_warnedWrite = true;
-        qWarning("Kelso: cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
+        qCWarning(lcFsEvents, "cannot append to the event journal %s: %s", qUtf8Printable(m_path), strerror(errno));
     }
     m_current = id;
     m_records += int(records.size());
@@ -335,8 +330,8 @@ void EventJournal::writeStopMark(double unixTime)
 {
     std::lock_guard lock(m_mutex);
     appendEntryLocked(KindStop, m_current.load(), 0, unixTime, QByteArray());
-    if (m_fd >= 0)
-        ::fdatasync(m_fd);
+    if (m_fd.valid())
+        ::fdatasync(m_fd.get());
 }
 
 std::vector<JournalRecord> EventJournal::recordsAfter(quint64 afterId) const
@@ -388,13 +383,11 @@ void EventJournal::compactLocked()
     if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
         if (!m_warnedWrite) {
             m_warnedWrite = true;
-            qWarning("Kelso: cannot rewrite the event journal %s", qUtf8Printable(m_path));
+            qCWarning(lcFsEvents, "cannot rewrite the event journal %s", qUtf8Printable(m_path));
         }
         return;
     }
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
     m_records = int(p.out.size() - from);
 }
 

@@ -19,6 +19,8 @@
 // rewritten (temporary file + rename) with the newest half.
 //
 // Owned by one stream; the members are thread-safe (one mutex), currentId() is lock-free.
+#include "util/UniqueFd.h"
+
 #include <QByteArray>
 #include <QString>
 #include <atomic>
@@ -86,7 +88,7 @@ private:
     std::atomic<quint64> m_current{0};
     double m_previousRunEnd = 0;
     QString m_corruptMovedTo;
-    int m_fd = -1;
+    UniqueFd m_fd;
     int m_records = 0;
     int m_maxRecords = kDefaultMaxRecords;
     bool m_warnedWrite = false;

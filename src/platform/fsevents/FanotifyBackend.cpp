@@ -13,6 +13,8 @@
 // it (5.17+); without it renames are still reported as changes of both folders.
 #include "platform/fsevents/Backend.h"
 #include "platform/fsevents/DirWalk.h"
+#include "util/Logging.h"
+#include "util/UniqueFd.h"
 
 #include <QHash>
 #include <QSet>
@@ -42,22 +44,17 @@ class FanotifyBackend final : public Backend
 {
 public:
     explicit FanotifyBackend(Sink *sink) : m_sink(sink), m_pid(::getpid()) {}
-    ~FanotifyBackend() override
-    {
-        for (const Volume &v : m_volumes)
-            ::close(v.fd);
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
+    // The volumes' descriptors close first, then the group's (members go in reverse order).
+    ~FanotifyBackend() override = default;
 
     QString name() const override { return QStringLiteral("fanotify"); }
-    int fd() const override { return m_fd; }
+    int fd() const override { return m_fd.get(); }
     int directoryCount() const override { return m_dirs; }
 
     bool start(const QList<QByteArray> &roots, QString *why) override
     {
-        m_fd = initGroup();
-        if (m_fd < 0) {
+        m_fd.reset(initGroup());
+        if (!m_fd.valid()) {
             if (why)
                 *why = QStringLiteral("fanotify_init: %1").arg(QString::fromLocal8Bit(strerror(errno)));
             return false;
@@ -65,49 +62,42 @@ public:
         m_roots = roots;
         m_slow = slowMountPoints();
         for (const QByteArray &root : roots) {
-            const int rfd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (rfd < 0) {
-                qWarning("Kelso: cannot watch %s: %s", root.constData(), strerror(errno));
+            UniqueFd rfd(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!rfd.valid()) {
+                qCWarning(lcFsEvents, "cannot watch %s: %s", root.constData(), strerror(errno));
                 continue;
             }
             struct statfs sfs;
-            if (::fstatfs(rfd, &sfs) != 0) {
-                ::close(rfd);
+            if (::fstatfs(rfd.get(), &sfs) != 0)
                 continue;
-            }
             Volume vol;
             std::memcpy(vol.fsid, &sfs.f_fsid, sizeof vol.fsid);
-            vol.fd = rfd;
             if (m_slow.contains(root)) {
                 // A slow volume is watched at its top only: a mark on the folder itself, which
                 // reports what is made, removed or renamed in it.
-                if (::fanotify_mark(m_fd, FAN_MARK_ADD | FAN_MARK_ONLYDIR, kBaseMask, rfd, nullptr) != 0) {
-                    qWarning("Kelso: cannot watch %s: %s", root.constData(), strerror(errno));
-                    ::close(rfd);
-                } else if (volumeFd(vol.fsid) >= 0) {
-                    ::close(rfd);
-                } else {
-                    m_volumes.push_back(vol); // its descriptor turns the volume's handles into paths
+                if (::fanotify_mark(m_fd.get(), FAN_MARK_ADD | FAN_MARK_ONLYDIR, kBaseMask, rfd.get(), nullptr) != 0) {
+                    qCWarning(lcFsEvents, "cannot watch %s: %s", root.constData(), strerror(errno));
+                } else if (volumeFd(vol.fsid) < 0) {
+                    vol.fd = std::move(rfd);
+                    m_volumes.push_back(std::move(vol)); // its descriptor turns the volume's handles into paths
                 }
                 continue;
             }
-            if (volumeFd(vol.fsid) >= 0) {
-                ::close(rfd); // this volume is marked already
-                continue;
-            }
-            int rc = ::fanotify_mark(m_fd, FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kBaseMask | FAN_RENAME, rfd, nullptr);
+            if (volumeFd(vol.fsid) >= 0)
+                continue; // this volume is marked already
+            int rc = ::fanotify_mark(m_fd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kBaseMask | FAN_RENAME, rfd.get(), nullptr);
             if (rc != 0 && errno == EINVAL)
-                rc = ::fanotify_mark(m_fd, FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kBaseMask, rfd, nullptr);
+                rc = ::fanotify_mark(m_fd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kBaseMask, rfd.get(), nullptr);
             if (rc != 0) {
                 const int err = errno;
-                ::close(rfd);
                 if (why)
                     *why = QStringLiteral("fanotify_mark on %1: %2")
                                .arg(QString::fromLocal8Bit(root), QString::fromLocal8Bit(strerror(err)));
                 // One volume that cannot be marked would leave a hole: let the caller fall back.
                 return false;
             }
-            m_volumes.push_back(vol);
+            vol.fd = std::move(rfd);
+            m_volumes.push_back(std::move(vol));
         }
         if (m_volumes.empty()) {
             if (why && why->isEmpty())
@@ -122,13 +112,13 @@ public:
         alignas(struct fanotify_event_metadata) char buf[128 * 1024];
         bool overflow = false;
         for (;;) {
-            ssize_t len = ::read(m_fd, buf, sizeof buf);
+            ssize_t len = ::read(m_fd.get(), buf, sizeof buf);
             if (len < 0) {
                 if (errno == EINTR)
                     continue;
                 if (errno != EAGAIN && !m_warnedRead) {
                     m_warnedRead = true;
-                    qWarning("Kelso: reading fanotify events failed: %s", strerror(errno));
+                    qCWarning(lcFsEvents, "reading fanotify events failed: %s", strerror(errno));
                 }
                 break;
             }
@@ -148,12 +138,11 @@ public:
                 if (meta.vers != FANOTIFY_METADATA_VERSION) {
                     if (!m_warnedRead) {
                         m_warnedRead = true;
-                        qWarning("Kelso: unexpected fanotify metadata version %d", int(meta.vers));
+                        qCWarning(lcFsEvents, "unexpected fanotify metadata version %d", int(meta.vers));
                     }
                     return;
                 }
-                if (meta.fd >= 0)
-                    ::close(meta.fd); // not asked for, but never leak one
+                const UniqueFd notAskedFor(meta.fd); // never asked for, but never leaked either
                 if (meta.mask & FAN_Q_OVERFLOW) {
                     overflow = true;
                     continue;
@@ -164,7 +153,7 @@ public:
             }
         }
         if (overflow) {
-            qWarning("Kelso: the fanotify event queue overflowed; rescanning the watched folders");
+            qCInfo(lcFsEvents, "the fanotify event queue overflowed; rescanning the watched folders");
             rescanAll(FAN_Q_OVERFLOW);
         }
     }
@@ -192,14 +181,14 @@ public:
 private:
     struct Volume {
         char fsid[8];
-        int fd;
+        UniqueFd fd;
     };
 
     int volumeFd(const void *fsid) const
     {
         for (const Volume &v : m_volumes)
             if (std::memcmp(v.fsid, fsid, sizeof v.fsid) == 0)
-                return v.fd;
+                return v.fd.get();
         return -1;
     }
 
@@ -238,14 +227,13 @@ private:
         // open_by_handle_at wants a writable struct file_handle.
         std::vector<char> copy(sizeof(struct file_handle) + fh->handle_bytes);
         std::memcpy(copy.data(), fh, copy.size());
-        const int dfd = ::open_by_handle_at(mfd, reinterpret_cast<struct file_handle *>(copy.data()), O_PATH | O_CLOEXEC);
-        if (dfd < 0)
+        const UniqueFd dfd(::open_by_handle_at(mfd, reinterpret_cast<struct file_handle *>(copy.data()), O_PATH | O_CLOEXEC));
+        if (!dfd.valid())
             return QByteArray(); // ESTALE: the folder is gone already
         char link[64];
-        std::snprintf(link, sizeof link, "/proc/self/fd/%d", dfd);
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", dfd.get());
         char target[4096];
         const ssize_t n = ::readlink(link, target, sizeof target - 1);
-        ::close(dfd);
         if (n <= 0)
             return QByteArray();
         QByteArray path(target, int(n));
@@ -360,7 +348,7 @@ private:
 
     Sink *m_sink;
     pid_t m_pid;
-    int m_fd = -1;
+    UniqueFd m_fd;
     int m_dirs = 0;
     QList<QByteArray> m_roots;
     std::vector<Volume> m_volumes;
@@ -380,14 +368,12 @@ std::unique_ptr<Backend> makeFanotifyBackend(Sink *sink)
 bool fanotifyPermitted()
 {
     static const bool permitted = [] {
-        const int fd = initGroup();
-        if (fd < 0)
+        const UniqueFd fd(initGroup());
+        if (!fd.valid())
             return false;
         // Creating the group is allowed to unprivileged users on new kernels; filesystem marks
         // are what needs CAP_SYS_ADMIN, so try one on the root folder.
-        const bool ok = ::fanotify_mark(fd, FAN_MARK_ADD | FAN_MARK_FILESYSTEM, FAN_CREATE | FAN_ONDIR, AT_FDCWD, "/") == 0;
-        ::close(fd);
-        return ok;
+        return ::fanotify_mark(fd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, FAN_CREATE | FAN_ONDIR, AT_FDCWD, "/") == 0;
     }();
     return permitted;
 }

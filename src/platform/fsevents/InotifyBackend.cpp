@@ -14,6 +14,8 @@
 // number the limit must be raised to; the folders already watched keep working.
 #include "platform/fsevents/Backend.h"
 #include "platform/fsevents/DirWalk.h"
+#include "util/Logging.h"
+#include "util/UniqueFd.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -75,20 +77,16 @@ class InotifyBackend final : public Backend
 {
 public:
     explicit InotifyBackend(Sink *sink) : m_sink(sink) {}
-    ~InotifyBackend() override
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
+    ~InotifyBackend() override = default;
 
     QString name() const override { return QStringLiteral("inotify"); }
-    int fd() const override { return m_fd; }
+    int fd() const override { return m_fd.get(); }
     int directoryCount() const override { return int(m_pathOfWd.size()); }
 
     bool start(const QList<QByteArray> &roots, QString *why) override
     {
-        m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (m_fd < 0) {
+        m_fd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (!m_fd.valid()) {
             if (why)
                 *why = QStringLiteral("inotify_init1: %1").arg(QString::fromLocal8Bit(strerror(errno)));
             return false;
@@ -100,7 +98,7 @@ public:
         for (const QByteArray &root : roots) {
             WalkStats stats;
             if (!walkTree(root, watchVisitor(), &stats)) {
-                qWarning("Kelso: cannot watch %s: %s", root.constData(), strerror(errno));
+                qCWarning(lcFsEvents, "cannot watch %s: %s", root.constData(), strerror(errno));
                 unreadable.append(QString::fromLocal8Bit(root));
             }
             noteSkipped(stats);
@@ -132,13 +130,13 @@ public:
         bool overflow = false;
         const double readStart = nowUnix();
         for (;;) {
-            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            const ssize_t n = ::read(m_fd.get(), buf, sizeof buf);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
                 if (errno != EAGAIN && !m_warnedRead) {
                     m_warnedRead = true;
-                    qWarning("Kelso: reading inotify events failed: %s", strerror(errno));
+                    qCWarning(lcFsEvents, "reading inotify events failed: %s", strerror(errno));
                 }
                 break;
             }
@@ -161,7 +159,7 @@ public:
                 removeWatchesUnder(m.path);
         m_moves.clear();
         if (overflow) {
-            qWarning("Kelso: the inotify event queue overflowed; rescanning the watched folders");
+            qCInfo(lcFsEvents, "the inotify event queue overflowed; rescanning the watched folders");
             rescanAll(IN_Q_OVERFLOW);
         } else {
             m_lastCompleteRead = readStart;
@@ -203,7 +201,7 @@ public:
         const QList<int> wds = m_pathOfWd.keys();
         for (int wd : wds)
             if (!seen.contains(wd)) {
-                ::inotify_rm_watch(m_fd, wd);
+                ::inotify_rm_watch(m_fd.get(), wd);
                 m_wdOfPath.remove(m_pathOfWd.take(wd));
             }
         reportMissedWatches();
@@ -246,7 +244,7 @@ private:
             wd = -1;
             errno = ENOSPC;
         } else {
-            wd = ::inotify_add_watch(m_fd, path.constData(), kWatchMask);
+            wd = ::inotify_add_watch(m_fd.get(), path.constData(), kWatchMask);
         }
         if (wd < 0) {
             if (errno == ENOSPC) {
@@ -285,7 +283,7 @@ private:
             QString named = m_missedPaths.join(QStringLiteral(", "));
             if (m_missed > m_missedPaths.size())
                 named += QStringLiteral(" and %1 more").arg(m_missed - m_missedPaths.size());
-            qWarning("Kelso: the inotify watch limit is reached; %d folders are not watched: %s. Raise "
+            qCWarning(lcFsEvents, "the inotify watch limit is reached; %d folders are not watched: %s. Raise "
                      "fs.inotify.max_user_watches from %ld to at least %ld (sysctl -w fs.inotify.max_user_watches=%ld)",
                      m_missed, qUtf8Printable(named), limit, needed, needed);
         }
@@ -299,7 +297,7 @@ private:
     {
         if (stats.skippedNames > 0 && !m_warnedNames) {
             m_warnedNames = true;
-            qWarning("Kelso: %d folders with names that are not UTF-8 are not watched", stats.skippedNames);
+            qCWarning(lcFsEvents, "%d folders with names that are not UTF-8 are not watched", stats.skippedNames);
         }
     }
 
@@ -413,13 +411,13 @@ private:
             if (isAtOrBelow(it.value(), dir))
                 gone.append(it.key());
         for (int wd : gone) {
-            ::inotify_rm_watch(m_fd, wd);
+            ::inotify_rm_watch(m_fd.get(), wd);
             m_wdOfPath.remove(m_pathOfWd.take(wd));
         }
     }
 
     Sink *m_sink;
-    int m_fd = -1;
+    UniqueFd m_fd;
     const int m_budget = g_watchBudget.load();
     QList<QByteArray> m_roots;
     QHash<int, QByteArray> m_pathOfWd;

@@ -1,5 +1,7 @@
 #include "platform/thumbnailer/ChildProcesses.h"
 
+#include "util/ThreadNames.h"
+
 #include <QProcess>
 #include <QSet>
 #include <atomic>
@@ -126,7 +128,10 @@ void killAndForget(pid_t pid)
     // A killed process is reaped at once unless it sits in an uninterruptible wait (a dead
     // network share); a detached thread takes that wait off everyone's hands.
     if (::waitpid(pid, nullptr, WNOHANG) == 0)
-        std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+        std::thread([pid] {
+            ThreadNames::setCurrent("kelso-reaper");
+            ::waitpid(pid, nullptr, 0);
+        }).detach();
 }
 
 int reap(pid_t pid, int ms)

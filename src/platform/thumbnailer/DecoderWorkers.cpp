@@ -3,6 +3,8 @@
 
 #include "platform/thumbnailer/ChildProcesses.h"
 #include "platform/thumbnailer/WorkerWire.h"
+#include "util/Logging.h"
+#include "util/UniqueFd.h"
 
 #include <QFile>
 #include <atomic>
@@ -27,7 +29,7 @@ constexpr auto kIdleLife = std::chrono::seconds(60);
 
 struct Worker {
     pid_t pid = -1;
-    int fd = -1;
+    UniqueFd fd; // Kelso's end of the socket pair
     Clock::time_point idleSince;
 };
 
@@ -39,8 +41,7 @@ std::atomic<int> g_started{0};
 
 void discard(Worker &w)
 {
-    if (w.fd >= 0)
-        ::close(w.fd);
+    w.fd.reset();
     ChildProcesses::killAndForget(w.pid);
     w = Worker();
 }
@@ -52,11 +53,13 @@ Worker start(QString *why)
         *why = QStringLiteral("cannot make a socket for the decoder: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return {};
     }
+    UniqueFd ours(sv[0]);
+    UniqueFd theirs(sv[1]);
     // A large send buffer on the worker's end: a 1024-pixel picture (4 MB) then crosses in one
     // go instead of in two dozen hand-overs between the processes, each of which waits for a
     // core on a busy machine. (The kernel caps it at net.core.wmem_max.)
     const int sendBuffer = 8 << 20;
-    ::setsockopt(sv[1], SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    ::setsockopt(theirs.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     QByteArray program;
     {
         std::lock_guard lock(g_mutex);
@@ -70,23 +73,22 @@ Worker start(QString *why)
         name = program;
     const QList<QByteArray> args{name, QByteArrayLiteral("--thumbnail-worker"), QByteArrayLiteral("--time-limit"),
                                  QByteArray::number(ChildProcesses::jobTimeLimitMs())};
-    const pid_t pid = ChildProcesses::spawnWithSocket(program, args, sv[1]);
+    const pid_t pid = ChildProcesses::spawnWithSocket(program, args, theirs.get());
     const int spawnErrno = errno;
-    ::close(sv[1]);
+    theirs.reset(); // the worker's end is the worker's: a worker that dies then reads as closed
     if (pid < 0) {
-        ::close(sv[0]);
         *why = ChildProcesses::stopping() ? QStringLiteral("Kelso is quitting")
                                           : QStringLiteral("cannot start the decoder: %1").arg(QString::fromLocal8Bit(strerror(spawnErrno)));
         return {};
     }
-    Worker w{pid, sv[0], {}};
+    Worker w{pid, std::move(ours), {}};
     quint32 hello = 0;
-    if (WorkerWire::readFully(w.fd, &hello, sizeof hello, Clock::now() + std::chrono::milliseconds(kStartLimitMs))
+    if (WorkerWire::readFully(w.fd.get(), &hello, sizeof hello, Clock::now() + std::chrono::milliseconds(kStartLimitMs))
             != WorkerWire::Io::Done
         || hello != WorkerWire::kHello) {
         discard(w);
         *why = QStringLiteral("the decoder did not start");
-        qWarning("Kelso: a thumbnail decoder process did not start (%s)", program.constData());
+        qCWarning(lcThumbs, "a thumbnail decoder process did not start (%s)", program.constData());
         return {};
     }
     ++g_started;
@@ -108,7 +110,7 @@ Worker acquire(QString *why)
             }
         }
         if (!g_idle.empty()) {
-            Worker w = g_idle.back();
+            Worker w = std::move(g_idle.back());
             g_idle.pop_back();
             g_busy.append(w.pid);
             return w;
@@ -131,7 +133,7 @@ void release(Worker w)
         return;
     }
     w.idleSince = Clock::now();
-    g_idle.push_back(w);
+    g_idle.push_back(std::move(w));
 }
 
 void forget(Worker &w)
@@ -168,7 +170,7 @@ Outcome run(Job job, const QString &path, QSize box)
         w = acquire(&out.failure);
         if (w.pid <= 0)
             return out;
-        if (WorkerWire::writeFully(w.fd, request.constData(), size_t(request.size())))
+        if (WorkerWire::writeFully(w.fd.get(), request.constData(), size_t(request.size())))
             break;
         forget(w);
     }
@@ -179,9 +181,9 @@ Outcome run(Job job, const QString &path, QSize box)
     const int limitMs = ChildProcesses::jobTimeLimitMs();
     const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     WorkerWire::Reply reply;
-    const WorkerWire::Io io = WorkerWire::readReply(w.fd, deadline, &reply);
+    const WorkerWire::Io io = WorkerWire::readReply(w.fd.get(), deadline, &reply);
     if (io == WorkerWire::Io::Done) {
-        release(w);
+        release(std::move(w));
         out.image = reply.image;
         out.failure = reply.failure;
         out.fileAtFault = reply.image.isNull() && !reply.declined;
@@ -201,7 +203,7 @@ Outcome run(Job job, const QString &path, QSize box)
             std::lock_guard lock(g_mutex);
             g_busy.removeOne(pid);
         }
-        ::close(w.fd);
+        w.fd.reset(); // closed before the wait, so that a worker blocked writing to it ends
         if (io == WorkerWire::Io::Closed)
             status = ChildProcesses::reap(pid, 200);
         else

@@ -2,6 +2,7 @@
 
 #include "platform/thumbnailer/ChildProcesses.h"
 #include "platform/thumbnailer/DecoderWorkers.h"
+#include "util/Logging.h"
 #include "util/Paths.h"
 
 #include <QCoreApplication>
@@ -393,7 +394,7 @@ PdfRenderer pdfRenderer()
                                             QStringLiteral(KELSO_PDF_MODULE))); // never unloaded
         auto found = reinterpret_cast<PdfRenderer>(module.resolve("kelsoRenderPdfFirstPage"));
         if (!found)
-            qWarning("Kelso: cannot load the PDF renderer (%s); PDFs get their thumbnails from the installed "
+            qCWarning(lcThumbs, "cannot load the PDF renderer (%s); PDFs get their thumbnails from the installed "
                      "thumbnailers or show their icon",
                      qUtf8Printable(module.errorString()));
         return found;
@@ -409,7 +410,7 @@ bool pdfModuleAvailable()
                                                  QStringLiteral(KELSO_PDF_MODULE));
         const bool exists = QFileInfo(path).isFile();
         if (!exists)
-            qWarning("Kelso: cannot load the PDF renderer (%s is missing); PDFs get their thumbnails from the "
+            qCWarning(lcThumbs, "cannot load the PDF renderer (%s is missing); PDFs get their thumbnails from the "
                      "installed thumbnailers or show their icon",
                      qUtf8Printable(path));
         return exists;
@@ -521,7 +522,7 @@ QImage runExternalThumbnailer(const QString &path, const QString &mimeType, int 
     const bool finished = proc.waitForFinished(timeoutMs);
     ChildProcesses::untrack(pid);
     if (!finished) {
-        qWarning("Thumbnailer %s took too long; stopped", qPrintable(QFileInfo(entry.file).fileName()));
+        qCWarning(lcThumbs, "Thumbnailer %s took too long; stopped", qPrintable(QFileInfo(entry.file).fileName()));
         proc.kill();
         proc.waitForFinished(100); // QProcess reaps it later if it lingers
         return {};
@@ -707,7 +708,7 @@ namespace {
 // One line per file and version: the failure record keeps it from coming back.
 void logFailure(const QString &path, const QString &why)
 {
-    qWarning("Kelso: no thumbnail of %s (%s); the file gets its icon", qUtf8Printable(path), qUtf8Printable(why));
+    qCWarning(lcThumbs, "no thumbnail of %s (%s); the file gets its icon", qUtf8Printable(path), qUtf8Printable(why));
 }
 
 } // namespace
