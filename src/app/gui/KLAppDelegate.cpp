@@ -11,6 +11,7 @@
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
 #include "browser/KLRecentSource.h"
+#include "browser/KLServices.h"
 #include "browser/KLSvgIcon.h"
 #include "app/gui/KLApplicationMenus.h"
 #include "browser/menus/KLFileCommands.h"
@@ -79,7 +80,7 @@ void KLAppDelegate::traceStartup(const char *what)
         qInfo("Kelso: %s at %.1f ms", what, lifecycleClock().nsecsElapsed() / 1e6);
 }
 
-KLAppDelegate::KLAppDelegate()
+KLAppDelegate::KLAppDelegate() : m_services(makeServices())
 {
     setupDefaults();
     g_shared = this;
@@ -97,6 +98,17 @@ KLAppDelegate::~KLAppDelegate()
 KLAppDelegate *KLAppDelegate::shared()
 {
     return g_shared;
+}
+
+std::unique_ptr<KLServices> KLAppDelegate::makeServices()
+{
+    auto services = std::make_unique<KLServices>();
+    // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
+    services->tagEditorOpener = [](const QStringList &paths) { KLSimpleTagEditor::editTagsForFilePaths(paths); };
+    // The questions, the failure messages, the context menus and the beep are the defaults'
+    // message boxes, QMenu::popup() and QApplication::beep(). There is no preferences window
+    // and no drop zone yet: the menus offer no preferences entries and no drag ends on a zone.
+    return services;
 }
 
 QWidget *KLAppDelegate::mainWindow() const
@@ -186,15 +198,11 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
         {"main window", [this] {
              KLMainWindowController::Options options;
              options.trayMode = m_trayIcon != nullptr;
+             options.services = m_services.get();
              m_windowController = new KLMainWindowController(std::move(options));
          }},
         {"selection menus", [this] { installSelectionActions(); }},
         {"missing-file picker", [] { KLFileCommands::installReplacementPicker(); }},
-        {"tag editor", [] {
-             // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
-             KLImageBrowserViewDelegate::setTagEditorOpener(
-                 [](const QStringList &paths) { KLSimpleTagEditor::editTagsForFilePaths(paths); });
-         }},
         {"place main window", [this] { m_windowController->setWindowFrameForCurrentScreen(false); }},
         {"hide or show", [this] {
              // A dock-mode window is there from the start, as any application's; the tray's
@@ -458,7 +466,7 @@ void KLAppDelegate::setupSparkle()
 
 void KLAppDelegate::checkForUpdate()
 {
-    KLFileCommands::openWebPage(KLApplicationMenus::releasePageUrl(), mainWindow());
+    KLFileCommands::openWebPage(KLApplicationMenus::releasePageUrl(), mainWindow(), *m_services);
 }
 
 void KLAppDelegate::openKelsoAtLoginAction()

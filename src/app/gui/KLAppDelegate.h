@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMenu;
@@ -17,6 +18,7 @@ class QSystemTrayIcon;
 class QTimer;
 class KLMainWindowController;
 class KLSelectionActions;
+struct KLServices;
 
 class KLAppDelegate : public QObject
 {
@@ -76,6 +78,8 @@ public:
     QMenu *statusMenu() const { return m_statusMenu; }
     // The commands on the active pane's selection, in the status menu and the menu bar.
     KLSelectionActions *selectionActions() const { return m_selectionActions; }
+    // What the window, its panes and their menus ask of the program, made once here.
+    const KLServices &services() const { return *m_services; }
 
 private:
     struct Step {
@@ -87,6 +91,7 @@ private:
     QList<Step> willTerminateSteps();
     void runSteps(const char *phase, const QList<Step> &steps);
 
+    static std::unique_ptr<KLServices> makeServices();
     void setupDefaults();
     void setupTaggingPrefs();
     void transformApp();
@@ -106,6 +111,8 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void applicationStateChanged(Qt::ApplicationState state);
 
+    // Outlives the window controller, which the destructor deletes first.
+    std::unique_ptr<KLServices> m_services;
     QMenu *m_statusMenu = nullptr;
     QAction *m_openKelsoMenuItem = nullptr;
     QAction *m_openAtLoginItem = nullptr;
