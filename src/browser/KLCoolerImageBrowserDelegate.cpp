@@ -13,9 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
 #include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
@@ -33,23 +31,6 @@ std::atomic<int> g_resignations{0};
 
 using Workspace::homeTrashFolder;
 
-KLCoolerImageBrowserDelegate::PushOutPresenter &pushOutPresenter()
-{
-    static KLCoolerImageBrowserDelegate::PushOutPresenter presenter;
-    return presenter;
-}
-
-bool askBeforePushingOut(const KLPushOutQuestion &question)
-{
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Kelso"), question.message);
-    box.setInformativeText(question.informativeText);
-    QPushButton *cancel = box.addButton(KLLocalized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
-    QPushButton *push = box.addButton(KLLocalized(QStringLiteral("KLCoolerPushOutButton")), QMessageBox::AcceptRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    return box.clickedButton() == push;
-}
 } // namespace
 
 KLCoolerImageBrowserDelegate::KLCoolerImageBrowserDelegate(const QString &storePath, QObject *parent)
@@ -185,8 +166,7 @@ bool KLCoolerImageBrowserDelegate::addPathsAskingBeforePushingOut(const QStringL
         }
         const int adding = int(fresh.size());
         const KLPushOutQuestion question = pushOutQuestion(adding, pushedOut);
-        const bool go = pushOutPresenter() ? pushOutPresenter()(question) : askBeforePushingOut(question);
-        if (!go)
+        if (!services().confirmPushingOut(question))
             return false;
     }
     addPaths(paths, std::clamp(index, 0, numberOfItems()));
@@ -203,11 +183,6 @@ KLPushOutQuestion KLCoolerImageBrowserDelegate::pushOutQuestion(int adding, int 
                                : KLLocalized(QStringLiteral("KLCoolerPushOutMany"), {QString::number(pushedOut)});
     q.informativeText = KLLocalized(QStringLiteral("KLCoolerPushOutExplanation"), {max});
     return q;
-}
-
-void KLCoolerImageBrowserDelegate::setPushOutPresenter(PushOutPresenter presenter)
-{
-    pushOutPresenter() = std::move(presenter);
 }
 
 // ---- writing soon after a change ------------------------------------------------------------

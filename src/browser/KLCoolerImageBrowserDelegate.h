@@ -15,14 +15,6 @@
 
 class QTimer;
 
-// What the question before a user's add that would push items out of the Cooler says.
-struct KLPushOutQuestion {
-    int adding = 0;    // new items that the add brings
-    int pushedOut = 0; // items that would leave the end of the Cooler
-    QString message;
-    QString informativeText;
-};
-
 class KLCoolerImageBrowserDelegate : public KLImageBrowserViewDelegate
 {
     Q_OBJECT
@@ -54,12 +46,10 @@ public:
     QStringList addItemsThatFit(const QList<KLItemPtr> &items, int index);
     QStringList addPathsThatFit(const QStringList &paths, int index);
     // An add the user asked for in the window (a drop, a menu): when it would push items out
-    // of the full Cooler, asks first. Answers false when the user declined (nothing added).
+    // of the full Cooler, asks first (the services' push-out question). Answers false when the
+    // user declined (nothing added).
     bool addPathsAskingBeforePushingOut(const QStringList &paths, int index);
     static KLPushOutQuestion pushOutQuestion(int adding, int pushedOut);
-    // Who asks; answers true to go ahead. Tests replace it.
-    using PushOutPresenter = std::function<bool(const KLPushOutQuestion &question)>;
-    static void setPushOutPresenter(PushOutPresenter presenter);
 
     // The write that a change schedules (kSaveDelayMs after the first change that found none
     // pending, so at most one a second).

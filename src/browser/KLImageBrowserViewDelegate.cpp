@@ -24,9 +24,7 @@
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
-#include <QMessageBox>
 #include <QMimeData>
-#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -35,30 +33,6 @@
 #include <dirent.h>
 
 namespace {
-KLImageBrowserViewDelegate::TrashAlertPresenter &trashPresenter()
-{
-    static KLImageBrowserViewDelegate::TrashAlertPresenter presenter;
-    return presenter;
-}
-
-KLImageBrowserViewDelegate::TagEditorOpener &tagEditorOpener()
-{
-    static KLImageBrowserViewDelegate::TagEditorOpener opener;
-    return opener;
-}
-
-KLImageBrowserViewDelegate::PreferencesOpener &preferencesOpener()
-{
-    static KLImageBrowserViewDelegate::PreferencesOpener opener;
-    return opener;
-}
-
-KLImageBrowserViewDelegate::MenuPresenter &menuPresenter()
-{
-    static KLImageBrowserViewDelegate::MenuPresenter presenter;
-    return presenter;
-}
-
 // One look (or several) at what a drop target did with the files of a drag that ended in a
 // move. A child of the pane: when the pane goes, so does the check and its answer.
 class TrashDropCheck : public QObject
@@ -144,25 +118,6 @@ private:
     QElapsedTimer m_clock;
 };
 
-bool showTrashAlert(const KLTrashWarning &warning)
-{
-    QMessageBox box(QMessageBox::Warning, KLLocalized(QStringLiteral("DPMenuItemMoveToTrash")), warning.message);
-    box.setObjectName(QStringLiteral("trashConfirmation"));
-    box.setInformativeText(warning.informativeText);
-    QPushButton *cancel = box.addButton(KLLocalized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
-    QPushButton *del = box.addButton(warning.confirmButton, QMessageBox::DestructiveRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    return box.clickedButton() == del;
-}
-
-KLImageBrowserViewDelegate::FileFailurePresenter &failurePresenter()
-{
-    static KLImageBrowserViewDelegate::FileFailurePresenter presenter;
-    return presenter;
-}
-
 QString failureLines(const QList<KLFileFailure> &failures)
 {
     constexpr int kShown = 10;
@@ -194,6 +149,7 @@ bool followMovedItem(const QList<KLItemPtr> &items, const QString &oldPath, cons
 KLFileFailureReport KLFileFailureReport::trashFailed(const QList<KLFileFailure> &failures)
 {
     KLFileFailureReport r;
+    r.title = QStringLiteral("Kelso");
     r.failures = failures;
     r.message = failures.size() == 1
                     ? KLLocalized(QStringLiteral("KLTrashFailedOne"), {nameOf(failures.first().path)})
@@ -205,6 +161,7 @@ KLFileFailureReport KLFileFailureReport::trashFailed(const QList<KLFileFailure> 
 KLFileFailureReport KLFileFailureReport::filingFailed(const QList<KLFileFailure> &failures)
 {
     KLFileFailureReport r;
+    r.title = QStringLiteral("Kelso");
     r.failures = failures;
     r.message = failures.size() == 1
                     ? KLLocalized(QStringLiteral("KLFilingFailedOne"), {nameOf(failures.first().path)})
@@ -255,6 +212,11 @@ void KLImageBrowserViewDelegate::setMainWindowController(KLMainWindowController 
 KLMainWindowController *KLImageBrowserViewDelegate::mainWindowController() const
 {
     return m_mainWindow.data();
+}
+
+const KLServices &KLImageBrowserViewDelegate::services() const
+{
+    return m_services ? *m_services : KLServices::defaults();
 }
 
 KLItemPtr KLImageBrowserViewDelegate::itemAtIndex(int index) const
@@ -596,9 +558,9 @@ void KLImageBrowserViewDelegate::imageBrowserCellWasDoubleClickedAtIndex(int ind
     if (!item)
         return;
     if (XPSandboxUtils::fileIsUnderRoot(item->lastKnownPath()))
-        KLFileCommands::open({item->path()}, enclosingView());
+        KLFileCommands::open({item->path()}, enclosingView(), services());
     else
-        KLFileCommands::reveal({item->path()}, enclosingView());
+        KLFileCommands::reveal({item->path()}, enclosingView(), services());
 }
 
 void KLImageBrowserViewDelegate::imageBrowserSelectionDidChange()
@@ -735,7 +697,7 @@ bool KLImageBrowserViewDelegate::warnAboutTrashing(const QList<KLItemPtr> &items
         trashWarningFor(items, Defaults::standard().boolForKey(QStringLiteral("KPDONTWarnAboutTrashingFiles")));
     if (!w.ask)
         return w.proceed;
-    return trashPresenter() ? trashPresenter()(w) : showTrashAlert(w);
+    return services().confirmTrashing(w);
 }
 
 QList<KLItemPtr> KLImageBrowserViewDelegate::moveItemFilesToTrash(const QList<KLItemPtr> &items)
@@ -760,21 +722,7 @@ QList<KLItemPtr> KLImageBrowserViewDelegate::moveItemFilesToTrash(const QList<KL
 
 void KLImageBrowserViewDelegate::reportFileFailures(const KLFileFailureReport &report)
 {
-    if (report.failures.isEmpty())
-        return;
-    for (const KLFileFailure &f : report.failures)
-        qCWarning(lcFileOps, "%s: %s", qUtf8Printable(f.path), qUtf8Printable(f.why));
-    if (failurePresenter()) {
-        failurePresenter()(report);
-        return;
-    }
-    QWidget *parent = m_imageBrowser ? m_imageBrowser->window() : nullptr;
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Kelso"), report.message, QMessageBox::Ok, parent);
-    box->setInformativeText(report.informativeText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setObjectName(QStringLiteral("fileFailureMessage"));
-    box->setAccessibleName(report.message);
-    box->open();
+    services().reportFileFailures(report, m_imageBrowser ? m_imageBrowser->window() : nullptr);
 }
 
 void KLImageBrowserViewDelegate::setSelectionsFiledDocs(const QStringList &paths)
@@ -790,42 +738,27 @@ void KLImageBrowserViewDelegate::setSelectionsFiledDocs(const QStringList &paths
         reportFileFailures(KLFileFailureReport::filingFailed(failures));
 }
 
-void KLImageBrowserViewDelegate::setFileFailurePresenter(FileFailurePresenter presenter)
-{
-    failurePresenter() = std::move(presenter);
-}
-
 void KLImageBrowserViewDelegate::itemMovedByKelso(const QString &oldPath, const QString &newPath)
 {
     if (followMovedItem(_itemsArray, oldPath, newPath))
         reloadBrowserSoon();
 }
 
-void KLImageBrowserViewDelegate::setTrashAlertPresenter(TrashAlertPresenter presenter)
-{
-    trashPresenter() = std::move(presenter);
-}
-
 // ---- actions --------------------------------------------------------------------------------
 
 void KLImageBrowserViewDelegate::openExternally(const QList<KLItemPtr> &items)
 {
-    KLFileCommands::open(KLItem::pathsForItems(items), enclosingView());
+    KLFileCommands::open(KLItem::pathsForItems(items), enclosingView(), services());
 }
 
 void KLImageBrowserViewDelegate::revealInFinder(const QList<KLItemPtr> &items)
 {
-    KLFileCommands::reveal(KLItem::pathsForItems(items), enclosingView());
+    KLFileCommands::reveal(KLItem::pathsForItems(items), enclosingView(), services());
 }
 
 void KLImageBrowserViewDelegate::editTags(const QList<KLItemPtr> &items)
 {
     editTagsForFilePaths(KLItem::pathsForItems(items));
-}
-
-void KLImageBrowserViewDelegate::setTagEditorOpener(TagEditorOpener opener)
-{
-    tagEditorOpener() = std::move(opener);
 }
 
 // ---- context menu ---------------------------------------------------------------------------
@@ -850,16 +783,8 @@ QMenu *KLImageBrowserViewDelegate::showContextMenuForIndex(int index, const QPoi
     if (!menu)
         return nullptr;
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    if (menuPresenter())
-        menuPresenter()(menu, globalPos);
-    else
-        menu->popup(globalPos);
+    services().popUpContextMenu(menu, globalPos);
     return menu;
-}
-
-void KLImageBrowserViewDelegate::setContextMenuPresenter(MenuPresenter presenter)
-{
-    menuPresenter() = std::move(presenter);
 }
 
 void KLImageBrowserViewDelegate::removeKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
@@ -871,34 +796,22 @@ void KLImageBrowserViewDelegate::removeKLItems(const QList<KLItemPtr> &items, bo
 
 void KLImageBrowserViewDelegate::editTagsForFilePaths(const QStringList &paths)
 {
-    if (paths.isEmpty())
-        return;
-    if (tagEditorOpener())
-        tagEditorOpener()(paths);
-    else
-        qCInfo(lcBrowser, "no tag editor is installed; cannot edit the tags of %lld files", qint64(paths.size()));
+    services().openTagEditor(paths);
 }
 
 void KLImageBrowserViewDelegate::editUnwantedDirectoriesAction()
 {
-    if (preferencesOpener())
-        preferencesOpener()(PreferencesPage::HiddenFolders);
+    services().openPreferences(KLPreferencesPage::HiddenFolders);
 }
 
 void KLImageBrowserViewDelegate::preferencesAction()
 {
-    if (preferencesOpener())
-        preferencesOpener()(PreferencesPage::General);
+    services().openPreferences(KLPreferencesPage::General);
 }
 
 bool KLImageBrowserViewDelegate::hasPreferencesWindow() const
 {
-    return bool(preferencesOpener());
-}
-
-void KLImageBrowserViewDelegate::setPreferencesOpener(PreferencesOpener opener)
-{
-    preferencesOpener() = std::move(opener);
+    return services().hasPreferencesWindow();
 }
 
 QWidget *KLImageBrowserViewDelegate::enclosingView() const

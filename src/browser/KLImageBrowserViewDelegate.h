@@ -7,6 +7,7 @@
 // publishes the item count for the window's labels. The grid shows a snapshot of the list
 // taken at each reload; reloads are coalesced (reloadBrowserSoon: one pending, 0.33 s).
 // Main thread only.
+#include "browser/KLServices.h"
 #include "browser/menus/KLPaneMenus.h"
 #include "recent/KLItem.h"
 
@@ -24,31 +25,6 @@ class KLMainWindowController;
 class QMimeData;
 class QTimer;
 
-// What the trash confirmation says (and whether it asks at all).
-struct KLTrashWarning {
-    bool ask = false;       // show the alert; false: go ahead without asking
-    bool proceed = false;   // when !ask: the answer
-    bool folder = false;    // the folder warning
-    QString message;
-    QString informativeText;
-    QString confirmButton;  // "Move to Trash"; Cancel is the default button
-};
-
-// A file an operation could not handle, and why (the system's words).
-struct KLFileFailure {
-    QString path;
-    QString why;
-};
-
-// One message to the user about the files an operation could not handle.
-struct KLFileFailureReport {
-    QString message;         // names the file, or counts them
-    QString informativeText; // the reasons, and what became of the items
-    QList<KLFileFailure> failures;
-    static KLFileFailureReport trashFailed(const QList<KLFileFailure> &failures);
-    static KLFileFailureReport filingFailed(const QList<KLFileFailure> &failures);
-};
-
 // The pane is also the target of its context menus (KLPaneMenuActions): the menus do the
 // pane-independent work themselves and call back here for the list, the tag editor and the
 // window their sheets attach to.
@@ -65,6 +41,10 @@ public:
     KLImageBrowserModel *model() const { return m_model; }
     void setMainWindowController(KLMainWindowController *controller);
     KLMainWindowController *mainWindowController() const;
+    // The program's services (questions, messages, the tag editor, the preferences window);
+    // kept as a pointer, and passed on to the pane's menus. None: KLServices::defaults().
+    void setServices(const KLServices *services) { m_services = services; }
+    const KLServices &services() const override;
 
     // Data source.
     int numberOfItems() const { return int(_itemsArray.size()); }
@@ -169,14 +149,9 @@ public:
     // volume without a trash) stays, so its item must stay too; the user gets one message
     // naming it.
     QList<KLItemPtr> moveItemFilesToTrash(const QList<KLItemPtr> &items);
-    // Who shows the alert; answers true for the confirm button. Tests replace it.
-    using TrashAlertPresenter = std::function<bool(const KLTrashWarning &warning)>;
-    static void setTrashAlertPresenter(TrashAlertPresenter presenter);
     // Tells the user, in one message over the window, which files an operation could not
-    // handle (and logs each). Tests replace who shows it.
+    // handle (and logs each), through the services' failure presenter.
     void reportFileFailures(const KLFileFailureReport &report);
-    using FileFailurePresenter = std::function<void(const KLFileFailureReport &report)>;
-    static void setFileFailurePresenter(FileFailurePresenter presenter);
 
     // Kelso moved a file (Move To, filing, renaming): the items showing it take the new path.
     virtual void itemMovedByKelso(const QString &oldPath, const QString &newPath);
@@ -184,10 +159,8 @@ public:
     // Actions on items (also the menus' targets).
     void openExternally(const QList<KLItemPtr> &items);
     void revealInFinder(const QList<KLItemPtr> &items);
-    // Return in the grid: the tag editor for the selected paths (installed by the shell).
+    // Return in the grid: the tag editor for the selected paths (the services' opener).
     void editTags(const QList<KLItemPtr> &items);
-    using TagEditorOpener = std::function<void(const QStringList &paths)>;
-    static void setTagEditorOpener(TagEditorOpener opener);
 
     // Which entries the context menus offer (the Cooler overrides).
     virtual KLPaneKind paneKind() const { return KLPaneKind::Recent; }
@@ -195,11 +168,8 @@ public:
     KLPaneMenuBuilder *menuBuilder();
     // A right-click on `index` (or on empty space: -1): a cell that is not selected becomes the
     // only selection, then the menu for the selection pops up at `globalPos`. Answers the menu
-    // (deleted when it closes), or none when nothing is selected.
+    // (deleted when it closes), or none when nothing is selected. The services pop it up.
     QMenu *showContextMenuForIndex(int index, const QPoint &globalPos);
-    // Where the popped-up menu goes; tests replace the popping up to inspect the menu.
-    using MenuPresenter = std::function<void(QMenu *menu, const QPoint &globalPos)>;
-    static void setContextMenuPresenter(MenuPresenter presenter);
 
     // KLPaneMenuActions.
     void removeKLItems(const QList<KLItemPtr> &items, bool moveToTrash) override;
@@ -208,12 +178,9 @@ public:
     void editTagsForFilePaths(const QStringList &paths) override;
     void editUnwantedDirectoriesAction() override;
     void preferencesAction() override;
+    // Whether the services can open a preferences window: without one the menus offer no
+    // preferences entries.
     bool hasPreferencesWindow() const override;
-    // Who opens the preferences window (on its first page, or on the hidden-folders page);
-    // none installed: the menus offer no preferences entries.
-    enum class PreferencesPage { General, HiddenFolders };
-    using PreferencesOpener = std::function<void(PreferencesPage page)>;
-    static void setPreferencesOpener(PreferencesOpener opener);
     QWidget *enclosingView() const override;
 
 Q_SIGNALS:
@@ -230,6 +197,7 @@ protected:
     QList<KLItemPtr> _itemsArray;
     QTimer *_reloadTimer = nullptr;
     KLPaneMenuBuilder *m_menus = nullptr;
+    const KLServices *m_services = nullptr;
     struct RemovedItem {
         int index;
         KLItemPtr item;

@@ -28,12 +28,6 @@
 #include <cmath>
 
 namespace {
-std::function<bool()> &dropZoneQuery()
-{
-    static std::function<bool()> query;
-    return query;
-}
-
 QColor colourSetting(const QString &key, const QColor &fallback)
 {
     return KLColours::kpColorFromUserDefaultsForKey(key).value_or(fallback);
@@ -70,15 +64,18 @@ constexpr int kCoolerRows = 1;
 constexpr int kMargin = 10;
 } // namespace
 
-KLMainWindowController::KLMainWindowController(Options options, QObject *parent) : QObject(parent)
+KLMainWindowController::KLMainWindowController(Options options, QObject *parent)
+    : QObject(parent), m_services(options.services ? options.services : &KLServices::defaults())
 {
     m_simpleToolTip = std::make_unique<KLSimpleToolTip>();
     std::unique_ptr<KLRecentSource> source =
-        options.recentSource ? std::move(options.recentSource) : makeRecentFilesSource(options.itemServices);
-    m_itemServices = options.itemServices;
+        options.recentSource ? std::move(options.recentSource) : makeRecentFilesSource(m_services->items);
+    m_itemServices = m_services->items;
     m_kelsoDelegate = new KLKelsoImageBrowserDelegate(std::move(source), this);
     m_coolerDelegate = new KLCoolerImageBrowserDelegate(options.coolerStorePath, this);
     m_coolerDelegate->setItemServices(m_itemServices);
+    m_kelsoDelegate->setServices(m_services);
+    m_coolerDelegate->setServices(m_services);
     m_kelsoDelegate->setCoolerDelegate(m_coolerDelegate);
     m_kelsoDelegate->setMainWindowController(this);
     m_coolerDelegate->setMainWindowController(this);
@@ -577,14 +574,9 @@ void KLMainWindowController::autoAddToCooler(const QList<QUrl> &urls)
         qCInfo(lcCooler, "the Cooler is full; %lld dragged files were not added to it", qint64(refused.size()));
 }
 
-void KLMainWindowController::setDropZoneQuery(std::function<bool()> query)
-{
-    dropZoneQuery() = std::move(query);
-}
-
 bool KLMainWindowController::dragWasToDropZone() const
 {
-    return dropZoneQuery() ? dropZoneQuery()() : false;
+    return m_services->dragEndedOnDropZone();
 }
 
 // ---- life cycle -----------------------------------------------------------------------------

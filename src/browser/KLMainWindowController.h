@@ -28,6 +28,7 @@ class KLImageBrowserViewDelegate;
 class KLKelsoImageBrowserDelegate;
 class KLRecentSource;
 class KLRoundedRectView;
+struct KLServices;
 class KLSimpleToolTip;
 class QLabel;
 class QMenu;
@@ -47,9 +48,9 @@ public:
         std::unique_ptr<KLRecentSource> recentSource;
         // The Cooler store; empty: coolerItems.plist in the application-support folder.
         QString coolerStorePath;
-        // What the panes' items ask the program for (pictures, replacements); the controller
-        // tells it when pictures may have changed. None: items ask nobody.
-        KLItemServicesPtr itemServices;
+        // The program's services, handed on to the panes (and by them to their menus); must
+        // outlive the controller. Null: KLServices::defaults().
+        const KLServices *services = nullptr;
     };
     explicit KLMainWindowController(Options options, QObject *parent = nullptr);
     ~KLMainWindowController() override;
@@ -122,9 +123,9 @@ public:
 
     // Files dragged out of a grid may join the Cooler (KPAutoAddDragsAndSuchToCooler).
     void autoAddToCooler(const QList<QUrl> &urls);
-    // Whether the last drag ended on the drop zone; installed by the drop zone.
-    static void setDropZoneQuery(std::function<bool()> query);
+    // Whether the last drag ended on the drop zone (the services' drop-zone query).
     bool dragWasToDropZone() const;
+    const KLServices &services() const { return *m_services; }
 
     // Life cycle, forwarded to the panes in order (recent files, then the Cooler).
     void applicationDidFinishLaunching();
@@ -148,6 +149,7 @@ private:
     int contentHeight() const;
     void markFocusedPane();
 
+    const KLServices *m_services = nullptr;
     KLCustomWindow *m_window = nullptr;
     KLKelsoImageBrowserDelegate *m_kelsoDelegate = nullptr;
     KLCoolerImageBrowserDelegate *m_coolerDelegate = nullptr;

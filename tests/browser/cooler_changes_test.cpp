@@ -40,9 +40,7 @@ protected:
     void SetUp() override
     {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus");
-        KLCoolerImageBrowserDelegate::setPushOutPresenter({});
     }
-    void TearDown() override { KLCoolerImageBrowserDelegate::setPushOutPresenter({}); }
     static QString storeNamed(const QString &name)
     {
         const QString path = KelsoTest::home() + QStringLiteral("/stores/") + name + QStringLiteral(".plist");
@@ -129,7 +127,9 @@ TEST_F(CoolerChangesTest, ScriptsAndAutomaticAddsTakeOnlyWhatFits)
 
 TEST_F(CoolerChangesTest, ADropOnAFullCoolerAsksBeforePushingItemsOut)
 {
+    KLServices services;
     KLCoolerImageBrowserDelegate pane(storeNamed(QStringLiteral("drop")));
+    pane.setServices(&services);
     KLImageBrowserView view;
     pane.setImageBrowser(&view);
     const QStringList kept = KelsoTest::makeFiles(QStringLiteral("drop-kept"), 99);
@@ -138,10 +138,10 @@ TEST_F(CoolerChangesTest, ADropOnAFullCoolerAsksBeforePushingItemsOut)
 
     QList<KLPushOutQuestion> asked;
     bool answer = false;
-    KLCoolerImageBrowserDelegate::setPushOutPresenter([&](const KLPushOutQuestion &q) {
+    services.pushOutPresenter = [&](const KLPushOutQuestion &q) {
         asked.append(q);
         return answer;
-    });
+    };
     // Declined: nothing changes. The question comes once the drop is over.
     pane.performDrop(dropped + QStringList{kept[0]}, 2);
     EXPECT_EQ(asked.size(), 0);

@@ -324,12 +324,11 @@ protected:
         // Trashing with confirmation is what a delete-key removal would do; a drop that the
         // file manager trashed must ask nothing.
         Defaults::standard().setBool(QStringLiteral("KPDONTWarnAboutTrashingFiles"), false);
-        KLImageBrowserViewDelegate::setTrashAlertPresenter([this](const KLTrashWarning &) {
+        services.trashAlertPresenter = [this](const KLTrashWarning &) {
             ++alerts;
             return true;
-        });
+        };
     }
-    void TearDown() override { KLImageBrowserViewDelegate::setTrashAlertPresenter({}); }
 
     // Runs the check and waits for its answer.
     static std::optional<QStringList> check(KLImageBrowserViewDelegate &pane, const QList<KLItemPtr> &items,
@@ -343,6 +342,8 @@ protected:
         return *answer;
     }
 
+    // Handed to each pane; a confirmation would be counted here.
+    KLServices services;
     int alerts = 0;
 };
 
@@ -351,6 +352,7 @@ TEST_F(DragOutPaneTest, TheRecentPaneDropsWhatTheFileManagerTrashed)
     auto source = std::make_unique<FakeSource>();
     FakeSource *src = source.get();
     KLKelsoImageBrowserDelegate pane(std::move(source));
+    pane.setServices(&services);
     QStringList files;
     for (int i = 0; i < 4; ++i) {
         files.append(makeFile(QStringLiteral("recent-drop/file %1.txt").arg(i)));
@@ -378,6 +380,7 @@ TEST_F(DragOutPaneTest, TheRecentPaneDropsWhatTheFileManagerTrashed)
 TEST_F(DragOutPaneTest, TheCoolerDropsWhatTheFileManagerTrashedAndKeepsWhatMovedElsewhere)
 {
     KLCoolerImageBrowserDelegate pane(KelsoTest::home() + QStringLiteral("/stores/cooler-drop.plist"));
+    pane.setServices(&services);
     const QString a = makeFile(QStringLiteral("cooler-drop/a.txt"));
     const QString b = makeFile(QStringLiteral("cooler-drop/b.txt"));
     const QString c = makeFile(QStringLiteral("cooler-drop/c.txt"));
@@ -426,6 +429,7 @@ TEST_F(DragOutPaneTest, ThePaneCopesWithChangesWhileTheCheckRuns)
 
     // The Cooler lost the item meanwhile: nothing to do, nothing breaks.
     KLCoolerImageBrowserDelegate cooler(KelsoTest::home() + QStringLiteral("/stores/cooler-meanwhile.plist"));
+    cooler.setServices(&services);
     const QString z = makeFile(QStringLiteral("meanwhile/z.txt"));
     cooler.addPaths({z, y}, 0);
     const QList<KLItemPtr> draggedZ = {cooler.itemAtIndex(0)};
@@ -452,6 +456,7 @@ TEST_F(DragOutPaneTest, ThePaneCopesWithChangesWhileTheCheckRuns)
 TEST_F(DragOutPaneTest, TheCheckWaitsForAFileManagerThatIsStillWorking)
 {
     KLCoolerImageBrowserDelegate pane(KelsoTest::home() + QStringLiteral("/stores/cooler-slow.plist"));
+    pane.setServices(&services);
     const QString slow = makeFile(QStringLiteral("slow/slow.txt"));
     const QString kept = makeFile(QStringLiteral("slow/kept.txt"));
     pane.addPaths({slow, kept}, 0);
@@ -534,27 +539,28 @@ protected:
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus");
         Defaults::standard().setBool(QStringLiteral("KLFadeIn"), false);
         Defaults::standard().setBool(QStringLiteral("KPDONTWarnAboutTrashingFiles"), false);
-        KLImageBrowserViewDelegate::setTrashAlertPresenter([this](const KLTrashWarning &) {
+        services.trashAlertPresenter = [this](const KLTrashWarning &) {
             ++alerts;
             return true;
-        });
+        };
         auto source = std::make_unique<FakeSource>();
         src = source.get();
         KLMainWindowController::Options options;
         options.recentSource = std::move(source);
         options.coolerStorePath = KelsoTest::home() +
             QStringLiteral("/stores/%1.plist").arg(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        options.services = &services;
         controller = std::make_unique<KLMainWindowController>(std::move(options));
     }
     void TearDown() override
     {
-        KLMainWindowController::setDropZoneQuery({});
-        KLImageBrowserViewDelegate::setTrashAlertPresenter({});
         Defaults::standard().setBool(QStringLiteral("KPAutoAddDragsAndSuchToCooler"), false);
         Defaults::standard().setBool(QStringLiteral("KLFadeIn"), false);
     }
     KLCustomWindow *window() const { return controller->window(); }
 
+    // Handed to the controller, which it outlives.
+    KLServices services;
     FakeSource *src = nullptr;
     std::unique_ptr<KLMainWindowController> controller;
     int alerts = 0;
@@ -594,7 +600,7 @@ TEST_F(MainWindowDragTest, TheWindowAfterTheDrop)
     EXPECT_DOUBLE_EQ(window()->windowOpacity(), 1.0);
     EXPECT_EQ(hides.size(), 1);
     // Stepped aside and taken by the drop zone: the window comes back too.
-    KLMainWindowController::setDropZoneQuery([] { return true; });
+    services.dropZoneQuery = [] { return true; };
     controller->orderOut();
     grid->draggingSessionEnded(Qt::CopyAction, false, {}, {}, started);
     EXPECT_TRUE(window()->isVisible());

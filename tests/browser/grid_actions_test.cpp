@@ -50,6 +50,7 @@ struct ChangedUnderThePaint {
         : files(KelsoTest::makeFiles(name, 3)),
           pane(KelsoTest::home() + QStringLiteral("/stores/") + name + QStringLiteral(".plist"))
     {
+        pane.setServices(&services);
         view.setFixedSize(3 * 148 + 30, 400);
         pane.setImageBrowser(&view);
         view.show();
@@ -65,6 +66,8 @@ struct ChangedUnderThePaint {
         ASSERT_EQ(pane.currentItemPaths(), (QStringList{files[2], files[0]}));
         ASSERT_EQ(pathsOf(pane.model()->items()), files) << "the grid still shows the old list";
     }
+    // The pane's services: the defaults until a test puts a fake in.
+    KLServices services;
     QStringList files;
     KLCoolerImageBrowserDelegate pane;
     Grid view;
@@ -76,13 +79,9 @@ protected:
     void SetUp() override
     {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus");
-        KLImageBrowserViewDelegate::setTagEditorOpener({});
-        KLImageBrowserViewDelegate::setContextMenuPresenter({});
     }
     void TearDown() override
     {
-        KLImageBrowserViewDelegate::setTagEditorOpener({});
-        KLImageBrowserViewDelegate::setContextMenuPresenter({});
         Defaults::standard().removeObjectForKey(QStringLiteral("KLAlwaysCopyOnDrag"));
     }
 };
@@ -106,16 +105,16 @@ TEST_F(GridActionsTest, KeysAndTheMenuActOnTheSelectedCellsAsShown)
     EXPECT_EQ(f.pane.selectedItemPaths(), QStringList{f.files[0]});
 
     QStringList edited;
-    KLImageBrowserViewDelegate::setTagEditorOpener([&](const QStringList &paths) { edited = paths; });
+    f.services.tagEditorOpener = [&](const QStringList &paths) { edited = paths; };
     QTest::keyClick(&f.view, Qt::Key_Return);
     EXPECT_EQ(edited, QStringList{f.files[0]});
 
     // A right-click on the cell that shows c: the menu is c's.
     QStringList menuFor;
-    KLImageBrowserViewDelegate::setContextMenuPresenter([&](QMenu *menu, const QPoint &) {
+    f.services.contextMenuPresenter = [&](QMenu *menu, const QPoint &) {
         menuFor = f.pane.selectedItemPaths();
         menu->close();
-    });
+    };
     QContextMenuEvent click(QContextMenuEvent::Mouse, f.view.centreOf(2), f.view.viewport()->mapToGlobal(f.view.centreOf(2)));
     QApplication::sendEvent(f.view.viewport(), &click);
     EXPECT_EQ(menuFor, QStringList{f.files[2]});

@@ -72,21 +72,22 @@ public:
     void shutdown() override {}
 };
 
-// The menus the panes pop up, caught instead of shown.
+// The menus the panes pop up through these services, caught instead of shown.
 struct MenuCatcher {
-    MenuCatcher()
+    explicit MenuCatcher(KLServices &services) : services(services)
     {
-        KLImageBrowserViewDelegate::setContextMenuPresenter([this](QMenu *menu, const QPoint &pos) {
+        services.contextMenuPresenter = [this](QMenu *menu, const QPoint &pos) {
             menus.append(menu);
             positions.append(pos);
-        });
+        };
     }
     ~MenuCatcher()
     {
-        KLImageBrowserViewDelegate::setContextMenuPresenter({});
+        services.contextMenuPresenter = {};
         for (const QPointer<QMenu> &m : menus)
             delete m.data();
     }
+    KLServices &services;
     QList<QPointer<QMenu>> menus;
     QList<QPoint> positions;
 };
@@ -112,6 +113,7 @@ struct Window {
         options.trayMode = tray;
         options.recentSource = std::move(s);
         options.coolerStorePath = QStringLiteral("%1/stores/%2.plist").arg(home(), name);
+        options.services = &services;
         controller = std::make_unique<KLMainWindowController>(std::move(options));
         controller->window()->resize(900, controller->window()->height());
         controller->window()->show();
@@ -134,6 +136,8 @@ struct Window {
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, grid->viewport()->mapToGlobal(pos));
         QApplication::sendEvent(grid->viewport(), &event);
     }
+    // Handed to the controller, which it outlives.
+    KLServices services;
     RuleSource *source = nullptr;
     std::unique_ptr<KLMainWindowController> controller;
 };
@@ -154,7 +158,7 @@ TEST(PaneMenusWiringTest, RightClickSelectsTheCellAndNeverShowExtensionDropsTheF
     ASSERT_EQ(pane->numberOfItems(), 3);
     pane->selectIndexes({0});
 
-    MenuCatcher catcher;
+    MenuCatcher catcher(w.services);
     // A right-click outside the selection makes that cell the only selection.
     w.rightClick(w.controller->kelsoBrowser(), 1);
     ASSERT_EQ(catcher.menus.size(), 1);
@@ -198,7 +202,7 @@ TEST(PaneMenusWiringTest, KeyboardOpensTheMenuForTheSelectionOnly)
     cooler->addPaths({a, b}, 0);
     w.settle();
     KLImageBrowserView *grid = w.controller->coolerBrowser();
-    MenuCatcher catcher;
+    MenuCatcher catcher(w.services);
 
     cooler->clearSelection();
     QTest::keyClick(grid, Qt::Key_F10, Qt::ShiftModifier);
@@ -229,7 +233,7 @@ TEST(PaneMenusWiringTest, CoolerMenuHasNoNeverShowEntriesAndRemovesFromTheCooler
     KLCoolerImageBrowserDelegate *cooler = w.controller->coolerDelegate();
     cooler->addPaths({doc}, 0);
     w.settle();
-    MenuCatcher catcher;
+    MenuCatcher catcher(w.services);
     w.rightClick(w.controller->coolerBrowser(), 0);
     ASSERT_EQ(catcher.menus.size(), 1);
     QMenu *menu = catcher.menus.first();

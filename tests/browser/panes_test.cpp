@@ -87,6 +87,7 @@ struct CoolerFixture {
     explicit CoolerFixture(const QString &name, int gridWidth = 3 * 148 + 30)
         : store(QStringLiteral("%1/stores/%2.plist").arg(home(), name)), pane(store)
     {
+        pane.setServices(&services);
         view.setFixedSize(gridWidth, 400);
         pane.setImageBrowser(&view);
         view.show();
@@ -97,6 +98,8 @@ struct CoolerFixture {
         view.doItemsLayout();
         QApplication::processEvents();
     }
+    // The pane's services: empty (the defaults) until a test puts a fake in.
+    KLServices services;
     QString store;
     KLCoolerImageBrowserDelegate pane;
     KLImageBrowserView view;
@@ -109,7 +112,6 @@ protected:
     {
         KLKelsoImageBrowserDelegate::resetResignationCountForTesting();
         KLCoolerImageBrowserDelegate::resetResignationCountForTesting();
-        KLImageBrowserViewDelegate::setTrashAlertPresenter({});
         // No desktop previewer from the developer's session.
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus");
     }
@@ -285,10 +287,10 @@ TEST_F(PanesTest, ReturnOpensTheTagEditorAndSpaceThePreview)
     f.view.setFocus();
     f.pane.selectIndexes({0, 2});
     QStringList edited;
-    KLImageBrowserViewDelegate::setTagEditorOpener([&](const QStringList &paths) { edited = paths; });
+    f.services.tagEditorOpener = [&](const QStringList &paths) { edited = paths; };
     QTest::keyClick(&f.view, Qt::Key_Return);
     EXPECT_EQ(edited, (QStringList{files[0], files[2]}));
-    KLImageBrowserViewDelegate::setTagEditorOpener({});
+    f.services.tagEditorOpener = {};
 
     // No desktop previewer on this bus: Kelso's own preview window, following the selection.
     ASSERT_FALSE(KLPreviewPanel::desktopPreviewerAvailable());
@@ -369,20 +371,19 @@ TEST_F(PanesTest, CancelledTrashingLeavesItemsAndFiles)
     f.pane.addPaths(files, 0);
     Defaults::standard().setBool(QStringLiteral("KPDONTWarnAboutTrashingFiles"), false);
     int asked = 0;
-    KLImageBrowserViewDelegate::setTrashAlertPresenter([&](const KLTrashWarning &) {
+    f.services.trashAlertPresenter = [&](const KLTrashWarning &) {
         ++asked;
         return false;
-    });
+    };
     f.pane.imageBrowserRemoveKLItems({f.pane.itemAtIndex(0)}, true);
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(f.pane.numberOfItems(), 2);
     EXPECT_TRUE(QFile::exists(files[0]));
     // Confirmed: the item leaves and its file goes to the trash.
-    KLImageBrowserViewDelegate::setTrashAlertPresenter([&](const KLTrashWarning &) { return true; });
+    f.services.trashAlertPresenter = [&](const KLTrashWarning &) { return true; };
     f.pane.imageBrowserRemoveKLItems({f.pane.itemAtIndex(0)}, true);
     EXPECT_EQ(f.pane.numberOfItems(), 1);
     EXPECT_FALSE(QFile::exists(files[0]));
-    KLImageBrowserViewDelegate::setTrashAlertPresenter({});
 }
 
 TEST_F(PanesTest, DragMasksFollowAlwaysCopy)

@@ -84,6 +84,7 @@ struct Window {
         KLMainWindowController::Options options;
         options.recentSource = std::move(s);
         options.coolerStorePath = QStringLiteral("%1/stores/%2.plist").arg(KelsoTest::home(), name);
+        options.services = &services;
         c = std::make_unique<KLMainWindowController>(std::move(options));
         Defaults::standard().setBool(QStringLiteral("KLFadeIn"), false);
     }
@@ -110,6 +111,8 @@ struct Window {
         c->coolerBrowser()->doItemsLayout();
         QApplication::processEvents();
     }
+    // Handed to the controller, which it outlives.
+    KLServices services;
     LiveSource *source = nullptr;
     std::unique_ptr<KLMainWindowController> c;
 };
@@ -422,13 +425,13 @@ TEST(WindowKeysTest, F2RenamesAndTheMenuKeysOpenTheContextMenu)
 
     int menus = 0;
     QStringList lastMenu;
-    KLImageBrowserViewDelegate::setContextMenuPresenter([&](QMenu *menu, const QPoint &) {
+    f.services.contextMenuPresenter = [&](QMenu *menu, const QPoint &) {
         ++menus;
         lastMenu.clear();
         for (QAction *a : menu->actions())
             lastMenu.append(a->text());
         menu->deleteLater();
-    });
+    };
     QTest::keyClick(cooler, Qt::Key_Menu);
     EXPECT_EQ(menus, 1);
     QTest::keyClick(cooler, Qt::Key_F10, Qt::ShiftModifier);
@@ -436,7 +439,6 @@ TEST(WindowKeysTest, F2RenamesAndTheMenuKeysOpenTheContextMenu)
     EXPECT_FALSE(lastMenu.isEmpty());
     QTest::keyClick(cooler, Qt::Key_F10);
     EXPECT_EQ(menus, 2) << "F10 alone is not the menu";
-    KLImageBrowserViewDelegate::setContextMenuPresenter({});
 }
 
 // The Cooler with its open command counted instead of launching anything.
@@ -450,7 +452,9 @@ public:
 
 TEST(WindowKeysTest, CtrlOOpensTheSelectionAndReturnKeepsItsMeaning)
 {
+    KLServices services;
     CountingCooler pane(QStringLiteral("%1/stores/ctrlo.plist").arg(KelsoTest::home()));
+    pane.setServices(&services);
     KLImageBrowserView view;
     view.setFixedSize(4 * KLImageBrowserCell::kCellWidth + 30, 400);
     pane.setImageBrowser(&view);
@@ -459,7 +463,7 @@ TEST(WindowKeysTest, CtrlOOpensTheSelectionAndReturnKeepsItsMeaning)
     pane.addPaths(files, 0);
     pane.selectIndexes({0, 2});
     QStringList edited;
-    KLImageBrowserViewDelegate::setTagEditorOpener([&](const QStringList &paths) { edited = paths; });
+    services.tagEditorOpener = [&](const QStringList &paths) { edited = paths; };
     QTest::keyClick(&view, Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(pane.opened.size(), 2);
     EXPECT_EQ(pane.opened.at(0)->lastKnownPath(), files[0]);
@@ -470,7 +474,6 @@ TEST(WindowKeysTest, CtrlOOpensTheSelectionAndReturnKeepsItsMeaning)
     QTest::keyClick(&view, Qt::Key_Return);
     EXPECT_EQ(edited, (QStringList{files[0], files[2]})) << "Return edits the tags";
     EXPECT_EQ(pane.opened.size(), 2);
-    KLImageBrowserViewDelegate::setTagEditorOpener({});
 }
 
 // ---- the empty list and the window kinds ----------------------------------------------------

@@ -93,15 +93,11 @@ protected:
     void SetUp() override
     {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus");
-        KLImageBrowserViewDelegate::setTrashAlertPresenter([](const KLTrashWarning &) { return true; });
-        KLImageBrowserViewDelegate::setFileFailurePresenter(
-            [this](const KLFileFailureReport &report) { reports.append(report); });
+        services.trashAlertPresenter = [](const KLTrashWarning &) { return true; };
+        services.fileFailurePresenter = [this](const KLFileFailureReport &report, QWidget *) { reports.append(report); };
     }
-    void TearDown() override
-    {
-        KLImageBrowserViewDelegate::setTrashAlertPresenter({});
-        KLImageBrowserViewDelegate::setFileFailurePresenter({});
-    }
+    // Handed to each pane that trashes or files.
+    KLServices services;
     QList<KLFileFailureReport> reports;
 };
 
@@ -117,6 +113,7 @@ TEST_F(PaneFileResults, AFileThatCannotBeTrashedStaysInTheCoolerAndIsNamedOnce)
     KelsoTest::writeFile(fine, "fine");
 
     KLCoolerImageBrowserDelegate pane(freshFolder(QStringLiteral("store")) + QStringLiteral("/cooler.plist"));
+    pane.setServices(&services);
     pane.addPaths({fine, locked.file}, 0);
     ASSERT_EQ(pane.numberOfItems(), 2);
     pane.imageBrowserRemoveKLItems(pane.items(), true);
@@ -143,6 +140,7 @@ TEST_F(PaneFileResults, AFileThatCannotBeTrashedStaysInTheRecentPane)
     ListSource *list = source.get();
     list->top = {KLItem::create(locked.file), KLItem::create(other)};
     KLKelsoImageBrowserDelegate pane(std::move(source));
+    pane.setServices(&services);
     pane.checkForChangedFiles();
     ASSERT_EQ(pane.numberOfItems(), 2);
     pane.imageBrowserRemoveKLItems({pane.itemAtIndex(0)}, true);
@@ -201,6 +199,7 @@ TEST_F(PaneFileResults, FilingTakesTheItemAlongAndReportsWhatFailed)
     ASSERT_TRUE(QFile::link(file, link));
 
     KLCoolerImageBrowserDelegate cooler(freshFolder(QStringLiteral("store")) + QStringLiteral("/cooler.plist"));
+    cooler.setServices(&services);
     cooler.addPaths({file}, 0);
     cooler.setSelectionsFiledDocs({file, link, from + QStringLiteral("/missing.txt")});
     QApplication::processEvents();

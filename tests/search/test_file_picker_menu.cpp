@@ -42,7 +42,6 @@ QByteArray contents(const QString &path)
 TEST(FilePickerMenu, MoveToBeepsForANameThatIsTakenAndLeavesBothFiles)
 {
     int beeps = 0;
-    KLFilePickerMenu::setBeeper([&] { ++beeps; });
     const QString src = freshFolder("mv-src");
     const QString dst = freshFolder("mv-dst");
     KelsoTest::writeFile(src + "/same.txt", "mine");
@@ -50,6 +49,7 @@ TEST(FilePickerMenu, MoveToBeepsForANameThatIsTakenAndLeavesBothFiles)
     KelsoTest::writeFile(dst + "/same.txt", "theirs");
 
     KLFilePickerMenu picker;
+    picker.setBeeper([&] { ++beeps; });
     picker.setFoldersOnly(true);
     picker.setMenuSelector(KLFilePickerMenu::MoveToPath);
     picker.setFilesToMove({src + "/same.txt", src + "/free.txt"});
@@ -72,7 +72,6 @@ TEST(FilePickerMenu, MoveToBeepsForANameThatIsTakenAndLeavesBothFiles)
     EXPECT_EQ(contents(dst + "/same.txt"), "theirs");
     EXPECT_EQ(contents(dst + "/free.txt"), "free");
     EXPECT_FALSE(QFileInfo::exists(src + "/free.txt"));
-    KLFilePickerMenu::setBeeper({});
 }
 
 TEST(FilePickerMenu, FolderSubmenusFillWhenTheyOpenAndRefillWithoutDuplicates)

@@ -11,6 +11,7 @@
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
 #include "browser/KLRecentSource.h"
+#include "browser/KLServices.h"
 #include "browser/KLSvgIcon.h"
 #include "app/gui/KLApplicationMenus.h"
 #include "browser/menus/KLFileCommands.h"
@@ -81,7 +82,7 @@ void KLAppDelegate::traceStartup(const char *what)
         qCInfo(lcLifecycle, "%s at %.1f ms", what, lifecycleClock().nsecsElapsed() / 1e6);
 }
 
-KLAppDelegate::KLAppDelegate()
+KLAppDelegate::KLAppDelegate() : m_services(makeServices())
 {
     setupDefaults();
     g_shared = this;
@@ -99,6 +100,17 @@ KLAppDelegate::~KLAppDelegate()
 KLAppDelegate *KLAppDelegate::shared()
 {
     return g_shared;
+}
+
+std::unique_ptr<KLServices> KLAppDelegate::makeServices()
+{
+    auto services = std::make_unique<KLServices>();
+    // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
+    services->tagEditorOpener = [](const QStringList &paths) { KLSimpleTagEditor::editTagsForFilePaths(paths); };
+    // The questions, the failure messages, the context menus and the beep are the defaults'
+    // message boxes, QMenu::popup() and QApplication::beep(). There is no preferences window
+    // and no drop zone yet: the menus offer no preferences entries and no drag ends on a zone.
+    return services;
 }
 
 QWidget *KLAppDelegate::mainWindow() const
@@ -152,9 +164,9 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
              // What the panes' items ask the program for: cell pictures from the thumbnail
              // queue, and the open panel for a missing file. Handed to the window's panes,
              // which give them to their items.
-             m_itemServices = std::make_shared<KLItemServices>();
-             m_itemServices->thumbnails = &KPQuickLook::sharedQueue();
-             KLFileCommands::installReplacementPicker(*m_itemServices);
+             m_services->items = std::make_shared<KLItemServices>();
+             m_services->items->thumbnails = &KPQuickLook::sharedQueue();
+             KLFileCommands::installReplacementPicker(*m_services->items);
          }},
         {"thumbnail renderer", [] { KPQuickLook::initializeGlobals(); }},
         {"worker pool", [] { KPPool::intializeGlobals(); }},
@@ -177,15 +189,10 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
         {"main window", [this] {
              KLMainWindowController::Options options;
              options.trayMode = m_trayIcon != nullptr;
-             options.itemServices = m_itemServices;
+             options.services = m_services.get();
              m_windowController = new KLMainWindowController(std::move(options));
          }},
         {"selection menus", [this] { installSelectionActions(); }},
-        {"tag editor", [] {
-             // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
-             KLImageBrowserViewDelegate::setTagEditorOpener(
-                 [](const QStringList &paths) { KLSimpleTagEditor::editTagsForFilePaths(paths); });
-         }},
         {"place main window", [this] { m_windowController->setWindowFrameForCurrentScreen(false); }},
         {"hide or show", [this] {
              // A dock-mode window is there from the start, as any application's; the tray's
@@ -449,7 +456,7 @@ void KLAppDelegate::setupSparkle()
 
 void KLAppDelegate::checkForUpdate()
 {
-    KLFileCommands::openWebPage(KLApplicationMenus::releasePageUrl(), mainWindow());
+    KLFileCommands::openWebPage(KLApplicationMenus::releasePageUrl(), mainWindow(), *m_services);
 }
 
 void KLAppDelegate::openKelsoAtLoginAction()

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMenu;
@@ -20,6 +21,7 @@ class QSystemTrayIcon;
 class QTimer;
 class KLMainWindowController;
 class KLSelectionActions;
+struct KLServices;
 
 class KLAppDelegate : public QObject
 {
@@ -79,6 +81,8 @@ public:
     QMenu *statusMenu() const { return m_statusMenu; }
     // The commands on the active pane's selection, in the status menu and the menu bar.
     KLSelectionActions *selectionActions() const { return m_selectionActions; }
+    // What the window, its panes and their menus ask of the program, made once here.
+    const KLServices &services() const { return *m_services; }
 
 private:
     struct Step {
@@ -90,6 +94,7 @@ private:
     QList<Step> willTerminateSteps();
     void runSteps(const char *phase, const QList<Step> &steps);
 
+    static std::unique_ptr<KLServices> makeServices();
     void setupDefaults();
     void setupTaggingPrefs();
     void transformApp();
@@ -109,6 +114,8 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void applicationStateChanged(Qt::ApplicationState state);
 
+    // Outlives the window controller, which the destructor deletes first.
+    std::unique_ptr<KLServices> m_services;
     QMenu *m_statusMenu = nullptr;
     QAction *m_openKelsoMenuItem = nullptr;
     QAction *m_openAtLoginItem = nullptr;
@@ -117,7 +124,6 @@ private:
     KLSelectionActions *m_selectionActions = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     KLMainWindowController *m_windowController = nullptr;
-    KLItemServicesPtr m_itemServices;
     bool m_active = false;
     QTimer *m_redrawTimer = nullptr;
     QTimer *m_trayWatch = nullptr;

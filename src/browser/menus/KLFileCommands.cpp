@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 #include <memory>
@@ -21,25 +20,6 @@
 namespace KLFileCommands {
 
 namespace {
-
-Presenter &presenter()
-{
-    static Presenter p;
-    return p;
-}
-
-void showWarning(const Message &message, QWidget *parent)
-{
-    auto *box = new QMessageBox(QMessageBox::Warning, message.title, message.text, QMessageBox::Ok,
-                                parent ? parent->window() : nullptr);
-    box->setObjectName(QStringLiteral("commandFailure"));
-    box->setInformativeText(message.informativeText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->show();
-    box->raise();
-    box->activateWindow();
-}
 
 QString nameOf(const QString &path)
 {
@@ -76,21 +56,23 @@ QStringList existing(const QStringList &paths, QList<Failure> *failures)
     return out;
 }
 
-// A file-manager request: reported when its answer comes (it may come later).
-void askFileManager(Command command, const QStringList &paths, QWidget *parent, QList<Failure> failures)
+// A file-manager request: reported when its answer comes (it may come later, so the answer
+// keeps its own copy of the services).
+void askFileManager(Command command, const QStringList &paths, QWidget *parent, const KLServices &services,
+                    QList<Failure> failures)
 {
     const QStringList present = existing(paths, &failures);
     if (present.isEmpty()) {
-        reportFailures(command, failures, parent);
+        reportFailures(command, failures, parent, services);
         return;
     }
     QPointer<QWidget> window = parent;
-    auto done = [command, present, failures, window](const QString &why) mutable {
+    auto done = [command, present, failures, window, services](const QString &why) mutable {
         if (!why.isEmpty()) {
             for (const QString &p : present)
                 failures.append({p, why});
         }
-        reportFailures(command, failures, window.data());
+        reportFailures(command, failures, window.data(), services);
     };
     if (command == Command::Reveal)
         Workspace::showItems(present, done);
@@ -100,7 +82,7 @@ void askFileManager(Command command, const QStringList &paths, QWidget *parent, 
 
 } // namespace
 
-void open(const QStringList &paths, QWidget *parent)
+void open(const QStringList &paths, QWidget *parent, const KLServices &services)
 {
     QList<Failure> failures;
     for (const QString &p : existing(paths, &failures)) {
@@ -108,24 +90,24 @@ void open(const QStringList &paths, QWidget *parent)
         if (!XPFileUtils::openWithDefaultApplication(p, &why))
             failures.append({p, why});
     }
-    reportFailures(Command::Open, failures, parent);
+    reportFailures(Command::Open, failures, parent, services);
 }
 
-void reveal(const QStringList &paths, QWidget *parent)
+void reveal(const QStringList &paths, QWidget *parent, const KLServices &services)
 {
-    askFileManager(Command::Reveal, paths, parent, {});
+    askFileManager(Command::Reveal, paths, parent, services, {});
 }
 
-void showProperties(const QStringList &paths, QWidget *parent)
+void showProperties(const QStringList &paths, QWidget *parent, const KLServices &services)
 {
-    askFileManager(Command::Properties, paths, parent, {});
+    askFileManager(Command::Properties, paths, parent, services, {});
 }
 
-void openWebPage(const QString &url, QWidget *parent)
+void openWebPage(const QString &url, QWidget *parent, const KLServices &services)
 {
     QString why;
     if (!Workspace::openUrl(url, &why))
-        reportFailures(Command::OpenWebPage, {{url, why}}, parent);
+        reportFailures(Command::OpenWebPage, {{url, why}}, parent, services);
 }
 
 QString pickReplacementFile(const QString &message, const QString &prompt, const QString &formerPath,
@@ -157,9 +139,11 @@ void installReplacementPicker(KLItemServices &services)
     };
 }
 
-Message failureMessage(Command command, const QList<Failure> &failures)
+KLFileFailureReport failureMessage(Command command, const QList<Failure> &failures)
 {
-    Message m;
+    KLFileFailureReport m;
+    m.shown = KLFileFailureReport::Shown::OwnWindow;
+    m.failures = failures;
     if (failures.isEmpty())
         return m;
     const bool one = failures.size() == 1;
@@ -168,24 +152,25 @@ Message failureMessage(Command command, const QList<Failure> &failures)
     case Command::Open:
     case Command::OpenWith:
         m.title = KLLocalized(QStringLiteral("DPOpenExternally"));
-        m.text = KLLocalized(one ? QStringLiteral("“%1” cannot be opened.") : QStringLiteral("%1 items cannot be opened."),
-                             {subject});
+        m.message = KLLocalized(one ? QStringLiteral("“%1” cannot be opened.")
+                                    : QStringLiteral("%1 items cannot be opened."),
+                                {subject});
         break;
     case Command::Reveal:
         m.title = KLLocalized(QStringLiteral("DPRevealInFinder"));
-        m.text = KLLocalized(one ? QStringLiteral("“%1” cannot be shown in a file manager.")
-                                 : QStringLiteral("%1 items cannot be shown in a file manager."),
-                             {subject});
+        m.message = KLLocalized(one ? QStringLiteral("“%1” cannot be shown in a file manager.")
+                                    : QStringLiteral("%1 items cannot be shown in a file manager."),
+                                {subject});
         break;
     case Command::Properties:
         m.title = KLLocalized(QStringLiteral("DPGetInfoInFinder"));
-        m.text = KLLocalized(one ? QStringLiteral("The properties of “%1” cannot be shown.")
-                                 : QStringLiteral("The properties of %1 items cannot be shown."),
-                             {subject});
+        m.message = KLLocalized(one ? QStringLiteral("The properties of “%1” cannot be shown.")
+                                    : QStringLiteral("The properties of %1 items cannot be shown."),
+                                {subject});
         break;
     case Command::OpenWebPage:
         m.title = KLLocalized(QStringLiteral("KLCheckForUpdates"));
-        m.text = KLLocalized(QStringLiteral("The page %1 cannot be opened."), {failures.first().path});
+        m.message = KLLocalized(QStringLiteral("The page %1 cannot be opened."), {failures.first().path});
         break;
     }
     // One reason for all is said once; different reasons are listed file by file.
@@ -203,22 +188,9 @@ Message failureMessage(Command command, const QList<Failure> &failures)
     return m;
 }
 
-void reportFailures(Command command, const QList<Failure> &failures, QWidget *parent)
+void reportFailures(Command command, const QList<Failure> &failures, QWidget *parent, const KLServices &services)
 {
-    if (failures.isEmpty())
-        return;
-    for (const Failure &f : failures)
-        qCWarning(lcFileOps, "%s: %s", qUtf8Printable(f.path), qUtf8Printable(f.why));
-    const Message m = failureMessage(command, failures);
-    if (presenter())
-        presenter()(m, parent);
-    else
-        showWarning(m, parent);
-}
-
-void setFailurePresenter(Presenter p)
-{
-    presenter() = std::move(p);
+    services.reportFileFailures(failureMessage(command, failures), parent);
 }
 
 } // namespace KLFileCommands

@@ -4,9 +4,10 @@
 //
 // Nothing here fails silently: the files a command could not handle are gathered and reported
 // in one message that names the file (or counts the files) and says why, shown without
-// blocking over the window the command came from. A command on several files still does what
-// it can for the others.
-#include "recent/KLItemServices.h"
+// blocking over the window the command came from (by the failure presenter of the services
+// handed in, the one that also tells of the files the panes could not trash or file). A
+// command on several files still does what it can for the others.
+#include "browser/KLServices.h"
 
 #include <QList>
 #include <QString>
@@ -19,25 +20,17 @@ namespace KLFileCommands {
 
 enum class Command { Open, Reveal, Properties, OpenWith, OpenWebPage };
 
-struct Failure {
-    QString path; // the file (or, for a web page, the address)
-    QString why;  // a sentence
-};
-
-struct Message {
-    QString title;           // the window title: the command
-    QString text;            // names the file, or counts the files
-    QString informativeText; // why
-};
+// The file (or, for a web page, the address) and why, a sentence.
+using Failure = KLFileFailure;
 
 // Each path with its default application (the one "Open With" marks).
-void open(const QStringList &paths, QWidget *parent);
+void open(const QStringList &paths, QWidget *parent, const KLServices &services);
 // Each path selected in the file manager; without one, its folder opened.
-void reveal(const QStringList &paths, QWidget *parent);
+void reveal(const QStringList &paths, QWidget *parent, const KLServices &services);
 // The file manager's properties window of each path; without one, its folder opened.
-void showProperties(const QStringList &paths, QWidget *parent);
+void showProperties(const QStringList &paths, QWidget *parent, const KLServices &services);
 // An address in the default web browser.
-void openWebPage(const QString &url, QWidget *parent);
+void openWebPage(const QString &url, QWidget *parent, const KLServices &services);
 
 // "Find Missing File…": a file dialog titled `message`, its accept button `prompt`, starting in
 // the folder the file was in (or the nearest enclosing folder that still exists). Answers the
@@ -48,13 +41,10 @@ QString pickReplacementFile(const QString &message, const QString &prompt, const
 // file again (KLItem::pickNewOriginal), over the active window.
 void installReplacementPicker(KLItemServices &services);
 
-// What the user is told about these failures of a command (none: an empty text).
-Message failureMessage(Command command, const QList<Failure> &failures);
-// Shows failureMessage() through the presenter (nothing for no failures).
-void reportFailures(Command command, const QList<Failure> &failures, QWidget *parent);
-
-// Who shows the message; the default is a warning box that does not block. Tests replace it.
-using Presenter = std::function<void(const Message &message, QWidget *parent)>;
-void setFailurePresenter(Presenter presenter);
+// What the user is told about these failures of a command, in a window of its own titled by
+// the command (none: an empty message).
+KLFileFailureReport failureMessage(Command command, const QList<Failure> &failures);
+// Logs the failures and shows failureMessage() through the services (nothing for no failures).
+void reportFailures(Command command, const QList<Failure> &failures, QWidget *parent, const KLServices &services);
 
 } // namespace KLFileCommands

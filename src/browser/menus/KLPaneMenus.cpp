@@ -1,6 +1,7 @@
 #include "browser/menus/KLPaneMenus.h"
 
 #include "platform/XPSandboxUtils.h"
+#include "browser/KLServices.h"
 #include "browser/menus/KLFileCommands.h"
 #include "fileops/XPOpenWith.h"
 #include "fileops/gui/XPIcons.h"
@@ -55,6 +56,11 @@ QWidget *windowOf(QWidget *view)
 // ---------------------------------------------------------------------------------------------
 // KLPaneMenuActions
 
+const KLServices &KLPaneMenuActions::services() const
+{
+    return KLServices::defaults();
+}
+
 bool KLPaneMenuActions::fileIsUnderRoot(const QString &path) const
 {
     return XPSandboxUtils::fileIsUnderRoot(path);
@@ -72,21 +78,21 @@ bool KLPaneMenuActions::usesFiledDocuments() const
 
 void KLPaneMenuActions::openExternallyAction(const QList<KLItemPtr> &items)
 {
-    KLFileCommands::open(KLItem::pathsForItems(items), enclosingView());
+    KLFileCommands::open(KLItem::pathsForItems(items), enclosingView(), services());
 }
 
 void KLPaneMenuActions::revealFolderInFinderAction(const QVariant &object)
 {
     if (object.typeId() == QMetaType::QString) {
-        KLFileCommands::reveal({object.toString()}, enclosingView());
+        KLFileCommands::reveal({object.toString()}, enclosingView(), services());
         return;
     }
-    KLFileCommands::reveal(KLItem::pathsForItems(object.value<QList<KLItemPtr>>()), enclosingView());
+    KLFileCommands::reveal(KLItem::pathsForItems(object.value<QList<KLItemPtr>>()), enclosingView(), services());
 }
 
 void KLPaneMenuActions::getInfoInFinderAction(const QList<KLItemPtr> &items)
 {
-    KLFileCommands::showProperties(KLItem::pathsForItems(items), enclosingView());
+    KLFileCommands::showProperties(KLItem::pathsForItems(items), enclosingView(), services());
 }
 
 void KLPaneMenuActions::editTagsAction(const QList<KLItemPtr> &items)
@@ -141,7 +147,8 @@ void KLPaneMenuActions::openSelectedWithAppAction(const QVariantMap &record)
     QString why;
     if (!XPFileUtils::openWithApp(record, &why) && !why.isEmpty())
         KLFileCommands::reportFailures(KLFileCommands::Command::OpenWith,
-                                       {{record.value(QStringLiteral("path")).toString(), why}}, enclosingView());
+                                       {{record.value(QStringLiteral("path")).toString(), why}}, enclosingView(),
+                                       services());
 }
 
 void KLPaneMenuActions::openSelectedWithOtherAction(const QVariantMap &record)
@@ -149,7 +156,8 @@ void KLPaneMenuActions::openSelectedWithOtherAction(const QVariantMap &record)
     QString why;
     if (!XPFileUtils::openWithOther(record, windowOf(enclosingView()), &why) && !why.isEmpty())
         KLFileCommands::reportFailures(KLFileCommands::Command::OpenWith,
-                                       {{record.value(QStringLiteral("path")).toString(), why}}, enclosingView());
+                                       {{record.value(QStringLiteral("path")).toString(), why}}, enclosingView(),
+                                       services());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -312,6 +320,8 @@ void KLPaneMenuBuilder::addManageAndFileItems(const QList<KLItemPtr> &items, QMe
     m_moveToPathBuilder->setEnclosingView(m_actions->enclosingView());
     m_moveToPathBuilder->setMenuSelector(KLFilePickerMenu::MoveToPath);
     m_moveToPathBuilder->setFilesToMove(paths);
+    // A refused move beeps through the pane's services (they outlive the pane and its menus).
+    m_moveToPathBuilder->setBeeper([services = &m_actions->services()] { services->beep(); });
     m_moveToPathBuilder->attach(m_moveToPathMenu);
     menu->addMenu(m_moveToPathMenu)->setObjectName(QStringLiteral("moveToPathMenu"));
 }
@@ -494,10 +504,10 @@ void KLSelectionActions::perform(Command command)
         return;
     switch (command) {
     case OpenSelectedExternally:
-        KLFileCommands::open(paths, pane->enclosingView());
+        KLFileCommands::open(paths, pane->enclosingView(), pane->services());
         break;
     case RevealSelectedInFinder:
-        KLFileCommands::reveal(paths, pane->enclosingView());
+        KLFileCommands::reveal(paths, pane->enclosingView(), pane->services());
         break;
     case RenameSelected:
         if (paths.size() == 1)
@@ -510,7 +520,7 @@ void KLSelectionActions::perform(Command command)
         pane->setSelectionsFiledDocs(paths);
         break;
     case GetInfoForSelectedInFinder:
-        KLFileCommands::showProperties(paths, pane->enclosingView());
+        KLFileCommands::showProperties(paths, pane->enclosingView(), pane->services());
         break;
     case AddUnwantedSelectedExtension:
         for (const QString &p : paths)

@@ -25,6 +25,7 @@
 #include "fileops/gui/XPOpenWithMenu.h"
 
 class KLFilePickerMenu;
+struct KLServices;
 class QAction;
 class QWidget;
 
@@ -51,6 +52,9 @@ public:
     virtual QWidget *enclosingView() const = 0;
     // The grid's current selection (for the menu-bar commands).
     virtual QStringList selectedItemPaths() const = 0;
+    // The program's services: the messages about failed commands, the beep of a refused
+    // "Move To". The base answers KLServices::defaults().
+    virtual const KLServices &services() const;
 
     // --- pane-independent, overridable ---
     virtual bool fileIsUnderRoot(const QString &path) const;

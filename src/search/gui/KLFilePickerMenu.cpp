@@ -9,12 +9,6 @@
 
 namespace {
 const char kFolderProperty[] = "klFilePickerFolderURL";
-
-std::function<void()> &beeper()
-{
-    static std::function<void()> b = [] { QApplication::beep(); };
-    return b;
-}
 } // namespace
 
 KLFilePickerMenu::KLFilePickerMenu(QObject *parent)
@@ -26,11 +20,6 @@ KLFilePickerMenu *KLFilePickerMenu::notifier()
 {
     static KLFilePickerMenu *n = new KLFilePickerMenu(qApp);
     return n;
-}
-
-void KLFilePickerMenu::setBeeper(std::function<void()> b)
-{
-    beeper() = b ? std::move(b) : std::function<void()>([] { QApplication::beep(); });
 }
 
 void KLFilePickerMenu::attach(QMenu *menu)
@@ -140,9 +129,11 @@ void KLFilePickerMenu::moveToPath(QAction *entry)
     const QUrl url = entry ? entry->data().toUrl() : QUrl();
     if (!url.isLocalFile())
         return;
-    KLFilePicker::moveFilesToFolder(m_filesToMove, url.toLocalFile(), [](const QString &) {
-        if (beeper())
-            beeper()();
+    KLFilePicker::moveFilesToFolder(m_filesToMove, url.toLocalFile(), [this](const QString &) {
+        if (m_beeper)
+            m_beeper();
+        else
+            QApplication::beep();
     });
 }
 

@@ -62,8 +62,9 @@ public:
 
     // Where AddToCooler entries go (the main window sets it to the Cooler's addPaths at 0).
     void setCoolerAdder(std::function<void(const QStringList &paths)> adder) { m_coolerAdder = std::move(adder); }
-    // The sound of a failed move; QApplication::beep() unless replaced (tests count it).
-    static void setBeeper(std::function<void()> beeper);
+    // The sound of a failed move (the pane's menus hand in their services' beep); none:
+    // QApplication::beep().
+    void setBeeper(std::function<void()> beeper) { m_beeper = std::move(beeper); }
 
 Q_SIGNALS:
     // After setMenuTitle (the process-wide notification is notifier()->searchLocationChanged()).
@@ -83,4 +84,5 @@ private:
     QUrl m_lastPicked;
     QStringList m_filesToMove;
     std::function<void(const QStringList &)> m_coolerAdder;
+    std::function<void()> m_beeper;
 };

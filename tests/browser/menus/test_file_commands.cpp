@@ -1,6 +1,7 @@
 // What the user is told when a command cannot hand a file to another program, the file dialog
 // of "Find Missing File…", the application chooser of "Open With › Other…" and the texts of
 // the trash confirmation.
+#include "browser/KLCoolerImageBrowserDelegate.h"
 #include "browser/KLImageBrowserViewDelegate.h"
 #include "browser/menus/KLFileCommands.h"
 #include "fileops/gui/XPApplicationChooser.h"
@@ -58,14 +59,18 @@ void whenFileDialogOpens(const std::function<void(QFileDialog *)> &act)
     poll->start(50);
 }
 
+// Services whose failure presenter keeps the messages instead of showing them.
 struct Caught {
     Caught()
     {
-        KLFileCommands::setFailurePresenter(
-            [this](const KLFileCommands::Message &m, QWidget *) { messages.append(m); });
+        services.fileFailurePresenter = [this](const KLFileFailureReport &m, QWidget *window) {
+            messages.append(m);
+            windows.append(window);
+        };
     }
-    ~Caught() { KLFileCommands::setFailurePresenter({}); }
-    QList<KLFileCommands::Message> messages;
+    KLServices services;
+    QList<KLFileFailureReport> messages;
+    QList<QWidget *> windows;
 };
 
 } // namespace
@@ -74,19 +79,19 @@ TEST(FileCommands, AFailureNamesTheFileAndSaysWhy)
 {
     using KLFileCommands::Command;
     auto m = KLFileCommands::failureMessage(Command::Open, {{"/home/u/report.kelsoorphan", "No application."}});
-    EXPECT_EQ(m.text, QStringLiteral("“report.kelsoorphan” cannot be opened."));
+    EXPECT_EQ(m.message, QStringLiteral("“report.kelsoorphan” cannot be opened."));
     EXPECT_EQ(m.informativeText, "No application.");
     EXPECT_EQ(m.title, "Open");
 
     // Several files with one reason: counted, the reason said once.
     m = KLFileCommands::failureMessage(Command::Reveal, {{"/a/x.txt", "No file manager."}, {"/a/y.txt", "No file manager."}});
-    EXPECT_EQ(m.text, QStringLiteral("2 items cannot be shown in a file manager."));
+    EXPECT_EQ(m.message, QStringLiteral("2 items cannot be shown in a file manager."));
     EXPECT_EQ(m.informativeText, "No file manager.");
     // Different reasons: one line per file.
     m = KLFileCommands::failureMessage(Command::Properties, {{"/a/x.txt", "One."}, {"/a/y.txt", "Two."}});
-    EXPECT_EQ(m.text, QStringLiteral("The properties of 2 items cannot be shown."));
+    EXPECT_EQ(m.message, QStringLiteral("The properties of 2 items cannot be shown."));
     EXPECT_EQ(m.informativeText, "x.txt: One.\ny.txt: Two.");
-    EXPECT_TRUE(KLFileCommands::failureMessage(Command::Open, {}).text.isEmpty());
+    EXPECT_TRUE(KLFileCommands::failureMessage(Command::Open, {}).message.isEmpty());
 }
 
 TEST(FileCommands, OpeningFilesThatAreGoneGivesOneMessageForAll)
@@ -94,18 +99,18 @@ TEST(FileCommands, OpeningFilesThatAreGoneGivesOneMessageForAll)
     Caught caught;
     const QString folder = home() + "/commands";
     QDir().mkpath(folder);
-    KLFileCommands::open({folder + "/gone-1.txt", folder + "/gone-2.txt"}, nullptr);
+    KLFileCommands::open({folder + "/gone-1.txt", folder + "/gone-2.txt"}, nullptr, caught.services);
     ASSERT_EQ(caught.messages.size(), 1);
-    EXPECT_EQ(caught.messages.first().text, "2 items cannot be opened.");
+    EXPECT_EQ(caught.messages.first().message, "2 items cannot be opened.");
     EXPECT_EQ(caught.messages.first().informativeText, "It is no longer in ~/commands.");
 
-    KLFileCommands::reveal({folder + "/gone-3.txt"}, nullptr);
-    KLFileCommands::showProperties({folder + "/gone-3.txt"}, nullptr);
+    KLFileCommands::reveal({folder + "/gone-3.txt"}, nullptr, caught.services);
+    KLFileCommands::showProperties({folder + "/gone-3.txt"}, nullptr, caught.services);
     ASSERT_EQ(caught.messages.size(), 3);
-    EXPECT_EQ(caught.messages.at(1).text, "“gone-3.txt” cannot be shown in a file manager.");
-    EXPECT_EQ(caught.messages.at(2).text, "The properties of “gone-3.txt” cannot be shown.");
+    EXPECT_EQ(caught.messages.at(1).message, "“gone-3.txt” cannot be shown in a file manager.");
+    EXPECT_EQ(caught.messages.at(2).message, "The properties of “gone-3.txt” cannot be shown.");
     // Nothing asked of nothing: no message.
-    KLFileCommands::open({}, nullptr);
+    KLFileCommands::open({}, nullptr, caught.services);
     EXPECT_EQ(caught.messages.size(), 3);
 }
 
@@ -113,7 +118,8 @@ TEST(FileCommands, TheDefaultMessageIsAWindowThatDoesNotBlock)
 {
     QWidget window;
     window.show();
-    KLFileCommands::reportFailures(KLFileCommands::Command::Open, {{home() + "/x.kelsoorphan", "Because."}}, &window);
+    KLFileCommands::reportFailures(KLFileCommands::Command::Open, {{home() + "/x.kelsoorphan", "Because."}}, &window,
+                                   KLServices::defaults());
     QMessageBox *box = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w->objectName() == "commandFailure" && w->isVisible())
@@ -123,6 +129,62 @@ TEST(FileCommands, TheDefaultMessageIsAWindowThatDoesNotBlock)
     EXPECT_EQ(box->informativeText(), "Because.");
     EXPECT_FALSE(box->isModal());
     box->close();
+}
+
+TEST(FileCommands, TheDefaultMessageOfAListChangeIsASheetOverTheWindow)
+{
+    QWidget window;
+    window.show();
+    KLServices::defaults().reportFileFailures(
+        KLFileFailureReport::trashFailed({{home() + "/kept/Locked.txt", "Permission denied"}}), &window);
+    QMessageBox *box = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == "fileFailureMessage" && w->isVisible())
+            box = qobject_cast<QMessageBox *>(w);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Kelso");
+    EXPECT_TRUE(box->text().contains("Locked.txt")) << qPrintable(box->text());
+    EXPECT_EQ(box->parentWidget(), &window);
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(box->accessibleName(), box->text());
+    box->close();
+}
+
+TEST(FileCommands, OnePresenterTellsOfFailedCommandsAndOfFilesAPaneCouldNotTrash)
+{
+    Caught caught;
+    const QString folder = home() + "/one-presenter";
+    QDir(folder).removeRecursively();
+    const QString gone = folder + "/Gone.txt";
+    KelsoTest::writeFile(gone, "soon gone");
+    KLCoolerImageBrowserDelegate pane(folder + "/cooler.plist");
+    pane.setServices(&caught.services);
+    pane.addPaths({gone}, 0);
+    ASSERT_EQ(pane.numberOfItems(), 1);
+
+    // A change to the list's files: a sheet titled "Kelso".
+    pane.reportFileFailures(KLFileFailureReport::trashFailed({{folder + "/Locked.txt", "Permission denied"}}));
+    ASSERT_EQ(caught.messages.size(), 1);
+    EXPECT_EQ(caught.messages[0].title, "Kelso");
+    EXPECT_EQ(caught.messages[0].shown, KLFileFailureReport::Shown::OverWindow);
+    EXPECT_TRUE(caught.messages[0].message.contains("Locked.txt")) << qPrintable(caught.messages[0].message);
+
+    // The pane's own command on a file that went: the same presenter, a window of its own.
+    QFile::remove(gone);
+    pane.openExternally(pane.items());
+    ASSERT_EQ(caught.messages.size(), 2);
+    EXPECT_EQ(caught.messages[1].title, "Open");
+    EXPECT_EQ(caught.messages[1].shown, KLFileFailureReport::Shown::OwnWindow);
+    EXPECT_EQ(caught.messages[1].message, "“Gone.txt” cannot be opened.");
+    ASSERT_EQ(caught.messages[1].failures.size(), 1);
+    EXPECT_EQ(caught.messages[1].failures[0].path, gone);
+
+    // A command outside the panes, over a window it names.
+    QWidget window;
+    KLFileCommands::showProperties({gone}, &window, caught.services);
+    ASSERT_EQ(caught.messages.size(), 3);
+    EXPECT_EQ(caught.windows[2], &window);
+    EXPECT_EQ(caught.messages[2].message, "The properties of “Gone.txt” cannot be shown.");
 }
 
 TEST(FileCommands, FindMissingFileAsksWhereTheFileIsNowAndTheItemFollows)
