@@ -12,6 +12,7 @@
 #include "search/gui/KLFilePickerMenu.h"
 #include "support/TestSupport.h"
 
+#include <QLoggingCategory>
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -298,6 +299,8 @@ TEST_F(ServicesTest, WithoutServicesThePanesTakeTheDefaultsAndSaySoWhereNothingC
     const QStringList files = KelsoTest::makeFiles(QStringLiteral("services-bare"), 2);
     pane.addPaths(files, 0);
     {
+        // These lines are information, off by default: switch the pane's area on.
+        QLoggingCategory::setFilterRules(QStringLiteral("kelso.browser.info=true"));
         LogCatcher log;
         pane.editTagsForFilePaths(files);
         EXPECT_TRUE(log.saw(QStringLiteral("no tag editor"))) << qPrintable(LogCatcher::lines().join('\n'));
@@ -305,6 +308,7 @@ TEST_F(ServicesTest, WithoutServicesThePanesTakeTheDefaultsAndSaySoWhereNothingC
         pane.preferencesAction();
         pane.editUnwantedDirectoriesAction();
         EXPECT_TRUE(log.saw(QStringLiteral("no preferences window")));
+        QLoggingCategory::setFilterRules({});
     }
 
     // The default trash confirmation is a message box; Cancel (the default button) keeps all.
