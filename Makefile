@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: deps build run test test-sanitize bench clean
+.PHONY: deps build run test test-sanitize check-format bench clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -24,6 +24,9 @@ test-sanitize: deps
 	cmake --build --preset sanitize -j $(JOBS)
 	cd build/sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) -L unit $(CTEST_ARGS)
+
+check-format: deps
+	bash scripts/check-format.sh $(FORMAT_BASE)
 
 bench: build
 	bash bench/run-all.sh build/default
