@@ -29,7 +29,7 @@ test-sanitize: deps
 test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS) --target engine_tests
-	cd build/tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1" \
+	cd build/tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1 die_after_fork=0" \
 		ctest --output-on-failure -j $(JOBS) -L engine $(CTEST_ARGS)
 
 # Everything (kelso, tests, bench) with the strict warning set; any warning fails the build.
