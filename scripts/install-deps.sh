@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
+  # the format check (scripts/check-format.sh)
+  clang-format
   # Qt 6: Widgets, DBus, Concurrent, Test (qt6-base-dev), Svg, Pdf, image plugins, xcb platform
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-pdf-dev qt6-image-formats-plugins
   qt6-qpa-plugins libqt6svg6 qt6-l10n-tools

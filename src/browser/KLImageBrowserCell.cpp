@@ -69,11 +69,11 @@ QImage stackPicture(const KLItemPtr &item, int size)
     // the global pool's few threads all held here, painter and producer wait on each other.
     (void)QtConcurrent::run(&stackPicturePool(), [key, path, count, size] {
         const QImage picture = KLItemImages::folderImage(path, count, QSize(size, size));
-        StackPictures &sp = stackPictures();
+        StackPictures &shared = stackPictures();
         {
-            std::lock_guard guard(sp.lock);
-            sp.pending.remove(key);
-            sp.done.insert(key, picture);
+            std::lock_guard guard(shared.lock);
+            shared.pending.remove(key);
+            shared.done.insert(key, picture);
         }
         KLProcessFlags::setNeedsRedraw();
     });

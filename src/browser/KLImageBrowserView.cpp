@@ -563,19 +563,19 @@ void KLImageBrowserView::startDrag(Qt::DropActions)
     if (selection.isEmpty())
         return;
     KLPreviewPanel::shared().close();
-    auto *data = new QMimeData;
-    if (m_pane->imageBrowserWriteItemsAtIndexes(selection, data) == 0) {
-        delete data;
+    auto *mime = new QMimeData;
+    if (m_pane->imageBrowserWriteItemsAtIndexes(selection, mime) == 0) {
+        delete mime;
         return;
     }
     // Which cells of which grid: lets the Cooler reorder its own cells.
     QByteArray internal = QByteArray::number(quintptr(this));
     for (int i : selection)
         internal += ' ' + QByteArray::number(i);
-    data->setData(QString::fromLatin1(kInternalFormat), internal);
+    mime->setData(QString::fromLatin1(kInternalFormat), internal);
 
     auto *drag = new QDrag(this);
-    drag->setMimeData(data);
+    drag->setMimeData(mime);
     const QImage picture = KLImageBrowserCell::pictureForItem(m_pane->shownItemAtIndex(selection.first()));
     if (!picture.isNull())
         drag->setPixmap(QPixmap::fromImage(picture.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
@@ -583,7 +583,7 @@ void KLImageBrowserView::startDrag(Qt::DropActions)
     const bool alwaysCopy = Defaults::standard().boolForKey(QStringLiteral("KLAlwaysCopyOnDrag"));
     // Reordering inside the Cooler needs no move: the drop there reads which cells came.
     const Qt::DropActions actions = KLDragOperation::offeredDropActions(alwaysCopy);
-    const QList<QUrl> draggedUrls = data->urls();
+    const QList<QUrl> draggedUrls = mime->urls();
     const QList<KLItemPtr> draggedItems = m_pane->shownItemsForIndexes(selection);
     const QDateTime started = QDateTime::currentDateTime();
     QPointer<KLImageBrowserView> self(this);

@@ -43,11 +43,11 @@ QTimeZone localZone()
         c.refresh.setRemainingTime(60000);
         QThreadPool::globalInstance()->start([] {
             const QTimeZone fresh = QTimeZone::systemTimeZone();
-            ZoneCache &c = zoneCache();
-            std::lock_guard lock(c.mutex);
+            ZoneCache &shared = zoneCache();
+            std::lock_guard guard(shared.mutex);
             if (fresh.isValid())
-                c.zone = fresh;
-            c.refreshing = false;
+                shared.zone = fresh;
+            shared.refreshing = false;
         });
     }
     return c.zone;

@@ -41,7 +41,7 @@ TEST_F(CommandLineTest, HelpVersionAndControlWords)
     EXPECT_EQ(KLCommandLine::parse({"--help"}, kTools).kind, KLCommand::Help);
     EXPECT_EQ(KLCommandLine::parse({"-h"}, kTools).kind, KLCommand::Help);
     EXPECT_EQ(KLCommandLine::parse({"--version"}, kTools).kind, KLCommand::Version);
-    for (const QString &word : {"show", "hide", "toggle", "quit"}) {
+    for (const QString word : {"show", "hide", "toggle", "quit"}) {
         const KLCommand cmd = KLCommandLine::parse({word}, kTools);
         EXPECT_EQ(cmd.kind, KLCommand::Control) << qPrintable(word);
         EXPECT_EQ(cmd.name, word);

@@ -469,10 +469,10 @@ TEST_F(CollectorTest, StoreSurvivesARestart)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
     EXPECT_TRUE(Plist::isBinary(bytes));
-    const QVariantMap root = Plist::fromData(bytes).toMap();
-    EXPECT_EQ(root.value("version").toInt(), 1);
-    ASSERT_EQ(root.value("events").toList().size(), 1);
-    const QVariantMap e = root.value("events").toList().first().toMap();
+    const QVariantMap saved = Plist::fromData(bytes).toMap();
+    EXPECT_EQ(saved.value("version").toInt(), 1);
+    ASSERT_EQ(saved.value("events").toList().size(), 1);
+    const QVariantMap e = saved.value("events").toList().first().toMap();
     EXPECT_EQ(e.keys(), QStringList({"date", "files", "path"}));
 
     defaults.reset();

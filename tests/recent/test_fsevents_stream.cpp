@@ -471,7 +471,7 @@ TEST_P(FsEventStreamTest, OwnWritesAreNotReportedByFanotify)
 
 INSTANTIATE_TEST_SUITE_P(Backends, FsEventStreamTest,
                          ::testing::Values(QStringLiteral("inotify"), QStringLiteral("fanotify")),
-                         [](const ::testing::TestParamInfo<QString> &info) { return info.param.toStdString(); });
+                         [](const ::testing::TestParamInfo<QString> &backend) { return backend.param.toStdString(); });
 
 // A real kernel queue overflow: the worker is held inside the delegate while far more changes
 // than the inotify queue holds are made, and a folder is created while events are being lost.
@@ -731,7 +731,7 @@ TEST_P(NewFolderTest, FoldersFilledAtOnceCopiedOrMovedInAreReportedAsNew)
 
 INSTANTIATE_TEST_SUITE_P(Backends, NewFolderTest,
                          ::testing::Values(QStringLiteral("inotify"), QStringLiteral("fanotify")),
-                         [](const ::testing::TestParamInfo<QString> &info) { return info.param.toStdString(); });
+                         [](const ::testing::TestParamInfo<QString> &backend) { return backend.param.toStdString(); });
 
 TEST(FsEventStreamLifecycle, WatchingNothingIsSaidInTheLogAndTheStatus)
 {

@@ -47,7 +47,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Store, TagsInBothStores, ::testing::Values("system", "lumitag"),
-                         [](const auto &info) { return std::string(info.param); });
+                         [](const auto &store) { return std::string(store.param); });
 
 TEST_P(TagsInBothStores, ModeFollowsTheSetting)
 {

@@ -30,8 +30,8 @@ QSet<pid_t> g_live;
 // Runs in the forked child before exec: async-signal-safe calls only.
 void limitChild(rlim_t memory, int keepFrom)
 {
-#if !defined(__SANITIZE_ADDRESS__)
-    // (AddressSanitizer's builds reserve terabytes of address space: no limit there.)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // (Address and thread sanitizer builds reserve terabytes of address space: no limit there.)
     struct rlimit limit{memory, memory};
     ::setrlimit(RLIMIT_AS, &limit);
 #else
