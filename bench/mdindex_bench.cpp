@@ -20,8 +20,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -32,7 +32,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+double msSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
 
 double median(std::vector<double> v)
 {
@@ -130,7 +133,10 @@ qint64 residentKb()
     return 0;
 }
 
-qint64 fileSize(const QString &p) { return QFileInfo(p).size(); }
+qint64 fileSize(const QString &p)
+{
+    return QFileInfo(p).size();
+}
 
 } // namespace
 
@@ -186,10 +192,12 @@ int main(int argc, char **argv)
     std::printf("\n== names and stat of %d files (median of 3, alternating)\n", files);
     std::vector<double> ours, theirs;
     for (int i = 0; i < 3; ++i) {
-        theirs.push_back(runProgram({QStringLiteral("updatedb"), QStringLiteral("-o"), locateDb, QStringLiteral("-U"), tree}));
+        theirs.push_back(
+            runProgram({QStringLiteral("updatedb"), QStringLiteral("-o"), locateDb, QStringLiteral("-U"), tree}));
         ours.push_back(crawlOnce(db, tree, false));
     }
-    std::printf("kelso crawl %.0f ms, updatedb %.0f ms, ratio %.2f\n", median(ours), median(theirs), median(ours) / median(theirs));
+    std::printf("kelso crawl %.0f ms, updatedb %.0f ms, ratio %.2f\n", median(ours), median(theirs),
+                median(ours) / median(theirs));
     Store store;
     store.open(db, Store::Mode::ReadWrite, nullptr);
     store.setMeta(QStringLiteral("name_trigrams"), QStringLiteral("0"));
@@ -221,7 +229,8 @@ int main(int argc, char **argv)
         std::vector<double> k, p;
         qsizetype found = 0;
         for (int i = 0; i < 7; ++i) {
-            QStringList cmd{QStringLiteral("plocate"), QStringLiteral("-d"), locateDb, QStringLiteral("-l"), QStringLiteral("100")};
+            QStringList cmd{QStringLiteral("plocate"), QStringLiteral("-d"), locateDb, QStringLiteral("-l"),
+                            QStringLiteral("100")};
             if (c.ignoreCase)
                 cmd << QStringLiteral("-i");
             p.push_back(runProgram(cmd << QString::fromLatin1(c.plocateTerm)));
@@ -250,8 +259,8 @@ int main(int argc, char **argv)
                     qlonglong(ours), median(p), theirsText.trimmed().constData(), median(k) / median(p));
     }
     std::printf("\n== size and memory\n");
-    std::printf("index %.1f MB (+wal %.1f MB), plocate db %.1f MB\n", fileSize(db) / 1e6, fileSize(db + QStringLiteral("-wal")) / 1e6,
-                fileSize(locateDb) / 1e6);
+    std::printf("index %.1f MB (+wal %.1f MB), plocate db %.1f MB\n", fileSize(db) / 1e6,
+                fileSize(db + QStringLiteral("-wal")) / 1e6, fileSize(locateDb) / 1e6);
     std::printf("resident: %lld KB with the index open, %lld KB after the searches (name table included)\n",
                 qlonglong(rssOpen), qlonglong(residentKb()));
     store.close();

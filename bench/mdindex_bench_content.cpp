@@ -16,7 +16,8 @@ void benchContent(const QString &work)
     const QString dir = work + QStringLiteral("/texts");
     QDir().mkpath(dir);
     const int files = 2000;
-    const char *words[] = {"harvest", "ledger", "orbit", "quartz", "meadow", "signal", "timber", "velvet", "anchor", "bramble"};
+    const char *words[] = {"harvest", "ledger", "orbit",  "quartz", "meadow",
+                           "signal",  "timber", "velvet", "anchor", "bramble"};
     QList<QString> texts;
     qint64 bytes = 0;
     for (int i = 0; i < files; ++i) {
@@ -57,6 +58,6 @@ void benchContent(const QString &work)
     }
     const double crawlMs = ms(t);
     std::printf("\n== content indexing, %d text files, %.1f MB\n", files, mb);
-    std::printf("crawler content pass %.0f ms (%.1f MB/s), bare text inserts %.0f ms (%.1f MB/s), ratio %.2f\n", crawlMs,
-                mb / crawlMs * 1000, rawMs, mb / rawMs * 1000, crawlMs / rawMs);
+    std::printf("crawler content pass %.0f ms (%.1f MB/s), bare text inserts %.0f ms (%.1f MB/s), ratio %.2f\n",
+                crawlMs, mb / crawlMs * 1000, rawMs, mb / rawMs * 1000, crawlMs / rawMs);
 }

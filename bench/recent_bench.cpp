@@ -1,8 +1,7 @@
 // recent_bench: figures of the recent-files engine, each beside a reference measured in the
 // same run. Sections: "watch" (watch setup against inotifywait -r), "record" (one record for a
-// folder of 1,000 files against readdir+lstat), "rank" (ranking 151 events of 21 items), "journal" (opening a full event
-// journal against reading its file). With
-// no argument every section runs.
+// folder of 1,000 files against readdir+lstat), "rank" (ranking 151 events of 21 items), "journal" (opening a full
+// event journal against reading its file). With no argument every section runs.
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
@@ -17,7 +16,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList sections = app.arguments().mid(1);
     if (sections.isEmpty())
-        sections = {QStringLiteral("record"), QStringLiteral("rank"), QStringLiteral("journal"), QStringLiteral("watch")};
+        sections = {QStringLiteral("record"), QStringLiteral("rank"), QStringLiteral("journal"),
+                    QStringLiteral("watch")};
     int status = 0;
     for (const QString &s : sections) {
         if (s == QLatin1String("watch")) {

@@ -147,7 +147,8 @@ int runCollectorRankBench()
         ev.path = dir;
         ev.date = KLTimeUtil::fromUnix(base + e);
         for (int i = 0; i < 21; ++i) {
-            KLItemPtr item = KLItem::create(QStringLiteral("%1/document-%2.txt").arg(dir).arg(i, 4, 10, QLatin1Char('0')));
+            KLItemPtr item =
+                KLItem::create(QStringLiteral("%1/document-%2.txt").arg(dir).arg(i, 4, 10, QLatin1Char('0')));
             item->calculateCache();
             ev.files.append(item);
         }

@@ -51,7 +51,8 @@ double timeInotifywait(const QString &program, const QString &root)
     t.start();
     QProcess v;
     v.setReadChannel(QProcess::StandardError);
-    v.start(program, {QStringLiteral("-m"), QStringLiteral("-r"), QStringLiteral("-e"), QStringLiteral("create"), root});
+    v.start(program,
+            {QStringLiteral("-m"), QStringLiteral("-r"), QStringLiteral("-e"), QStringLiteral("create"), root});
     QByteArray err;
     while (!err.contains("Watches established")) {
         if (!v.waitForReadyRead(60000) && v.state() != QProcess::Running)

@@ -76,7 +76,8 @@ bool writePng(const QImage &img, const QString &path)
 // worker's cost is the ratio kelso-1t / in-proc.
 bool inProcessOne(const QString &file, int box, const QString &out)
 {
-    const QImage img = box > 256 ? Thumbnailer::fastImageThumbnail(file, box) : Thumbnailer::decodeImageFile(file, QSize(box, box));
+    const QImage img =
+        box > 256 ? Thumbnailer::fastImageThumbnail(file, box) : Thumbnailer::decodeImageFile(file, QSize(box, box));
     return !img.isNull() && writePng(img, out);
 }
 
@@ -130,7 +131,9 @@ double kelsoRun(const QStringList &files, int box, int threads, const QString &o
     t.start();
     QList<QFuture<bool>> futures;
     for (const QString &f : files)
-        futures.append(QtConcurrent::run(&pool, [=] { return kelsoOne(f, box, outDir + QLatin1Char('/') + QFileInfo(f).baseName() + QStringLiteral(".png")); }));
+        futures.append(QtConcurrent::run(&pool, [=] {
+            return kelsoOne(f, box, outDir + QLatin1Char('/') + QFileInfo(f).baseName() + QStringLiteral(".png"));
+        }));
     bool ok = true;
     for (auto &fu : futures)
         ok = fu.result() && ok;
@@ -168,7 +171,8 @@ double gdkRun(const QString &gdk, const QStringList &files, int box, const QStri
 {
     QList<double> times;
     for (const QString &f : files) {
-        const double ms = runProcess(gdk, {QStringLiteral("-s"), QString::number(box), f, outDir + QStringLiteral("/gdk.png")});
+        const double ms =
+            runProcess(gdk, {QStringLiteral("-s"), QString::number(box), f, outDir + QStringLiteral("/gdk.png")});
         if (ms < 0)
             return -1;
         times.append(ms);
@@ -233,8 +237,8 @@ int main(int argc, char **argv)
     const QString vips = QStandardPaths::findExecutable(QStringLiteral("vipsthumbnail"));
     const QString gdk = QStandardPaths::findExecutable(QStringLiteral("gdk-pixbuf-thumbnailer"));
     std::printf("ms per file (lower is better); ratio = Kelso / other\n");
-    std::printf("%-10s %5s %9s %9s %10s %9s %9s %9s %10s   %s\n", "kind", "box", "kelso-1t", "in-proc", "kelso-2t", "kelso-full",
-                "vips-1t", "vips", "gdk-pixbuf", "ratios: k1/inproc k1/vips1 k2/vips k1/gdk full/vips1");
+    std::printf("%-10s %5s %9s %9s %10s %9s %9s %9s %10s   %s\n", "kind", "box", "kelso-1t", "in-proc", "kelso-2t",
+                "kelso-full", "vips-1t", "vips", "gdk-pixbuf", "ratios: k1/inproc k1/vips1 k2/vips k1/gdk full/vips1");
     struct Set {
         const char *name;
         QStringList files;
@@ -261,8 +265,9 @@ int main(int argc, char **argv)
             const double v1 = vips.isEmpty() ? -1 : median(v1s);
             const double v = vips.isEmpty() ? -1 : median(vs);
             const double g = gdk.isEmpty() ? -1 : median(gs);
-            std::printf("%-10s %5d %9.1f %9.1f %9.1f %10.1f %9.1f %9.1f %10.1f   %s %s %s %s %s\n", set.name, box, k1, in, k2, full, v1,
-                        v, g, qPrintable(ratio(k1, in)), qPrintable(ratio(k1, v1)), qPrintable(ratio(k2, v)), qPrintable(ratio(k1, g)), qPrintable(ratio(full, v1)));
+            std::printf("%-10s %5d %9.1f %9.1f %9.1f %10.1f %9.1f %9.1f %10.1f   %s %s %s %s %s\n", set.name, box, k1,
+                        in, k2, full, v1, v, g, qPrintable(ratio(k1, in)), qPrintable(ratio(k1, v1)),
+                        qPrintable(ratio(k2, v)), qPrintable(ratio(k1, g)), qPrintable(ratio(full, v1)));
             std::fflush(stdout);
         }
     }

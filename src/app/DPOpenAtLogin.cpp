@@ -6,11 +6,9 @@
 #include <QCoreApplication>
 #include <QDir>
 
-namespace DPOpenAtLogin
-{
+namespace DPOpenAtLogin {
 
-namespace
-{
+namespace {
 QString g_testPath;
 } // namespace
 
@@ -26,8 +24,7 @@ void setApplicationPathForTesting(const QString &path)
     g_testPath = path;
 }
 
-namespace
-{
+namespace {
 // An entry belongs to `path` when its program path begins with it at a folder boundary: the
 // program itself, or anything inside it when `path` is a folder. A plain string prefix would
 // also claim "/opt/kelso-old/kelso" for "/opt/kelso" — another copy in another folder.

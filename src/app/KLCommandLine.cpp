@@ -7,19 +7,18 @@ namespace KLCommandLine {
 
 QString usageText()
 {
-    return QStringLiteral(
-        "Usage: kelso [FILE…]\n"
-        "       kelso show | hide | toggle | quit\n"
-        "       kelso recent [--json] [--folder DIR] | recent --status [--json]\n"
-        "       kelso cooler [--json] | cooler add FILE… | cooler remove FILE…\n"
-        "       kelso tags [--json] FILE… | tags set|add|remove TEXT FILE… | rate N FILE…\n"
-        "       kelso file FILE… | managed on|off FILE…\n"
-        "       kelso thumbnail FILE --size N --output OUT.png [--icon-mode]\n"
-        "       kelso search [--json] [--kind K] [--time T] [--in DIR] TEXT\n"
-        "       kelso --help | --version\n"
-        "\n"
-        "Without a command Kelso starts (or, when it is already running, hands the files to it:\n"
-        "they go to the front of the Cooler and the window is shown).\n");
+    return QStringLiteral("Usage: kelso [FILE…]\n"
+                          "       kelso show | hide | toggle | quit\n"
+                          "       kelso recent [--json] [--folder DIR] | recent --status [--json]\n"
+                          "       kelso cooler [--json] | cooler add FILE… | cooler remove FILE…\n"
+                          "       kelso tags [--json] FILE… | tags set|add|remove TEXT FILE… | rate N FILE…\n"
+                          "       kelso file FILE… | managed on|off FILE…\n"
+                          "       kelso thumbnail FILE --size N --output OUT.png [--icon-mode]\n"
+                          "       kelso search [--json] [--kind K] [--time T] [--in DIR] TEXT\n"
+                          "       kelso --help | --version\n"
+                          "\n"
+                          "Without a command Kelso starts (or, when it is already running, hands the files to it:\n"
+                          "they go to the front of the Cooler and the window is shown).\n");
 }
 
 KLCommand parse(const QStringList &arguments, const QStringList &toolCommands)

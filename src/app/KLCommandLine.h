@@ -7,17 +7,17 @@
 
 struct KLCommand {
     enum Kind {
-        Gui,       // start (files in `args` are handed over / added to the Cooler)
+        Gui, // start (files in `args` are handed over / added to the Cooler)
         Help,
         Version,
-        Control,   // show / hide / toggle / quit
-        Tool,      // a subcommand of a later subsystem (recent, cooler, tags, …)
+        Control, // show / hide / toggle / quit
+        Tool,    // a subcommand of a later subsystem (recent, cooler, tags, …)
         UsageError,
     };
     Kind kind = Gui;
-    QString name;      // command word
-    QStringList args;  // remaining words (files resolved to absolute paths for Gui)
-    QString error;     // for UsageError
+    QString name;     // command word
+    QStringList args; // remaining words (files resolved to absolute paths for Gui)
+    QString error;    // for UsageError
 };
 
 namespace KLCommandLine {

@@ -12,16 +12,11 @@ namespace KLToolCommands {
 const QList<KLToolCommand> &all()
 {
     static const QList<KLToolCommand> tools = {
-        {QStringLiteral("recent"), runRecentCommand},
-        {QStringLiteral("cooler"), runCoolerCommand},
-        {QStringLiteral("tags"), runTagsCommand},
-        {QStringLiteral("rate"), runRateCommand},
-        {QStringLiteral("file"), runFileCommand},
-        {QStringLiteral("managed"), runManagedCommand},
-        {QStringLiteral("thumbnail"), runThumbnailCommand},
-        {QStringLiteral("open-with"), runOpenWithCommand},
-        {QStringLiteral("rename"), runRenameCommand},
-        {QStringLiteral("never-show"), runNeverShowCommand},
+        {QStringLiteral("recent"), runRecentCommand},       {QStringLiteral("cooler"), runCoolerCommand},
+        {QStringLiteral("tags"), runTagsCommand},           {QStringLiteral("rate"), runRateCommand},
+        {QStringLiteral("file"), runFileCommand},           {QStringLiteral("managed"), runManagedCommand},
+        {QStringLiteral("thumbnail"), runThumbnailCommand}, {QStringLiteral("open-with"), runOpenWithCommand},
+        {QStringLiteral("rename"), runRenameCommand},       {QStringLiteral("never-show"), runNeverShowCommand},
     };
     return tools;
 }

@@ -1,9 +1,9 @@
 #include "browser/KLCoolerImageBrowserDelegate.h"
 
-#include "cooler/KLCoolerStore.h"
-#include "cooler/KLItemListOps.h"
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLMainWindowController.h"
+#include "cooler/KLCoolerStore.h"
+#include "cooler/KLItemListOps.h"
 #include "platform/Mounts.h"
 #include "platform/Workspace.h"
 #include "util/Localized.h"

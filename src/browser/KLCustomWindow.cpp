@@ -1,20 +1,20 @@
 #include "browser/KLCustomWindow.h"
 
-#include "util/KLProcessFlags.h"
-#include "browser/KLPreviewPanel.h"
 #include "browser/KLImageBrowserViewAccessible.h"
+#include "browser/KLPreviewPanel.h"
 #include "browser/KLSvgIcon.h"
 #include "platform/Defaults.h"
+#include "util/KLProcessFlags.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QPalette>
-#include <QScreen>
-#include <algorithm>
 #include <QPainter>
+#include <QPalette>
 #include <QPropertyAnimation>
+#include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 KLCustomWindow::KLCustomWindow(QWidget *parent) : QWidget(parent)
 {
@@ -114,7 +114,8 @@ void KLCustomWindow::orderFront(bool makeKey)
     if (!m_iconSet) {
         // Drawn just after the first showing: the window need not wait for its icon.
         m_iconSet = true;
-        QTimer::singleShot(0, this, [this] { setWindowIcon(KLSvgIcon::fromFile(QStringLiteral(":/icons/kelso.svg"))); });
+        QTimer::singleShot(0, this,
+                           [this] { setWindowIcon(KLSvgIcon::fromFile(QStringLiteral(":/icons/kelso.svg"))); });
     }
     if (!isVisible() || windowOpacity() <= 0.0)
         setWindowOpacity(0.0);

@@ -3,18 +3,18 @@
 #include "browser/KLImageBrowserCellText.h"
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserView.h"
-#include "util/KLProcessFlags.h"
 #include "thumbs/KLItemImages.h"
 #include "thumbs/KLTypeIcons.h"
+#include "util/KLProcessFlags.h"
 
 #include <QApplication>
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSet>
+#include <QStyle>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-#include <QStyle>
 #include <algorithm>
 #include <cmath>
 #include <mutex>

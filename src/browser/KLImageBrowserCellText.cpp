@@ -6,8 +6,7 @@
 #include <QLocale>
 #include <cmath>
 
-namespace KLCellText
-{
+namespace KLCellText {
 
 KLCellFacts factsForItem(const KLItemPtr &item)
 {
@@ -55,8 +54,7 @@ int wholeStars(double rating)
     return int(std::min(5.0, std::floor(rating + 0.5)));
 }
 
-namespace
-{
+namespace {
 QString ratingNumber(double rating)
 {
     return QLocale().toString(std::min(rating, 5.0), 'g', 3);
@@ -72,8 +70,7 @@ QString ratingText(double rating)
                        {ratingNumber(rating)});
 }
 
-namespace
-{
+namespace {
 QString sizeText(const KLCellFacts &facts)
 {
     if (!facts.size || facts.isFolder)
@@ -83,8 +80,7 @@ QString sizeText(const KLCellFacts &facts)
 
 QString tagsText(const QStringList &tags)
 {
-    return tags.isEmpty() ? QString()
-                          : KLLocalized(QStringLiteral("KLCellTags"), {tags.join(QStringLiteral(", "))});
+    return tags.isEmpty() ? QString() : KLLocalized(QStringLiteral("KLCellTags"), {tags.join(QStringLiteral(", "))});
 }
 } // namespace
 

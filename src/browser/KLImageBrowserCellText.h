@@ -23,8 +23,7 @@ struct KLCellFacts {
     double rating = 0; // 0: not rated
 };
 
-namespace KLCellText
-{
+namespace KLCellText {
 // The facts of an item, from its caches (memory only).
 KLCellFacts factsForItem(const KLItemPtr &item);
 

@@ -12,17 +12,17 @@
 #include "util/Localized.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QGuiApplication>
-#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScrollBar>
 #include <QPalette>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolTip>
 #include <QWindow>
@@ -38,7 +38,7 @@ Qt::DropAction dropActionFor(const QDropEvent *event, const QObject *grid)
         return Qt::MoveAction;
     return Qt::CopyAction;
 }
-}
+} // namespace
 
 namespace KLDragOperation {
 unsigned sourceOperationMask(bool alwaysCopy)
@@ -69,8 +69,7 @@ bool shouldStepAside(bool windowVisible, const QRect &windowFrame, const QPoint 
 {
     if (!windowVisible)
         return false;
-    const QRect grown =
-        windowFrame.adjusted(-kStepAsideMargin, -kStepAsideMargin, kStepAsideMargin, kStepAsideMargin);
+    const QRect grown = windowFrame.adjusted(-kStepAsideMargin, -kStepAsideMargin, kStepAsideMargin, kStepAsideMargin);
     return !grown.contains(globalPointer);
 }
 

@@ -9,8 +9,7 @@
 #include <QItemSelectionModel>
 #include <QTimer>
 
-namespace
-{
+namespace {
 QAccessibleInterface *kelsoAccessibleFactory(const QString &className, QObject *object)
 {
     if (!object || !object->isWidgetType())
@@ -205,8 +204,7 @@ void KLAccessibleGridCell::doAction(const QString &name)
             const QModelIndex index = view->model()->index(row, 0);
             view->setCurrentIndex(index);
             view->scrollTo(index);
-            view->pane()->showContextMenuForIndex(
-                row, view->viewport()->mapToGlobal(view->visualRect(index).center()));
+            view->pane()->showContextMenuForIndex(row, view->viewport()->mapToGlobal(view->visualRect(index).center()));
         });
     }
 }

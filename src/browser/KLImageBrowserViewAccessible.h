@@ -14,8 +14,7 @@
 
 #include "browser/KLImageBrowserView.h"
 
-namespace KLImageBrowserAccessibility
-{
+namespace KLImageBrowserAccessibility {
 // Installs the factory once per process (any later call does nothing).
 void installAccessibleFactory();
 } // namespace KLImageBrowserAccessibility

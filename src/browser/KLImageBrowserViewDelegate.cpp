@@ -1,18 +1,18 @@
 #include "browser/KLImageBrowserViewDelegate.h"
 
-#include "platform/XPSandboxUtils.h"
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserView.h"
-#include "cooler/KLItemListOps.h"
 #include "browser/KLMainWindowController.h"
 #include "browser/KLPreviewPanel.h"
 #include "browser/menus/KLFileCommands.h"
 #include "browser/menus/KLPaneMenus.h"
+#include "cooler/KLItemListOps.h"
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
-#include "tags/XPFiledDocuments.h"
 #include "platform/Defaults.h"
 #include "platform/Workspace.h"
+#include "platform/XPSandboxUtils.h"
+#include "tags/XPFiledDocuments.h"
 #include "util/Localized.h"
 #include "util/Logging.h"
 #include "util/Tilde.h"
@@ -127,7 +127,8 @@ QString failureLines(const QList<KLFileFailure> &failures)
             lines.append(KLLocalized(QStringLiteral("KLFileFailureMore"), {QString::number(failures.size() - kShown)}));
             break;
         }
-        lines.append(QStringLiteral("%1: %2").arg(PimsAdditions::stringByAbbreviatingWithTildeInPathSANDBOX(f.path), f.why));
+        lines.append(
+            QStringLiteral("%1: %2").arg(PimsAdditions::stringByAbbreviatingWithTildeInPathSANDBOX(f.path), f.why));
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -154,7 +155,8 @@ KLFileFailureReport KLFileFailureReport::trashFailed(const QList<KLFileFailure> 
     r.message = failures.size() == 1
                     ? KLLocalized(QStringLiteral("KLTrashFailedOne"), {nameOf(failures.first().path)})
                     : KLLocalized(QStringLiteral("KLTrashFailedMany"), {QString::number(failures.size())});
-    r.informativeText = failureLines(failures) + QStringLiteral("\n\n") + KLLocalized(QStringLiteral("KLTrashFailedKept"));
+    r.informativeText =
+        failureLines(failures) + QStringLiteral("\n\n") + KLLocalized(QStringLiteral("KLTrashFailedKept"));
     return r;
 }
 
@@ -582,9 +584,8 @@ int KLImageBrowserViewDelegate::imageBrowserWriteItemsAtIndexes(const QList<int>
 
 // ---- trashing -------------------------------------------------------------------------------
 
-void KLImageBrowserViewDelegate::checkDragOutWentToTrash(const QList<KLItemPtr> &dragged,
-                                                         const QDateTime &dragStarted, TrashDropDone done,
-                                                         int timeoutMs)
+void KLImageBrowserViewDelegate::checkDragOutWentToTrash(const QList<KLItemPtr> &dragged, const QDateTime &dragStarted,
+                                                         TrashDropDone done, int timeoutMs)
 {
     auto *check = new TrashDropCheck(this, dragged, dragStarted, std::move(done), timeoutMs);
     check->start();
@@ -635,7 +636,8 @@ QString folderContentsText(int count)
         return KLLocalized(QStringLiteral("KLTrashFolderUnreadable"));
     if (count == 0)
         return KLLocalized(QStringLiteral("KLTrashFolderEmpty"));
-    return KLLocalized(count == 1 ? QStringLiteral("KLCurrentNumberOfItemsOne") : QStringLiteral("KLCurrentNumberOfItems"),
+    return KLLocalized(count == 1 ? QStringLiteral("KLCurrentNumberOfItemsOne")
+                                  : QStringLiteral("KLCurrentNumberOfItems"),
                        {QString::number(count)});
 }
 } // namespace
@@ -669,10 +671,10 @@ KLTrashWarning KLImageBrowserViewDelegate::trashWarningFor(const QList<KLItemPtr
             w.informativeText = KLLocalized(QStringLiteral("KLTrashOneFolderInfo"));
         } else {
             w.message = KLLocalized(QStringLiteral("KLTrashItems"), {count});
-            w.informativeText = folders.size() == 1
-                                    ? KLLocalized(QStringLiteral("KLTrashItemsWithFolder"), {folderName, contents})
-                                    : KLLocalized(QStringLiteral("KLTrashItemsWithFolders"),
-                                                  {QString::number(folders.size())});
+            w.informativeText =
+                folders.size() == 1
+                    ? KLLocalized(QStringLiteral("KLTrashItemsWithFolder"), {folderName, contents})
+                    : KLLocalized(QStringLiteral("KLTrashItemsWithFolders"), {QString::number(folders.size())});
         }
         return w;
     }

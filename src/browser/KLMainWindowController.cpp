@@ -7,9 +7,9 @@
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLPreviewPanel.h"
 #include "browser/KLRecentSource.h"
-#include "search/gui/KLFilePickerMenu.h"
 #include "platform/Defaults.h"
 #include "prefs/KLColours.h"
+#include "search/gui/KLFilePickerMenu.h"
 #include "util/Localized.h"
 #include "util/Logging.h"
 
@@ -21,9 +21,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
-#include <QScreen>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -202,10 +202,11 @@ void KLMainWindowController::buildWindow()
 
     m_menuBuilder = new KLFilePickerMenu(this);
     m_menuBuilder->setMenuSelector(KLFilePickerMenu::AddToCooler);
-    m_menuBuilder->setCoolerAdder([cooler = QPointer<KLCoolerImageBrowserDelegate>(m_coolerDelegate)](const QStringList &paths) {
-        if (cooler)
-            cooler->addPathsAskingBeforePushingOut(paths, 0);
-    });
+    m_menuBuilder->setCoolerAdder(
+        [cooler = QPointer<KLCoolerImageBrowserDelegate>(m_coolerDelegate)](const QStringList &paths) {
+            if (cooler)
+                cooler->addPathsAskingBeforePushingOut(paths, 0);
+        });
     m_menuBuilder->attach(pickerMenu);
     m_kelsoBrowser->setFocus();
     // Tab goes through the controls from the top: Back, the recent files, Add File, the Cooler.
@@ -264,7 +265,8 @@ KLCellTextStyle KLMainWindowController::kelsoTitleTextAttributes() const
 KLCellTextStyle KLMainWindowController::kelsoSubtitleTextAttributes() const
 {
     const QColor text = colourSetting(QStringLiteral("KLKelsoTextColour"), Qt::white);
-    const QColor bg = colourSetting(QStringLiteral("KLKelsoBackgroundColour"), QColor::fromRgbF(0.16f, 0.18f, 0.16f, 0.9f));
+    const QColor bg =
+        colourSetting(QStringLiteral("KLKelsoBackgroundColour"), QColor::fromRgbF(0.16f, 0.18f, 0.16f, 0.9f));
     return {cellFont(), blendedColour(text, bg, 0.4)};
 }
 

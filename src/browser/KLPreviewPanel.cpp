@@ -63,9 +63,9 @@ void KLPreviewPanel::close()
     if (m_window)
         m_window->hide();
     if (m_desktopOpen) {
-        QDBusMessage msg = QDBusMessage::createMethodCall(QString::fromLatin1(kPreviewer),
-                                                          QString::fromLatin1(kPreviewerPath),
-                                                          QString::fromLatin1(kPreviewer), QStringLiteral("Close"));
+        QDBusMessage msg =
+            QDBusMessage::createMethodCall(QString::fromLatin1(kPreviewer), QString::fromLatin1(kPreviewerPath),
+                                           QString::fromLatin1(kPreviewer), QStringLiteral("Close"));
         QDBusConnection::sessionBus().asyncCall(msg);
         m_desktopOpen = false;
     }
@@ -149,8 +149,8 @@ void KLPreviewPanel::showOwnWindow(const KLItemPtr &item)
     if (picture.isNull())
         m_picture->setText(item->lastKnownPath());
     else
-        m_picture->setPixmap(QPixmap::fromImage(
-            picture.scaled(400, 400, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        m_picture->setPixmap(
+            QPixmap::fromImage(picture.scaled(400, 400, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     // The large picture is rendered on the thumbnail queue and replaces the small one when it
     // arrives, if this file is still the one shown.
     const QString path = item->lastKnownPath();
@@ -168,7 +168,8 @@ void KLPreviewPanel::showOwnWindow(const KLItemPtr &item)
                 return;
             const QImage large = result.image->peekImage();
             if (!large.isNull())
-                label->setPixmap(QPixmap::fromImage(large.scaled(400, 400, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+                label->setPixmap(
+                    QPixmap::fromImage(large.scaled(400, 400, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
         },
         true);
     // At the left screen edge, as the panel moves there.

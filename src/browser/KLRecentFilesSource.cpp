@@ -6,8 +6,7 @@ namespace {
 class KLRecentFilesSource final : public KLRecentSource
 {
 public:
-    explicit KLRecentFilesSource(const KLItemServicesPtr &itemServices)
-        : m_files(optionsWith(itemServices))
+    explicit KLRecentFilesSource(const KLItemServicesPtr &itemServices) : m_files(optionsWith(itemServices))
     {
         // Recorded on the event stream's thread; the collector lives on the main thread, so
         // the call arrives there queued.

@@ -32,7 +32,8 @@ public:
     virtual void answerRankedList(const QString &folder, const QSet<QString> &excludedPaths,
                                   std::function<void(const QByteArray &json)> done)
     {
-        done(KLRecentListFormat::toJson(folder.isEmpty() ? recentFiles(excludedPaths) : recentFilesInDirectory(folder)));
+        done(
+            KLRecentListFormat::toJson(folder.isEmpty() ? recentFiles(excludedPaths) : recentFilesInDirectory(folder)));
     }
     // What the file-system event stream watches (FileSystemEventStream::status()).
     virtual QVariantMap streamStatus() { return {}; }

@@ -25,12 +25,12 @@ class QWidget;
 
 // What the trash confirmation says (and whether it asks at all).
 struct KLTrashWarning {
-    bool ask = false;       // show the alert; false: go ahead without asking
-    bool proceed = false;   // when !ask: the answer
-    bool folder = false;    // the folder warning
+    bool ask = false;     // show the alert; false: go ahead without asking
+    bool proceed = false; // when !ask: the answer
+    bool folder = false;  // the folder warning
     QString message;
     QString informativeText;
-    QString confirmButton;  // "Move to Trash"; Cancel is the default button
+    QString confirmButton; // "Move to Trash"; Cancel is the default button
 };
 
 // What the question before a user's add that would push items out of the Cooler says.

@@ -42,9 +42,8 @@ Checked check(const QStringList &arguments, Need need)
 {
     Checked out;
     if (arguments.size() > kMaxPathsPerCall) {
-        out.error = QStringLiteral("too many paths in one call: %1 (at most %2)")
-                        .arg(arguments.size())
-                        .arg(kMaxPathsPerCall);
+        out.error =
+            QStringLiteral("too many paths in one call: %1 (at most %2)").arg(arguments.size()).arg(kMaxPathsPerCall);
         return out;
     }
     out.paths.reserve(arguments.size());

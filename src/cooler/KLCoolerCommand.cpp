@@ -1,8 +1,8 @@
 #include "cooler/KLCoolerCommand.h"
 
-#include "platform/KLDBusClient.h"
 #include "cooler/KLCoolerStore.h"
 #include "cooler/KLItemListOps.h"
+#include "platform/KLDBusClient.h"
 #include "util/Tilde.h"
 
 #include <QDir>
@@ -151,8 +151,7 @@ int changeRunning(bool add, const QStringList &paths, int failures)
                 ++failures;
             }
         }
-        if (!toRemove.isEmpty() &&
-            !KLDBusClient::call(QStringLiteral("RemoveFromCooler"), {toRemove}, nullptr, &why)) {
+        if (!toRemove.isEmpty() && !KLDBusClient::call(QStringLiteral("RemoveFromCooler"), {toRemove}, nullptr, &why)) {
             err(why);
             return 1;
         }

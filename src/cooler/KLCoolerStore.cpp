@@ -33,7 +33,6 @@ const QString kItemsKey = QStringLiteral("items");
 // Writes and the sweep of leftovers: the sweep must never take a live write's temporary file.
 std::mutex g_writeMutex;
 
-
 struct ReadResult {
     QList<KLItemPtr> items;
     ReadStatus status = ReadStatus::Missing;
@@ -53,10 +52,10 @@ void moveAside(const QString &path, const QString &why)
     const QString aside = PlistFile::moveAside(path, &error);
     if (!aside.isEmpty())
         qCWarning(lcCooler, "the Cooler store %s cannot be read (%s); moved aside as %s", qUtf8Printable(path),
-                 qUtf8Printable(why), qUtf8Printable(aside));
+                  qUtf8Printable(why), qUtf8Printable(aside));
     else
-        qCWarning(lcCooler, "the Cooler store %s cannot be read (%s) and cannot be moved aside (%s)", qUtf8Printable(path),
-                 qUtf8Printable(why), qUtf8Printable(error));
+        qCWarning(lcCooler, "the Cooler store %s cannot be read (%s) and cannot be moved aside (%s)",
+                  qUtf8Printable(path), qUtf8Printable(why), qUtf8Printable(error));
 }
 } // namespace
 
@@ -207,7 +206,8 @@ bool writeNumbered(const QString &path, const QList<KLItemPtr> &items, quint64 n
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
         if (why)
             *why = file.errorString();
-        qCWarning(lcCooler, "cannot write the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        qCWarning(lcCooler, "cannot write the Cooler store %s: %s", qUtf8Printable(path),
+                  qUtf8Printable(file.errorString()));
         return false;
     }
     g_lastWritten.insert(path, number);

@@ -18,8 +18,8 @@
 #include "recent/KLItem.h"
 
 #include <QList>
-#include <QThreadPool>
 #include <QString>
+#include <QThreadPool>
 
 namespace KLCoolerStore {
 inline constexpr int kVersion = 1;

@@ -52,8 +52,8 @@ int runOpenWithCommand(const QStringList &args)
         for (const XPFileUtils::OpenWithEntry &e : XPFileUtils::openWithEntriesForDocument(file)) {
             if (e.kind != XPFileUtils::OpenWithEntry::Application)
                 continue;
-            printOut(QStringLiteral("%1%2\t%3").arg(e.isDefault ? QStringLiteral("* ") : QString(), e.title,
-                                                    e.toolTip));
+            printOut(
+                QStringLiteral("%1%2\t%3").arg(e.isDefault ? QStringLiteral("* ") : QString(), e.title, e.toolTip));
         }
         Defaults::standard().synchronize(); // a stale preference may have been dropped
         return 0;
@@ -96,7 +96,8 @@ int runRenameCommand(const QStringList &args)
     }
     printErr(QStringLiteral("%1: %2").arg(
         file, plan.message.isEmpty()
-                  ? QStringLiteral("a new name needs at least 2 characters before its extension and must not begin with \".\"")
+                  ? QStringLiteral(
+                        "a new name needs at least 2 characters before its extension and must not begin with \".\"")
                   : plan.message));
     return 1;
 }

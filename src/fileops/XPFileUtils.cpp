@@ -59,12 +59,20 @@ QString ourCacheFolder()
 
 bool isSlowFileSystemType(const QString &fsType)
 {
-    static const QSet<QString> slow = {
-        QStringLiteral("nfs"),         QStringLiteral("nfs4"),        QStringLiteral("cifs"),
-        QStringLiteral("smb3"),        QStringLiteral("smbfs"),       QStringLiteral("9p"),
-        QStringLiteral("ceph"),        QStringLiteral("davfs"),       QStringLiteral("fuse.davfs2"),
-        QStringLiteral("fuse.sshfs"),  QStringLiteral("fuse.rclone"), QStringLiteral("fuse.s3fs"),
-        QStringLiteral("fuse.gvfsd-fuse"), QStringLiteral("webdav")};
+    static const QSet<QString> slow = {QStringLiteral("nfs"),
+                                       QStringLiteral("nfs4"),
+                                       QStringLiteral("cifs"),
+                                       QStringLiteral("smb3"),
+                                       QStringLiteral("smbfs"),
+                                       QStringLiteral("9p"),
+                                       QStringLiteral("ceph"),
+                                       QStringLiteral("davfs"),
+                                       QStringLiteral("fuse.davfs2"),
+                                       QStringLiteral("fuse.sshfs"),
+                                       QStringLiteral("fuse.rclone"),
+                                       QStringLiteral("fuse.s3fs"),
+                                       QStringLiteral("fuse.gvfsd-fuse"),
+                                       QStringLiteral("webdav")};
     return slow.contains(fsType);
 }
 
@@ -74,7 +82,9 @@ void rebuildSlowVolumes()
         std::call_once(g_subscribeOnce, [app] {
             QMetaObject::invokeMethod(
                 app,
-                [] { QObject::connect(&MountWatcher::instance(), &MountWatcher::changed, [] { rebuildSlowVolumes(); }); },
+                [] {
+                    QObject::connect(&MountWatcher::instance(), &MountWatcher::changed, [] { rebuildSlowVolumes(); });
+                },
                 Qt::QueuedConnection);
         });
     }
@@ -104,7 +114,8 @@ bool pathIsOnSlowVolume(const QString &path)
         for (auto it = g_slowVolumes.cbegin(); it != g_slowVolumes.cend(); ++it) {
             // A mount point is a folder: "/mnt/nas" holds "/mnt/nas/x" but not "/mnt/nasty".
             const QString &mp = it.key();
-            if (path == mp || (path.startsWith(mp) && (mp.endsWith(QLatin1Char('/')) || path.at(mp.size()) == QLatin1Char('/'))))
+            if (path == mp ||
+                (path.startsWith(mp) && (mp.endsWith(QLatin1Char('/')) || path.at(mp.size()) == QLatin1Char('/'))))
                 return true;
         }
     }
@@ -172,7 +183,8 @@ QString findUnusedPath(const QString &path)
 
 bool isInMailOrPhotoLibrary(const QString &path)
 {
-    return path.contains(QLatin1String("/Library/Mail/")) || path.contains(QLatin1String("Photos Library.photoslibrary"));
+    return path.contains(QLatin1String("/Library/Mail/")) ||
+           path.contains(QLatin1String("Photos Library.photoslibrary"));
 }
 
 bool moveItemOnSameFileSystemCheckingForSpecialExclusions(const QString &source, const QString &destination,

@@ -87,8 +87,7 @@ QStringList editorURLsForURL(const QString &path, bool includeViewers)
     if (path.isEmpty())
         return {};
     const QString type = mimeTypeOf(path);
-    const QList<Apps::AppInfo> apps = includeViewers ? Apps::allAppsForType(type)
-                                                     : Apps::recommendedAppsForType(type);
+    const QList<Apps::AppInfo> apps = includeViewers ? Apps::allAppsForType(type) : Apps::recommendedAppsForType(type);
     QStringList out;
     QSet<QString> seen;
     for (const Apps::AppInfo &app : apps) {
@@ -107,10 +106,9 @@ QStringList editorURLsForURL(const QString &path, bool includeViewers)
 
 bool applicationPathIsOffered(const QString &appPath)
 {
-    return pathExtension(appPath).compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0
-           && !appPath.startsWith(QLatin1String("/Previous Systems"))
-           && !appPath.contains(QLatin1String("/Attachments/"))
-           && !appPath.contains(QLatin1String("/Library/"));
+    return pathExtension(appPath).compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0 &&
+           !appPath.startsWith(QLatin1String("/Previous Systems")) &&
+           !appPath.contains(QLatin1String("/Attachments/")) && !appPath.contains(QLatin1String("/Library/"));
 }
 
 QString displayVersion(const QString &shortVersion, const QString &buildVersion)
@@ -172,7 +170,8 @@ QList<OpenWithEntry> openWithEntriesForDocument(const QString &path, Defaults *d
         OpenWithEntry entry;
         entry.isDefault = true;
         // Marked in words, so that it reads the same on screen and to a screen reader.
-        entry.title = KLLocalized(QStringLiteral("XPOpenWithDefaultApp"), {KLLocalized(QStringLiteral("%1"), {defaultName})});
+        entry.title =
+            KLLocalized(QStringLiteral("XPOpenWithDefaultApp"), {KLLocalized(QStringLiteral("%1"), {defaultName})});
         entry.toolTip = defaultApp;
         entry.representedObject = {{QStringLiteral("path"), path}};
         if (defaultApp.size() >= 5) {

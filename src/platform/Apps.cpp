@@ -17,18 +17,19 @@ namespace {
 const AppsModuleApi *module()
 {
     static const AppsModuleApi *const api = []() -> const AppsModuleApi * {
-        QLibrary library(
-            KLPaths::modulePath("KELSO_APPS_MODULE", QStringLiteral("libkelso_apps.so"), QStringLiteral(KELSO_APPS_MODULE)));
+        QLibrary library(KLPaths::modulePath("KELSO_APPS_MODULE", QStringLiteral("libkelso_apps.so"),
+                                             QStringLiteral(KELSO_APPS_MODULE)));
         const auto entry = reinterpret_cast<KelsoAppsModuleEntry>(library.resolve("kelsoAppsModule"));
         const AppsModuleApi *found = entry ? entry() : nullptr;
         if (!found) {
             qCWarning(lcPlatform, "cannot load the applications module (%s); \"Open With\" lists no applications",
-                     qUtf8Printable(library.errorString()));
+                      qUtf8Printable(library.errorString()));
             return nullptr;
         }
         if (found->version != kAppsModuleVersion) {
-            qCWarning(lcPlatform, "the applications module %s is version %d, not %d; \"Open With\" lists no applications",
-                     qUtf8Printable(library.fileName()), found->version, kAppsModuleVersion);
+            qCWarning(lcPlatform,
+                      "the applications module %s is version %d, not %d; \"Open With\" lists no applications",
+                      qUtf8Printable(library.fileName()), found->version, kAppsModuleVersion);
             return nullptr;
         }
         return found;

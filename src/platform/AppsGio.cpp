@@ -110,8 +110,8 @@ AppInfo appInfoForDesktopFile(const QString &desktopPath)
 bool launchWithUris(const QString &desktopPath, const QStringList &uriList, QString *error)
 {
     const QByteArray file = desktopPath.toLocal8Bit();
-    const ObjectPtr<GDesktopAppInfo> desktop(desktopPath.isEmpty() ? nullptr
-                                                                    : g_desktop_app_info_new_from_filename(file.constData()));
+    const ObjectPtr<GDesktopAppInfo> desktop(
+        desktopPath.isEmpty() ? nullptr : g_desktop_app_info_new_from_filename(file.constData()));
     if (!desktop) {
         if (error)
             *error = QStringLiteral("cannot read the application entry %1").arg(desktopPath);
@@ -164,9 +164,9 @@ QList<AppInfo> allApplications()
     return out;
 }
 
-const AppsModuleApi kApi = {Apps::kAppsModuleVersion, defaultAppForType,     recommendedAppsForType,
-                             allAppsForType,            appInfoForDesktopFile, launchWithFiles,
-                             launchWithUris,            defaultAppForUriScheme, allApplications};
+const AppsModuleApi kApi = {Apps::kAppsModuleVersion, defaultAppForType,      recommendedAppsForType,
+                            allAppsForType,           appInfoForDesktopFile,  launchWithFiles,
+                            launchWithUris,           defaultAppForUriScheme, allApplications};
 
 } // namespace
 } // namespace AppsGio

@@ -7,17 +7,14 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
-namespace Autostart
-{
+namespace Autostart {
 
 QString folder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/autostart");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
 }
 
-namespace
-{
+namespace {
 // Desktop-entry string values escape "\s", "\n", "\t", "\r" and "\\"; that is undone before the
 // Exec quoting rules apply. Unknown escapes are kept as they are.
 QString unescapeStringValue(const QString &value)

@@ -1,9 +1,9 @@
 #include "platform/CrashRecorder.h"
 
-#include <QDir>
-#include <QFile>
 #include "util/Paths.h"
 #include "util/UniqueFd.h"
+#include <QDir>
+#include <QFile>
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -94,7 +94,8 @@ void start()
     void *warm[1];
     backtrace(warm, 1);
     for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
-        struct sigaction sa {};
+        struct sigaction sa {
+        };
         sa.sa_handler = onFatalSignal;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESETHAND;

@@ -16,20 +16,19 @@
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
-#include <map>
-#include <memory>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 constexpr int kSyncDelayMs = 500;
 constexpr int kRetryIntervalMs = 10000;
 constexpr int kLockPollMs = 20;
@@ -49,8 +48,7 @@ bool sameValue(const QVariant &a, const QVariant &b)
 }
 } // namespace
 
-namespace
-{
+namespace {
 // The process holding a flock on the file (device, inode), as the kernel lists it in
 // /proc/locks ("1: FLOCK  ADVISORY  WRITE 4242 fe:00:10954340 0 EOF"); 0 when not found.
 pid_t flockHolder(dev_t dev, ino_t ino)
@@ -130,7 +128,8 @@ Defaults::SettingsLock::Outcome Defaults::SettingsLock::acquire(int waitMs, pid_
                 const QByteArray record = QByteArray::number(qint64(::getpid())) + '\n' +
                                           QCoreApplication::applicationName().toUtf8() + '\n' +
                                           QSysInfo::machineHostName().toUtf8() + '\n';
-                if (::ftruncate(fd.get(), 0) == 0 && ::pwrite(fd.get(), record.constData(), size_t(record.size()), 0) < 0)
+                if (::ftruncate(fd.get(), 0) == 0 &&
+                    ::pwrite(fd.get(), record.constData(), size_t(record.size()), 0) < 0)
                     *why = QString::fromLocal8Bit(std::strerror(errno)); // the lock holds all the same
                 m_fd = std::move(fd);
                 return Locked;
@@ -223,7 +222,7 @@ bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
         *why = raw.why;
         self->m_fileUnreadable = true;
         qCWarning(lcPrefs, "cannot read settings file %s: %s; using defaults", qUtf8Printable(m_path),
-                 qUtf8Printable(*why));
+                  qUtf8Printable(*why));
         return false;
     }
     self->m_fileUnreadable = false;
@@ -240,11 +239,10 @@ bool Defaults::readFile(QVariantMap *out, bool *corrupt, QString *why) const
         const QString aside = PlistFile::moveAside(m_path, &moveError);
         if (!aside.isEmpty())
             qCWarning(lcPrefs, "settings file %s cannot be read (%s); moved aside to %s, using defaults",
-                     qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(aside));
+                      qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(aside));
         else
-            qCWarning(lcPrefs,
-                "settings file %s cannot be read (%s) and cannot be moved aside (%s); using defaults",
-                qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(moveError));
+            qCWarning(lcPrefs, "settings file %s cannot be read (%s) and cannot be moved aside (%s); using defaults",
+                      qUtf8Printable(m_path), qUtf8Printable(*why), qUtf8Printable(moveError));
         return false;
     }
     *out = root.toMap();
@@ -373,8 +371,7 @@ void Defaults::setValue(const QString &key, const QVariant &newValue)
         return;
     }
     // QStringList is stored as a plain list so that reads after a reload compare equal.
-    const QVariant stored =
-        newValue.typeId() == QMetaType::QStringList ? QVariant(newValue.toList()) : newValue;
+    const QVariant stored = newValue.typeId() == QMetaType::QStringList ? QVariant(newValue.toList()) : newValue;
     // A value the file cannot hold is refused here: kept pending, it would make every later
     // write fail and so lose all other changes too.
     QString error;
@@ -486,7 +483,7 @@ bool Defaults::synchronize()
         if (!m_warnedWrite) {
             m_warnedWrite = true;
             qCWarning(lcPrefs, "cannot create the settings folder %s; settings are kept in memory only",
-                     qUtf8Printable(info.absolutePath()));
+                      qUtf8Printable(info.absolutePath()));
         }
         return false;
     }
@@ -511,18 +508,20 @@ bool Defaults::synchronize()
         if (warn) {
             const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
             if (taken == SettingsLock::HolderStopped)
-                qCWarning(lcPrefs, "the settings lock %s is held by process %d, which is stopped; settings are kept in "
-                         "memory and written once it lets go",
-                         lockPath.constData(), int(holder));
+                qCWarning(lcPrefs,
+                          "the settings lock %s is held by process %d, which is stopped; settings are kept in "
+                          "memory and written once it lets go",
+                          lockPath.constData(), int(holder));
             else if (taken == SettingsLock::Busy)
-                qCWarning(lcPrefs, "the settings lock %s is still held by %s after %d s; settings are kept in memory "
-                         "for now",
-                         lockPath.constData(),
-                         holder > 0 ? qPrintable(QStringLiteral("process %1").arg(holder)) : "another process",
-                         kLockWaitMs / 1000);
+                qCWarning(lcPrefs,
+                          "the settings lock %s is still held by %s after %d s; settings are kept in memory "
+                          "for now",
+                          lockPath.constData(),
+                          holder > 0 ? qPrintable(QStringLiteral("process %1").arg(holder)) : "another process",
+                          kLockWaitMs / 1000);
             else
                 qCWarning(lcPrefs, "cannot lock the settings file with %s (%s); settings are kept in memory for now",
-                         lockPath.constData(), qUtf8Printable(lockWhy));
+                          lockPath.constData(), qUtf8Printable(lockWhy));
         }
         if (!mayWait && taken == SettingsLock::Busy && needsWrite())
             startBackgroundSync();
@@ -544,8 +543,7 @@ bool Defaults::synchronize()
             QString error;
             const QByteArray bytes = Plist::toBinary(m_saved, &error);
             QSaveFile out(m_path);
-            ok = !bytes.isEmpty() && out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() &&
-                 out.commit();
+            ok = !bytes.isEmpty() && out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit();
             if (ok) {
                 m_pendingSet.clear();
                 m_pendingRemoved.clear();
@@ -553,7 +551,7 @@ bool Defaults::synchronize()
             } else if (!m_warnedWrite) {
                 m_warnedWrite = true;
                 qCWarning(lcPrefs, "cannot write settings file %s: %s; settings are kept in memory only",
-                         qUtf8Printable(m_path), qUtf8Printable(error.isEmpty() ? out.errorString() : error));
+                          qUtf8Printable(m_path), qUtf8Printable(error.isEmpty() ? out.errorString() : error));
             }
         }
         m_stamp = stampOfFile();
@@ -574,11 +572,7 @@ void Defaults::scheduleSync()
         return;
     // The timer lives on this object's thread; a change from another thread posts the start.
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            syncTimer()->start(kSyncDelayMs);
-        },
-        Qt::QueuedConnection);
+        this, [this] { syncTimer()->start(kSyncDelayMs); }, Qt::QueuedConnection);
 }
 
 QTimer *Defaults::syncTimer()
@@ -599,9 +593,7 @@ void Defaults::startBackgroundSync()
     m_syncPool.start([this] {
         if (!synchronize() && needsWrite() && QCoreApplication::instance())
             QMetaObject::invokeMethod(
-                this,
-                [this] { syncTimer()->start(kRetryIntervalMs); },
-                Qt::QueuedConnection);
+                this, [this] { syncTimer()->start(kRetryIntervalMs); }, Qt::QueuedConnection);
     });
 }
 
@@ -666,7 +658,6 @@ bool Defaults::removeAbandonedLockFile(const QString &lockPath)
     }
     fd.reset();
     if (removed)
-        qCInfo(lcPrefs, "removed the abandoned lock file %s of a process that ended while taking it",
-                 path.constData());
+        qCInfo(lcPrefs, "removed the abandoned lock file %s of a process that ended while taking it", path.constData());
     return removed;
 }

@@ -24,8 +24,8 @@
 
 #include <QObject>
 #include <QSet>
-#include <QThreadPool>
 #include <QStringList>
+#include <QThreadPool>
 #include <QVariantMap>
 #include <mutex>
 

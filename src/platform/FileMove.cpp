@@ -159,8 +159,8 @@ private:
                     return true;
                 if (errno == EINTR)
                     continue;
-                if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
-                    errno != ENOTSUP && errno != EBADF && errno != EPERM)
+                if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != ENOTSUP &&
+                    errno != EBADF && errno != EPERM)
                     return fail(errno, srcPath, "cannot copy the data of");
                 plainCopy = true; // this pair of file systems needs read() and write()
             }
@@ -230,7 +230,7 @@ private:
                 if (errno == ENOTSUP || errno == EOPNOTSUPP) {
                     if (!m_toldNoAttributes)
                         qCWarning(lcFileOps, "the destination of %s keeps no extended attributes; copied without them",
-                                 srcPath.constData());
+                                  srcPath.constData());
                     m_toldNoAttributes = true;
                     return true;
                 }
@@ -317,8 +317,7 @@ private:
         return true;
     }
 
-    bool copySpecial(int dstDir, const QByteArray &dstName, const QByteArray &srcPath, const struct stat &st,
-                     bool top)
+    bool copySpecial(int dstDir, const QByteArray &dstName, const QByteArray &srcPath, const struct stat &st, bool top)
     {
         if (::mknodat(dstDir, dstName.constData(), (st.st_mode & S_IFMT) | 0600, st.st_rdev) != 0)
             return fail(errno, srcPath, "cannot create the copy of");
@@ -370,7 +369,7 @@ Outcome copyTree(const QByteArray &src, const QByteArray &dst, bool flush)
         int err = 0;
         if (copier.createdTop && !removeTree(dstDir.get(), dstName, true, &err))
             qCWarning(lcFileOps, "cannot remove the incomplete copy %s: %s", dst.constData(),
-                     qUtf8Printable(sysMessage(err)));
+                      qUtf8Printable(sysMessage(err)));
         return failed(copier.error, copier.message);
     }
     if (flush && ::syncfs(dstDir.get()) != 0) {
@@ -398,7 +397,8 @@ Outcome moveWithoutNoReplaceRename(const QByteArray &src, const QByteArray &dst,
         return failed(errno, QStringLiteral("cannot move %1: %2").arg(shown(src), sysMessage(errno)));
     if (S_ISDIR(st.st_mode)) {
         if (::mkdir(dst.constData(), 0700) != 0)
-            return failed(errno, QStringLiteral("cannot move %1 to %2: %3").arg(shown(src), shown(dst), sysMessage(errno)));
+            return failed(errno,
+                          QStringLiteral("cannot move %1 to %2: %3").arg(shown(src), shown(dst), sysMessage(errno)));
         if (::rename(src.constData(), dst.constData()) == 0)
             return succeeded();
         const int err = errno;
@@ -468,7 +468,8 @@ Outcome move(const QString &source, const QString &destination)
     const QByteArray srcParent = splitPath(src).first;
     if (::access(srcParent.constData(), W_OK) != 0) {
         const int why = errno;
-        return failed(why, QStringLiteral("cannot remove %1 from %2: %3").arg(source, shown(srcParent), sysMessage(why)));
+        return failed(why,
+                      QStringLiteral("cannot remove %1 from %2: %3").arg(source, shown(srcParent), sysMessage(why)));
     }
     const Outcome copied = copyTree(src, dst, true);
     if (!copied.ok)

@@ -18,8 +18,7 @@ struct ObjectUnref {
             g_object_unref(object);
     }
 };
-template<typename T>
-using ObjectPtr = std::unique_ptr<T, ObjectUnref>;
+template <typename T> using ObjectPtr = std::unique_ptr<T, ObjectUnref>;
 
 struct Free {
     void operator()(gpointer p) const { g_free(p); }

@@ -11,11 +11,9 @@
 #include <plist/plist.h>
 #include <vector>
 
-namespace Plist
-{
+namespace Plist {
 
-namespace
-{
+namespace {
 
 struct PlistDeleter {
     void operator()(void *node) const { plist_free(static_cast<plist_t>(node)); }
@@ -287,7 +285,9 @@ bool xmlStructureIsSafe(const QByteArray &data, QString *why)
         }
         return nullptr;
     };
-    const auto isNameEnd = [](char c) { return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    const auto isNameEnd = [](char c) {
+        return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    };
     const auto isPlistName = [&](const char *name) {
         return end - name >= 5 && std::memcmp(name, "plist", 5) == 0 && (end - name == 5 || isNameEnd(name[5]));
     };

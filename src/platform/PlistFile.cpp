@@ -107,8 +107,8 @@ Parsed read(const QString &path)
 
 QString moveAside(const QString &path, QString *error)
 {
-    const QString stem =
-        path + QStringLiteral(".corrupt-") + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stem = path + QStringLiteral(".corrupt-") +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QByteArray from = QFile::encodeName(path);
     for (int n = 1; n < 1000; ++n) {
         const QString aside = n == 1 ? stem : stem + QLatin1Char('-') + QString::number(n);

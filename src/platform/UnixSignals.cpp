@@ -34,7 +34,8 @@ UnixSignals::UnixSignals()
             Q_EMIT terminationRequested(b);
     });
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        struct sigaction sa {};
+        struct sigaction sa {
+        };
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;

@@ -11,21 +11,21 @@
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
-#include <QMimeDatabase>
-#include <QFileInfo>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMimeDatabase>
 #include <QStandardPaths>
 #include <QUrl>
-#include <QHash>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <atomic>
 
 namespace Workspace {
 
@@ -54,7 +54,7 @@ void noteNoFileManager(const QString &method, const QString &why)
 {
     if (!g_warnedNoFileManager.exchange(true))
         qCInfo(lcPlatform, "no file manager answers %s.%s (%s); opening the folder instead", kFileManagerService,
-                 qUtf8Printable(method), qUtf8Printable(why));
+               qUtf8Printable(method), qUtf8Printable(why));
 }
 
 void finish(const Done &done, const QString &why)
@@ -84,8 +84,8 @@ void callFileManager(const QString &method, const QStringList &paths, const Done
     for (const QString &p : paths)
         uris.append(QUrl::fromLocalFile(p).toString(QUrl::FullyEncoded));
     QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(kFileManagerService),
-                                                      QStringLiteral("/org/freedesktop/FileManager1"),
-                                                      QString::fromLatin1(kFileManagerService), method);
+                                                       QStringLiteral("/org/freedesktop/FileManager1"),
+                                                       QString::fromLatin1(kFileManagerService), method);
     call << uris << QString();
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, method, paths, done] {
@@ -161,14 +161,15 @@ bool openFile(const QString &path, QString *error)
             *error = type == QLatin1String("inode/directory")
                          ? KLLocalized(QStringLiteral("No application is set up to open folders."))
                          : KLLocalized(QStringLiteral("No application is set up to open files of the type “%1”."),
-                                         {typeDescription(type)});
+                                       {typeDescription(type)});
         return false;
     }
     QString why;
     if (Apps::launchWithFiles(app.desktopPath, {path}, &why))
         return true;
     if (error)
-        *error = KLLocalized(QStringLiteral("%1 could not be started: %2"), {app.name.isEmpty() ? app.id : app.name, why});
+        *error =
+            KLLocalized(QStringLiteral("%1 could not be started: %2"), {app.name.isEmpty() ? app.id : app.name, why});
     return false;
 }
 
@@ -187,7 +188,8 @@ bool openUrl(const QString &url, QString *error)
     if (Apps::launchWithUris(app.desktopPath, {url}, &why))
         return true;
     if (error)
-        *error = KLLocalized(QStringLiteral("%1 could not be started: %2"), {app.name.isEmpty() ? app.id : app.name, why});
+        *error =
+            KLLocalized(QStringLiteral("%1 could not be started: %2"), {app.name.isEmpty() ? app.id : app.name, why});
     return false;
 }
 
@@ -206,11 +208,13 @@ bool moveToHomeTrash(const QString &path, const QString &trash, QString *trashed
         }
     }
     const QString name = QFileInfo(path).fileName();
-    const QByteArray record = "[Trash Info]\nPath=" + QUrl::toPercentEncoding(path, "/") + "\nDeletionDate=" +
-                              QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toUtf8() + "\n";
+    const QByteArray record = "[Trash Info]\nPath=" + QUrl::toPercentEncoding(path, "/") +
+                              "\nDeletionDate=" + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toUtf8() +
+                              "\n";
     for (int n = 1; n < 10000; ++n) {
         const QString candidate = n == 1 ? name : name + QLatin1Char('.') + QString::number(n);
-        const QByteArray infoPath = QFile::encodeName(info + QLatin1Char('/') + candidate + QStringLiteral(".trashinfo"));
+        const QByteArray infoPath =
+            QFile::encodeName(info + QLatin1Char('/') + candidate + QStringLiteral(".trashinfo"));
         const QByteArray target = QFile::encodeName(files + QLatin1Char('/') + candidate);
         struct stat st;
         if (::lstat(target.constData(), &st) == 0)
@@ -389,8 +393,8 @@ std::optional<TrashInfo> parseTrashInfo(const QByteArray &content)
                 return std::nullopt;
         }
     }
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(date->left(19)),
-                                                 QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
+    const QDateTime when =
+        QDateTime::fromString(QString::fromLatin1(date->left(19)), QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
     if (date->size() < 19 || !when.isValid())
         return std::nullopt;
     return TrashInfo{withoutTrailingSlashes(*decoded), when};
@@ -516,7 +520,8 @@ QList<MovedPathFate> fatesOfMovedPaths(const QList<QByteArray> &nativePaths, con
 {
     // A file goes to the home trash when it is on the home trash's volume, else to the trash of
     // its own volume; some file managers use the home trash for every volume they can.
-    const QByteArray dataHome = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    const QByteArray dataHome =
+        QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     const TrashLocation home{dataHome + "/Trash", dataHome};
     const QList<MountEntry> mounts = Mounts::currentMounts();
     const QString homeVolume = Mounts::mountPointOfPath(QFile::decodeName(dataHome), mounts);

@@ -14,11 +14,26 @@ namespace {
 const QString kRootKey = QStringLiteral("KPRootFolderBookmarkData");
 }
 
-bool fileSandboxInUse() { return false; }
-bool hasFullDiskAccess() { return true; }
-bool alreadyGrantedAccess() { return true; }
-QUrl rootAccessURL() { return QUrl::fromLocalFile(QStringLiteral("/")); }
-bool fileIsUnderRoot(const QString &) { return true; }
+bool fileSandboxInUse()
+{
+    return false;
+}
+bool hasFullDiskAccess()
+{
+    return true;
+}
+bool alreadyGrantedAccess()
+{
+    return true;
+}
+QUrl rootAccessURL()
+{
+    return QUrl::fromLocalFile(QStringLiteral("/"));
+}
+bool fileIsUnderRoot(const QString &)
+{
+    return true;
+}
 
 void prepareNSOpenPanel(OpenPanelConfig *panel)
 {

@@ -37,8 +37,8 @@ qint64 size(const QString &path, const QString &name, int *err)
 
 bool set(const QString &path, const QString &name, const QByteArray &value, int *err)
 {
-    const int rc = ::lsetxattr(QFile::encodeName(path).constData(), userName(name).constData(),
-                               value.constData(), size_t(value.size()), 0);
+    const int rc = ::lsetxattr(QFile::encodeName(path).constData(), userName(name).constData(), value.constData(),
+                               size_t(value.size()), 0);
     if (rc != 0 && err)
         *err = errno;
     return rc == 0;

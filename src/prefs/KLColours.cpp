@@ -2,8 +2,7 @@
 
 #include "platform/Defaults.h"
 
-namespace KLColours
-{
+namespace KLColours {
 
 QVariant encode(const QColor &colour)
 {

@@ -54,9 +54,7 @@ bool addUnwantedExtensionFromFilePath(const QString &path, Defaults *defaults)
     if (path.isEmpty())
         return false;
     const QString expanded = PimsAdditions::stringByExpandingTildeInPathSANDBOX(path);
-    const QString entry = isFolder(expanded)
-                              ? kNeverShowFolders
-                              : KLFileNames::pathExtension(expanded).toLower();
+    const QString entry = isFolder(expanded) ? kNeverShowFolders : KLFileNames::pathExtension(expanded).toLower();
     return appendUnlessPresent(store(defaults), QStringLiteral("unwantedExtensions"), entry, {entry});
 }
 

@@ -68,7 +68,7 @@ QString decodePath(const QByteArray &bytes)
         static std::atomic<bool> warned{false};
         if (!warned.exchange(true))
             qCWarning(lcFsEvents, "skipping file-system records for paths that are not UTF-8 (first: %s)",
-                     bytes.toPercentEncoding("/").constData());
+                      bytes.toPercentEncoding("/").constData());
         return QString();
     }
     return QString::fromUtf8(bytes);
@@ -79,8 +79,7 @@ QString decodePath(const QByteArray &bytes)
 // FileSystemEvent
 
 FileSystemEvent::FileSystemEvent(const QVariantMap &dict)
-    : evId(dict.value(QStringLiteral("evId")).toULongLong()),
-      evPath(dict.value(QStringLiteral("evPath")).toString()),
+    : evId(dict.value(QStringLiteral("evId")).toULongLong()), evPath(dict.value(QStringLiteral("evPath")).toString()),
       evFlag(dict.value(QStringLiteral("evFlag")).toUInt())
 {
 }
@@ -179,7 +178,8 @@ public:
             }
             lastWhy = why;
             if (name == QLatin1String("fanotify") && pref == QLatin1String("fanotify"))
-                qCWarning(lcFsEvents, "the fanotify event backend cannot be used (%s); using inotify", qUtf8Printable(why));
+                qCWarning(lcFsEvents, "the fanotify event backend cannot be used (%s); using inotify",
+                          qUtf8Printable(why));
             else if (name == QLatin1String("inotify"))
                 qCWarning(lcFsEvents, "the inotify event backend cannot be used (%s)", qUtf8Printable(why));
         }
@@ -220,7 +220,8 @@ public:
         if (!m_stream->m_active.load())
             return;
         const QStringList paths = m_stream->pathsToWatch();
-        if (!std::any_of(paths.begin(), paths.end(), [](const QString &p) { return cleanRoot(p) == QLatin1String("/"); }))
+        if (!std::any_of(paths.begin(), paths.end(),
+                         [](const QString &p) { return cleanRoot(p) == QLatin1String("/"); }))
             return;
         if (FileSystemEventStream::rootsFor(paths) == m_stream->watchedRoots())
             return;
@@ -373,17 +374,19 @@ QStringList FileSystemEventStream::rootsFor(const QStringList &paths)
     return normaliseRoots(roots);
 }
 
-FileSystemEventStream::FileSystemEventStream(const QString &stateFolder, QObject *parent)
-    : QObject(parent)
+FileSystemEventStream::FileSystemEventStream(const QString &stateFolder, QObject *parent) : QObject(parent)
 {
-    m_pathsToExclude = {QStringLiteral("/proc/"), QStringLiteral("/sys/"), QStringLiteral("/dev/"), QStringLiteral("/run/")};
-    m_journal = std::make_shared<KLFSEvents::EventJournal>(stateFolder.isEmpty() ? KLPaths::stateFolder() : stateFolder);
+    m_pathsToExclude = {QStringLiteral("/proc/"), QStringLiteral("/sys/"), QStringLiteral("/dev/"),
+                        QStringLiteral("/run/")};
+    m_journal =
+        std::make_shared<KLFSEvents::EventJournal>(stateFolder.isEmpty() ? KLPaths::stateFolder() : stateFolder);
     m_thread = new QThread();
     m_thread->setObjectName(QStringLiteral("kelso-fsevents"));
     m_worker = new StreamWorker(this);
     m_worker->moveToThread(m_thread);
     m_thread->start();
-    QMetaObject::invokeMethod(m_worker, [this] { ensureJournalOpen(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [this] { ensureJournalOpen(); }, Qt::QueuedConnection);
     // The mount table and the settings signal on the application thread; only a stream made
     // there follows them (queued to the worker).
     if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread()) {
@@ -438,7 +441,8 @@ bool FileSystemEventStream::start(const QStringList &paths)
     if (onWorkerThread())
         run();
     else
-        QMetaObject::invokeMethod(m_worker, std::move(run), Qt::QueuedConnection); // by value: the worker may run it after start() returned
+        QMetaObject::invokeMethod(m_worker, std::move(run),
+                                  Qt::QueuedConnection); // by value: the worker may run it after start() returned
     // Setting up the watches of a large home can take longer than a second: wait until the
     // worker has set up (or refused) this request, then poll about a second as usual.
     QDeadlineTimer setup(120000);
@@ -540,10 +544,13 @@ void FileSystemEventStream::performOnWorkerThread(std::function<void()> work)
         work();
         return;
     }
-    QMetaObject::invokeMethod(m_worker, [this, work = std::move(work)] {
-        if (!m_shutDown.load())
-            work();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this, work = std::move(work)] {
+            if (!m_shutDown.load())
+                work();
+        },
+        Qt::QueuedConnection);
 }
 
 bool FileSystemEventStream::stop()
@@ -551,7 +558,8 @@ bool FileSystemEventStream::stop()
     if (onWorkerThread())
         stopOnThread();
     else if (m_thread->isRunning())
-        QMetaObject::invokeMethod(m_worker, [this] { stopOnThread(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_worker, [this] { stopOnThread(); }, Qt::BlockingQueuedConnection);
     return true;
 }
 
@@ -581,7 +589,8 @@ bool FileSystemEventStream::flushSync()
 {
     if (!m_active.load())
         return false;
-    QMetaObject::invokeMethod(m_worker, [this] { flushStreamSync(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [this] { flushStreamSync(); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -589,7 +598,8 @@ bool FileSystemEventStream::flushAsync()
 {
     if (!m_active.load())
         return false;
-    QMetaObject::invokeMethod(m_worker, [this] { flushStreamAsync(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [this] { flushStreamAsync(); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -627,10 +637,13 @@ void FileSystemEventStream::shutdown()
         // Not a blocking call: a walk in progress sees the shut-down flag and ends early, and
         // should the worker hang in the kernel (a volume that stopped answering), the quit
         // still goes on after the wait below.
-        QMetaObject::invokeMethod(m_worker, [this] {
-            stopOnThread();
-            QThread::currentThread()->quit();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_worker,
+            [this] {
+                stopOnThread();
+                QThread::currentThread()->quit();
+            },
+            Qt::QueuedConnection);
         if (!m_thread->wait(10000))
             qCWarning(lcFsEvents, "the file-system event thread did not end within 10 seconds");
     }
@@ -780,10 +793,13 @@ QString FileSystemEventStream::journalPath() const
 
 void FileSystemEventStream::simulateOverflowForTesting()
 {
-    QMetaObject::invokeMethod(m_worker, [this] {
-        m_worker->rescan(KLFSEvents::kMaskOverflow);
-        m_worker->m_dirCount = m_worker->directoryCount();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this] {
+            m_worker->rescan(KLFSEvents::kMaskOverflow);
+            m_worker->m_dirCount = m_worker->directoryCount();
+        },
+        Qt::QueuedConnection);
 }
 
 QString FileSystemEventStream::description() const

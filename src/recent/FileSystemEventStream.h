@@ -48,9 +48,10 @@ struct FileSystemEvent {
     // FAN_CREATE = 0x100, IN_ISDIR = FAN_ONDIR = 0x40000000, IN_Q_OVERFLOW = 0x4000, ...),
     // OR-ed over the coalesced changes. The bits below are the stream's own and unused by
     // the kernel in event masks.
-    static constexpr quint32 kFlagRescan = 0x00100000;   // from a rescan (queue overflow): the folder may hold changes seen by nobody
-    static constexpr quint32 kFlagReplayed = 0x00200000; // delivered again from the journal
-    static constexpr quint32 kFlagCatchUp = 0x00400000;  // found by the start-up catch-up scan
+    static constexpr quint32 kFlagRescan =
+        0x00100000; // from a rescan (queue overflow): the folder may hold changes seen by nobody
+    static constexpr quint32 kFlagReplayed = 0x00200000;    // delivered again from the journal
+    static constexpr quint32 kFlagCatchUp = 0x00400000;     // found by the start-up catch-up scan
     static constexpr quint32 kFlagRootChanged = 0x00800000; // a watched root itself was deleted or moved away (inotify)
     // The record's folder itself is new under the roots (made, copied or moved in): the
     // backend listed it after setting up its watch, so everything in it is new to a client.
@@ -137,10 +138,10 @@ public:
     // Properties.
     bool isActive() const { return m_active.load(); }
     double latency() const;
-    void setLatency(double seconds);             // 4.0 after construction
+    void setLatency(double seconds); // 4.0 after construction
     quint64 startEventID() const;
-    void setStartEventID(quint64 id);            // kNoReplay after construction
-    QStringList pathsToWatch() const;            // as given to start()
+    void setStartEventID(quint64 id); // kNoReplay after construction
+    QStringList pathsToWatch() const; // as given to start()
     QStringList pathsToExclude() const;
     // "/proc/", "/sys/", "/dev/", "/run/" after construction. A record inside a watched root
     // that itself lies under an excluded prefix (a volume under /run/media/$USER) is kept.

@@ -1,6 +1,5 @@
 #include "recent/KLItem.h"
 
-#include "util/KLProcessFlags.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/Defaults.h"
 #include "platform/Mounts.h"
@@ -10,6 +9,7 @@
 #include "tags/Lumitag.h"
 #include "thumbs/ThumbnailQueue.h"
 #include "util/DateAdditions.h"
+#include "util/KLProcessFlags.h"
 #include "util/Localized.h"
 #include "util/Logging.h"
 #include "util/ThreadNames.h"
@@ -83,9 +83,9 @@ public:
 private:
     ItemWorker()
         : m_thread([this] {
-            ThreadNames::setCurrent("kelso-items");
-            run();
-        })
+              ThreadNames::setCurrent("kelso-items");
+              run();
+          })
     {
         // The jobs read settings (the tag attribute to use). Statics go in the reverse order of
         // their making: made first, the settings registry outlives this thread at exit.
@@ -139,11 +139,7 @@ void installMountObserverOnce()
         // MountWatcher lives on the main thread; install the observer there.
         QMetaObject::invokeMethod(
             app,
-            [] {
-                QObject::connect(&MountWatcher::instance(), &MountWatcher::changed, [] {
-                    KLItem::didMount();
-                });
-            },
+            [] { QObject::connect(&MountWatcher::instance(), &MountWatcher::changed, [] { KLItem::didMount(); }); },
             Qt::QueuedConnection);
     });
 }

@@ -43,7 +43,8 @@ using KLItemPtr = std::shared_ptr<KLItem>;
 
 class KLItem : public std::enable_shared_from_this<KLItem>
 {
-    struct Private {};
+    struct Private {
+    };
 
 public:
     // Modification time given to files that cannot be examined: 1904-01-01 00:00:00 UTC.

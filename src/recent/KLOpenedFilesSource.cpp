@@ -74,7 +74,8 @@ QString localPathOfHref(const QString &href, int *skipped)
     if (!bytes.startsWith('/'))
         return {};
     const QString path = QString::fromUtf8(bytes);
-    if (path.toUtf8() != bytes || QFile::encodeName(QFile::decodeName(bytes)) != bytes || path.contains(QChar(0xFFFD))) {
+    if (path.toUtf8() != bytes || QFile::encodeName(QFile::decodeName(bytes)) != bytes ||
+        path.contains(QChar(0xFFFD))) {
         if (skipped)
             ++*skipped;
         return {};
@@ -87,8 +88,7 @@ QString localPathOfHref(const QString &href, int *skipped)
 
 } // namespace
 
-KLOpenedFilesSource::KLOpenedFilesSource(QObject *parent)
-    : KLMetadataQuery(parent)
+KLOpenedFilesSource::KLOpenedFilesSource(QObject *parent) : KLMetadataQuery(parent)
 {
     m_scopeRoot = PimsAdditions::realHomeDirectory();
 }
@@ -284,7 +284,7 @@ void KLOpenedFilesSource::startRead()
 }
 
 KLOpenedFilesSource::ReadResult KLOpenedFilesSource::readFiles(const QStringList &files,
-                                                                const QHash<QString, FileStamp> &known)
+                                                               const QHash<QString, FileStamp> &known)
 {
     ReadResult result;
     int skipped = 0;
@@ -348,7 +348,8 @@ void KLOpenedFilesSource::readDone()
     }
     Q_EMIT progress();
     if (!added.isEmpty() || !changed.isEmpty())
-        Q_EMIT updated(QVariantMap{{kUpdateAddedItems, added}, {kUpdateChangedItems, changed}, {kUpdateRemovedItems, QVariantList()}});
+        Q_EMIT updated(QVariantMap{
+            {kUpdateAddedItems, added}, {kUpdateChangedItems, changed}, {kUpdateRemovedItems, QVariantList()}});
     if (m_readPending)
         startRead();
 }

@@ -64,7 +64,7 @@ private:
     struct ReadResult {
         QHash<QString, FileStamp> stamps;
         QHash<QString, QList<KLRecentlyUsedEntry>> entries; // only files that changed
-        QStringList folders; // existing folders to watch
+        QStringList folders;                                // existing folders to watch
     };
     static ReadResult readFiles(const QStringList &files, const QHash<QString, FileStamp> &known);
     // The existing folders that hold (or may come to hold) the xbel files. Worker thread.

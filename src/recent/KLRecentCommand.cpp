@@ -1,7 +1,7 @@
 #include "recent/KLRecentCommand.h"
 
-#include "platform/KLDBusClient.h"
 #include "platform/Defaults.h"
+#include "platform/KLDBusClient.h"
 #include "prefs/KLSettings.h"
 #include "recent/KLRecentFiles.h"
 #include "recent/KLRecentListFormat.h"
@@ -43,7 +43,9 @@ bool parseArguments(const QStringList &args, Arguments *out, QString *error)
             dir = QDir::cleanPath(QDir::current().absoluteFilePath(dir));
             a.folder = dir;
         } else {
-            *error = QStringLiteral("unknown argument \"%1\"; usage: kelso recent [--json] [--folder DIR] | --status [--json]").arg(arg);
+            *error = QStringLiteral(
+                         "unknown argument \"%1\"; usage: kelso recent [--json] [--folder DIR] | --status [--json]")
+                         .arg(arg);
             return false;
         }
     }
@@ -71,7 +73,8 @@ QByteArray jsonFromStore(const QString &folder, const QString &storePath)
         for (const KLItemPtr &item : event.files)
             item->calculateCache();
     }
-    const QList<KLItemPtr> items = folder.isEmpty() ? collector.recentFiles({}) : collector.recentFilesInDirectory(folder);
+    const QList<KLItemPtr> items =
+        folder.isEmpty() ? collector.recentFiles({}) : collector.recentFilesInDirectory(folder);
     for (const KLItemPtr &item : items)
         item->calculateCache(); // folder items made for stacks
     return KLRecentListFormat::toJson(items);
@@ -82,14 +85,16 @@ QString renderStatus(const QVariantMap &status)
     QString out;
     const QString problem = status.value(QStringLiteral("problem")).toString();
     if (!status.value(QStringLiteral("active")).toBool()) {
-        out += QStringLiteral("watching nothing: %1\n").arg(problem.isEmpty() ? QStringLiteral("the event stream is not running") : problem);
+        out += QStringLiteral("watching nothing: %1\n")
+                   .arg(problem.isEmpty() ? QStringLiteral("the event stream is not running") : problem);
         return out;
     }
     out += QStringLiteral("backend: %1\n").arg(status.value(QStringLiteral("backend")).toString());
     const QStringList topOnly = status.value(QStringLiteral("topOnlyRoots")).toStringList();
     for (const QString &root : status.value(QStringLiteral("roots")).toStringList())
-        out += QStringLiteral("root: %1%2\n").arg(KLRecentListFormat::escapeForLine(root),
-                                                  topOnly.contains(root) ? QStringLiteral(" (slow volume: its top only)") : QString());
+        out += QStringLiteral("root: %1%2\n")
+                   .arg(KLRecentListFormat::escapeForLine(root),
+                        topOnly.contains(root) ? QStringLiteral(" (slow volume: its top only)") : QString());
     out += QStringLiteral("watched folders: %1\n").arg(status.value(QStringLiteral("watchedFolders")).toInt());
     const int unwatched = status.value(QStringLiteral("unwatchedFolders")).toInt();
     if (unwatched > 0)

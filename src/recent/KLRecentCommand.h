@@ -17,7 +17,7 @@ namespace KLRecentCommand {
 struct Arguments {
     bool json = false;
     bool status = false; // --status: what the event stream watches
-    QString folder; // absolute, without a trailing "/"; empty for the ranked list
+    QString folder;      // absolute, without a trailing "/"; empty for the ranked list
 };
 // False with *error set for a usage error.
 bool parseArguments(const QStringList &args, Arguments *out, QString *error);

@@ -1,6 +1,5 @@
 #include "recent/KLRecentFiles.h"
 
-#include "util/KLProcessFlags.h"
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
 #include "platform/Defaults.h"
@@ -10,6 +9,7 @@
 #include "recent/KLRecentListFormat.h"
 #include "recent/KLSaveFileLeftovers.h"
 #include "recent/XPSimpleUtils.h"
+#include "util/KLProcessFlags.h"
 #include "util/Logging.h"
 #include "util/Paths.h"
 #include "util/Tilde.h"
@@ -102,17 +102,11 @@ KLItemPtr datedByEventWhileUnknown(const KLItemPtr &file, const KLRecentEvent &e
 
 } // namespace
 
-KLRecentFiles::KLRecentFiles(QObject *parent)
-    : KLRecentFiles(Options(), parent)
-{
-}
+KLRecentFiles::KLRecentFiles(QObject *parent) : KLRecentFiles(Options(), parent) {}
 
 KLRecentFiles::KLRecentFiles(const Options &options, QObject *parent)
-    : QObject(parent)
-    , m_options(options)
-    , m_defaults(options.defaults ? *options.defaults : Defaults::standard())
-    , m_storePath(options.storePath.isEmpty() ? pastEventsPath() : options.storePath)
-    , m_rules(m_defaults)
+    : QObject(parent), m_options(options), m_defaults(options.defaults ? *options.defaults : Defaults::standard()),
+      m_storePath(options.storePath.isEmpty() ? pastEventsPath() : options.storePath), m_rules(m_defaults)
 {
     m_createdAt = now();
     if (m_options.stream)
@@ -344,7 +338,7 @@ QList<KLRecentEvent> KLRecentFiles::loadStore()
         return events;
     if (parsed.status == PlistFile::Status::Unreadable) {
         qCWarning(lcRecent, "cannot read the recent-items store %s: %s", qUtf8Printable(m_storePath),
-                 qUtf8Printable(parsed.why));
+                  qUtf8Printable(parsed.why));
         return events;
     }
     const QVariant &root = parsed.value;
@@ -371,9 +365,9 @@ QList<KLRecentEvent> KLRecentFiles::loadStore()
         QString moveError;
         const QString aside = PlistFile::moveAside(m_storePath, &moveError);
         qCWarning(lcRecent, "the recent-items store %s cannot be read (%s); %s, starting with an empty list",
-                 qUtf8Printable(m_storePath), qUtf8Printable(problem),
-                 qUtf8Printable(aside.isEmpty() ? QStringLiteral("could not move it aside: ") + moveError
-                                                : QStringLiteral("moved aside as ") + aside));
+                  qUtf8Printable(m_storePath), qUtf8Printable(problem),
+                  qUtf8Printable(aside.isEmpty() ? QStringLiteral("could not move it aside: ") + moveError
+                                                 : QStringLiteral("moved aside as ") + aside));
         return {};
     }
     return events;
@@ -439,19 +433,19 @@ bool KLRecentFiles::writeState()
     QSaveFile f(m_storePath);
     if (!f.open(QIODevice::WriteOnly)) {
         qCWarning(lcRecent, "cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
-                 qUtf8Printable(f.errorString()));
+                  qUtf8Printable(f.errorString()));
         return false;
     }
     // Data on disk before the rename: a crash leaves either the old or the new store.
     if (f.write(data) != data.size() || !f.flush() || ::fsync(f.handle()) != 0) {
         qCWarning(lcRecent, "cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
-                 qUtf8Printable(f.errorString()));
+                  qUtf8Printable(f.errorString()));
         f.cancelWriting();
         return false;
     }
     if (!f.commit()) {
         qCWarning(lcRecent, "cannot replace the recent-items store %s: %s", qUtf8Printable(m_storePath),
-                 qUtf8Printable(f.errorString()));
+                  qUtf8Printable(f.errorString()));
         return false;
     }
     fsyncFolder(QFileInfo(m_storePath).absolutePath());
@@ -746,7 +740,8 @@ std::optional<QStringList> KLRecentFiles::listDirectory(const QString &directory
     if (!hadPrevious || knownCount != names.size() || previous->size() != names.size()) {
         if (!hadPrevious && _cachedFileSets.size() >= kMaxCachedFolders) {
             // Trim to half, keeping the folders where old files arrive (Downloads, ...).
-            for (auto it = _cachedFileSets.begin(); it != _cachedFileSets.end() && _cachedFileSets.size() > kMaxCachedFolders / 2;) {
+            for (auto it = _cachedFileSets.begin();
+                 it != _cachedFileSets.end() && _cachedFileSets.size() > kMaxCachedFolders / 2;) {
                 if (m_primedFolders.contains(it.key()))
                     ++it;
                 else
@@ -886,15 +881,16 @@ void KLRecentFiles::fileSystemEvent(const FileSystemEvent &event, FileSystemEven
     // by the catch-up walk) and those the stream made by walking folders (a rescan, a new
     // folder) come in bursts by nature, and their changes are seen nowhere else: they are
     // never dropped as a storm, nor do they count towards one.
-    const bool pastRecord = (event.evFlag & (FileSystemEvent::kFlagReplayed | FileSystemEvent::kFlagCatchUp)) ||
-                            isPastRecordId(event.evId);
+    const bool pastRecord =
+        (event.evFlag & (FileSystemEvent::kFlagReplayed | FileSystemEvent::kFlagCatchUp)) || isPastRecordId(event.evId);
     const bool walked = event.evFlag & (FileSystemEvent::kFlagRescan | FileSystemEvent::kFlagNewFolder);
     // Storm guard: a smoothed interval between accepted records; below 0.03 s records are
     // dropped until things calm down. The first 10 s after creation only track the time.
     const KLTime t = now();
     if (!pastRecord && !walked) {
         if (secondsSinceCreation() > kStormWarmup)
-            _averageSecondsBetweenEvents = 0.95 * _averageSecondsBetweenEvents.load() + 0.05 * (t - _lastEventTrackedTime.load());
+            _averageSecondsBetweenEvents =
+                0.95 * _averageSecondsBetweenEvents.load() + 0.05 * (t - _lastEventTrackedTime.load());
         _lastEventTrackedTime = t;
         if (_averageSecondsBetweenEvents.load() < kStormInterval)
             return;
@@ -1018,7 +1014,8 @@ void KLRecentFiles::addPathsToEvents(const QStringList &paths)
             continue;
         if (KLRules::isInvisible(path))
             continue;
-        if (m_rules.filterOutUnwantedExtensions(path).isEmpty() || m_rules.filterOutUnwantedPathFragments(path).isEmpty())
+        if (m_rules.filterOutUnwantedExtensions(path).isEmpty() ||
+            m_rules.filterOutUnwantedPathFragments(path).isEmpty())
             continue;
         if (m_rules.userExcludesSingleFile(path))
             continue;
@@ -1066,13 +1063,14 @@ void KLRecentFiles::answerRankedList(const QString &folder, const QSet<QString> 
         return;
     }
     FileSystemEventStream *stream = m_stream;
-    m_stream->performOnWorkerThread([this, stream, folder, excludedPaths, done = std::move(done), guard = m_startUpGuard] {
-        std::lock_guard lock(guard->mutex);
-        if (!guard->alive)
-            return;
-        stream->flushStreamSync(); // a change the kernel reported already is in the answer
-        done(rankedListJSONWithFacts(folder, excludedPaths));
-    });
+    m_stream->performOnWorkerThread(
+        [this, stream, folder, excludedPaths, done = std::move(done), guard = m_startUpGuard] {
+            std::lock_guard lock(guard->mutex);
+            if (!guard->alive)
+                return;
+            stream->flushStreamSync(); // a change the kernel reported already is in the answer
+            done(rankedListJSONWithFacts(folder, excludedPaths));
+        });
 }
 
 QVariantMap KLRecentFiles::streamStatus() const

@@ -91,8 +91,8 @@ public:
     static constexpr int kStoreWaitMs = 250;
 
     struct Options {
-        Defaults *defaults = nullptr;     // nullptr: Defaults::standard()
-        QString storePath;                // empty: pastEventsPath()
+        Defaults *defaults = nullptr; // nullptr: Defaults::standard()
+        QString storePath;            // empty: pastEventsPath()
         // The stream to listen to. useDefaultStream takes the process's single stream when
         // `stream` is null; with neither, no file-system records arrive except through
         // fileSystemEvent() calls (tools, tests).

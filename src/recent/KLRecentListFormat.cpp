@@ -51,11 +51,20 @@ QString escapeForLine(const QString &field)
     out.reserve(field.size());
     for (const QChar c : field) {
         switch (c.unicode()) {
-        case '\\': out += QLatin1String("\\\\"); break;
-        case '\t': out += QLatin1String("\\t"); break;
-        case '\n': out += QLatin1String("\\n"); break;
-        case '\r': out += QLatin1String("\\r"); break;
-        default: out += c;
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '\t':
+            out += QLatin1String("\\t");
+            break;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        case '\r':
+            out += QLatin1String("\\r");
+            break;
+        default:
+            out += c;
         }
     }
     return out;

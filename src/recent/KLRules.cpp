@@ -7,8 +7,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QThread>
 #include <QHash>
+#include <QThread>
 #include <atomic>
 #include <optional>
 #include <sys/stat.h>
@@ -25,13 +25,11 @@ const char *const kCullSubstrings[] = {"/.", ".inProgress"};
 const QStringList &systemRoots()
 {
     static const QStringList roots = {
-        QStringLiteral("/tmp"),   QStringLiteral("/proc"),  QStringLiteral("/sys"),
-        QStringLiteral("/dev"),   QStringLiteral("/run"),   QStringLiteral("/boot"),
-        QStringLiteral("/bin"),   QStringLiteral("/sbin"),  QStringLiteral("/lib"),
-        QStringLiteral("/lib32"), QStringLiteral("/lib64"), QStringLiteral("/libx32"),
-        QStringLiteral("/usr"),   QStringLiteral("/etc"),   QStringLiteral("/var"),
-        QStringLiteral("/snap"),  QStringLiteral("/lost+found"), QStringLiteral("/net"),
-        QStringLiteral("/cores")};
+        QStringLiteral("/tmp"),        QStringLiteral("/proc"),  QStringLiteral("/sys"),   QStringLiteral("/dev"),
+        QStringLiteral("/run"),        QStringLiteral("/boot"),  QStringLiteral("/bin"),   QStringLiteral("/sbin"),
+        QStringLiteral("/lib"),        QStringLiteral("/lib32"), QStringLiteral("/lib64"), QStringLiteral("/libx32"),
+        QStringLiteral("/usr"),        QStringLiteral("/etc"),   QStringLiteral("/var"),   QStringLiteral("/snap"),
+        QStringLiteral("/lost+found"), QStringLiteral("/net"),   QStringLiteral("/cores")};
     return roots;
 }
 
@@ -51,7 +49,8 @@ HardCodedScan scanHardCoded(const QString &path)
 {
     HardCodedScan r;
     const QStringView p(path);
-    for (qsizetype i = p.indexOf(QLatin1Char('/')); i >= 0 && i + 1 < p.size(); i = p.indexOf(QLatin1Char('/'), i + 1)) {
+    for (qsizetype i = p.indexOf(QLatin1Char('/')); i >= 0 && i + 1 < p.size();
+         i = p.indexOf(QLatin1Char('/'), i + 1)) {
         const QStringView rest = p.mid(i);
         switch (p[i + 1].unicode()) {
         case 'L':
@@ -183,10 +182,7 @@ const QStringList &KLRules::observedKeys()
     return keys;
 }
 
-KLRules::KLRules(Defaults &defaults)
-    : m_defaults(defaults)
-{
-}
+KLRules::KLRules(Defaults &defaults) : m_defaults(defaults) {}
 
 void KLRules::loadPrefs()
 {
@@ -255,8 +251,8 @@ bool KLRules::itemIncluded(const std::shared_ptr<KLItem> &item, const Snapshot &
         if (dot <= 0 || !XPFileUtils::isPackageExtension(name.mid(dot + 1).toString()))
             return false;
     }
-    return folderIncluded(facts.path, rules) &&
-           passesFragments(facts.path, rules) && !excludesSingleFile(facts.path, rules) && !isSystemFile(item);
+    return folderIncluded(facts.path, rules) && passesFragments(facts.path, rules) &&
+           !excludesSingleFile(facts.path, rules) && !isSystemFile(item);
 }
 
 bool KLRules::passesExtensions(const QString &path, const Snapshot &rules)
@@ -398,7 +394,8 @@ bool KLRules::isUnderSystemRoot(const QString &path)
     if (path.startsWith(kRemovableUnderRun))
         return false;
     for (const QString &root : systemRoots()) {
-        if (path == root || (path.startsWith(root) && path.size() > root.size() && path.at(root.size()) == QLatin1Char('/')))
+        if (path == root ||
+            (path.startsWith(root) && path.size() > root.size() && path.at(root.size()) == QLatin1Char('/')))
             return true;
     }
     return false;

@@ -42,7 +42,8 @@ public:
     struct Snapshot {
         QStringList wantedDirectories;
         QStringList unwantedDirectories;
-        QStringList unwantedExtensions; // without "Never show folders" and entries that are not lower case (they never match)
+        QStringList
+            unwantedExtensions; // without "Never show folders" and entries that are not lower case (they never match)
         bool neverShowFolders = false;
         QStringList unwantedPathFragments;
         QStringList unwantedItems;

@@ -107,7 +107,7 @@ int removeLeftovers(const QString &storePath, double minAgeSeconds)
         qCInfo(lcRecent, "removed %d unfinished temporary file(s) of %s", removed, qUtf8Printable(storePath));
     if (failed > 0)
         qCWarning(lcRecent, "cannot remove %d unfinished temporary file(s) of %s (%s)", failed,
-                 qUtf8Printable(storePath), firstFailure.constData());
+                  qUtf8Printable(storePath), firstFailure.constData());
     return removed;
 }
 

@@ -1,9 +1,9 @@
 #include "search/KLFilePicker.h"
 
-#include "platform/XPSandboxUtils.h"
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
 #include "platform/Mounts.h"
+#include "platform/XPSandboxUtils.h"
 #include "recent/KLRules.h"
 #include "util/Logging.h"
 #include "util/Tilde.h"
@@ -36,8 +36,8 @@ bool insideRoot(const QString &path, const QString &root)
 bool nameIsShowable(const QString &name)
 {
     // A name that does not survive the round trip through the file-system encoding is not UTF-8.
-    return !name.isEmpty() && !name.contains(QChar::ReplacementCharacter)
-           && QFile::decodeName(QFile::encodeName(name)) == name;
+    return !name.isEmpty() && !name.contains(QChar::ReplacementCharacter) &&
+           QFile::decodeName(QFile::encodeName(name)) == name;
 }
 
 QSet<QString> hiddenNamesIn(const QString &folder)
@@ -88,8 +88,8 @@ QList<Entry> homeItems(bool showEverywhereItem, bool foldersOnly)
             places.append(expanded);
     }
     for (const QString &volume : mountedLocalVolumePaths()) {
-        if (volume.startsWith(QLatin1String("/System/Volumes")) || volume == QLatin1String("/home")
-            || volume == QLatin1String("/net"))
+        if (volume.startsWith(QLatin1String("/System/Volumes")) || volume == QLatin1String("/home") ||
+            volume == QLatin1String("/net"))
             continue;
         if (insideRoot(volume, root))
             places.append(volume);
@@ -134,7 +134,8 @@ QList<Entry> dirContents(const QString &folder, bool foldersOnly)
     }
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(paths.begin(), paths.end(), [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
+    std::sort(paths.begin(), paths.end(),
+              [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
     for (const QString &p : paths) {
         bool ok = false;
         const Entry e = entryForPath(p, foldersOnly, &ok);
@@ -150,8 +151,9 @@ QStringList mountedLocalVolumePaths()
     const QString user = qEnvironmentVariable("USER");
     for (const MountEntry &m : Mounts::currentMounts()) {
         const QString &p = m.mountPoint;
-        const bool userVolume = p.startsWith(QLatin1String("/media/")) || p.startsWith(QLatin1String("/mnt/"))
-                                || (!user.isEmpty() && p.startsWith(QLatin1String("/run/media/") + user + QLatin1Char('/')));
+        const bool userVolume =
+            p.startsWith(QLatin1String("/media/")) || p.startsWith(QLatin1String("/mnt/")) ||
+            (!user.isEmpty() && p.startsWith(QLatin1String("/run/media/") + user + QLatin1Char('/')));
         if (!userVolume || XPFileUtils::isSlowFileSystemType(m.fsType) || out.contains(p))
             continue;
         out.append(p);
@@ -165,13 +167,15 @@ int moveFilesToFolder(const QStringList &files, const QString &folder,
     int moved = 0;
     for (const QString &file : files) {
         const QString name = file.section(QLatin1Char('/'), -1);
-        const QString target = folder == QLatin1String("/") ? QLatin1Char('/') + name : folder + QLatin1Char('/') + name;
+        const QString target =
+            folder == QLatin1String("/") ? QLatin1Char('/') + name : folder + QLatin1Char('/') + name;
         QString why;
         if (!name.isEmpty() && XPFileUtils::moveItemWithoutReplacing(file, target, &why)) {
             ++moved;
             continue;
         }
-        qCWarning(lcFileOps, "cannot move %s to %s: %s", qUtf8Printable(file), qUtf8Printable(folder), qUtf8Printable(why));
+        qCWarning(lcFileOps, "cannot move %s to %s: %s", qUtf8Printable(file), qUtf8Printable(folder),
+                  qUtf8Printable(why));
         if (failed)
             failed(file);
     }

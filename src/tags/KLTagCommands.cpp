@@ -145,7 +145,8 @@ int changeTags(const QString &verb, const QStringList &args)
     QStringList paths = absolutePaths(args.mid(1));
     if (Lumitag::MavericksOrLater() && verb != QLatin1String("remove")) {
         if (const auto refused = Lumitag::tagRefusedBySystemStore(given)) {
-            printErr(KLLocalized(QStringLiteral("KLTagHasComma"), {*refused}) + QStringLiteral("; nothing was changed"));
+            printErr(KLLocalized(QStringLiteral("KLTagHasComma"), {*refused}) +
+                     QStringLiteral("; nothing was changed"));
             return 1;
         }
     }
@@ -271,8 +272,8 @@ int runManagedCommand(const QStringList &args)
             continue;
         // Say why: the write itself does not keep its error.
         LumitagResult error = Lumitag::setXAttrMetaData(managed, LumitagKeys::Managed, path);
-        printErr(QStringLiteral("%1: %2").arg(
-            path, error ? error->info : QStringLiteral("the managed mark cannot be written")));
+        printErr(QStringLiteral("%1: %2").arg(path, error ? error->info
+                                                          : QStringLiteral("the managed mark cannot be written")));
         failed = true;
     }
     return failed ? 1 : 0;

@@ -428,8 +428,7 @@ LumitagResult Lumitag::setUserTags(const QVariant &tags, const QString &path, co
     return setUserTagsIn(MavericksOrLater(), list, path, atDate);
 }
 
-LumitagResult Lumitag::setUserTagsIn(bool system, const QStringList &list, const QString &path,
-                                     const QDateTime &atDate)
+LumitagResult Lumitag::setUserTagsIn(bool system, const QStringList &list, const QString &path, const QDateTime &atDate)
 {
     if (!hasFileSystemRepresentation(path))
         return parameterError(); // before the stamp: a mangled name could be another file

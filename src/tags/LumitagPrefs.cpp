@@ -28,8 +28,7 @@ Defaults &store()
 class ChangeLock
 {
 public:
-    ChangeLock()
-        : m_lock(Defaults::pathForDomain(prefsDomain()) + QStringLiteral(".tags-lock"))
+    ChangeLock() : m_lock(Defaults::pathForDomain(prefsDomain()) + QStringLiteral(".tags-lock"))
     {
         QDir().mkpath(QFileInfo(Defaults::pathForDomain(prefsDomain())).absolutePath());
         m_lock.setStaleLockTime(10000);

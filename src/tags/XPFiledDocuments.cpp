@@ -2,8 +2,8 @@
 
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
-#include "platform/FileMove.h"
 #include "platform/Defaults.h"
+#include "platform/FileMove.h"
 #include "tags/Lumitag.h"
 #include "tags/XPSimpleUtils.h"
 #include "util/Tilde.h"
@@ -181,8 +181,8 @@ QString filedDocumentsPathForDate(const QDateTime &date)
     if (!usesFiledDocuments())
         return root;
     const QDate day = date.toLocalTime().date();
-    QString path = root + QLatin1Char('/') + QString::number(day.year()) + QLatin1Char('/') +
-                   QString::number(day.month());
+    QString path =
+        root + QLatin1Char('/') + QString::number(day.year()) + QLatin1Char('/') + QString::number(day.month());
     if (useDayFolders())
         path += QLatin1Char('/') + QString::number(day.day());
     return path;
@@ -209,10 +209,10 @@ bool pathIsAlreadyInGoodPlaceInFiledDocuments(const QString &path)
         return false;
     if (!usesFiledDocuments())
         return true;
-    QString folder = parentOf(path);             // the date folder
+    QString folder = parentOf(path); // the date folder
     if (useDayFolders())
-        folder = parentOf(folder);               // day
-    folder = parentOf(parentOf(folder));         // month, year
+        folder = parentOf(folder);       // day
+    folder = parentOf(parentOf(folder)); // month, year
     return folder == filedDocumentsRoot();
 }
 

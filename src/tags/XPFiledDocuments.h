@@ -38,7 +38,7 @@ struct FilingOutcome {
     Kind kind = Failed;
     // Moved or Copied, but the managed mark could not be written at the destination.
     bool markFailed = false;
-    QString why;         // for Failed, and for markFailed
+    QString why; // for Failed, and for markFailed
 };
 
 bool usesFiledDocuments();

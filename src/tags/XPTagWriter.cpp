@@ -65,7 +65,7 @@ WriteResult replaceOriginalTags(const QStringList &original, const QStringList &
             result.errors.insert(path, *fileError);
             if (logFailures)
                 qCWarning(lcTags, "error in writing tags/ratings - %s on %s", qUtf8Printable(fileError->info),
-                         qUtf8Printable(path));
+                          qUtf8Printable(path));
         }
         ++result.processed;
         if (afterEachFile)

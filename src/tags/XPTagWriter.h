@@ -18,10 +18,10 @@ inline const QString kMaxTagGroupsKey = QStringLiteral("maxTagGroupsToRemember")
 constexpr int kDefaultMaxTagGroups = 6;
 
 struct WriteResult {
-    QStringList failedPaths;                 // files whose tags could not be written, in order
-    QHash<QString, LumitagError> errors;     // the tag error of each failed file
+    QStringList failedPaths;                   // files whose tags could not be written, in order
+    QHash<QString, LumitagError> errors;       // the tag error of each failed file
     QHash<QString, LumitagError> ratingErrors; // rating errors (not failures, kept for reports)
-    int processed = 0;                       // files handled before the end or the stop
+    int processed = 0;                         // files handled before the end or the stop
     bool stopped = false;
 };
 
@@ -35,8 +35,8 @@ bool needToSet(const QStringList &original, const QStringList &newTags, const QS
 // called with the number of files done so far. Each failed file is logged unless the caller
 // reports the failures itself (logFailures false).
 WriteResult replaceOriginalTags(const QStringList &original, const QStringList &newTags, const QStringList &paths,
-                                std::optional<double> rating,
-                                const std::function<void(int done)> &afterEachFile = {}, bool logFailures = true);
+                                std::optional<double> rating, const std::function<void(int done)> &afterEachFile = {},
+                                bool logFailures = true);
 // Stops a running write before its next file (any thread).
 void stopWritingTags();
 

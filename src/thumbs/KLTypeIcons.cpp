@@ -1,7 +1,7 @@
 #include "thumbs/KLTypeIcons.h"
 
-#include "util/KLProcessFlags.h"
 #include "platform/thumbnailer/IconTheme.h"
+#include "util/KLProcessFlags.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -4,10 +4,7 @@
 
 #include <QImageReader>
 
-KPCGImage::KPCGImage(const QImage &image)
-    : fImageRef(image)
-{
-}
+KPCGImage::KPCGImage(const QImage &image) : fImageRef(image) {}
 
 std::shared_ptr<KPCGImage> KPCGImage::initWithJPEGPath(const QString &path)
 {

@@ -38,8 +38,8 @@ QString extensionOf(const QString &path)
 
 bool isImage(const QString &path)
 {
-    static const QStringList exts = {QStringLiteral("jpg"), QStringLiteral("gif"), QStringLiteral("psd"), QStringLiteral("png"),
-                                     QStringLiteral("tif")};
+    static const QStringList exts = {QStringLiteral("jpg"), QStringLiteral("gif"), QStringLiteral("psd"),
+                                     QStringLiteral("png"), QStringLiteral("tif")};
     if (exts.contains(extensionOf(path)))
         return true;
     return TypeRegistry::conformsTo(utiForFile(path), QStringLiteral("public.image"));
@@ -47,7 +47,8 @@ bool isImage(const QString &path)
 
 bool isMovie(const QString &path)
 {
-    static const QStringList exts = {QStringLiteral("mov"), QStringLiteral("avi"), QStringLiteral("mpg"), QStringLiteral("mp4")};
+    static const QStringList exts = {QStringLiteral("mov"), QStringLiteral("avi"), QStringLiteral("mpg"),
+                                     QStringLiteral("mp4")};
     if (exts.contains(extensionOf(path)))
         return true;
     return TypeRegistry::conformsTo(utiForFile(path), QStringLiteral("public.movie"));
@@ -128,8 +129,8 @@ QString bestUTIForStoringExtension(const QString &e, const QString &x, const QSt
         return {};
     if (!x.isEmpty() && !TypeRegistry::isDynamic(x))
         return x;
-    if (TypeRegistry::isDynamic(x) && TypeRegistry::isDynamic(t)
-        && TypeRegistry::preferredExtensionForUTI(t).compare(e, Qt::CaseInsensitive) == 0)
+    if (TypeRegistry::isDynamic(x) && TypeRegistry::isDynamic(t) &&
+        TypeRegistry::preferredExtensionForUTI(t).compare(e, Qt::CaseInsensitive) == 0)
         return x;
     return {};
 }

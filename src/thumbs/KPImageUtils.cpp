@@ -154,7 +154,8 @@ QImage fileIconImage(const QString &path, int side)
         folder = true;
     } else {
         const bool slow = XPFileUtils::pathIsOnSlowVolume(path);
-        names = iconNamesForMime(mimeDb().mimeTypeForFile(path, slow ? QMimeDatabase::MatchExtension : QMimeDatabase::MatchDefault));
+        names = iconNamesForMime(
+            mimeDb().mimeTypeForFile(path, slow ? QMimeDatabase::MatchExtension : QMimeDatabase::MatchDefault));
     }
     names << QStringLiteral("text-x-generic") << QStringLiteral("application-x-generic");
     QImage img = IconTheme::icon(names, side);
@@ -174,7 +175,8 @@ void addIconForFileType(const QString &uti, QSize size, const QString &key)
         if (names.isEmpty()) {
             const QString ext = TypeRegistry::preferredExtensionForUTI(uti);
             if (!ext.isEmpty())
-                names = iconNamesForMime(mimeDb().mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension));
+                names = iconNamesForMime(
+                    mimeDb().mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension));
         }
         if (!names.isEmpty())
             img = IconTheme::icon(names, side);
@@ -182,7 +184,8 @@ void addIconForFileType(const QString &uti, QSize size, const QString &key)
     if (img.isNull()) // the generic document
         img = IconTheme::icon({QStringLiteral("text-x-generic"), QStringLiteral("application-x-generic")}, side);
     if (img.isNull())
-        img = uti == QLatin1String("public.folder") ? IconTheme::builtInFolderIcon(side) : IconTheme::builtInDocumentIcon(side);
+        img = uti == QLatin1String("public.folder") ? IconTheme::builtInFolderIcon(side)
+                                                    : IconTheme::builtInDocumentIcon(side);
     const QByteArray data = encodeIcon(img);
     if (!data.isEmpty())
         typeIconData().setValue(data, key);
@@ -378,7 +381,8 @@ QImage newResizedImage(const QImage &image, int interpolation, int maxWidth, int
         return {};
     if (qint64(sw) * sh > 25000000LL)
         return img;
-    const Qt::TransformationMode mode = (interpolation == 1 || interpolation == 2) ? Qt::FastTransformation : Qt::SmoothTransformation;
+    const Qt::TransformationMode mode =
+        (interpolation == 1 || interpolation == 2) ? Qt::FastTransformation : Qt::SmoothTransformation;
     QImage src = img;
     if (src.format() != QImage::Format_ARGB32_Premultiplied && src.format() != QImage::Format_RGB32)
         src = src.convertToFormat(src.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
@@ -428,7 +432,8 @@ QByteArray tiffData(const QImage &image, QSizeF maxSize)
     if (image.isNull() || maxSize.isEmpty())
         return {};
     const QSize target = makeOptimalDestinationRect(QSizeF(image.size()), maxSize).toSize().expandedTo(QSize(1, 1));
-    const QImage drawn = target == image.size() ? image : image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage drawn =
+        target == image.size() ? image : image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QByteArray out;
     QBuffer buffer(&out);
     buffer.open(QIODevice::WriteOnly);

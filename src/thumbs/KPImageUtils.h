@@ -22,7 +22,10 @@ enum IconKind { FileIcon = 1, TypeIcon = 2, NamedImage = 3 };
 // CRC-64 with the ECMA-182 polynomial 0x42F0E1EBA9EA3693: most significant bit first, initial
 // value 0, no reflection, no final inversion ("123456789" gives 0x6C40DF5F0B497347).
 quint64 crc64(const char *data, qsizetype length, quint64 crc = 0);
-inline quint64 crc64(const QByteArray &data) { return crc64(data.constData(), data.size()); }
+inline quint64 crc64(const QByteArray &data)
+{
+    return crc64(data.constData(), data.size());
+}
 
 // The image-cache key: name (or "null") followed by
 // trunc(1000 × height + trunc(width)) + 1,000,000 × kind.
@@ -55,7 +58,10 @@ QByteArray tiffData(const QImage &image, QSizeF maxSize);
 // `size` scaled by one factor to fit `maxSize`, never enlarged.
 QSizeF makeOptimalDestinationRect(QSizeF size, QSizeF maxSize);
 // The image unchanged.
-inline QImage colorMatchImageForDisplay(const QImage &image) { return image; }
+inline QImage colorMatchImageForDisplay(const QImage &image)
+{
+    return image;
+}
 
 // The encoded icon bytes behind the caches (empty when there is no icon).
 QByteArray iconForFileSymLink(const QString &path, QSize size);

@@ -6,8 +6,8 @@ namespace {
 
 struct Pool {
     std::mutex mutex;
-    QHash<QString, QString> byText;  // text → canonical object
-    QSet<const QChar *> canonical;   // the canonical objects themselves, by identity
+    QHash<QString, QString> byText; // text → canonical object
+    QSet<const QChar *> canonical;  // the canonical objects themselves, by identity
     Pool()
     {
         byText.reserve(100000);

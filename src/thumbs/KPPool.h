@@ -33,8 +33,7 @@ public:
     static qsizetype count();
 };
 
-template <typename V>
-class KPDictionary
+template <typename V> class KPDictionary
 {
 public:
     KPDictionary() = default;
@@ -98,8 +97,7 @@ private:
         QString key; // keeps the canonical buffer (and so the identity) alive
         V value;
     };
-    template <typename T>
-    static bool isNone(const T &v)
+    template <typename T> static bool isNone(const T &v)
     {
         if constexpr (std::is_same_v<T, QString>)
             return v.isNull();

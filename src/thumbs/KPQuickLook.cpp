@@ -117,9 +117,7 @@ public:
 // operations
 
 KPQuickLook::KPQuickLook(const ThumbnailRequest &request, bool callMainThread, Callback callback)
-    : _request(request)
-    , _callback(std::move(callback))
-    , _callMainThread(callMainThread)
+    : _request(request), _callback(std::move(callback)), _callMainThread(callMainThread)
 {
     if (_request.maxSize.width() <= 0 || _request.maxSize.height() <= 0)
         _request.maxSize = QSizeF(1280, 1280);
@@ -160,7 +158,8 @@ void KPQuickLook::deliver(const ThumbnailResult &result) const
     if (!_callback)
         return;
     if (_callMainThread && QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [cb = _callback, result] { cb(result); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [cb = _callback, result] { cb(result); }, Qt::QueuedConnection);
     } else {
         _callback(result);
     }
@@ -276,7 +275,8 @@ bool KPQuickLook::waitUntilAllOperationsAreFinished(int timeoutMs)
 {
     KPQueue &q = queue();
     std::unique_lock lock(q.mutex);
-    return q.idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return q.pending.empty() && q.running.isEmpty(); });
+    return q.idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [&] { return q.pending.empty() && q.running.isEmpty(); });
 }
 
 void KPQuickLook::stopDecoders()

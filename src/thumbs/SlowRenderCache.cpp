@@ -112,11 +112,10 @@ QString calculatePathForCache(const QString &path, QSizeF size)
     struct stat st;
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
-    const QString file = name
-                         + QStringLiteral("_xxUc_%1_%2_%3_.png")
-                               .arg(qint64(st.st_size))
-                               .arg(qint64(st.st_mtim.tv_sec))
-                               .arg(ThumbnailRenderer::useIconMode(path, size) ? 1 : 0);
+    const QString file = name + QStringLiteral("_xxUc_%1_%2_%3_.png")
+                                    .arg(qint64(st.st_size))
+                                    .arg(qint64(st.st_mtim.tv_sec))
+                                    .arg(ThumbnailRenderer::useIconMode(path, size) ? 1 : 0);
     return cacheFolder() + file;
 }
 
@@ -181,7 +180,8 @@ void cleanCache()
         bool dir;
     };
     QList<Item> items;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
@@ -229,11 +229,7 @@ void setCacheAllowed(bool allowed)
 
 } // namespace SlowRenderCache
 
-KPQuickLookCacher::KPQuickLookCacher(const QImage &image, const QString &path)
-    : _image(image)
-    , _path(path)
-{
-}
+KPQuickLookCacher::KPQuickLookCacher(const QImage &image, const QString &path) : _image(image), _path(path) {}
 
 void KPQuickLookCacher::main()
 {

@@ -76,7 +76,8 @@ int runThumbnailCommand(const QStringList &args)
     ThumbnailResult result;
     // The tool says in its own one line what went wrong; the renderer's log lines (and Qt's
     // warnings about a damaged file) stay out of its output meanwhile.
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const QImage image = ThumbnailRenderer::kpThumbnailImageCreateSync(request, &result);
     // Cache writes queued by the render finish before the tool exits.
     KPQuickLook::waitUntilAllOperationsAreFinished(30000);

@@ -199,8 +199,8 @@ void updateCachedPrefs()
 
 bool isRendererSetting(const QString &key)
 {
-    return key == kSettingImages || key == kSettingMovies || key == kSettingOther || key == kSettingLarge
-           || key == kSettingCache;
+    return key == kSettingImages || key == kSettingMovies || key == kSettingOther || key == kSettingLarge ||
+           key == kSettingCache;
 }
 
 bool bordersOnImages()

@@ -1,14 +1,13 @@
 #include "util/DateAdditions.h"
 
+#include <QDeadlineTimer>
 #include <QLocale>
 #include <QThreadPool>
 #include <QTimeZone>
-#include <QDeadlineTimer>
 #include <cmath>
 #include <mutex>
 
-namespace PimsAdditions
-{
+namespace PimsAdditions {
 
 namespace {
 // QTimeZone::systemTimeZone() examines /etc/localtime and friends on every call, and subtitles
@@ -96,8 +95,7 @@ KLTime dateByAddingDays(KLTime date, int days)
 
 QString dayOfWeekString(KLTime date)
 {
-    return QLocale().dayName(KLTimeUtil::toDateTime(date).toLocalTime().date().dayOfWeek(),
-                             QLocale::LongFormat);
+    return QLocale().dayName(KLTimeUtil::toDateTime(date).toLocalTime().date().dayOfWeek(), QLocale::LongFormat);
 }
 
 bool dateIsToday(KLTime date, KLTime now)

@@ -7,8 +7,7 @@
 
 class QTimeZone;
 
-namespace PimsAdditions
-{
+namespace PimsAdditions {
 
 // The system's time zone, looked up at most once a minute (and when $TZ changes). Converting
 // with it, rather than to Qt::LocalTime, keeps the C library from re-examining /etc/localtime

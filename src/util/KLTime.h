@@ -8,8 +8,14 @@ namespace KLTimeUtil {
 constexpr double kReferenceUnixOffset = 978307200.0; // 2001-01-01 in Unix seconds
 
 KLTime now();
-inline KLTime fromUnix(double unixSeconds) { return unixSeconds - kReferenceUnixOffset; }
-inline double toUnix(KLTime t) { return t + kReferenceUnixOffset; }
+inline KLTime fromUnix(double unixSeconds)
+{
+    return unixSeconds - kReferenceUnixOffset;
+}
+inline double toUnix(KLTime t)
+{
+    return t + kReferenceUnixOffset;
+}
 KLTime fromDateTime(const QDateTime &dt);
 QDateTime toDateTime(KLTime t);
 } // namespace KLTimeUtil

@@ -4,11 +4,9 @@
 #include <QHash>
 #include <mutex>
 
-namespace KLLocalization
-{
+namespace KLLocalization {
 
-namespace
-{
+namespace {
 // Reads one quoted string starting at text[i] == '"'; handles \" \\ \n \t escapes.
 bool readQuoted(const QString &text, qsizetype &i, QString *out)
 {
@@ -117,8 +115,7 @@ QString substitute(QString text, const QStringList &args)
 
 } // namespace KLLocalization
 
-namespace
-{
+namespace {
 const QHash<QString, QString> &table()
 {
     static QHash<QString, QString> strings;

@@ -28,8 +28,7 @@ QString applicationSupportFolder()
 
 QString cacheFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-           QStringLiteral("/com.tallow.kelso");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/com.tallow.kelso");
 }
 
 QString modulePath(const char *overrideVariable, const QString &fileName, const QString &builtPath)

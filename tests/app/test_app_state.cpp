@@ -8,8 +8,7 @@
 
 using KLAppState::ConsentStep;
 
-namespace
-{
+namespace {
 int g_counter = 0;
 QString freshPath()
 {
@@ -38,8 +37,7 @@ void answer(const QString &path, bool allowed)
 bool reporterStarts(const QString &path)
 {
     Defaults d(path);
-    return KLAppState::consentStepAtLaunch(d) == ConsentStep::StartReporter &&
-           KLAppState::mayStartCrashReporter(d);
+    return KLAppState::consentStepAtLaunch(d) == ConsentStep::StartReporter && KLAppState::mayStartCrashReporter(d);
 }
 } // namespace
 

@@ -7,8 +7,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
-namespace
-{
+namespace {
 const QStringList kTools = {"recent", "cooler", "tags", "rate", "file", "managed", "thumbnail", "search"};
 
 class CommandLineTest : public ::testing::Test
@@ -64,8 +63,8 @@ TEST_F(CommandLineTest, ToolWordsKeepTheirArguments)
 
 TEST_F(CommandLineTest, UnknownOptionsAndWordsAreUsageErrors)
 {
-    for (const QStringList &words : {QStringList{"--bogus"}, QStringList{"-x"}, QStringList{"frobnicate"},
-                                     QStringList{"Show"}, QStringList{""}}) {
+    for (const QStringList &words :
+         {QStringList{"--bogus"}, QStringList{"-x"}, QStringList{"frobnicate"}, QStringList{"Show"}, QStringList{""}}) {
         const KLCommand cmd = KLCommandLine::parse(words, kTools);
         EXPECT_EQ(cmd.kind, KLCommand::UsageError) << qPrintable(words.join(' '));
         EXPECT_FALSE(cmd.error.isEmpty());
@@ -85,8 +84,7 @@ TEST_F(CommandLineTest, FilesBecomeCleanAbsolutePaths)
     const KLCommand cmd =
         KLCommandLine::parse({"a.txt", "./sub/../sub/b c.pdf", m_dir + "/folder/", m_dir + "/a.txt"}, kTools);
     ASSERT_EQ(cmd.kind, KLCommand::Gui) << qPrintable(cmd.error);
-    EXPECT_EQ(cmd.args,
-              (QStringList{m_dir + "/a.txt", m_dir + "/sub/b c.pdf", m_dir + "/folder", m_dir + "/a.txt"}));
+    EXPECT_EQ(cmd.args, (QStringList{m_dir + "/a.txt", m_dir + "/sub/b c.pdf", m_dir + "/folder", m_dir + "/a.txt"}));
 }
 
 TEST_F(CommandLineTest, DoubleDashEndsOptionsAndCommandWords)
@@ -96,8 +94,7 @@ TEST_F(CommandLineTest, DoubleDashEndsOptionsAndCommandWords)
     const KLCommand cmd = KLCommandLine::parse({"--", "-x", "show"}, kTools);
     ASSERT_EQ(cmd.kind, KLCommand::Gui) << qPrintable(cmd.error);
     EXPECT_EQ(cmd.args, (QStringList{m_dir + "/-x", m_dir + "/show"}));
-    EXPECT_EQ(KLCommandLine::parse({"show"}, kTools).kind, KLCommand::Control)
-        << "without \"--\" it is the command";
+    EXPECT_EQ(KLCommandLine::parse({"show"}, kTools).kind, KLCommand::Control) << "without \"--\" it is the command";
     const KLCommand only = KLCommandLine::parse({"--"}, kTools);
     EXPECT_EQ(only.kind, KLCommand::Gui);
     EXPECT_TRUE(only.args.isEmpty());

@@ -9,8 +9,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
-namespace
-{
+namespace {
 
 class OpenAtLoginTest : public ::testing::Test
 {
@@ -30,9 +29,8 @@ protected:
     }
     static void writeEntry(const QString &name, const QByteArray &exec, const QByteArray &extra = {})
     {
-        KelsoTest::writeFile(Autostart::folder() + "/" + name,
-                             "[Desktop Entry]\nType=Application\nName=" + name.toUtf8() + "\nExec=" + exec +
-                                 "\n" + extra);
+        KelsoTest::writeFile(Autostart::folder() + "/" + name, "[Desktop Entry]\nType=Application\nName=" +
+                                                                   name.toUtf8() + "\nExec=" + exec + "\n" + extra);
     }
 
     static inline const QString kApp = QStringLiteral("/opt/Kelso Apps/bin/kelso");
@@ -111,13 +109,10 @@ TEST_F(OpenAtLoginTest, ExecValuesWithQuotesAndEscapes)
     EXPECT_EQ(Autostart::programOfExec("/usr/bin/kelso %U"), "/usr/bin/kelso");
     EXPECT_EQ(Autostart::programOfExec("  /usr/bin/kelso"), "/usr/bin/kelso");
     EXPECT_EQ(Autostart::programOfExec("\"/opt/My App/kelso\" %U"), "/opt/My App/kelso");
-    EXPECT_EQ(Autostart::programOfExec("\"/opt/My\\sApp/kelso\" %U"), "/opt/My App/kelso")
-        << "\\s is a space";
-    EXPECT_EQ(Autostart::programOfExec("/opt/My\\sApp/kelso"), "/opt/My")
-        << "an unquoted space ends the program";
+    EXPECT_EQ(Autostart::programOfExec("\"/opt/My\\sApp/kelso\" %U"), "/opt/My App/kelso") << "\\s is a space";
+    EXPECT_EQ(Autostart::programOfExec("/opt/My\\sApp/kelso"), "/opt/My") << "an unquoted space ends the program";
     EXPECT_EQ(Autostart::programOfExec("\"/opt/a\\\\\"b/kelso\""), "/opt/a\"b/kelso");
-    EXPECT_EQ(Autostart::programOfExec("\"/opt/a\\\"b/kelso\""), "/opt/a\"b/kelso")
-        << "older single escaping";
+    EXPECT_EQ(Autostart::programOfExec("\"/opt/a\\\"b/kelso\""), "/opt/a\"b/kelso") << "older single escaping";
     EXPECT_EQ(Autostart::programOfExec("\"/opt/back\\\\\\\\slash/kelso\""), "/opt/back\\slash/kelso");
     EXPECT_EQ(Autostart::programOfExec("\"/opt/unterminated"), "/opt/unterminated");
     EXPECT_EQ(Autostart::programOfExec("/usr/bin/kelso\t--x"), "/usr/bin/kelso");
@@ -156,9 +151,8 @@ TEST_F(OpenAtLoginTest, EntriesWithoutExecOrOutsideTheMainGroupAreIgnored)
         Autostart::folder() + "/action.desktop",
         "[Desktop Entry]\nExec=/usr/bin/other\n[Desktop Action new]\nExec=/opt/Kelso Apps/bin/kelso\n");
     KelsoTest::writeFile(Autostart::folder() + "/notes.txt", "Exec=/opt/Kelso Apps/bin/kelso\n");
-    KelsoTest::writeFile(
-        Autostart::folder() + "/localized.desktop",
-        "[Desktop Entry]\nExecutable=/opt/Kelso Apps/bin/kelso\nExec[de]=/opt/Kelso Apps/bin/kelso\n");
+    KelsoTest::writeFile(Autostart::folder() + "/localized.desktop",
+                         "[Desktop Entry]\nExecutable=/opt/Kelso Apps/bin/kelso\nExec[de]=/opt/Kelso Apps/bin/kelso\n");
     EXPECT_FALSE(DPOpenAtLogin::openAtLoginEnabled());
     const QList<Autostart::Entry> entries = Autostart::entries();
     ASSERT_EQ(entries.size(), 1);

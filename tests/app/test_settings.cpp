@@ -12,8 +12,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace
-{
+namespace {
 int g_counter = 0;
 QString freshPath()
 {
@@ -82,13 +81,12 @@ TEST(ColoursTest, EachKeyWithoutASavedValueReadsItsRegisteredDefault)
 {
     Defaults d(freshPath());
     KLSettings::setupDefaults(d);
-    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoBackgroundColour"), 0.16, 0.18, 0.16,
-                 0.9, "Kelso background");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoBackgroundColour"), 0.16, 0.18, 0.16, 0.9,
+                 "Kelso background");
     expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoTextColour"), 1, 1, 1, 1, "Kelso text");
-    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerBackgroundColour"), 0.38, 0.38, 0.38,
-                 0.9, "Cooler background");
-    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerTextColour"), 1, 1, 1, 1,
-                 "Cooler text");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerBackgroundColour"), 0.38, 0.38, 0.38, 0.9,
+                 "Cooler background");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerTextColour"), 1, 1, 1, 1, "Cooler text");
     const auto white = KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoTextColour");
     ASSERT_TRUE(white);
     EXPECT_EQ(white->redF(), 1.0f);
@@ -101,8 +99,7 @@ TEST(ColoursTest, EachKeyWithoutASavedValueReadsItsRegisteredDefault)
 TEST(ColoursTest, TheStandardStoreAnswersToo)
 {
     KLSettings::setupDefaults(Defaults::standard());
-    expectColour(KLColours::kpColorFromUserDefaultsForKey("KLCoolerTextColour"), 1, 1, 1, 1,
-                 "standard store");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey("KLCoolerTextColour"), 1, 1, 1, 1, "standard store");
     EXPECT_FALSE(KLColours::kpColorFromUserDefaultsForKey("NoSuchColourKey").has_value());
 }
 
@@ -147,8 +144,7 @@ TEST(ColoursTest, AChosenColourSurvivesARestart)
     }
     Defaults d(path);
     KLSettings::setupDefaults(d);
-    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerBackgroundColour"), 0.2, 0.4, 0.6, 0.8,
-                 "chosen");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerBackgroundColour"), 0.2, 0.4, 0.6, 0.8, "chosen");
     expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoTextColour"), 1, 0, 0, 0.5, "from HSV");
 }
 
@@ -177,17 +173,16 @@ TEST(ColoursTest, ResetRestoresExactlyTheFourColoursAndNothingElse)
     }
     Defaults d(path); // after a restart the reset holds
     KLSettings::setupDefaults(d);
-    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoBackgroundColour"), 0.16, 0.18, 0.16,
-                 0.9, "reset");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoBackgroundColour"), 0.16, 0.18, 0.16, 0.9,
+                 "reset");
     expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoTextColour"), 1, 1, 1, 1, "reset");
-    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerBackgroundColour"), 0.38, 0.38, 0.38,
-                 0.9, "reset");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerBackgroundColour"), 0.38, 0.38, 0.38, 0.9,
+                 "reset");
     expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCoolerTextColour"), 1, 1, 1, 1, "reset");
     EXPECT_TRUE(d.boolForKey("KLFadeIn"));
     EXPECT_EQ(d.stringArrayForKey("wantedDirectories"), QStringList{"/home/u/Projects"});
     EXPECT_EQ(d.integerForKey("launchCount"), 5);
-    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCustomColour"), 1, 0, 0, 1,
-                 "not a reset key");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLCustomColour"), 1, 0, 0, 1, "not a reset key");
 }
 
 TEST(ColoursTest, ResetWorksEvenBeforeTheDefaultsWereRegistered)
@@ -195,6 +190,5 @@ TEST(ColoursTest, ResetWorksEvenBeforeTheDefaultsWereRegistered)
     Defaults d(freshPath());
     KLColours::setColour(d, "KLKelsoTextColour", Qt::black);
     KLSettings::resetColours(d);
-    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoTextColour"), 1, 1, 1, 1,
-                 "reset unregistered");
+    expectColour(KLColours::kpColorFromUserDefaultsForKey(d, "KLKelsoTextColour"), 1, 1, 1, 1, "reset unregistered");
 }

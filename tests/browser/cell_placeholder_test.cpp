@@ -1,11 +1,11 @@
 // What a cell shows while its thumbnail is pending: a type icon at once (generic first, never a
 // blank square), the type's own icon once the worker found it, and no crash for items whose
 // folder cannot be read or whose file is gone.
-#include "util/KLProcessFlags.h"
 #include "browser/KLImageBrowserCell.h"
 #include "recent/KLItem.h"
 #include "support/TestSupport.h"
 #include "thumbs/KLTypeIcons.h"
+#include "util/KLProcessFlags.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Changes of the Cooler's list reach the disk a moment later (at most one write a second), and
 // a full Cooler never loses a kept item without the user saying so.
 #include "browser/KLCoolerImageBrowserDelegate.h"
-#include "cooler/KLCoolerStore.h"
 #include "browser/KLImageBrowserView.h"
+#include "cooler/KLCoolerStore.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -37,10 +37,7 @@ QStringList stored(const QString &store)
 class CoolerChangesTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus");
-    }
+    void SetUp() override { qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus"); }
     static QString storeNamed(const QString &name)
     {
         const QString path = KelsoTest::home() + QStringLiteral("/stores/") + name + QStringLiteral(".plist");

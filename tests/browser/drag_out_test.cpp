@@ -132,7 +132,8 @@ TEST(TrashRecognitionTest, AFileInItsVolumesTrashIsRecognisedByItsRelativeRecord
     const QString alsoGone = makeFile(QStringLiteral("volume/docs/deleted.txt"));
     const QString mountInfo = KelsoTest::home() + QStringLiteral("/mountinfo");
     KelsoTest::writeFile(mountInfo, "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
-                                    "40 22 8:17 / " + QFile::encodeName(volume) + " rw - ext4 /dev/sdb1 rw\n");
+                                    "40 22 8:17 / " +
+                                        QFile::encodeName(volume) + " rw - ext4 /dev/sdb1 rw\n");
     Mounts::setMountInfoPathForTesting(mountInfo);
     const QByteArray trash = QFile::encodeName(volume) + "/.Trash-" + QByteArray::number(::getuid());
     QDir().mkpath(QFile::decodeName(trash + "/files"));
@@ -176,8 +177,8 @@ TEST(TrashRecognitionTest, NamesWithSpacesPercentSignsAndBytesThatAreNotUtf8)
     const QByteArray folder = native(KelsoTest::home()) + "/odd names";
     const QByteArray spaced = folder + "/a  b c.txt";
     const QByteArray percent = folder + "/100% done %41.txt";
-    const QByteArray latin1 = folder + "/caf\xe9.txt";      // "café" in Latin-1: not UTF-8
-    const QByteArray latin1Twin = folder + "/caf\xe8.txt";  // another invalid name
+    const QByteArray latin1 = folder + "/caf\xe9.txt";     // "café" in Latin-1: not UTF-8
+    const QByteArray latin1Twin = folder + "/caf\xe8.txt"; // another invalid name
     for (const QByteArray &p : {spaced, percent, latin1, latin1Twin})
         makeNativeFile(p);
     fileManagerTrashes(spaced, "a  b c.txt", record(spaced.toPercentEncoding("/")));
@@ -190,7 +191,8 @@ TEST(TrashRecognitionTest, NamesWithSpacesPercentSignsAndBytesThatAreNotUtf8)
     // to text would turn each invalid byte into the same replacement character and match.
     ASSERT_EQ(::rename(latin1Twin.constData(), (folder + "/../moved-twin").constData()), 0);
 
-    const QList<Fate> fates = Workspace::fatesOfMovedPaths(QList<QByteArray>{spaced, percent, latin1, latin1Twin}, started);
+    const QList<Fate> fates =
+        Workspace::fatesOfMovedPaths(QList<QByteArray>{spaced, percent, latin1, latin1Twin}, started);
     EXPECT_EQ(fates, (QList<Fate>{Fate::InTrash, Fate::InTrash, Fate::InTrash, Fate::GoneElsewhere}));
 }
 
@@ -273,7 +275,8 @@ TEST(TrashRecognitionTest, RecordParsing)
 {
     // Relative paths are relative to the folder holding the trash; unencoded bytes are taken
     // as they stand; blanks around "=" and a Windows line end are tolerated.
-    auto parsed = Workspace::parseTrashInfo("[Trash Info]\r\nPath = docs/a%20b.txt\r\nDeletionDate = 2026-12-07T10:11:12\r\n");
+    auto parsed =
+        Workspace::parseTrashInfo("[Trash Info]\r\nPath = docs/a%20b.txt\r\nDeletionDate = 2026-12-07T10:11:12\r\n");
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->path, QByteArray("docs/a b.txt"));
     EXPECT_EQ(parsed->deletionDate, QDateTime(QDate(2026, 12, 7), QTime(10, 11, 12)));
@@ -335,9 +338,9 @@ protected:
                                             const QDateTime &started, int timeoutMs = 3000)
     {
         auto answer = std::make_shared<std::optional<QStringList>>();
-        pane.checkDragOutWentToTrash(items, started, [answer](const QList<KLItemPtr> &trashed) {
-            *answer = KLItem::pathsForItems(trashed);
-        }, timeoutMs);
+        pane.checkDragOutWentToTrash(
+            items, started, [answer](const QList<KLItemPtr> &trashed) { *answer = KLItem::pathsForItems(trashed); },
+            timeoutMs);
         KelsoTest::waitFor([&] { return answer->has_value(); }, 20000);
         return *answer;
     }
@@ -420,7 +423,8 @@ TEST_F(DragOutPaneTest, ThePaneCopesWithChangesWhileTheCheckRuns)
     const QDateTime started = QDateTime::currentDateTime();
     fileManagerTrashes(x, QStringLiteral("x.txt"));
     std::optional<QStringList> answer;
-    recent.checkDragOutWentToTrash(dragged, started, [&](const QList<KLItemPtr> &t) { answer = KLItem::pathsForItems(t); });
+    recent.checkDragOutWentToTrash(dragged, started,
+                                   [&](const QList<KLItemPtr> &t) { answer = KLItem::pathsForItems(t); });
     src->top = {KLItem::create(y), KLItem::create(x)};
     recent.updateChangedFiles();
     ASSERT_NE(recent.itemAtIndex(1).get(), dragged[0].get());
@@ -435,7 +439,8 @@ TEST_F(DragOutPaneTest, ThePaneCopesWithChangesWhileTheCheckRuns)
     const QList<KLItemPtr> draggedZ = {cooler.itemAtIndex(0)};
     fileManagerTrashes(z, QStringLiteral("z.txt"));
     answer.reset();
-    cooler.checkDragOutWentToTrash(draggedZ, started, [&](const QList<KLItemPtr> &t) { answer = KLItem::pathsForItems(t); });
+    cooler.checkDragOutWentToTrash(draggedZ, started,
+                                   [&](const QList<KLItemPtr> &t) { answer = KLItem::pathsForItems(t); });
     cooler.imageBrowserRemoveKLItems(draggedZ, false);
     ASSERT_TRUE(KelsoTest::waitFor([&] { return answer.has_value(); }, 20000));
     EXPECT_EQ(*answer, QStringList{z});
@@ -462,8 +467,8 @@ TEST_F(DragOutPaneTest, TheCheckWaitsForAFileManagerThatIsStillWorking)
     pane.addPaths({slow, kept}, 0);
     const QDateTime started = QDateTime::currentDateTime();
     std::optional<QStringList> answer;
-    pane.checkDragOutWentToTrash({pane.itemAtIndex(0)}, started,
-                                 [&](const QList<KLItemPtr> &t) { answer = KLItem::pathsForItems(t); }, 15000);
+    pane.checkDragOutWentToTrash(
+        {pane.itemAtIndex(0)}, started, [&](const QList<KLItemPtr> &t) { answer = KLItem::pathsForItems(t); }, 15000);
     // The file is still in place for a while; the check keeps looking.
     QTest::qWait(400);
     EXPECT_FALSE(answer.has_value());
@@ -475,8 +480,8 @@ TEST_F(DragOutPaneTest, TheCheckWaitsForAFileManagerThatIsStillWorking)
 
     // A file that never leaves: after the time limit the answer is "not the trash".
     answer.reset();
-    pane.checkDragOutWentToTrash({pane.itemAtIndex(0)}, started,
-                                 [&](const QList<KLItemPtr> &t) { answer = KLItem::pathsForItems(t); }, 300);
+    pane.checkDragOutWentToTrash(
+        {pane.itemAtIndex(0)}, started, [&](const QList<KLItemPtr> &t) { answer = KLItem::pathsForItems(t); }, 300);
     ASSERT_TRUE(KelsoTest::waitFor([&] { return answer.has_value(); }, 20000));
     EXPECT_TRUE(answer->isEmpty());
     EXPECT_EQ(pane.currentItemPaths(), QStringList{kept});
@@ -547,7 +552,8 @@ protected:
         src = source.get();
         KLMainWindowController::Options options;
         options.recentSource = std::move(source);
-        options.coolerStorePath = KelsoTest::home() +
+        options.coolerStorePath =
+            KelsoTest::home() +
             QStringLiteral("/stores/%1.plist").arg(::testing::UnitTest::GetInstance()->current_test_info()->name());
         options.services = &services;
         controller = std::make_unique<KLMainWindowController>(std::move(options));

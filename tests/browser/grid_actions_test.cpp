@@ -76,14 +76,8 @@ struct ChangedUnderThePaint {
 class GridActionsTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus");
-    }
-    void TearDown() override
-    {
-        Defaults::standard().removeObjectForKey(QStringLiteral("KLAlwaysCopyOnDrag"));
-    }
+    void SetUp() override { qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus"); }
+    void TearDown() override { Defaults::standard().removeObjectForKey(QStringLiteral("KLAlwaysCopyOnDrag")); }
 };
 
 TEST_F(GridActionsTest, TheBadgeRemovesTheItemItIsDrawnOn)
@@ -115,7 +109,8 @@ TEST_F(GridActionsTest, KeysAndTheMenuActOnTheSelectedCellsAsShown)
         menuFor = f.pane.selectedItemPaths();
         menu->close();
     };
-    QContextMenuEvent click(QContextMenuEvent::Mouse, f.view.centreOf(2), f.view.viewport()->mapToGlobal(f.view.centreOf(2)));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, f.view.centreOf(2),
+                            f.view.viewport()->mapToGlobal(f.view.centreOf(2)));
     QApplication::sendEvent(f.view.viewport(), &click);
     EXPECT_EQ(menuFor, QStringList{f.files[2]});
 

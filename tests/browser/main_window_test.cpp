@@ -88,14 +88,14 @@ TEST(MainWindowTest, TheWindowIsPlacedOnTheScreen)
 
 TEST(MainWindowTest, SubtitlesBlendTheTextColourWithTheBackground)
 {
-    const QColor blended = KLMainWindowController::blendedColour(Qt::white, QColor::fromRgbF(0.0f, 0.0f, 0.0f, 1.0f), 0.4);
+    const QColor blended =
+        KLMainWindowController::blendedColour(Qt::white, QColor::fromRgbF(0.0f, 0.0f, 0.0f, 1.0f), 0.4);
     EXPECT_NEAR(blended.redF(), 0.6, 0.01);
     EXPECT_NEAR(blended.alphaF(), 1.0, 0.01);
 
     auto c = makeController(QStringLiteral("colours"));
     KLColours::setColour(Defaults::standard(), QStringLiteral("KLKelsoTextColour"), QColor::fromRgbF(1, 0, 0, 1));
-    KLColours::setColour(Defaults::standard(), QStringLiteral("KLKelsoBackgroundColour"),
-                         QColor::fromRgbF(0, 0, 1, 1));
+    KLColours::setColour(Defaults::standard(), QStringLiteral("KLKelsoBackgroundColour"), QColor::fromRgbF(0, 0, 1, 1));
     const KLCellTextStyle title = c->kelsoBrowser()->cell()->titleStyle();
     const KLCellTextStyle sub = c->kelsoBrowser()->cell()->subtitleStyle();
     EXPECT_NEAR(title.colour.redF(), 1.0, 0.01);

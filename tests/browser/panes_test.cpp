@@ -2,23 +2,23 @@
 // reordering, equal titles, keyboard selection, stacks, the trash confirmation, the badge, the
 // drag masks and when the stores are written.
 #include "browser/KLCoolerImageBrowserDelegate.h"
-#include "cooler/KLCoolerStore.h"
 #include "browser/KLImageBrowserModel.h"
 #include "browser/KLImageBrowserView.h"
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLPreviewPanel.h"
-#include "thumbs/KPQuickLook.h"
 #include "browser/KLRecentSource.h"
+#include "cooler/KLCoolerStore.h"
 #include "platform/Defaults.h"
 #include "support/TestSupport.h"
+#include "thumbs/KPQuickLook.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
-#include <QSet>
 #include <gtest/gtest.h>
 
 namespace {
@@ -433,7 +433,8 @@ TEST_F(PanesTest, TrashRecordsAreMatchedByTheOriginalPathNotByTheName)
     record(QStringLiteral("broken.txt"), "/bad%zzescape");
     // Many unrelated records: the folder is read once for all the paths asked about.
     for (int i = 0; i < 300; ++i)
-        record(QStringLiteral("other%1.txt").arg(i), QFile::encodeName(home() + QStringLiteral("/x/other%1.txt").arg(i)));
+        record(QStringLiteral("other%1.txt").arg(i),
+               QFile::encodeName(home() + QStringLiteral("/x/other%1.txt").arg(i)));
 
     const QStringList found = KLCoolerImageBrowserDelegate::missingFilesThatWereTrashed(
         {trashed, deleted, spaced, home() + QStringLiteral("/bad")});

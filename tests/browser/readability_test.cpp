@@ -29,8 +29,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-namespace
-{
+namespace {
 
 const bool g_offscreen = [] {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -145,16 +144,14 @@ TEST(CellTagsTest, ToolTipAndDescriptionTellTagsRatingAndTheRest)
     const QStringList tip = KLCellText::toolTip(facts).split(QLatin1Char('\n'));
     EXPECT_EQ(tip.value(0), QStringLiteral("Budget 2027.ods"));
     EXPECT_TRUE(tip.contains(QStringLiteral("Folder: ~/Documents"))) << tip.join(" | ").toStdString();
-    EXPECT_TRUE(tip.contains(QStringLiteral("Date: ") + item->imageSubtitle()))
-        << tip.join(" | ").toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Date: ") + item->imageSubtitle())) << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Size: 3.0 kB"))) << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Tags: Finance, Q1"))) << tip.join(" | ").toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("Rating: 3 of 5 stars"))) << tip.join(" | ").toStdString();
 
     const QString description = KLCellText::accessibleDescription(facts);
     EXPECT_EQ(description,
-              item->imageSubtitle() +
-                  QStringLiteral(", ODS file, in ~/Documents, tags: Finance, Q1, rated 3 stars"));
+              item->imageSubtitle() + QStringLiteral(", ODS file, in ~/Documents, tags: Finance, Q1, rated 3 stars"));
 
     // The model answers the same through the roles item views and screen readers ask for.
     KLImageBrowserModel model;
@@ -320,8 +317,7 @@ TEST(CellTagsTest, ScreenReadersFindNamedGridsAndCellsWithActions)
     ASSERT_TRUE(actions);
     EXPECT_EQ(actions->actionNames(),
               (QStringList{QStringLiteral("Open"), QAccessibleActionInterface::showMenuAction()}));
-    EXPECT_EQ(actions->localizedActionName(QAccessibleActionInterface::showMenuAction()),
-              QStringLiteral("Show Menu"));
+    EXPECT_EQ(actions->localizedActionName(QAccessibleActionInterface::showMenuAction()), QStringLiteral("Show Menu"));
 
     // Selection shows in the cell's state; a cell past the end after a reload is no longer valid.
     controller.kelsoDelegate()->selectIndexes({0});
@@ -355,8 +351,7 @@ TEST(TrayIconTest, TheIconStandsOutOnLightAndDarkTrays)
     const QIcon icon = KLSvgIcon::fromFile(QStringLiteral(":/icons/KelsoMenuItem.svg"));
     ASSERT_FALSE(icon.isNull());
     const int size = 22;
-    for (const QColor &tray :
-         {QColor(Qt::white), QColor(235, 235, 235), QColor(48, 48, 48), QColor(Qt::black)}) {
+    for (const QColor &tray : {QColor(Qt::white), QColor(235, 235, 235), QColor(48, 48, 48), QColor(Qt::black)}) {
         QImage image(size, size, QImage::Format_ARGB32);
         image.fill(tray);
         QPainter painter(&image);

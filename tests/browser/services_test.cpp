@@ -12,11 +12,11 @@
 #include "search/gui/KLFilePickerMenu.h"
 #include "support/TestSupport.h"
 
-#include <QLoggingCategory>
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>

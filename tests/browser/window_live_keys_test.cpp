@@ -155,7 +155,11 @@ TEST(LiveListTest, ARecordReachesTheShownGridWithoutActivation)
     w.source->record();
     EXPECT_TRUE(w.c->kelsoDelegate()->liveRefreshPending());
     EXPECT_EQ(w.shownPaths(), QStringList{files[0]}) << "coalesced, not at once";
-    EXPECT_TRUE(waitFor([&] { return w.shownPaths() == (QStringList{files[1], files[0]}); }, 2000))
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return w.shownPaths() == (QStringList{files[1], files[0]});
+        },
+        2000))
         << w.shownPaths().join(u',').toStdString();
     EXPECT_EQ(w.c->kelsoDelegate()->items().size(), 2);
 }
@@ -355,7 +359,8 @@ TEST(WindowKeysTest, BackspaceAltUpAltLeftAndEscapeLeaveAStack)
         Qt::Key key;
         Qt::KeyboardModifiers mods;
     };
-    for (const Key &k : {Key{Qt::Key_Backspace, {}}, Key{Qt::Key_Up, Qt::AltModifier}, Key{Qt::Key_Left, Qt::AltModifier}}) {
+    for (const Key &k :
+         {Key{Qt::Key_Backspace, {}}, Key{Qt::Key_Up, Qt::AltModifier}, Key{Qt::Key_Left, Qt::AltModifier}}) {
         pane->imageBrowserCellWasDoubleClickedAtIndex(1);
         ASSERT_TRUE(pane->hasCurrentPath());
         QTest::keyClick(grid, k.key, k.mods);

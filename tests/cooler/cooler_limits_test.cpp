@@ -92,8 +92,8 @@ TEST_F(CoolerLimitsTest, OnlyNewItemsTakeRoomAndTheRestIsRefusedInOrder)
     const QList<KLItemPtr> list = itemsFor(kept);
     QStringList refused;
     // Two places left: paths already held only move and take none; duplicates count once.
-    const QStringList fit =
-        KLItemListOps::pathsThatFit(list, {fresh[0], kept[5], fresh[0], fresh[1], fresh[2], kept[7], fresh[3]}, &refused);
+    const QStringList fit = KLItemListOps::pathsThatFit(
+        list, {fresh[0], kept[5], fresh[0], fresh[1], fresh[2], kept[7], fresh[3]}, &refused);
     EXPECT_EQ(fit, (QStringList{fresh[0], kept[5], fresh[1], kept[7]}));
     EXPECT_EQ(refused, (QStringList{fresh[2], fresh[3]}));
     EXPECT_EQ(KLItemListOps::pushedOutBy(list, fresh), 2);
@@ -146,7 +146,9 @@ TEST_F(CoolerLimitsTest, ThePlainListingKeepsEachItemOnOneLine)
     EXPECT_EQ(lines[0].split('\t').size(), 2) << "the tab in the name does not add a column";
     EXPECT_EQ(lines[1].split('\t').value(0), QFile::encodeName(plain));
 
-    EXPECT_EQ(KLCoolerCommand::escapeField(QStringLiteral("a\rb\x01" "c\x7f")), QByteArray("a\\rb\\x01c\\x7f"));
+    EXPECT_EQ(KLCoolerCommand::escapeField(QStringLiteral("a\rb\x01"
+                                                          "c\x7f")),
+              QByteArray("a\\rb\\x01c\\x7f"));
     EXPECT_EQ(KLCoolerCommand::escapeField(QStringLiteral("Café ✓")), QStringLiteral("Café ✓").toUtf8());
 }
 
@@ -160,9 +162,9 @@ TEST_F(CoolerLimitsTest, ArgumentsMustBeAbsolutePathsOfExistingFiles)
     ASSERT_EQ(::symlink("/nonexistent/target", QFile::encodeName(link).constData()), 0);
 
     // Good ones: a path, a file URI (percent-encoded), a path to clean, a dangling link.
-    auto good = KLCoolerArguments::check({file, QUrl::fromLocalFile(file).toString(),
-                                          home() + QStringLiteral("/args/../args/a file.txt"), link},
-                                         Need::ExistingFile);
+    auto good = KLCoolerArguments::check(
+        {file, QUrl::fromLocalFile(file).toString(), home() + QStringLiteral("/args/../args/a file.txt"), link},
+        Need::ExistingFile);
     EXPECT_EQ(good.error, QString());
     EXPECT_EQ(good.paths, (QStringList{file, file, file, link}));
 
@@ -179,7 +181,8 @@ TEST_F(CoolerLimitsTest, ArgumentsMustBeAbsolutePathsOfExistingFiles)
         {QStringLiteral("/") + QString(1 << 20, QLatin1Char('x')), "argument 2 is longer than 4095 bytes: '/xxx"},
     };
     for (const auto &b : bad) {
-        const auto checked = KLCoolerArguments::check({file, b.argument, QStringLiteral("also-bad")}, Need::ExistingFile);
+        const auto checked =
+            KLCoolerArguments::check({file, b.argument, QStringLiteral("also-bad")}, Need::ExistingFile);
         EXPECT_TRUE(checked.error.startsWith(QString::fromUtf8(b.says))) << qPrintable(checked.error);
         EXPECT_LT(checked.error.size(), 200) << "a huge argument is cut short in the message";
         EXPECT_TRUE(checked.paths.isEmpty());

@@ -227,10 +227,10 @@ TEST_F(CoolerStoreTest, ReadingSkipsBadEntriesAndDuplicates)
 {
     const QString store = home() + QStringLiteral("/mixed/coolerItems.plist");
     const QList<KLItemPtr> items = makeItems(QStringLiteral("mixed-files"), 2);
-    QVariantList archives = {items[0]->archive(), QStringLiteral("not an item"), QVariantMap{},
-                             items[1]->archive(), items[0]->archive()};
-    KelsoTest::writeFile(store, Plist::toBinary(QVariantMap{{QStringLiteral("version"), 1},
-                                                            {QStringLiteral("items"), archives}}));
+    QVariantList archives = {items[0]->archive(), QStringLiteral("not an item"), QVariantMap{}, items[1]->archive(),
+                             items[0]->archive()};
+    KelsoTest::writeFile(
+        store, Plist::toBinary(QVariantMap{{QStringLiteral("version"), 1}, {QStringLiteral("items"), archives}}));
     KLCoolerStore::ReadStatus status;
     const QList<KLItemPtr> back = KLCoolerStore::read(store, &status);
     EXPECT_EQ(status, KLCoolerStore::ReadStatus::Read);

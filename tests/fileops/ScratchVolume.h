@@ -44,8 +44,8 @@ public:
     // Remounts it read-only (nothing on it can be removed, renamed or trashed).
     bool makeReadOnly()
     {
-        return m_mounted && ::mount(nullptr, QFile::encodeName(m_path).constData(), nullptr,
-                                    MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+        return m_mounted &&
+               ::mount(nullptr, QFile::encodeName(m_path).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
     }
 
 private:

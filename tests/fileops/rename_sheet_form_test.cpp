@@ -56,8 +56,8 @@ TEST(RenameSheetForm, TheTakenNameMessageIsShownWhole)
     QWidget window;
     window.resize(800, 600);
     window.show();
-    auto *sheet = XPSimpleFileRenameController::showRenameDialogForFile(
-        dir + "/Quarterly report for the board.pdf", &window);
+    auto *sheet =
+        XPSimpleFileRenameController::showRenameDialogForFile(dir + "/Quarterly report for the board.pdf", &window);
     QApplication::processEvents();
     sheet->newName()->setText("Quarterly report for the whole board of directors");
     sheet->okAction();
@@ -68,7 +68,6 @@ TEST(RenameSheetForm, TheTakenNameMessageIsShownWhole)
     QApplication::processEvents();
     // The label has the height its wrapped text needs, and lies inside the sheet.
     EXPECT_GE(message->height(), message->heightForWidth(message->width())) << message->text().toStdString();
-    EXPECT_TRUE(sheet->rect().contains(message->geometry()))
-        << sheet->height() << " " << message->geometry().bottom();
+    EXPECT_TRUE(sheet->rect().contains(message->geometry())) << sheet->height() << " " << message->geometry().bottom();
     sheet->cancelAction();
 }

@@ -50,7 +50,8 @@ QByteArray attribute(const QString &path, const char *name)
 
 struct stat statOf(const QString &path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     ::lstat(QFile::encodeName(path).constData(), &st);
     return st;
 }
@@ -167,7 +168,8 @@ TEST_F(CrossFileSystemMove, AFolderMovesWholeWithLinksAsLinksAndNamesAsBytes)
         << "a dangling link is copied as the link it is";
     EXPECT_STREQ(link, "/nowhere/at/all");
     EXPECT_EQ(statOf(target + QStringLiteral("/sub/to-a")).st_mtim.tv_sec, 1000000000) << "a link keeps its own time";
-    struct stat odd {};
+    struct stat odd {
+    };
     EXPECT_EQ(::lstat((QFile::encodeName(target) + '/' + oddName).constData(), &odd), 0)
         << "the name arrives as the same bytes";
     const struct stat deeperAfter = statOf(target + QStringLiteral("/sub/deeper"));
@@ -220,7 +222,8 @@ TEST_F(CrossFileSystemMove, NothingIsReplacedAndAnOriginalThatCannotGoIsNotCopie
     // A folder onto an existing folder of the same name: refused too, nothing merged.
     KelsoTest::writeFile(here + QStringLiteral("/Docs/new.txt"), "new");
     KelsoTest::writeFile(there + QStringLiteral("/Docs/old.txt"), "old");
-    EXPECT_FALSE(XPFileUtils::moveItemWithoutReplacing(here + QStringLiteral("/Docs"), there + QStringLiteral("/Docs")));
+    EXPECT_FALSE(
+        XPFileUtils::moveItemWithoutReplacing(here + QStringLiteral("/Docs"), there + QStringLiteral("/Docs")));
     EXPECT_FALSE(QFileInfo::exists(there + QStringLiteral("/Docs/new.txt")));
     EXPECT_TRUE(QFileInfo::exists(here + QStringLiteral("/Docs/new.txt")));
 
@@ -229,8 +232,8 @@ TEST_F(CrossFileSystemMove, NothingIsReplacedAndAnOriginalThatCannotGoIsNotCopie
     ASSERT_TRUE(readOnly.mounted()) << qPrintable(readOnly.why());
     KelsoTest::writeFile(readOnly.path() + QStringLiteral("/stuck.txt"), "stuck");
     ASSERT_TRUE(readOnly.makeReadOnly());
-    const FileMove::Outcome outcome = FileMove::move(readOnly.path() + QStringLiteral("/stuck.txt"),
-                                                     here + QStringLiteral("/stuck.txt"));
+    const FileMove::Outcome outcome =
+        FileMove::move(readOnly.path() + QStringLiteral("/stuck.txt"), here + QStringLiteral("/stuck.txt"));
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error, EROFS) << qPrintable(outcome.message);
     EXPECT_FALSE(QFileInfo::exists(here + QStringLiteral("/stuck.txt"))) << "no copy is left behind";

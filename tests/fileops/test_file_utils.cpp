@@ -16,8 +16,7 @@
 
 using namespace XPFileUtils;
 
-namespace
-{
+namespace {
 int g_folders = 0;
 QString freshFolder()
 {
@@ -60,8 +59,7 @@ TEST(FindUnusedPathTest, DotFilesAndDotsInFolderNames)
 {
     const QString folder = freshFolder();
     KelsoTest::writeFile(folder + "/.profile");
-    EXPECT_EQ(findUnusedPath(folder + "/.profile"), folder + "/.profile 1")
-        << "a leading dot is no extension";
+    EXPECT_EQ(findUnusedPath(folder + "/.profile"), folder + "/.profile 1") << "a leading dot is no extension";
     KelsoTest::writeFile(folder + "/.config.json");
     EXPECT_EQ(findUnusedPath(folder + "/.config.json"), folder + "/.config 1.json");
     KelsoTest::writeFile(folder + "/my.folder/Notes");
@@ -203,8 +201,8 @@ TEST_F(SlowVolumesTest, AMountTableChangeRebuildsTheTableByItself)
 
 TEST(SlowFileSystemTypesTest, NetworkAndCloudTypes)
 {
-    for (const char *type : {"nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "ceph", "davfs", "fuse.davfs2",
-                             "fuse.sshfs", "fuse.rclone", "fuse.s3fs", "fuse.gvfsd-fuse", "webdav"})
+    for (const char *type : {"nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "ceph", "davfs", "fuse.davfs2", "fuse.sshfs",
+                             "fuse.rclone", "fuse.s3fs", "fuse.gvfsd-fuse", "webdav"})
         EXPECT_TRUE(isSlowFileSystemType(type)) << type;
     for (const char *type : {"ext4", "btrfs", "xfs", "tmpfs", "vfat", "fuse", "overlay", "NFS", ""})
         EXPECT_FALSE(isSlowFileSystemType(type)) << type;
@@ -254,8 +252,8 @@ TEST(FileUtilsMoveTest, MailAndPhotoLibrariesAreNeverMoved)
     EXPECT_TRUE(QFile::exists(photo));
     EXPECT_FALSE(QFile::exists(folder + "/a.jpg"));
     // The whole library folder is refused too.
-    EXPECT_FALSE(moveItemOnSameFileSystemCheckingForSpecialExclusions(
-        folder + "/Pictures/Photos Library.photoslibrary", folder + "/lib", &error));
+    EXPECT_FALSE(moveItemOnSameFileSystemCheckingForSpecialExclusions(folder + "/Pictures/Photos Library.photoslibrary",
+                                                                      folder + "/lib", &error));
     EXPECT_TRUE(QFileInfo(folder + "/Pictures/Photos Library.photoslibrary").isDir());
 }
 

@@ -82,7 +82,8 @@ TEST(RenameSheet, ANewSheetReplacesThePreviousOne)
     const QString dir = freshFolder("sheet2");
     KelsoTest::writeFile(dir + "/one.txt");
     KelsoTest::writeFile(dir + "/two.txt");
-    QPointer<XPSimpleFileRenameController> first = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/one.txt", nullptr);
+    QPointer<XPSimpleFileRenameController> first =
+        XPSimpleFileRenameController::showRenameDialogForFile(dir + "/one.txt", nullptr);
     auto *second = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/two.txt", nullptr);
     EXPECT_EQ(XPSimpleFileRenameController::current(), second);
     ASSERT_FALSE(first.isNull());

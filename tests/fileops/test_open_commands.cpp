@@ -16,9 +16,18 @@
 
 namespace {
 
-QString dataHome() { return KelsoTest::home() + "/.local/share"; }
-QString appsDir() { return dataHome() + "/applications"; }
-QString launchLog() { return KelsoTest::home() + "/opened.txt"; }
+QString dataHome()
+{
+    return KelsoTest::home() + "/.local/share";
+}
+QString appsDir()
+{
+    return dataHome() + "/applications";
+}
+QString launchLog()
+{
+    return KelsoTest::home() + "/opened.txt";
+}
 
 void run(const QString &program, const QStringList &args)
 {

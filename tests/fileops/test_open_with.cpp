@@ -10,16 +10,25 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <gtest/gtest.h>
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 using namespace XPFileUtils;
 
 namespace {
 
-QString dataHome() { return KelsoTest::home() + "/.local/share"; }
-QString appsDir() { return dataHome() + "/applications"; }
-QString launchLog() { return KelsoTest::home() + "/launched.txt"; }
+QString dataHome()
+{
+    return KelsoTest::home() + "/.local/share";
+}
+QString appsDir()
+{
+    return dataHome() + "/applications";
+}
+QString launchLog()
+{
+    return KelsoTest::home() + "/launched.txt";
+}
 
 void run(const QString &program, const QStringList &args)
 {
@@ -42,8 +51,8 @@ void writeDesktopEntry(const QString &fileName, const QString &name,
 
 bool toolsPresent()
 {
-    return !QStandardPaths::findExecutable("update-mime-database").isEmpty()
-           && !QStandardPaths::findExecutable("update-desktop-database").isEmpty();
+    return !QStandardPaths::findExecutable("update-mime-database").isEmpty() &&
+           !QStandardPaths::findExecutable("update-desktop-database").isEmpty();
 }
 
 // Installs, once per process, before GIO first looks: the types application/x-kelso-test
@@ -74,9 +83,8 @@ void installTestTypesOnce()
     run("update-mime-database", {dataHome() + "/mime"});
 
     const QString script = KelsoTest::home() + "/record.sh";
-    KelsoTest::writeFile(script, QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> %1; done\n")
-                                     .arg(launchLog())
-                                     .toUtf8());
+    KelsoTest::writeFile(
+        script, QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> %1; done\n").arg(launchLog()).toUtf8());
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     writeDesktopEntry("kelso-zed.desktop", "Zed Editor");
@@ -163,7 +171,10 @@ TEST_F(OpenWithTest, ChoosingAnApplicationOpensWithItAndRemembersItUntilItIsDele
     EXPECT_EQ(getDefaultApplicationForFile(document), appsDir() + "/kelso-zed.desktop");
     EXPECT_FALSE(Defaults::standard().hasSavedValue("prefApp_kelsotest"));
     EXPECT_TRUE(KelsoTest::waitFor(
-        [&] { return titlesOf(openWithEntriesForDocument(document)) == QStringList{"Zed Editor (default)", "-", "tool 9", "-", "Other…"}; },
+        [&] {
+            return titlesOf(openWithEntriesForDocument(document)) ==
+                   QStringList{"Zed Editor (default)", "-", "tool 9", "-", "Other…"};
+        },
         20000))
         << qPrintable(titlesOf(openWithEntriesForDocument(document)).join('|'));
     writeDesktopEntry("kelso-tool10.desktop", "Tool 10");

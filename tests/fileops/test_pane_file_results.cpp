@@ -94,7 +94,9 @@ protected:
     {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelso-test-bus");
         services.trashAlertPresenter = [](const KLTrashWarning &) { return true; };
-        services.fileFailurePresenter = [this](const KLFileFailureReport &report, QWidget *) { reports.append(report); };
+        services.fileFailurePresenter = [this](const KLFileFailureReport &report, QWidget *) {
+            reports.append(report);
+        };
     }
     // Handed to each pane that trashes or files.
     KLServices services;

@@ -1,10 +1,10 @@
 #include "fileops/XPRename.h"
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,8 +50,8 @@ TEST(Rename, ShortStemsLeadingDotsAndTheSameNameDoNothing)
 {
     const QString dir = folder();
     KelsoTest::writeFile(dir + "/Report.pdf", "report");
-    for (const QString &name : {QStringLiteral("A"), QStringLiteral("A.pdf"), QStringLiteral(".hidden"),
-                                QStringLiteral(".pdf"), QString()}) {
+    for (const QString &name :
+         {QStringLiteral("A"), QStringLiteral("A.pdf"), QStringLiteral(".hidden"), QStringLiteral(".pdf"), QString()}) {
         const RenamePlan plan = renameFile(dir + "/Report.pdf", name);
         EXPECT_EQ(plan.status, RenamePlan::Refused) << qPrintable(name);
         EXPECT_TRUE(plan.message.isEmpty()) << qPrintable(name);
@@ -117,8 +117,8 @@ TEST(Rename, MovingAcrossFileSystemsCopiesFilesAndStillNeverReplaces)
 {
     // /dev/shm is a separate tmpfs on most systems; skip where it is not.
     struct stat shm, home;
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(QFile::encodeName(KelsoTest::home()).constData(), &home) != 0
-        || shm.st_dev == home.st_dev || ::access("/dev/shm", W_OK) != 0)
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(QFile::encodeName(KelsoTest::home()).constData(), &home) != 0 ||
+        shm.st_dev == home.st_dev || ::access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no second writable file system";
     const QString other = QStringLiteral("/dev/shm/kelso-move-%1").arg(QCoreApplication::applicationPid());
     QDir().mkpath(other);

@@ -17,7 +17,8 @@ using namespace MdIndex;
 
 namespace {
 
-class MdCrawlerTest : public ::testing::Test {
+class MdCrawlerTest : public ::testing::Test
+{
 protected:
     QTemporaryDir tmp{KelsoTest::home() + QStringLiteral("/crawl-XXXXXX")};
     QString root = tmp.path() + QStringLiteral("/tree");
@@ -78,7 +79,8 @@ TEST_F(MdCrawlerTest, NamesPassIndexesTheTreeAndLeavesOutHiddenExcludedAndNonUtf
     const FileRecord plan = *c.store().byPath(p("docs/Plan.txt"));
     EXPECT_EQ(plan.size, 31);
     EXPECT_EQ(plan.parent, c.store().byPath(p("docs"))->id);
-    EXPECT_NEAR(double(plan.modifiedMs), double(QFileInfo(p("docs/Plan.txt")).lastModified().toMSecsSinceEpoch()), 1000.0);
+    EXPECT_NEAR(double(plan.modifiedMs), double(QFileInfo(p("docs/Plan.txt")).lastModified().toMSecsSinceEpoch()),
+                1000.0);
     EXPECT_TRUE(c.store().nameTrigramsReady());
     EXPECT_EQ(Crawler::storedProgress(c.store()).files, 7);
 }
@@ -96,8 +98,10 @@ TEST_F(MdCrawlerTest, ContentPassAddsTypeTagsRatingAndText)
         ++rounds;
     EXPECT_GE(rounds, 3); // batches of three over eight entries
     EXPECT_TRUE(c.store().pendingContent(10).isEmpty());
-    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemTextContent == \"harvest*\"cdw")), QStringList{p("docs/Plan.txt")});
-    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemContentTypeTree == \"public.image\"")), QStringList{p("photo.jpg")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemTextContent == \"harvest*\"cdw")),
+              QStringList{p("docs/Plan.txt")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemContentTypeTree == \"public.image\"")),
+              QStringList{p("photo.jpg")});
     EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemContentTypeTree == \"public.folder\" && kMDItemFSName == \"a\"")),
               QStringList{p("docs/deep/a")});
     EXPECT_EQ(paths(c.store(), QStringLiteral("tag: red starrating:>=4")), QStringList{p("photo.jpg")});
@@ -114,14 +118,17 @@ TEST_F(MdCrawlerTest, LiveChangesCreateRenameDeleteAndAttributes)
     // Rename: the old path goes, the new one comes.
     ASSERT_TRUE(QFile::rename(p("docs/Plan.txt"), p("docs/Harvest Plan.txt")));
     c.applyChanges({{p("docs/Plan.txt"), ChangeKind::Removed}, {p("docs/Harvest Plan.txt"), ChangeKind::Created}});
-    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemDisplayName == \"*plan*\"cd")), QStringList{p("docs/Harvest Plan.txt")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemDisplayName == \"*plan*\"cd")),
+              QStringList{p("docs/Harvest Plan.txt")});
     // A folder moved in brings its contents; hidden and excluded paths stay out.
     KelsoTest::writeFile(tmp.path() + QStringLiteral("/outside/inner/file.txt"));
     ASSERT_TRUE(QDir().rename(tmp.path() + QStringLiteral("/outside"), p("moved")));
     KelsoTest::writeFile(p(".hidden/new.txt"));
     KelsoTest::writeFile(p("build/new.o"));
-    c.applyChanges({{p("moved"), ChangeKind::Created}, {p(".hidden/new.txt"), ChangeKind::Created},
-                    {p("build/new.o"), ChangeKind::Created}, {tmp.path() + QStringLiteral("/elsewhere"), ChangeKind::Created}});
+    c.applyChanges({{p("moved"), ChangeKind::Created},
+                    {p(".hidden/new.txt"), ChangeKind::Created},
+                    {p("build/new.o"), ChangeKind::Created},
+                    {tmp.path() + QStringLiteral("/elsewhere"), ChangeKind::Created}});
     EXPECT_TRUE(c.store().byPath(p("moved/inner/file.txt")).has_value());
     EXPECT_FALSE(c.store().byPath(p(".hidden/new.txt")).has_value());
     EXPECT_FALSE(c.store().byPath(p("build/new.o")).has_value());
@@ -135,10 +142,12 @@ TEST_F(MdCrawlerTest, LiveChangesCreateRenameDeleteAndAttributes)
     // Attributes and opens.
     int err = 0;
     ASSERT_TRUE(Xattr::set(p("moved/inner/file.txt"), QStringLiteral("xdg.tags"), "Green", &err));
-    c.applyChanges({{p("moved/inner/file.txt"), ChangeKind::AttributesChanged},
-                    {p("docs/Harvest Plan.txt"), ChangeKind::Opened}});
-    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemUserTags == \"green\"c")), QStringList{p("moved/inner/file.txt")});
-    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemLastUsedDate > $time.now(-60)")), QStringList{p("docs/Harvest Plan.txt")});
+    c.applyChanges(
+        {{p("moved/inner/file.txt"), ChangeKind::AttributesChanged}, {p("docs/Harvest Plan.txt"), ChangeKind::Opened}});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemUserTags == \"green\"c")),
+              QStringList{p("moved/inner/file.txt")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemLastUsedDate > $time.now(-60)")),
+              QStringList{p("docs/Harvest Plan.txt")});
 }
 
 TEST_F(MdCrawlerTest, ASecondWalkDropsWhatVanishedAndKeepsIds)
@@ -185,11 +194,13 @@ TEST_F(MdCrawlerTest, LastUsedDatesComeFromTheDesktopsRecordOfOpens)
     const QString xbel = tmp.path() + QStringLiteral("/recently-used.xbel");
     const QByteArray planUrl = QUrl::fromLocalFile(p("docs/Plan.txt")).toEncoded();
     KelsoTest::writeFile(xbel, "<?xml version=\"1.0\"?>\n<xbel version=\"1.0\">\n"
-                               "<bookmark href=\"" + planUrl + "\" added=\"2026-01-01T10:00:00Z\""
-                               " modified=\"2026-01-02T10:00:00Z\" visited=\"2026-01-03T10:00:00.5Z\"/>\n"
-                               "<bookmark href=\"https://example.org/x\" visited=\"2026-01-03T10:00:00Z\"/>\n"
-                               "<bookmark href=\"file:///nowhere/gone.txt\" visited=\"2026-01-03T10:00:00Z\"/>\n"
-                               "</xbel>\n");
+                               "<bookmark href=\"" +
+                                   planUrl +
+                                   "\" added=\"2026-01-01T10:00:00Z\""
+                                   " modified=\"2026-01-02T10:00:00Z\" visited=\"2026-01-03T10:00:00.5Z\"/>\n"
+                                   "<bookmark href=\"https://example.org/x\" visited=\"2026-01-03T10:00:00Z\"/>\n"
+                                   "<bookmark href=\"file:///nowhere/gone.txt\" visited=\"2026-01-03T10:00:00Z\"/>\n"
+                                   "</xbel>\n");
     CrawlRules r = rules();
     r.recentlyUsedFile = xbel;
     Crawler c(db, r);
@@ -200,8 +211,8 @@ TEST_F(MdCrawlerTest, LastUsedDatesComeFromTheDesktopsRecordOfOpens)
     EXPECT_EQ(c.store().byPath(p("docs/Plan.txt"))->lastUsedMs, want);
     EXPECT_EQ(c.store().byPath(p("photo.jpg"))->lastUsedMs, 0);
     // A change of the record is read again; a damaged record loses nothing already there.
-    KelsoTest::writeFile(xbel, "<xbel><bookmark href=\"" + QUrl::fromLocalFile(p("photo.jpg")).toEncoded()
-                                   + "\" visited=\"2026-02-01T00:00:00Z\"/><bookmark href=");
+    KelsoTest::writeFile(xbel, "<xbel><bookmark href=\"" + QUrl::fromLocalFile(p("photo.jpg")).toEncoded() +
+                                   "\" visited=\"2026-02-01T00:00:00Z\"/><bookmark href=");
     c.applyChanges({{xbel, ChangeKind::Modified}});
     EXPECT_GT(c.store().byPath(p("photo.jpg"))->lastUsedMs, 0);
     EXPECT_EQ(c.store().byPath(p("docs/Plan.txt"))->lastUsedMs, want);

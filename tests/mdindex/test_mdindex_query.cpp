@@ -34,11 +34,22 @@ bool eval(const QString &query, const FileRecord &r)
 
 TEST(MdQueryParse, BadTextGivesAClearErrorAndNoTree)
 {
-    const char *bad[] = {"", "   ", "kMDItemFSName", "kMDItemFSName ==", "kMDItemFSName == \"abc",
-                         "(kMDItemFSName == \"a\"", "kMDItemFSName == \"a\" &&", "kMDItemFSName == \"a\"x",
-                         "kMDItemFSName = \"a\"", "&& kMDItemFSName == \"a\"", "kMDItemFSName == \"a\")",
-                         "kMDItemLastUsedDate > $time.tomorrow", "kMDItemLastUsedDate > $time", "tag:",
-                         "starrating:>=many", "== \"a\""};
+    const char *bad[] = {"",
+                         "   ",
+                         "kMDItemFSName",
+                         "kMDItemFSName ==",
+                         "kMDItemFSName == \"abc",
+                         "(kMDItemFSName == \"a\"",
+                         "kMDItemFSName == \"a\" &&",
+                         "kMDItemFSName == \"a\"x",
+                         "kMDItemFSName = \"a\"",
+                         "&& kMDItemFSName == \"a\"",
+                         "kMDItemFSName == \"a\")",
+                         "kMDItemLastUsedDate > $time.tomorrow",
+                         "kMDItemLastUsedDate > $time",
+                         "tag:",
+                         "starrating:>=many",
+                         "== \"a\""};
     for (const char *text : bad) {
         const ParsedQuery q = parseQuery(QString::fromUtf8(text));
         EXPECT_FALSE(q.ok()) << text;
@@ -48,8 +59,8 @@ TEST(MdQueryParse, BadTextGivesAClearErrorAndNoTree)
 
 TEST(MdQueryParse, DeepNestingIsRefusedNotACrash)
 {
-    const QString deep = QString(100000, QLatin1Char('(')) + QStringLiteral("kMDItemFSName == \"a\"")
-                         + QString(100000, QLatin1Char(')'));
+    const QString deep = QString(100000, QLatin1Char('(')) + QStringLiteral("kMDItemFSName == \"a\"") +
+                         QString(100000, QLatin1Char(')'));
     const ParsedQuery q = parseQuery(deep);
     EXPECT_FALSE(q.ok());
     EXPECT_TRUE(q.error.contains(QLatin1String("nested")));
@@ -57,14 +68,16 @@ TEST(MdQueryParse, DeepNestingIsRefusedNotACrash)
 
 TEST(MdQueryParse, AndBindsTighterThanOrAndParenthesesOverride)
 {
-    const ParsedQuery q = parseQuery(QStringLiteral("kMDItemFSName == \"a\" || kMDItemFSName == \"b\" && kMDItemFSSize > 5"));
+    const ParsedQuery q =
+        parseQuery(QStringLiteral("kMDItemFSName == \"a\" || kMDItemFSName == \"b\" && kMDItemFSSize > 5"));
     ASSERT_TRUE(q.ok()) << q.error.toStdString();
     EXPECT_EQ(q.root->kind, QueryNode::Kind::Or);
     EXPECT_EQ(q.root->right->kind, QueryNode::Kind::And);
     // "a" of size 1000 matches through the left side; "b" only when the size holds.
     FileRecord b = file(QStringLiteral("b"));
     b.size = 1;
-    EXPECT_TRUE(eval(QStringLiteral("kMDItemFSName == \"a\" || kMDItemFSName == \"b\" && kMDItemFSSize > 5"), file(QStringLiteral("a"))));
+    EXPECT_TRUE(eval(QStringLiteral("kMDItemFSName == \"a\" || kMDItemFSName == \"b\" && kMDItemFSSize > 5"),
+                     file(QStringLiteral("a"))));
     EXPECT_FALSE(eval(QStringLiteral("kMDItemFSName == \"a\" || kMDItemFSName == \"b\" && kMDItemFSSize > 5"), b));
     EXPECT_FALSE(eval(QStringLiteral("(kMDItemFSName == \"a\" || kMDItemFSName == \"b\") && kMDItemFSSize > 5"), b));
     EXPECT_TRUE(eval(QStringLiteral("(kMDItemFSName == \"a\" || kMDItemFSName == \"b\") && kMDItemFSSize < 5"), b));
@@ -118,10 +131,9 @@ TEST(MdQueryEval, NumbersDatesAndAbsentValues)
     r.rating = 3;
     for (const char *yes : {"kMDItemFSSize == 1000", "kMDItemFSSize >= 1000", "kMDItemFSSize <= 1000",
                             "kMDItemFSSize != 999", "kMDItemFSSize > 999.5", "kMDItemStarRating >= 3",
-                            "kMDItemContentModificationDate > $time.today",
-                            "kMDItemFSContentChangeDate < $time.now", "kMDItemLastUsedDate != $time.today",
-                            "kMDItemSupportFileType != MDSystemFile", "kMDItemSupportFileType != 'MDSystemFile'",
-                            "kMDItemNobodyKnows != \"x\""})
+                            "kMDItemContentModificationDate > $time.today", "kMDItemFSContentChangeDate < $time.now",
+                            "kMDItemLastUsedDate != $time.today", "kMDItemSupportFileType != MDSystemFile",
+                            "kMDItemSupportFileType != 'MDSystemFile'", "kMDItemNobodyKnows != \"x\""})
         EXPECT_TRUE(eval(QString::fromUtf8(yes), r)) << yes;
     for (const char *no : {"kMDItemFSSize < 1000", "kMDItemFSSize > 1000", "kMDItemStarRating > 3",
                            "kMDItemContentModificationDate > $time.now",
@@ -129,7 +141,8 @@ TEST(MdQueryEval, NumbersDatesAndAbsentValues)
                            "kMDItemNobodyKnows == \"x\"", "kMDItemFSSize == \"big\""})
         EXPECT_FALSE(eval(QString::fromUtf8(no), r)) << no;
     r.lastUsedMs = r.modifiedMs;
-    EXPECT_TRUE(eval(QStringLiteral("(kMDItemLastUsedDate > $time.now(-10800)) && (kMDItemSupportFileType != 'MDSystemFile')"), r));
+    EXPECT_TRUE(eval(
+        QStringLiteral("(kMDItemLastUsedDate > $time.now(-10800)) && (kMDItemSupportFileType != 'MDSystemFile')"), r));
 }
 
 TEST(MdQueryTime, EveryFormInLocalTime)

@@ -22,7 +22,8 @@ QStringList names(const SearchResult &r)
     return out;
 }
 
-class MdStoreTest : public ::testing::Test {
+class MdStoreTest : public ::testing::Test
+{
 protected:
     QTemporaryDir dir{KelsoTest::home() + QStringLiteral("/idx-XXXXXX")};
     QString dbPath = dir.path() + QStringLiteral("/index.sqlite3");
@@ -75,12 +76,16 @@ protected:
                   (QStringList{QStringLiteral("Annual Report.pdf"), QStringLiteral("report-draft.txt")}));
         EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"*Report*\""))),
                   QStringList{QStringLiteral("Annual Report.pdf")});
-        EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"*cafe*\"cd"))), QStringList{QStringLiteral("Café.txt")});
+        EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"*cafe*\"cd"))),
+                  QStringList{QStringLiteral("Café.txt")});
         EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"zq*\"cdw"))),
                   (QStringList{QStringLiteral("ZQ upper"), QStringLiteral("zq.bin")}));
-        EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"zq*\"w"))), QStringList{QStringLiteral("zq.bin")});
-        EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"u*\"cdw"))), QStringList{QStringLiteral("ZQ upper")});
-        EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"x*\"cdw"))), QStringList{QStringLiteral("x.txt")});
+        EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"zq*\"w"))),
+                  QStringList{QStringLiteral("zq.bin")});
+        EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"u*\"cdw"))),
+                  QStringList{QStringLiteral("ZQ upper")});
+        EXPECT_EQ(names(search(QStringLiteral("kMDItemDisplayName == \"x*\"cdw"))),
+                  QStringList{QStringLiteral("x.txt")});
     }
 };
 
@@ -108,7 +113,8 @@ TEST_F(MdStoreTest, ContentTagsRatingAndTheSearchBarsContentQuery)
     fillNames();
     const QString content = QStringLiteral("( * == \"margin*\"cdw || kMDItemTextContent == \"margin*\"cdw )");
     EXPECT_EQ(names(search(content)), (QStringList{QStringLiteral("Annual Report.pdf"), QStringLiteral("x.txt")}));
-    EXPECT_EQ(names(search(QStringLiteral("kMDItemTextContent == \"quarter*\"cdw"))), QStringList{QStringLiteral("Annual Report.pdf")});
+    EXPECT_EQ(names(search(QStringLiteral("kMDItemTextContent == \"quarter*\"cdw"))),
+              QStringList{QStringLiteral("Annual Report.pdf")});
     EXPECT_TRUE(search(QStringLiteral("kMDItemTextContent == \"quarterl\"cdw")).items.isEmpty()); // whole word
     EXPECT_EQ(names(search(QStringLiteral("tag: blue starrating:>=4"))), QStringList{QStringLiteral("Café.txt")});
     EXPECT_TRUE(search(QStringLiteral("tag: blue starrating:>=4.5")).items.isEmpty());
@@ -249,7 +255,9 @@ TEST_F(MdStoreTest, CountsAgreeWithTheFullSearchOnEveryPath)
     fillNames();
     ASSERT_TRUE(store.begin());
     for (int i = 0; i < 300; ++i)
-        add(QStringLiteral("/h/bulk/Résumé %1 %2").arg(i).arg(i % 3 ? QStringLiteral("draft") : QStringLiteral("final")));
+        add(QStringLiteral("/h/bulk/Résumé %1 %2")
+                .arg(i)
+                .arg(i % 3 ? QStringLiteral("draft") : QStringLiteral("final")));
     ASSERT_TRUE(store.commit());
     const char *queries[] = {"kMDItemDisplayName == \"*resume*\"cd", "kMDItemDisplayName == \"*final*\"cd",
                              "kMDItemDisplayName == \"*t*\"cd",      "kMDItemDisplayName == \"*1?*\"cd",

@@ -9,8 +9,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLockFile>
 #include <QFile>
+#include <QLockFile>
 #include <QPoint>
 #include <QProcess>
 #include <QSignalSpy>
@@ -22,8 +22,7 @@
 #include <mutex>
 #include <vector>
 
-namespace
-{
+namespace {
 
 // Collects warnings so tests can check that a problem is reported, and reported once.
 class LogCapture
@@ -150,8 +149,7 @@ TEST(DefaultsTest, EveryValueTypeSurvivesARestart)
     const QString path = freshPath();
     const quint64 allBits = std::numeric_limits<quint64>::max();
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(1700000000123LL, Qt::UTC);
-    const QVariantMap dict{
-        {"path", "/home/x"}, {"inner", QVariantMap{{"n", 2}}}, {"list", QVariantList{1, "b"}}};
+    const QVariantMap dict{{"path", "/home/x"}, {"inner", QVariantMap{{"n", 2}}}, {"list", QVariantList{1, "b"}}};
     {
         Defaults d(path);
         d.setString("string", QString::fromUtf8("Grüße ✓"));
@@ -341,8 +339,7 @@ TEST(DefaultsTest, ProcessesWritingDifferentKeysOfOneDomainKeepEachOthersKeys)
     for (int w = 0; w < kWriters; ++w) {
         auto p = std::make_unique<QProcess>();
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p->start(QStringLiteral(DEFAULTS_WRITER),
-                 {path, QStringLiteral("writer%1").arg(w), QString::number(kRounds)});
+        p->start(QStringLiteral(DEFAULTS_WRITER), {path, QStringLiteral("writer%1").arg(w), QString::number(kRounds)});
         writers.push_back(std::move(p));
     }
     for (auto &p : writers)
@@ -391,8 +388,7 @@ TEST(DefaultsTest, CorruptFileIsMovedAsideAndDefaultsAreUsed)
     EXPECT_FALSE(QFile::exists(path));
     const QStringList aside = corruptCopies(path);
     ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(readAll(QFileInfo(path).absolutePath() + "/" + aside.first()), garbage)
-        << "the bad file is kept";
+    EXPECT_EQ(readAll(QFileInfo(path).absolutePath() + "/" + aside.first()), garbage) << "the bad file is kept";
     EXPECT_EQ(LogCapture::count(path), 1) << qPrintable(LogCapture::lines().join('\n'));
 
     // The store goes on working and writes a good file.

@@ -126,9 +126,19 @@ TEST(DefaultsHostileTest, SpecialFilesInTheSettingsPlaceAreMovedAsideAndDefaults
         mode_t kind;
     };
     const std::vector<Case> cases = {
-        {"FIFO", [](const QString &p) { makeFifo(p); return -1; }, S_IFIFO},
+        {"FIFO",
+         [](const QString &p) {
+             makeFifo(p);
+             return -1;
+         },
+         S_IFIFO},
         {"socket", [](const QString &p) { return makeSocket(p); }, S_IFSOCK},
-        {"device", [](const QString &p) { makeDeviceLink(p); return -1; }, S_IFLNK},
+        {"device",
+         [](const QString &p) {
+             makeDeviceLink(p);
+             return -1;
+         },
+         S_IFLNK},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -5,20 +5,18 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
-const QByteArray kSample =
-    "22 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
-    "25 22 0:21 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc rw\n"
-    "40 22 0:35 / /mnt/nas rw,relatime shared:20 master:3 - nfs4 server:/export rw,vers=4.2\n"
-    "41 22 0:36 / /mnt/my\\040share rw,relatime - cifs //host/My\\040Share rw\n"
-    "42 22 0:37 / /home/u/tab\\011name rw - fuse.sshfs u@h:/x rw\n"
-    "43 22 0:38 / /mnt/back\\134slash rw - ext4 /dev/sdb1 rw\n"
-    "garbage line without the separator\n"
-    "44 22 0:39 / relative/point rw - ext4 /dev/sdc1 rw\n"
-    "45 22 0:40 / /mnt/short rw -\n"
-    "\n"
-    "46 22 0:41 / /mnt/nas/usb rw - vfat /dev/sdd1 rw";
+namespace {
+const QByteArray kSample = "22 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
+                           "25 22 0:21 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc rw\n"
+                           "40 22 0:35 / /mnt/nas rw,relatime shared:20 master:3 - nfs4 server:/export rw,vers=4.2\n"
+                           "41 22 0:36 / /mnt/my\\040share rw,relatime - cifs //host/My\\040Share rw\n"
+                           "42 22 0:37 / /home/u/tab\\011name rw - fuse.sshfs u@h:/x rw\n"
+                           "43 22 0:38 / /mnt/back\\134slash rw - ext4 /dev/sdb1 rw\n"
+                           "garbage line without the separator\n"
+                           "44 22 0:39 / relative/point rw - ext4 /dev/sdc1 rw\n"
+                           "45 22 0:40 / /mnt/short rw -\n"
+                           "\n"
+                           "46 22 0:41 / /mnt/nas/usb rw - vfat /dev/sdd1 rw";
 }
 
 TEST(MountsTest, ParsesFieldsAndOctalEscapes)

@@ -14,8 +14,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace
-{
+namespace {
 
 QVariant roundTrip(const QVariant &value)
 {
@@ -71,10 +70,8 @@ TEST(PlistTest, ScalarsRoundTrip)
     EXPECT_EQ(roundTrip(QString::fromUtf8("héllo ✓")).toString(), QString::fromUtf8("héllo ✓"));
     EXPECT_EQ(roundTrip(QString("")).toString(), "");
     EXPECT_EQ(roundTrip(qint64(-5)).toLongLong(), -5);
-    EXPECT_EQ(roundTrip(qint64(std::numeric_limits<qint64>::min())).toLongLong(),
-              std::numeric_limits<qint64>::min());
-    EXPECT_EQ(roundTrip(qint64(std::numeric_limits<qint64>::max())).toLongLong(),
-              std::numeric_limits<qint64>::max());
+    EXPECT_EQ(roundTrip(qint64(std::numeric_limits<qint64>::min())).toLongLong(), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(roundTrip(qint64(std::numeric_limits<qint64>::max())).toLongLong(), std::numeric_limits<qint64>::max());
     EXPECT_EQ(roundTrip(int(7)).toLongLong(), 7);
     EXPECT_EQ(roundTrip(QVariant::fromValue<quint64>(std::numeric_limits<quint64>::max())).toULongLong(),
               std::numeric_limits<quint64>::max());
@@ -90,8 +87,8 @@ TEST(PlistTest, ScalarsRoundTrip)
 
 TEST(PlistTest, DatesAroundThe2001Reference)
 {
-    for (qint64 offsetMs : {0LL, 1LL, -1LL, 500LL, -500LL, 999LL, -1001LL, 86400000LL * 365 * 30 + 123,
-                            -86400000LL * 365 * 31 - 7}) {
+    for (qint64 offsetMs :
+         {0LL, 1LL, -1LL, 500LL, -500LL, 999LL, -1001LL, 86400000LL * 365 * 30 + 123, -86400000LL * 365 * 31 - 7}) {
         const QDateTime in = utc(kRef + offsetMs);
         const QVariant back = roundTrip(in);
         ASSERT_EQ(back.typeId(), QMetaType::QDateTime) << offsetMs;
@@ -120,8 +117,7 @@ TEST(PlistTest, NestedStructuresRoundTrip)
     EXPECT_EQ(list[4].typeId(), QMetaType::QVariantList);
     EXPECT_EQ(list[5].typeId(), QMetaType::QVariantMap);
     EXPECT_EQ(out["nested"].toMap()["blob"].toByteArray(), QByteArray("\x00\x01\xff", 3));
-    EXPECT_EQ(out[QString::fromUtf8("ключ")].toList()[0].toMap()["deep"].toList()[0].toList()[0].toString(),
-              "x");
+    EXPECT_EQ(out[QString::fromUtf8("ключ")].toList()[0].toMap()["deep"].toList()[0].toList()[0].toString(), "x");
     const QVariantMap fromHash = roundTrip(QVariantHash{{"h", 5}}).toMap();
     EXPECT_EQ(fromHash.value("h").toLongLong(), 5);
     EXPECT_DOUBLE_EQ(roundTrip(1.5f).toDouble(), 1.5);

@@ -26,7 +26,8 @@ QVariant nested(int levels)
 int depthOf(const QVariant &v)
 {
     int depth = 1;
-    for (QVariant cur = v; cur.typeId() == QMetaType::QVariantList && !cur.toList().isEmpty(); cur = cur.toList().first())
+    for (QVariant cur = v; cur.typeId() == QMetaType::QVariantList && !cur.toList().isEmpty();
+         cur = cur.toList().first())
         ++depth;
     return depth;
 }

@@ -1,6 +1,6 @@
 // Root-folder access: every root test passes, and the chosen folder is recorded.
-#include "platform/XPSandboxUtils.h"
 #include "platform/Defaults.h"
+#include "platform/XPSandboxUtils.h"
 #include "support/TestSupport.h"
 #include "util/QtTestPrinters.h"
 

@@ -17,9 +17,9 @@ TEST(XattrTest, SetGetListSizeRemove)
     ASSERT_TRUE(Xattr::set(file, "com.apple.metadata:kMDItemStarRating", "4", &err)) << err;
     // Stored under the "user." namespace.
     char raw[16] = {};
-    EXPECT_EQ(::lgetxattr(QFile::encodeName(file).constData(), "user.com.apple.metadata:kMDItemStarRating",
-                          raw, sizeof raw),
-              1);
+    EXPECT_EQ(
+        ::lgetxattr(QFile::encodeName(file).constData(), "user.com.apple.metadata:kMDItemStarRating", raw, sizeof raw),
+        1);
     QByteArray value;
     ASSERT_TRUE(Xattr::get(file, "com.apple.metadata:kMDItemStarRating", &value, &err));
     EXPECT_EQ(value, "4");

@@ -136,8 +136,8 @@ TEST_F(CollectorTest, BusyFolderThresholdsAreSixWithFewEventsAndFourOtherwise)
     EXPECT_FALSE(findPath(ranked, a)) << "six files are listed singly";
 
     // Three or more events: 4 stay single, 5 make a stack.
-    collector->setPastEventsForTesting({event(c, files(c, 4, t), t), event(d, files(d, 5, t), t),
-                                        event(a, files(a, 1, t, "g"), t)});
+    collector->setPastEventsForTesting(
+        {event(c, files(c, 4, t), t), event(d, files(d, 5, t), t), event(a, files(a, 1, t, "g"), t)});
     ranked = collector->recentFiles({});
     EXPECT_FALSE(findPath(ranked, c));
     ASSERT_TRUE(findPath(ranked, d));
@@ -377,7 +377,8 @@ TEST_F(CollectorTest, FolderThatVanishesOrBecomesAFileMidScanLosesNothing)
 
     // A file that vanishes between the listing and its examination is judged unchanged.
     bool flag = false;
-    EXPECT_FALSE(collector->keepFileForRecents(root + "/nothing-here.txt", "nothing-here.txt", std::nullopt, clock - 45, &flag));
+    EXPECT_FALSE(
+        collector->keepFileForRecents(root + "/nothing-here.txt", "nothing-here.txt", std::nullopt, clock - 45, &flag));
     EXPECT_FALSE(flag);
 }
 
@@ -654,11 +655,13 @@ TEST_F(CollectorTest, RecordsFromTheRealStreamBecomeEvents)
         return false;
     };
     int n = 0;
-    ASSERT_TRUE(KelsoTest::waitFor([&] {
-        if (n < 20)
-            writeFile(docs + "/saved" + QString::number(n++) + ".txt", "text");
-        return recorded();
-    }, 20000));
+    ASSERT_TRUE(KelsoTest::waitFor(
+        [&] {
+            if (n < 20)
+                writeFile(docs + "/saved" + QString::number(n++) + ".txt", "text");
+            return recorded();
+        },
+        20000));
     EXPECT_GT(collector->lastEventID(), 0u);
     collector.reset(); // detaches from the stream before it goes
     EXPECT_EQ(stream.delegate(), nullptr);
@@ -741,7 +744,8 @@ TEST_F(CollectorTest, NewFolderRecordListsFilesWithOldTimesAsNew)
     writeFile(e + "/old.txt");
     setMtime(e + "/old.txt", clock - 700 * 86400);
     currentId = 900000;
-    collector->fileSystemEvent(FileSystemEvent(5, e, FileSystemEvent::kFlagNewFolder | FileSystemEvent::kFlagReplayed), nullptr);
+    collector->fileSystemEvent(FileSystemEvent(5, e, FileSystemEvent::kFlagNewFolder | FileSystemEvent::kFlagReplayed),
+                               nullptr);
     EXPECT_EQ(collector->eventCount(), 2);
 }
 
@@ -857,7 +861,8 @@ TEST_F(CollectorTest, PlainOutputKeepsEachItemOnOneLine)
     ASSERT_TRUE(KLRecentCommand::parseArguments({"--status", "--json"}, &args, &error));
     EXPECT_TRUE(args.status);
     EXPECT_FALSE(KLRecentCommand::parseArguments({"--status", "--folder", "/x"}, &args, &error));
-    const QString status = KLRecentCommand::renderStatus({{"active", false}, {"problem", "no watched root can be read (/x)"}});
+    const QString status =
+        KLRecentCommand::renderStatus({{"active", false}, {"problem", "no watched root can be read (/x)"}});
     EXPECT_EQ(status, "watching nothing: no watched root can be read (/x)\n");
 }
 

@@ -88,8 +88,8 @@ TEST_F(CollectorNotifyTest, RestoredEventsGoBackInDateOrder)
 {
     const KLTime t = clock.load();
     const QString a = root + "/A", b = root + "/B", c = root + "/C";
-    collector->setPastEventsForTesting({event(c, {"c.txt"}, t), event(b, {"b1.txt", "b2.txt"}, t - 10),
-                                        event(a, {"a.txt"}, t - 20)});
+    collector->setPastEventsForTesting(
+        {event(c, {"c.txt"}, t), event(b, {"b1.txt", "b2.txt"}, t - 10), event(a, {"a.txt"}, t - 20)});
     const QList<KLRecentEvent> before = collector->pastEvents();
     collector->removeItems({KLItem::create(b + "/b1.txt")});
     ASSERT_EQ(collector->pastEvents().at(1).files.size(), 1);

@@ -18,7 +18,8 @@ namespace {
 
 int openDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
+    return int(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
 }
 
 class FsEventDescriptors : public ::testing::TestWithParam<QString>
@@ -52,5 +53,6 @@ TEST_P(FsEventDescriptors, NoneIsLeftOpenAfterTheStreamGoes)
     EXPECT_EQ(openDescriptors(), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, FsEventDescriptors, ::testing::Values(QStringLiteral("inotify"), QStringLiteral("fanotify")),
+INSTANTIATE_TEST_SUITE_P(Backends, FsEventDescriptors,
+                         ::testing::Values(QStringLiteral("inotify"), QStringLiteral("fanotify")),
                          [](const ::testing::TestParamInfo<QString> &info) { return info.param.toStdString(); });

@@ -9,9 +9,9 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+using KLFSEvents::crc32Of;
 using KLFSEvents::EventJournal;
 using KLFSEvents::JournalRecord;
-using KLFSEvents::crc32Of;
 
 namespace {
 

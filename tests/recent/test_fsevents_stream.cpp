@@ -28,9 +28,9 @@ void PrintTo(const QString &s, std::ostream *os)
 
 namespace {
 
-constexpr quint32 kInCreate = 0x100;      // IN_CREATE / FAN_CREATE
-constexpr quint32 kInOverflow = 0x4000;   // IN_Q_OVERFLOW
-constexpr int kWaitMs = 20000;            // generous: the CI machine may be loaded
+constexpr quint32 kInCreate = 0x100;    // IN_CREATE / FAN_CREATE
+constexpr quint32 kInOverflow = 0x4000; // IN_Q_OVERFLOW
+constexpr int kWaitMs = 20000;          // generous: the CI machine may be loaded
 
 void sh(const QString &script)
 {
@@ -83,14 +83,16 @@ public:
                                                  int timeoutMs = kWaitMs) const
     {
         std::optional<FileSystemEvent> found;
-        KelsoTest::waitFor([&] {
-            for (const FileSystemEvent &e : events())
-                if (e.evPath == path && e.evId > afterId && (e.evFlag & flags) == flags) {
-                    found = e;
-                    return true;
-                }
-            return false;
-        }, timeoutMs);
+        KelsoTest::waitFor(
+            [&] {
+                for (const FileSystemEvent &e : events())
+                    if (e.evPath == path && e.evId > afterId && (e.evFlag & flags) == flags) {
+                        found = e;
+                        return true;
+                    }
+                return false;
+            },
+            timeoutMs);
         return found;
     }
     quint64 maxId() const
@@ -258,7 +260,8 @@ TEST_P(FsEventStreamTest, NewFoldersAreWatchedHiddenFoldersAreNot)
 
     // A folder tree made after the start gets watched, and its folders are reported.
     sh(QStringLiteral("mkdir -p %1 && echo a > %2")
-           .arg(q(root + QStringLiteral("/new/deeper/deepest")), q(root + QStringLiteral("/new/deeper/deepest/early.txt"))));
+           .arg(q(root + QStringLiteral("/new/deeper/deepest")),
+                q(root + QStringLiteral("/new/deeper/deepest/early.txt"))));
     auto made = rec.waitForRecord(root + QStringLiteral("/new/deeper/deepest"));
     ASSERT_TRUE(made) << "a new folder's own changes are reported";
     sh(QStringLiteral("echo b > %1").arg(q(root + QStringLiteral("/new/deeper/deepest/later.txt"))));
@@ -289,7 +292,8 @@ TEST_P(FsEventStreamTest, LinksAndNamesThatAreNotUtf8AreNotFollowed)
            .arg(q(outside), q(root + QStringLiteral("/link")), q(root)));
     ASSERT_NO_FATAL_FAILURE(startStream());
     sh(QStringLiteral("echo 1 > %1; echo 2 > %2/$(printf 'bad\\377name')/f; echo 3 > %3")
-           .arg(q(outside + QStringLiteral("/through-link.txt")), q(root), q(root + QStringLiteral("/plain/sentinel"))));
+           .arg(q(outside + QStringLiteral("/through-link.txt")), q(root),
+                q(root + QStringLiteral("/plain/sentinel"))));
     ASSERT_TRUE(rec.waitForRecord(root + QStringLiteral("/plain")));
     stream->flushSync();
     KelsoTest::waitFor([] { return false; }, 500);
@@ -310,7 +314,8 @@ TEST_P(FsEventStreamTest, RenamesAreRecordedForBookmarks)
 
     sh(QStringLiteral("cd %1 && mv a.txt b.txt && mv b.txt c.txt && mv sub renamed")
            .arg(q(root + QStringLiteral("/docs"))));
-    ASSERT_TRUE(KelsoTest::waitFor([&] { return !stream->renamedPathFor(root + QStringLiteral("/docs/sub")).isEmpty(); }, kWaitMs));
+    ASSERT_TRUE(KelsoTest::waitFor(
+        [&] { return !stream->renamedPathFor(root + QStringLiteral("/docs/sub")).isEmpty(); }, kWaitMs));
     EXPECT_EQ(stream->renamedPathFor(root + QStringLiteral("/docs/a.txt")), root + QStringLiteral("/docs/c.txt"))
         << "chains are followed";
     EXPECT_EQ(stream->renamedPathFor(root + QStringLiteral("/docs/sub/inner.txt")),
@@ -495,12 +500,14 @@ TEST(FsEventStreamInotify, RealQueueOverflowRescansAndWatchesLostFolders)
     sh(QStringLiteral("echo t > %1").arg(q(root + QStringLiteral("/trigger"))));
     ASSERT_TRUE(KelsoTest::waitFor([&] { return rec.m_blocked.load(); }, kWaitMs));
     // Each touched file queues at least two events (create, close); leave a wide margin.
-    sh(QStringLiteral("cd %1 && seq 1 %2 | sed 's/^/f/' | xargs touch && mkdir -p ../late/deeper && echo x > ../late/deeper/x.txt")
+    sh(QStringLiteral(
+           "cd %1 && seq 1 %2 | sed 's/^/f/' | xargs touch && mkdir -p ../late/deeper && echo x > ../late/deeper/x.txt")
            .arg(q(root + QStringLiteral("/many")))
            .arg(queue));
     rec.setBlocking(false);
 
-    auto overflow = rec.waitForRecord(root + QStringLiteral("/many"), 0, kInOverflow | FileSystemEvent::kFlagRescan, 60000);
+    auto overflow =
+        rec.waitForRecord(root + QStringLiteral("/many"), 0, kInOverflow | FileSystemEvent::kFlagRescan, 60000);
     ASSERT_TRUE(overflow) << "the overflow is reported as a rescan";
     ASSERT_TRUE(rec.waitForRecord(root + QStringLiteral("/late/deeper"), 0, FileSystemEvent::kFlagRescan, 60000))
         << "a folder made while events were lost is found by the rescan";
@@ -636,7 +643,8 @@ TEST(FsEventStreamLifecycle, WatchingTheRootFollowsWantedFolders)
     QDir().mkpath(later);
     Defaults::standard().setValue(QStringLiteral("wantedDirectories"), QStringList{outside, later});
     // (The stream restarts: inactive for the moment its watches are set up again.)
-    ASSERT_TRUE(KelsoTest::waitFor([&] { return stream.watchedRoots().contains(later) && stream.isActive(); }, kWaitMs));
+    ASSERT_TRUE(
+        KelsoTest::waitFor([&] { return stream.watchedRoots().contains(later) && stream.isActive(); }, kWaitMs));
     EXPECT_FALSE(stream.watchedRoots().contains(hiddenWanted));
     sh(QStringLiteral("echo 2 > %1").arg(q(later + QStringLiteral("/g"))));
     EXPECT_TRUE(rec.waitForRecord(later));
@@ -651,7 +659,8 @@ TEST(FsEventStreamLifecycle, BackendFollowsTheSetting)
 {
     const QString root = KelsoTest::home() + QStringLiteral("/backendroot");
     QDir().mkpath(root);
-    const QString expectedAuto = KLFSEvents::fanotifyPermitted() ? QStringLiteral("fanotify") : QStringLiteral("inotify");
+    const QString expectedAuto =
+        KLFSEvents::fanotifyPermitted() ? QStringLiteral("fanotify") : QStringLiteral("inotify");
     struct Case {
         QString setting, expected;
     };
@@ -697,14 +706,16 @@ TEST_P(NewFolderTest, FoldersFilledAtOnceCopiedOrMovedInAreReportedAsNew)
 {
     const QString outside = KelsoTest::home() + QStringLiteral("/outside-new-") + GetParam();
     QDir().mkpath(outside + QStringLiteral("/tree/level2/level3"));
-    for (const QString &d : {QStringLiteral("/tree"), QStringLiteral("/tree/level2"), QStringLiteral("/tree/level2/level3")})
+    for (const QString &d :
+         {QStringLiteral("/tree"), QStringLiteral("/tree/level2"), QStringLiteral("/tree/level2/level3")})
         KelsoTest::writeFile(outside + d + QStringLiteral("/file.txt"));
     QDir().mkpath(outside + QStringLiteral("/moved/inner"));
     KelsoTest::writeFile(outside + QStringLiteral("/moved/inner/deep.txt"));
     ASSERT_NO_FATAL_FAILURE(startStream());
 
     // A folder made and filled in one go.
-    sh(QStringLiteral("mkdir %1 && for i in $(seq 1 12); do echo $i > %1/f$i.txt; done").arg(q(root + QStringLiteral("/filled"))));
+    sh(QStringLiteral("mkdir %1 && for i in $(seq 1 12); do echo $i > %1/f$i.txt; done")
+           .arg(q(root + QStringLiteral("/filled"))));
     EXPECT_TRUE(reportedNew(root + QStringLiteral("/filled")));
     // A three-level tree copied in.
     sh(QStringLiteral("cp -r %1 %2").arg(q(outside + QStringLiteral("/tree")), q(root + QStringLiteral("/copied"))));
@@ -743,7 +754,8 @@ TEST(FsEventStreamLifecycle, WatchingNothingIsSaidInTheLogAndTheStatus)
         EXPECT_FALSE(stream.isActive());
         const QVariantMap st = stream.status();
         EXPECT_FALSE(st.value("active").toBool());
-        EXPECT_TRUE(st.value("problem").toString().contains("no watched root can be read")) << qPrintable(st.value("problem").toString());
+        EXPECT_TRUE(st.value("problem").toString().contains("no watched root can be read"))
+            << qPrintable(st.value("problem").toString());
         EXPECT_EQ(logLinesWith(QStringLiteral("watches nothing")), 1);
     }
     {
@@ -804,7 +816,9 @@ TEST(FsEventStreamLifecycle, SlowVolumesAreWatchedAtTheirTopOnly)
     // The mount table says the folder is an NFS volume.
     const QString table = KelsoTest::home() + QStringLiteral("/mountinfo-slow");
     KelsoTest::writeFile(table, QStringLiteral("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
-                                               "90 22 0:50 / %1 rw - nfs4 server:/export rw\n").arg(nas).toUtf8());
+                                               "90 22 0:50 / %1 rw - nfs4 server:/export rw\n")
+                                    .arg(nas)
+                                    .toUtf8());
     Mounts::setMountInfoPathForTesting(table);
     Recorder rec;
     FileSystemEventStream stream(KelsoTest::home() + QStringLiteral("/.state-slow"));
@@ -813,14 +827,16 @@ TEST(FsEventStreamLifecycle, SlowVolumesAreWatchedAtTheirTopOnly)
     stream.setDelegate(&rec);
     ASSERT_TRUE(stream.start({root}));
     EXPECT_EQ(stream.watchedDirectoryCount(), 4) << "root, local, local/deep and the volume's top";
-    sh(QStringLiteral("echo 1 > %1; echo 2 > %2").arg(q(nas + QStringLiteral("/share/deep/x.txt")), q(nas + QStringLiteral("/top.txt"))));
+    sh(QStringLiteral("echo 1 > %1; echo 2 > %2")
+           .arg(q(nas + QStringLiteral("/share/deep/x.txt")), q(nas + QStringLiteral("/top.txt"))));
     EXPECT_TRUE(rec.waitForRecord(nas)) << "the top of the volume is watched";
     sh(QStringLiteral("mkdir %1 && echo 3 > %1/y.txt").arg(q(nas + QStringLiteral("/newdir"))));
     ASSERT_TRUE(rec.waitForRecord(nas, rec.maxId()));
     stream.flushSync();
     KelsoTest::waitFor([] { return false; }, 400);
     for (const FileSystemEvent &e : rec.events())
-        EXPECT_FALSE(e.evPath.startsWith(nas + QStringLiteral("/"))) << "walked below the top: " << qPrintable(e.evPath);
+        EXPECT_FALSE(e.evPath.startsWith(nas + QStringLiteral("/")))
+            << "walked below the top: " << qPrintable(e.evPath);
     EXPECT_EQ(stream.status().value("topOnlyRoots").toStringList(), QStringList());
     stream.setDelegate(nullptr);
     Mounts::setMountInfoPathForTesting(QString());

@@ -115,7 +115,8 @@ TEST_F(ItemThumbnails, APictureFromAWorkerThreadReachesTheItemOnTheMainThread)
     QImage picture(172, 115, QImage::Format_RGB32);
     picture.fill(Qt::red);
     bool hadItOnWorker = true;
-    queue.answerFromWorker(picture, [&] { return !item->cachedImage().isNull(); }, &hadItOnWorker);
+    queue.answerFromWorker(
+        picture, [&] { return !item->cachedImage().isNull(); }, &hadItOnWorker);
     EXPECT_FALSE(hadItOnWorker) << "the picture was taken on the worker thread";
     ASSERT_TRUE(KelsoTest::waitFor([&] { return !item->cachedImage().isNull(); }));
     EXPECT_EQ(item->cachedImage().size(), QSize(172, 115));
@@ -187,7 +188,8 @@ TEST(ItemThumbnailsWithTheQueue, ItemRequestsOnSlowVolumesWaitForASlot)
     const QString slowFolder = home() + QStringLiteral("/item-thumbs-nas");
     const QString table = home() + QStringLiteral("/item-thumbs-mountinfo");
     KelsoTest::writeFile(table, "22 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
-                                "40 22 0:51 / " + QFile::encodeName(slowFolder) + " rw,relatime shared:9 - cifs //nas/share rw\n");
+                                "40 22 0:51 / " +
+                                    QFile::encodeName(slowFolder) + " rw,relatime shared:9 - cifs //nas/share rw\n");
     KelsoTest::writeFile(slowFolder + QStringLiteral("/clip.mkv"), "x");
     Mounts::setMountInfoPathForTesting(table);
     XPFileUtils::rebuildSlowVolumes();

@@ -115,7 +115,9 @@ TEST(ItemArchiveTest, LegacyAliasStillYieldsABookmark)
     EXPECT_EQ(XPSimpleUtils::decodeBookmark(KLItem::fromArchive(both)->bookmarkData()).path, dir + "/other.pdf");
 
     // An alias record on a volume mounted elsewhere joins the mount point and the inner path.
-    EXPECT_EQ(XPSimpleUtils::decodeBookmark(XPSimpleUtils::bookmarkDataFromAliasData(aliasRecord("/x/y.txt", "/media/u/Disk"))).path,
+    EXPECT_EQ(XPSimpleUtils::decodeBookmark(
+                  XPSimpleUtils::bookmarkDataFromAliasData(aliasRecord("/x/y.txt", "/media/u/Disk")))
+                  .path,
               QString("/media/u/Disk/x/y.txt"));
 }
 
@@ -154,10 +156,10 @@ TEST(ItemBookmarkTest, MoveToAnotherFolderNeedsTheStreamsRenameRecord)
     const QByteArray bookmark = XPSimpleUtils::bookmarkDataForPath(dir + "/report.odt");
     ASSERT_TRUE(QFile::rename(dir + "/report.odt", dir + "/elsewhere/report.odt"));
 
-    EXPECT_TRUE(XPSimpleUtils::resolveBookmarkDataToPath(bookmark, false).isEmpty()) << "not in the old folder any more";
-    XPSimpleUtils::setRenameLookup([&](const QString &old) {
-        return old == dir + "/report.odt" ? dir + "/elsewhere/report.odt" : QString();
-    });
+    EXPECT_TRUE(XPSimpleUtils::resolveBookmarkDataToPath(bookmark, false).isEmpty())
+        << "not in the old folder any more";
+    XPSimpleUtils::setRenameLookup(
+        [&](const QString &old) { return old == dir + "/report.odt" ? dir + "/elsewhere/report.odt" : QString(); });
     EXPECT_EQ(XPSimpleUtils::resolveBookmarkDataToPath(bookmark, false), dir + "/elsewhere/report.odt");
 
     // A rename record leading to some other file (a different inode) is not trusted.
@@ -339,7 +341,8 @@ TEST(ItemVolumeTest, OnlyUnmountedRemovableVolumesAreRecordedAndMountsClearThem)
     EXPECT_FALSE(KLItem::addPathToUnReachableVolumes(home() + "/deleted.txt"));
     EXPECT_FALSE(KLItem::pathIsOnUnreachableVolume(home() + "/x"));
     // Resolution skips the unreachable volume without touching it.
-    EXPECT_TRUE(KLItem::fastResolveBookmark(volume + "/x", XPSimpleUtils::bookmarkDataForMissingPath(volume + "/x")).isEmpty());
+    EXPECT_TRUE(
+        KLItem::fastResolveBookmark(volume + "/x", XPSimpleUtils::bookmarkDataForMissingPath(volume + "/x")).isEmpty());
     KLItem::didMount();
     EXPECT_FALSE(KLItem::pathIsOnUnreachableVolume(volume + "/other.txt"));
 }

@@ -1,21 +1,21 @@
 // Opened files: the recently-used.xbel reader (current and older formats, broken input, names
 // that are not UTF-8), the live source watching the folders, and the collector's update
 // handling with its caps, the shutting-down flag and the KLIncludeFileOpenedEvents switch.
-#include "util/KLProcessFlags.h"
 #include "platform/Defaults.h"
 #include "prefs/KLSettings.h"
-#include "recent/KLOpenedFilesSource.h"
 #include "recent/FileSystemEventStream.h"
+#include "recent/KLOpenedFilesSource.h"
 #include "recent/KLRecentFiles.h"
 #include "support/TestSupport.h"
+#include "util/KLProcessFlags.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QUrl>
-#include <gtest/gtest.h>
 #include <atomic>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <sys/time.h>
 
@@ -36,8 +36,10 @@ QByteArray bookmark(const QString &path, KLTime visited, KLTime modified = 0)
            iso(modified ? modified : visited - 50).toUtf8() + "\" visited=\"" + iso(visited).toUtf8() +
            "\">\n    <info><metadata owner=\"http://freedesktop.org\">\n"
            "      <mime:mime-type type=\"text/plain\"/>\n"
-           "      <bookmark:applications><bookmark:application name=\"gedit\" exec=\"&apos;gedit %u&apos;\" modified=\"" +
-           iso(visited - 50).toUtf8() + "\" count=\"1\"/></bookmark:applications>\n"
+           "      <bookmark:applications><bookmark:application name=\"gedit\" exec=\"&apos;gedit %u&apos;\" "
+           "modified=\"" +
+           iso(visited - 50).toUtf8() +
+           "\" count=\"1\"/></bookmark:applications>\n"
            "    </metadata></info>\n  </bookmark>\n";
 }
 
@@ -61,9 +63,9 @@ void replaceFile(const QString &path, const QByteArray &content)
 TEST(RecentlyUsedParseTest, ReadsVisitedModifiedAndApplicationTimes)
 {
     const KLTime t = KLTimeUtil::fromUnix(1700000000);
-    const QList<KLRecentlyUsedEntry> entries = KLOpenedFilesSource::parseRecentlyUsed(xbel(
-        bookmark("/home/u/a b.txt", t) + bookmark("/home/u/modified-later.txt", t, t + 30) +
-        "  <bookmark href=\"https://example.org/page\" visited=\"2023-11-14T22:13:20Z\"/>\n"));
+    const QList<KLRecentlyUsedEntry> entries = KLOpenedFilesSource::parseRecentlyUsed(
+        xbel(bookmark("/home/u/a b.txt", t) + bookmark("/home/u/modified-later.txt", t, t + 30) +
+             "  <bookmark href=\"https://example.org/page\" visited=\"2023-11-14T22:13:20Z\"/>\n"));
     ASSERT_EQ(entries.size(), 2);
     EXPECT_EQ(entries[0].path, "/home/u/a b.txt");
     EXPECT_NEAR(entries[0].time, t, 0.01);
@@ -141,8 +143,9 @@ TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
 
     // Opened now in a desktop application and in a sandboxed one; the folder watch notices.
     const KLTime now = KLTimeUtil::now() + 1;
-    replaceFile(mainFile, xbel(bookmark(home() + "/Documents/opened-before.txt", before) +
-                               bookmark(home() + "/Documents/letter.odt", now) + bookmark("/srv/outside-home.txt", now)));
+    replaceFile(mainFile,
+                xbel(bookmark(home() + "/Documents/opened-before.txt", before) +
+                     bookmark(home() + "/Documents/letter.odt", now) + bookmark("/srv/outside-home.txt", now)));
     replaceFile(flatpakFile, xbel(bookmark(home() + "/Pictures/photo.jpg", now)));
     auto reportedPaths = [&] {
         QStringList paths;

@@ -80,7 +80,8 @@ TEST_F(RulesTest, ExtensionRuleLowersTheFileNotTheEntry)
     EXPECT_TRUE(rules->filterOutUnwantedExtensions("/a/Foo.XCODEPROJ").isEmpty());
     EXPECT_TRUE(rules->filterOutUnwantedExtensions("/a/server.Log").isEmpty());
     EXPECT_EQ(rules->filterOutUnwantedExtensions("/a/catalog"), "/a/catalog");
-    EXPECT_EQ(rules->filterOutUnwantedExtensions("/a.log/readme"), "/a.log/readme") << "the folder's dot is no extension";
+    EXPECT_EQ(rules->filterOutUnwantedExtensions("/a.log/readme"), "/a.log/readme")
+        << "the folder's dot is no extension";
     EXPECT_TRUE(rules->filterOutUnwantedExtensions(QString()).isEmpty());
     set("unwantedExtensions", {});
     EXPECT_EQ(rules->filterOutUnwantedExtensions("/a/Foo.xcodeproj"), "/a/Foo.xcodeproj");

@@ -13,8 +13,8 @@
 #include <QFile>
 #include <QSet>
 #include <QThread>
-#include <future>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,7 +36,8 @@ void makeOld(const QString &path, double secondsAgo = 3600)
 
 QSet<QString> namesIn(const QString &folder)
 {
-    const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList names =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     return QSet<QString>(names.begin(), names.end());
 }
 
@@ -54,8 +55,8 @@ QByteArray recentStore(const QString &file)
                             {QStringLiteral("date"), 800000000.0},
                             {QStringLiteral("path"), QFileInfo(file).absolutePath()}};
     QString error;
-    const QByteArray data =
-        Plist::toBinary(QVariantMap{{QStringLiteral("version"), 1}, {QStringLiteral("events"), QVariantList{event}}}, &error);
+    const QByteArray data = Plist::toBinary(
+        QVariantMap{{QStringLiteral("version"), 1}, {QStringLiteral("events"), QVariantList{event}}}, &error);
     EXPECT_FALSE(data.isEmpty()) << error.toStdString();
     return data;
 }
@@ -86,11 +87,11 @@ TEST(StoreLeftoverNames, OnlyQSaveFileNamesOfThatExactStore)
     EXPECT_TRUE(isLeftoverName("recentItems.plist.backup", store));
     // The store, a copy kept aside for the user, other stores and lookalikes.
     for (const char *name : {"recentItems.plist", "recentItems.plist.corrupt-20261207-110000123",
-                             "recentItems.plist.corrupt-20261207T110000",
-                             "recentItems.plist.AbCdE", "recentItems.plist.AbCdEfG", "recentItems.plist.AbC1Ef",
-                             "recentItems.plist.AbC-Ef", "recentItems.plist.AbCdEf.tmp", "recentItems.plist_AbCdEf",
-                             "recentItems.plistAbCdEf", "xrecentItems.plist.AbCdEf", "RecentItems.plist.AbCdEf",
-                             "coolerItems.plist.AbCdEf", "recentItems.plist.", "recentItems.plist.AbCdE\xc3\xa9", ".AbCdEf"})
+                             "recentItems.plist.corrupt-20261207T110000", "recentItems.plist.AbCdE",
+                             "recentItems.plist.AbCdEfG", "recentItems.plist.AbC1Ef", "recentItems.plist.AbC-Ef",
+                             "recentItems.plist.AbCdEf.tmp", "recentItems.plist_AbCdEf", "recentItems.plistAbCdEf",
+                             "xrecentItems.plist.AbCdEf", "RecentItems.plist.AbCdEf", "coolerItems.plist.AbCdEf",
+                             "recentItems.plist.", "recentItems.plist.AbCdE\xc3\xa9", ".AbCdEf"})
         EXPECT_FALSE(isLeftoverName(QString::fromUtf8(name), store)) << name;
     EXPECT_FALSE(isLeftoverName("recentItems.plist.AbCdEf", QString()));
 }
@@ -130,9 +131,14 @@ TEST_F(StoreLeftoversTest, SweepRemovesOnlyAbandonedTemporaryFiles)
         makeOld(p);
 
     EXPECT_EQ(KLSaveFileLeftovers::removeLeftovers(store), 3);
-    const QSet<QString> expected{"recentItems.plist", "recentItems.plist.corrupt-20261207-110000123",
-                                 "recentItems.plist.FrEsHh", "recentItems.plist.FoLdEr", "target.txt",
-                                 "recentItems.plist.LiNkKk", "recentItems.plist.backup", "recentItems.plist.AbCdEfG",
+    const QSet<QString> expected{"recentItems.plist",
+                                 "recentItems.plist.corrupt-20261207-110000123",
+                                 "recentItems.plist.FrEsHh",
+                                 "recentItems.plist.FoLdEr",
+                                 "target.txt",
+                                 "recentItems.plist.LiNkKk",
+                                 "recentItems.plist.backup",
+                                 "recentItems.plist.AbCdEfG",
                                  "coolerItems.plist.AbCdEf"};
     EXPECT_EQ(namesIn(root), expected);
     EXPECT_EQ(readAll(store), QByteArray("bplist00-the-store"));

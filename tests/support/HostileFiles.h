@@ -5,13 +5,13 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 namespace HostileFiles {

@@ -90,9 +90,9 @@ inline QByteArray run(const QString &program, const QStringList &args, const QBy
 inline QByteArray getfattrValue(const QString &path, const QString &name)
 {
     int code = 0;
-    const QByteArray out = run(QStringLiteral("getfattr"),
-                               {QStringLiteral("--only-values"), QStringLiteral("-h"), QStringLiteral("-n"), name, path},
-                               {}, &code);
+    const QByteArray out =
+        run(QStringLiteral("getfattr"),
+            {QStringLiteral("--only-values"), QStringLiteral("-h"), QStringLiteral("-n"), name, path}, {}, &code);
     return code == 0 ? out : QByteArray();
 }
 

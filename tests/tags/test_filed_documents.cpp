@@ -36,7 +36,8 @@ QString todayUnder(const QString &root, bool dayLevel = true)
 
 qint64 mtimeSec(const QString &path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     ::lstat(QFile::encodeName(path).constData(), &st);
     return st.st_mtim.tv_sec;
 }
@@ -80,8 +81,8 @@ TEST_F(FiledDocuments, ReportPdfGetsFreeNamesInTodaysFolder)
 
     QStringList filed;
     for (int i = 0; i < 3; ++i) {
-        const QString p = makeFile(freshFolder(QStringLiteral("src")), QStringLiteral("Report.pdf"),
-                                   QByteArray::number(i));
+        const QString p =
+            makeFile(freshFolder(QStringLiteral("src")), QStringLiteral("Report.pdf"), QByteArray::number(i));
         filed += FD::putFilesIntoFiledDocuments({p}, true);
         EXPECT_FALSE(QFile::exists(p)) << "moved, not copied";
     }
@@ -237,8 +238,7 @@ TEST_F(FiledDocuments, AccentedNamesKeepTheirBytesAndClashesAreFound)
     const QString second = makeFile(freshFolder(QStringLiteral("b")), name, "two");
     const QStringList filed = FD::putFilesIntoFiledDocuments({first, second}, true);
     const QString today = todayUnder(defaultRoot());
-    ASSERT_EQ(filed, (QStringList{today + QLatin1Char('/') + name,
-                                  today + QString::fromUtf8("/Caf\u00e9 1.txt")}));
+    ASSERT_EQ(filed, (QStringList{today + QLatin1Char('/') + name, today + QString::fromUtf8("/Caf\u00e9 1.txt")}));
     EXPECT_EQ(QFile::encodeName(filed[0]).right(6), QByteArray("\xc3\xa9.txt")) << "the composed é is kept";
     QFile f(filed[0]);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

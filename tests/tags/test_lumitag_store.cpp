@@ -47,9 +47,13 @@ TEST(LumitagStore, RoundTripsEveryValueTypeAndStoresItUnderTheUserNamespace)
     const QString file = makeFile(freshFolder(QStringLiteral("store")), QStringLiteral("f.txt"));
     const QDateTime when = QDateTime(QDate(2024, 3, 7), QTime(12, 30, 15), QTimeZone::utc());
     const QVariantMap dict{{QStringLiteral("n"), 3}, {QStringLiteral("s"), QStringLiteral("ü")}};
-    const QList<QVariant> values{QVariant(QStringLiteral("Grüße")), QVariant(true), QVariant(4.5),
-                                 QVariant(qint64(42)), QVariant(when),
-                                 QVariant(QVariantList{QStringLiteral("a"), QStringLiteral("b")}), QVariant(dict)};
+    const QList<QVariant> values{QVariant(QStringLiteral("Grüße")),
+                                 QVariant(true),
+                                 QVariant(4.5),
+                                 QVariant(qint64(42)),
+                                 QVariant(when),
+                                 QVariant(QVariantList{QStringLiteral("a"), QStringLiteral("b")}),
+                                 QVariant(dict)};
     for (const QVariant &v : values) {
         ASSERT_FALSE(Lumitag::setXAttrMetaData(v, QStringLiteral("kTest"), file)) << v.typeName();
         LumitagResult error = LumitagError{QStringLiteral("stale"), 9, QString()};
@@ -168,8 +172,8 @@ TEST(LumitagStore, ExactlyFourKilobytesIsStoredAndOneMoreIsRefusedKeepingTheOldV
     EXPECT_EQ(Lumitag::getXAttrMetaData(QStringLiteral("kBig"), file).toString(), fits) << "old value intact";
 
     // A value larger than 4096 bytes put there by someone else fails the read with ERANGE.
-    ASSERT_TRUE(Xattr::set(file, Lumitag::spotlightKey(QStringLiteral("kHuge")), Plist::toBinary(QString(5000, 'y')),
-                           &err));
+    ASSERT_TRUE(
+        Xattr::set(file, Lumitag::spotlightKey(QStringLiteral("kHuge")), Plist::toBinary(QString(5000, 'y')), &err));
     LumitagResult readError;
     EXPECT_FALSE(Lumitag::getXAttrMetaData(QStringLiteral("kHuge"), file, &readError).isValid());
     ASSERT_TRUE(readError);

@@ -80,8 +80,7 @@ TEST(TagText, MergingListsCaseInsensitively)
     EXPECT_EQ(combineArraysSkipDuplicatesCaseInsensitive(L{"Work", "home"}, L{"work", "Play", "a%20b"}),
               (L{"Work", "home", "Play"}));
     EXPECT_EQ(combineArraysSkipDuplicatesCaseInsensitive(L{}, L{}), L{});
-    EXPECT_EQ(combineArraysSkipDuplicatesCaseInsensitive(QVariantList{1, QStringLiteral("x")}, QVariantList{}),
-              L{"x"});
+    EXPECT_EQ(combineArraysSkipDuplicatesCaseInsensitive(QVariantList{1, QStringLiteral("x")}, QVariantList{}), L{"x"});
     // Composed and decomposed spellings are one key.
     EXPECT_EQ(combineArraysSkipDuplicatesCaseInsensitive(L{"Caf\u00e9"}, L{"CAFE\u0301"}), L{"Caf\u00e9"});
 
@@ -89,7 +88,7 @@ TEST(TagText, MergingListsCaseInsensitively)
     EXPECT_EQ(indexOfCaseInsensitiveString(L{"a"}, QStringLiteral("b")), kNotFound);
     EXPECT_TRUE(containsLiteralString(QStringLiteral("a.b"), QStringLiteral(".")));
     EXPECT_FALSE(containsLiteralString(QStringLiteral("ABC"), QStringLiteral("b")));
-    EXPECT_EQ(stringByReplacingLITERALOccurrencesOfString(QStringLiteral("a.b.c"), QStringLiteral("."),
-                                                          QStringLiteral("*")),
-              QStringLiteral("a*b*c"));
+    EXPECT_EQ(
+        stringByReplacingLITERALOccurrencesOfString(QStringLiteral("a.b.c"), QStringLiteral("."), QStringLiteral("*")),
+        QStringLiteral("a*b*c"));
 }

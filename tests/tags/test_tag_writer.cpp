@@ -15,7 +15,8 @@ namespace {
 
 struct timespec mtimeOf(const QString &path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     ::lstat(QFile::encodeName(path).constData(), &st);
     return st.st_mtim;
 }
@@ -150,10 +151,12 @@ TEST(AdjustModificationDate, MovesOldFilesTwoSecondsAndKeepsTheAccessTime)
     const QString dir = freshFolder(QStringLiteral("mtime"));
     const QString old = makeFile(dir, QStringLiteral("old"));
     setMTime(old, 3600 + 30);
-    struct stat before {};
+    struct stat before {
+    };
     ::lstat(QFile::encodeName(old).constData(), &before);
     EXPECT_TRUE(XPSimpleUtils::adjustModifictionDate(old));
-    struct stat after {};
+    struct stat after {
+    };
     ::lstat(QFile::encodeName(old).constData(), &after);
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec + 2);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);

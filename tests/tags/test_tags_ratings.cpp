@@ -247,8 +247,9 @@ TEST(SystemTags, ReadsWhatKdeAndOlderWritersLeft)
     useTagStore(QStringLiteral("system"));
     const QString f = makeFile(freshFolder(QStringLiteral("kde-read")), QStringLiteral("f"));
     int code = -1;
-    run(QStringLiteral("setfattr"), {QStringLiteral("-n"), QStringLiteral("user.xdg.tags"), QStringLiteral("-v"),
-                                     QStringLiteral("Red, two words,,  Blue ,"), f},
+    run(QStringLiteral("setfattr"),
+        {QStringLiteral("-n"), QStringLiteral("user.xdg.tags"), QStringLiteral("-v"),
+         QStringLiteral("Red, two words,,  Blue ,"), f},
         {}, &code);
     ASSERT_EQ(code, 0);
     EXPECT_EQ(tagsOf(f), (L{"Red", "two words", "Blue"}));

@@ -33,8 +33,8 @@ inline QByteArray loopingPdf()
     out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
     for (int o : offsets)
         out += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
-    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-           + QByteArray::number(xref) + "\n%%EOF\n";
+    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
     return out;
 }
 
@@ -73,7 +73,8 @@ inline QByteArray pngBomb(quint32 side = 30000)
     // Rows of zeros (filter byte + pixels), compressed: the first few rows only.
     const QByteArray rows(int((side * 3 + 1) * 4), '\0');
     QByteArray z = qCompress(rows, 9).mid(4); // qCompress prefixes the length
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) + pngChunk("IDAT", z) + pngChunk("IEND", QByteArray());
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) + pngChunk("IDAT", z) +
+           pngChunk("IEND", QByteArray());
 }
 
 // A photo-like JPEG cut off in the middle of its picture data.

@@ -38,8 +38,8 @@ inline QByteArray jpegWithOrientation(const QImage &img, int orientation)
 {
     const QByteArray jpg = encode(img, "jpeg", 90);
     QByteArray exif("Exif\0\0", 6);
-    exif += QByteArray("MM\0\x2a\0\0\0\x08", 8); // big-endian TIFF header, IFD at 8
-    exif += QByteArray("\0\x01", 2);             // one entry
+    exif += QByteArray("MM\0\x2a\0\0\0\x08", 8);       // big-endian TIFF header, IFD at 8
+    exif += QByteArray("\0\x01", 2);                   // one entry
     exif += QByteArray("\x01\x12\0\x03\0\0\0\x01", 8); // Orientation, SHORT, count 1
     exif += char(0);
     exif += char(orientation);
@@ -54,8 +54,7 @@ inline QByteArray jpegWithOrientation(const QImage &img, int orientation)
 }
 
 // A two-colour GIF (palette `c0`, `c1`); pixel (x, y) takes c1 when `second(x, y)`.
-template <typename F>
-QByteArray gif(int w, int h, QColor c0, QColor c1, F second)
+template <typename F> QByteArray gif(int w, int h, QColor c0, QColor c1, F second)
 {
     QByteArray out("GIF89a");
     auto u16 = [&](int v) {

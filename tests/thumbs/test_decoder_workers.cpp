@@ -80,15 +80,18 @@ TEST_F(DecoderWorkersTest, OneWorkerServesJobAfterJobAndSendsThePicture)
         QFile limits(QStringLiteral("/proc/%1/limits").arg(pid));
         ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
         const QString text = QString::fromLatin1(limits.readAll());
-        EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("Max address space\\s+%1\\s+%1").arg(ChildProcesses::memoryLimitBytes()))))
+        EXPECT_TRUE(text.contains(QRegularExpression(
+            QStringLiteral("Max address space\\s+%1\\s+%1").arg(ChildProcesses::memoryLimitBytes()))))
             << qPrintable(text);
     }
     // The fast path declines a file that is not one image, without blaming it.
     KelsoTest::writeFile(d + QStringLiteral("/not-a-picture.png"), "hello");
-    const DecoderWorkers::Outcome declined = DecoderWorkers::run(Job::SingleImage, d + QStringLiteral("/not-a-picture.png"), QSize(300, 300));
+    const DecoderWorkers::Outcome declined =
+        DecoderWorkers::run(Job::SingleImage, d + QStringLiteral("/not-a-picture.png"), QSize(300, 300));
     EXPECT_TRUE(declined.image.isNull());
     EXPECT_FALSE(declined.fileAtFault);
-    const DecoderWorkers::Outcome refused = DecoderWorkers::run(Job::Image, d + QStringLiteral("/not-a-picture.png"), QSize(300, 300));
+    const DecoderWorkers::Outcome refused =
+        DecoderWorkers::run(Job::Image, d + QStringLiteral("/not-a-picture.png"), QSize(300, 300));
     EXPECT_TRUE(refused.image.isNull());
     EXPECT_TRUE(refused.fileAtFault);
     EXPECT_FALSE(refused.failure.isEmpty());
@@ -129,12 +132,15 @@ TEST_F(DecoderWorkersTest, AHangingJobIsKilledAtTheTimeLimit)
     QElapsedTimer t;
     t.start();
     qint64 busyPid = 0;
-    QFuture<DecoderWorkers::Outcome> f = QtConcurrent::run([&] { return DecoderWorkers::run(Job::PdfPage, pdf, QSize(128, 128)); });
-    KelsoTest::waitFor([&] {
-        const QList<qint64> pids = DecoderWorkers::workerPids();
-        busyPid = pids.isEmpty() ? 0 : pids.first();
-        return busyPid != 0;
-    }, 5000);
+    QFuture<DecoderWorkers::Outcome> f =
+        QtConcurrent::run([&] { return DecoderWorkers::run(Job::PdfPage, pdf, QSize(128, 128)); });
+    KelsoTest::waitFor(
+        [&] {
+            const QList<qint64> pids = DecoderWorkers::workerPids();
+            busyPid = pids.isEmpty() ? 0 : pids.first();
+            return busyPid != 0;
+        },
+        5000);
     ASSERT_TRUE(KelsoTest::waitFor([&] { return f.isFinished(); }, 10000));
     const qint64 ms = t.elapsed();
     const DecoderWorkers::Outcome out = f.result();
@@ -153,7 +159,8 @@ TEST_F(DecoderWorkersTest, StopAllKillsBusyWorkersAtOnceAndRefusesNewJobs)
     const QString pdf = d + QStringLiteral("/loop.pdf");
     KelsoTest::writeFile(pdf, HostileFiles::loopingPdf());
     ChildProcesses::setJobTimeLimitMs(30000);
-    QFuture<DecoderWorkers::Outcome> f = QtConcurrent::run([&] { return DecoderWorkers::run(Job::PdfPage, pdf, QSize(128, 128)); });
+    QFuture<DecoderWorkers::Outcome> f =
+        QtConcurrent::run([&] { return DecoderWorkers::run(Job::PdfPage, pdf, QSize(128, 128)); });
     ASSERT_TRUE(KelsoTest::waitFor([&] { return !DecoderWorkers::workerPids().isEmpty(); }, 10000));
     ::usleep(300 * 1000); // inside the loop by now
     const QList<qint64> pids = DecoderWorkers::workerPids();

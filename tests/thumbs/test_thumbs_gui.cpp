@@ -39,9 +39,10 @@ TEST(ThumbsWithGui, SvgTextRendersInProcess)
 {
     const QString d = KelsoTest::home() + QStringLiteral("/gui");
     QDir().mkpath(d);
-    KelsoTest::writeFile(d + QStringLiteral("/label.svg"),
-                         "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='100'>"
-                         "<rect width='200' height='100' fill='#ff0000'/><text x='10' y='60' font-size='40'>Hi</text></svg>");
+    KelsoTest::writeFile(
+        d + QStringLiteral("/label.svg"),
+        "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='100'>"
+        "<rect width='200' height='100' fill='#ff0000'/><text x='10' y='60' font-size='40'>Hi</text></svg>");
     Thumbnailer::Request req;
     req.path = d + QStringLiteral("/label.svg");
     req.box = QSize(172, 172);

@@ -4,14 +4,14 @@
 // until the file changes; quitting does not wait for a decoder; installed thumbnailers run with
 // limits and none of Kelso's descriptors.
 #include "HostileFiles.h"
+#include "Requests.h"
 #include "TestMedia.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "support/TestSupport.h"
-#include "Requests.h"
 #include "thumbs/KPQuickLook.h"
 #include "thumbs/SlowRenderCache.h"
-#include "thumbs/ThumbnailRenderer.h"
 #include "thumbs/ThumbnailCommand.h"
+#include "thumbs/ThumbnailRenderer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -53,7 +53,8 @@ Hostile makeHostileFiles(const QString &d)
 
 struct stat statOf(const QString &path)
 {
-    struct stat st{};
+    struct stat st {
+    };
     ::stat(QFile::encodeName(path).constData(), &st);
     return st;
 }
@@ -67,14 +68,13 @@ void setMtime(const QString &path, qint64 seconds)
 QString md5Name(const QString &path)
 {
     return QString::fromLatin1(
-               QCryptographicHash::hash(Thumbnailer::SharedCache::uriForPath(path), QCryptographicHash::Md5).toHex())
-           + QStringLiteral(".png");
+               QCryptographicHash::hash(Thumbnailer::SharedCache::uriForPath(path), QCryptographicHash::Md5).toHex()) +
+           QStringLiteral(".png");
 }
 
 // Runs `work` on another thread; a test that would hang fails instead (and ends the program,
 // since a decoder stuck in this process cannot be stopped).
-template <typename T>
-T withinOrDie(int ms, const std::function<T()> &work, const char *what)
+template <typename T> T withinOrDie(int ms, const std::function<T()> &work, const char *what)
 {
     QFuture<T> f = QtConcurrent::run(work);
     if (!KelsoTest::waitFor([&] { return f.isFinished(); }, ms)) {
@@ -123,7 +123,11 @@ TEST(HostileFiles, CommandLineToolRefusesEachWithOneLineWithinTheTimeLimit)
     const QString out = d + QStringLiteral("/out.png");
     for (const QString &file : {h.svg, h.pdf, h.bomb, h.jpeg}) {
         const ToolRun run = withinOrDie<ToolRun>(
-            20000, [&] { return runTool({file, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out}); },
+            20000,
+            [&] {
+                return runTool(
+                    {file, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out});
+            },
             "kelso thumbnail");
         const QString name = QFileInfo(file).fileName();
         EXPECT_EQ(run.status, 1) << qPrintable(name) << ": " << qPrintable(run.err);
@@ -136,12 +140,14 @@ TEST(HostileFiles, CommandLineToolRefusesEachWithOneLineWithinTheTimeLimit)
         EXPECT_FALSE(QFile::exists(out)) << qPrintable(name);
     }
     // The bomb is refused from its header, so at once and with the reason.
-    const ToolRun again = runTool({h.bomb, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out});
+    const ToolRun again =
+        runTool({h.bomb, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out});
     EXPECT_EQ(again.status, 1);
     // A file that decodes well still does, after all that.
     const QString good = d + QStringLiteral("/good.png");
     KelsoTest::writeFile(good, ThumbsTestMedia::encode(ThumbsTestMedia::twoTone(200, 100, Qt::red, Qt::blue), "png"));
-    const ToolRun fine = runTool({good, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out});
+    const ToolRun fine =
+        runTool({good, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out});
     EXPECT_EQ(fine.status, 0) << qPrintable(fine.err);
     EXPECT_EQ(QImage(out).size(), QSize(128, 64));
 }
@@ -157,7 +163,8 @@ TEST(HostileFiles, BombIsRefusedFromItsHeaderBeforeDecoding)
     req.box = QSize(172, 172);
     QElapsedTimer t;
     t.start();
-    const Thumbnailer::Result r = withinOrDie<Thumbnailer::Result>(20000, [&] { return Thumbnailer::create(req); }, "bomb");
+    const Thumbnailer::Result r = withinOrDie<Thumbnailer::Result>(
+        20000, [&] { return Thumbnailer::create(req); }, "bomb");
     EXPECT_TRUE(r.image.isNull());
     EXPECT_TRUE(r.failure.contains(QStringLiteral("too large"))) << qPrintable(r.failure);
     EXPECT_LT(t.elapsed(), 3000);
@@ -177,10 +184,13 @@ TEST(HostileFiles, FailureIsRecordedAsTheStandardSaysAndKeptUntilTheFileChanges)
     Thumbnailer::Request req;
     req.path = h.svg;
     req.box = QSize(172, 172);
-    EXPECT_TRUE(withinOrDie<Thumbnailer::Result>(20000, [&] { return Thumbnailer::create(req); }, "svg").image.isNull());
+    EXPECT_TRUE(withinOrDie<Thumbnailer::Result>(
+                    20000, [&] { return Thumbnailer::create(req); }, "svg")
+                    .image.isNull());
 
     // fail/kelso-VERSION/MD5(uri).png, a PNG carrying Thumb::URI and Thumb::MTime.
-    const QString record = Thumbnailer::SharedCache::root() + QStringLiteral("/fail/kelso-" KELSO_VERSION "/") + md5Name(h.svg);
+    const QString record =
+        Thumbnailer::SharedCache::root() + QStringLiteral("/fail/kelso-" KELSO_VERSION "/") + md5Name(h.svg);
     ASSERT_TRUE(QFile::exists(record)) << qPrintable(record);
     const QImage mark(record, "png");
     ASSERT_FALSE(mark.isNull());
@@ -192,7 +202,8 @@ TEST(HostileFiles, FailureIsRecordedAsTheStandardSaysAndKeptUntilTheFileChanges)
     EXPECT_TRUE(Thumbnailer::SharedCache::hasFailure(h.svg, statOf(h.svg)));
     QElapsedTimer t;
     t.start();
-    const Thumbnailer::Result again = withinOrDie<Thumbnailer::Result>(20000, [&] { return Thumbnailer::create(req); }, "svg again");
+    const Thumbnailer::Result again = withinOrDie<Thumbnailer::Result>(
+        20000, [&] { return Thumbnailer::create(req); }, "svg again");
     EXPECT_TRUE(again.image.isNull());
     EXPECT_LT(t.elapsed(), 1000);
 
@@ -201,7 +212,8 @@ TEST(HostileFiles, FailureIsRecordedAsTheStandardSaysAndKeptUntilTheFileChanges)
                                 "<rect width='100' height='50' fill='#00ff00'/></svg>");
     setMtime(h.svg, 1700000100);
     EXPECT_FALSE(Thumbnailer::SharedCache::hasFailure(h.svg, statOf(h.svg)));
-    const Thumbnailer::Result fixed = withinOrDie<Thumbnailer::Result>(20000, [&] { return Thumbnailer::create(req); }, "fixed svg");
+    const Thumbnailer::Result fixed = withinOrDie<Thumbnailer::Result>(
+        20000, [&] { return Thumbnailer::create(req); }, "fixed svg");
     EXPECT_EQ(fixed.image.size(), QSize(172, 86));
 }
 
@@ -209,7 +221,8 @@ TEST(HostileFiles, OtherThumbnailersFailureRecordsAreHonoured)
 {
     const QString d = dir(QStringLiteral("others"));
     const QString photo = d + QStringLiteral("/photo.jpg");
-    KelsoTest::writeFile(photo, ThumbsTestMedia::encode(ThumbsTestMedia::twoTone(300, 150, Qt::red, Qt::blue), "jpeg", 90));
+    KelsoTest::writeFile(photo,
+                         ThumbsTestMedia::encode(ThumbsTestMedia::twoTone(300, 150, Qt::red, Qt::blue), "jpeg", 90));
     setMtime(photo, 1700000000);
     // What GNOME's thumbnail factory leaves for a file it could not read.
     const QString folder = Thumbnailer::SharedCache::root() + QStringLiteral("/fail/gnome-thumbnail-factory");
@@ -246,13 +259,18 @@ TEST(HostileFiles, InstalledThumbnailersRunWithLimitsAndWithoutKelsosDescriptors
     KelsoTest::writeFile(marker, "secret");
     const int leaked = ::open(QFile::encodeName(marker).constData(), O_RDONLY);
     ASSERT_GE(leaked, 0);
-    KelsoTest::writeFile(home + QStringLiteral("/limits-thumb.sh"),
-                         QStringLiteral("#!/bin/sh\n(ulimit -v; for f in /proc/$$/fd/*; do readlink \"$f\"; done) > '%1'\nexit 1\n")
-                             .arg(log)
-                             .toUtf8());
-    QFile::setPermissions(home + QStringLiteral("/limits-thumb.sh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    KelsoTest::writeFile(tdir + QStringLiteral("/kelso-limits.thumbnailer"),
-                         QStringLiteral("[Thumbnailer Entry]\nExec=%1/limits-thumb.sh %i %o\nMimeType=application/x-lzip;\n").arg(home).toUtf8());
+    KelsoTest::writeFile(
+        home + QStringLiteral("/limits-thumb.sh"),
+        QStringLiteral("#!/bin/sh\n(ulimit -v; for f in /proc/$$/fd/*; do readlink \"$f\"; done) > '%1'\nexit 1\n")
+            .arg(log)
+            .toUtf8());
+    QFile::setPermissions(home + QStringLiteral("/limits-thumb.sh"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    KelsoTest::writeFile(
+        tdir + QStringLiteral("/kelso-limits.thumbnailer"),
+        QStringLiteral("[Thumbnailer Entry]\nExec=%1/limits-thumb.sh %i %o\nMimeType=application/x-lzip;\n")
+            .arg(home)
+            .toUtf8());
     Thumbnailer::reloadThumbnailers();
     const QString file = dir(QStringLiteral("limits")) + QStringLiteral("/data.lz");
     KelsoTest::writeFile(file, QByteArray("LZIP\x01") + QByteArray(100, '\x0c'));

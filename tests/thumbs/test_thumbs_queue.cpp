@@ -1,9 +1,9 @@
 // The request queue, the deliveries, the slow-render cache and the settings it follows.
+#include "Requests.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/Defaults.h"
 #include "platform/Mounts.h"
 #include "support/TestSupport.h"
-#include "Requests.h"
 #include "thumbs/KPQuickLook.h"
 #include "thumbs/SlowRenderCache.h"
 #include "thumbs/ThumbnailRenderer.h"
@@ -72,12 +72,16 @@ TEST_F(QueueTest, DuplicatesAreDroppedAndBusyAboveTwelve)
 {
     KPQuickLook::setSuspended(true);
     Order order;
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false), order.record(QStringLiteral("a")), false);
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false), order.record(QStringLiteral("a2")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false),
+                                      order.record(QStringLiteral("a")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false),
+                                      order.record(QStringLiteral("a2")), false);
     EXPECT_EQ(KPQuickLook::totalRequests(), 1);
     // A different box, thread flag or option count is a different request.
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(64, 64), false), order.record(QStringLiteral("b")), false);
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false), order.record(QStringLiteral("c")), true);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(64, 64), false),
+                                      order.record(QStringLiteral("b")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false),
+                                      order.record(QStringLiteral("c")), true);
     ThumbnailRequest iconStyle = thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false);
     iconStyle.forceIconMode = true;
     KPQuickLook::thumbnailImageCreate(iconStyle, order.record(QStringLiteral("d")), false);
@@ -89,14 +93,18 @@ TEST_F(QueueTest, DuplicatesAreDroppedAndBusyAboveTwelve)
     KPQuickLook::thumbnailImageCreate(other, order.record(QStringLiteral("e2")), false);
     EXPECT_EQ(KPQuickLook::totalRequests(), 5);
     // A box of 0 × 0 means 1280 × 1280.
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:z"), QSizeF(0, 0), false), order.record(QStringLiteral("z")), false);
-    EXPECT_TRUE(KPQuickLook::isAlreadyQueued(KPQuickLook(thumbnailRequest(QStringLiteral("pal_:z"), QSizeF(1280, 1280), false), false, {})));
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:z"), QSizeF(0, 0), false),
+                                      order.record(QStringLiteral("z")), false);
+    EXPECT_TRUE(KPQuickLook::isAlreadyQueued(
+        KPQuickLook(thumbnailRequest(QStringLiteral("pal_:z"), QSizeF(1280, 1280), false), false, {})));
 
     for (int i = 0; i < 6; ++i)
-        KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:n%1").arg(i), QSizeF(172, 172), false), order.record(QString()), false);
+        KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:n%1").arg(i), QSizeF(172, 172), false),
+                                          order.record(QString()), false);
     EXPECT_EQ(KPQuickLook::totalRequests(), 12);
     EXPECT_FALSE(KPQuickLook::busy());
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:n13"), QSizeF(172, 172), false), order.record(QString()), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:n13"), QSizeF(172, 172), false),
+                                      order.record(QString()), false);
     EXPECT_TRUE(KPQuickLook::busy());
 
     KPQuickLook::setSuspended(false);
@@ -109,7 +117,8 @@ TEST_F(QueueTest, DuplicatesAreDroppedAndBusyAboveTwelve)
     EXPECT_TRUE(order.get().contains(QStringLiteral("a")));
     EXPECT_EQ(KPQuickLook::totalRequests(), 0);
     // Once done, the same request may be made again.
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false), order.record(QStringLiteral("again")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:a"), QSizeF(172, 172), false),
+                                      order.record(QStringLiteral("again")), false);
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
     EXPECT_TRUE(order.get().contains(QStringLiteral("again")));
 }
@@ -124,21 +133,26 @@ TEST_F(QueueTest, HighPriorityGoesFirstAndCancelledRequestsNeverDeliver)
         request.highPriority = true;
         return request;
     };
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:1"), QSizeF(172, 172), false), order.record(QStringLiteral("n1")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:1"), QSizeF(172, 172), false),
+                                      order.record(QStringLiteral("n1")), false);
     KPQuickLook::thumbnailImageCreate(high(QStringLiteral("pal_:2")), order.record(QStringLiteral("h2")), false);
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:3"), QSizeF(172, 172), false), order.record(QStringLiteral("n3")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:3"), QSizeF(172, 172), false),
+                                      order.record(QStringLiteral("n3")), false);
     KPQuickLook::thumbnailImageCreate(high(QStringLiteral("pal_:4")), order.record(QStringLiteral("h4")), false);
     KPQuickLook::thumbnailImageCreate(high(QStringLiteral("pal_:gone")), order.record(QStringLiteral("gone")), false);
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:gone"), QSizeF(64, 64), false), order.record(QStringLiteral("gone2")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:gone"), QSizeF(64, 64), false),
+                                      order.record(QStringLiteral("gone2")), false);
     EXPECT_EQ(KPQuickLook::totalRequests(), 6);
     KPQuickLook::removeItemWithPath(QStringLiteral("pal_:gone"));
     EXPECT_EQ(KPQuickLook::totalRequests(), 4);
     KPQuickLook::setSuspended(false);
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
-    EXPECT_EQ(order.get(), (QStringList{QStringLiteral("h2"), QStringLiteral("h4"), QStringLiteral("n1"), QStringLiteral("n3")}));
+    EXPECT_EQ(order.get(),
+              (QStringList{QStringLiteral("h2"), QStringLiteral("h4"), QStringLiteral("n1"), QStringLiteral("n3")}));
 
     KPQuickLook::setSuspended(true);
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:x"), QSizeF(172, 172), false), order.record(QStringLiteral("x")), false);
+    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:x"), QSizeF(172, 172), false),
+                                      order.record(QStringLiteral("x")), false);
     KPQuickLook::removeAllRequests();
     EXPECT_EQ(KPQuickLook::totalRequests(), 0);
     KPQuickLook::setSuspended(false);
@@ -156,10 +170,13 @@ TEST_F(QueueTest, DeliversTheResultOnTheThreadAskedFor)
 
     std::optional<ThumbnailResult> result;
     QThread *thread = nullptr;
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(file, QSizeF(172, 172)), [&](const ThumbnailResult &r) {
-        result = r;
-        thread = QThread::currentThread();
-    }, true);
+    KPQuickLook::thumbnailImageCreate(
+        thumbnailRequest(file, QSizeF(172, 172)),
+        [&](const ThumbnailResult &r) {
+            result = r;
+            thread = QThread::currentThread();
+        },
+        true);
     ASSERT_TRUE(KelsoTest::waitFor([&] { return result.has_value(); }, 30000));
     EXPECT_EQ(thread, QCoreApplication::instance()->thread());
     ASSERT_TRUE(result->image);
@@ -172,10 +189,13 @@ TEST_F(QueueTest, DeliversTheResultOnTheThreadAskedFor)
 
     // On the worker thread when asked so.
     std::atomic<QThread *> workerThread{nullptr};
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(file, QSizeF(64, 64)), [&](const ThumbnailResult &r) {
-        if (r.image && r.image->size().width() == 64)
-            workerThread = QThread::currentThread();
-    }, false);
+    KPQuickLook::thumbnailImageCreate(
+        thumbnailRequest(file, QSizeF(64, 64)),
+        [&](const ThumbnailResult &r) {
+            if (r.image && r.image->size().width() == 64)
+                workerThread = QThread::currentThread();
+        },
+        false);
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
     ASSERT_NE(workerThread.load(), nullptr);
     EXPECT_NE(workerThread.load(), QCoreApplication::instance()->thread());
@@ -183,12 +203,13 @@ TEST_F(QueueTest, DeliversTheResultOnTheThreadAskedFor)
     // A request that cannot give anything still delivers, with an empty wrapper.
     KPCGImageRef empty;
     bool delivered = false;
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(QStringLiteral("pal_:nothing"), QSizeF(64, 64), false),
-                                      [&](const ThumbnailResult &r) {
-                                          empty = r.image;
-                                          delivered = true;
-                                      },
-                                      true);
+    KPQuickLook::thumbnailImageCreate(
+        thumbnailRequest(QStringLiteral("pal_:nothing"), QSizeF(64, 64), false),
+        [&](const ThumbnailResult &r) {
+            empty = r.image;
+            delivered = true;
+        },
+        true);
     ASSERT_TRUE(KelsoTest::waitFor([&] { return delivered; }, 30000));
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->isNull());
@@ -198,7 +219,8 @@ TEST_F(QueueTest, DeliversTheResultOnTheThreadAskedFor)
     bool done = false;
     ThumbnailRequest copy = thumbnailRequest(file, QSizeF(100, 100), false);
     copy.destinationFile = dest;
-    KPQuickLook::thumbnailImageCreate(copy, [&](const ThumbnailResult &) { done = true; }, true);
+    KPQuickLook::thumbnailImageCreate(
+        copy, [&](const ThumbnailResult &) { done = true; }, true);
     ASSERT_TRUE(KelsoTest::waitFor([&] { return done && QFileInfo::exists(dest); }, 30000));
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
     EXPECT_EQ(QImage(dest).width(), 100);
@@ -211,7 +233,8 @@ void markSlowVolume(const QString &folder)
 {
     const QString table = KelsoTest::home() + QStringLiteral("/mountinfo");
     KelsoTest::writeFile(table, "22 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
-                                "40 22 0:51 / " + QFile::encodeName(folder) + " rw,relatime shared:9 - nfs4 nas:/share rw\n");
+                                "40 22 0:51 / " +
+                                    QFile::encodeName(folder) + " rw,relatime shared:9 - nfs4 nas:/share rw\n");
     Mounts::setMountInfoPathForTesting(table);
     XPFileUtils::rebuildSlowVolumes();
 }
@@ -232,8 +255,10 @@ TEST_F(QueueTest, AtMostTenSlowVolumeRendersRunAtOnce)
         KPQuickLook::acquireSlowLoad();
     EXPECT_EQ(KPQuickLook::slowLoads(), 10);
     std::atomic<bool> slowDone{false}, localDone{false};
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(slowFile, QSizeF(172, 172)), [&](const ThumbnailResult &) { slowDone = true; }, false);
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(localFile, QSizeF(172, 172)), [&](const ThumbnailResult &) { localDone = true; }, false);
+    KPQuickLook::thumbnailImageCreate(
+        thumbnailRequest(slowFile, QSizeF(172, 172)), [&](const ThumbnailResult &) { slowDone = true; }, false);
+    KPQuickLook::thumbnailImageCreate(
+        thumbnailRequest(localFile, QSizeF(172, 172)), [&](const ThumbnailResult &) { localDone = true; }, false);
     // The local file is not held back by the slow ones...
     ASSERT_TRUE(KelsoTest::waitFor([&] { return localDone.load(); }, 30000));
     // ...the eleventh slow render waits for a slot.
@@ -252,7 +277,8 @@ TEST_F(QueueTest, AtMostTenSlowVolumeRendersRunAtOnce)
     for (int i = 0; i < KPQuickLook::kSlowLoadLimit; ++i)
         KPQuickLook::acquireSlowLoad();
     slowDone = false;
-    KPQuickLook::thumbnailImageCreate(thumbnailRequest(slowFile, QSizeF(64, 64), false), [&](const ThumbnailResult &) { slowDone = true; }, false);
+    KPQuickLook::thumbnailImageCreate(
+        thumbnailRequest(slowFile, QSizeF(64, 64), false), [&](const ThumbnailResult &) { slowDone = true; }, false);
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
     EXPECT_TRUE(slowDone.load());
     for (int i = 0; i < KPQuickLook::kSlowLoadLimit; ++i)
@@ -282,13 +308,15 @@ TEST_F(QueueTest, CacheNamesFollowTheFileVersion)
     EXPECT_EQ(SlowRenderCache::calculatePathForCache(pdf, QSizeF(172, 172)),
               SlowRenderCache::cacheFolder() + QStringLiteral("a.pdf_xxUc_52311_1700000500_0_.png"));
 
-    const QString longName = dir + QLatin1Char('/') + QString(97, QLatin1Char('n')) + QStringLiteral(".jpg"); // 101 characters
+    const QString longName =
+        dir + QLatin1Char('/') + QString(97, QLatin1Char('n')) + QStringLiteral(".jpg"); // 101 characters
     KelsoTest::writeFile(longName, "x");
     EXPECT_TRUE(SlowRenderCache::calculatePathForCache(longName, QSizeF(172, 172)).isEmpty());
     const QString okName = dir + QLatin1Char('/') + QString(96, QLatin1Char('n')) + QStringLiteral(".jpg"); // 100
     KelsoTest::writeFile(okName, "x");
     EXPECT_FALSE(SlowRenderCache::calculatePathForCache(okName, QSizeF(172, 172)).isEmpty());
-    EXPECT_TRUE(SlowRenderCache::calculatePathForCache(dir + QStringLiteral("/missing.pdf"), QSizeF(172, 172)).isEmpty());
+    EXPECT_TRUE(
+        SlowRenderCache::calculatePathForCache(dir + QStringLiteral("/missing.pdf"), QSizeF(172, 172)).isEmpty());
     EXPECT_TRUE(SlowRenderCache::calculatePathForCache(QString(), QSizeF(172, 172)).isEmpty());
 }
 
@@ -312,7 +340,8 @@ TEST_F(QueueTest, SlowRenderCacheServesTheVersionItWasMadeFor)
     EXPECT_EQ(SlowRenderCache::cacheRenderSize(), 1024);
     EXPECT_EQ(QImage(entry).size(), QSize(800, 400));
     ThumbnailResult request;
-    const QImage img = ThumbnailRenderer::kpThumbnailImageCreateSync(thumbnailRequest(file, QSizeF(172, 172)), &request);
+    const QImage img =
+        ThumbnailRenderer::kpThumbnailImageCreateSync(thumbnailRequest(file, QSizeF(172, 172)), &request);
     EXPECT_EQ(request.renderPath, QStringLiteral("kelso-cache"));
     EXPECT_EQ(img.size(), QSize(172, 86));
 
@@ -373,4 +402,3 @@ TEST_F(QueueTest, CleanUpKeepsTheThousandMostRecentlyUsed)
     ASSERT_TRUE(KelsoTest::waitFor([&] { return count() == 0; }, 30000));
     EXPECT_TRUE(QFileInfo(folder).isDir());
 }
-

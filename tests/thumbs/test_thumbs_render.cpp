@@ -1,16 +1,16 @@
 // Rendering: formats, the shared freedesktop cache, installed thumbnailers, slow volumes, bad
 // files and the command-line tool.
+#include "Requests.h"
 #include "TestMedia.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/Defaults.h"
 #include "platform/Mounts.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "support/TestSupport.h"
-#include "Requests.h"
 #include "thumbs/KPQuickLook.h"
 #include "thumbs/SlowRenderCache.h"
-#include "thumbs/ThumbnailRenderer.h"
 #include "thumbs/ThumbnailCommand.h"
+#include "thumbs/ThumbnailRenderer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -238,8 +238,9 @@ TEST(Thumbnails, VideoThroughTheInstalledThumbnailer)
     const QString d = dir(QStringLiteral("video"));
     const QString clip = d + QStringLiteral("/clip.mp4");
     QProcess p;
-    p.start(ffmpeg, {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                     QStringLiteral("testsrc=size=320x240:rate=10:duration=2"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), clip});
+    p.start(ffmpeg, {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                     QStringLiteral("-i"), QStringLiteral("testsrc=size=320x240:rate=10:duration=2"),
+                     QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), clip});
     ASSERT_TRUE(p.waitForFinished(120000));
     ASSERT_EQ(p.exitCode(), 0);
     Thumbnailer::Request req;
@@ -260,17 +261,25 @@ TEST(Thumbnails, InstalledThumbnailersGetTheirArgumentsAndATimeLimit)
     const QString log = home + QStringLiteral("/thumbnailer.log");
     ASSERT_TRUE(twoTone(300, 150, Qt::green, Qt::green).save(home + QStringLiteral("/fake-out.png")));
     KelsoTest::writeFile(home + QStringLiteral("/fake-thumb.sh"),
-                         QStringLiteral("#!/bin/sh\necho \"$1|$2|$3|$4\" >> '%1'\ncp '%2/fake-out.png' \"$2\"\n").arg(log, home).toUtf8());
+                         QStringLiteral("#!/bin/sh\necho \"$1|$2|$3|$4\" >> '%1'\ncp '%2/fake-out.png' \"$2\"\n")
+                             .arg(log, home)
+                             .toUtf8());
     KelsoTest::writeFile(home + QStringLiteral("/slow-thumb.sh"),
                          QStringLiteral("#!/bin/sh\necho slow >> '%1'\nexec sleep 30\n").arg(log).toUtf8());
-    QFile::setPermissions(home + QStringLiteral("/fake-thumb.sh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QFile::setPermissions(home + QStringLiteral("/slow-thumb.sh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    KelsoTest::writeFile(tdir + QStringLiteral("/kelso-fake.thumbnailer"),
-                         QStringLiteral("[Thumbnailer Entry]\nExec=%1/fake-thumb.sh %i \"%o\" %s %u\nMimeType=application/x-blender;\n")
-                             .arg(home)
-                             .toUtf8());
-    KelsoTest::writeFile(tdir + QStringLiteral("/kelso-slow.thumbnailer"),
-                         QStringLiteral("[Thumbnailer Entry]\nExec=%1/slow-thumb.sh %i %o\nMimeType=application/x-cpio;\n").arg(home).toUtf8());
+    QFile::setPermissions(home + QStringLiteral("/fake-thumb.sh"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(home + QStringLiteral("/slow-thumb.sh"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    KelsoTest::writeFile(
+        tdir + QStringLiteral("/kelso-fake.thumbnailer"),
+        QStringLiteral("[Thumbnailer Entry]\nExec=%1/fake-thumb.sh %i \"%o\" %s %u\nMimeType=application/x-blender;\n")
+            .arg(home)
+            .toUtf8());
+    KelsoTest::writeFile(
+        tdir + QStringLiteral("/kelso-slow.thumbnailer"),
+        QStringLiteral("[Thumbnailer Entry]\nExec=%1/slow-thumb.sh %i %o\nMimeType=application/x-cpio;\n")
+            .arg(home)
+            .toUtf8());
     Thumbnailer::reloadThumbnailers();
 
     const QString d = dir(QStringLiteral("external"));
@@ -322,11 +331,15 @@ TEST(SharedCache, NamesFoldersAndEscaping)
     EXPECT_EQ(uriForPath(QStringLiteral("/home/a b/#1 ü[x].png")),
               QByteArray("file:///home/a%20b/%231%20%C3%BC%5Bx%5D.png"));
     EXPECT_EQ(uriForPath(QStringLiteral("/x/!$&'()*+,-.:=@_~")), QByteArray("file:///x/!$&'()*+,-.:=@_~"));
-    EXPECT_EQ(foldersForBox(172), (QStringList{QStringLiteral("large"), QStringLiteral("x-large"), QStringLiteral("xx-large")}));
+    EXPECT_EQ(foldersForBox(172),
+              (QStringList{QStringLiteral("large"), QStringLiteral("x-large"), QStringLiteral("xx-large")}));
     EXPECT_EQ(foldersForBox(100).first(), QStringLiteral("normal"));
     EXPECT_TRUE(foldersForBox(1025).isEmpty());
     EXPECT_EQ(thumbnailPath("file:///home/jens/photos/me.png", QStringLiteral("normal")),
-              root() + QStringLiteral("/normal/") + QString::fromLatin1(QCryptographicHash::hash("file:///home/jens/photos/me.png", QCryptographicHash::Md5).toHex()) + QStringLiteral(".png"));
+              root() + QStringLiteral("/normal/") +
+                  QString::fromLatin1(
+                      QCryptographicHash::hash("file:///home/jens/photos/me.png", QCryptographicHash::Md5).toHex()) +
+                  QStringLiteral(".png"));
 }
 
 TEST(SharedCache, UsesAnotherProgramsThumbnailAndRendersAChangedFileAgain)
@@ -367,7 +380,8 @@ TEST(SharedCache, UsesAnotherProgramsThumbnailAndRendersAChangedFileAgain)
     EXPECT_EQ(written.text(QStringLiteral("Thumb::Size")), QString::number(qint64(st.st_size)));
     EXPECT_EQ(written.text(QStringLiteral("Software")), QStringLiteral("Kelso"));
     EXPECT_EQ(written.size(), QSize(256, 192));
-    EXPECT_EQ(QFileInfo(entry).permissions() & 0x7777, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    EXPECT_EQ(QFileInfo(entry).permissions() & 0x7777,
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     EXPECT_EQ(QFileInfo(QFileInfo(entry).absolutePath()).permissions() & 0x0077, 0); // nobody else
     EXPECT_EQ(render(photo).source, Thumbnailer::Source::FreedesktopCache);
 
@@ -422,17 +436,19 @@ TEST(Thumbnails, FileOnASlowVolumeIsNeverOpened)
     const QString trap = d + QStringLiteral("/holiday.jpg");
     ASSERT_EQ(::mkfifo(QFile::encodeName(trap).constData(), 0644), 0);
     const QString mountinfo = KelsoTest::home() + QStringLiteral("/mountinfo");
-    KelsoTest::writeFile(mountinfo, QStringLiteral("22 1 253:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
-                                                   "99 22 0:77 / %1 rw,relatime shared:50 - nfs4 nas:/export rw,vers=4.2\n")
-                                        .arg(d)
-                                        .toUtf8());
+    KelsoTest::writeFile(mountinfo,
+                         QStringLiteral("22 1 253:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
+                                        "99 22 0:77 / %1 rw,relatime shared:50 - nfs4 nas:/export rw,vers=4.2\n")
+                             .arg(d)
+                             .toUtf8());
     Mounts::setMountInfoPathForTesting(mountinfo);
     XPFileUtils::rebuildSlowVolumes();
     ASSERT_TRUE(XPFileUtils::pathIsOnSlowVolume(trap));
 
     QFuture<QPair<QImage, QString>> f = QtConcurrent::run([trap] {
         ThumbnailResult result;
-        const QImage img = ThumbnailRenderer::kpThumbnailImageCreateSync(thumbnailRequest(trap, QSizeF(172, 172)), &result);
+        const QImage img =
+            ThumbnailRenderer::kpThumbnailImageCreateSync(thumbnailRequest(trap, QSizeF(172, 172)), &result);
         return qMakePair(img, result.renderPath);
     });
     const bool done = KelsoTest::waitFor([&] { return f.isFinished(); }, 30000);
@@ -483,22 +499,31 @@ TEST(ThumbnailCommand, RendersThroughTheCachesAndSaysWhichWay)
     writeBytes(photo, encode(twoTone(800, 600, Qt::red, Qt::blue), "jpeg", 90));
     const QString out = d + QStringLiteral("/out.png");
     QString err;
-    ASSERT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out}, &err), 0) << qPrintable(err);
+    ASSERT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out}, &err),
+              0)
+        << qPrintable(err);
     EXPECT_EQ(err, QStringLiteral("decoder"));
     QImage img(out);
     EXPECT_EQ(img.size(), QSize(128, 96));
-    EXPECT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out}, &err), 0);
+    EXPECT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out}, &err),
+              0);
     EXPECT_EQ(err, QStringLiteral("freedesktop-cache"));
 
     // Icon mode: the frame leaves transparent corners around an opaque picture.
-    ASSERT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out, QStringLiteral("--icon-mode")}, &err), 0);
+    ASSERT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("128"), QStringLiteral("--output"), out,
+                       QStringLiteral("--icon-mode")},
+                      &err),
+              0);
     img = QImage(out);
     EXPECT_LE(img.width(), 128);
     EXPECT_EQ(qAlpha(img.pixel(0, 0)), 0);
     EXPECT_EQ(qAlpha(img.pixel(img.width() / 2, img.height() / 2)), 255);
 
     writeBytes(d + QStringLiteral("/odd.kelsoq"), QByteArray(64, '\x02'));
-    ASSERT_EQ(runTool({d + QStringLiteral("/odd.kelsoq"), QStringLiteral("--size"), QStringLiteral("64"), QStringLiteral("--output"), out}, &err), 0);
+    ASSERT_EQ(runTool({d + QStringLiteral("/odd.kelsoq"), QStringLiteral("--size"), QStringLiteral("64"),
+                       QStringLiteral("--output"), out},
+                      &err),
+              0);
     EXPECT_EQ(err, QStringLiteral("icon"));
 
     // Kelso's own slow-render cache, once an entry exists.
@@ -507,16 +532,24 @@ TEST(ThumbnailCommand, RendersThroughTheCachesAndSaysWhichWay)
     ThumbnailRenderer::updateCachedPrefs();
     SlowRenderCache::createCacheFile(photo, QSize(200, 200));
     ASSERT_TRUE(KPQuickLook::waitUntilAllOperationsAreFinished(30000));
-    ASSERT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("200"), QStringLiteral("--output"), out}, &err), 0);
+    ASSERT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("200"), QStringLiteral("--output"), out}, &err),
+              0);
     EXPECT_EQ(err, QStringLiteral("kelso-cache"));
     EXPECT_EQ(QImage(out).size(), QSize(200, 150));
     Defaults::standard().setBool(QStringLiteral("KPQuicklookCacheSlowImages"), false);
     ThumbnailRenderer::updateCachedPrefs();
 
     EXPECT_EQ(runTool({photo, QStringLiteral("--output"), out}, &err), 2);
-    EXPECT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("0"), QStringLiteral("--output"), out}, &err), 2);
+    EXPECT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("0"), QStringLiteral("--output"), out}, &err),
+              2);
     EXPECT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("64")}, &err), 2);
-    EXPECT_EQ(runTool({d + QStringLiteral("/missing.jpg"), QStringLiteral("--size"), QStringLiteral("64"), QStringLiteral("--output"), out}, &err), 1);
+    EXPECT_EQ(runTool({d + QStringLiteral("/missing.jpg"), QStringLiteral("--size"), QStringLiteral("64"),
+                       QStringLiteral("--output"), out},
+                      &err),
+              1);
     EXPECT_FALSE(err.isEmpty());
-    EXPECT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("64"), QStringLiteral("--output"), d + QStringLiteral("/no/such/dir/x.png")}, &err), 1);
+    EXPECT_EQ(runTool({photo, QStringLiteral("--size"), QStringLiteral("64"), QStringLiteral("--output"),
+                       d + QStringLiteral("/no/such/dir/x.png")},
+                      &err),
+              1);
 }

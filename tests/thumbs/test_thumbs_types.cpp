@@ -158,15 +158,16 @@ TEST(KPFileType, BestIdentifierForStoringExtension)
     const QString dynAbc = TypeRegistry::dynamicUTIForExtension(QStringLiteral("abc"));
     EXPECT_TRUE(bestUTIForStoringExtension(QString(), jpeg, jpeg).isEmpty());
     EXPECT_TRUE(bestUTIForStoringExtension(QStringLiteral("jpg"), QString(), QString()).isEmpty());
-    EXPECT_EQ(bestUTIForStoringExtension(QStringLiteral("jpg"), QString(), jpeg), jpeg);         // t real
-    EXPECT_EQ(bestUTIForStoringExtension(QStringLiteral("xyz"), dynXyz, dynXyz), dynXyz);         // t == x
+    EXPECT_EQ(bestUTIForStoringExtension(QStringLiteral("jpg"), QString(), jpeg), jpeg);  // t real
+    EXPECT_EQ(bestUTIForStoringExtension(QStringLiteral("xyz"), dynXyz, dynXyz), dynXyz); // t == x
     EXPECT_EQ(bestUTIForStoringExtension(QStringLiteral("xyz"), QStringLiteral("public.data"), dynXyz),
-              QStringLiteral("public.data"));                                                    // x real
+              QStringLiteral("public.data")); // x real
     EXPECT_TRUE(bestUTIForStoringExtension(QStringLiteral("xyz"), QString(), dynXyz).isEmpty());
-    EXPECT_EQ(bestUTIForStoringExtension(QStringLiteral("ABC"), dynXyz, dynAbc), dynXyz);         // both dynamic, t's ext == e
+    EXPECT_EQ(bestUTIForStoringExtension(QStringLiteral("ABC"), dynXyz, dynAbc), dynXyz); // both dynamic, t's ext == e
     EXPECT_TRUE(bestUTIForStoringExtension(QStringLiteral("def"), dynXyz, dynAbc).isEmpty());
     // Long or blank-holding extensions are never remembered unless the file's type is real.
-    EXPECT_TRUE(bestUTIForStoringExtension(QStringLiteral("fifteen-chars-x"), QStringLiteral("public.data"), QString()).isEmpty());
+    EXPECT_TRUE(bestUTIForStoringExtension(QStringLiteral("fifteen-chars-x"), QStringLiteral("public.data"), QString())
+                    .isEmpty());
     EXPECT_TRUE(bestUTIForStoringExtension(QStringLiteral("a b"), QStringLiteral("public.data"), QString()).isEmpty());
     EXPECT_EQ(bestUTIForStoringExtension(QStringLiteral("fourteen-chars"), QStringLiteral("public.data"), QString()),
               QStringLiteral("public.data"));
@@ -277,7 +278,7 @@ TEST(KPImageUtils, IdenticalIconsShareOneBitmap)
     ASSERT_FALSE(a->isNull());
     ASSERT_FALSE(c->isNull());
     EXPECT_EQ(a->size(), QSize(64, 64));
-    EXPECT_NE(a.get(), b.get());                                // two cache entries…
+    EXPECT_NE(a.get(), b.get());                                     // two cache entries…
     EXPECT_EQ(a->peekImage().cacheKey(), b->peekImage().cacheKey()); // …one bitmap
     EXPECT_NE(a->peekImage().cacheKey(), c->peekImage().cacheKey());
     // The image cache answers the same entry the second time.
@@ -294,7 +295,8 @@ TEST(KPImageUtils, IdenticalIconsShareOneBitmap)
 
 TEST(IconTheme, FindsThemeIconsAndFallsBack)
 {
-    const QString f = IconTheme::findIconFile({QStringLiteral("no-such-icon-kelso"), QStringLiteral("text-x-generic")}, 48);
+    const QString f =
+        IconTheme::findIconFile({QStringLiteral("no-such-icon-kelso"), QStringLiteral("text-x-generic")}, 48);
     if (f.isEmpty())
         GTEST_SKIP() << "no icon theme installed";
     EXPECT_TRUE(f.contains(QStringLiteral("text-x-generic")));

@@ -1,8 +1,8 @@
 // Type icons for cells whose thumbnail is pending: answered at once from memory, looked up on
 // the worker, shared per type, and never asking the file itself.
-#include "util/KLProcessFlags.h"
 #include "support/TestSupport.h"
 #include "thumbs/KLTypeIcons.h"
+#include "util/KLProcessFlags.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,8 +22,8 @@ struct RecordingResolver {
     std::condition_variable cv;
     bool open = true;
     std::atomic<bool> released{false};
-    QStringList types;          // MIME type names asked for, in order
-    QList<QStringList> names;   // icon names offered for each
+    QStringList types;        // MIME type names asked for, in order
+    QList<QStringList> names; // icon names offered for each
     std::atomic<int> onMainThread{0};
 
     KLTypeIcons::Resolver function()

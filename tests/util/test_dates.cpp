@@ -10,8 +10,7 @@
 
 using namespace PimsAdditions;
 
-namespace
-{
+namespace {
 
 class DatesTest : public ::testing::Test
 {
@@ -161,8 +160,7 @@ TEST_F(DatesTest, TodayNAndYesterdayNCountCalendarDays)
         EXPECT_FALSE(dateIsYesterdayN(back, n - 1, now)) << n;
     }
     const QDate weekAfter = QDate(2024, 3, 28).addDays(7);
-    EXPECT_TRUE(
-        dateIsTodayN(at(kBerlin, weekAfter.year(), weekAfter.month(), weekAfter.day(), 12, 0), 7, now));
+    EXPECT_TRUE(dateIsTodayN(at(kBerlin, weekAfter.year(), weekAfter.month(), weekAfter.day(), 12, 0), 7, now));
 }
 
 TEST_F(DatesTest, RelativeToTheRealClock)

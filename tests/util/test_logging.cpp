@@ -11,14 +11,12 @@
 namespace {
 
 // Restores the default rules however a test ends.
-struct RulesGuard
-{
+struct RulesGuard {
     ~RulesGuard() { QLoggingCategory::setFilterRules(QString()); }
 };
 
 // Runs `emit` with stderr sent to a file and answers what was written.
-template<typename Emit>
-QString stderrOf(Emit emit)
+template <typename Emit> QString stderrOf(Emit emit)
 {
     QTemporaryDir dir;
     const QByteArray path = (dir.path() + QStringLiteral("/stderr")).toLocal8Bit();
@@ -42,19 +40,21 @@ TEST(LoggingFormat, LinesNameTheProgramAndTheArea)
 {
     EXPECT_EQ(KelsoLog::formatLine("kelso.fsevents", QStringLiteral("cannot watch /x")),
               QStringLiteral("kelso[fsevents]: cannot watch /x"));
-    EXPECT_EQ(KelsoLog::formatLine("qt.qpa.xcb", QStringLiteral("no display")), QStringLiteral("kelso[qt.qpa.xcb]: no display"));
+    EXPECT_EQ(KelsoLog::formatLine("qt.qpa.xcb", QStringLiteral("no display")),
+              QStringLiteral("kelso[qt.qpa.xcb]: no display"));
     EXPECT_EQ(KelsoLog::formatLine("default", QStringLiteral("plain")), QStringLiteral("kelso: plain"));
     EXPECT_EQ(KelsoLog::formatLine(nullptr, QStringLiteral("plain")), QStringLiteral("kelso: plain"));
     // A message that looks like a placeholder stays as it is.
-    EXPECT_EQ(KelsoLog::formatLine("kelso.recent", QStringLiteral("%1 and %2")), QStringLiteral("kelso[recent]: %1 and %2"));
+    EXPECT_EQ(KelsoLog::formatLine("kelso.recent", QStringLiteral("%1 and %2")),
+              QStringLiteral("kelso[recent]: %1 and %2"));
 }
 
 TEST(LoggingAreas, WarningsShowAndChatterIsOffByDefault)
 {
     const RulesGuard guard;
     QLoggingCategory::setFilterRules(QString());
-    for (const QLoggingCategory *c : {&lcApp(), &lcDBus(), &lcFsEvents(), &lcRecent(), &lcTags(), &lcFileOps(), &lcPrefs(),
-                                      &lcPlatform(), &lcThumbs(), &lcBrowser(), &lcCooler()}) {
+    for (const QLoggingCategory *c : {&lcApp(), &lcDBus(), &lcFsEvents(), &lcRecent(), &lcTags(), &lcFileOps(),
+                                      &lcPrefs(), &lcPlatform(), &lcThumbs(), &lcBrowser(), &lcCooler()}) {
         EXPECT_TRUE(QByteArray(c->categoryName()).startsWith("kelso.")) << c->categoryName();
         EXPECT_TRUE(c->isWarningEnabled()) << c->categoryName();
         EXPECT_FALSE(c->isInfoEnabled()) << c->categoryName();
@@ -91,7 +91,8 @@ TEST(LoggingHandler, WritesOneLinePerMessageWithItsArea)
         qWarning("uncategorised");
         qInstallMessageHandler(nullptr);
     });
-    EXPECT_EQ(out, QStringLiteral("kelso[recent]: the recent-items store /tmp/x cannot be read\nkelso: uncategorised\n"));
+    EXPECT_EQ(out,
+              QStringLiteral("kelso[recent]: the recent-items store /tmp/x cannot be read\nkelso: uncategorised\n"));
 }
 
 TEST(LoggingHandler, AMessagePatternInTheEnvironmentKeepsQtsFormatting)

@@ -9,8 +9,7 @@
 
 using namespace PimsAdditions;
 
-namespace
-{
+namespace {
 
 QString userDatabaseHome()
 {
@@ -91,8 +90,7 @@ TEST_F(TildeTest, AbbreviatesTheHomePrefixAtAFolderBoundaryOnly)
 {
     setHome("/home/user");
     EXPECT_EQ(stringByAbbreviatingWithTildeInPathSANDBOX("/home/user"), "~");
-    EXPECT_EQ(stringByAbbreviatingWithTildeInPathSANDBOX("/home/user/Documents/a b.txt"),
-              "~/Documents/a b.txt");
+    EXPECT_EQ(stringByAbbreviatingWithTildeInPathSANDBOX("/home/user/Documents/a b.txt"), "~/Documents/a b.txt");
     EXPECT_EQ(stringByAbbreviatingWithTildeInPathSANDBOX("/home/user2"), "/home/user2");
     EXPECT_EQ(stringByAbbreviatingWithTildeInPathSANDBOX("/home/user2/x"), "/home/user2/x");
     EXPECT_EQ(stringByAbbreviatingWithTildeInPathSANDBOX("/home"), "/home");
@@ -102,9 +100,8 @@ TEST_F(TildeTest, AbbreviatesTheHomePrefixAtAFolderBoundaryOnly)
 TEST_F(TildeTest, AbbreviationAndExpansionAreInverse)
 {
     setHome("/var/tmp/some home");
-    for (const QString &path :
-         {QStringLiteral("/var/tmp/some home"), QStringLiteral("/var/tmp/some home/a/b"),
-          QStringLiteral("/var/tmp/some home/.hidden")}) {
+    for (const QString &path : {QStringLiteral("/var/tmp/some home"), QStringLiteral("/var/tmp/some home/a/b"),
+                                QStringLiteral("/var/tmp/some home/.hidden")}) {
         const QString abbreviated = stringByAbbreviatingWithTildeInPathSANDBOX(path);
         EXPECT_TRUE(abbreviated.startsWith('~')) << qPrintable(abbreviated);
         EXPECT_EQ(stringByExpandingTildeInPathSANDBOX(abbreviated), path);

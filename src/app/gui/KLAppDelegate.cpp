@@ -2,9 +2,9 @@
 
 #include "app/DPOpenAtLogin.h"
 #include "app/KLAppState.h"
+#include "app/gui/KLApplicationMenus.h"
 #include "app/gui/KLWindowMode.h"
 #include "browser/KLCoolerImageBrowserDelegate.h"
-#include "cooler/KLCoolerStore.h"
 #include "browser/KLCustomWindow.h"
 #include "browser/KLImageBrowserCell.h"
 #include "browser/KLImageBrowserViewDelegate.h"
@@ -13,17 +13,17 @@
 #include "browser/KLRecentSource.h"
 #include "browser/KLServices.h"
 #include "browser/KLSvgIcon.h"
-#include "app/gui/KLApplicationMenus.h"
 #include "browser/menus/KLFileCommands.h"
 #include "browser/menus/KLPaneMenus.h"
-#include "tags/editor/KLSimpleTagEditor.h"
-#include "thumbs/KPPool.h"
-#include "thumbs/KPQuickLook.h"
+#include "cooler/KLCoolerStore.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/CrashRecorder.h"
 #include "platform/Defaults.h"
 #include "platform/UnixSignals.h"
 #include "prefs/KLSettings.h"
+#include "tags/editor/KLSimpleTagEditor.h"
+#include "thumbs/KPPool.h"
+#include "thumbs/KPQuickLook.h"
 #include "util/KLProcessFlags.h"
 #include "util/Localized.h"
 #include "util/Logging.h"
@@ -32,13 +32,13 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QKeySequence>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
@@ -160,7 +160,8 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
         // thread while the main thread makes the tray icon and the recent-files engine.
         {"read Cooler ahead", [] { KLCoolerStore::readAhead(KLCoolerStore::pathForStateFile()); }},
         {"rebuild slow volumes", [] { XPFileUtils::rebuildSlowVolumes(); }},
-        {"item services", [this] {
+        {"item services",
+         [this] {
              // What the panes' items ask the program for: cell pictures from the thumbnail
              // queue, and the open panel for a missing file. Handed to the window's panes,
              // which give them to their items.
@@ -177,7 +178,8 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
 QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
 {
     return {
-        {"dock or tray mode", [this] {
+        {"dock or tray mode",
+         [this] {
              transformApp();
              // Switching at run time (the preferences write the setting).
              connect(&defaults(), &Defaults::changed, this, [this](const QString &key) {
@@ -186,7 +188,8 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              });
          }},
         {"software update", [this] { setupSparkle(); }},
-        {"main window", [this] {
+        {"main window",
+         [this] {
              KLMainWindowController::Options options;
              options.trayMode = m_trayIcon != nullptr;
              options.services = m_services.get();
@@ -194,7 +197,8 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
          }},
         {"selection menus", [this] { installSelectionActions(); }},
         {"place main window", [this] { m_windowController->setWindowFrameForCurrentScreen(false); }},
-        {"hide or show", [this] {
+        {"hide or show",
+         [this] {
              // A dock-mode window is there from the start, as any application's; the tray's
              // band waits for the icon, the hot key or `kelso show`.
              if (!isInTrayMode() || QGuiApplication::applicationState() == Qt::ApplicationActive)
@@ -204,10 +208,12 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
          }},
         {"first-start hint", [this] { showStartHintOnce(); }},
         {"panes did finish launching", [this] { m_windowController->applicationDidFinishLaunching(); }},
-        {"activation", [this] {
+        {"activation",
+         [this] {
              connect(qApp, &QGuiApplication::applicationStateChanged, this, &KLAppDelegate::applicationStateChanged);
          }},
-        {"redraw timer", [this] {
+        {"redraw timer",
+         [this] {
              m_redrawTimer = new QTimer(this);
              m_redrawTimer->setInterval(500);
              connect(m_redrawTimer, &QTimer::timeout, this, &KLAppDelegate::refreshIfNeeded);
@@ -216,15 +222,15 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
         {"escape monitor", [this] { qApp->installEventFilter(this); }},
         {"launch count", [] { KLAppState::incrementLaunchCount(defaults()); }},
         {"crash-report consent", [this] { QTimer::singleShot(2000, this, &KLAppDelegate::launchBugsnagger); }},
-        {"termination signals", [this] {
+        {"termination signals",
+         [this] {
              connect(&UnixSignals::install(), &UnixSignals::terminationRequested, this, [this](int sig) {
                  qCInfo(lcApp, "signal %d, quitting", sig);
                  quit();
              });
              // Logging out ends the session; save first.
-             connect(qApp, &QGuiApplication::commitDataRequest, this, [](QSessionManager &) {
-                 Defaults::standard().synchronize();
-             });
+             connect(qApp, &QGuiApplication::commitDataRequest, this,
+                     [](QSessionManager &) { Defaults::standard().synchronize(); });
          }},
         // Written half a second later: a lock file and a flush to disk have no place between
         // the start and the first showing of the window.
@@ -253,21 +259,25 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
         {"remove monitors", [this] { qApp->removeEventFilter(this); }},
         {"virgin launch", [] { defaults().setBool(QStringLiteral("KLVirginLaunch"), false); }},
         {"shutting down", [] { KLProcessFlags::setShuttingDown(true); }},
-        {"stop event stream", [this] {
+        {"stop event stream",
+         [this] {
              if (m_windowController && m_windowController->kelsoDelegate()->recentFiles())
                  m_windowController->kelsoDelegate()->recentFiles()->shutdown();
          }},
-        {"panes will terminate", [this] {
+        {"panes will terminate",
+         [this] {
              if (m_windowController)
                  m_windowController->applicationWillTerminate();
          }},
-        {"thumbnail queue", [] {
+        {"thumbnail queue",
+         [] {
              // Renders draw with QPainter on worker threads: none may still run while the
              // application object goes away. The decoder processes they wait on are killed
              // first, so that they end at once (with the icon) whatever a decoder is doing.
              KPQuickLook::removeAllRequests();
              KPQuickLook::stopDecoders();
-             if (!KPQuickLook::waitUntilAllOperationsAreFinished(1500) || !KLImageBrowserCell::waitForStackPictures(1500))
+             if (!KPQuickLook::waitUntilAllOperationsAreFinished(1500) ||
+                 !KLImageBrowserCell::waitForStackPictures(1500))
                  qCWarning(lcApp, "thumbnail renders still running at exit");
          }},
         {"save settings", [] { defaults().synchronize(); }},
@@ -347,7 +357,8 @@ void KLAppDelegate::buildStatusMenu()
     if (m_statusMenu)
         return;
     m_statusMenu = new QMenu;
-    m_openKelsoMenuItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("Open Kelso")), this, &KLAppDelegate::show);
+    m_openKelsoMenuItem =
+        m_statusMenu->addAction(KLLocalized(QStringLiteral("Open Kelso")), this, &KLAppDelegate::show);
     m_statusMenu->addSeparator();
     m_openAtLoginItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("Open at Login")), this,
                                                 &KLAppDelegate::openKelsoAtLoginAction);
@@ -400,7 +411,8 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
     if (KLImageBrowserViewDelegate *pane = m_windowController ? m_windowController->kelsoDelegate() : nullptr;
         pane && pane->hasPreferencesWindow()) {
         appMenu->addSeparator();
-        appMenu->addAction(KLLocalized(QStringLiteral("DPMenuItemPreferences")), this, [pane] { pane->preferencesAction(); });
+        appMenu->addAction(KLLocalized(QStringLiteral("DPMenuItemPreferences")), this,
+                           [pane] { pane->preferencesAction(); });
     }
     appMenu->addSeparator();
     // The menu bar exists in dock mode only, so its keys never reach a hidden tray window.
@@ -522,7 +534,7 @@ void KLAppDelegate::openFiles(const QStringList &paths)
     const QStringList refused = m_windowController->coolerDelegate()->addPathsThatFit(paths, 0);
     if (!refused.isEmpty())
         qCWarning(lcCooler, "%lld of the files did not fit in the Cooler (it holds at most 100 items)",
-                 qint64(refused.size()));
+                  qint64(refused.size()));
     noteShowRequest();
     m_windowController->showWindow(true);
 }
@@ -539,9 +551,8 @@ void KLAppDelegate::recentItemsJson(const QString &folder, std::function<void(co
         const QStringList firstRow = m_windowController->coolerDelegate()->pathsInFirstRow();
         excluded = QSet<QString>(firstRow.begin(), firstRow.end());
     }
-    source->answerRankedList(folder, excluded, [reply = std::move(reply)](const QByteArray &json) {
-        reply(QString::fromUtf8(json));
-    });
+    source->answerRankedList(folder, excluded,
+                             [reply = std::move(reply)](const QByteArray &json) { reply(QString::fromUtf8(json)); });
 }
 
 QString KLAppDelegate::recentStatusJson() const

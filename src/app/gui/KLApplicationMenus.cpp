@@ -38,8 +38,8 @@ void bringForward(QDialog *dialog, bool centre)
         dialog->adjustSize();
         const QWidget *over = dialog->parentWidget();
         const QRect area = over && over->isVisible() ? over->frameGeometry()
-                           : dialog->screen()                ? dialog->screen()->availableGeometry()
-                                                             : QRect();
+                           : dialog->screen()        ? dialog->screen()->availableGeometry()
+                                                     : QRect();
         if (area.isValid())
             dialog->move(area.center() - QPoint(dialog->width() / 2, dialog->height() / 2));
     }
@@ -74,7 +74,8 @@ QDialog *showAboutBox(QWidget *parent)
     icon->setAccessibleName(KLLocalized(QStringLiteral("KLAboutIcon")));
     auto *name = new QLabel(QStringLiteral("<b>Kelso</b>"), box);
     name->setAlignment(Qt::AlignHCenter);
-    auto *version = new QLabel(KLLocalized(QStringLiteral("KLAboutVersion"), {QApplication::applicationVersion()}), box);
+    auto *version =
+        new QLabel(KLLocalized(QStringLiteral("KLAboutVersion"), {QApplication::applicationVersion()}), box);
     version->setObjectName(QStringLiteral("aboutVersion"));
     version->setAlignment(Qt::AlignHCenter);
     auto *blurb = new QLabel(KLLocalized(QStringLiteral("KLAboutText")), box);
@@ -96,14 +97,10 @@ QList<QPair<QString, QString>> keyboardShortcuts()
 {
     const auto t = [](const char *key) { return KLLocalized(QString::fromUtf8(key)); };
     return {
-        {t("KLKeyOpen"), t("DPOpenExternally")},
-        {t("KLKeyRename"), t("Rename…")},
-        {t("KLKeyReturn"), t("DPEditTagsMenuItem")},
-        {t("KLKeySpace"), t("KLKeySpaceDoes")},
-        {t("KLKeyArrows"), t("KLKeyArrowsDo")},
-        {t("KLKeyDelete"), t("DPMenuItemRemoveFromKelso")},
-        {t("KLKeyMenu"), t("KLKeyMenuDoes")},
-        {t("KLKeyEscape"), t("KLKeyEscapeDoes")},
+        {t("KLKeyOpen"), t("DPOpenExternally")},     {t("KLKeyRename"), t("Rename…")},
+        {t("KLKeyReturn"), t("DPEditTagsMenuItem")}, {t("KLKeySpace"), t("KLKeySpaceDoes")},
+        {t("KLKeyArrows"), t("KLKeyArrowsDo")},      {t("KLKeyDelete"), t("DPMenuItemRemoveFromKelso")},
+        {t("KLKeyMenu"), t("KLKeyMenuDoes")},        {t("KLKeyEscape"), t("KLKeyEscapeDoes")},
         {t("KLKeyQuit"), t("Quit Kelso")},
     };
 }
@@ -115,7 +112,8 @@ QDialog *showKeyboardShortcuts(QWidget *parent)
         bringForward(window, false);
         return window;
     }
-    window = smallDialog(parent, QStringLiteral("keyboardShortcuts"), KLLocalized(QStringLiteral("KLKeyboardShortcuts")));
+    window =
+        smallDialog(parent, QStringLiteral("keyboardShortcuts"), KLLocalized(QStringLiteral("KLKeyboardShortcuts")));
     auto *form = new QFormLayout;
     for (const auto &[key, does] : keyboardShortcuts()) {
         auto *keyLabel = new QLabel(QStringLiteral("<b>%1</b>").arg(key.toHtmlEscaped()), window);

@@ -1,12 +1,12 @@
 #include "app/gui/KLDBusService.h"
 
-#include "platform/KLDBusClient.h"
 #include "app/gui/KLAppDelegate.h"
-#include "cooler/KLCoolerArguments.h"
 #include "browser/KLCoolerImageBrowserDelegate.h"
-#include "cooler/KLItemListOps.h"
 #include "browser/KLMainWindowController.h"
+#include "cooler/KLCoolerArguments.h"
+#include "cooler/KLItemListOps.h"
 #include "kelsoappadaptor.h"
+#include "platform/KLDBusClient.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -45,13 +45,28 @@ bool KLDBusService::registerOnSessionBus(QString *why)
     return true;
 }
 
-void KLDBusService::Show() { m_delegate->show(); }
-void KLDBusService::Hide() { m_delegate->hide(); }
-void KLDBusService::Toggle() { m_delegate->toggle(); }
+void KLDBusService::Show()
+{
+    m_delegate->show();
+}
+void KLDBusService::Hide()
+{
+    m_delegate->hide();
+}
+void KLDBusService::Toggle()
+{
+    m_delegate->toggle();
+}
 // Quitting from inside a D-Bus call would tear the connection down before the reply goes
 // out; answer first, then quit.
-void KLDBusService::Quit() { QTimer::singleShot(0, m_delegate, [d = m_delegate] { d->quit(); }); }
-void KLDBusService::OpenFiles(const QStringList &paths) { changeCoolerLater(paths, 0, true, true); }
+void KLDBusService::Quit()
+{
+    QTimer::singleShot(0, m_delegate, [d = m_delegate] { d->quit(); });
+}
+void KLDBusService::OpenFiles(const QStringList &paths)
+{
+    changeCoolerLater(paths, 0, true, true);
+}
 QString KLDBusService::RecentItems(const QString &folder)
 {
     if (!calledFromDBus()) {
@@ -76,11 +91,26 @@ QString KLDBusService::RecentItems(const QString &folder)
     return QString();
 }
 
-QString KLDBusService::ShownRecentItems() { return m_delegate->shownRecentItemsJson(); }
-QString KLDBusService::RecentStatus() { return m_delegate->recentStatusJson(); }
-QString KLDBusService::CoolerItems() { return m_delegate->coolerItemsJson(); }
-void KLDBusService::AddToCooler(const QStringList &paths, int index) { changeCoolerLater(paths, index, true, false); }
-void KLDBusService::RemoveFromCooler(const QStringList &paths) { changeCoolerLater(paths, 0, false, false); }
+QString KLDBusService::ShownRecentItems()
+{
+    return m_delegate->shownRecentItemsJson();
+}
+QString KLDBusService::RecentStatus()
+{
+    return m_delegate->recentStatusJson();
+}
+QString KLDBusService::CoolerItems()
+{
+    return m_delegate->coolerItemsJson();
+}
+void KLDBusService::AddToCooler(const QStringList &paths, int index)
+{
+    changeCoolerLater(paths, index, true, false);
+}
+void KLDBusService::RemoveFromCooler(const QStringList &paths)
+{
+    changeCoolerLater(paths, 0, false, false);
+}
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "app/gui/KLGuiMain.h"
 
 #include "app/KLCommandLine.h"
-#include "platform/KLDBusClient.h"
 #include "app/KLToolCommands.h"
 #include "app/gui/KLAppDelegate.h"
 #include "app/gui/KLDBusService.h"
 #include "platform/Defaults.h"
+#include "platform/KLDBusClient.h"
 #include "platform/x11/X11Display.h"
 #include "util/Logging.h"
 #include "util/ThreadNames.h"

@@ -38,9 +38,9 @@ bool existsOnDisk(const QString &path)
 QString goneText(const QString &path)
 {
     const QString folder = path.section(QLatin1Char('/'), 0, -2);
-    return KLLocalized(QStringLiteral("It is no longer in %1."),
-                       {PimsAdditions::stringByAbbreviatingWithTildeInPathSANDBOX(folder.isEmpty() ? QStringLiteral("/")
-                                                                                                     : folder)});
+    return KLLocalized(
+        QStringLiteral("It is no longer in %1."),
+        {PimsAdditions::stringByAbbreviatingWithTildeInPathSANDBOX(folder.isEmpty() ? QStringLiteral("/") : folder)});
 }
 
 // The paths that still exist; a failure for each one that does not.
@@ -110,8 +110,7 @@ void openWebPage(const QString &url, QWidget *parent, const KLServices &services
         reportFailures(Command::OpenWebPage, {{url, why}}, parent, services);
 }
 
-QString pickReplacementFile(const QString &message, const QString &prompt, const QString &formerPath,
-                            QWidget *parent)
+QString pickReplacementFile(const QString &message, const QString &prompt, const QString &formerPath, QWidget *parent)
 {
     QString start = formerPath.section(QLatin1Char('/'), 0, -2);
     while (!start.isEmpty() && !QFileInfo(start).isDir())
@@ -152,9 +151,8 @@ KLFileFailureReport failureMessage(Command command, const QList<Failure> &failur
     case Command::Open:
     case Command::OpenWith:
         m.title = KLLocalized(QStringLiteral("DPOpenExternally"));
-        m.message = KLLocalized(one ? QStringLiteral("“%1” cannot be opened.")
-                                    : QStringLiteral("%1 items cannot be opened."),
-                                {subject});
+        m.message = KLLocalized(
+            one ? QStringLiteral("“%1” cannot be opened.") : QStringLiteral("%1 items cannot be opened."), {subject});
         break;
     case Command::Reveal:
         m.title = KLLocalized(QStringLiteral("DPRevealInFinder"));

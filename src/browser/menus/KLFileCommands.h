@@ -35,8 +35,7 @@ void openWebPage(const QString &url, QWidget *parent, const KLServices &services
 // "Find Missing File…": a file dialog titled `message`, its accept button `prompt`, starting in
 // the folder the file was in (or the nearest enclosing folder that still exists). Answers the
 // chosen path, or empty when cancelled.
-QString pickReplacementFile(const QString &message, const QString &prompt, const QString &formerPath,
-                            QWidget *parent);
+QString pickReplacementFile(const QString &message, const QString &prompt, const QString &formerPath, QWidget *parent);
 // Makes pickReplacementFile() the picker that items with these services use to find a missing
 // file again (KLItem::pickNewOriginal), over the active window.
 void installReplacementPicker(KLItemServices &services);

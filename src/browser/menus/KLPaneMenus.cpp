@@ -1,12 +1,12 @@
 #include "browser/menus/KLPaneMenus.h"
 
-#include "platform/XPSandboxUtils.h"
 #include "browser/KLServices.h"
 #include "browser/menus/KLFileCommands.h"
+#include "fileops/XPFileUtils.h"
 #include "fileops/XPOpenWith.h"
 #include "fileops/gui/XPIcons.h"
 #include "fileops/gui/XPSimpleFileRenameController.h"
-#include "fileops/XPFileUtils.h"
+#include "platform/XPSandboxUtils.h"
 #include "prefs/KLUnwanted.h"
 #include "search/gui/KLFilePickerMenu.h"
 #include "tags/XPFiledDocuments.h"
@@ -230,10 +230,9 @@ QAction *KLPaneMenuBuilder::menuItemForPath(const QString &path, int indentation
     QString title = displayNameOfPath(expanded);
     if (indentationLevel > 0)
         title.prepend(QString(indentationLevel * 4, QLatin1Char(' ')));
-    QAction *entry = addEntry(menu, title,
-                              action == RevealFolderInFinder ? "revealFolderInFinderAction"
-                                                             : "addUnwantedDirectoryMenuItemAction",
-                              expanded);
+    QAction *entry = addEntry(
+        menu, title,
+        action == RevealFolderInFinder ? "revealFolderInFinderAction" : "addUnwantedDirectoryMenuItemAction", expanded);
     entry->setProperty("indentationLevel", indentationLevel);
     const QIcon icon = XPIcons::iconForPath(expanded);
     if (!icon.isNull())
@@ -308,8 +307,8 @@ void KLPaneMenuBuilder::addManageAndFileItems(const QList<KLItemPtr> &items, QMe
     else
         addEntry(menu, KLLocalized(QStringLiteral("XPMarkAsManaged")), "setSelectionsManaged", paths);
     // Filing moves files only: a selection of folders gets no entry that would do nothing.
-    const bool someFile = std::any_of(paths.cbegin(), paths.cend(),
-                                      [](const QString &p) { return XPFileUtils::isFileOrPackage(p); });
+    const bool someFile =
+        std::any_of(paths.cbegin(), paths.cend(), [](const QString &p) { return XPFileUtils::isFileOrPackage(p); });
     if (someFile && !paths.last().contains(QLatin1String("Filed Documents")) && m_actions->usesFiledDocuments())
         addEntry(menu, KLLocalized(QStringLiteral("XPMoveToFiled")), "setSelectionsFiledDocs", paths);
 
@@ -471,7 +470,8 @@ bool KLSelectionActions::validateMenuItem(QAction *action)
         ok = n >= 1;
         break;
     case MoveToFiledDocumentsForSelected:
-        ok = std::any_of(paths.cbegin(), paths.cend(), [](const QString &p) { return XPFileUtils::isFileOrPackage(p); });
+        ok =
+            std::any_of(paths.cbegin(), paths.cend(), [](const QString &p) { return XPFileUtils::isFileOrPackage(p); });
         break;
     case RevealSelectedInFinder:
     case RenameSelected:
@@ -480,7 +480,7 @@ bool KLSelectionActions::validateMenuItem(QAction *action)
     case ToggleManagedForSelected:
         ok = n >= 1;
         action->setText(KLLocalized(ok && pane->pathsAreAllManaged(paths) ? QStringLiteral("XPMarkAsNotManaged")
-                                                                           : QStringLiteral("XPMarkAsManaged")));
+                                                                          : QStringLiteral("XPMarkAsManaged")));
         break;
     case AddUnwantedSelectedExtension: {
         const QString ext = n == 1 ? XPFileUtils::pathExtension(paths.constFirst()) : QString();

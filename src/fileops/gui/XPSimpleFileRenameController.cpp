@@ -11,8 +11,7 @@
 
 QPointer<XPSimpleFileRenameController> XPSimpleFileRenameController::s_current;
 
-XPSimpleFileRenameController::XPSimpleFileRenameController(const QString &path, QWidget *parent)
-    : QDialog(parent)
+XPSimpleFileRenameController::XPSimpleFileRenameController(const QString &path, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("XPSimpleFileRename"));
     setWindowTitle(KLLocalized(QStringLiteral("XPRenameTitle")));
@@ -65,7 +64,8 @@ void XPSimpleFileRenameController::setPath(const QString &path)
     m_newName->setSelection(0, dot > 0 ? int(dot) : int(name.size()));
 }
 
-XPSimpleFileRenameController *XPSimpleFileRenameController::showRenameDialogForFile(const QString &path, QWidget *window)
+XPSimpleFileRenameController *XPSimpleFileRenameController::showRenameDialogForFile(const QString &path,
+                                                                                    QWidget *window)
 {
     if (s_current)
         s_current->done(QDialog::Rejected); // closes and, on close, goes away

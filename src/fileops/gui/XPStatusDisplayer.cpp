@@ -12,8 +12,8 @@ constexpr int kFadeMs = 250;
 } // namespace
 
 XPStatusDisplayer::XPStatusDisplayer()
-    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                           | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus)
+    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus)
 {
     setObjectName(QStringLiteral("XPStatusDisplayer"));
     setAttribute(Qt::WA_TransparentForMouseEvents);

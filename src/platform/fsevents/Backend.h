@@ -34,9 +34,9 @@ public:
 constexpr quint32 kMaskRescan = 0x00100000;
 constexpr quint32 kMaskRootChanged = 0x00800000;
 constexpr quint32 kMaskNewFolder = 0x01000000; // the folder itself appeared (made or moved in)
-constexpr quint32 kMaskOverflow = 0x00004000; // IN_Q_OVERFLOW == FAN_Q_OVERFLOW
-constexpr quint32 kMaskCreate = 0x00000100;   // IN_CREATE == FAN_CREATE
-constexpr quint32 kMaskIsDir = 0x40000000;    // IN_ISDIR == FAN_ONDIR
+constexpr quint32 kMaskOverflow = 0x00004000;  // IN_Q_OVERFLOW == FAN_Q_OVERFLOW
+constexpr quint32 kMaskCreate = 0x00000100;    // IN_CREATE == FAN_CREATE
+constexpr quint32 kMaskIsDir = 0x40000000;     // IN_ISDIR == FAN_ONDIR
 
 class Backend
 {

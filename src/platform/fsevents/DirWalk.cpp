@@ -3,8 +3,8 @@
 #include "platform/Mounts.h"
 #include "util/UniqueFd.h"
 
-#include <QStringDecoder>
 #include <QFile>
+#include <QStringDecoder>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -18,9 +18,9 @@ namespace {
 constexpr int kMaxDepth = 200; // deeper trees are cut (and each level holds one descriptor)
 std::atomic<int> g_walkDelayMs{0};
 
-const char *const kSystemRoots[] = {"/tmp", "/proc", "/sys", "/dev", "/run", "/boot", "/bin",
-                                    "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/usr", "/etc",
-                                    "/var", "/snap", "/lost+found", "/net", "/cores"};
+const char *const kSystemRoots[] = {"/tmp",  "/proc", "/sys",        "/dev",   "/run",    "/boot", "/bin",
+                                    "/sbin", "/lib",  "/lib32",      "/lib64", "/libx32", "/usr",  "/etc",
+                                    "/var",  "/snap", "/lost+found", "/net",   "/cores"};
 
 struct Walker {
     const WalkVisitor &v;
@@ -150,12 +150,19 @@ slow:
 
 bool isSlowFileSystemType(const QString &fsType)
 {
-    static const QSet<QString> slow = {
-        QStringLiteral("nfs"),        QStringLiteral("nfs4"),        QStringLiteral("cifs"),
-        QStringLiteral("smb3"),       QStringLiteral("smbfs"),       QStringLiteral("9p"),
-        QStringLiteral("ceph"),       QStringLiteral("davfs"),       QStringLiteral("fuse.davfs2"),
-        QStringLiteral("fuse.sshfs"), QStringLiteral("fuse.rclone"), QStringLiteral("fuse.s3fs"),
-        QStringLiteral("fuse.gvfsd-fuse")};
+    static const QSet<QString> slow = {QStringLiteral("nfs"),
+                                       QStringLiteral("nfs4"),
+                                       QStringLiteral("cifs"),
+                                       QStringLiteral("smb3"),
+                                       QStringLiteral("smbfs"),
+                                       QStringLiteral("9p"),
+                                       QStringLiteral("ceph"),
+                                       QStringLiteral("davfs"),
+                                       QStringLiteral("fuse.davfs2"),
+                                       QStringLiteral("fuse.sshfs"),
+                                       QStringLiteral("fuse.rclone"),
+                                       QStringLiteral("fuse.s3fs"),
+                                       QStringLiteral("fuse.gvfsd-fuse")};
     return slow.contains(fsType);
 }
 

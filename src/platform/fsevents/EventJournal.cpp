@@ -5,8 +5,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QtEndian>
 #include <QSaveFile>
+#include <QtEndian>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -110,9 +110,8 @@ quint32 crc32Of(const char *data, size_t len)
     for (; len >= 8; p += 8, len -= 8) {
         const quint32 lo = qFromLittleEndian<quint32>(p) ^ crc;
         const quint32 hi = qFromLittleEndian<quint32>(p + 4);
-        crc = tables[7][lo & 0xFF] ^ tables[6][(lo >> 8) & 0xFF] ^ tables[5][(lo >> 16) & 0xFF] ^
-              tables[4][lo >> 24] ^ tables[3][hi & 0xFF] ^ tables[2][(hi >> 8) & 0xFF] ^
-              tables[1][(hi >> 16) & 0xFF] ^ tables[0][hi >> 24];
+        crc = tables[7][lo & 0xFF] ^ tables[6][(lo >> 8) & 0xFF] ^ tables[5][(lo >> 16) & 0xFF] ^ tables[4][lo >> 24] ^
+              tables[3][hi & 0xFF] ^ tables[2][(hi >> 8) & 0xFF] ^ tables[1][(hi >> 16) & 0xFF] ^ tables[0][hi >> 24];
     }
     for (; len > 0; --len, ++p)
         crc = tables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
@@ -222,8 +221,8 @@ bool EventJournal::open()
     QFile f(m_path);
     if (f.exists()) {
         if (!f.open(QIODevice::ReadOnly)) {
-            qCWarning(lcFsEvents, "event journal %s cannot be read (%s); starting a new one",
-                     qUtf8Printable(m_path), qUtf8Printable(f.errorString()));
+            qCWarning(lcFsEvents, "event journal %s cannot be read (%s); starting a new one", qUtf8Printable(m_path),
+                      qUtf8Printable(f.errorString()));
         } else {
             const QByteArray data = f.readAll();
             f.close();
@@ -237,10 +236,11 @@ bool EventJournal::open()
                     QFile::remove(m_corruptMovedTo);
                 if (QFile::rename(m_path, m_corruptMovedTo))
                     qCWarning(lcFsEvents, "event journal %s is damaged (%s); moved aside to %s, starting a new one",
-                             qUtf8Printable(m_path), qUtf8Printable(p.why), qUtf8Printable(m_corruptMovedTo));
+                              qUtf8Printable(m_path), qUtf8Printable(p.why), qUtf8Printable(m_corruptMovedTo));
                 else {
-                    qCWarning(lcFsEvents, "event journal %s is damaged (%s) and cannot be moved aside; starting a new one",
-                             qUtf8Printable(m_path), qUtf8Printable(p.why));
+                    qCWarning(lcFsEvents,
+                              "event journal %s is damaged (%s) and cannot be moved aside; starting a new one",
+                              qUtf8Printable(m_path), qUtf8Printable(p.why));
                     m_corruptMovedTo.clear();
                 }
                 // Ids already handed out (the readable part) must stay below new ones; a client
@@ -250,7 +250,8 @@ bool EventJournal::open()
                 if (p.goodLength < data.size()) {
                     // The last append of the previous run was cut short: drop that tail.
                     if (::truncate(QFile::encodeName(m_path).constData(), p.goodLength) != 0)
-                        qCWarning(lcFsEvents, "cannot cut the torn tail of %s: %s", qUtf8Printable(m_path), strerror(errno));
+                        qCWarning(lcFsEvents, "cannot cut the torn tail of %s: %s", qUtf8Printable(m_path),
+                                  strerror(errno));
                 }
                 m_records = p.records;
                 m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
@@ -259,14 +260,15 @@ bool EventJournal::open()
                         compactLocked();
                     return true;
                 }
-                qCWarning(lcFsEvents, "event journal %s cannot be written: %s", qUtf8Printable(m_path), strerror(errno));
+                qCWarning(lcFsEvents, "event journal %s cannot be written: %s", qUtf8Printable(m_path),
+                          strerror(errno));
                 return false;
             }
         }
     }
     if (!createFreshLocked(now)) {
         qCWarning(lcFsEvents, "event journal %s cannot be created; event ids will not survive a restart",
-                 qUtf8Printable(m_path));
+                  qUtf8Printable(m_path));
         return false;
     }
     return true;

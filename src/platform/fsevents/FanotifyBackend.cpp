@@ -30,8 +30,8 @@ namespace KLFSEvents {
 
 namespace {
 
-constexpr quint64 kBaseMask = FAN_CREATE | FAN_DELETE | FAN_MOVED_FROM | FAN_MOVED_TO | FAN_MODIFY |
-                              FAN_CLOSE_WRITE | FAN_ATTRIB | FAN_ONDIR;
+constexpr quint64 kBaseMask =
+    FAN_CREATE | FAN_DELETE | FAN_MOVED_FROM | FAN_MOVED_TO | FAN_MODIFY | FAN_CLOSE_WRITE | FAN_ATTRIB | FAN_ONDIR;
 constexpr int kCacheLimit = 16384;
 
 int initGroup()
@@ -85,7 +85,8 @@ public:
             }
             if (volumeFd(vol.fsid) >= 0)
                 continue; // this volume is marked already
-            int rc = ::fanotify_mark(m_fd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kBaseMask | FAN_RENAME, rfd.get(), nullptr);
+            int rc = ::fanotify_mark(m_fd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kBaseMask | FAN_RENAME, rfd.get(),
+                                     nullptr);
             if (rc != 0 && errno == EINVAL)
                 rc = ::fanotify_mark(m_fd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kBaseMask, rfd.get(), nullptr);
             if (rc != 0) {
@@ -214,7 +215,9 @@ private:
     QByteArray folderOf(const struct fanotify_event_info_fid *fid, const char **name)
     {
         auto *fh = reinterpret_cast<const struct file_handle *>(fid->handle);
-        *name = fid->hdr.info_type == FAN_EVENT_INFO_TYPE_DFID ? "" : reinterpret_cast<const char *>(fh->f_handle + fh->handle_bytes);
+        *name = fid->hdr.info_type == FAN_EVENT_INFO_TYPE_DFID
+                    ? ""
+                    : reinterpret_cast<const char *>(fh->f_handle + fh->handle_bytes);
         QByteArray key(reinterpret_cast<const char *>(&fid->fsid), sizeof fid->fsid);
         key.append(reinterpret_cast<const char *>(&fh->handle_type), sizeof fh->handle_type);
         key.append(reinterpret_cast<const char *>(fh->f_handle), int(fh->handle_bytes));
@@ -227,7 +230,8 @@ private:
         // open_by_handle_at wants a writable struct file_handle.
         std::vector<char> copy(sizeof(struct file_handle) + fh->handle_bytes);
         std::memcpy(copy.data(), fh, copy.size());
-        const UniqueFd dfd(::open_by_handle_at(mfd, reinterpret_cast<struct file_handle *>(copy.data()), O_PATH | O_CLOEXEC));
+        const UniqueFd dfd(
+            ::open_by_handle_at(mfd, reinterpret_cast<struct file_handle *>(copy.data()), O_PATH | O_CLOEXEC));
         if (!dfd.valid())
             return QByteArray(); // ESTALE: the folder is gone already
         char link[64];
@@ -259,7 +263,8 @@ private:
                 break;
             const auto *fid = reinterpret_cast<const struct fanotify_event_info_fid *>(p);
             const char *n = nullptr;
-            const bool isFid = hdr->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME || hdr->info_type == FAN_EVENT_INFO_TYPE_DFID ||
+            const bool isFid = hdr->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME ||
+                               hdr->info_type == FAN_EVENT_INFO_TYPE_DFID ||
                                hdr->info_type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME ||
                                hdr->info_type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME;
             if (isFid && !fidRecordIsSound(fid, hdr->len)) {
@@ -373,7 +378,8 @@ bool fanotifyPermitted()
             return false;
         // Creating the group is allowed to unprivileged users on new kernels; filesystem marks
         // are what needs CAP_SYS_ADMIN, so try one on the root folder.
-        return ::fanotify_mark(fd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, FAN_CREATE | FAN_ONDIR, AT_FDCWD, "/") == 0;
+        return ::fanotify_mark(fd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, FAN_CREATE | FAN_ONDIR, AT_FDCWD, "/") ==
+               0;
     }();
     return permitted;
 }

@@ -61,8 +61,7 @@ QByteArray join(const QByteArray &dir, const char *name)
 
 bool isAtOrBelow(const QByteArray &path, const QByteArray &dir)
 {
-    return path == dir || (path.startsWith(dir) && path.size() > dir.size() &&
-                           (path[dir.size()] == '/' || dir == "/"));
+    return path == dir || (path.startsWith(dir) && path.size() > dir.size() && (path[dir.size()] == '/' || dir == "/"));
 }
 
 long readWatchLimit()
@@ -115,7 +114,8 @@ public:
                                .arg(readWatchLimit())
                                .arg(missed);
                 else
-                    *why = QStringLiteral("no watched root can be read (%1)").arg(unreadable.join(QStringLiteral(", ")));
+                    *why =
+                        QStringLiteral("no watched root can be read (%1)").arg(unreadable.join(QStringLiteral(", ")));
             }
             return false;
         }
@@ -283,9 +283,11 @@ private:
             QString named = m_missedPaths.join(QStringLiteral(", "));
             if (m_missed > m_missedPaths.size())
                 named += QStringLiteral(" and %1 more").arg(m_missed - m_missedPaths.size());
-            qCWarning(lcFsEvents, "the inotify watch limit is reached; %d folders are not watched: %s. Raise "
-                     "fs.inotify.max_user_watches from %ld to at least %ld (sysctl -w fs.inotify.max_user_watches=%ld)",
-                     m_missed, qUtf8Printable(named), limit, needed, needed);
+            qCWarning(
+                lcFsEvents,
+                "the inotify watch limit is reached; %d folders are not watched: %s. Raise "
+                "fs.inotify.max_user_watches from %ld to at least %ld (sysctl -w fs.inotify.max_user_watches=%ld)",
+                m_missed, qUtf8Printable(named), limit, needed, needed);
         }
         m_missed = 0;
         m_missedPaths.clear();
@@ -333,7 +335,8 @@ private:
         if (ev->mask & IN_MOVED_FROM) {
             m_moves.push_back({ev->cookie, child, isDir});
         } else if (ev->mask & IN_MOVED_TO) {
-            auto m = std::find_if(m_moves.begin(), m_moves.end(), [&](const PendingMove &pm) { return pm.cookie == ev->cookie; });
+            auto m = std::find_if(m_moves.begin(), m_moves.end(),
+                                  [&](const PendingMove &pm) { return pm.cookie == ev->cookie; });
             if (m != m_moves.end()) {
                 const PendingMove from = *m;
                 m_moves.erase(m);

@@ -20,8 +20,9 @@ namespace {
 
 constexpr int kContentBatch = 32;
 
-const char *const kSystemRoots[] = {"/proc", "/sys", "/dev", "/run", "/boot", "/usr", "/etc", "/var", "/bin",
-                                    "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/snap", "/lost+found", "/tmp"};
+const char *const kSystemRoots[] = {"/proc",  "/sys",    "/dev",  "/run",        "/boot", "/usr",
+                                    "/etc",   "/var",    "/bin",  "/sbin",       "/lib",  "/lib32",
+                                    "/lib64", "/libx32", "/snap", "/lost+found", "/tmp"};
 
 // The calling thread only: Linux keeps both priorities per thread.
 void lowerThreadPriority()
@@ -36,7 +37,10 @@ void lowerThreadPriority()
 
 Crawler::Crawler(const QString &databasePath, const CrawlRules &rules) : dbPath_(databasePath), rules_(rules) {}
 
-Crawler::~Crawler() { stop(); }
+Crawler::~Crawler()
+{
+    stop();
+}
 
 void Crawler::start()
 {

@@ -44,16 +44,17 @@ struct Change {
 
 struct CrawlProgress {
     qint64 folders = 0;
-    qint64 files = 0;          // entries written by the names pass
-    qint64 contentDone = 0;    // entries the content pass finished
+    qint64 files = 0;       // entries written by the names pass
+    qint64 contentDone = 0; // entries the content pass finished
     qint64 removed = 0;
-    qint64 skippedNames = 0;   // names that are not UTF-8
-    bool namesDone = false;    // the first names pass of this run is complete
+    qint64 skippedNames = 0; // names that are not UTF-8
+    bool namesDone = false;  // the first names pass of this run is complete
     bool diskFull = false;
     QString error;
 };
 
-class Crawler {
+class Crawler
+{
 public:
     Crawler(const QString &databasePath, const CrawlRules &rules);
     ~Crawler(); // stops and joins the thread

@@ -27,7 +27,8 @@ int Crawler::indexContentBatch(int max)
     for (FileRecord r : batch) {
         if (stop_)
             break;
-        struct stat st {};
+        struct stat st {
+        };
         if (lstat(r.path.toUtf8().constData(), &st) != 0) {
             store_.removeTree(r.path);
             continue;
@@ -59,14 +60,16 @@ void Crawler::applyChanges(const QList<Change> &changes)
         }
         bool underRoot = false;
         for (const QString &root : rules_.roots)
-            underRoot = underRoot || path == root || path.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
+            underRoot = underRoot || path == root ||
+                        path.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
         if (!underRoot || hiddenComponent(path) || excludedFolder(path) || excludedName(QFileInfo(path).fileName()))
             continue;
         if (c.kind == ChangeKind::Opened) {
             store_.setLastUsed(path, QDateTime::currentMSecsSinceEpoch());
             continue;
         }
-        struct statx st {};
+        struct statx st {
+        };
         const bool exists = statx(AT_FDCWD, path.toUtf8().constData(), AT_SYMLINK_NOFOLLOW,
                                   STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) == 0;
         if (c.kind == ChangeKind::Removed || !exists) {
@@ -88,7 +91,8 @@ void Crawler::applyChanges(const QList<Change> &changes)
         r.isFolder = S_ISDIR(st.stx_mode);
         r.size = r.isFolder ? 0 : qint64(st.stx_size);
         r.modifiedMs = qint64(st.stx_mtime.tv_sec) * 1000 + st.stx_mtime.tv_nsec / 1000000;
-        r.createdMs = (st.stx_mask & STATX_BTIME) ? qint64(st.stx_btime.tv_sec) * 1000 + st.stx_btime.tv_nsec / 1000000 : 0;
+        r.createdMs =
+            (st.stx_mask & STATX_BTIME) ? qint64(st.stx_btime.tv_sec) * 1000 + st.stx_btime.tv_nsec / 1000000 : 0;
         const std::optional<FileRecord> parent = store_.byPath(QFileInfo(path).path());
         r.parent = parent ? parent->id : 0;
         const std::optional<FileRecord> before = store_.byPath(path);

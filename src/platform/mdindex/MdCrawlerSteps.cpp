@@ -16,7 +16,10 @@ namespace {
 
 constexpr int kRowsPerCommit = 20000;
 
-qint64 msecs(const struct statx_timestamp &t) { return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000; }
+qint64 msecs(const struct statx_timestamp &t)
+{
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
 
 bool statPath(int dirFd, const char *name, struct statx *st)
 {
@@ -76,7 +79,8 @@ bool Crawler::crawlNames()
         if (nested || excludedFolder(root))
             continue;
         walked.append(root);
-        struct statx st {};
+        struct statx st {
+        };
         if (!statPath(AT_FDCWD, root.toUtf8().constData(), &st) || !S_ISDIR(st.stx_mode))
             continue;
         FileRecord r = recordFromStat(root, QFileInfo(root).fileName(), st);
@@ -140,7 +144,8 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
         const QString nameText = QString::fromUtf8(name, qsizetype(length));
         if (!rules_.excludedNamePatterns.isEmpty() && excludedName(nameText))
             continue;
-        struct statx st {};
+        struct statx st {
+        };
         if (!statPath(dirfd(dir), name, &st))
             continue;
         const QString path = prefix + nameText;

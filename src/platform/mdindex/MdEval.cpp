@@ -6,35 +6,52 @@
 namespace MdIndex {
 namespace {
 
-template <typename T>
-bool ordered(Op op, T a, T b)
+template <typename T> bool ordered(Op op, T a, T b)
 {
     switch (op) {
-    case Op::Eq: return a == b;
-    case Op::Ne: return a != b;
-    case Op::Lt: return a < b;
-    case Op::Le: return a <= b;
-    case Op::Gt: return a > b;
-    case Op::Ge: return a >= b;
+    case Op::Eq:
+        return a == b;
+    case Op::Ne:
+        return a != b;
+    case Op::Lt:
+        return a < b;
+    case Op::Le:
+        return a <= b;
+    case Op::Gt:
+        return a > b;
+    case Op::Ge:
+        return a >= b;
     }
     return false;
 }
 
-bool dateAttr(Attr a) { return a == Attr::ContentModificationDate || a == Attr::CreationDate || a == Attr::LastUsedDate; }
+bool dateAttr(Attr a)
+{
+    return a == Attr::ContentModificationDate || a == Attr::CreationDate || a == Attr::LastUsedDate;
+}
 
 // The text values an attribute has for a file (none: the attribute is absent).
 QStringList textValues(Attr a, const FileRecord &r)
 {
     switch (a) {
-    case Attr::FSName: return {r.name};
-    case Attr::DisplayName: return {r.displayName};
-    case Attr::Path: return {r.path};
-    case Attr::ContentType: return r.contentType.isEmpty() ? QStringList() : QStringList{r.contentType};
-    case Attr::ContentTypeTree: return r.contentTypeTree;
-    case Attr::UserTags: return r.tags;
-    case Attr::SupportFileType: return r.isSystemFile ? QStringList{QStringLiteral("MDSystemFile")} : QStringList();
-    case Attr::Any: return QStringList{r.name, r.displayName} + r.tags;
-    default: return {};
+    case Attr::FSName:
+        return {r.name};
+    case Attr::DisplayName:
+        return {r.displayName};
+    case Attr::Path:
+        return {r.path};
+    case Attr::ContentType:
+        return r.contentType.isEmpty() ? QStringList() : QStringList{r.contentType};
+    case Attr::ContentTypeTree:
+        return r.contentTypeTree;
+    case Attr::UserTags:
+        return r.tags;
+    case Attr::SupportFileType:
+        return r.isSystemFile ? QStringList{QStringLiteral("MDSystemFile")} : QStringList();
+    case Attr::Any:
+        return QStringList{r.name, r.displayName} + r.tags;
+    default:
+        return {};
     }
 }
 
@@ -43,10 +60,14 @@ QStringList textValues(Attr a, const FileRecord &r)
 bool Searcher::matches(const QueryNode &node, const FileRecord &r) const
 {
     switch (node.kind) {
-    case QueryNode::Kind::And: return matches(*node.left, r) && matches(*node.right, r);
-    case QueryNode::Kind::Or: return matches(*node.left, r) || matches(*node.right, r);
-    case QueryNode::Kind::Not: return !matches(*node.left, r);
-    case QueryNode::Kind::Compare: return compare(node, r);
+    case QueryNode::Kind::And:
+        return matches(*node.left, r) && matches(*node.right, r);
+    case QueryNode::Kind::Or:
+        return matches(*node.left, r) || matches(*node.right, r);
+    case QueryNode::Kind::Not:
+        return !matches(*node.left, r);
+    case QueryNode::Kind::Compare:
+        return compare(node, r);
     }
     return false;
 }

@@ -24,7 +24,8 @@ void NameTable::refresh(Store &store)
     version_ = version;
 }
 
-void NameTable::forEachContaining(const QString &foldedText, const std::function<bool(qint64, const QString &)> &f) const
+void NameTable::forEachContaining(const QString &foldedText,
+                                  const std::function<bool(qint64, const QString &)> &f) const
 {
     const QByteArray needle = foldedText.toUtf8();
     if (needle.isEmpty() || needle.contains('\0'))

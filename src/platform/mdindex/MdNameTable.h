@@ -11,7 +11,8 @@ namespace MdIndex {
 
 class Store;
 
-class NameTable {
+class NameTable
+{
 public:
     // Reloads when the index changed since the last load. Blocks on the disk.
     void refresh(Store &store);

@@ -10,7 +10,10 @@ namespace MdIndex {
 // Lower-cases (case folding) and/or strips combining marks (after canonical decomposition).
 QString fold(const QString &s, bool caseless, bool diacriticless);
 // Both foldings: the form names are stored in for searching.
-inline QString searchFold(const QString &s) { return fold(s, true, true); }
+inline QString searchFold(const QString &s)
+{
+    return fold(s, true, true);
+}
 
 struct Pattern {
     enum class Part { Literal, Star, Question };

@@ -24,17 +24,30 @@
 namespace MdIndex {
 
 enum class Attr {
-    Any, FSName, DisplayName, Path, ContentType, ContentTypeTree, ContentModificationDate, CreationDate,
-    LastUsedDate, UserTags, Rating, TextContent, Size, SupportFileType, Unknown
+    Any,
+    FSName,
+    DisplayName,
+    Path,
+    ContentType,
+    ContentTypeTree,
+    ContentModificationDate,
+    CreationDate,
+    LastUsedDate,
+    UserTags,
+    Rating,
+    TextContent,
+    Size,
+    SupportFileType,
+    Unknown
 };
 enum class Op { Eq, Ne, Lt, Le, Gt, Ge };
 
 struct Value {
     enum class Kind { String, Number, Date };
     Kind kind = Kind::String;
-    Pattern pattern;        // String
-    double number = 0;      // Number
-    qint64 dateMs = 0;      // Date: milliseconds since the epoch
+    Pattern pattern;   // String
+    double number = 0; // Number
+    qint64 dateMs = 0; // Date: milliseconds since the epoch
 };
 
 struct QueryNode {

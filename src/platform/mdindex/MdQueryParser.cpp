@@ -9,7 +9,8 @@ namespace {
 
 constexpr int kMaxDepth = 200;
 
-class Parser {
+class Parser
+{
 public:
     Parser(const QString &text, const QDateTime &now) : s(text), now(now) {}
 
@@ -54,7 +55,8 @@ private:
         }
         return false;
     }
-    static std::unique_ptr<QueryNode> join(QueryNode::Kind kind, std::unique_ptr<QueryNode> l, std::unique_ptr<QueryNode> r)
+    static std::unique_ptr<QueryNode> join(QueryNode::Kind kind, std::unique_ptr<QueryNode> l,
+                                           std::unique_ptr<QueryNode> r)
     {
         auto n = std::make_unique<QueryNode>();
         n->kind = kind;
@@ -112,8 +114,8 @@ private:
     {
         skipBlanks();
         const qsizetype start = pos;
-        while (pos < s.size() && (s.at(pos).isLetterOrNumber() || s.at(pos) == QLatin1Char('_')
-                                  || s.at(pos) == QLatin1Char('.') || s.at(pos) == QLatin1Char(':')))
+        while (pos < s.size() && (s.at(pos).isLetterOrNumber() || s.at(pos) == QLatin1Char('_') ||
+                                  s.at(pos) == QLatin1Char('.') || s.at(pos) == QLatin1Char(':')))
             ++pos;
         return s.mid(start, pos - start);
     }

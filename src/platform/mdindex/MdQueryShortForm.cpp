@@ -24,7 +24,10 @@ ParsedQuery parseShortForm(const QString &text)
         return std::move(out);
     };
     qsizetype pos = 0;
-    auto skip = [&] { while (pos < text.size() && text.at(pos).isSpace()) ++pos; };
+    auto skip = [&] {
+        while (pos < text.size() && text.at(pos).isSpace())
+            ++pos;
+    };
     // A word or a quoted phrase.
     auto word = [&](QString *w) {
         skip();

@@ -10,7 +10,8 @@ namespace MdIndex {
 
 QString recentlyUsedPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/recently-used.xbel");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/recently-used.xbel");
 }
 
 QList<RecentlyUsed> readRecentlyUsed(const QString &xbelPath)

@@ -11,11 +11,14 @@ namespace MdIndex {
 namespace {
 
 // The parents a kind or tag search names; the tree lists those the type conforms to.
-const char *const kTreeRoots[] = {
-    "public.item", "public.data", "public.content", "public.text", "public.plain-text", "public.source-code",
-    "public.image", "public.movie", "public.audio", "public.presentation", "public.spreadsheet",
-    "public.folder", "public.directory", "com.adobe.pdf", "public.rtf", "public.jpeg", "public.png",
-    "public.composite-content", "public.archive", "public.html", "public.xml", "public.script"};
+const char *const kTreeRoots[] = {"public.item",         "public.data",        "public.content",
+                                  "public.text",         "public.plain-text",  "public.source-code",
+                                  "public.image",        "public.movie",       "public.audio",
+                                  "public.presentation", "public.spreadsheet", "public.folder",
+                                  "public.directory",    "com.adobe.pdf",      "public.rtf",
+                                  "public.jpeg",         "public.png",         "public.composite-content",
+                                  "public.archive",      "public.html",        "public.xml",
+                                  "public.script"};
 
 } // namespace
 

@@ -11,13 +11,13 @@ struct FileRecord {
     qint64 parent = 0; // id of the folder's own entry; 0 for a root
     QString name;
     QString displayName;
-    QString mimeType;        // empty until the content pass has looked at the file
-    QString contentType;     // type identifier ("public.jpeg")
+    QString mimeType;            // empty until the content pass has looked at the file
+    QString contentType;         // type identifier ("public.jpeg")
     QStringList contentTypeTree; // the identifier and the ones it conforms to
     qint64 size = 0;
-    qint64 modifiedMs = 0;   // content modification
-    qint64 createdMs = 0;    // birth time; 0 when the file system does not know it
-    qint64 lastUsedMs = 0;   // 0: never seen opened
+    qint64 modifiedMs = 0; // content modification
+    qint64 createdMs = 0;  // birth time; 0 when the file system does not know it
+    qint64 lastUsedMs = 0; // 0: never seen opened
     QStringList tags;
     double rating = 0;
     bool isFolder = false;

@@ -77,9 +77,9 @@ SearchResult Searcher::run(const QueryNode &root, const SearchOptions &options)
 qint64 Searcher::count(const QueryNode &root, const SearchOptions &options)
 {
     const Pattern &p = root.value.pattern;
-    const bool nameOnly = root.kind == QueryNode::Kind::Compare
-                          && (root.attr == Attr::FSName || root.attr == Attr::DisplayName) && root.op == Op::Eq
-                          && root.value.kind == Value::Kind::String && p.caseless && p.diacriticless && !p.wordBased;
+    const bool nameOnly = root.kind == QueryNode::Kind::Compare &&
+                          (root.attr == Attr::FSName || root.attr == Attr::DisplayName) && root.op == Op::Eq &&
+                          root.value.kind == Value::Kind::String && p.caseless && p.diacriticless && !p.wordBased;
     const QString literal = nameOnly ? p.longestFoldedLiteral() : QString();
     if (options.scopes.isEmpty() && !literal.isEmpty()) {
         const bool ownRead = store_.beginRead();
@@ -96,8 +96,8 @@ qint64 Searcher::count(const QueryNode &root, const SearchOptions &options)
 qint64 Searcher::countNames(const Pattern &p, const QString &literal)
 {
     // "*text*": the trigram table answers exactly.
-    const bool substring = p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star
-                           && p.pieces[2].kind == Pattern::Part::Star;
+    const bool substring =
+        p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star && p.pieces[2].kind == Pattern::Part::Star;
     if (substring && literal.size() >= 3) {
         const qint64 n = store_.countTrigramMatches(literal);
         if (n >= 0)
@@ -121,8 +121,8 @@ void Searcher::prepareTextSets(const QueryNode &node)
         prepareTextSets(*node.left);
     if (node.right)
         prepareTextSets(*node.right);
-    if (node.kind == QueryNode::Kind::Compare && (node.attr == Attr::TextContent || node.attr == Attr::Any)
-        && node.value.kind == Value::Kind::String) {
+    if (node.kind == QueryNode::Kind::Compare && (node.attr == Attr::TextContent || node.attr == Attr::Any) &&
+        node.value.kind == Value::Kind::String) {
         const QString fts = ftsQueryForPattern(node.value.pattern);
         textSets_.insert(&node, fts.isEmpty() ? QSet<qint64>() : store_.textMatches(fts));
     }

@@ -16,8 +16,8 @@
 namespace MdIndex {
 
 struct SearchOptions {
-    QStringList scopes;      // folders; empty: everywhere
-    int maxCount = 100;      // <= 0: no limit
+    QStringList scopes;                        // folders; empty: everywhere
+    int maxCount = 100;                        // <= 0: no limit
     const std::atomic<bool> *cancel = nullptr; // set from another thread to stop early
 };
 
@@ -27,7 +27,8 @@ struct SearchResult {
     bool cancelled = false;
 };
 
-class Searcher {
+class Searcher
+{
 public:
     explicit Searcher(Store &store) : store_(store) {}
     SearchResult run(const QString &queryText, const SearchOptions &options);

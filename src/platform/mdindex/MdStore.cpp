@@ -27,8 +27,8 @@ bool headerLooksWhole(const QString &path)
     if (h.size() < 100 || !h.startsWith("SQLite format 3"))
         return false;
     auto be32 = [&h](int at) {
-        return (quint32(uchar(h[at])) << 24) | (quint32(uchar(h[at + 1])) << 16) | (quint32(uchar(h[at + 2])) << 8)
-               | quint32(uchar(h[at + 3]));
+        return (quint32(uchar(h[at])) << 24) | (quint32(uchar(h[at + 1])) << 16) | (quint32(uchar(h[at + 2])) << 8) |
+               quint32(uchar(h[at + 3]));
     };
     quint32 pageSize = (quint32(uchar(h[16])) << 8) | uchar(h[17]);
     if (pageSize == 1)
@@ -57,9 +57,15 @@ QString columnText(sqlite3_stmt *st, int i)
 }
 
 Store::Store() = default;
-Store::~Store() { close(); }
+Store::~Store()
+{
+    close();
+}
 
-QString Store::defaultPath() { return KLPaths::cacheFolder() + QStringLiteral("/index.sqlite3"); }
+QString Store::defaultPath()
+{
+    return KLPaths::cacheFolder() + QStringLiteral("/index.sqlite3");
+}
 
 void Store::close()
 {
@@ -115,7 +121,10 @@ bool Store::step(sqlite3_stmt *st)
     return false;
 }
 
-QString Store::lastError() const { return db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QStringLiteral("not open"); }
+QString Store::lastError() const
+{
+    return db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QStringLiteral("not open");
+}
 
 bool Store::open(const QString &path, Mode mode, QString *error)
 {
@@ -135,8 +144,9 @@ bool Store::open(const QString &path, Mode mode, QString *error)
         if (!readOnly_)
             QDir().mkpath(QFileInfo(path).absolutePath());
         const int flags = readOnly_ ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        int rc = whole || !readOnly_ ? sqlite3_open_v2(path.toUtf8().constData(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr)
-                                     : SQLITE_CORRUPT;
+        int rc = whole || !readOnly_
+                     ? sqlite3_open_v2(path.toUtf8().constData(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr)
+                     : SQLITE_CORRUPT;
         QString version;
         if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(db_, 5000);
@@ -230,8 +240,14 @@ void Store::endRead()
     reading_ = false;
 }
 
-bool Store::begin() { return exec("BEGIN IMMEDIATE"); }
-bool Store::commit() { return exec("COMMIT") || (exec("ROLLBACK"), false); }
+bool Store::begin()
+{
+    return exec("BEGIN IMMEDIATE");
+}
+bool Store::commit()
+{
+    return exec("COMMIT") || (exec("ROLLBACK"), false);
+}
 
 QString Store::meta(const QString &key)
 {

@@ -21,7 +21,8 @@ struct sqlite3_stmt;
 
 namespace MdIndex {
 
-class Store {
+class Store
+{
 public:
     enum class Mode { ReadWrite, ReadOnly };
     Store();
@@ -46,7 +47,7 @@ public:
     // afterwards is several times cheaper than keeping it per row); endBulkInsert() builds it.
     bool beginBulkInsert();
     bool endBulkInsert();
-    bool updateDetails(const FileRecord &r);  // type, tree, tags, rating; clears the content mark
+    bool updateDetails(const FileRecord &r);    // type, tree, tags, rating; clears the content mark
     bool updateAttributes(const FileRecord &r); // tags and rating only
     bool setLastUsed(const QString &path, qint64 ms);
     bool setText(qint64 id, const QString &text);

@@ -8,14 +8,27 @@
 namespace MdIndex {
 namespace {
 
-#define MD_COLUMNS "id, path, parent, name, display, is_dir, size, mtime, btime, last_used, mime, uti, tree, tags, rating, system"
+#define MD_COLUMNS                                                                                                     \
+    "id, path, parent, name, display, is_dir, size, mtime, btime, last_used, mime, uti, tree, tags, rating, system"
 
-QString joinList(const QStringList &l) { return l.join(QLatin1Char('\n')); }
-QStringList splitList(const QString &s) { return s.isEmpty() ? QStringList() : s.split(QLatin1Char('\n')); }
+QString joinList(const QStringList &l)
+{
+    return l.join(QLatin1Char('\n'));
+}
+QStringList splitList(const QString &s)
+{
+    return s.isEmpty() ? QStringList() : s.split(QLatin1Char('\n'));
+}
 
 // Paths strictly below `path`: [path + "/", path + "0") in byte order ("0" follows "/").
-QString belowStart(const QString &path) { return path + QLatin1Char('/'); }
-QString belowEnd(const QString &path) { return path + QLatin1Char('0'); }
+QString belowStart(const QString &path)
+{
+    return path + QLatin1Char('/');
+}
+QString belowEnd(const QString &path)
+{
+    return path + QLatin1Char('0');
+}
 
 } // namespace
 
@@ -62,8 +75,8 @@ qint64 Store::upsertStat(const FileRecord &r, int generation)
     // The name columns follow from the path, so a conflict leaves them (and the trigram rows
     // kept by the update trigger) alone. A changed size or time sends the file back to the
     // content pass.
-#define MD_INSERT                                                                                                  \
-    "INSERT INTO files(path, parent, name, display, fold, is_dir, size, mtime, btime, last_used, rating, system,"   \
+#define MD_INSERT                                                                                                      \
+    "INSERT INTO files(path, parent, name, display, fold, is_dir, size, mtime, btime, last_used, rating, system,"      \
     " pending, gen) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, 0, 0, 0, 1, ?10)"
     sqlite3_stmt *st = bulk_ ? prepare(MD_INSERT)
                              : prepare(MD_INSERT " ON CONFLICT(path) DO UPDATE SET parent=?2, is_dir=?6, size=?7,"
@@ -129,7 +142,8 @@ bool Store::setLastUsed(const QString &path, qint64 ms)
 
 bool Store::setText(qint64 id, const QString &text)
 {
-    sqlite3_stmt *del = prepare("INSERT INTO text_fts(text_fts, rowid, body) SELECT 'delete', id, body FROM texts WHERE id=?");
+    sqlite3_stmt *del =
+        prepare("INSERT INTO text_fts(text_fts, rowid, body) SELECT 'delete', id, body FROM texts WHERE id=?");
     if (!del)
         return false;
     sqlite3_bind_int64(del, 1, id);
@@ -185,7 +199,10 @@ QList<FileRecord> Store::pendingContent(int limit)
     return out;
 }
 
-bool Store::nameTrigramsReady() { return meta(QStringLiteral("name_trigrams")) == QLatin1String("1"); }
+bool Store::nameTrigramsReady()
+{
+    return meta(QStringLiteral("name_trigrams")) == QLatin1String("1");
+}
 
 bool Store::buildNameTrigrams()
 {
@@ -201,8 +218,8 @@ bool Store::buildNameTrigrams()
                 " INSERT INTO name_tri(name_tri, rowid, fold) VALUES('delete', old.id, old.fold);"
                 " INSERT INTO name_tri(rowid, fold) VALUES(new.id, new.fold); END;"
                 "INSERT OR REPLACE INTO meta VALUES('name_trigrams', '1');"
-                "COMMIT;")
-           || (exec("ROLLBACK"), false);
+                "COMMIT;") ||
+           (exec("ROLLBACK"), false);
 }
 
 std::optional<FileRecord> Store::byId(qint64 id)
@@ -323,7 +340,8 @@ bool Store::forEachFoldedName(const std::function<void(qint64, const char *, int
     if (!st)
         return false;
     while (sqlite3_step(st) == SQLITE_ROW)
-        f(sqlite3_column_int64(st, 0), reinterpret_cast<const char *>(sqlite3_column_text(st, 1)), sqlite3_column_bytes(st, 1));
+        f(sqlite3_column_int64(st, 0), reinterpret_cast<const char *>(sqlite3_column_text(st, 1)),
+          sqlite3_column_bytes(st, 1));
     return true;
 }
 

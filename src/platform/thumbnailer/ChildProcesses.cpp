@@ -32,7 +32,9 @@ void limitChild(rlim_t memory, int keepFrom)
 {
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // (Address and thread sanitizer builds reserve terabytes of address space: no limit there.)
-    struct rlimit limit{memory, memory};
+    struct rlimit limit {
+        memory, memory
+    };
     ::setrlimit(RLIMIT_AS, &limit);
 #else
     (void)memory;

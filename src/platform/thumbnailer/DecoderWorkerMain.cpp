@@ -118,7 +118,8 @@ int runIfWorker(int argc, char **argv)
             out.failure = QStringLiteral("the file is cut short");
             out.fileAtFault = true;
         }
-        if (!WorkerWire::writeReply(kSocket, {sendable(out.image), out.failure, out.image.isNull() && !out.fileAtFault}))
+        if (!WorkerWire::writeReply(kSocket,
+                                    {sendable(out.image), out.failure, out.image.isNull() && !out.fileAtFault}))
             return 0;
     }
 }

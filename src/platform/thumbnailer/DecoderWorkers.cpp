@@ -77,15 +77,16 @@ Worker start(QString *why)
     const int spawnErrno = errno;
     theirs.reset(); // the worker's end is the worker's: a worker that dies then reads as closed
     if (pid < 0) {
-        *why = ChildProcesses::stopping() ? QStringLiteral("Kelso is quitting")
-                                          : QStringLiteral("cannot start the decoder: %1").arg(QString::fromLocal8Bit(strerror(spawnErrno)));
+        *why = ChildProcesses::stopping()
+                   ? QStringLiteral("Kelso is quitting")
+                   : QStringLiteral("cannot start the decoder: %1").arg(QString::fromLocal8Bit(strerror(spawnErrno)));
         return {};
     }
     Worker w{pid, std::move(ours), {}};
     quint32 hello = 0;
-    if (WorkerWire::readFully(w.fd.get(), &hello, sizeof hello, Clock::now() + std::chrono::milliseconds(kStartLimitMs))
-            != WorkerWire::Io::Done
-        || hello != WorkerWire::kHello) {
+    if (WorkerWire::readFully(w.fd.get(), &hello, sizeof hello,
+                              Clock::now() + std::chrono::milliseconds(kStartLimitMs)) != WorkerWire::Io::Done ||
+        hello != WorkerWire::kHello) {
         discard(w);
         *why = QStringLiteral("the decoder did not start");
         qCWarning(lcThumbs, "a thumbnail decoder process did not start (%s)", program.constData());
@@ -151,7 +152,9 @@ QString describeEnd(int status)
         const int sig = WTERMSIG(status);
         if (sig == SIGALRM)
             return QStringLiteral("the decoder took too long");
-        return QStringLiteral("the decoder crashed (signal %1, %2)").arg(sig).arg(QString::fromLocal8Bit(strsignal(sig)));
+        return QStringLiteral("the decoder crashed (signal %1, %2)")
+            .arg(sig)
+            .arg(QString::fromLocal8Bit(strsignal(sig)));
     }
     if (status >= 0 && WIFEXITED(status))
         return QStringLiteral("the decoder stopped (exit status %1)").arg(WEXITSTATUS(status));
@@ -208,7 +211,8 @@ Outcome run(Job job, const QString &path, QSize box)
             status = ChildProcesses::reap(pid, 200);
         else
             ChildProcesses::killAndForget(pid);
-        out.failure = io == WorkerWire::Io::Garbled ? QStringLiteral("the decoder answered nonsense") : describeEnd(status);
+        out.failure =
+            io == WorkerWire::Io::Garbled ? QStringLiteral("the decoder answered nonsense") : describeEnd(status);
     }
     if (ChildProcesses::stopping())
         out.failure = QStringLiteral("Kelso is quitting");

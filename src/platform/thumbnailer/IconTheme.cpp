@@ -34,7 +34,7 @@ struct ThemeDir {
 
 struct Theme {
     QString name;
-    QStringList bases;   // existing "<icon dir>/<name>" folders
+    QStringList bases; // existing "<icon dir>/<name>" folders
     QStringList inherits;
     QList<ThemeDir> dirs;
 };
@@ -42,8 +42,8 @@ struct Theme {
 std::mutex g_mutex;
 QString g_override;
 QString g_chosen;
-QHash<QString, Theme> g_themes;          // by name; a name that was not found has no bases
-QHash<QString, QString> g_lookupCache;   // "names|size" → file ("" = none)
+QHash<QString, Theme> g_themes;        // by name; a name that was not found has no bases
+QHash<QString, QString> g_lookupCache; // "names|size" → file ("" = none)
 
 QStringList iconBaseFolders()
 {
@@ -120,7 +120,7 @@ const Theme &loadThemeLocked(const QString &name)
             d.maxSize = g.value(QStringLiteral("MaxSize"), QString::number(d.size)).toInt();
             d.threshold = g.value(QStringLiteral("Threshold"), QStringLiteral("2")).toInt();
             const QString type = g.value(QStringLiteral("Type"), QStringLiteral("Threshold"));
-            d.type = type == QLatin1String("Fixed") ? ThemeDir::Fixed
+            d.type = type == QLatin1String("Fixed")      ? ThemeDir::Fixed
                      : type == QLatin1String("Scalable") ? ThemeDir::Scalable
                                                          : ThemeDir::Threshold;
             // Symbolic icons are single-colour glyphs meant for recolouring; never use them as
@@ -200,7 +200,8 @@ QString chooseThemeLocked()
         QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
         if (configHome.isEmpty())
             configHome = QDir::homePath() + QStringLiteral("/.config");
-        for (const QString &f : {configHome + QStringLiteral("/gtk-4.0/settings.ini"), configHome + QStringLiteral("/gtk-3.0/settings.ini")}) {
+        for (const QString &f : {configHome + QStringLiteral("/gtk-4.0/settings.ini"),
+                                 configHome + QStringLiteral("/gtk-3.0/settings.ini")}) {
             const QString v = readIni(f).value(QStringLiteral("Settings")).value(QStringLiteral("gtk-icon-theme-name"));
             if (!v.isEmpty()) {
                 name = v;

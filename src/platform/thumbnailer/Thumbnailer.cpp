@@ -7,16 +7,16 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHash>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QLibrary>
 #include <QMimeDatabase>
 #include <QPainter>
-#include <QLibrary>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
@@ -174,8 +174,9 @@ void loadThumbnailersLocked()
             if (exec.isEmpty())
                 continue;
             if (!tryExec.isEmpty()) {
-                const bool ok = tryExec.startsWith(QLatin1Char('/')) ? QFileInfo(tryExec).isExecutable()
-                                                                      : !QStandardPaths::findExecutable(tryExec).isEmpty();
+                const bool ok = tryExec.startsWith(QLatin1Char('/'))
+                                    ? QFileInfo(tryExec).isExecutable()
+                                    : !QStandardPaths::findExecutable(tryExec).isEmpty();
                 if (!ok)
                     continue;
             }
@@ -394,9 +395,10 @@ PdfRenderer pdfRenderer()
                                             QStringLiteral(KELSO_PDF_MODULE))); // never unloaded
         auto found = reinterpret_cast<PdfRenderer>(module.resolve("kelsoRenderPdfFirstPage"));
         if (!found)
-            qCWarning(lcThumbs, "cannot load the PDF renderer (%s); PDFs get their thumbnails from the installed "
-                     "thumbnailers or show their icon",
-                     qUtf8Printable(module.errorString()));
+            qCWarning(lcThumbs,
+                      "cannot load the PDF renderer (%s); PDFs get their thumbnails from the installed "
+                      "thumbnailers or show their icon",
+                      qUtf8Printable(module.errorString()));
         return found;
     }();
     return renderer;
@@ -410,9 +412,10 @@ bool pdfModuleAvailable()
                                                  QStringLiteral(KELSO_PDF_MODULE));
         const bool exists = QFileInfo(path).isFile();
         if (!exists)
-            qCWarning(lcThumbs, "cannot load the PDF renderer (%s is missing); PDFs get their thumbnails from the "
-                     "installed thumbnailers or show their icon",
-                     qUtf8Printable(path));
+            qCWarning(lcThumbs,
+                      "cannot load the PDF renderer (%s is missing); PDFs get their thumbnails from the "
+                      "installed thumbnailers or show their icon",
+                      qUtf8Printable(path));
         return exists;
     }();
     return available;
@@ -499,7 +502,8 @@ QImage runExternalThumbnailer(const QString &path, const QString &mimeType, int 
     if (!dir.isValid())
         return {};
     const QString output = dir.path() + QStringLiteral("/thumbnail.png");
-    const QStringList args = expandExec(entry.exec, path, QString::fromLatin1(SharedCache::uriForPath(path)), output, size);
+    const QStringList args =
+        expandExec(entry.exec, path, QString::fromLatin1(SharedCache::uriForPath(path)), output, size);
     if (args.isEmpty())
         return {};
     if (timeoutMs < 0)
@@ -538,8 +542,8 @@ QImage drawIconMode(const QImage &picture, QSize box)
     if (picture.isNull() || box.isEmpty())
         return picture;
     const int side = qMin(box.width(), box.height());
-    const int margin = qMax(2, side / 24);   // room for the frame and the shadow
-    const int frame = qMax(1, side / 64);    // white border inside the line
+    const int margin = qMax(2, side / 24); // room for the frame and the shadow
+    const int frame = qMax(1, side / 64);  // white border inside the line
     const QSize inner = fitInto(picture.size(), box - QSize(2 * (margin + frame), 2 * (margin + frame)));
     if (inner.isEmpty())
         return picture;
@@ -584,7 +588,8 @@ QByteArray uriForPath(const QString &path)
     static const char hex[] = "0123456789ABCDEF";
     for (const char c : bytes) {
         const uchar u = uchar(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || (u && std::strchr(allowed, c))) {
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+            (u && std::strchr(allowed, c))) {
             out.append(c);
         } else {
             out.append('%');
@@ -688,8 +693,8 @@ bool hasFailure(const QString &path, const struct stat &st)
 void recordFailure(const QString &path, const struct stat &st)
 {
     const QString rootPath = root();
-    if (!makePrivateFolder(rootPath) || !makePrivateFolder(rootPath + QStringLiteral("/fail"))
-        || !makePrivateFolder(rootPath + QLatin1Char('/') + failureFolder()))
+    if (!makePrivateFolder(rootPath) || !makePrivateFolder(rootPath + QStringLiteral("/fail")) ||
+        !makePrivateFolder(rootPath + QLatin1Char('/') + failureFolder()))
         return;
     QImage mark(1, 1, QImage::Format_ARGB32);
     mark.fill(Qt::transparent);
@@ -747,8 +752,9 @@ Result create(const Request &request)
     const QStringList folders = SharedCache::foldersForBox(longSide);
     const bool writeBack = request.writeSharedCache && !insideCache && !folders.isEmpty();
     // Render at the size folder's size when writing back, so the entry serves every box up to it.
-    const QSize renderBox = writeBack ? QSize(SharedCache::sizeOfFolder(folders.first()), SharedCache::sizeOfFolder(folders.first()))
-                                      : request.box;
+    const QSize renderBox =
+        writeBack ? QSize(SharedCache::sizeOfFolder(folders.first()), SharedCache::sizeOfFolder(folders.first()))
+                  : request.box;
 
     const QMimeType mt = mimeDb().mimeTypeForFile(request.path);
     QImage img;
@@ -798,7 +804,8 @@ Result fastImage(const QString &path, int maxPixelSize)
         result.failure = QStringLiteral("an earlier attempt failed (recorded in %1/fail)").arg(SharedCache::root());
         return result;
     }
-    const DecoderWorkers::Outcome out = DecoderWorkers::run(DecoderWorkers::Job::SingleImage, path, QSize(maxPixelSize, maxPixelSize));
+    const DecoderWorkers::Outcome out =
+        DecoderWorkers::run(DecoderWorkers::Job::SingleImage, path, QSize(maxPixelSize, maxPixelSize));
     if (out.image.isNull()) {
         if (out.fileAtFault) {
             result.failure = out.failure;

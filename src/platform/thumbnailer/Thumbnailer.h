@@ -17,8 +17,8 @@
 // Standard asks (rendered at the size folder's size, PNG with the Thumb:: text chunks, written to
 // a temporary file and renamed, folders 0700, file 0600); a failed attempt (the decoder or
 // thumbnailer failed, crashed, hung or refused the file) is recorded under fail/kelso-VERSION/
-// so it is not retried on every draw, nor at the next start until the file changes. Icons are not this layer's business: the
-// caller falls back to them.
+// so it is not retried on every draw, nor at the next start until the file changes. Icons are not this layer's
+// business: the caller falls back to them.
 //
 // Everything here may run on any thread, several at once.
 #include <QImage>
@@ -35,10 +35,10 @@ QString sourceName(Source source);
 
 struct Request {
     QString path;
-    QSize box;                      // pixels; the picture fits it, never enlarged
-    bool iconMode = false;          // frame and shadow around the picture
+    QSize box;             // pixels; the picture fits it, never enlarged
+    bool iconMode = false; // frame and shadow around the picture
     bool readSharedCache = true;
-    bool writeSharedCache = true;   // write new renders and failures back
+    bool writeSharedCache = true;  // write new renders and failures back
     int thumbnailerTimeoutMs = -1; // -1: the limit every child process has
 };
 

@@ -41,12 +41,15 @@ Io readFully(int fd, void *buffer, size_t size, Deadline deadline)
     while (done < size) {
         int waitMs = -1;
         if (deadline != Deadline::max()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 return Io::TimedOut;
             waitMs = int(std::min<qint64>(left.count() + 1, 1 << 30));
         }
-        struct pollfd pfd{fd, POLLIN, 0};
+        struct pollfd pfd {
+            fd, POLLIN, 0
+        };
         const int ready = ::poll(&pfd, 1, waitMs);
         if (ready < 0) {
             if (errno == EINTR)
@@ -116,8 +119,13 @@ bool writeReply(int fd, const Reply &reply)
     const QByteArray reason = reply.failure.toUtf8().left(int(kMaxReason));
     const QImage &img = reply.image;
     const bool ok = !img.isNull();
-    ReplyHead head{kReply, ok ? 0u : (reply.declined ? 2u : 1u), quint32(reason.size()), ok ? img.width() : 0, ok ? img.height() : 0,
-                   ok ? int(img.bytesPerLine()) : 0, ok ? int(img.format()) : 0};
+    ReplyHead head{kReply,
+                   ok ? 0u : (reply.declined ? 2u : 1u),
+                   quint32(reason.size()),
+                   ok ? img.width() : 0,
+                   ok ? img.height() : 0,
+                   ok ? int(img.bytesPerLine()) : 0,
+                   ok ? int(img.format()) : 0};
     if (!writeFully(fd, &head, sizeof head) || !writeFully(fd, reason.constData(), size_t(reason.size())))
         return false;
     return !ok || writeFully(fd, img.constBits(), size_t(img.sizeInBytes()));
@@ -140,8 +148,8 @@ Io readReply(int fd, Deadline deadline, Reply *reply)
     if (head.status != 0)
         return Io::Done;
     // Everything the worker says about the picture is checked before Kelso allocates for it.
-    if (head.width < 1 || head.height < 1 || head.width > kMaxSide || head.height > kMaxSide || head.format <= QImage::Format_Invalid
-        || head.format >= QImage::NImageFormats)
+    if (head.width < 1 || head.height < 1 || head.width > kMaxSide || head.height > kMaxSide ||
+        head.format <= QImage::Format_Invalid || head.format >= QImage::NImageFormats)
         return Io::Garbled;
     const auto format = QImage::Format(head.format);
     const int depth = QImage::toPixelFormat(format).bitsPerPixel();

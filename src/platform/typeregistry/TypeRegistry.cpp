@@ -99,16 +99,21 @@ const Entry kTable[] = {
     // documents
     {"com.microsoft.word.doc", "application/msword", "public.data public.composite-content"},
     {"org.openxmlformats.wordprocessingml.document",
-     "application/vnd.openxmlformats-officedocument.wordprocessingml.document", "public.zip-archive public.composite-content"},
+     "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
+     "public.zip-archive public.composite-content"},
     {"com.microsoft.excel.xls", "application/vnd.ms-excel", "public.data public.spreadsheet"},
     {"org.openxmlformats.spreadsheetml.sheet", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
      "public.zip-archive public.spreadsheet"},
     {"com.microsoft.powerpoint.ppt", "application/vnd.ms-powerpoint", "public.data public.presentation"},
     {"org.openxmlformats.presentationml.presentation",
-     "application/vnd.openxmlformats-officedocument.presentationml.presentation", "public.zip-archive public.presentation"},
-    {"org.oasis-open.opendocument.text", "application/vnd.oasis.opendocument.text", "public.zip-archive public.composite-content"},
-    {"org.oasis-open.opendocument.spreadsheet", "application/vnd.oasis.opendocument.spreadsheet", "public.zip-archive public.spreadsheet"},
-    {"org.oasis-open.opendocument.presentation", "application/vnd.oasis.opendocument.presentation", "public.zip-archive public.presentation"},
+     "application/vnd.openxmlformats-officedocument.presentationml.presentation",
+     "public.zip-archive public.presentation"},
+    {"org.oasis-open.opendocument.text", "application/vnd.oasis.opendocument.text",
+     "public.zip-archive public.composite-content"},
+    {"org.oasis-open.opendocument.spreadsheet", "application/vnd.oasis.opendocument.spreadsheet",
+     "public.zip-archive public.spreadsheet"},
+    {"org.oasis-open.opendocument.presentation", "application/vnd.oasis.opendocument.presentation",
+     "public.zip-archive public.presentation"},
     {"com.apple.iwork.pages.pages", "application/vnd.apple.pages", "public.composite-content public.data"},
     {"com.apple.iwork.numbers.numbers", "application/vnd.apple.numbers", "public.spreadsheet public.data"},
     {"com.apple.iwork.keynote.key", "application/vnd.apple.keynote", "public.presentation public.data"},
@@ -409,7 +414,8 @@ QStringList iconNamesForUTI(const QString &uti)
     out.removeDuplicates();
     out.removeAll(QString());
     // Generic octet-stream icons say nothing; keep them last.
-    for (const QString &generic : {QStringLiteral("application-octet-stream"), QStringLiteral("application-x-generic")}) {
+    for (const QString &generic :
+         {QStringLiteral("application-octet-stream"), QStringLiteral("application-x-generic")}) {
         if (out.removeAll(generic))
             out.append(generic);
     }

@@ -11,10 +11,7 @@ namespace {
 const char kFolderProperty[] = "klFilePickerFolderURL";
 } // namespace
 
-KLFilePickerMenu::KLFilePickerMenu(QObject *parent)
-    : QObject(parent)
-{
-}
+KLFilePickerMenu::KLFilePickerMenu(QObject *parent) : QObject(parent) {}
 
 KLFilePickerMenu *KLFilePickerMenu::notifier()
 {

@@ -131,7 +131,8 @@ bool KLSimpleTagEditor::save()
     QStringList lines;
     for (const QString &path : result.failedPaths)
         lines.append(QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), result.errors.value(path).info));
-    m_message->setText(KLLocalized(QStringLiteral("KLTagEditorFailed")) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
+    m_message->setText(KLLocalized(QStringLiteral("KLTagEditorFailed")) + QLatin1Char('\n') +
+                       lines.join(QLatin1Char('\n')));
     m_message->show();
     // The files that took the change now hold the new tags; a second Save retries the rest
     // against what they had before.

@@ -18,8 +18,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -84,7 +84,8 @@ TEST(FileCommands, AFailureNamesTheFileAndSaysWhy)
     EXPECT_EQ(m.title, "Open");
 
     // Several files with one reason: counted, the reason said once.
-    m = KLFileCommands::failureMessage(Command::Reveal, {{"/a/x.txt", "No file manager."}, {"/a/y.txt", "No file manager."}});
+    m = KLFileCommands::failureMessage(Command::Reveal,
+                                       {{"/a/x.txt", "No file manager."}, {"/a/y.txt", "No file manager."}});
     EXPECT_EQ(m.message, QStringLiteral("2 items cannot be shown in a file manager."));
     EXPECT_EQ(m.informativeText, "No file manager.");
     // Different reasons: one line per file.

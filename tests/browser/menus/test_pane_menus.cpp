@@ -11,8 +11,8 @@
 #include <QIcon>
 #include <QMenu>
 #include <QWidget>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace {
@@ -104,15 +104,26 @@ TEST_F(PaneMenus, RecentSingleItemMenuHasEveryEntryInOrder)
     const KLItemPtr x = existing("report.pdf");
     KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
     std::unique_ptr<QMenu> menu(builder.menuForItem(x));
-    EXPECT_EQ(layout(menu.get()),
-              (QStringList{"Open With>", "Open|openExternallyAction", "Rename…|renameAction",
-                           "Edit Tags…|editTagsAction", "Enclosing Folders>",
-                           "Show in File Manager|revealFolderInFinderAction", "Properties|getInfoInFinderAction", "-",
-                           "Mark as Managed|setSelectionsManaged", "Move to Filed Documents|setSelectionsFiledDocs",
-                           "Move To>", "-", "Never Show “.pdf” Files|addUnwantedExtensionMenuItemAction",
-                           "Never Show “report.pdf”|addUnwantedItemMenuItemAction", "Never Show Folder>", "-",
-                           "Remove from Kelso|removeFromKelsoAction", "Move to Trash|moveToTrashAction", "-",
-                           "Preferences…|preferencesAction"}));
+    EXPECT_EQ(layout(menu.get()), (QStringList{"Open With>",
+                                               "Open|openExternallyAction",
+                                               "Rename…|renameAction",
+                                               "Edit Tags…|editTagsAction",
+                                               "Enclosing Folders>",
+                                               "Show in File Manager|revealFolderInFinderAction",
+                                               "Properties|getInfoInFinderAction",
+                                               "-",
+                                               "Mark as Managed|setSelectionsManaged",
+                                               "Move to Filed Documents|setSelectionsFiledDocs",
+                                               "Move To>",
+                                               "-",
+                                               "Never Show “.pdf” Files|addUnwantedExtensionMenuItemAction",
+                                               "Never Show “report.pdf”|addUnwantedItemMenuItemAction",
+                                               "Never Show Folder>",
+                                               "-",
+                                               "Remove from Kelso|removeFromKelsoAction",
+                                               "Move to Trash|moveToTrashAction",
+                                               "-",
+                                               "Preferences…|preferencesAction"}));
     for (QAction *a : menu->actions())
         EXPECT_TRUE(a->isEnabled()) << qPrintable(a->text());
 
@@ -241,8 +252,8 @@ TEST_F(PaneMenus, TheCoolerAddsRemoveAndTrashButNoNeverShowEntries)
     KLPaneMenuBuilder builder(KLPaneKind::Cooler, &pane);
     std::unique_ptr<QMenu> menu(builder.menuForItem(x));
     const QStringList l = layout(menu.get());
-    EXPECT_EQ(l.mid(l.size() - 3), (QStringList{"-", "Remove from Cooler|removeFromKelsoAction",
-                                                "Move to Trash|moveToTrashAction"}));
+    EXPECT_EQ(l.mid(l.size() - 3),
+              (QStringList{"-", "Remove from Cooler|removeFromKelsoAction", "Move to Trash|moveToTrashAction"}));
     for (const QString &entry : l) {
         EXPECT_FALSE(entry.contains("addUnwanted")) << qPrintable(entry);
         EXPECT_FALSE(entry.contains("preferencesAction")) << qPrintable(entry);
@@ -263,8 +274,8 @@ TEST_F(PaneMenus, SeveralItemMenusCarryTheWholeList)
                            "Move To>", "-", "Remove All Items from Kelso|removeFromKelsoAction",
                            "Move All Items to Trash|moveToTrashAction", "-", "Preferences…|preferencesAction"}));
     for (QAction *a : menu->actions()) {
-        if (!a->isSeparator() && !a->menu() && a->objectName() != "preferencesAction"
-            && !a->objectName().startsWith("setSelections")) {
+        if (!a->isSeparator() && !a->menu() && a->objectName() != "preferencesAction" &&
+            !a->objectName().startsWith("setSelections")) {
             EXPECT_EQ(itemsOf(a), items) << qPrintable(a->text());
         }
     }
@@ -295,7 +306,8 @@ TEST_F(PaneMenus, ManagedAndFilingEntriesFollowStateAndLimits)
     {
         QMenu menu;
         KelsoTest::writeFile(KelsoTest::home() + "/Documents/Filed Documents/2026/x.txt");
-        builder.addManageAndFileItems({KLItem::create(KelsoTest::home() + "/Documents/Filed Documents/2026/x.txt")}, &menu);
+        builder.addManageAndFileItems({KLItem::create(KelsoTest::home() + "/Documents/Filed Documents/2026/x.txt")},
+                                      &menu);
         EXPECT_EQ(find(&menu, "setSelectionsFiledDocs"), nullptr);
         pane.filing = false;
         QMenu other;
@@ -337,7 +349,8 @@ TEST_F(PaneMenus, SelectionCommandsAreValidatedAgainstTheSelection)
     EXPECT_FALSE(enabled(KLSelectionActions::RevealSelectedInFinder));
     EXPECT_FALSE(enabled(KLSelectionActions::RenameSelected));
     EXPECT_FALSE(enabled(KLSelectionActions::AddUnwantedSelectedExtension));
-    EXPECT_EQ(commands.action(KLSelectionActions::AddUnwantedSelectedExtension)->text(), "Never Show Files of This Type");
+    EXPECT_EQ(commands.action(KLSelectionActions::AddUnwantedSelectedExtension)->text(),
+              "Never Show Files of This Type");
     for (auto c : {KLSelectionActions::OpenSelectedExternally, KLSelectionActions::AddUnwantedSelectedItem,
                    KLSelectionActions::EditSelectedTags, KLSelectionActions::MoveToFiledDocumentsForSelected,
                    KLSelectionActions::GetInfoForSelectedInFinder, KLSelectionActions::ToggleManagedForSelected})
@@ -512,7 +525,9 @@ TEST_F(PaneMenus, EveryEntryOfEveryMenuDoesSomething)
                 [&] { return builder.menuForItem(existing("plan.odt")); },
                 [&] { return builder.menuForItem(KLItem::create(docs())); },
                 [&] { return builder.menuForItem(KLItem::create(docs() + "/gone.odt")); },
-                [&] { return builder.menuForMultipleItems({existing("a.txt"), existing("b.txt")}); },
+                [&] {
+                    return builder.menuForMultipleItems({existing("a.txt"), existing("b.txt")});
+                },
             };
             for (const auto &make : makers) {
                 std::unique_ptr<QMenu> menu(make());
