@@ -244,7 +244,7 @@ int main(int argc, char **argv)
     std::printf("\n== full count, median of 3\n");
     for (const Case &c : cases) {
         std::vector<double> k, p;
-        qsizetype ours = 0;
+        qsizetype oursFound = 0;
         QByteArray theirsText;
         for (int i = 0; i < 3; ++i) {
             QStringList cmd{QStringLiteral("plocate"), QStringLiteral("-d"), locateDb, QStringLiteral("-c")};
@@ -252,11 +252,11 @@ int main(int argc, char **argv)
                 cmd << QStringLiteral("-i");
             p.push_back(runProgram(cmd << QString::fromLatin1(c.plocateTerm), &theirsText));
             const auto s = Clock::now();
-            ours = searcher.count(*parseQuery(QString::fromLatin1(c.query)).root, SearchOptions{});
+            oursFound = searcher.count(*parseQuery(QString::fromLatin1(c.query)).root, SearchOptions{});
             k.push_back(msSince(s));
         }
         std::printf("%-42s kelso %8.1f ms (%7lld)  plocate %7.1f ms (%7s)  ratio %.2f\n", c.label, median(k),
-                    qlonglong(ours), median(p), theirsText.trimmed().constData(), median(k) / median(p));
+                    qlonglong(oursFound), median(p), theirsText.trimmed().constData(), median(k) / median(p));
     }
     std::printf("\n== size and memory\n");
     std::printf("index %.1f MB (+wal %.1f MB), plocate db %.1f MB\n", fileSize(db) / 1e6,

@@ -74,7 +74,7 @@ public:
 
 // The menus the panes pop up through these services, caught instead of shown.
 struct MenuCatcher {
-    explicit MenuCatcher(KLServices &services) : services(services)
+    explicit MenuCatcher(KLServices &caught) : services(caught)
     {
         services.contextMenuPresenter = [this](QMenu *menu, const QPoint &pos) {
             menus.append(menu);

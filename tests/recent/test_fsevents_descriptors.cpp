@@ -55,4 +55,4 @@ TEST_P(FsEventDescriptors, NoneIsLeftOpenAfterTheStreamGoes)
 
 INSTANTIATE_TEST_SUITE_P(Backends, FsEventDescriptors,
                          ::testing::Values(QStringLiteral("inotify"), QStringLiteral("fanotify")),
-                         [](const ::testing::TestParamInfo<QString> &info) { return info.param.toStdString(); });
+                         [](const ::testing::TestParamInfo<QString> &param) { return param.param.toStdString(); });

@@ -12,7 +12,7 @@ constexpr int kMaxDepth = 200;
 class Parser
 {
 public:
-    Parser(const QString &text, const QDateTime &now) : s(text), now(now) {}
+    Parser(const QString &text, const QDateTime &reference) : s(text), now(reference) {}
 
     ParsedQuery run()
     {

@@ -140,8 +140,8 @@ std::optional<Searcher::Source> Searcher::nameCandidates(const Pattern &p)
     Pattern folded = p;
     folded.foldLiterals();
     return Source([this, literal, p = std::move(folded), precheck](const IdSink &sink) {
-        names_.forEachContaining(literal, [&](qint64 id, const QString &folded) {
-            return (precheck && !p.matchesFolded(folded)) || sink(id);
+        names_.forEachContaining(literal, [&](qint64 id, const QString &foldedName) {
+            return (precheck && !p.matchesFolded(foldedName)) || sink(id);
         });
     });
 }
