@@ -4,6 +4,7 @@
 #include "platform/Mounts.h"
 #include "platform/Workspace.h"
 #include "platform/Xattr.h"
+#include "platform/fsevents/DirWalk.h"
 #include "platform/typeregistry/TypeRegistry.h"
 #include "util/Paths.h"
 #include "util/Tilde.h"
@@ -59,21 +60,8 @@ QString ourCacheFolder()
 
 bool isSlowFileSystemType(const QString &fsType)
 {
-    static const QSet<QString> slow = {QStringLiteral("nfs"),
-                                       QStringLiteral("nfs4"),
-                                       QStringLiteral("cifs"),
-                                       QStringLiteral("smb3"),
-                                       QStringLiteral("smbfs"),
-                                       QStringLiteral("9p"),
-                                       QStringLiteral("ceph"),
-                                       QStringLiteral("davfs"),
-                                       QStringLiteral("fuse.davfs2"),
-                                       QStringLiteral("fuse.sshfs"),
-                                       QStringLiteral("fuse.rclone"),
-                                       QStringLiteral("fuse.s3fs"),
-                                       QStringLiteral("fuse.gvfsd-fuse"),
-                                       QStringLiteral("webdav")};
-    return slow.contains(fsType);
+    // One list for the file utilities and the event stream's folder walk.
+    return KLFSEvents::isSlowFileSystemType(fsType);
 }
 
 void rebuildSlowVolumes()

@@ -162,7 +162,8 @@ bool isSlowFileSystemType(const QString &fsType)
                                        QStringLiteral("fuse.sshfs"),
                                        QStringLiteral("fuse.rclone"),
                                        QStringLiteral("fuse.s3fs"),
-                                       QStringLiteral("fuse.gvfsd-fuse")};
+                                       QStringLiteral("fuse.gvfsd-fuse"),
+                                       QStringLiteral("webdav")};
     return slow.contains(fsType);
 }
 
