@@ -12,6 +12,7 @@
 #include "browser/menus/KLPaneMenus.h"
 #include "platform/Defaults.h"
 #include "search/gui/KLFilePickerMenu.h"
+#include "support/MenuSupport.h"
 #include "support/TestSupport.h"
 #include "tags/Lumitag.h"
 #include "tags/editor/KLSimpleTagEditor.h"
@@ -92,17 +93,7 @@ struct MenuCatcher {
     QList<QPoint> positions;
 };
 
-QAction *findAction(const QMenu *menu, const QString &objectName)
-{
-    for (QAction *a : menu->actions()) {
-        if (a->objectName() == objectName)
-            return a;
-        if (a->menu())
-            if (QAction *inner = findAction(a->menu(), objectName))
-                return inner;
-    }
-    return nullptr;
-}
+using KelsoTest::findAction;
 
 struct Window {
     explicit Window(const QString &name, bool tray = true)

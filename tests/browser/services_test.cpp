@@ -10,6 +10,7 @@
 #include "browser/menus/KLPaneMenus.h"
 #include "platform/Defaults.h"
 #include "search/gui/KLFilePickerMenu.h"
+#include "support/MenuSupport.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -40,17 +41,7 @@ QString storeFor(const QString &name)
     return KelsoTest::home() + QStringLiteral("/stores/services-") + name + QStringLiteral(".plist");
 }
 
-QAction *findAction(const QMenu *menu, const QString &objectName)
-{
-    for (QAction *a : menu->actions()) {
-        if (a->objectName() == objectName)
-            return a;
-        if (a->menu())
-            if (QAction *inner = findAction(a->menu(), objectName))
-                return inner;
-    }
-    return nullptr;
-}
+using KelsoTest::findAction;
 
 // Every log line while it lives.
 struct LogCatcher {
