@@ -433,6 +433,22 @@ KLImageBrowserViewDelegate *KLMainWindowController::activeDelegate() const
     return nullptr;
 }
 
+bool KLMainWindowController::tagEditorMoveToAnotherDocument(bool forward)
+{
+    KLImageBrowserViewDelegate *pane = activeDelegate();
+    if (!pane && m_coolerDelegate->hasSelection())
+        pane = m_coolerDelegate;
+    if (!pane && m_kelsoDelegate->hasSelection())
+        pane = m_kelsoDelegate;
+    if (!pane || !pane->selectNextDocumentWithOffset(forward ? 1 : -1))
+        return false;
+    const QStringList paths = pane->selectedItemPaths();
+    if (paths.isEmpty())
+        return false;
+    services().openTagEditor(paths);
+    return true;
+}
+
 void KLMainWindowController::markFocusedPane()
 {
     QWidget *focus = QApplication::focusWidget();

@@ -106,6 +106,11 @@ public:
     // pane holding a selection (the Cooler first), else none.
     KLPaneMenuActions *activePane() const;
 
+    // Tab and Back-tab in the tag editor: the selection of the active pane (else of the pane
+    // holding one) moves to the next or previous item and the editor opens on it. Answers
+    // whether it moved (false at either end of the grid, or with nothing selected).
+    bool tagEditorMoveToAnotherDocument(bool forward);
+
     // Showing and hiding.
     void setTrayMode(bool tray);
     void showWindow(bool makeKey);

@@ -80,6 +80,9 @@ struct KLServices {
     std::function<void(QMenu *menu, const QPoint &globalPos)> contextMenuPresenter;
     // The tag editor for these paths (Return in a grid, "Edit Tags…").
     std::function<void(const QStringList &paths)> tagEditorOpener;
+    // Runs a tag search (" tag: work starrating:>=3", the tag search window's query text) and
+    // shows its results.
+    std::function<void(const QString &queryText)> tagQueryRunner;
     // The preferences window on a page; none: the menus offer no preferences entries.
     std::function<void(KLPreferencesPage page)> preferencesOpener;
     // Whether the drag that just ended was dropped on the drop zone.
@@ -103,6 +106,8 @@ struct KLServices {
     void popUpContextMenu(QMenu *menu, const QPoint &globalPos) const;
     // Default: logs that there is no tag editor.
     void openTagEditor(const QStringList &paths) const;
+    // Default: logs the query that could not be run.
+    void runTagQuery(const QString &queryText) const;
     bool hasPreferencesWindow() const { return bool(preferencesOpener); }
     // Default: logs that there is no preferences window.
     void openPreferences(KLPreferencesPage page) const;

@@ -3,8 +3,10 @@
 #include "app/gui/KLAppDelegate.h"
 #include "browser/KLServices.h"
 #include "support/TestSupport.h"
-#include "tags/editor/KLSimpleTagEditor.h"
+#include "tags/editor/XPTagEditorController.h"
+#include "tags/editor/XPTagSearchController.h"
 
+#include <QLineEdit>
 #include <gtest/gtest.h>
 
 namespace {
@@ -18,13 +20,30 @@ TEST(ShellServicesTest, TheShellsServicesOpenTheTagEditorOnTheFilesAndOfferNoPre
     EXPECT_FALSE(services.dragEndedOnDropZone());
 
     const QStringList files = KelsoTest::makeFiles(QStringLiteral("shell-services"), 2);
-    ASSERT_EQ(KLSimpleTagEditor::current(), nullptr);
     services.openTagEditor(files);
-    KLSimpleTagEditor *editor = KLSimpleTagEditor::current();
-    ASSERT_NE(editor, nullptr) << "no tag editor opened";
-    EXPECT_EQ(editor->paths(), files);
+    XPTagEditorController *editor = shell.tagEditor();
+    EXPECT_EQ(editor->referenceObject(), files);
     EXPECT_TRUE(editor->isVisible());
+
+    // The program's single editor: a second request reuses the open window.
+    services.openTagEditor({files.first()});
+    EXPECT_EQ(shell.tagEditor(), editor);
+    EXPECT_EQ(editor->referenceObject(), QStringList{files.first()});
     editor->close();
+    EXPECT_FALSE(editor->isVisible());
+}
+
+TEST(ShellServicesTest, TheTagSearchHandsItsQueryToTheServicesRunner)
+{
+    KLAppDelegate shell;
+    QStringList queries;
+    // The shell's services are its own; the search developer's runner is set on them.
+    const_cast<KLServices &>(shell.services()).tagQueryRunner = [&](const QString &q) { queries.append(q); };
+    XPTagSearchController *search = shell.tagSearch();
+    search->searchField()->setText(QStringLiteral("work \"two words\""));
+    search->searchButtonAction();
+    EXPECT_EQ(queries, QStringList{QStringLiteral(" tag: work tag: \"two words\"")});
+    EXPECT_EQ(shell.tagSearch(), search) << "one window for the program";
 }
 
 } // namespace

@@ -15,7 +15,7 @@
 #include "support/MenuSupport.h"
 #include "support/TestSupport.h"
 #include "tags/Lumitag.h"
-#include "tags/editor/KLSimpleTagEditor.h"
+#include "tags/editor/XPTagEditorController.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -325,13 +325,19 @@ TEST(PaneMenusWiringTest, TagEditorChangesOnlyTheCommonTags)
     ASSERT_FALSE(Lumitag::setUserTags(QStringList{QStringLiteral("Red"), QStringLiteral("Blue")}, a));
     ASSERT_FALSE(Lumitag::setUserTags(QStringList{QStringLiteral("Red"), QStringLiteral("Green")}, b));
 
-    KLSimpleTagEditor editor({a, b});
+    QList<XPTagEditorRules::FailureReport> reports;
+    XPTagWritePrompts prompts;
+    prompts.reportFailures = [&](const XPTagEditorRules::FailureReport &r) { reports.append(r); };
+    XPTagEditorController editor;
+    editor.setWritePrompts(prompts);
+    editor.editFiles({a, b});
     EXPECT_EQ(editor.originalTags(), QStringList{QStringLiteral("Red")});
-    EXPECT_EQ(editor.editedTags(), QStringList{QStringLiteral("Red")});
+    EXPECT_EQ(editor.tags(), QStringList{QStringLiteral("Red")});
 
     // Red leaves both files, Work joins both, Blue and Green stay where they were.
-    editor.tagField()->setText(QStringLiteral("Work"));
-    ASSERT_TRUE(editor.save());
+    editor.setFieldTags({QStringLiteral("Work")});
+    ASSERT_TRUE(editor.writeCommonTags());
+    XPTagWriteSession::waitForPendingWrites();
     auto tagsOf = [](const QString &p) {
         QStringList t = Lumitag::getUserTags(p).value_or(QStringList{});
         t.sort();
@@ -339,30 +345,26 @@ TEST(PaneMenusWiringTest, TagEditorChangesOnlyTheCommonTags)
     };
     EXPECT_EQ(tagsOf(a), (QStringList{QStringLiteral("Blue"), QStringLiteral("Work")}));
     EXPECT_EQ(tagsOf(b), (QStringList{QStringLiteral("Green"), QStringLiteral("Work")}));
+    EXPECT_TRUE(reports.isEmpty());
 
     // A tag the desktop store cannot hold is refused before anything is written.
     if (Lumitag::MavericksOrLater()) {
-        editor.tagField()->setText(QStringLiteral("\"a,b\""));
-        Defaults::standard().setBool(QStringLiteral("KPUseCommas"), false);
-        EXPECT_FALSE(editor.save());
-        Defaults::standard().removeObjectForKey(QStringLiteral("KPUseCommas"));
-        EXPECT_FALSE(editor.messageLabel()->text().isEmpty());
+        editor.editFiles({a, b});
+        editor.setFieldTags({QStringLiteral("Work"), QStringLiteral("a,b")});
+        EXPECT_EQ(editor.writeCommonTags(), nullptr);
+        ASSERT_EQ(reports.size(), 1);
+        EXPECT_TRUE(reports.first().message.contains(QStringLiteral("a,b"))) << qPrintable(reports.first().message);
         EXPECT_EQ(tagsOf(a), (QStringList{QStringLiteral("Blue"), QStringLiteral("Work")}));
+        reports.clear();
     }
 
-    // A file that vanished is reported; the window stays open on it.
+    // A file that vanished is reported; the other file takes the change.
     const QString gone = home() + QStringLiteral("/wiring7/gone.txt");
-    KLSimpleTagEditor second({a, gone});
-    second.tagField()->setText(QStringLiteral("Work, Late"));
-    EXPECT_FALSE(second.save());
-    EXPECT_TRUE(second.messageLabel()->text().contains(QStringLiteral("gone.txt")));
-    EXPECT_EQ(second.paths(), QStringList{gone});
+    editor.editFiles({a, gone});
+    editor.setFieldTags({QStringLiteral("Work"), QStringLiteral("Late")});
+    ASSERT_TRUE(editor.writeCommonTags());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return !reports.isEmpty(); }));
+    EXPECT_TRUE(reports.first().message.contains(QStringLiteral("gone.txt")));
     EXPECT_TRUE(tagsOf(a).contains(QStringLiteral("Late")));
-
-    // The program's single editor: a second request reuses the open window.
-    KLSimpleTagEditor *one = KLSimpleTagEditor::editTagsForFilePaths({a});
-    KLSimpleTagEditor *again = KLSimpleTagEditor::editTagsForFilePaths({b});
-    EXPECT_EQ(one, again);
-    EXPECT_EQ(again->paths(), QStringList{b});
-    again->close();
+    EXPECT_FALSE(QFileInfo::exists(gone));
 }

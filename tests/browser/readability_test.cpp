@@ -15,7 +15,8 @@
 #include "browser/KLSvgIcon.h"
 #include "support/TestSupport.h"
 #include "tags/Lumitag.h"
-#include "tags/editor/KLSimpleTagEditor.h"
+#include "tags/editor/XPTagEditorController.h"
+#include "tags/editor/XPTokenField.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -366,17 +367,20 @@ TEST(TrayIconTest, TheIconStandsOutOnLightAndDarkTrays)
     }
 }
 
-TEST(TagEditorLabelsTest, TheTagFieldIsNamedByTheTitleAboveIt)
+TEST(TagEditorLabelsTest, TheTagFieldIsNamedAfterTheFileAndLabelledByTheTitleAboveIt)
 {
     const QString path = makeFile(QStringLiteral("minutes.txt"));
     ASSERT_FALSE(Lumitag::setUserTags(QStringList{QStringLiteral("Board")}, path));
-    KLSimpleTagEditor editor({path});
-    auto *field = editor.findChild<QLineEdit *>();
-    ASSERT_TRUE(field);
+    XPTagEditorController editor;
+    editor.editFiles({path});
+    QWidget *field = editor.tagsTokenField();
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(field);
     ASSERT_TRUE(iface);
-    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("Tags of \"minutes.txt\":"));
+    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("Tags of minutes.txt"));
     const auto labels = iface->relations(QAccessible::Label);
     ASSERT_EQ(labels.size(), 1);
-    EXPECT_EQ(labels.first().first->text(QAccessible::Name), QStringLiteral("Tags of \"minutes.txt\":"));
+    EXPECT_EQ(labels.first().first->text(QAccessible::Name), editor.tagFieldTitleBar()->text());
+    // Each chip is read out as its tag.
+    ASSERT_EQ(editor.tagsTokenField()->chipCount(), 1);
+    EXPECT_EQ(editor.tagsTokenField()->chipAt(0)->accessibleName(), QStringLiteral("Board"));
 }

@@ -21,7 +21,9 @@
 #include "platform/Defaults.h"
 #include "platform/UnixSignals.h"
 #include "prefs/KLSettings.h"
-#include "tags/editor/KLSimpleTagEditor.h"
+#include "tags/editor/XPTagEditorController.h"
+#include "tags/editor/XPTagSearchController.h"
+#include "tags/editor/XPTagWriteSession.h"
 #include "thumbs/KPPool.h"
 #include "thumbs/KPQuickLook.h"
 #include "util/KLProcessFlags.h"
@@ -93,6 +95,8 @@ KLAppDelegate::~KLAppDelegate()
     if (g_shared == this)
         g_shared = nullptr;
     delete m_trayIcon;
+    delete m_tagEditor;
+    delete m_tagSearch;
     delete m_windowController;
     delete m_statusMenu;
 }
@@ -106,11 +110,35 @@ std::unique_ptr<KLServices> KLAppDelegate::makeServices()
 {
     auto services = std::make_unique<KLServices>();
     // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
-    services->tagEditorOpener = [](const QStringList &paths) { KLSimpleTagEditor::editTagsForFilePaths(paths); };
+    services->tagEditorOpener = [](const QStringList &paths) {
+        if (KLAppDelegate *shell = KLAppDelegate::shared())
+            shell->tagEditor()->editTagsForFilePaths(paths);
+    };
     // The questions, the failure messages, the context menus and the beep are the defaults'
     // message boxes, QMenu::popup() and QApplication::beep(). There is no preferences window
     // and no drop zone yet: the menus offer no preferences entries and no drag ends on a zone.
     return services;
+}
+
+XPTagEditorController *KLAppDelegate::tagEditor()
+{
+    if (!m_tagEditor) {
+        m_tagEditor = new XPTagEditorController;
+        XPTagEditorController::Delegate delegate;
+        delegate.moveToAnotherDocument = [this](bool forward) {
+            return m_windowController && m_windowController->tagEditorMoveToAnotherDocument(forward);
+        };
+        m_tagEditor->setDelegate(delegate);
+        m_tagEditor->setBeeper([this] { m_services->beep(); });
+    }
+    return m_tagEditor;
+}
+
+XPTagSearchController *KLAppDelegate::tagSearch()
+{
+    if (!m_tagSearch)
+        m_tagSearch = new XPTagSearchController([this](const QString &query) { m_services->runTagQuery(query); });
+    return m_tagSearch;
 }
 
 QWidget *KLAppDelegate::mainWindow() const
@@ -289,6 +317,10 @@ void KLAppDelegate::applicationWillTerminate()
     if (m_terminated)
         return;
     m_terminated = true;
+    // An editor still open writes its changes, and every write ends before the program does.
+    if (m_tagEditor && m_tagEditor->isVisible())
+        m_tagEditor->close();
+    XPTagWriteSession::waitForPendingWrites();
     runSteps("will terminate", willTerminateSteps());
 }
 
@@ -359,6 +391,9 @@ void KLAppDelegate::buildStatusMenu()
     m_statusMenu = new QMenu;
     m_openKelsoMenuItem =
         m_statusMenu->addAction(KLLocalized(QStringLiteral("Open Kelso")), this, &KLAppDelegate::show);
+    m_searchTagsItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("XPSearchTagsMenuItem")), this,
+                                               [this] { tagSearch()->findAction(); });
+    m_searchTagsItem->setObjectName(QStringLiteral("searchTagsAction"));
     m_statusMenu->addSeparator();
     m_openAtLoginItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("Open at Login")), this,
                                                 &KLAppDelegate::openKelsoAtLoginAction);
@@ -403,6 +438,7 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
     about->setObjectName(QStringLiteral("aboutAction"));
     appMenu->addSeparator();
     appMenu->addAction(m_openKelsoMenuItem);
+    appMenu->addAction(m_searchTagsItem);
     appMenu->addAction(m_openAtLoginItem);
     if (m_checkForUpdatesItem)
         appMenu->addAction(m_checkForUpdatesItem);

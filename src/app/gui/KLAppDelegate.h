@@ -21,6 +21,8 @@ class QSystemTrayIcon;
 class QTimer;
 class KLMainWindowController;
 class KLSelectionActions;
+class XPTagEditorController;
+class XPTagSearchController;
 struct KLServices;
 
 class KLAppDelegate : public QObject
@@ -83,6 +85,10 @@ public:
     KLSelectionActions *selectionActions() const { return m_selectionActions; }
     // What the window, its panes and their menus ask of the program, made once here.
     const KLServices &services() const { return *m_services; }
+    // The tag editor and the tag search window, made when first asked for and kept.
+    XPTagEditorController *tagEditor();
+    XPTagSearchController *tagSearch();
+    QAction *searchTagsMenuItem() const { return m_searchTagsItem; }
 
 private:
     struct Step {
@@ -121,6 +127,9 @@ private:
     QAction *m_openAtLoginItem = nullptr;
     QAction *m_quitItem = nullptr;
     QAction *m_checkForUpdatesItem = nullptr;
+    QAction *m_searchTagsItem = nullptr;
+    XPTagEditorController *m_tagEditor = nullptr;
+    XPTagSearchController *m_tagSearch = nullptr;
     KLSelectionActions *m_selectionActions = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     KLMainWindowController *m_windowController = nullptr;
