@@ -160,10 +160,13 @@ void XPTagEditorController::editTagsForFilePaths(const QStringList &paths)
         screen = QGuiApplication::primaryScreen();
     if (screen) {
         const QRect area = screen->availableGeometry();
-        QRect frame = geometry();
+        // move() places the frame, title bar included.
+        QRect frame = frameGeometry();
         frame.moveLeft(qBound(area.left(), frame.left(), qMax(area.left(), area.right() - frame.width())));
         frame.moveTop(qBound(area.top(), frame.top(), qMax(area.top(), area.bottom() - frame.height())));
-        move(frame.topLeft());
+        // Moved only when it was outside: a window not yet shown has no frame to measure.
+        if (frame.topLeft() != frameGeometry().topLeft())
+            move(frame.topLeft());
     }
     show();
     raise();
