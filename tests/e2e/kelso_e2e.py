@@ -907,14 +907,16 @@ def edit_tags(s):
     s.xdotool("click", "1")
     time.sleep(0.3)
     s.xdotool("key", "Return")
-    check(wait_for(lambda: s.visible_windows("^Edit Tags$"), 10), "Return opened no tag editor")
-    editor = s.visible_windows("^Edit Tags$")[0]
+    check(wait_for(lambda: s.visible_windows("^Tags of beach.jpg$"), 10), "Return opened no tag editor")
+    editor = s.visible_windows("^Tags of beach.jpg$")[0]
     s.activate(editor)
     time.sleep(0.5)
     s.screenshot("tag-editor")
-    # The field holds the file's tags; add one at the end and save with Return.
-    s.xdotool("key", "End")
-    s.xdotool("type", "--delay", "30", ", Sea")
+    # The field holds the file's tags; type one more: the first Return ends the tag, the
+    # second writes and closes the editor.
+    s.xdotool("type", "--delay", "30", "Sea")
+    s.xdotool("key", "Return")
+    time.sleep(0.3)
     s.xdotool("key", "Return")
     def tags():
         r = s.kelso("tags", "--json", photo)
@@ -922,7 +924,7 @@ def edit_tags(s):
             return None
         return sorted(t for item in json.loads(r.stdout) for t in item.get("tags", []))
     check(wait_for(lambda: tags() == ["Holiday", "Sea"], 10), "the file's tags are %r" % tags())
-    check(wait_for(lambda: not s.visible_windows("^Edit Tags$"), 5), "the editor stayed open after saving")
+    check(wait_for(lambda: not s.visible_windows("^Tags of beach.jpg$"), 5), "the editor stayed open after saving")
     s.quit_kelso(proc)
 
 

@@ -257,3 +257,38 @@ TEST(TagEditorWindowTest, OldFilesGetTheirModificationTimeNudgedWhenTheSettingIs
 }
 
 } // namespace
+
+namespace {
+
+TEST(RatingControlTest, UnlitStarsAreOutlinesAndKeysReachEveryValue)
+{
+    XPRatingControl stars;
+    stars.resize(stars.sizeHint());
+    stars.setValue(2);
+    QSignalSpy changed(&stars, &XPRatingControl::ratingChanged);
+    EXPECT_EQ(changed.size(), 0) << "the owner's setValue is silent";
+    const QImage picture = stars.grab().toImage();
+    const int star = (stars.width() - 4) / XPRatingControl::kMaxRating;
+    const auto centreOf = [&](int i) { return picture.pixelColor(2 + star * i + star / 2, 2 + star / 2); };
+    EXPECT_GT(centreOf(0).red(), 200) << "a lit star is gold";
+    EXPECT_LT(centreOf(0).blue(), 120);
+    const QColor unlit = centreOf(4);
+    const QColor background = stars.palette().color(QPalette::Window);
+    EXPECT_LT(std::abs(unlit.lightness() - background.lightness()), 30)
+        << "an unlit star is filled: " << qPrintable(unlit.name());
+
+    QTest::keyClick(&stars, Qt::Key_Right);
+    EXPECT_EQ(stars.value(), 3);
+    QTest::keyClick(&stars, Qt::Key_End);
+    EXPECT_EQ(stars.value(), 5);
+    QTest::keyClick(&stars, Qt::Key_Right);
+    EXPECT_EQ(stars.value(), 5) << "no sixth star";
+    QTest::keyClick(&stars, Qt::Key_Home);
+    EXPECT_EQ(stars.value(), 0);
+    QTest::keyClick(&stars, Qt::Key_Left);
+    EXPECT_EQ(stars.value(), 0);
+    EXPECT_EQ(changed.size(), 5);
+    EXPECT_EQ(stars.accessibleDescription(), QStringLiteral("0 of 5 stars"));
+}
+
+} // namespace

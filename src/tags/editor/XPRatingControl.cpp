@@ -74,7 +74,7 @@ void XPRatingControl::paintEvent(QPaintEvent *)
         }
         star.closeSubpath();
         painter.setPen(QPen(i < m_value ? lit.darker(130) : unlit, 1));
-        painter.setBrush(i < m_value ? lit : Qt::NoBrush);
+        painter.setBrush(i < m_value ? QBrush(lit) : QBrush(Qt::NoBrush));
         painter.drawPath(star);
     }
     if (hasFocus()) {

@@ -151,7 +151,11 @@ void XPTagEditorController::editTagsForFilePaths(const QStringList &paths)
         writeCommonTags();
     editFiles(paths);
     if (!m_frameRestored) {
-        restoreFrame();
+        // No kept frame: the middle of the screen, where the eye is.
+        if (!restoreFrame()) {
+            if (QScreen *primary = QGuiApplication::primaryScreen())
+                move(primary->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+        }
         m_frameRestored = true;
     }
     // Inside the visible area of its screen.
@@ -415,26 +419,27 @@ void XPTagEditorController::resizeEvent(QResizeEvent *event)
         rebuildFavoriteTagButtons();
 }
 
-void XPTagEditorController::restoreFrame()
+bool XPTagEditorController::restoreFrame()
 {
     const QStringList parts = Defaults::standard().stringForKey(kFrameKey).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (parts.size() != 4)
-        return;
+        return false;
     int v[4];
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
         v[i] = parts.at(i).toInt(&ok);
         if (!ok)
-            return;
+            return false;
     }
     const QRect frame(v[0], v[1], qMax(v[2], minimumWidth()), qMax(v[3], minimumHeight()));
     // A frame from a screen that is gone is not used.
     for (QScreen *screen : QGuiApplication::screens()) {
         if (screen->availableGeometry().intersects(frame)) {
             setGeometry(frame);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 void XPTagEditorController::saveFrame()

@@ -109,7 +109,7 @@ private:
     void commitOnLeaving();
     void cancelEditing();
     void moveToAnotherDocument(bool forward);
-    void restoreFrame();
+    bool restoreFrame();
     void saveFrame();
     void applyHint();
 
