@@ -223,3 +223,44 @@ TEST(TagWriteSessionTest, CommitsReachAFileInTheOrderTheyWereMade)
 }
 
 } // namespace
+
+namespace {
+
+TEST(TagWriteSessionTest, AStopWhileWaitingForAnEarlierWriteWritesNothing)
+{
+    const QStringList earlierFiles = KelsoTest::makeFiles(QStringLiteral("queued-a"), 12);
+    const QStringList laterFiles = KelsoTest::makeFiles(QStringLiteral("queued-b"), 40);
+    QSemaphore release;
+    QSemaphore holding;
+    Recorded r;
+    XPTagWritePrompts holdAtFirst = promptsFor(r);
+    holdAtFirst.afterEachFileOnWriter = [&](int done) {
+        if (done == 1) {
+            holding.release();
+            release.acquire();
+        }
+    };
+    XPTagWriteSession *earlier =
+        XPTagWriteSession::start(XPDeltaTagsOperation(earlierFiles, {}, kWork, std::nullopt), holdAtFirst);
+    ASSERT_TRUE(earlier);
+    ASSERT_TRUE(holding.tryAcquire(1, 10000));
+    XPTagWriteSession *later =
+        XPTagWriteSession::start(XPDeltaTagsOperation(laterFiles, {}, kWork, std::nullopt), promptsFor(r));
+    ASSERT_TRUE(later);
+    std::optional<XPTagWriter::WriteResult> laterResult;
+    QObject::connect(later, &XPTagWriteSession::finished,
+                     [&laterResult](const XPTagWriter::WriteResult &res) { laterResult = res; });
+    // Stop pressed on the waiting write's window before the writer reaches it.
+    ASSERT_NE(later->progressWindow(), nullptr);
+    later->progressWindow()->cancelButton()->click();
+    release.release();
+    ASSERT_TRUE(waitFor([&] { return laterResult.has_value(); }, 30000));
+    EXPECT_TRUE(laterResult->stopped);
+    EXPECT_EQ(laterResult->processed, 0);
+    for (const QString &path : laterFiles)
+        ASSERT_EQ(tagsOf(path), QStringList{}) << qPrintable(path);
+    XPTagWriteSession::waitForPendingWrites();
+    EXPECT_EQ(tagsOf(earlierFiles.last()), kWork) << "the earlier write was not stopped";
+}
+
+} // namespace

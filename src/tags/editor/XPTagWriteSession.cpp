@@ -105,6 +105,15 @@ void XPTagWriteSession::run()
     }
     ++g_pending;
     writerPool().start([this] {
+        m_onWriter.store(true);
+        // Stopped while it waited for an earlier write: not a single file.
+        if (m_stopRequested.load()) {
+            m_onWriter.store(false);
+            m_result.stopped = true;
+            QMetaObject::invokeMethod(
+                this, [this] { writerDone(); }, Qt::QueuedConnection);
+            return;
+        }
         m_result = XPTagWriter::replaceOriginalTags(
             m_change.originalTags, m_change.newTags, m_change.filePaths, m_change.newRating,
             [this](int done) {
@@ -118,6 +127,7 @@ void XPTagWriteSession::run()
                     this, [this, done] { fileDone(done); }, Qt::QueuedConnection);
             },
             true);
+        m_onWriter.store(false);
         QMetaObject::invokeMethod(
             this, [this] { writerDone(); }, Qt::QueuedConnection);
     });
@@ -128,7 +138,10 @@ void XPTagWriteSession::stop()
     if (m_ended)
         return;
     m_stopRequested.store(true);
-    XPTagWriter::stopWritingTags();
+    // The writer's stop flag is shared by every write: raised only while this one runs (a
+    // write still waiting sees m_stopRequested when its turn comes).
+    if (m_onWriter.load())
+        XPTagWriter::stopWritingTags();
 }
 
 void XPTagWriteSession::fileDone(int done)

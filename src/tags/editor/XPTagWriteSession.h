@@ -79,5 +79,6 @@ private:
     XPProgressController *m_progress = nullptr;
     XPTagWriter::WriteResult m_result;
     std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_onWriter{false};
     bool m_ended = false;
 };
