@@ -368,3 +368,37 @@ TEST(PaneMenusWiringTest, TagEditorChangesOnlyTheCommonTags)
     EXPECT_TRUE(tagsOf(a).contains(QStringLiteral("Late")));
     EXPECT_FALSE(QFileInfo::exists(gone));
 }
+
+namespace {
+
+TEST(PaneMenusWiringTest, TabInTheTagEditorMovesTheCoolerSelectionAndOpensTheNextFile)
+{
+    Window w(QStringLiteral("wiring-tab"));
+    QList<QStringList> opened;
+    w.services.tagEditorOpener = [&](const QStringList &paths) { opened.append(paths); };
+    const QString a = makeFile(QStringLiteral("wiring-tab/a.txt"));
+    const QString b = makeFile(QStringLiteral("wiring-tab/b.txt"));
+    const QString c = makeFile(QStringLiteral("wiring-tab/c.txt"));
+    KLCoolerImageBrowserDelegate *cooler = w.controller->coolerDelegate();
+    cooler->addPaths({a, b, c}, 0);
+    cooler->reloadBrowserNow();
+    cooler->clearSelection();
+    w.controller->kelsoDelegate()->clearSelection();
+
+    EXPECT_FALSE(w.controller->tagEditorMoveToAnotherDocument(true)) << "nothing selected: nowhere to go";
+    EXPECT_TRUE(opened.isEmpty());
+
+    cooler->selectIndexes({1});
+    ASSERT_TRUE(w.controller->tagEditorMoveToAnotherDocument(true));
+    EXPECT_EQ(opened.last(), QStringList{c});
+    EXPECT_EQ(cooler->selectedItemPaths(), QStringList{c});
+    EXPECT_FALSE(w.controller->tagEditorMoveToAnotherDocument(true)) << "the last item has no next";
+    ASSERT_TRUE(w.controller->tagEditorMoveToAnotherDocument(false));
+    ASSERT_TRUE(w.controller->tagEditorMoveToAnotherDocument(false));
+    EXPECT_EQ(opened.last(), QStringList{a});
+    EXPECT_FALSE(w.controller->tagEditorMoveToAnotherDocument(false)) << "the first item has no previous";
+    EXPECT_EQ(opened.size(), 3);
+    w.services.tagEditorOpener = {};
+}
+
+} // namespace
