@@ -6,11 +6,14 @@
 #include "tags/Lumitag.h"
 #include "tags/LumitagPrefs.h"
 #include "tags/editor/XPRatingControl.h"
+#include "tags/editor/XPTagButton.h"
 #include "tags/editor/XPTagEditorController.h"
+#include "tags/editor/XPTagSearchController.h"
 #include "tags/editor/XPTokenField.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -289,6 +292,44 @@ TEST(RatingControlTest, UnlitStarsAreOutlinesAndKeysReachEveryValue)
     EXPECT_EQ(stars.value(), 0);
     EXPECT_EQ(changed.size(), 5);
     EXPECT_EQ(stars.accessibleDescription(), QStringLiteral("0 of 5 stars"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(TagSearchWindowTest, FavouriteButtonsToggleTagsAndSearchHandsOverTheQuery)
+{
+    Defaults::standard().setString(QStringLiteral("KPCustomWords"), QStringLiteral("work \"two words\""));
+    QStringList queries;
+    XPTagSearchController search([&](const QString &q) { queries.append(q); });
+    search.resize(420, 220);
+    search.show();
+    search.rebuildFavoriteTagButtons();
+    XPTagButton *twoWords = nullptr;
+    for (XPTagButton *b : search.favoriteTagsContainerView()->findChildren<XPTagButton *>())
+        if (b->text() == QStringLiteral("two words"))
+            twoWords = b;
+    ASSERT_NE(twoWords, nullptr) << "no button for a custom word";
+
+    search.searchField()->setText(QStringLiteral("work"));
+    twoWords->click();
+    EXPECT_EQ(search.tags(), (QStringList{QStringLiteral("work"), QStringLiteral("two words")}));
+    EXPECT_EQ(search.searchField()->text(), QStringLiteral("work \"two words\""));
+    QTest::keyClick(search.ratingField(), Qt::Key_3);
+    search.searchButton()->click();
+    EXPECT_EQ(queries, QStringList{QStringLiteral(" tag: work tag: \"two words\" starrating:>=3")});
+
+    // A second click takes the tag out again: the tags are as before, the text in normal form.
+    twoWords = nullptr;
+    for (XPTagButton *b : search.favoriteTagsContainerView()->findChildren<XPTagButton *>())
+        if (b->text() == QStringLiteral("two words"))
+            twoWords = b;
+    ASSERT_NE(twoWords, nullptr);
+    EXPECT_TRUE(twoWords->isChecked()) << "the button shows its tag is in the field";
+    twoWords->click();
+    EXPECT_EQ(search.tags(), QStringList{QStringLiteral("work")});
+    Defaults::standard().removeObjectForKey(QStringLiteral("KPCustomWords"));
 }
 
 } // namespace
