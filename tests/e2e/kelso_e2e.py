@@ -809,7 +809,7 @@ def menus_reachable(s):
     menu = wait_for_new_window(s, before)
     check(menu, "a right-click on the tray icon opened no menu")
     mx, my, mw, mh = geometry_of(s, menu)
-    # Open Kelso, Check for Updates, Open at Login, nine selection commands and Quit.
+    # Open Kelso, Check for Updates, Search Tags, Open at Login, nine selection commands and Quit.
     check(mh > 13 * 16, "the status menu is too short to hold its entries: %r" % ((mx, my, mw, mh),))
     s.screenshot("status-menu")
     s.xdotool("key", "Escape")

@@ -15,7 +15,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from kelso_e2e import check, cooler_cell_centre, run_main, wait_for  # noqa: E402
+from kelso_e2e import (check, cooler_cell_centre, kelso_windows, run_main, tray_icon_centre,  # noqa: E402
+                       wait_for, wait_for_new_window)
 from a11y_e2e import find, kelso_app, start_a11y_bus, tree_text  # noqa: E402
 
 SCENARIOS = {}
@@ -157,6 +158,46 @@ def tags_editor_escape(s):
     s.quit_kelso(proc)
     check(os.getxattr(photo, "user.xdg.tags") == before, "quitting wrote %r" % xdg_tags(photo))
     check("Nope" not in recent_tags(s), "the dropped tags joined the recent tags: %r" % recent_tags(s))
+
+
+@scenario
+def tags_search_window(s):
+    """"Search Tags…" in the tray menu opens the tag search window (its favourite buttons hold
+    the tag just entered in the editor); Escape closes it."""
+    s.start_display()
+    docs = os.path.join(s.home, "Documents")
+    photo = s.make_jpeg(os.path.join(docs, "quay.jpg"), "500x400", "white-navy")
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check(s.kelso("cooler", "add", photo).returncode == 0, "cooler add failed")
+    # A tag entered in the editor becomes a recent tag.
+    main = show_cooler(s, proc)
+    click_cell(s, 0)
+    open_editor(s, "^Tags of quay.jpg$")
+    s.xdotool("type", "--delay", "40", "Harbour,")
+    s.activate(main)
+    check(wait_for(lambda: xdg_tags(photo) == ["Harbour"], 10), "the tag was not written: %r" % xdg_tags(photo))
+    s.kelso("hide")
+
+    check(wait_for(lambda: tray_icon_centre(s) is not None, 15), "no Kelso icon in the tray")
+    before = kelso_windows(s)
+    x, y = tray_icon_centre(s)
+    s.xdotool("mousemove", "--sync", str(x), str(y))
+    s.xdotool("click", "3")
+    menu = wait_for_new_window(s, before)
+    check(menu, "a right-click on the tray icon opened no menu")
+    # "Open Kelso", "Check for Updates…", then "Search Tags…".
+    for key in ("Down", "Down", "Down", "Return"):
+        s.xdotool("key", key)
+        time.sleep(0.15)
+    check(wait_for(lambda: s.visible_windows("^Search Tags$"), 10), "the tag search window did not open")
+    window = s.visible_windows("^Search Tags$")[0]
+    s.activate(window)
+    time.sleep(0.5)
+    s.screenshot("tag-search")
+    s.xdotool("key", "Escape")
+    check(wait_for(lambda: not s.visible_windows("^Search Tags$"), 10), "Escape left the search window up")
+    s.quit_kelso(proc)
 
 
 def main():
