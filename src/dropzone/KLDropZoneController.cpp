@@ -104,6 +104,11 @@ void KLDropZoneController::forgetCurrentDrag()
         m_rule->forgetCurrentDrag();
 }
 
+QStringList KLDropZoneController::filesOfCurrentDrag() const
+{
+    return m_monitor ? m_monitor->draggedFiles().value_or(QStringList()) : QStringList();
+}
+
 // ---- geometry -------------------------------------------------------------------------------
 
 QList<QRectF> KLDropZoneController::qtScreens() const

@@ -95,6 +95,9 @@ public:
 
     // Contents already on the drag selection do not count as a new drag (on deactivation).
     void forgetCurrentDrag();
+    // The local files of the drag now on the desktop, as the drag monitor read them when it
+    // began; empty where there is no monitor or its source did not say.
+    QStringList filesOfCurrentDrag() const;
     KLDropZoneRule *rule() const { return m_rule.get(); }
 
     QWidget *window() const { return m_window; }

@@ -3,13 +3,17 @@
 #include "dropzone/KLDropZoneController.h"
 #include "util/Localized.h"
 
+#include <QDebug>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLoggingCategory>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QUrl>
+
+Q_DECLARE_LOGGING_CATEGORY(lcDropZone)
 
 namespace {
 
@@ -94,6 +98,7 @@ QColor KLDropZoneView::plainColour() const
 
 void KLDropZoneView::dragEnterEvent(QDragEnterEvent *event)
 {
+    qCDebug(lcDropZone) << "drag entered with" << event->mimeData()->formats();
     if (!event->mimeData()->hasUrls() || safeAction(event) == Qt::IgnoreAction) {
         event->ignore();
         return;
@@ -133,7 +138,13 @@ void KLDropZoneView::dropEvent(QDropEvent *event)
     event->setDropAction(safeAction(event));
     event->accept();
     update();
-    const QStringList paths = droppedFiles(event->mimeData());
+    QStringList paths = droppedFiles(event->mimeData());
+    // Qt's own conversion of a drop from another process came back empty on X11 (seen with a
+    // Qt source under Xvfb and openbox) although the source offers a uri-list. The drag
+    // monitor read the same selection when the drag began: its list is the drop's.
+    if (paths.isEmpty() && event->mimeData()->hasFormat(QStringLiteral("text/uri-list")))
+        paths = m_controller->filesOfCurrentDrag();
+    qCDebug(lcDropZone) << "drop at" << pos << "of" << event->mimeData()->formats() << paths.size() << "files";
     if (paths.isEmpty())
         return;
     m_controller->dropFiles(paths, tagRect().contains(pos));

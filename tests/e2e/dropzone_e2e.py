@@ -39,6 +39,7 @@ def drag_source_binary():
 def start(s):
     s.start_display()
     s.log_area("dropzone", "info")
+    s.log_area("dropzone", "debug")
     s.log_area("platform", "debug")
     proc = s.start_kelso()
     s.wait_started(proc)
