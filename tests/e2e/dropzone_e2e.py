@@ -195,17 +195,22 @@ def never_shows(s, drag):
 
 @scenario
 def dropzone_twenty_files(s):
-    """A drag of 20 files never shows the zone."""
+    """A drag of 20 files never shows the zone (though Kelso followed it and read its files)."""
     proc = start(s)
     never_shows(s, Drag(s, files=make_files(s, 20)))
+    log = s.read_log()
+    check("a new drag" in log and "the drag holds 20 files" in log, "Kelso did not follow the drag; log:\n" + log)
+    check("left button up" in log, "Kelso did not see the drag end; log:\n" + log)
     s.quit_kelso(proc)
 
 
 @scenario
 def dropzone_text_drag(s):
-    """A drag of text (no files) never shows the zone."""
+    """A drag of text (no files) never shows the zone (though Kelso followed it)."""
     proc = start(s)
     never_shows(s, Drag(s, text="just some words"))
+    log = s.read_log()
+    check("a new drag" in log and "the drag holds 0 files" in log, "Kelso did not follow the drag; log:\n" + log)
     s.quit_kelso(proc)
 
 

@@ -39,6 +39,10 @@ constexpr uint32_t kMaxPropertyLongs = 1u << 20;
 } // namespace
 
 struct X11DragMonitor::Private {
+    // Raw motion and raw release of the left button on the root window, or nothing. Selected
+    // only while a drag is on, so that a pointer moving with no drag never wakes Kelso.
+    void selectRawEvents(bool on);
+
     XcbConnection connection;
     xcb_window_t root = XCB_NONE;
     xcb_window_t window = XCB_NONE; // receives the converted selection
@@ -58,6 +62,21 @@ struct X11DragMonitor::Private {
     std::optional<QStringList> files = QStringList();
     bool failed = false;
 };
+
+void X11DragMonitor::Private::selectRawEvents(bool on)
+{
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t mask;
+    } rawMask;
+    // The master devices: one event per movement, whichever physical device (or XTEST, for
+    // synthetic input) made it. A pointer warp is no device input and makes none.
+    rawMask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+    rawMask.head.mask_len = 1;
+    rawMask.mask = on ? XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE : 0;
+    xcb_input_xi_select_events(connection.get(), root, 1, &rawMask.head);
+    xcb_flush(connection.get());
+}
 
 std::unique_ptr<X11DragMonitor> X11DragMonitor::create(QObject *parent)
 {
@@ -115,16 +134,6 @@ std::unique_ptr<X11DragMonitor> X11DragMonitor::create(QObject *parent)
     xcb_xfixes_select_selection_input(c, d->window, d->xdndSelection,
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER);
 
-    struct {
-        xcb_input_event_mask_t head;
-        uint32_t mask;
-    } rawMask;
-    // The master devices: one event per movement, whichever physical device (or XTEST, for
-    // synthetic input) made it. A pointer warp is no device input and makes none.
-    rawMask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
-    rawMask.head.mask_len = 1;
-    rawMask.mask = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
-    xcb_input_xi_select_events(c, d->root, 1, &rawMask.head);
     xcb_flush(c);
     if (xcb_connection_has_error(c))
         return nullptr;
@@ -208,6 +217,8 @@ void X11DragMonitor::readEvents()
                 return;
             // A new drag: ask its source for the files, with the time it took the selection.
             ++d->changeCount;
+            if (!d->armed)
+                d->selectRawEvents(true);
             d->armed = true;
             d->files.reset();
             d->requestTime = notify->selection_timestamp;
@@ -259,11 +270,17 @@ void X11DragMonitor::readEvents()
             const QScreen *screen = QGuiApplication::primaryScreen();
             const double ratio = screen ? screen->devicePixelRatio() : 1.0;
             Q_EMIT leftMouseDragged(QPoint(int(pointer->root_x / ratio), int(pointer->root_y / ratio)));
+        } else if (pointer) {
+            // The button came up before the raw events were selected (a quick flick): the
+            // drag is over all the same.
+            released = true;
+            break;
         }
     }
     if (released) {
         qCDebug(lcPlatform, "drag monitor: left button up");
         d->armed = false;
+        d->selectRawEvents(false);
         Q_EMIT leftMouseUp();
     }
 }

@@ -3,8 +3,9 @@
 //
 // - Pointer: XInput2 raw motion and raw button release, selected on the root window of a
 //   connection of our own (raw events reach every client that asks, whoever grabbed the
-//   pointer, which a drag source always does). A raw motion costs nothing until a drag is
-//   on: only then is the pointer asked for its position and buttons (xcb_query_pointer).
+//   pointer, which a drag source always does), and only from the start of a drag to the
+//   release of the button: a pointer moving with no drag never wakes Kelso. During a drag,
+//   each burst of motion asks the pointer for its position and buttons (xcb_query_pointer).
 //   Nothing polls.
 // - Drag selection: each new owner of XdndSelection (an XFixes notification) is a new drag
 //   and bumps the change count. Sources keep the selection after the drop (Qt never gives it
