@@ -1,6 +1,7 @@
 #include "dropzone/KLDropZoneView.h"
 
 #include "dropzone/KLDropZoneController.h"
+#include "util/FileUrls.h"
 #include "util/Localized.h"
 
 #include <QDebug>
@@ -24,8 +25,9 @@ QStringList droppedFiles(const QMimeData *mime)
     if (!mime || !mime->hasUrls())
         return paths;
     for (const QUrl &url : mime->urls()) {
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
-            paths.append(url.toLocalFile());
+        const QString path = FileUrls::localPath(url);
+        if (!path.isEmpty())
+            paths.append(path);
     }
     return paths;
 }

@@ -150,6 +150,35 @@ TEST_F(DropZoneTest, FilesDroppedOnTheUpperHalfGoToTheTagEditorAndOnTheLowerHalf
     EXPECT_EQ(tagged.size(), 2);
 }
 
+TEST_F(DropZoneTest, ADroppedFileUrlNamingLocalhostIsALocalFile)
+{
+    auto zone = makeZone();
+    auto mime = std::make_unique<QMimeData>();
+    mime->setUrls({QUrl(QStringLiteral("file://localhost/home/u/caf%C3%A9.txt")),
+                   QUrl(QStringLiteral("file://otherhost/home/u/remote.txt"))});
+    drop(zone->view(), QPoint(60, 200), mime.get());
+    ASSERT_EQ(cooled.size(), 1);
+    EXPECT_EQ(cooled[0], QStringList{QString::fromUtf8("/home/u/café.txt")});
+}
+
+TEST_F(DropZoneTest, ANewScreenLayoutPutsTheZoneAtItsHiddenFrameAtOnce)
+{
+    QList<QRectF> screens{QRectF(0, 0, 1440, 900)};
+    KLDropZoneController::Options o;
+    o.defaults = defaults.get();
+    o.services = &services;
+    o.screens = [&screens] { return screens; };
+    KLDropZoneController zone(std::move(o));
+    zone.slideOnscreen();
+    ASSERT_EQ(zone.window()->geometry(), QRect(1342, 300, 100, 300));
+    // A second screen to the right, taller and lower.
+    screens.append(QRectF(1440, 0, 1920, 1200));
+    zone.displayConfigurationDidChange();
+    EXPECT_FALSE(zone.isOnScreen());
+    // Its kept height (300 up from the main screen's bottom at 900) is 300 down in Qt's axis.
+    EXPECT_EQ(zone.window()->geometry(), QRect(3358, 300, 100, 300));
+}
+
 TEST_F(DropZoneTest, ADropWithoutLocalFilesOnlyHidesTheZone)
 {
     auto zone = makeZone();

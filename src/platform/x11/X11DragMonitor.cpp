@@ -1,5 +1,6 @@
 #include "platform/x11/X11DragMonitor.h"
 
+#include "util/FileUrls.h"
 #include "util/Logging.h"
 
 #include <QGuiApplication>
@@ -172,15 +173,8 @@ QStringList X11DragMonitor::filesFromUriList(const QByteArray &uriList)
         line = line.trimmed(); // also the CR of CR LF
         if (line.isEmpty() || line.startsWith('#'))
             continue;
-        const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
-        if (!url.isValid() || !url.isLocalFile())
-            continue;
-        // file://host/path names another machine's file; only this machine's files count.
-        if (!url.host().isEmpty() && url.host() != QLatin1String("localhost"))
-            continue;
-        // Not toLocalFile(): it keeps "localhost" as a network share's host ("//localhost/…").
-        const QString path = url.path(QUrl::FullyDecoded);
-        if (path.startsWith(QLatin1Char('/')))
+        const QString path = FileUrls::localPath(QUrl::fromEncoded(line, QUrl::StrictMode));
+        if (!path.isEmpty())
             paths.append(path);
     }
     return paths;
