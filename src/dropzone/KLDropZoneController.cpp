@@ -186,7 +186,7 @@ double KLDropZoneController::distanceFromMouse(const QPoint &globalPos) const
 
 bool KLDropZoneController::animatesSlides() const
 {
-    return X11Compositor::running();
+    return m_options.compositorRunning ? m_options.compositorRunning() : X11Compositor::running();
 }
 
 void KLDropZoneController::moveWindow(const QRect &to, bool animate)

@@ -48,6 +48,8 @@ public:
         std::function<QList<QRectF>()> screens;
         // Follow drags across the desktop (the X11 drag monitor) when the desktop allows it.
         bool followGlobalDrags = true;
+        // Whether a compositor runs (slides animate); none: ask the desktop at each slide.
+        std::function<bool()> compositorRunning;
     };
 
     explicit KLDropZoneController(Options options);

@@ -9,11 +9,14 @@
 
 #include <QApplication>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -177,6 +180,60 @@ TEST_F(DropZoneTest, ANewScreenLayoutPutsTheZoneAtItsHiddenFrameAtOnce)
     EXPECT_FALSE(zone.isOnScreen());
     // Its kept height (300 up from the main screen's bottom at 900) is 300 down in Qt's axis.
     EXPECT_EQ(zone.window()->geometry(), QRect(3358, 300, 100, 300));
+}
+
+TEST_F(DropZoneTest, SlidesAreSmoothWithACompositorAndInstantWithout)
+{
+    bool compositor = true;
+    KLDropZoneController::Options o;
+    o.defaults = defaults.get();
+    o.screens = [] { return QList<QRectF>{QRectF(0, 0, 1440, 900)}; };
+    o.compositorRunning = [&compositor] { return compositor; };
+    KLDropZoneController zone(std::move(o));
+    QWidget *window = zone.window();
+
+    zone.slideOnscreen();
+    EXPECT_TRUE(zone.isOnScreen());
+    // Under way: neither where it was nor where it goes, and moving inwards only.
+    QList<int> seen;
+    QElapsedTimer clock;
+    clock.start();
+    while (window->x() != 1342 && clock.elapsed() < 3000) {
+        seen.append(window->x());
+        QTest::qWait(10);
+    }
+    EXPECT_EQ(window->x(), 1342);
+    EXPECT_GE(clock.elapsed(), KLDropZoneController::kSlideMs / 2);
+    const bool between = std::any_of(seen.begin(), seen.end(), [](int x) { return x > 1342 && x < 1438; });
+    EXPECT_TRUE(between) << "no position between the two frames was seen";
+    EXPECT_TRUE(std::is_sorted(seen.rbegin(), seen.rend()));
+    // A second slide in while one runs or is done does not start over.
+    zone.slideOnscreen();
+    EXPECT_EQ(window->x(), 1342);
+
+    compositor = false;
+    zone.slideOffscreen();
+    EXPECT_EQ(window->x(), 1438);
+    zone.slideOnscreen();
+    EXPECT_EQ(window->x(), 1342);
+}
+
+TEST_F(DropZoneTest, WithoutAGlobalPointerADragThatLeavesTheZoneTakesItBack)
+{
+    // Offscreen, as on Wayland, there is no drag monitor: only the drag that reaches the zone
+    // brings it in, and only its leaving takes it out again.
+    auto zone = makeZone();
+    ASSERT_FALSE(zone->followsGlobalDrags());
+    std::unique_ptr<QMimeData> mime(filesMime(kThree));
+    QDragEnterEvent enter(QPoint(1, 100), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(zone->view(), &enter);
+    EXPECT_TRUE(zone->isOnScreen());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(zone->view(), &leave);
+    EXPECT_FALSE(zone->isOnScreen());
+    EXPECT_EQ(zone->window()->geometry(), QRect(1438, 300, 100, 300));
+    EXPECT_TRUE(tagged.isEmpty());
+    EXPECT_TRUE(cooled.isEmpty());
 }
 
 TEST_F(DropZoneTest, ADropWithoutLocalFilesOnlyHidesTheZone)
