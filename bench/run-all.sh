@@ -21,3 +21,14 @@ if [ "${KELSO_BENCH_SKIP_WINDOW:-0}" != 1 ]; then
     echo "no kelso binary in $build/bin: window benchmark skipped"
   fi
 fi
+# The drop zone's CPU use while the pointer moves, with and without a drag (about a minute).
+# KELSO_BENCH_SKIP_DROPZONE=1 leaves it out.
+if [ "${KELSO_BENCH_SKIP_DROPZONE:-0}" != 1 ]; then
+  if [ -x "$build/bin/kelso" ] && [ -x "$build/tests/e2e/kelso_drag_source" ]; then
+    echo "== dropzone_bench.py"
+    python3 "$(dirname "$0")/dropzone_bench.py" --kelso "$build/bin/kelso" \
+      --drag-source "$build/tests/e2e/kelso_drag_source"
+  else
+    echo "no kelso or kelso_drag_source in $build: drop-zone benchmark skipped"
+  fi
+fi

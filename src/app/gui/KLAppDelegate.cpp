@@ -16,6 +16,7 @@
 #include "browser/menus/KLFileCommands.h"
 #include "browser/menus/KLPaneMenus.h"
 #include "cooler/KLCoolerStore.h"
+#include "dropzone/KLDropZoneController.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/CrashRecorder.h"
 #include "platform/Defaults.h"
@@ -97,6 +98,7 @@ KLAppDelegate::~KLAppDelegate()
     delete m_trayIcon;
     delete m_tagEditor;
     delete m_tagSearch;
+    delete m_dropZone;
     delete m_windowController;
     delete m_statusMenu;
 }
@@ -223,6 +225,30 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              options.services = m_services.get();
              m_windowController = new KLMainWindowController(std::move(options));
          }},
+        {"drop zone",
+         [this] {
+             KLDropZoneController::Options options;
+             options.services = m_services.get();
+             // A drop on the Cooler target: to the front of the Cooler (asking before it pushes
+             // kept items out), and the window comes forward, active.
+             options.coolerDrop = [this](const QStringList &paths) {
+                 if (!m_windowController)
+                     return;
+                 m_windowController->coolerDelegate()->addPathsAskingBeforePushingOut(paths, 0);
+                 noteShowRequest();
+                 m_windowController->showWindow(true);
+             };
+             m_dropZone = new KLDropZoneController(std::move(options));
+             // Asked once at the end of a pane's drag: the answer is taken, so that a later drag
+             // that ends elsewhere is not taken for one that ended on the zone.
+             m_services->dropZoneQuery = [this] {
+                 if (!m_dropZone)
+                     return false;
+                 const bool toZone = m_dropZone->dragWasToDropZone();
+                 m_dropZone->setDragWasToDropZone(false);
+                 return toZone;
+             };
+         }},
         {"selection menus", [this] { installSelectionActions(); }},
         {"place main window", [this] { m_windowController->setWindowFrameForCurrentScreen(false); }},
         {"hide or show",
@@ -286,6 +312,11 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
     return {
         {"remove monitors", [this] { qApp->removeEventFilter(this); }},
         {"virgin launch", [] { defaults().setBool(QStringLiteral("KLVirginLaunch"), false); }},
+        {"drop zone position",
+         [this] {
+             if (m_dropZone)
+                 m_dropZone->writeOutStateWhenQuiting();
+         }},
         {"shutting down", [] { KLProcessFlags::setShuttingDown(true); }},
         {"stop event stream",
          [this] {
@@ -668,6 +699,11 @@ void KLAppDelegate::resignActiveNow()
 {
     if (m_windowController)
         m_windowController->applicationDidResignActive();
+    if (m_dropZone) {
+        m_dropZone->slideTitleBarOffscreen();
+        // What is on the drag selection now is no new drag.
+        m_dropZone->forgetCurrentDrag();
+    }
     // Tray mode: hidden a second later unless the user came back meanwhile. A dock-mode window
     // stays on screen, as any application's window does.
     // A show asked for meanwhile wins: the window manager may take longer than that second to

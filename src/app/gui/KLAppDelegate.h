@@ -19,6 +19,7 @@ class QMenuBar;
 class QMessageBox;
 class QSystemTrayIcon;
 class QTimer;
+class KLDropZoneController;
 class KLMainWindowController;
 class KLSelectionActions;
 class XPTagEditorController;
@@ -83,6 +84,8 @@ public:
     QMenu *statusMenu() const { return m_statusMenu; }
     // The commands on the active pane's selection, in the status menu and the menu bar.
     KLSelectionActions *selectionActions() const { return m_selectionActions; }
+    // The screen-edge drop zone; none before launching finished.
+    KLDropZoneController *dropZone() const { return m_dropZone; }
     // What the window, its panes and their menus ask of the program, made once here.
     const KLServices &services() const { return *m_services; }
     // The tag editor and the tag search window, made when first asked for and kept.
@@ -133,6 +136,7 @@ private:
     KLSelectionActions *m_selectionActions = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     KLMainWindowController *m_windowController = nullptr;
+    KLDropZoneController *m_dropZone = nullptr;
     bool m_active = false;
     QTimer *m_redrawTimer = nullptr;
     QTimer *m_trayWatch = nullptr;

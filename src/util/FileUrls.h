@@ -1,0 +1,14 @@
+#pragma once
+// The local path a dragged or dropped URL names.
+#include <QString>
+
+class QUrl;
+
+namespace FileUrls {
+
+// The absolute path of a file URL of this machine ("file:///p" or "file://localhost/p"),
+// percent escapes decoded; empty for other schemes and for another host's file
+// ("file://host/p", which QUrl::toLocalFile() would turn into the share path "//host/p").
+QString localPath(const QUrl &url);
+
+} // namespace FileUrls
