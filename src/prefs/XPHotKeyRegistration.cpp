@@ -69,9 +69,20 @@ QString XPHotKeyRegistration::currentText() const
     return stringForKeyCode(keyCode(), character(), modifierFlags());
 }
 
+void XPHotKeyRegistration::setSuspended(bool suspended)
+{
+    if (suspended == m_suspended)
+        return;
+    m_suspended = suspended;
+    if (suspended)
+        unInstallHotKey();
+    else
+        installHotKey();
+}
+
 void XPHotKeyRegistration::installHotKey()
 {
-    if (!m_defaults.boolForKey(kUseKey)) {
+    if (m_suspended || !m_defaults.boolForKey(kUseKey)) {
         unInstallHotKey();
         return;
     }

@@ -37,6 +37,11 @@ public:
 
     void installHotKey();
     void unInstallHotKey();
+    // While a recording field has the keyboard, the hot key is let go, so that pressing the
+    // combination in force records it instead of hiding Kelso; ending the suspension installs
+    // the stored combination.
+    void setSuspended(bool suspended);
+    bool isSuspended() const { return m_suspended; }
     // The text of the registered combination; none when nothing is registered.
     std::optional<QString> registeredText() const { return m_registeredText; }
     GlobalHotKeyBackend *backend() const { return m_backend; }
@@ -53,4 +58,5 @@ private:
     GlobalHotKeyBackend *m_backend;
     std::optional<QString> m_registeredText;
     QSet<QString> m_toldFailures;
+    bool m_suspended = false;
 };

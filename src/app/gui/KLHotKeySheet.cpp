@@ -36,10 +36,9 @@ KLHotKeySheet::KLHotKeySheet(QWidget *parent) : QDialog(parent, Qt::Sheet)
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setAccessibleName(KLLocalized(QStringLiteral("OK")));
     buttons->button(QDialogButtonBox::Cancel)->setAccessibleName(KLLocalized(QStringLiteral("Cancel")));
-    // Return in the field must not end the sheet by accident while the user is still
-    // choosing keys: only the buttons do.
-    buttons->button(QDialogButtonBox::Ok)->setAutoDefault(false);
-    buttons->button(QDialogButtonBox::Cancel)->setAutoDefault(false);
+    // Return and Escape without modifiers are never recorded, so they reach the sheet: Return
+    // confirms, Escape cancels.
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

@@ -107,6 +107,30 @@ XPHotKeyControl::XPHotKeyControl(QWidget *parent) : QLineEdit(parent)
     });
 }
 
+XPHotKeyControl::~XPHotKeyControl()
+{
+    if (m_suspending)
+        registration()->setSuspended(false);
+}
+
+void XPHotKeyControl::focusInEvent(QFocusEvent *e)
+{
+    QLineEdit::focusInEvent(e);
+    if (!m_suspending) {
+        m_suspending = true;
+        registration()->setSuspended(true);
+    }
+}
+
+void XPHotKeyControl::focusOutEvent(QFocusEvent *e)
+{
+    QLineEdit::focusOutEvent(e);
+    if (m_suspending) {
+        m_suspending = false;
+        registration()->setSuspended(false);
+    }
+}
+
 void XPHotKeyControl::showCurrent()
 {
     setText(stringForKeyCode(keyCode(), character(), modifierFlags()));

@@ -15,6 +15,7 @@ class XPHotKeyControl : public QLineEdit
     Q_OBJECT
 public:
     explicit XPHotKeyControl(QWidget *parent = nullptr);
+    ~XPHotKeyControl() override;
 
     // The process-wide registration, set up by the application delegate at start-up; until
     // then (and in tests without one) the operations below work on the standard settings
@@ -46,7 +47,12 @@ Q_SIGNALS:
 protected:
     bool event(QEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
+    // The hot key in force is let go while the field has the keyboard (see
+    // XPHotKeyRegistration::setSuspended).
+    void focusInEvent(QFocusEvent *e) override;
+    void focusOutEvent(QFocusEvent *e) override;
 
 private:
     void showCurrent();
+    bool m_suspending = false;
 };
