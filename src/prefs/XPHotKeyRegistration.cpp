@@ -25,6 +25,10 @@ XPHotKeyRegistration::XPHotKeyRegistration(Defaults &defaults, GlobalHotKeyBacke
             [this] { QTimer::singleShot(50, this, &XPHotKeyRegistration::hotKeyPressed); });
     // Another layout may put another key at the stored code, and the modifier bits may move:
     // drop the registration and make it again.
+    connect(m_backend, &GlobalHotKeyBackend::registrationLost, this, [this] {
+        m_registeredText.reset();
+        qCWarning(lcPrefs, "no global hot key: %s", qUtf8Printable(m_backend->unavailableReason()));
+    });
     connect(m_backend, &GlobalHotKeyBackend::keyboardChanged, this, [this] {
         if (!m_registeredText)
             return;
