@@ -33,8 +33,8 @@ public:
     quint16 characterForKeyCode(quint16 keyCode) const override;
     QString unavailableReason() const override { return m_failure; }
 
-    // The trigger proposed to the portal for a combination, in the shortcuts specification's
-    // form ("LOGO+slash", "CTRL+ALT+k").
+    // The trigger proposed to the portal for a combination, in the form desktop portals read
+    // ("LOGO+slash", "CTRL+ALT+k").
     QString triggerFor(quint16 keyCode, quint64 flags) const;
 
     static const QString kShortcutId;
