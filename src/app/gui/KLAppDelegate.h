@@ -24,6 +24,9 @@ class KLMainWindowController;
 class KLSelectionActions;
 class XPTagEditorController;
 class XPTagSearchController;
+class GlobalHotKeyBackend;
+class XPHotKeyRegistration;
+class KLHotKeySheet;
 struct KLServices;
 
 class KLAppDelegate : public QObject
@@ -74,6 +77,8 @@ public:
     void applicationDidResignActive();
 
     void colourDefaultsAction();
+    // Shows the sheet that assigns the global hot key, on the main window.
+    void assignHotKeyAction();
     void openKelsoAtLoginAction();
     void checkForUpdate();
     static bool lumitagPrefsFileExists();
@@ -117,6 +122,10 @@ private:
     void installSelectionActions();
     void populateMenuBar(QMenuBar *bar);
     void refreshIfNeeded();
+    // The global hot key: registered at start-up and at each activation, toggling the window.
+    void setupHotKey();
+    // The stored combination as the shortcut text of "Open Kelso".
+    void updateOpenKelsoShortcut();
     void launchBugsnagger();
     void askToSendBugsnags();
     void startBugsnaggingIfAllowed();
@@ -141,6 +150,11 @@ private:
     QTimer *m_redrawTimer = nullptr;
     QTimer *m_trayWatch = nullptr;
     QPointer<QMessageBox> m_consentBox;
+    std::unique_ptr<GlobalHotKeyBackend> m_hotKeyBackend;
+    XPHotKeyRegistration *m_hotKey = nullptr;
+    QPointer<QMessageBox> m_hotKeyBox;
+    QPointer<KLHotKeySheet> m_hotKeySheet;
+    QAction *m_assignHotKeyItem = nullptr;
     bool m_terminated = false;
     bool m_escapeHidePending = false;
     // Counts show requests, so that a hide planned at deactivation yields to a later show.
