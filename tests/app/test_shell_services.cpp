@@ -2,9 +2,12 @@
 // plain defaults (no preferences window and no drop zone yet).
 #include "app/gui/KLAppDelegate.h"
 #include "browser/KLServices.h"
+#include "platform/Defaults.h"
 #include "support/TestSupport.h"
+#include "tags/LumitagPrefs.h"
 #include "tags/editor/KLSimpleTagEditor.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 namespace {
@@ -25,6 +28,24 @@ TEST(ShellServicesTest, TheShellsServicesOpenTheTagEditorOnTheFilesAndOfferNoPre
     EXPECT_EQ(editor->paths(), files);
     EXPECT_TRUE(editor->isVisible());
     editor->close();
+}
+
+} // namespace
+
+namespace {
+
+TEST(ShellTaggingPrefsTest, StartUpChoosesTheRecentTagsDomainLikeTheCommandLine)
+{
+    const QString shared = Defaults::pathForDomain(LumitagPrefs::kSharedDomain);
+    QFile::remove(shared);
+    LumitagPrefs::setPrefsFile(LumitagPrefs::kSharedDomain);
+    EXPECT_EQ(KLAppDelegate::setupTaggingPrefs(), LumitagPrefs::kOwnDomain);
+    EXPECT_EQ(LumitagPrefs::prefsDomain(), LumitagPrefs::kOwnDomain);
+
+    KelsoTest::writeFile(shared, QByteArray("bplist00"));
+    EXPECT_EQ(KLAppDelegate::setupTaggingPrefs(), LumitagPrefs::kSharedDomain);
+    EXPECT_EQ(LumitagPrefs::prefsDomain(), LumitagPrefs::kSharedDomain);
+    QFile::remove(shared);
 }
 
 } // namespace
