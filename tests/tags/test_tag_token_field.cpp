@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 #include "tags/LumitagPrefs.h"
 #include "tags/TagTextFormat.h"
+#include "tags/editor/XPTagButton.h"
 #include "tags/editor/XPTagsTokenFieldController.h"
 
 #include <QApplication>
@@ -405,4 +406,29 @@ TEST_F(TokenFieldTest, LeavingTheFieldEndsThePendingToken)
     other->setFocus();
     EXPECT_EQ(controller->tags(), L{"half"});
     EXPECT_EQ(left.count(), 1);
+}
+
+TEST_F(TokenFieldTest, ChipsAreDrawnInTheTagColourAndTheFocusedOneHighlighted)
+{
+    QPalette light = window->palette();
+    light.setColor(QPalette::Window, QColor(240, 240, 240));
+    light.setColor(QPalette::Base, Qt::white);
+    window->setPalette(light);
+    controller->setTags({QStringLiteral("Urgent"), QStringLiteral("two words"), QStringLiteral("home")}, {});
+    field->setPendingText(QStringLiteral("typing"));
+    field->chipAt(2)->setFocus();
+    const QImage picture = field->grab().toImage();
+    if (qEnvironmentVariableIsSet("KELSO_TEST_SAVE_GRABS"))
+        picture.save(qEnvironmentVariable("KELSO_TEST_SAVE_GRABS") + QStringLiteral("/token-field.png"));
+    const qreal ratio = picture.devicePixelRatio();
+    auto colourAt = [&](int chip) {
+        const QRect g = field->chipAt(chip)->geometry();
+        const QPoint p(g.left() + 4, g.center().y());
+        return QColor(picture.pixel(int(p.x() * ratio), int(p.y() * ratio)));
+    };
+    EXPECT_EQ(colourAt(0), XPTagButton::styleColor(XPTagButton::TagStyle, false, false));
+    EXPECT_EQ(colourAt(2), light.color(QPalette::Highlight));
+    // The chips sit in order on one row, before the text.
+    EXPECT_LT(field->chipAt(0)->x(), field->chipAt(1)->x());
+    EXPECT_LT(field->chipAt(2)->geometry().right(), field->lineEdit()->x());
 }

@@ -47,7 +47,7 @@ public:
     QSize sizeHint() const override
     {
         const QFontMetrics metrics(font());
-        return {metrics.horizontalAdvance(m_token) + 14, metrics.height() + 4};
+        return {metrics.horizontalAdvance(m_token) + 16, metrics.height() + 4};
     }
 
 protected:
