@@ -472,6 +472,30 @@ QByteArray toBinary(const QVariant &value, QString *error)
     return out;
 }
 
+QByteArray binaryDate(qint64 microsecondsSinceEpoch, QString *error)
+{
+    const qint64 us = microsecondsSinceEpoch - kReferenceUnixSeconds * 1000000;
+    const qint64 sec = us >= 0 ? us / 1000000 : -((-us + 999999) / 1000000);
+    const qint64 usec = us - sec * 1000000;
+    if (sec < INT32_MIN || sec > INT32_MAX) {
+        if (error)
+            *error = QStringLiteral("date outside the range a property list can hold");
+        return {};
+    }
+    PlistPtr root(plist_new_date(int32_t(sec), int32_t(usec)));
+    char *bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(static_cast<plist_t>(root.get()), &bin, &length);
+    if (!bin) {
+        if (error)
+            *error = QStringLiteral("the property-list writer failed");
+        return {};
+    }
+    QByteArray out(bin, qsizetype(length));
+    plist_to_bin_free(bin);
+    return out;
+}
+
 QVariant fromData(const QByteArray &data, QString *error)
 {
     if (data.isEmpty()) {

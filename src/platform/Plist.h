@@ -29,6 +29,10 @@ constexpr qint64 kMaxBytes = 32 * 1024 * 1024;
 // or is nested deeper than kMaxDepth (what is written can always be read back).
 QByteArray toBinary(const QVariant &value, QString *error = nullptr);
 
+// Binary plist bytes of a date given in microseconds since 1970-01-01 UTC (QDateTime only
+// carries milliseconds); empty with *error set outside the range a plist date can hold.
+QByteArray binaryDate(qint64 microsecondsSinceEpoch, QString *error = nullptr);
+
 // Parses binary or XML plist bytes; an invalid QVariant with *error set when they do not parse
 // or go past one of the limits above.
 QVariant fromData(const QByteArray &data, QString *error = nullptr);

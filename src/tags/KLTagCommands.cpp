@@ -41,8 +41,7 @@ int usage(const QString &text)
 void setUp()
 {
     KLSettings::setupDefaults(Defaults::standard());
-    if (!LumitagPrefs::lumitagPrefsFileExists())
-        LumitagPrefs::setPrefsFile(QStringLiteral("com.tallow.kelso"));
+    LumitagPrefs::chooseDomainAtStartup();
 }
 
 QString absolutePath(const QString &arg)

@@ -98,6 +98,7 @@ public:
 
     static std::optional<QStringList> getUserTags(const QString &path, LumitagResult *error = nullptr);
     static LumitagResult setUserTags(const QVariant &tags, const QString &path);
+    // An invalid atDate stamps the moment of the write (to the microsecond, unique per write).
     static LumitagResult setUserTags(const QVariant &tags, const QString &path, const QDateTime &atDate);
     static LumitagResult setUserTags(const QStringList &tags, const QString &path)
     {

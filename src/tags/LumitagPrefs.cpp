@@ -65,6 +65,13 @@ void setPrefsFile(const QString &domain)
     g_lastSync = 0;
 }
 
+QString chooseDomainAtStartup()
+{
+    const QString domain = lumitagPrefsFileExists() ? kSharedDomain : kOwnDomain;
+    setPrefsFile(domain);
+    return domain;
+}
+
 QString prefsDomain()
 {
     std::lock_guard lock(g_mutex);

@@ -17,7 +17,14 @@ inline const QString kRecentTagsKey = QStringLiteral("recentlyEnteredTags");
 // The list is cut once it holds more than this many entries.
 constexpr int kMaxRecentTags = 1400;
 
+// The program's own domain, used for the recent tags when no shared file exists.
+inline const QString kOwnDomain = QStringLiteral("com.tallow.kelso");
+
 void setPrefsFile(const QString &domain);
+// Chooses the domain once at start-up, the same way for the window and the command line: the
+// shared domain when its file exists (another tagging program keeps its recent tags there),
+// else the program's own. Answers the domain chosen.
+QString chooseDomainAtStartup();
 QString prefsDomain();
 // True when the shared domain's file exists.
 bool lumitagPrefsFileExists();

@@ -2,10 +2,13 @@
 // plain defaults (no preferences window and no drop zone yet).
 #include "app/gui/KLAppDelegate.h"
 #include "browser/KLServices.h"
+#include "platform/Defaults.h"
 #include "support/TestSupport.h"
+#include "tags/LumitagPrefs.h"
 #include "tags/editor/XPTagEditorController.h"
 #include "tags/editor/XPTagSearchController.h"
 
+#include <QFile>
 #include <QLineEdit>
 #include <gtest/gtest.h>
 
@@ -44,6 +47,24 @@ TEST(ShellServicesTest, TheTagSearchHandsItsQueryToTheServicesRunner)
     search->searchButtonAction();
     EXPECT_EQ(queries, QStringList{QStringLiteral(" tag: work tag: \"two words\"")});
     EXPECT_EQ(shell.tagSearch(), search) << "one window for the program";
+}
+
+} // namespace
+
+namespace {
+
+TEST(ShellTaggingPrefsTest, StartUpChoosesTheRecentTagsDomainLikeTheCommandLine)
+{
+    const QString shared = Defaults::pathForDomain(LumitagPrefs::kSharedDomain);
+    QFile::remove(shared);
+    LumitagPrefs::setPrefsFile(LumitagPrefs::kSharedDomain);
+    EXPECT_EQ(KLAppDelegate::setupTaggingPrefs(), LumitagPrefs::kOwnDomain);
+    EXPECT_EQ(LumitagPrefs::prefsDomain(), LumitagPrefs::kOwnDomain);
+
+    KelsoTest::writeFile(shared, QByteArray("bplist00"));
+    EXPECT_EQ(KLAppDelegate::setupTaggingPrefs(), LumitagPrefs::kSharedDomain);
+    EXPECT_EQ(LumitagPrefs::prefsDomain(), LumitagPrefs::kSharedDomain);
+    QFile::remove(shared);
 }
 
 } // namespace

@@ -145,6 +145,28 @@ TEST(TagPrefsFile, SharedFileExistence)
     QFile::remove(Defaults::pathForDomain(LumitagPrefs::kSharedDomain));
 }
 
+TEST(TagPrefsFile, StartUpKeepsRecentTagsInTheOwnDomainUntilASharedFileExists)
+{
+    const QString shared = Defaults::pathForDomain(LumitagPrefs::kSharedDomain);
+    QFile::remove(shared);
+    EXPECT_EQ(LumitagPrefs::chooseDomainAtStartup(), LumitagPrefs::kOwnDomain);
+    EXPECT_EQ(LumitagPrefs::prefsDomain(), LumitagPrefs::kOwnDomain);
+    const QString tag = QStringLiteral("own-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    LumitagPrefs::updatePrefsRecentTags({}, {tag});
+    // Written to the program's own settings file; the shared file is not created.
+    EXPECT_TRUE(
+        readDomainFile(LumitagPrefs::kOwnDomain).value(LumitagPrefs::kRecentTagsKey).toStringList().contains(tag));
+    EXPECT_FALSE(QFile::exists(shared));
+
+    // Another tagging program made the shared file: the next start uses it.
+    KelsoTest::writeFile(shared, Plist::toBinary(QVariantMap{{LumitagPrefs::kRecentTagsKey, QVariantList{"theirs"}}}));
+    EXPECT_EQ(LumitagPrefs::chooseDomainAtStartup(), LumitagPrefs::kSharedDomain);
+    LumitagPrefs::forgetLastSynchronisation();
+    EXPECT_EQ(LumitagPrefs::recentTags(), L{"theirs"});
+    QFile::remove(shared);
+    LumitagPrefs::setPrefsFile(LumitagPrefs::kSharedDomain);
+}
+
 // ---- recent tag groups
 
 class TagGroups : public ::testing::Test

@@ -11,6 +11,7 @@
 #include "tags/editor/XPTagSearchController.h"
 #include "tags/editor/XPTokenField.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -330,6 +331,46 @@ TEST(TagSearchWindowTest, FavouriteButtonsToggleTagsAndSearchHandsOverTheQuery)
     twoWords->click();
     EXPECT_EQ(search.tags(), QStringList{QStringLiteral("work")});
     Defaults::standard().removeObjectForKey(QStringLiteral("KPCustomWords"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(TagEditorWindowTest, ManyFilesAreReadOffTheMainThreadAndNothingIsWrittenBeforeThey)
+{
+    const int count = XPTagEditorController::kReadOnMainThreadUpTo + 10;
+    const QStringList files = KelsoTest::makeFiles(QStringLiteral("many-read"), count);
+    for (const QString &f : files) {
+        ASSERT_FALSE(Lumitag::setUserTags(QStringList{QStringLiteral("Shared"), QFileInfo(f).baseName()}, f));
+        ASSERT_FALSE(Lumitag::setRating(2, f));
+    }
+    Editor e;
+    e.window.editFiles(files);
+    // The answer comes back through the event loop, which has not run yet: the editor is still
+    // reading. Left now, it has nothing to write and writes nothing.
+    ASSERT_TRUE(e.window.isReadingFiles());
+    EXPECT_TRUE(e.window.referenceObject().isEmpty());
+    EXPECT_FALSE(e.window.tagsTokenField()->isEnabled());
+    EXPECT_EQ(e.window.writeCommonTags(), nullptr);
+    EXPECT_FALSE(e.window.isReadingFiles()) << "reset ends the reading";
+    // The late answer does not fill the emptied editor.
+    QTest::qWait(300);
+    EXPECT_TRUE(e.window.referenceObject().isEmpty());
+    settle();
+    EXPECT_EQ(tagsOf(files.first()), (QStringList{QStringLiteral("Shared"), QStringLiteral("file0")}));
+
+    e.window.editFiles(files);
+    ASSERT_TRUE(waitFor([&] { return !e.window.isReadingFiles(); }, 20000));
+    EXPECT_EQ(e.window.referenceObject(), files);
+    EXPECT_EQ(e.window.tags(), QStringList{QStringLiteral("Shared")});
+    EXPECT_EQ(e.window.ratingDisplay()->text(), QStringLiteral("rated 2/5"));
+    e.window.setFieldTags({QStringLiteral("Shared"), QStringLiteral("More")});
+    ASSERT_TRUE(e.window.writeCommonTags());
+    settle();
+    // The file's own tag first, then the edited common tags in the editor's order.
+    EXPECT_EQ(tagsOf(files.last()),
+              (QStringList{QStringLiteral("file%1").arg(count - 1), QStringLiteral("Shared"), QStringLiteral("More")}));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "tags/Lumitag.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <cerrno>
 
 using namespace TagTest;
@@ -303,4 +304,33 @@ TEST(DeltaTagsOperation, KeepsItsFields)
     EXPECT_EQ(op.newTags, (L{"x", "y"}));
     EXPECT_EQ(op.newRating, 3.0);
     EXPECT_FALSE(XPDeltaTagsOperation().newRating);
+}
+
+TEST_P(TagsInBothStores, EachFileOfAManyFilesWriteGetsAStampOfItsOwnInWriteOrder)
+{
+    // Files written together never carry the same stamp bytes: the time goes to the
+    // microsecond and never repeats, so their attribute blocks stay apart.
+    L paths;
+    for (int i = 0; i < 40; ++i)
+        paths.append(file(QStringLiteral("stamp-%1.txt").arg(i)));
+    const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
+    ASSERT_FALSE(Lumitag::setCommonUserTags(paths, {}, {QStringLiteral("Batch")}));
+    const QDateTime after = QDateTime::currentDateTimeUtc().addMSecs(1);
+    QSet<QByteArray> seen;
+    QByteArray previousBytes;
+    QDateTime previous;
+    for (const QString &p : paths) {
+        QByteArray bytes;
+        int err = 0;
+        ASSERT_TRUE(Xattr::get(p, Lumitag::spotlightKey(LumitagKeys::UserTagTime), &bytes, &err, 4096)) << err;
+        EXPECT_FALSE(seen.contains(bytes)) << qPrintable(p);
+        seen.insert(bytes);
+        const QDateTime stamp = tagTime(p).toDateTime();
+        EXPECT_GE(stamp, before);
+        EXPECT_LE(stamp, after);
+        if (previous.isValid()) {
+            EXPECT_GE(stamp, previous);
+        }
+        previous = stamp;
+    }
 }

@@ -1,5 +1,7 @@
 #include "app/gui/KLAppDelegate.h"
 
+#include "tags/LumitagPrefs.h"
+
 #include "app/DPOpenAtLogin.h"
 #include "app/KLAppState.h"
 #include "app/gui/KLApplicationMenus.h"
@@ -25,6 +27,7 @@
 #include "platform/UnixSignals.h"
 #include "platform/x11/GlobalHotKeys.h"
 #include "prefs/KLSettings.h"
+#include "tags/LumitagPrefs.h"
 #include "tags/editor/XPTagEditorController.h"
 #include "tags/editor/XPTagSearchController.h"
 #include "tags/editor/XPTagWriteSession.h"
@@ -162,12 +165,16 @@ bool KLAppDelegate::lumitagPrefsFileExists()
     return QFile::exists(Defaults::pathForDomain(QStringLiteral("com.lumitag.shared")));
 }
 
-void KLAppDelegate::setupTaggingPrefs()
+QString KLAppDelegate::setupTaggingPrefs()
 {
-    // The recent-tags store uses the shared domain when another tagging program created it,
-    // else Kelso's own domain. The tag store reads this choice when it arrives.
-    if (!lumitagPrefsFileExists())
-        qCInfo(lcTags, "no shared tag preferences; recent tags live in com.tallow.kelso");
+    // The recent tags live in the shared domain when another tagging program created its file,
+    // else in Kelso's own domain; the command line chooses the same way.
+    const QString domain = LumitagPrefs::chooseDomainAtStartup();
+    if (domain == LumitagPrefs::kSharedDomain)
+        qCInfo(lcTags, "recent tags: shared domain %s (its file exists)", qUtf8Printable(domain));
+    else
+        qCInfo(lcTags, "recent tags: own domain %s (no shared tag preferences file)", qUtf8Printable(domain));
+    return domain;
 }
 
 void KLAppDelegate::runSteps(const char *phase, const QList<Step> &steps)
@@ -205,7 +212,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
          }},
         {"thumbnail renderer", [] { KPQuickLook::initializeGlobals(); }},
         {"worker pool", [] { KPPool::intializeGlobals(); }},
-        {"tagging preferences", [this] { setupTaggingPrefs(); }},
+        {"tagging preferences", [] { setupTaggingPrefs(); }},
     };
 }
 

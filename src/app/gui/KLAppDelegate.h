@@ -82,6 +82,9 @@ public:
     void openKelsoAtLoginAction();
     void checkForUpdate();
     static bool lumitagPrefsFileExists();
+    // Chooses where the recent tags are kept (see LumitagPrefs::chooseDomainAtStartup), logs
+    // the choice and answers the domain.
+    static QString setupTaggingPrefs();
 
     bool isInTrayMode() const { return m_trayIcon != nullptr; }
     QWidget *mainWindow() const;
@@ -110,7 +113,6 @@ private:
 
     static std::unique_ptr<KLServices> makeServices();
     void setupDefaults();
-    void setupTaggingPrefs();
     void transformApp();
     void showStatusItem(bool show);
     // Without a tray (and without the user's choice of dock mode), looks for one to appear.

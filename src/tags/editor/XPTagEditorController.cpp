@@ -180,18 +180,57 @@ void XPTagEditorController::editTagsForFilePaths(const QStringList &paths)
 
 void XPTagEditorController::editFiles(const QStringList &paths)
 {
-    // A read error shows as no tags.
-    const QStringList common = Lumitag::getCommonUserTags(paths);
-    m_controller->setTags(common, paths);
+    ++m_loadGeneration;
     m_needToWriteRatings = false;
-    setRatings(paths);
-    setImageWell(paths);
     const QString first = paths.isEmpty() ? QString() : displayName(paths.first());
     m_fileName->setText(XPTagEditorRules::fileNameLine(paths.size(), first));
     m_titleBar->setText(XPTagEditorRules::tagFieldTitle(paths.size()));
     setWindowTitle(XPTagEditorRules::windowTitleForFileCount(paths.size(), first));
     // A screen reader names the field after the files ("Tags of minutes.txt").
     m_field->setAccessibleName(windowTitle());
+    setImageWell(paths);
+    if (paths.size() <= kReadOnMainThreadUpTo) {
+        // A few files read at once; a read error shows as no tags.
+        QList<double> ratings;
+        for (const QString &path : paths)
+            ratings.append(Lumitag::getRating(path));
+        filesRead(paths, Lumitag::getCommonUserTags(paths), ratings);
+        return;
+    }
+    // Many files are read on the preview thread; until they are, the editor holds no files, so
+    // leaving it writes nothing.
+    m_controller->setTags({}, {});
+    m_field->setEnabled(false);
+    m_rating->setEnabled(false);
+    m_ratingDisplay->setText(KLLocalized(QStringLiteral("XPTagEditorReading")));
+    QPointer<XPTagEditorController> self(this);
+    const quint64 generation = m_loadGeneration;
+    m_previewThread.start([self, paths, generation] {
+        const QStringList common = Lumitag::getCommonUserTags(paths);
+        QList<double> ratings;
+        ratings.reserve(paths.size());
+        for (const QString &path : paths)
+            ratings.append(Lumitag::getRating(path));
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, paths, common, ratings, generation] {
+                if (self && self->m_loadGeneration == generation)
+                    self->filesRead(paths, common, ratings);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void XPTagEditorController::filesRead(const QStringList &paths, const QStringList &common, const QList<double> &ratings)
+{
+    m_controller->setTags(common, paths);
+    m_field->setEnabled(true);
+    m_rating->setEnabled(true);
+    const XPTagEditorRules::RatingDisplay display = XPTagEditorRules::ratingDisplay(ratings);
+    m_rating->setValue(display.value);
+    m_ratingDisplay->setText(display.text);
+    if (isActiveWindow())
+        m_field->setFocus(Qt::OtherFocusReason);
     rebuildFavoriteTagButtons();
 }
 
@@ -218,6 +257,10 @@ void XPTagEditorController::setFieldTags(const QStringList &tags)
 
 void XPTagEditorController::reset()
 {
+    // Files still being read are not loaded any more.
+    ++m_loadGeneration;
+    m_field->setEnabled(true);
+    m_rating->setEnabled(true);
     m_controller->reset();
     m_image->clear();
     m_shownPreviewPath.clear();
@@ -227,17 +270,6 @@ void XPTagEditorController::reset()
 double XPTagEditorController::currentRating() const
 {
     return m_rating->value();
-}
-
-void XPTagEditorController::setRatings(const QStringList &paths)
-{
-    QList<double> ratings;
-    ratings.reserve(paths.size());
-    for (const QString &path : paths)
-        ratings.append(Lumitag::getRating(path));
-    const XPTagEditorRules::RatingDisplay display = XPTagEditorRules::ratingDisplay(ratings);
-    m_rating->setValue(display.value);
-    m_ratingDisplay->setText(display.text);
 }
 
 void XPTagEditorController::setImageWell(const QStringList &paths)
@@ -447,4 +479,9 @@ void XPTagEditorController::saveFrame()
     const QRect frame = geometry();
     Defaults::standard().setString(
         kFrameKey, QStringLiteral("%1 %2 %3 %4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height()));
+}
+
+bool XPTagEditorController::isReadingFiles() const
+{
+    return !m_field->isEnabled();
 }

@@ -35,6 +35,9 @@ class XPTagEditorController : public QWidget
 public:
     static inline const QString kFrameKey = QStringLiteral("XPTagsWindowFrame");
     static constexpr int kPreviewSize = 128;
+    // Up to this many files are read when the editor opens; more are read on the preview
+    // thread, so that a large selection does not hold up the main thread.
+    static constexpr int kReadOnMainThreadUpTo = 20;
 
     // What the owner (the main window) is told and asked; each member may be empty.
     struct Delegate {
@@ -86,6 +89,8 @@ public:
     QLabel *tagFieldTitleBar() const { return m_titleBar; }
     QWidget *favoriteTagsContainerView() const { return m_favorites; }
     QLabel *hintText() const { return m_hint; }
+    // Whether the files' tags are still being read (the field is disabled meanwhile).
+    bool isReadingFiles() const;
     // The path whose picture is shown (empty: a group icon or none).
     QString shownPreviewPath() const { return m_shownPreviewPath; }
 
@@ -103,7 +108,7 @@ protected:
 
 private:
     void buildWindow();
-    void setRatings(const QStringList &paths);
+    void filesRead(const QStringList &paths, const QStringList &common, const QList<double> &ratings);
     void setImageWell(const QStringList &paths);
     void showPreview(const QString &path, const QImage &image, const QString &iconName);
     void commitOnLeaving();
@@ -128,6 +133,7 @@ private:
     bool m_needToWriteRatings = false;
     bool m_leaving = false;
     bool m_frameRestored = false;
+    quint64 m_loadGeneration = 0;
     QString m_shownPreviewPath;
     // The editor's preview thread: one thread, so pictures are made one at a time.
     QThreadPool m_previewThread;

@@ -41,6 +41,8 @@ XPTagsTokenFieldController::XPTagsTokenFieldController(XPTokenField *field, int 
     if (!field)
         return;
     field->setDelegate(this);
+    // A field destroyed first (with its window) is not touched again.
+    connect(field, &XPTokenField::aboutToBeDestroyed, this, [this] { m_field = nullptr; });
     field->setMinimumFieldHeight(minimumHeight);
     connect(field, &XPTokenField::tokensChanged, this, [this] {
         updateFavoriteTagButtons();

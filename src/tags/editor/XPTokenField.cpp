@@ -47,7 +47,7 @@ public:
     QSize sizeHint() const override
     {
         const QFontMetrics metrics(font());
-        return {metrics.horizontalAdvance(m_token) + 14, metrics.height() + 4};
+        return {metrics.horizontalAdvance(m_token) + 16, metrics.height() + 4};
     }
 
 protected:
@@ -153,6 +153,7 @@ XPTokenField::XPTokenField(QWidget *parent) : QFrame(parent)
 
 XPTokenField::~XPTokenField()
 {
+    Q_EMIT aboutToBeDestroyed();
     m_delegate = nullptr;
 }
 
@@ -426,7 +427,18 @@ void XPTokenField::mousePressEvent(QMouseEvent *event)
 
 void XPTokenField::rebuildChips()
 {
-    qDeleteAll(m_chips);
+    // The chips go later: this may run inside a key handler of one of them. The focus stays
+    // in the field while they go.
+    bool chipHadFocus = false;
+    for (XPTokenChip *chip : std::as_const(m_chips))
+        chipHadFocus = chipHadFocus || chip->hasFocus();
+    if (chipHadFocus)
+        m_edit->setFocus(Qt::OtherFocusReason);
+    for (XPTokenChip *chip : std::as_const(m_chips)) {
+        chip->removeEventFilter(this);
+        chip->hide();
+        chip->deleteLater();
+    }
     m_chips.clear();
     for (const QString &token : std::as_const(m_tokens)) {
         auto *chip = new XPTokenChip(this, token);

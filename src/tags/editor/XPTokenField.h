@@ -125,6 +125,8 @@ Q_SIGNALS:
     void backtabPressed();
     void focusEntered();
     void focusLeft();
+    // Sent from the destructor, before the chips and the text go.
+    void aboutToBeDestroyed();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
