@@ -4,6 +4,7 @@
 #include "app/KLAppState.h"
 #include "app/gui/KLApplicationMenus.h"
 #include "app/gui/KLWindowMode.h"
+#include "app/gui/prefs/KLPreferencesController.h"
 #include "browser/KLCoolerImageBrowserDelegate.h"
 #include "browser/KLCustomWindow.h"
 #include "browser/KLImageBrowserCell.h"
@@ -21,6 +22,7 @@
 #include "platform/Defaults.h"
 #include "platform/UnixSignals.h"
 #include "prefs/KLSettings.h"
+#include "prefs/KLSettingsWatch.h"
 #include "tags/editor/KLSimpleTagEditor.h"
 #include "thumbs/KPPool.h"
 #include "thumbs/KPQuickLook.h"
@@ -107,9 +109,11 @@ std::unique_ptr<KLServices> KLAppDelegate::makeServices()
     auto services = std::make_unique<KLServices>();
     // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
     services->tagEditorOpener = [](const QStringList &paths) { KLSimpleTagEditor::editTagsForFilePaths(paths); };
+    // "Preferences…" and "Edit Unwanted Folders…" of the panes' menus.
+    services->preferencesOpener = [](KLPreferencesPage page) { KLPreferencesController::showPreferences(page); };
     // The questions, the failure messages, the context menus and the beep are the defaults'
-    // message boxes, QMenu::popup() and QApplication::beep(). There is no preferences window
-    // and no drop zone yet: the menus offer no preferences entries and no drag ends on a zone.
+    // message boxes, QMenu::popup() and QApplication::beep(). There is no drop zone yet: no
+    // drag ends on a zone.
     return services;
 }
 
@@ -188,6 +192,12 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              });
          }},
         {"software update", [this] { setupSparkle(); }},
+        {"settings watch",
+         [this] {
+             // Another Kelso process or an edit by hand changes the settings file: take the
+             // change now rather than write the older copy back over it.
+             m_settingsWatch = new KLSettingsWatch(defaults(), this);
+         }},
         {"main window",
          [this] {
              KLMainWindowController::Options options;
@@ -367,6 +377,15 @@ void KLAppDelegate::buildStatusMenu()
     connect(m_statusMenu, &QMenu::aboutToShow, this,
             [this] { m_openAtLoginItem->setChecked(DPOpenAtLogin::openAtLoginEnabled()); });
     m_statusMenu->addSeparator();
+    m_aboutItem =
+        m_statusMenu->addAction(KLLocalized(QStringLiteral("KLAboutMenuItem")), this, &KLAppDelegate::aboutAction);
+    m_aboutItem->setObjectName(QStringLiteral("aboutAction"));
+    m_preferencesItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("DPMenuItemPreferences")), this,
+                                                &KLAppDelegate::preferencesAction);
+    m_preferencesItem->setObjectName(QStringLiteral("preferencesAction"));
+    m_helpItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("KLHelpMenuItem")), this, &KLAppDelegate::showHelp);
+    m_helpItem->setObjectName(QStringLiteral("helpAction"));
+    m_statusMenu->addSeparator();
     m_quitItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("Quit Kelso")), this, &KLAppDelegate::quit);
 }
 
@@ -394,13 +413,10 @@ void KLAppDelegate::installSelectionActions()
 void KLAppDelegate::populateMenuBar(QMenuBar *bar)
 {
     KLApplicationMenus::styleMenuBar(bar);
-    // The application menu: About, the window, login, updates, preferences (only when there is
-    // a preferences window: no entry that does nothing) and Quit.
+    // The application menu: About, the window, login, updates, preferences and Quit.
     QMenu *appMenu = bar->addMenu(KLLocalized(QStringLiteral("KLKelsoMenu")));
     appMenu->setObjectName(QStringLiteral("kelsoMenu"));
-    QAction *about = appMenu->addAction(KLLocalized(QStringLiteral("KLAboutMenuItem")), this,
-                                        [this] { KLApplicationMenus::showAboutBox(mainWindow()); });
-    about->setObjectName(QStringLiteral("aboutAction"));
+    appMenu->addAction(m_aboutItem);
     appMenu->addSeparator();
     appMenu->addAction(m_openKelsoMenuItem);
     appMenu->addAction(m_openAtLoginItem);
@@ -408,12 +424,9 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
         appMenu->addAction(m_checkForUpdatesItem);
     connect(appMenu, &QMenu::aboutToShow, this,
             [this] { m_openAtLoginItem->setChecked(DPOpenAtLogin::openAtLoginEnabled()); });
-    if (KLImageBrowserViewDelegate *pane = m_windowController ? m_windowController->kelsoDelegate() : nullptr;
-        pane && pane->hasPreferencesWindow()) {
-        appMenu->addSeparator();
-        appMenu->addAction(KLLocalized(QStringLiteral("DPMenuItemPreferences")), this,
-                           [pane] { pane->preferencesAction(); });
-    }
+    appMenu->addSeparator();
+    m_preferencesItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    appMenu->addAction(m_preferencesItem);
     appMenu->addSeparator();
     // The menu bar exists in dock mode only, so its keys never reach a hidden tray window.
     m_quitItem->setShortcut(QKeySequence::Quit);
@@ -427,6 +440,8 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
 
     QMenu *helpMenu = bar->addMenu(KLLocalized(QStringLiteral("KLHelpMenu")));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    m_helpItem->setShortcut(QKeySequence::HelpContents);
+    helpMenu->addAction(m_helpItem);
     QAction *keys = helpMenu->addAction(KLLocalized(QStringLiteral("KLKeyboardShortcutsMenuItem")), this,
                                         [this] { KLApplicationMenus::showKeyboardShortcuts(mainWindow()); });
     keys->setObjectName(QStringLiteral("keyboardShortcutsAction"));
@@ -469,6 +484,21 @@ void KLAppDelegate::setupSparkle()
 void KLAppDelegate::checkForUpdate()
 {
     KLFileCommands::openWebPage(KLApplicationMenus::releasePageUrl(), mainWindow(), *m_services);
+}
+
+void KLAppDelegate::preferencesAction()
+{
+    KLPreferencesController::showPreferences(KLPreferencesPage::General);
+}
+
+void KLAppDelegate::aboutAction()
+{
+    KLApplicationMenus::showAboutBox(mainWindow());
+}
+
+void KLAppDelegate::showHelp()
+{
+    KLFileCommands::openWebPage(KLApplicationMenus::helpPageUrl(), mainWindow(), *m_services);
 }
 
 void KLAppDelegate::openKelsoAtLoginAction()

@@ -20,6 +20,7 @@ class QMessageBox;
 class QSystemTrayIcon;
 class QTimer;
 class KLMainWindowController;
+class KLSettingsWatch;
 class KLSelectionActions;
 struct KLServices;
 
@@ -71,6 +72,10 @@ public:
     void applicationDidResignActive();
 
     void colourDefaultsAction();
+    // The application commands: the preferences window, the About box, the help page.
+    void preferencesAction();
+    void aboutAction();
+    void showHelp();
     void openKelsoAtLoginAction();
     void checkForUpdate();
     static bool lumitagPrefsFileExists();
@@ -120,6 +125,10 @@ private:
     QAction *m_openKelsoMenuItem = nullptr;
     QAction *m_openAtLoginItem = nullptr;
     QAction *m_quitItem = nullptr;
+    QAction *m_aboutItem = nullptr;
+    QAction *m_preferencesItem = nullptr;
+    QAction *m_helpItem = nullptr;
+    KLSettingsWatch *m_settingsWatch = nullptr;
     QAction *m_checkForUpdatesItem = nullptr;
     KLSelectionActions *m_selectionActions = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
