@@ -227,6 +227,11 @@ bool KLExclusionPane::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_table && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Delete || key == Qt::Key_Backspace) {
+            // The row the keyboard is on counts as chosen when nothing is selected: the focus
+            // frame is all a keyboard user sees after tabbing into the table.
+            if (!m_table->selectionModel()->hasSelection() && m_table->currentIndex().isValid())
+                m_table->selectionModel()->select(m_table->currentIndex(),
+                                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
             removeSelected();
             return true;
         }

@@ -142,10 +142,18 @@ void KLPreferencesController::showPane(Pane pane)
     setWindowTitle(KLLocalized(QStringLiteral("KLPreferencesTitle")) + QStringLiteral(" — ") +
                    m_toolbarItems->actions().at(pane)->text());
     // The first control of the pane gets the focus, so Tab starts there.
-    if (isVisible()) {
-        QWidget *pageWidget = m_stack->currentWidget();
-        if (QWidget *first = pageWidget->nextInFocusChain(); first && pageWidget->isAncestorOf(first))
-            first->setFocus(Qt::TabFocusReason);
+    if (isVisible())
+        focusFirstControl(m_stack->currentWidget());
+}
+
+void KLPreferencesController::focusFirstControl(QWidget *pageWidget)
+{
+    for (QWidget *w = pageWidget->nextInFocusChain(); w && w != pageWidget && pageWidget->isAncestorOf(w);
+         w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(pageWidget) && w->isEnabled()) {
+            w->setFocus(Qt::TabFocusReason);
+            return;
+        }
     }
 }
 

@@ -50,6 +50,7 @@ protected:
 
 private:
     void endEditing();
+    static void focusFirstControl(QWidget *pageWidget);
     void savePosition();
 
     Defaults &m_defaults;
