@@ -1,6 +1,7 @@
 // The preferences window: its panes and controls, the never-show tables (what "Never Show …"
 // added shows there; removing brings files back), and the settings reaching the rules and the
 // recent list without a restart.
+#include "app/gui/KLHotKeySheet.h"
 #include "app/gui/prefs/KLExclusionPane.h"
 #include "app/gui/prefs/KLPreferencesController.h"
 #include "app/gui/prefs/KLPreferencesPanes.h"
@@ -258,6 +259,34 @@ TEST_F(PreferencesWindow, AnEditedPathFragmentReachesTheRecentListAtOnce)
     ASSERT_TRUE(fragments->model()->setData(fragments->model()->index(0), QString(), Qt::EditRole));
     EXPECT_EQ(fragments->model()->rowCount(), 0);
     EXPECT_EQ(pane.numberOfItems(), 2);
+}
+
+TEST_F(PreferencesWindow, TheHotKeyRowNamesTheKeyInForceAndOpensTheSheetOnThisWindow)
+{
+    KLPreferencesController prefs(defaults());
+    prefs.show();
+    auto *shown = prefs.findChild<QLineEdit *>("hotKeyShown");
+    auto *change = prefs.findChild<QPushButton *>("assignHotKeyButton");
+    ASSERT_TRUE(shown && change);
+
+    defaults().setBool("XPUseGlobalHotKey", true);
+    defaults().setInteger("XPModifierFlags", 1048576 | 131072); // Command and Shift
+    const QString before = shown->text();
+    EXPECT_TRUE(before.contains(QStringLiteral("⌘")) && before.contains(QStringLiteral("⇧"))) << qPrintable(before);
+    defaults().setInteger("XPModifierFlags", 1048576);
+    EXPECT_FALSE(shown->text().contains(QStringLiteral("⇧")))
+        << "the row kept the old key: " << qPrintable(shown->text());
+    defaults().setBool("XPUseGlobalHotKey", false);
+    EXPECT_NE(shown->text(), before) << "a switched-off hot key is still shown";
+    defaults().setBool("XPUseGlobalHotKey", true);
+
+    change->click();
+    auto *sheet = prefs.findChild<KLHotKeySheet *>();
+    ASSERT_NE(sheet, nullptr) << "the sheet did not open on the preferences window";
+    EXPECT_TRUE(sheet->isVisible());
+    sheet->reject();
+    EXPECT_FALSE(sheet->isVisible());
+    defaults().removeObjectForKey("XPModifierFlags");
 }
 
 TEST_F(PreferencesWindow, TheWaylandLineShowsOnlyOnWayland)

@@ -3,7 +3,9 @@
 #include "app/DPOpenAtLogin.h"
 #include "app/KLAppState.h"
 #include "app/gui/KLApplicationMenus.h"
+#include "app/gui/KLHotKeySheet.h"
 #include "app/gui/KLWindowMode.h"
+#include "app/gui/XPHotKeyControl.h"
 #include "app/gui/prefs/KLPreferencesController.h"
 #include "browser/KLCoolerImageBrowserDelegate.h"
 #include "browser/KLCustomWindow.h"
@@ -21,8 +23,10 @@
 #include "platform/CrashRecorder.h"
 #include "platform/Defaults.h"
 #include "platform/UnixSignals.h"
+#include "platform/x11/GlobalHotKeys.h"
 #include "prefs/KLSettings.h"
 #include "prefs/KLSettingsWatch.h"
+#include "prefs/XPHotKeyRegistration.h"
 #include "tags/editor/KLSimpleTagEditor.h"
 #include "thumbs/KPPool.h"
 #include "thumbs/KPQuickLook.h"
@@ -206,6 +210,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              m_windowController = new KLMainWindowController(std::move(options));
          }},
         {"selection menus", [this] { installSelectionActions(); }},
+        {"global hot key", [this] { setupHotKey(); }},
         {"place main window", [this] { m_windowController->setWindowFrameForCurrentScreen(false); }},
         {"hide or show",
          [this] {
@@ -267,6 +272,11 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
 {
     return {
         {"remove monitors", [this] { qApp->removeEventFilter(this); }},
+        {"global hot key",
+         [this] {
+             if (m_hotKey)
+                 m_hotKey->unInstallHotKey();
+         }},
         {"virgin launch", [] { defaults().setBool(QStringLiteral("KLVirginLaunch"), false); }},
         {"shutting down", [] { KLProcessFlags::setShuttingDown(true); }},
         {"stop event stream",
@@ -369,6 +379,10 @@ void KLAppDelegate::buildStatusMenu()
     m_statusMenu = new QMenu;
     m_openKelsoMenuItem =
         m_statusMenu->addAction(KLLocalized(QStringLiteral("Open Kelso")), this, &KLAppDelegate::show);
+    // The hot key can be changed from here as well as in the preferences.
+    m_assignHotKeyItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("XPAssignHotKeyMenuItem")), this,
+                                                 &KLAppDelegate::assignHotKeyAction);
+    m_assignHotKeyItem->setObjectName(QStringLiteral("assignHotKeyAction"));
     m_statusMenu->addSeparator();
     m_openAtLoginItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("Open at Login")), this,
                                                 &KLAppDelegate::openKelsoAtLoginAction);
@@ -419,6 +433,8 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
     appMenu->addAction(m_aboutItem);
     appMenu->addSeparator();
     appMenu->addAction(m_openKelsoMenuItem);
+    if (m_assignHotKeyItem)
+        appMenu->addAction(m_assignHotKeyItem);
     appMenu->addAction(m_openAtLoginItem);
     if (m_checkForUpdatesItem)
         appMenu->addAction(m_checkForUpdatesItem);
@@ -633,6 +649,79 @@ void KLAppDelegate::applicationDidBecomeActive()
 {
     if (m_windowController)
         m_windowController->applicationDidBecomeActive();
+    // A combination another program held at the last try may be free now.
+    if (m_hotKey)
+        m_hotKey->installHotKey();
+    updateOpenKelsoShortcut();
+    // The window just came to the front: a message about the hot key stays above it.
+    if (m_hotKeyBox && m_hotKeyBox->isVisible()) {
+        m_hotKeyBox->raise();
+        m_hotKeyBox->activateWindow();
+    }
+}
+
+// ---- global hot key -------------------------------------------------------------------------
+
+void KLAppDelegate::setupHotKey()
+{
+    m_hotKeyBackend = GlobalHotKeys::create();
+    m_hotKey = new XPHotKeyRegistration(defaults(), m_hotKeyBackend.get(), this);
+    XPHotKeyControl::setRegistration(m_hotKey);
+    // globalHotKeyPressed: hide when active, else bring the window forward (as `kelso toggle`).
+    connect(m_hotKey, &XPHotKeyRegistration::hotKeyPressed, this, [this] {
+        qCDebug(lcActivation) << "global hot key";
+        toggle();
+    });
+    connect(m_hotKey, &XPHotKeyRegistration::registrationFailed, this, [this](const QString &message) {
+        // Told once per combination (the registration sees to that); not modal, so that it
+        // never stands in the way of the window.
+        if (m_hotKeyBox)
+            m_hotKeyBox->close();
+        // On the main window, so that the window manager keeps it above the panel when the
+        // panel comes up.
+        m_hotKeyBox = new QMessageBox(QMessageBox::Warning, KLLocalized(QStringLiteral("XPHotKeyTakenTitle")), message,
+                                      QMessageBox::Ok, mainWindow());
+        m_hotKeyBox->setObjectName(QStringLiteral("hotKeyTakenBox"));
+        m_hotKeyBox->setAttribute(Qt::WA_DeleteOnClose);
+        m_hotKeyBox->setModal(false);
+        m_hotKeyBox->show();
+    });
+    connect(&defaults(), &Defaults::changed, this, [this](const QString &key) {
+        // Switched on or off from the preferences (also while no recording field exists).
+        if (key == QLatin1String("XPUseGlobalHotKey"))
+            m_hotKey->installHotKey();
+        if (key == QLatin1String("XPUseGlobalHotKey") || key == QLatin1String("XPHotKeyKeyCode") ||
+            key == QLatin1String("XPHotKeyCharacter") || key == QLatin1String("XPModifierFlags"))
+            updateOpenKelsoShortcut();
+    });
+    m_hotKey->installHotKey();
+    updateOpenKelsoShortcut();
+}
+
+void KLAppDelegate::assignHotKeyAction()
+{
+    // The sheet needs a window to sit on: bring the main window forward first.
+    show();
+    QWidget *parent = mainWindow();
+    if (!m_hotKeySheet || m_hotKeySheet->parentWidget() != parent) {
+        delete m_hotKeySheet;
+        m_hotKeySheet = new KLHotKeySheet(parent);
+    }
+    if (!m_hotKeySheet->isVisible())
+        m_hotKeySheet->begin();
+    m_hotKeySheet->raise();
+    m_hotKeySheet->activateWindow();
+}
+
+void KLAppDelegate::updateOpenKelsoShortcut()
+{
+    if (!m_openKelsoMenuItem)
+        return;
+    // Shown as the item's shortcut text only: the combination is global, a menu shortcut
+    // would take the keys inside Kelso's own windows too.
+    const QString shortcut = XPHotKeyControl::menuShortcutText();
+    const QString title = KLLocalized(QStringLiteral("Open Kelso"));
+    m_openKelsoMenuItem->setText(shortcut.isEmpty() ? title : title + QLatin1Char('\t') + shortcut);
 }
 
 void KLAppDelegate::noteShowRequest()

@@ -22,6 +22,9 @@ class QTimer;
 class KLMainWindowController;
 class KLSettingsWatch;
 class KLSelectionActions;
+class GlobalHotKeyBackend;
+class XPHotKeyRegistration;
+class KLHotKeySheet;
 struct KLServices;
 
 class KLAppDelegate : public QObject
@@ -76,6 +79,8 @@ public:
     void preferencesAction();
     void aboutAction();
     void showHelp();
+    // Shows the sheet that assigns the global hot key, on the main window.
+    void assignHotKeyAction();
     void openKelsoAtLoginAction();
     void checkForUpdate();
     static bool lumitagPrefsFileExists();
@@ -113,6 +118,10 @@ private:
     void installSelectionActions();
     void populateMenuBar(QMenuBar *bar);
     void refreshIfNeeded();
+    // The global hot key: registered at start-up and at each activation, toggling the window.
+    void setupHotKey();
+    // The stored combination as the shortcut text of "Open Kelso".
+    void updateOpenKelsoShortcut();
     void launchBugsnagger();
     void askToSendBugsnags();
     void startBugsnaggingIfAllowed();
@@ -137,6 +146,11 @@ private:
     QTimer *m_redrawTimer = nullptr;
     QTimer *m_trayWatch = nullptr;
     QPointer<QMessageBox> m_consentBox;
+    std::unique_ptr<GlobalHotKeyBackend> m_hotKeyBackend;
+    XPHotKeyRegistration *m_hotKey = nullptr;
+    QPointer<QMessageBox> m_hotKeyBox;
+    QPointer<KLHotKeySheet> m_hotKeySheet;
+    QAction *m_assignHotKeyItem = nullptr;
     bool m_terminated = false;
     bool m_escapeHidePending = false;
     // Counts show requests, so that a hide planned at deactivation yields to a later show.

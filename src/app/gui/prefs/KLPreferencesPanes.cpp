@@ -1,5 +1,8 @@
 #include "app/gui/prefs/KLPreferencesPanes.h"
 
+#include "app/gui/KLHotKeySheet.h"
+#include "app/gui/XPHotKeyControl.h"
+
 #include "platform/Defaults.h"
 #include "platform/XPSandboxUtils.h"
 #include "prefs/KLColours.h"
@@ -21,6 +24,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -138,6 +142,42 @@ QWidget *filedDocumentsRow(Defaults &defaults, QWidget *parent)
     return row;
 }
 
+// The combination in force, and the button that opens the sheet recording a new one (on the
+// preferences window; Cancel there restores the old key).
+QWidget *hotKeyRow(Defaults &defaults, QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *current = new QLineEdit(row);
+    current->setObjectName(QStringLiteral("hotKeyShown"));
+    current->setReadOnly(true);
+    current->setAccessibleName(t("KLPrefHotKey"));
+    auto *change = new QPushButton(t("KLPrefChangeHotKey"), row);
+    change->setObjectName(QStringLiteral("assignHotKeyButton"));
+    change->setAccessibleName(t("KLPrefChangeHotKey"));
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(current, 1);
+    layout->addWidget(change);
+    const auto show = [current] {
+        const QString text = XPHotKeyControl::menuShortcutText();
+        current->setText(text.isEmpty() ? t("KLPrefHotKeyOff") : text);
+    };
+    for (const char *key : {"XPHotKeyKeyCode", "XPHotKeyCharacter", "XPModifierFlags", "XPUseGlobalHotKey"})
+        follow(defaults, current, QString::fromUtf8(key), show);
+    QObject::connect(change, &QPushButton::clicked, row, [row] {
+        static QPointer<KLHotKeySheet> sheet;
+        if (!sheet || sheet->parentWidget() != row->window()) {
+            delete sheet;
+            sheet = new KLHotKeySheet(row->window());
+        }
+        if (!sheet->isVisible())
+            sheet->begin();
+        sheet->raise();
+        sheet->activateWindow();
+    });
+    return row;
+}
+
 QGroupBox *group(const char *titleKey, QWidget *parent)
 {
     auto *box = new QGroupBox(t(titleKey), parent);
@@ -230,6 +270,7 @@ QWidget *makeGeneralPane(Defaults &defaults, QWidget *parent)
                                      QStringLiteral("KLPrefShowOnActiveScreen"), window));
     windowForm->addRow(
         boundCheckBox(defaults, QStringLiteral("XPUseGlobalHotKey"), QStringLiteral("KLPrefUseGlobalHotKey"), window));
+    windowForm->addRow(t("KLPrefHotKey"), hotKeyRow(defaults, window));
 
     auto *files = group("KLPrefFilesGroup", pane);
     auto *filesForm = new QFormLayout(files);
