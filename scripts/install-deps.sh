@@ -15,7 +15,7 @@ packages=(
   # platform layers
   libplist-dev libsqlite3-dev libglib2.0-dev
   libxcb1-dev libxcb-xfixes0-dev libxcb-xinput-dev libxcb-keysyms1-dev
-  libxkbcommon-dev libxkbcommon-x11-dev
+  libxkbcommon-dev libxkbcommon-x11-dev libxcb-xkb-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
   # end-to-end tests: display, window manager, compositor, tray, input, screenshots
