@@ -167,6 +167,21 @@ def prefs_unwanted_folders(s):
     check(log in listed(s), "%s did not come back into the recent list" % log)
     window_shot(s, prefs, "folder-removed")
 
+    # The hot key's "Change…" on the general pane (the mode, three boxes and the key's field
+    # come before it) opens the assignment sheet; Escape cancels it, the key stays.
+    # An absent key reads as its registered default (Super, the "/" key).
+    hot_key = lambda: (settings().get("XPModifierFlags", 1048576), settings().get("XPHotKeyKeyCode", 61))
+    before_key = hot_key()
+    keys(s, "ctrl+1", pause=0.6)
+    keys(s, "Tab", "Tab", "Tab", "Tab", "Tab", "space", pause=0.4)
+    check(wait_for(lambda: s.visible_windows("^Assign Hot Key$"), 10), "Change… opened no hot-key sheet")
+    time.sleep(0.5)
+    s.screenshot("hot-key-sheet")
+    keys(s, "Escape", pause=0.8)
+    check(wait_for(lambda: not s.visible_windows("^Assign Hot Key$"), 10), "Escape left the sheet open")
+    check(hot_key() == before_key, "cancelling changed the hot key: %r, was %r" % (hot_key(), before_key))
+    s.activate(prefs)
+
     # Escape closes the window; the drop zone's overlap goes with it.
     keys(s, "Escape", pause=0.8)
     check(wait_for(lambda: not s.visible_windows(PREFS), 10), "Escape did not close the preferences")

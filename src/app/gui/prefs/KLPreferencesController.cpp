@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPointer>
+#include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -126,9 +127,12 @@ KLPreferencesController::KLPreferencesController(Defaults &defaults, QWidget *pa
 
     showPane(General);
     resize(560, 520);
+    // Where the user left it; the first time, in the middle of the screen.
     const QByteArray position = m_defaults.dataForKey(kPositionKey);
-    if (!position.isEmpty())
-        restoreGeometry(position);
+    if (position.isEmpty() || !restoreGeometry(position)) {
+        if (const QScreen *where = screen())
+            move(where->availableGeometry().center() - rect().center());
+    }
 }
 
 KLPreferencesController::~KLPreferencesController() = default;
