@@ -1,6 +1,7 @@
 // The preferences window: its panes and controls, the never-show tables (what "Never Show …"
 // added shows there; removing brings files back), and the settings reaching the rules and the
 // recent list without a restart.
+#include "app/gui/KLApplicationMenus.h"
 #include "app/gui/KLHotKeySheet.h"
 #include "app/gui/prefs/KLExclusionPane.h"
 #include "app/gui/prefs/KLPreferencesController.h"
@@ -18,10 +19,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QUrl>
@@ -129,6 +133,38 @@ TEST_F(PreferencesWindow, TheDropZoneOverlapsTheScreenWhileTheWindowIsOpen)
     EXPECT_TRUE(defaults().boolForKey("KPDropZoneOverlapWithScreen"));
     prefs.close();
     EXPECT_FALSE(defaults().boolForKey("KPDropZoneOverlapWithScreen"));
+}
+
+TEST_F(PreferencesWindow, BecomingTheActiveWindowAsksForTheDropZonesStripAndLosingItEndsAnEdit)
+{
+    KLPreferencesController prefs(defaults());
+    QSignalSpy key(&prefs, &KLPreferencesController::keyStatusChanged);
+    prefs.show();
+    prefs.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&prefs));
+    ASSERT_GE(key.count(), 1);
+    EXPECT_TRUE(key.last().at(0).toBool());
+
+    // A fragment half typed when another window takes the focus is kept.
+    defaults().setValue("unwantedPathFragments", QStringList{"old"});
+    prefs.showPane(KLPreferencesController::UnwantedItems);
+    KLExclusionPane *fragments = prefs.exclusionPane(KLExclusionList::PathFragments);
+    const QModelIndex row = fragments->model()->index(0);
+    fragments->table()->setFocus();
+    fragments->table()->setCurrentIndex(row);
+    fragments->table()->edit(row);
+    auto *editor = qobject_cast<QLineEdit *>(fragments->table()->indexWidget(row));
+    ASSERT_NE(editor, nullptr);
+    editor->setText("/half-typed/");
+
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return !key.last().at(0).toBool(); }, 2000))
+        << "no signal on losing the focus";
+    EXPECT_EQ(defaults().stringArrayForKey("unwantedPathFragments"), QStringList{"/half-typed/"});
+    prefs.close();
 }
 
 TEST_F(PreferencesWindow, BoundControlsWriteTheirSettingAndFollowChangesMadeElsewhere)
@@ -287,6 +323,31 @@ TEST_F(PreferencesWindow, TheHotKeyRowNamesTheKeyInForceAndOpensTheSheetOnThisWi
     sheet->reject();
     EXPECT_FALSE(sheet->isVisible());
     defaults().removeObjectForKey("XPModifierFlags");
+}
+
+TEST_F(PreferencesWindow, AboutNamesTheVersionTheLicenceAndTheProjectPage)
+{
+    QApplication::setApplicationVersion("9.8.7");
+    defaults().setString("SUFeedURL", "https://kelso.example.org/releases/appcast.xml");
+    EXPECT_EQ(KLApplicationMenus::projectPageUrl(), QStringLiteral("https://kelso.example.org/"));
+    EXPECT_EQ(KLApplicationMenus::helpPageUrl(), QStringLiteral("https://kelso.example.org/help"));
+    QDialog *about = KLApplicationMenus::showAboutBox(nullptr);
+    ASSERT_NE(about, nullptr);
+    auto *version = about->findChild<QLabel *>("aboutVersion");
+    auto *licence = about->findChild<QLabel *>("aboutLicence");
+    auto *page = about->findChild<QLabel *>("aboutProjectPage");
+    ASSERT_TRUE(version && licence && page);
+    EXPECT_TRUE(version->text().contains("9.8.7"));
+    EXPECT_TRUE(licence->text().contains(KLApplicationMenus::licenceName()));
+    EXPECT_TRUE(page->text().contains("https://kelso.example.org/"));
+    EXPECT_TRUE(page->isVisibleTo(about));
+    about->close();
+
+    // A feed that is not HTTPS names no site: no link, no help page to open.
+    defaults().setString("SUFeedURL", "http://kelso.example.org/appcast.xml");
+    EXPECT_TRUE(KLApplicationMenus::projectPageUrl().isEmpty());
+    EXPECT_TRUE(KLApplicationMenus::helpPageUrl().isEmpty());
+    defaults().removeObjectForKey("SUFeedURL");
 }
 
 TEST_F(PreferencesWindow, TheWaylandLineShowsOnlyOnWayland)
