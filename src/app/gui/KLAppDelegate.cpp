@@ -456,11 +456,12 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
 
     QMenu *helpMenu = bar->addMenu(KLLocalized(QStringLiteral("KLHelpMenu")));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
-    m_helpItem->setShortcut(QKeySequence::HelpContents);
-    helpMenu->addAction(m_helpItem);
     QAction *keys = helpMenu->addAction(KLLocalized(QStringLiteral("KLKeyboardShortcutsMenuItem")), this,
                                         [this] { KLApplicationMenus::showKeyboardShortcuts(mainWindow()); });
     keys->setObjectName(QStringLiteral("keyboardShortcutsAction"));
+    // The help page, in the web browser (F1).
+    m_helpItem->setShortcut(QKeySequence::HelpContents);
+    helpMenu->addAction(m_helpItem);
 }
 
 void KLAppDelegate::showStatusItem(bool show)
