@@ -226,5 +226,49 @@ def prefs_tray_switch_and_outside_edit(s):
     check(after.get("KPRunInDock") is False, "the mode choice was lost: %r" % after.get("KPRunInDock"))
 
 
+@scenario
+def prefs_from_tray_menu(s):
+    """In tray mode the status menu's "Preferences…" opens the window in front, and it stays
+    while the user works in it; a never-show list edited there hides the file at once."""
+    s.start_display()
+    proc = s.start_kelso()
+    s.wait_started(proc)
+    check("started (tray mode)" in s.read_log(), "Kelso did not start in tray mode")
+    time.sleep(1)
+    report = write(os.path.join(s.home, "Documents", "report.txt"), "numbers\n")
+    check(wait_for(lambda: report in listed(s), 40), "report.txt never reached the list")
+    check(wait_for(lambda: tray_icon_centre(s) is not None, 15), "no Kelso icon in the tray")
+    x, y = tray_icon_centre(s)
+    s.xdotool("mousemove", "--sync", str(x), str(y))
+    s.xdotool("click", "3")
+    time.sleep(0.8)
+    s.screenshot("status-menu")
+    # Open Kelso, Check for Updates, Hot Key…, Open at Login, About Kelso, Preferences…
+    keys(s, *(["Down"] * 6), pause=0.2)
+    keys(s, "Return", pause=0.5)
+    wins = []
+    check(wait_for(lambda: wins.extend(s.visible_windows(PREFS)) or wins, 10), "Preferences… opened no window")
+    prefs = wins[0]
+    check(wait_for(lambda: s.active_window() == prefs, 10), "the preferences window is not in front")
+    # It is still there after the tray band's one-second hide.
+    time.sleep(2)
+    check(s.visible_windows(PREFS), "the preferences window went away with the tray band")
+
+    # Files pane: the focus is on the list of single files; a typed fragment hides report.txt.
+    keys(s, "ctrl+4", pause=0.6)
+    # Tab: Add File… (Remove is off without a selection), the fragments list, Add Fragment.
+    keys(s, "Tab", "Tab", "Tab", pause=0.3)
+    window_shot(s, prefs, "add-fragment-focused")
+    keys(s, "space", pause=0.6)  # a new row, open for typing
+    s.xdotool("type", "--delay", "20", "report.t")
+    keys(s, "Return", pause=0.6)
+    settings = lambda: plistlib.load(open(settings_path(s), "rb"))
+    check(wait_for(lambda: settings().get("unwantedPathFragments") == ["report.t"], 10),
+          "unwantedPathFragments is %r" % settings().get("unwantedPathFragments"))
+    check(wait_for(lambda: report not in listed(s), 10), "report.txt is still listed")
+    window_shot(s, prefs, "fragment-added")
+    s.quit_kelso(proc)
+
+
 if __name__ == "__main__":
     sys.exit(run_main(SCENARIOS))

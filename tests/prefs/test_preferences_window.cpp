@@ -125,6 +125,34 @@ TEST_F(PreferencesWindow, FivePanesFromTheToolbarAndEveryControlHasAName)
     }
 }
 
+TEST_F(PreferencesWindow, EachPaneStartsTheKeyboardOnItsFirstControl)
+{
+    KLPreferencesController prefs(defaults());
+    prefs.show();
+    prefs.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&prefs));
+    const struct {
+        KLPreferencesController::Pane pane;
+        QWidget *first;
+    } expected[] = {
+        {KLPreferencesController::UnwantedDirectories, prefs.exclusionPane(KLExclusionList::Folders)->table()},
+        {KLPreferencesController::UnwantedExtensions, prefs.exclusionPane(KLExclusionList::Extensions)->table()},
+        // The files pane holds two lists: the single files come first.
+        {KLPreferencesController::UnwantedItems, prefs.exclusionPane(KLExclusionList::Items)->table()},
+        {KLPreferencesController::General, prefs.findChild<QComboBox *>("KPRunInDock")},
+    };
+    for (const auto &e : expected) {
+        prefs.showPane(e.pane);
+        EXPECT_EQ(QApplication::focusWidget(), e.first) << "pane " << int(e.pane);
+    }
+    // Tab leaves a list for its buttons (a disabled Remove is passed over) and the next list.
+    prefs.showPane(KLPreferencesController::UnwantedItems);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), prefs.exclusionPane(KLExclusionList::Items)->addButton());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), prefs.exclusionPane(KLExclusionList::PathFragments)->table());
+}
+
 TEST_F(PreferencesWindow, TheDropZoneOverlapsTheScreenWhileTheWindowIsOpen)
 {
     KLPreferencesController prefs(defaults());

@@ -137,6 +137,8 @@ KLExclusionPane::KLExclusionPane(KLExclusionList list, Defaults &defaults, QWidg
     m_table->verticalHeader()->hide();
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // One column: Tab leaves the list (the arrows move in it) and reaches its buttons.
+    m_table->setTabKeyNavigation(false);
     m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::AnyKeyPressed);
     // Drops of files from the file manager; the whole table is the target.

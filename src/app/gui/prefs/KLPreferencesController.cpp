@@ -152,13 +152,19 @@ void KLPreferencesController::showPane(Pane pane)
 
 void KLPreferencesController::focusFirstControl(QWidget *pageWidget)
 {
-    for (QWidget *w = pageWidget->nextInFocusChain(); w && w != pageWidget && pageWidget->isAncestorOf(w);
-         w = w->nextInFocusChain()) {
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(pageWidget) && w->isEnabled()) {
+    // The focus chain is in order of creation, and a pane may have been made before the page
+    // that holds it (the files pane and the fragments pane inside their splitter): walk the
+    // whole chain of the window once.
+    QWidget *start = pageWidget->window();
+    QWidget *w = start;
+    do {
+        w = w->nextInFocusChain();
+        if (pageWidget->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(pageWidget) &&
+            w->isEnabled()) {
             w->setFocus(Qt::TabFocusReason);
             return;
         }
-    }
+    } while (w && w != start);
 }
 
 KLPreferencesController::Pane KLPreferencesController::currentPane() const
