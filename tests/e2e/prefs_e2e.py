@@ -267,7 +267,11 @@ def prefs_from_tray_menu(s):
           "unwantedPathFragments is %r" % settings().get("unwantedPathFragments"))
     check(wait_for(lambda: report not in listed(s), 10), "report.txt is still listed")
     window_shot(s, prefs, "fragment-added")
+    # Quitting with the window open leaves the drop zone as it is without the window.
+    check(settings().get("KPDropZoneOverlapWithScreen") is True, "the open window did not set the overlap")
     s.quit_kelso(proc)
+    check(settings().get("KPDropZoneOverlapWithScreen") is False,
+          "the overlap stayed on after quitting: %r" % settings().get("KPDropZoneOverlapWithScreen"))
 
 
 if __name__ == "__main__":

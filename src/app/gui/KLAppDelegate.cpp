@@ -300,6 +300,13 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
                  !KLImageBrowserCell::waitForStackPictures(1500))
                  qCWarning(lcApp, "thumbnail renders still running at exit");
          }},
+        {"close preferences",
+         [] {
+             // Its closing puts back what it changed while open (the drop zone's overlap with
+             // the screen), so that the next start does not find the zone as the window left it.
+             if (KLPreferencesController::hasInstance())
+                 KLPreferencesController::singleInstance()->close();
+         }},
         {"save settings", [] { defaults().synchronize(); }},
     };
 }
