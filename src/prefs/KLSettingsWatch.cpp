@@ -28,9 +28,18 @@ KLSettingsWatch::~KLSettingsWatch()
 void KLSettingsWatch::rewatch()
 {
     const QFileInfo file(m_defaults.filePath());
-    const QString folder = file.absolutePath();
-    if (!m_watcher->directories().contains(folder) && QFileInfo(folder).isDir())
+    // On a first start the folder may not exist yet: watch the nearest folder that does, whose
+    // change (the folder being made) brings the watch one step closer.
+    QString folder = file.absolutePath();
+    while (!QFileInfo(folder).isDir() && folder != QFileInfo(folder).absolutePath())
+        folder = QFileInfo(folder).absolutePath();
+    const QStringList watched = m_watcher->directories();
+    if (!watched.contains(folder))
         m_watcher->addPath(folder);
+    // Folders watched on the way there are let go once the settings folder exists.
+    for (const QString &other : watched)
+        if (other != folder)
+            m_watcher->removePath(other);
     // A file replaced by rename is a new file: the watch on the old one ended with it.
     if (!m_watcher->files().contains(file.absoluteFilePath()) && file.exists())
         m_watcher->addPath(file.absoluteFilePath());
@@ -39,6 +48,8 @@ void KLSettingsWatch::rewatch()
 void KLSettingsWatch::noticed()
 {
     rewatch();
+    // Also when the file was already written before the watch reached its folder: the look
+    // reads whatever is there now.
     m_settle->start();
 }
 

@@ -4,7 +4,8 @@
 // for each key that moved) instead of writing its older copy back over it.
 //
 // The file is replaced by rename on every write, so the folder is watched as well as the file
-// itself (an editor that writes in place changes only the file). Bursts of notices are folded
+// itself (an editor that writes in place changes only the file); on a first start, before the
+// folder exists, the nearest folder above it is watched until it does. Bursts of notices are folded
 // into one look 100 ms later. The look (a stat and, when the file changed, a read) runs on a
 // thread of the watch's own, never on the thread of the event loop; the store's changed()
 // signals then come from that thread and reach observers through their queued connections.

@@ -117,6 +117,27 @@ TEST_F(SettingsWatch, ChangesKeepComingAfterTheFileWasReplacedSeveralTimes)
     EXPECT_GE(changed.count(), 3);
 }
 
+TEST(SettingsWatchFirstStart, AFolderMadeAfterTheStartIsWatchedToo)
+{
+    // The first start: neither the settings file nor its folder exists yet.
+    const QString folder = KelsoTest::home() + QStringLiteral("/first-start/config/deeper");
+    QDir(KelsoTest::home() + QStringLiteral("/first-start")).removeRecursively();
+    const QString path = folder + QStringLiteral("/com.tallow.kelso.plist");
+    Defaults running(path);
+    KLSettings::setupDefaults(running);
+    KLSettingsWatch watch(running);
+
+    // Another process makes the folder and the file; later it changes the file again.
+    Defaults tool(path);
+    tool.setBool("KLFadeIn", true);
+    ASSERT_TRUE(tool.synchronize());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return running.boolForKey("KLFadeIn"); }))
+        << "the file made after the start was not seen";
+    tool.setBool("KLFadeIn", false);
+    ASSERT_TRUE(tool.synchronize());
+    EXPECT_TRUE(KelsoTest::waitFor([&] { return !running.boolForKey("KLFadeIn"); })) << "a later change was not seen";
+}
+
 TEST_F(SettingsWatch, TheProgramsOwnWritesCauseNoChangeNotices)
 {
     QSignalSpy looked(watch.get(), &KLSettingsWatch::looked);
