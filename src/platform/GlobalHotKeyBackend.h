@@ -53,4 +53,7 @@ Q_SIGNALS:
     void activated();
     // The keyboard layout or the modifier mapping changed: key names and grabs are stale.
     void keyboardChanged();
+    // A registration answered Registered while it was still under way (the Wayland portal)
+    // did not come about; unavailableReason() says why.
+    void registrationLost();
 };

@@ -23,12 +23,13 @@ XPHotKeyRegistration::XPHotKeyRegistration(Defaults &defaults, GlobalHotKeyBacke
     // still being delivered, and the window should not come up inside that delivery.
     connect(m_backend, &GlobalHotKeyBackend::activated, this,
             [this] { QTimer::singleShot(50, this, &XPHotKeyRegistration::hotKeyPressed); });
-    // Another layout may put another key at the stored code, and the modifier bits may move:
-    // drop the registration and make it again.
+    // Another keyboard or layout may move the modifiers to other bits: register again. The
+    // backend keeps a grab that stays the same (a key may be held down right now), so the old
+    // registration is not dropped first.
     connect(m_backend, &GlobalHotKeyBackend::keyboardChanged, this, [this] {
         if (!m_registeredText)
             return;
-        unInstallHotKey();
+        m_registeredText.reset();
         installHotKey();
     });
 }

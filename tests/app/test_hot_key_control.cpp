@@ -8,6 +8,7 @@
 #include "prefs/XPHotKeyRegistration.h"
 
 #include <QKeyEvent>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -146,6 +147,21 @@ TEST_F(HotKeyControlTest, TheFieldShowsTheStoredCombination)
     EXPECT_EQ(XPHotKeyControl::menuShortcutText(), QStringLiteral("⌘/"));
     defaults->setBool(QStringLiteral("XPUseGlobalHotKey"), false);
     EXPECT_EQ(XPHotKeyControl::menuShortcutText(), QString()) << "no shortcut text for a switched-off key";
+    EXPECT_EQ(XPHotKeyControl::unavailableNote(), QString()) << "the backend registers: nothing to explain";
+}
+
+TEST_F(HotKeyControlTest, WithoutGlobalKeysTheSheetSaysWhatToBind)
+{
+    XPHotKeyRegistration none(*defaults, nullptr);
+    XPHotKeyControl::setRegistration(&none);
+    EXPECT_TRUE(XPHotKeyControl::unavailableNote().contains(QStringLiteral("kelso toggle")));
+    QWidget parent;
+    KLHotKeySheet sheet(&parent);
+    sheet.begin();
+    auto *note = sheet.findChild<QLabel *>(QStringLiteral("hotKeyNote"));
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(note->text().contains(QStringLiteral("kelso toggle")));
+    sheet.reject();
 }
 
 TEST_F(HotKeyControlTest, RecordingStoresRegistersAndNamesTheCombination)

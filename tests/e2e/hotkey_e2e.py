@@ -208,6 +208,44 @@ def hotkey_changed_in_sheet(s):
     s.quit_kelso(proc)
 
 
+@scenario
+def hotkey_keyboard_change(s):
+    """A new keymap that moves Super from Mod4 to Mod3 (as another keyboard or layout may):
+    Kelso grabs the key again with the new modifier bit, so Super+/ keeps working."""
+    proc = start(s)
+    registered = "global hot key ⌘/ registered"
+    check(wait_for(lambda: registered in s.read_log(), 10), "the default key was not registered")
+    press(s, "super+slash")
+    check(wait_for(lambda: shown(s), 10), "Super+/ did not show Kelso")
+    s.activate(s.visible_windows("^Kelso$")[0])
+    time.sleep(0.5)
+    press(s, "super+slash")
+    check(wait_for(lambda: not shown(s), 10), "Super+/ did not hide Kelso")
+    time.sleep(1.0)
+
+    keymap = os.path.join(s.home, "keymap.xkb")
+    r = subprocess.run(["xkbcomp", s.env["DISPLAY"], keymap], env=s.env, capture_output=True, text=True)
+    check(r.returncode == 0, "xkbcomp could not read the keymap: %s" % r.stderr)
+    with open(keymap) as f:
+        text = f.read()
+    moved = text
+    for key in ("<LWIN>", "<RWIN>", "<SUPR>", "<HYPR>"):
+        moved = moved.replace("modifier_map Mod4 { %s };" % key, "modifier_map Mod3 { %s };" % key)
+    check(moved != text, "the keymap has no Super keys on Mod4 to move")
+    with open(keymap, "w") as f:
+        f.write(moved)
+    before = log_count(s, registered)
+    r = subprocess.run(["xkbcomp", keymap, s.env["DISPLAY"]], env=s.env, capture_output=True, text=True)
+    check(r.returncode == 0, "xkbcomp could not load the keymap: %s" % r.stderr)
+    check(wait_for(lambda: log_count(s, registered) > before, 10),
+          "the key was not grabbed again after the keymap changed; log:\n" + s.read_log())
+    time.sleep(0.5)
+    press(s, "super+slash")
+    check(wait_for(lambda: shown(s), 10), "after Super moved to Mod3, Super+/ did not show Kelso")
+    s.screenshot("shown-after-keymap-change")
+    s.quit_kelso(proc)
+
+
 def main():
     # --holder names the helper program; the scenario runs in a process of its own (inside
     # dbus-run-session), which finds it in the environment.

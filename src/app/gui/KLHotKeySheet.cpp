@@ -50,10 +50,9 @@ void KLHotKeySheet::begin()
     m_savedChar = XPHotKeyControl::character();
     m_savedFlags = XPHotKeyControl::modifierFlags();
     m_begun = true;
-    GlobalHotKeyBackend *backend = XPHotKeyControl::registration()->backend();
-    const QString reason = backend ? backend->unavailableReason() : QString();
-    m_note->setText(reason.isEmpty() ? QString() : KLLocalized(QStringLiteral("XPHotKeyUnavailable")));
-    m_note->setVisible(!reason.isEmpty());
+    const QString note = XPHotKeyControl::unavailableNote();
+    m_note->setText(note);
+    m_note->setVisible(!note.isEmpty());
     m_control->setText(XPHotKeyControl::stringForKeyCode(m_savedKeyCode, m_savedChar, m_savedFlags));
     open();
     m_control->setFocus();

@@ -89,6 +89,14 @@ QString XPHotKeyControl::menuShortcutText()
     return registration()->currentText();
 }
 
+QString XPHotKeyControl::unavailableNote()
+{
+    GlobalHotKeyBackend *backend = registration()->backend();
+    if (backend && backend->unavailableReason().isEmpty())
+        return {};
+    return KLLocalized(QStringLiteral("XPHotKeyUnavailable"));
+}
+
 XPHotKeyControl::XPHotKeyControl(QWidget *parent) : QLineEdit(parent)
 {
     // The field shows a combination; typing into it records one instead of editing text.

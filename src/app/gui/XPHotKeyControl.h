@@ -35,6 +35,10 @@ public:
     // The text a menu shows as the shortcut of "Open Kelso": the stored combination, or empty
     // when the hot key is switched off.
     static QString menuShortcutText();
+    // Where this desktop lets no program register a global key (Wayland without the portal):
+    // the text telling the user to bind `kelso toggle` in the desktop's keyboard settings;
+    // empty where the hot key works.
+    static QString unavailableNote();
 
     // keyDown: records (keyCode, character, flags) as described above. Answers whether the
     // combination was taken.

@@ -1,8 +1,10 @@
 #include "platform/x11/GlobalHotKeys.h"
 
+#include "platform/x11/PortalGlobalHotKey.h"
 #include "platform/x11/X11GlobalHotKey.h"
 #include "platform/x11/XkbKeymap.h"
 
+#include <QDBusConnection>
 #include <QGuiApplication>
 
 namespace {
@@ -44,10 +46,14 @@ std::unique_ptr<GlobalHotKeyBackend> create(QObject *parent)
             return x11;
         return std::make_unique<NoGlobalHotKey>(x11->unavailableReason(), parent);
     }
+    // On Wayland the portal is asked; where the desktop has none, the first registration
+    // reports it (registrationLost) and the log and the preferences say how to bind a key.
+    if (platform.startsWith(QLatin1String("wayland")) && QDBusConnection::sessionBus().isConnected())
+        return std::make_unique<PortalGlobalHotKey>(QDBusConnection::sessionBus(), parent);
     if (platform.startsWith(QLatin1String("wayland")))
         return std::make_unique<NoGlobalHotKey>(
-            QStringLiteral("this Wayland desktop offers no global shortcuts to programs; bind `kelso toggle` "
-                           "to a key in its keyboard settings"),
+            QStringLiteral("no session bus, so no desktop portal; bind `kelso toggle` to a key in the desktop's "
+                           "keyboard settings"),
             parent);
     return std::make_unique<NoGlobalHotKey>(QStringLiteral("the %1 platform has no global keys").arg(platform), parent);
 }

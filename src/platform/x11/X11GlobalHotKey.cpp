@@ -162,10 +162,14 @@ void X11GlobalHotKey::grabVariants(quint16 keyCode, quint16 modifiers, bool grab
 
 GlobalHotKeyBackend::Result X11GlobalHotKey::registerKey(quint16 keyCode, quint64 flags)
 {
+    const quint16 modifiers = x11ModifiersForFlags(flags, m_masks);
+    // The same grab again (after a keyboard change that moved no modifier): keep it, and keep
+    // a press already seen, so that its release still acts.
+    if (m_keyCode && m_keyCode == keyCode && m_modifiers == modifiers && isConnected())
+        return Result::Registered;
     unregisterKey();
     if (!isConnected() || keyCode < 8)
         return Result::Unavailable;
-    const quint16 modifiers = x11ModifiersForFlags(flags, m_masks);
     const quint16 locks[] = {0, m_masks.lock, m_masks.numLock, quint16(m_masks.lock | m_masks.numLock)};
     xcb_void_cookie_t cookies[4];
     for (int i = 0; i < 4; ++i)

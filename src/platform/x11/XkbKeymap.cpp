@@ -221,3 +221,13 @@ quint32 XkbKeymap::keyCodeForKeysym(quint32 keysym) const
     }
     return 0;
 }
+
+QString XkbKeymap::keysymName(quint32 keyCode) const
+{
+    const xkb_keysym_t sym = keysymAt(keyCode, 0);
+    if (sym == XKB_KEY_NoSymbol)
+        return {};
+    char name[64];
+    const int n = xkb_keysym_get_name(sym, name, sizeof name);
+    return n > 0 ? QString::fromLatin1(name) : QString();
+}

@@ -42,6 +42,8 @@ public:
     bool isKeypadKey(quint32 keyCode) const;
     // See GlobalHotKeyBackend::characterForKeyCode.
     quint16 characterForKeyCode(quint32 keyCode) const;
+    // The name of the key's first-level symbol ("slash", "k", "F5"); empty when none.
+    QString keysymName(quint32 keyCode) const;
     // The first key code whose first level gives `keysym`; 0 when none.
     quint32 keyCodeForKeysym(quint32 keysym) const;
     // The layout group in use (from the server's state).
