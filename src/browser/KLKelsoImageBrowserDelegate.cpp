@@ -19,8 +19,10 @@ std::atomic<int> g_resignations{0};
 
 const QStringList &observedSettings()
 {
+    // The five lists the rules follow: a change to any of them may add or remove files.
     static const QStringList keys = {QStringLiteral("wantedDirectories"), QStringLiteral("unwantedDirectories"),
-                                     QStringLiteral("unwantedExtensions"), QStringLiteral("unwantedItems")};
+                                     QStringLiteral("unwantedExtensions"), QStringLiteral("unwantedPathFragments"),
+                                     QStringLiteral("unwantedItems")};
     return keys;
 }
 } // namespace

@@ -1,6 +1,7 @@
-// The services the shell makes once at start-up: the tag editor is wired, the rest take the
-// plain defaults (no preferences window and no drop zone yet).
+// The services the shell makes once at start-up: the tag editor and the preferences window are
+// wired, the rest take the plain defaults (no drop zone yet).
 #include "app/gui/KLAppDelegate.h"
+#include "app/gui/prefs/KLPreferencesController.h"
 #include "browser/KLServices.h"
 #include "platform/Defaults.h"
 #include "support/TestSupport.h"
@@ -14,12 +15,23 @@
 
 namespace {
 
-TEST(ShellServicesTest, TheShellsServicesOpenTheTagEditorOnTheFilesAndOfferNoPreferences)
+TEST(ShellServicesTest, TheShellsServicesOpenTheTagEditorOnTheFilesAndThePreferences)
 {
     KLAppDelegate shell;
     const KLServices &services = shell.services();
     EXPECT_NE(&services, &KLServices::defaults()) << "the shell makes its own";
-    EXPECT_FALSE(services.hasPreferencesWindow());
+    ASSERT_TRUE(services.hasPreferencesWindow());
+    // "Edit Unwanted Folders…" opens the window on the folders pane; "Preferences…" keeps the pane.
+    services.openPreferences(KLPreferencesPage::HiddenFolders);
+    ASSERT_TRUE(KLPreferencesController::hasInstance());
+    KLPreferencesController *prefs = KLPreferencesController::singleInstance();
+    EXPECT_TRUE(prefs->isVisible());
+    EXPECT_EQ(prefs->currentPane(), KLPreferencesController::UnwantedDirectories);
+    prefs->close();
+    services.openPreferences(KLPreferencesPage::General);
+    EXPECT_EQ(KLPreferencesController::singleInstance(), prefs) << "one window per process";
+    EXPECT_TRUE(prefs->isVisible());
+    prefs->close();
     EXPECT_FALSE(services.dragEndedOnDropZone());
 
     const QStringList files = KelsoTest::makeFiles(QStringLiteral("shell-services"), 2);

@@ -763,11 +763,10 @@ def never_show_extension(s):
     time.sleep(0.5)
     shot = s.screenshot("context-menu")
     print("screenshot: " + shot)
-    # The last entries of a recent file's menu, bottom up: Move to Trash, Remove from Kelso, the
-    # folder submenu, "Never Show <name>", "Never Show “.pdf” Files" (Preferences is offered only
-    # once a preferences window exists). With no entry active yet, the first Up selects the last
-    # entry.
-    for _ in range(5):
+    # The last entries of a recent file's menu, bottom up: Preferences…, Move to Trash, Remove
+    # from Kelso, the folder submenu, "Never Show <name>", "Never Show “.pdf” Files". With no entry
+    # active yet, the first Up selects the last entry.
+    for _ in range(6):
         s.xdotool("key", "Up")
     time.sleep(0.3)
     s.screenshot("never-show-entry")

@@ -8,6 +8,7 @@
 #include "app/gui/KLHotKeySheet.h"
 #include "app/gui/KLWindowMode.h"
 #include "app/gui/XPHotKeyControl.h"
+#include "app/gui/prefs/KLPreferencesController.h"
 #include "browser/KLCoolerImageBrowserDelegate.h"
 #include "browser/KLCustomWindow.h"
 #include "browser/KLImageBrowserCell.h"
@@ -27,11 +28,12 @@
 #include "platform/UnixSignals.h"
 #include "platform/x11/GlobalHotKeys.h"
 #include "prefs/KLSettings.h"
+#include "prefs/KLSettingsWatch.h"
+#include "prefs/XPHotKeyRegistration.h"
 #include "tags/LumitagPrefs.h"
 #include "tags/editor/XPTagEditorController.h"
 #include "tags/editor/XPTagSearchController.h"
 #include "tags/editor/XPTagWriteSession.h"
-#include "prefs/XPHotKeyRegistration.h"
 #include "thumbs/KPPool.h"
 #include "thumbs/KPQuickLook.h"
 #include "util/KLProcessFlags.h"
@@ -123,9 +125,11 @@ std::unique_ptr<KLServices> KLAppDelegate::makeServices()
         if (KLAppDelegate *shell = KLAppDelegate::shared())
             shell->tagEditor()->editTagsForFilePaths(paths);
     };
+    // "Preferences…" and "Edit Unwanted Folders…" of the panes' menus.
+    services->preferencesOpener = [](KLPreferencesPage page) { KLPreferencesController::showPreferences(page); };
     // The questions, the failure messages, the context menus and the beep are the defaults'
-    // message boxes, QMenu::popup() and QApplication::beep(). There is no preferences window
-    // and no drop zone yet: the menus offer no preferences entries and no drag ends on a zone.
+    // message boxes, QMenu::popup() and QApplication::beep(). The drop-zone query is set once
+    // the zone exists (the "drop zone" launch step).
     return services;
 }
 
@@ -229,6 +233,12 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              });
          }},
         {"software update", [this] { setupSparkle(); }},
+        {"settings watch",
+         [this] {
+             // Another Kelso process or an edit by hand changes the settings file: take the
+             // change now rather than write the older copy back over it.
+             m_settingsWatch = new KLSettingsWatch(defaults(), this);
+         }},
         {"main window",
          [this] {
              KLMainWindowController::Options options;
@@ -356,6 +366,13 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
                  !KLImageBrowserCell::waitForStackPictures(1500))
                  qCWarning(lcApp, "thumbnail renders still running at exit");
          }},
+        {"close preferences",
+         [] {
+             // Its closing puts back what it changed while open (the drop zone's overlap with
+             // the screen), so that the next start does not find the zone as the window left it.
+             if (KLPreferencesController::hasInstance())
+                 KLPreferencesController::singleInstance()->close();
+         }},
         {"save settings", [] { defaults().synchronize(); }},
     };
 }
@@ -454,6 +471,15 @@ void KLAppDelegate::buildStatusMenu()
     connect(m_statusMenu, &QMenu::aboutToShow, this,
             [this] { m_openAtLoginItem->setChecked(DPOpenAtLogin::openAtLoginEnabled()); });
     m_statusMenu->addSeparator();
+    m_aboutItem =
+        m_statusMenu->addAction(KLLocalized(QStringLiteral("KLAboutMenuItem")), this, &KLAppDelegate::aboutAction);
+    m_aboutItem->setObjectName(QStringLiteral("aboutAction"));
+    m_preferencesItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("DPMenuItemPreferences")), this,
+                                                &KLAppDelegate::preferencesAction);
+    m_preferencesItem->setObjectName(QStringLiteral("preferencesAction"));
+    m_helpItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("KLHelpMenuItem")), this, &KLAppDelegate::showHelp);
+    m_helpItem->setObjectName(QStringLiteral("helpAction"));
+    m_statusMenu->addSeparator();
     m_quitItem = m_statusMenu->addAction(KLLocalized(QStringLiteral("Quit Kelso")), this, &KLAppDelegate::quit);
 }
 
@@ -481,13 +507,10 @@ void KLAppDelegate::installSelectionActions()
 void KLAppDelegate::populateMenuBar(QMenuBar *bar)
 {
     KLApplicationMenus::styleMenuBar(bar);
-    // The application menu: About, the window, login, updates, preferences (only when there is
-    // a preferences window: no entry that does nothing) and Quit.
+    // The application menu: About, the window, login, updates, preferences and Quit.
     QMenu *appMenu = bar->addMenu(KLLocalized(QStringLiteral("KLKelsoMenu")));
     appMenu->setObjectName(QStringLiteral("kelsoMenu"));
-    QAction *about = appMenu->addAction(KLLocalized(QStringLiteral("KLAboutMenuItem")), this,
-                                        [this] { KLApplicationMenus::showAboutBox(mainWindow()); });
-    about->setObjectName(QStringLiteral("aboutAction"));
+    appMenu->addAction(m_aboutItem);
     appMenu->addSeparator();
     appMenu->addAction(m_openKelsoMenuItem);
     appMenu->addAction(m_searchTagsItem);
@@ -498,12 +521,9 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
         appMenu->addAction(m_checkForUpdatesItem);
     connect(appMenu, &QMenu::aboutToShow, this,
             [this] { m_openAtLoginItem->setChecked(DPOpenAtLogin::openAtLoginEnabled()); });
-    if (KLImageBrowserViewDelegate *pane = m_windowController ? m_windowController->kelsoDelegate() : nullptr;
-        pane && pane->hasPreferencesWindow()) {
-        appMenu->addSeparator();
-        appMenu->addAction(KLLocalized(QStringLiteral("DPMenuItemPreferences")), this,
-                           [pane] { pane->preferencesAction(); });
-    }
+    appMenu->addSeparator();
+    m_preferencesItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    appMenu->addAction(m_preferencesItem);
     appMenu->addSeparator();
     // The menu bar exists in dock mode only, so its keys never reach a hidden tray window.
     m_quitItem->setShortcut(QKeySequence::Quit);
@@ -520,6 +540,9 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
     QAction *keys = helpMenu->addAction(KLLocalized(QStringLiteral("KLKeyboardShortcutsMenuItem")), this,
                                         [this] { KLApplicationMenus::showKeyboardShortcuts(mainWindow()); });
     keys->setObjectName(QStringLiteral("keyboardShortcutsAction"));
+    // The help page, in the web browser (F1).
+    m_helpItem->setShortcut(QKeySequence::HelpContents);
+    helpMenu->addAction(m_helpItem);
 }
 
 void KLAppDelegate::showStatusItem(bool show)
@@ -559,6 +582,21 @@ void KLAppDelegate::setupSparkle()
 void KLAppDelegate::checkForUpdate()
 {
     KLFileCommands::openWebPage(KLApplicationMenus::releasePageUrl(), mainWindow(), *m_services);
+}
+
+void KLAppDelegate::preferencesAction()
+{
+    KLPreferencesController::showPreferences(KLPreferencesPage::General);
+}
+
+void KLAppDelegate::aboutAction()
+{
+    KLApplicationMenus::showAboutBox(mainWindow());
+}
+
+void KLAppDelegate::showHelp()
+{
+    KLFileCommands::openWebPage(KLApplicationMenus::helpPageUrl(), mainWindow(), *m_services);
 }
 
 void KLAppDelegate::openKelsoAtLoginAction()

@@ -21,6 +21,7 @@ class QSystemTrayIcon;
 class QTimer;
 class KLDropZoneController;
 class KLMainWindowController;
+class KLSettingsWatch;
 class KLSelectionActions;
 class XPTagEditorController;
 class XPTagSearchController;
@@ -77,6 +78,10 @@ public:
     void applicationDidResignActive();
 
     void colourDefaultsAction();
+    // The application commands: the preferences window, the About box, the help page.
+    void preferencesAction();
+    void aboutAction();
+    void showHelp();
     // Shows the sheet that assigns the global hot key, on the main window.
     void assignHotKeyAction();
     void openKelsoAtLoginAction();
@@ -140,6 +145,10 @@ private:
     QAction *m_openKelsoMenuItem = nullptr;
     QAction *m_openAtLoginItem = nullptr;
     QAction *m_quitItem = nullptr;
+    QAction *m_aboutItem = nullptr;
+    QAction *m_preferencesItem = nullptr;
+    QAction *m_helpItem = nullptr;
+    KLSettingsWatch *m_settingsWatch = nullptr;
     QAction *m_checkForUpdatesItem = nullptr;
     QAction *m_searchTagsItem = nullptr;
     XPTagEditorController *m_tagEditor = nullptr;

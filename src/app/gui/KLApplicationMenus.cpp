@@ -60,6 +60,30 @@ QString releasePageUrl()
         .toString();
 }
 
+QString projectPageUrl()
+{
+    const QUrl feed(Defaults::standard().stringForKey(QStringLiteral("SUFeedURL")));
+    if (!feed.isValid() || feed.scheme() != QLatin1String("https") || feed.host().isEmpty())
+        return QString();
+    QUrl site;
+    site.setScheme(feed.scheme());
+    site.setHost(feed.host());
+    site.setPort(feed.port());
+    site.setPath(QStringLiteral("/"));
+    return site.toString();
+}
+
+QString helpPageUrl()
+{
+    const QString site = projectPageUrl();
+    return site.isEmpty() ? QString() : site + QStringLiteral("help");
+}
+
+QString licenceName()
+{
+    return QStringLiteral("GPL-3.0-or-later");
+}
+
 QDialog *showAboutBox(QWidget *parent)
 {
     static QPointer<QDialog> box;
@@ -81,12 +105,27 @@ QDialog *showAboutBox(QWidget *parent)
     auto *blurb = new QLabel(KLLocalized(QStringLiteral("KLAboutText")), box);
     blurb->setWordWrap(true);
     blurb->setAlignment(Qt::AlignHCenter);
+    auto *licence = new QLabel(KLLocalized(QStringLiteral("KLAboutLicence"), {licenceName()}), box);
+    licence->setObjectName(QStringLiteral("aboutLicence"));
+    licence->setAlignment(Qt::AlignHCenter);
+    // The project page opens in the web browser; the link takes Tab and Return.
+    auto *page = new QLabel(box);
+    page->setObjectName(QStringLiteral("aboutProjectPage"));
+    page->setAlignment(Qt::AlignHCenter);
+    const QString site = projectPageUrl();
+    page->setText(QStringLiteral("<a href=\"%1\">%2</a>")
+                      .arg(site.toHtmlEscaped(), KLLocalized(QStringLiteral("KLAboutProjectPage")).toHtmlEscaped()));
+    page->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    page->setOpenExternalLinks(true);
+    page->setAccessibleName(KLLocalized(QStringLiteral("KLAboutProjectPage")) + QStringLiteral(": ") + site);
+    page->setVisible(!site.isEmpty());
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, box);
     buttons->button(QDialogButtonBox::Close)->setText(KLLocalized(QStringLiteral("KLClose")));
     QObject::connect(buttons, &QDialogButtonBox::rejected, box, &QDialog::close);
     auto *layout = new QVBoxLayout(box);
     for (QWidget *w : {static_cast<QWidget *>(icon), static_cast<QWidget *>(name), static_cast<QWidget *>(version),
-                       static_cast<QWidget *>(blurb), static_cast<QWidget *>(buttons)})
+                       static_cast<QWidget *>(blurb), static_cast<QWidget *>(licence), static_cast<QWidget *>(page),
+                       static_cast<QWidget *>(buttons)})
         layout->addWidget(w);
     box->setFixedWidth(320);
     bringForward(box, true);

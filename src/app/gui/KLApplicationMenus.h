@@ -13,6 +13,12 @@ namespace KLApplicationMenus {
 // The project's release page: the folder of the update feed (the setting "SUFeedURL"), which
 // is where the releases are listed.
 QString releasePageUrl();
+// The project's home page (the site of the update feed) and its help page; empty when the
+// settings name no site.
+QString projectPageUrl();
+QString helpPageUrl();
+// The licence Kelso is released under, as the About box names it.
+QString licenceName();
 
 // The About box: one per process, brought to the front (and centred when it was not shown).
 QDialog *showAboutBox(QWidget *parent);
