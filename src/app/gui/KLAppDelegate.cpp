@@ -126,7 +126,12 @@ std::unique_ptr<KLServices> KLAppDelegate::makeServices()
             shell->tagEditor()->editTagsForFilePaths(paths);
     };
     // "Preferences…" and "Edit Unwanted Folders…" of the panes' menus.
-    services->preferencesOpener = [](KLPreferencesPage page) { KLPreferencesController::showPreferences(page); };
+    services->preferencesOpener = [](KLPreferencesPage page) {
+        if (KLAppDelegate *shell = KLAppDelegate::shared())
+            shell->showPreferences(page);
+        else
+            KLPreferencesController::showPreferences(page);
+    };
     // The questions, the failure messages, the context menus and the beep are the defaults'
     // message boxes, QMenu::popup() and QApplication::beep(). The drop-zone query is set once
     // the zone exists (the "drop zone" launch step).
@@ -586,7 +591,22 @@ void KLAppDelegate::checkForUpdate()
 
 void KLAppDelegate::preferencesAction()
 {
-    KLPreferencesController::showPreferences(KLPreferencesPage::General);
+    showPreferences(KLPreferencesPage::General);
+}
+
+void KLAppDelegate::showPreferences(KLPreferencesPage page)
+{
+    // While the preferences window is the active one the drop zone shows its strip, so that the
+    // user sees where the zone is while choosing its edge.
+    if (!m_preferencesConnected && m_dropZone) {
+        m_preferencesConnected = true;
+        connect(KLPreferencesController::singleInstance(), &KLPreferencesController::keyStatusChanged, this,
+                [this](bool key) {
+                    if (m_dropZone)
+                        m_dropZone->setShownForPreferences(key);
+                });
+    }
+    KLPreferencesController::showPreferences(page);
 }
 
 void KLAppDelegate::aboutAction()

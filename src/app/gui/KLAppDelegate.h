@@ -29,6 +29,7 @@ class GlobalHotKeyBackend;
 class XPHotKeyRegistration;
 class KLHotKeySheet;
 struct KLServices;
+enum class KLPreferencesPage;
 
 class KLAppDelegate : public QObject
 {
@@ -80,6 +81,7 @@ public:
     void colourDefaultsAction();
     // The application commands: the preferences window, the About box, the help page.
     void preferencesAction();
+    void showPreferences(KLPreferencesPage page);
     void aboutAction();
     void showHelp();
     // Shows the sheet that assigns the global hot key, on the main window.
@@ -147,6 +149,7 @@ private:
     QAction *m_quitItem = nullptr;
     QAction *m_aboutItem = nullptr;
     QAction *m_preferencesItem = nullptr;
+    bool m_preferencesConnected = false;
     QAction *m_helpItem = nullptr;
     KLSettingsWatch *m_settingsWatch = nullptr;
     QAction *m_checkForUpdatesItem = nullptr;

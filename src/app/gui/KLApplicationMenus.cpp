@@ -81,7 +81,8 @@ QString helpPageUrl()
 
 QString licenceName()
 {
-    return QStringLiteral("GPL-3.0-or-later");
+    // No public licence has been chosen yet; the About box must not claim one.
+    return QStringLiteral("all rights reserved by the Kelso developers");
 }
 
 QDialog *showAboutBox(QWidget *parent)
