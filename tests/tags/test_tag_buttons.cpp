@@ -138,8 +138,10 @@ TEST_F(TagButtonsTest, RemoveFromRecentsShowsDashesUntilTheRowIsRebuilt)
     EXPECT_EQ(home->contextMenu()->actions()[0]->text(), QStringLiteral("Remove from Recents"));
     home->contextMenu()->actions()[0]->trigger();
     EXPECT_EQ(home->text(), XPTagButton::kRemovedTitle);
-    LumitagPrefs::forgetLastSynchronisation();
-    EXPECT_EQ(LumitagPrefs::recentTags(), L{"travel"});
+    EXPECT_TRUE(KelsoTest::waitFor([] {
+        LumitagPrefs::forgetLastSynchronisation();
+        return LumitagPrefs::recentTags() == L{"travel"};
+    }));
     EXPECT_EQ(Defaults::standard().stringForKey(QStringLiteral("KPCustomWords")), QStringLiteral("home"));
     C::rebuildFavoriteTagButtons(container.get(), {});
     EXPECT_EQ(titles(), (L{"home", "travel"}));
@@ -147,7 +149,10 @@ TEST_F(TagButtonsTest, RemoveFromRecentsShowsDashesUntilTheRowIsRebuilt)
     // A recent tag: gone for good after the rebuild.
     buttons()[1]->removeFromRecentsAction();
     EXPECT_EQ(buttons()[1]->text(), QStringLiteral("----"));
-    LumitagPrefs::forgetLastSynchronisation();
+    EXPECT_TRUE(KelsoTest::waitFor([] {
+        LumitagPrefs::forgetLastSynchronisation();
+        return LumitagPrefs::recentTags().isEmpty();
+    }));
     C::rebuildFavoriteTagButtons(container.get(), {});
     EXPECT_EQ(titles(), L{"home"});
 }

@@ -305,11 +305,11 @@ void XPTokenField::cut()
 
 void XPTokenField::paste()
 {
-    const QMimeData *data = QApplication::clipboard()->mimeData();
+    const QMimeData *clipboardData = QApplication::clipboard()->mimeData();
     // Only plain text is read; anything else gives no tokens.
-    if (!data || !data->hasText())
+    if (!clipboardData || !clipboardData->hasText())
         return;
-    pasteText(data->text());
+    pasteText(clipboardData->text());
 }
 
 void XPTokenField::pasteText(const QString &text)
