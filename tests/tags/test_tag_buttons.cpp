@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QPixmap>
 #include <QTest>
 #include <QUuid>
 #include <gtest/gtest.h>
@@ -273,4 +274,21 @@ TEST_F(TagButtonsTest, TheRowIsDrawnInTheHeadsUpColoursOffAndOn)
     ASSERT_EQ(b.size(), 2);
     EXPECT_EQ(colourAt(b[0]), XPTagButton::styleColor(XPTagButton::HeadsUpStyle, false, false));
     EXPECT_EQ(colourAt(b[1]), XPTagButton::styleColor(XPTagButton::HeadsUpStyle, false, true));
+}
+
+TEST_F(TagButtonsTest, TheHoverIconShowsOnlyWhileHovered)
+{
+    QPixmap red(6, 6);
+    red.fill(Qt::red);
+    XPTagButton button(QStringLiteral("where"), XPTagButton::WhereStyle, QIcon(red));
+    button.resize(80, 14);
+    ASSERT_TRUE(button.hasHoverIcon());
+    auto cornerColour = [&] {
+        const QImage picture = button.grab().toImage();
+        const qreal ratio = picture.devicePixelRatio();
+        return QColor(picture.pixel(int(3 * ratio), int(3 * ratio)));
+    };
+    EXPECT_NE(cornerColour(), QColor(Qt::red));
+    button.setShowHovered(true);
+    EXPECT_EQ(cornerColour(), QColor(Qt::red));
 }
