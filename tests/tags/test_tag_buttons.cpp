@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QPixmap>
 #include <QTest>
 #include <QUuid>
 #include <gtest/gtest.h>
@@ -138,8 +139,10 @@ TEST_F(TagButtonsTest, RemoveFromRecentsShowsDashesUntilTheRowIsRebuilt)
     EXPECT_EQ(home->contextMenu()->actions()[0]->text(), QStringLiteral("Remove from Recents"));
     home->contextMenu()->actions()[0]->trigger();
     EXPECT_EQ(home->text(), XPTagButton::kRemovedTitle);
-    LumitagPrefs::forgetLastSynchronisation();
-    EXPECT_EQ(LumitagPrefs::recentTags(), L{"travel"});
+    EXPECT_TRUE(KelsoTest::waitFor([] {
+        LumitagPrefs::forgetLastSynchronisation();
+        return LumitagPrefs::recentTags() == L{"travel"};
+    }));
     EXPECT_EQ(Defaults::standard().stringForKey(QStringLiteral("KPCustomWords")), QStringLiteral("home"));
     C::rebuildFavoriteTagButtons(container.get(), {});
     EXPECT_EQ(titles(), (L{"home", "travel"}));
@@ -147,7 +150,10 @@ TEST_F(TagButtonsTest, RemoveFromRecentsShowsDashesUntilTheRowIsRebuilt)
     // A recent tag: gone for good after the rebuild.
     buttons()[1]->removeFromRecentsAction();
     EXPECT_EQ(buttons()[1]->text(), QStringLiteral("----"));
-    LumitagPrefs::forgetLastSynchronisation();
+    EXPECT_TRUE(KelsoTest::waitFor([] {
+        LumitagPrefs::forgetLastSynchronisation();
+        return LumitagPrefs::recentTags().isEmpty();
+    }));
     C::rebuildFavoriteTagButtons(container.get(), {});
     EXPECT_EQ(titles(), L{"home"});
 }
@@ -268,4 +274,21 @@ TEST_F(TagButtonsTest, TheRowIsDrawnInTheHeadsUpColoursOffAndOn)
     ASSERT_EQ(b.size(), 2);
     EXPECT_EQ(colourAt(b[0]), XPTagButton::styleColor(XPTagButton::HeadsUpStyle, false, false));
     EXPECT_EQ(colourAt(b[1]), XPTagButton::styleColor(XPTagButton::HeadsUpStyle, false, true));
+}
+
+TEST_F(TagButtonsTest, TheHoverIconShowsOnlyWhileHovered)
+{
+    QPixmap red(6, 6);
+    red.fill(Qt::red);
+    XPTagButton button(QStringLiteral("where"), XPTagButton::WhereStyle, QIcon(red));
+    button.resize(80, 14);
+    ASSERT_TRUE(button.hasHoverIcon());
+    auto cornerColour = [&] {
+        const QImage picture = button.grab().toImage();
+        const qreal ratio = picture.devicePixelRatio();
+        return QColor(picture.pixel(int(3 * ratio), int(3 * ratio)));
+    };
+    EXPECT_NE(cornerColour(), QColor(Qt::red));
+    button.setShowHovered(true);
+    EXPECT_EQ(cornerColour(), QColor(Qt::red));
 }

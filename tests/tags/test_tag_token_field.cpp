@@ -395,6 +395,29 @@ TEST_F(TokenFieldTest, LoadingAndResettingKeepWhatIsEdited)
     EXPECT_TRUE(controller->referenceObject().isEmpty());
 }
 
+TEST_F(TokenFieldTest, EnteringAndLeavingAreReportedOnceWhateverMovesInside)
+{
+    auto *other = new QLineEdit(window.get());
+    other->setGeometry(10, 80, 100, 20);
+    other->show();
+    other->setFocus();
+    controller->setTags({QStringLiteral("a"), QStringLiteral("b")}, {});
+    QSignalSpy entered(controller.get(), &XPTagsTokenFieldController::didBecomeFirstResponder);
+    QSignalSpy left(controller.get(), &XPTagsTokenFieldController::didResignFirstResponder);
+    field->setFocus();
+    ASSERT_TRUE(field->lineEdit()->hasFocus());
+    QTest::keyClick(field->lineEdit(), Qt::Key_Left);
+    QTest::keyClick(field->chipAt(1), Qt::Key_Left);
+    QTest::keyClick(field->chipAt(0), Qt::Key_End);
+    EXPECT_TRUE(field->lineEdit()->hasFocus());
+    EXPECT_EQ(entered.count(), 1);
+    EXPECT_EQ(left.count(), 0);
+    other->setFocus();
+    EXPECT_EQ(left.count(), 1);
+    field->setFocus();
+    EXPECT_EQ(entered.count(), 2);
+}
+
 TEST_F(TokenFieldTest, LeavingTheFieldEndsThePendingToken)
 {
     auto *other = new QLineEdit(window.get());

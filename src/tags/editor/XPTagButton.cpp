@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QThreadPool>
 
 namespace {
 
@@ -139,10 +140,13 @@ void XPTagButton::removeFromRecentsAction()
 {
     const QString title = text();
     if (title != kRemovedTitle) {
-        if (m_remover)
+        if (m_remover) {
             m_remover({title});
-        else
-            LumitagPrefs::removeTagsFromRecents({title});
+        } else {
+            // The change waits for the recent-tags lock, which another program may hold: not
+            // on the thread of the window.
+            QThreadPool::globalInstance()->start([title] { LumitagPrefs::removeTagsFromRecents({title}); });
+        }
     }
     setText(kRemovedTitle);
     update();

@@ -63,7 +63,7 @@ public:
     bool isDark() const;
 
     // Gives the button the "Remove from Recents" context menu. `remover` removes the tags from
-    // the recent tags (default: LumitagPrefs::removeTagsFromRecents).
+    // the recent tags (default: LumitagPrefs::removeTagsFromRecents on a worker thread).
     void enableRemoveFromRecentsMenu(std::function<void(const QStringList &)> remover = {});
     bool hasRemoveFromRecentsMenu() const { return m_removeMenuEnabled; }
     // The context menu (built on demand; nullptr when the button has none).

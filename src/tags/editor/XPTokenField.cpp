@@ -108,6 +108,7 @@ protected:
     void focusInEvent(QFocusEvent *event) override
     {
         update();
+        m_field->noteFocusIn();
         QWidget::focusInEvent(event);
     }
 
@@ -305,11 +306,11 @@ void XPTokenField::cut()
 
 void XPTokenField::paste()
 {
-    const QMimeData *data = QApplication::clipboard()->mimeData();
+    const QMimeData *clipboardData = QApplication::clipboard()->mimeData();
     // Only plain text is read; anything else gives no tokens.
-    if (!data || !data->hasText())
+    if (!clipboardData || !clipboardData->hasText())
         return;
-    pasteText(data->text());
+    pasteText(clipboardData->text());
 }
 
 void XPTokenField::pasteText(const QString &text)
@@ -751,13 +752,21 @@ bool XPTokenField::eventFilter(QObject *watched, QEvent *event)
     } else if (watched == m_edit && event->type() == QEvent::FocusIn) {
         auto *focus = static_cast<QFocusEvent *>(event);
         clearTokenSelection();
-        m_edit->end(false);
-        if (focus->reason() != Qt::OtherFocusReason && focus->reason() != Qt::PopupFocusReason)
-            Q_EMIT focusEntered();
+        if (focus->reason() != Qt::PopupFocusReason)
+            m_edit->end(false);
+        noteFocusIn();
     } else if (watched == m_edit && event->type() == QEvent::FocusOut) {
         noteFocusOut(static_cast<QFocusEvent *>(event));
     }
     return QFrame::eventFilter(watched, event);
+}
+
+void XPTokenField::noteFocusIn()
+{
+    if (m_focusInside)
+        return;
+    m_focusInside = true;
+    Q_EMIT focusEntered();
 }
 
 void XPTokenField::noteFocusOut(QFocusEvent *event)
@@ -768,6 +777,7 @@ void XPTokenField::noteFocusOut(QFocusEvent *event)
     if (next && (next == this || isAncestorOf(next)))
         return;
     // Leaving the field ends the token being typed.
+    m_focusInside = false;
     commitPendingText();
     hideCompletions();
     clearTokenSelection();

@@ -145,6 +145,7 @@ private:
     void focusChip(int index);
     void editToken(int index);
     void removeTokens(QList<int> indexes);
+    void noteFocusIn();
     void noteFocusOut(QFocusEvent *event);
     bool tabSignalConnected(bool forward) const;
     void emitTokensChanged();
@@ -157,4 +158,6 @@ private:
     QListWidget *m_popup = nullptr;
     int m_minimumHeight = 22;
     QList<int> m_selection;
+    // The keyboard focus is on the text or a chip (moves between them are not reported).
+    bool m_focusInside = false;
 };
