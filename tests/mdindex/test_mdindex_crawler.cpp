@@ -346,3 +346,26 @@ TEST_F(MdCrawlerTest, PdfTextIsIndexedWithinTheCapAndADamagedPdfCostsOnlyItsOwnT
     EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemTextContent == \"written*\"cdw")),
               QStringList{p("papers/after.txt")});
 }
+
+TEST_F(MdCrawlerTest, AFirstWalkKeepsNamesAsBytesAndFindsThemFolded)
+{
+    // p() reads its text as Latin-1: these names are UTF-8.
+    auto u = [this](const char *rel) { return root + QLatin1Char('/') + QString::fromUtf8(rel); };
+    KelsoTest::writeFile(u("names/Café Crème.txt"));
+    KelsoTest::writeFile(u("names/MIXED Case.md"));
+    KelsoTest::writeFile(u("names/sub/ÆRØ.txt"));
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    const std::optional<FileRecord> cafe = c.store().byPath(u("names/Café Crème.txt"));
+    ASSERT_TRUE(cafe.has_value());
+    EXPECT_EQ(cafe->name, QStringLiteral("Café Crème.txt"));
+    EXPECT_EQ(cafe->parent, c.store().byPath(p("names"))->id);
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemDisplayName == \"*cafe creme*\"cd")),
+              QStringList{u("names/Café Crème.txt")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemDisplayName == \"*mixed c*\"cd")),
+              QStringList{u("names/MIXED Case.md")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemDisplayName == \"*ærø*\"cd")),
+              QStringList{u("names/sub/ÆRØ.txt")});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemFSName == \"mixed*\"")), QStringList{});
+}

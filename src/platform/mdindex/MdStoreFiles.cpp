@@ -57,6 +57,11 @@ FileRecord Store::rowToRecord(sqlite3_stmt *st)
 bool Store::beginBulkInsert()
 {
     bulk_ = count() == 0 && exec("DROP INDEX IF EXISTS files_path");
+    // A first walk rewrites the same table pages in commit after commit: checkpointing them
+    // into the database each time writes them again and again. They stay in the log until the
+    // walk ends and go into the database once, at the next commit.
+    if (bulk_)
+        exec("PRAGMA wal_autocheckpoint=0");
     return bulk_;
 }
 
@@ -65,9 +70,14 @@ bool Store::endBulkInsert()
     if (!bulk_)
         return true;
     bulk_ = false;
-    // Overlapping roots can list a path twice: keep its first entry.
-    return exec("DELETE FROM files WHERE id NOT IN (SELECT min(id) FROM files GROUP BY path);"
-                "CREATE UNIQUE INDEX IF NOT EXISTS files_path ON files(path)");
+    // The walk lists each path once (nested roots are skipped, links are not followed), so the
+    // index is built straight away; should a path still come twice, its first entry is kept
+    // and the build tried again. (Removing duplicates first would sort every path once more.)
+    const bool ok = exec("CREATE UNIQUE INDEX IF NOT EXISTS files_path ON files(path)") ||
+                    exec("DELETE FROM files WHERE id NOT IN (SELECT min(id) FROM files GROUP BY path);"
+                         "CREATE UNIQUE INDEX IF NOT EXISTS files_path ON files(path)");
+    exec("PRAGMA wal_autocheckpoint=1000");
+    return ok;
 }
 
 qint64 Store::upsertStat(const FileRecord &r, int generation)
