@@ -208,3 +208,46 @@ TEST_F(MetadataQueryTest, StoppingMidRunEndsTheWorkerAndDeliversNothing)
     EXPECT_EQ(finished.count(), 0);
     EXPECT_TRUE(q.results().isEmpty());
 }
+
+TEST(MetadataIndexRules, ExclusionSettingsBecomeTheCrawlersRules)
+{
+    KLRules::Snapshot exclusions;
+    exclusions.unwantedDirectories = {QStringLiteral("/h/Private/"), QStringLiteral("relative/ignored")};
+    exclusions.unwantedItems = {QStringLiteral("/h/one-file.txt")};
+    exclusions.unwantedExtensions = {QStringLiteral("tmp"), QString()};
+    exclusions.unwantedPathFragments = {QStringLiteral("/node_modules/"), QStringLiteral("cache"),
+                                        QStringLiteral("/a/b/"), QStringLiteral("/")};
+    const MdIndex::CrawlRules rules = KLMetadataIndex::rulesFor({QStringLiteral("/h")}, exclusions);
+    EXPECT_EQ(rules.roots, QStringList{"/h"});
+    EXPECT_EQ(rules.excludedFolders, (QStringList{"/h/Private", "/h/one-file.txt"}));
+    EXPECT_EQ(rules.excludedNamePatterns, (QStringList{"*.tmp", "node_modules", "*cache*"}));
+    EXPECT_FALSE(rules.recentlyUsedFile.isEmpty());
+
+    // An attribute bit in a folder record asks for tags and ratings too.
+    EXPECT_EQ(KLMetadataIndex::changeForRecord(QStringLiteral("/h/d"), 0x100).kind, MdIndex::ChangeKind::FolderChanged);
+    EXPECT_EQ(KLMetadataIndex::changeForRecord(QStringLiteral("/h/d"), 0x104).kind,
+              MdIndex::ChangeKind::FolderAttributesChanged);
+    EXPECT_EQ(KLMetadataIndex::changeForRecord(QStringLiteral("/h/d"), 0x4).path, QStringLiteral("/h/d"));
+}
+
+TEST(MetadataIndexRules, ExcludedNamesStayOutOfACrawl)
+{
+    QTemporaryDir tmp(KelsoTest::home() + QStringLiteral("/rules-XXXXXX"));
+    const QString root = tmp.path() + QStringLiteral("/tree");
+    KelsoTest::writeFile(root + QStringLiteral("/keep.txt"));
+    KelsoTest::writeFile(root + QStringLiteral("/junk.tmp"));
+    KelsoTest::writeFile(root + QStringLiteral("/node_modules/dep.js"));
+    KelsoTest::writeFile(root + QStringLiteral("/mycache1/x.txt"));
+    KelsoTest::writeFile(root + QStringLiteral("/Private/secret.txt"));
+    KLRules::Snapshot exclusions;
+    exclusions.unwantedDirectories = {root + QStringLiteral("/Private")};
+    exclusions.unwantedExtensions = {QStringLiteral("tmp")};
+    exclusions.unwantedPathFragments = {QStringLiteral("/node_modules/"), QStringLiteral("cache")};
+    MdIndex::Crawler crawler(tmp.path() + QStringLiteral("/index.sqlite3"),
+                             KLMetadataIndex::rulesFor({root}, exclusions));
+    ASSERT_TRUE(crawler.openStore(nullptr));
+    ASSERT_TRUE(crawler.crawlNames());
+    EXPECT_TRUE(crawler.store().byPath(root + QStringLiteral("/keep.txt")).has_value());
+    for (const char *gone : {"/junk.tmp", "/node_modules", "/node_modules/dep.js", "/mycache1/x.txt", "/Private"})
+        EXPECT_FALSE(crawler.store().byPath(root + QLatin1String(gone)).has_value()) << gone;
+}
