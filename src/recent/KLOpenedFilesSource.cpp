@@ -14,15 +14,15 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <sys/stat.h>
 
-const QString KLMetadataQuery::kOpenedFilesQueryText =
+const QString KLOpenedFilesQuery::kOpenedFilesQueryText =
     QStringLiteral("(kMDItemLastUsedDate > $time.now) && (kMDItemSupportFileType != 'MDSystemFile')");
-const QString KLMetadataQuery::kUpdateAddedItems = QStringLiteral("kMDQueryUpdateAddedItems");
-const QString KLMetadataQuery::kUpdateChangedItems = QStringLiteral("kMDQueryUpdateChangedItems");
-const QString KLMetadataQuery::kUpdateRemovedItems = QStringLiteral("kMDQueryUpdateRemovedItems");
-const QString KLMetadataQuery::kItemPath = QStringLiteral("kMDItemPath");
-const QString KLMetadataQuery::kItemLastUsedDate = QStringLiteral("kMDItemLastUsedDate");
+const QString KLOpenedFilesQuery::kUpdateAddedItems = QStringLiteral("kMDQueryUpdateAddedItems");
+const QString KLOpenedFilesQuery::kUpdateChangedItems = QStringLiteral("kMDQueryUpdateChangedItems");
+const QString KLOpenedFilesQuery::kUpdateRemovedItems = QStringLiteral("kMDQueryUpdateRemovedItems");
+const QString KLOpenedFilesQuery::kItemPath = QStringLiteral("kMDItemPath");
+const QString KLOpenedFilesQuery::kItemLastUsedDate = QStringLiteral("kMDItemLastUsedDate");
 
-std::unique_ptr<KLMetadataQuery> KLMetadataQuery::create(const QString &queryText, QObject *parent)
+std::unique_ptr<KLOpenedFilesQuery> KLOpenedFilesQuery::create(const QString &queryText, QObject *parent)
 {
     if (queryText.simplified() == kOpenedFilesQueryText)
         return std::make_unique<KLOpenedFilesSource>(parent);
@@ -88,7 +88,7 @@ QString localPathOfHref(const QString &href, int *skipped)
 
 } // namespace
 
-KLOpenedFilesSource::KLOpenedFilesSource(QObject *parent) : KLMetadataQuery(parent)
+KLOpenedFilesSource::KLOpenedFilesSource(QObject *parent) : KLOpenedFilesQuery(parent)
 {
     m_scopeRoot = PimsAdditions::realHomeDirectory();
 }

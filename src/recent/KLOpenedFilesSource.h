@@ -14,7 +14,7 @@
 // whose time lies after the moment execute() ran, and after the time last reported for the
 // same file, is an opening: "added" the first time a file is reported, "changed" afterwards.
 // Entries outside the scope, non-file URLs and names that are not valid UTF-8 are skipped.
-#include "recent/KLMetadataQuery.h"
+#include "recent/KLOpenedFilesQuery.h"
 #include "util/KLTime.h"
 
 #include <QFutureWatcher>
@@ -31,7 +31,7 @@ struct KLRecentlyUsedEntry {
     KLTime time = 0; // latest use
 };
 
-class KLOpenedFilesSource : public KLMetadataQuery
+class KLOpenedFilesSource : public KLOpenedFilesQuery
 {
     Q_OBJECT
 public:

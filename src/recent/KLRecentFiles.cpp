@@ -5,7 +5,7 @@
 #include "platform/Defaults.h"
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
-#include "recent/KLMetadataQuery.h"
+#include "recent/KLOpenedFilesQuery.h"
 #include "recent/KLRecentListFormat.h"
 #include "recent/KLSaveFileLeftovers.h"
 #include "recent/XPSimpleUtils.h"
@@ -947,20 +947,20 @@ void KLRecentFiles::filterOutOldEventWithSameFiles(const KLRecentEvent &event)
 
 void KLRecentFiles::startListeningForOpenedFiles()
 {
-    m_mdQuery = KLMetadataQuery::create(KLMetadataQuery::kOpenedFilesQueryText, nullptr);
+    m_mdQuery = KLOpenedFilesQuery::create(KLOpenedFilesQuery::kOpenedFilesQueryText, nullptr);
     if (!m_mdQuery)
         return;
-    connect(m_mdQuery.get(), &KLMetadataQuery::progress, this, &KLRecentFiles::progressMDQuery);
-    connect(m_mdQuery.get(), &KLMetadataQuery::finished, this, &KLRecentFiles::finishedMDQuery);
-    connect(m_mdQuery.get(), &KLMetadataQuery::updated, this, &KLRecentFiles::updatedMDQuery);
-    m_mdQuery->setSearchScope(KLMetadataQuery::Scope::Home);
+    connect(m_mdQuery.get(), &KLOpenedFilesQuery::progress, this, &KLRecentFiles::progressMDQuery);
+    connect(m_mdQuery.get(), &KLOpenedFilesQuery::finished, this, &KLRecentFiles::finishedMDQuery);
+    connect(m_mdQuery.get(), &KLOpenedFilesQuery::updated, this, &KLRecentFiles::updatedMDQuery);
+    m_mdQuery->setSearchScope(KLOpenedFilesQuery::Scope::Home);
     if (!m_mdQuery->execute())
         qCWarning(lcRecent, "MDQuery for recently opened files failed to start in Kelso.");
 }
 
 QString KLRecentFiles::mdItemToPath(const QVariant &item)
 {
-    return item.toMap().value(KLMetadataQuery::kItemPath).toString();
+    return item.toMap().value(KLOpenedFilesQuery::kItemPath).toString();
 }
 
 void KLRecentFiles::updatedMDQuery(const QVariantMap &userInfo)
@@ -969,7 +969,7 @@ void KLRecentFiles::updatedMDQuery(const QVariantMap &userInfo)
         return;
     QStringList paths;
     QSet<QString> seen;
-    for (const QString &key : {KLMetadataQuery::kUpdateAddedItems, KLMetadataQuery::kUpdateChangedItems}) {
+    for (const QString &key : {KLOpenedFilesQuery::kUpdateAddedItems, KLOpenedFilesQuery::kUpdateChangedItems}) {
         for (const QVariant &item : userInfo.value(key).toList()) {
             if (seen.size() > kMaxOpenedPathsTaken)
                 break;

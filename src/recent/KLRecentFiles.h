@@ -2,7 +2,7 @@
 // KLRecentFiles: the recent-files collector.
 //
 // Turns file-system records (FileSystemEventStream, on its worker thread) and opened-file
-// notices (KLMetadataQuery, on the main thread) into a newest-first list of recent events —
+// notices (KLOpenedFilesQuery, on the main thread) into a newest-first list of recent events —
 // {files, date, path} — kept across runs in recentItems.plist, and ranks them on request into
 // at most 50 items in which busy folders collapse into stacks.
 //
@@ -51,7 +51,7 @@
 #include <vector>
 
 class Defaults;
-class KLMetadataQuery;
+class KLOpenedFilesQuery;
 
 // One entry of the event list.
 struct KLRecentEvent {
@@ -175,7 +175,7 @@ public:
     static QString mdItemToPath(const QVariant &item);
     void progressMDQuery() {}
     void finishedMDQuery() {}
-    KLMetadataQuery *mdQuery() const { return m_mdQuery.get(); }
+    KLOpenedFilesQuery *mdQuery() const { return m_mdQuery.get(); }
 
     // The D-Bus answer of RecentItems(folder): the ranked list (empty folder) or the items of
     // one folder, as the JSON array of KLRecentListFormat.
@@ -256,7 +256,7 @@ private:
     std::mutex m_cachedFileSetsLock;
     QHash<QString, QSet<QString>> _cachedFileSets;
     QSet<QString> m_primedFolders; // kept when the listing cache is trimmed
-    std::unique_ptr<KLMetadataQuery> m_mdQuery;
+    std::unique_ptr<KLOpenedFilesQuery> m_mdQuery;
     std::mutex m_scanDatesLock;
     QHash<QString, KLTime> _scanDates;
     std::atomic<double> _averageSecondsBetweenEvents{20.0};

@@ -111,14 +111,14 @@ TEST(RecentlyUsedParseTest, BrokenInputKeepsWhatParsedAndSkipsBadNames)
 // The opened-files query, started, with a spy on its updates, and read once more (what was
 // there before the start is not an update).
 struct StartedQuery {
-    std::unique_ptr<KLMetadataQuery> query;
+    std::unique_ptr<KLOpenedFilesQuery> query;
     std::unique_ptr<QSignalSpy> spy;
     KLOpenedFilesSource *source() const { return static_cast<KLOpenedFilesSource *>(query.get()); }
     void start()
     {
-        query = KLMetadataQuery::create(KLMetadataQuery::kOpenedFilesQueryText);
+        query = KLOpenedFilesQuery::create(KLOpenedFilesQuery::kOpenedFilesQueryText);
         ASSERT_TRUE(query);
-        spy = std::make_unique<QSignalSpy>(query.get(), &KLMetadataQuery::updated);
+        spy = std::make_unique<QSignalSpy>(query.get(), &KLOpenedFilesQuery::updated);
         ASSERT_TRUE(query->execute());
         source()->rereadNow();
     }
@@ -126,7 +126,7 @@ struct StartedQuery {
 
 TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
 {
-    EXPECT_FALSE(KLMetadataQuery::create("kMDItemFSName == 'x'")) << "only the opened-files query is answered";
+    EXPECT_FALSE(KLOpenedFilesQuery::create("kMDItemFSName == 'x'")) << "only the opened-files query is answered";
     const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
     const QString mainFile = dataHome + "/recently-used.xbel";
     const QString flatpakFile = home() + "/.var/app/org.example.Editor/data/recently-used.xbel";
@@ -136,7 +136,7 @@ TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
 
     StartedQuery started;
     ASSERT_NO_FATAL_FAILURE(started.start());
-    KLMetadataQuery *query = started.query.get();
+    KLOpenedFilesQuery *query = started.query.get();
     KLOpenedFilesSource *source = started.source();
     QSignalSpy &spy = *started.spy;
     EXPECT_EQ(spy.count(), 0) << "what was opened before the start is not reported";
@@ -151,7 +151,7 @@ TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
         QStringList paths;
         for (const QList<QVariant> &args : std::as_const(spy)) {
             const QVariantMap info = args.at(0).toMap();
-            for (const QString &key : {KLMetadataQuery::kUpdateAddedItems, KLMetadataQuery::kUpdateChangedItems})
+            for (const QString &key : {KLOpenedFilesQuery::kUpdateAddedItems, KLOpenedFilesQuery::kUpdateChangedItems})
                 for (const QVariant &item : info.value(key).toList())
                     paths.append(KLRecentFiles::mdItemToPath(item));
         }
@@ -171,8 +171,8 @@ TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
     source->rereadNow();
     ASSERT_EQ(spy.count(), 1);
     const QVariantMap info = spy.first().at(0).toMap();
-    EXPECT_TRUE(info.value(KLMetadataQuery::kUpdateAddedItems).toList().isEmpty());
-    ASSERT_EQ(info.value(KLMetadataQuery::kUpdateChangedItems).toList().size(), 1);
+    EXPECT_TRUE(info.value(KLOpenedFilesQuery::kUpdateAddedItems).toList().isEmpty());
+    ASSERT_EQ(info.value(KLOpenedFilesQuery::kUpdateChangedItems).toList().size(), 1);
     query->stop();
 }
 
@@ -187,7 +187,7 @@ TEST(OpenedFilesSourceTest, SandboxedApplicationInstalledLaterIsFoundAndWatched)
     QDir().mkpath(apps);
     StartedQuery started;
     ASSERT_NO_FATAL_FAILURE(started.start());
-    KLMetadataQuery *query = started.query.get();
+    KLOpenedFilesQuery *query = started.query.get();
     QSignalSpy &spy = *started.spy;
     ASSERT_EQ(spy.count(), 0);
 
@@ -200,8 +200,8 @@ TEST(OpenedFilesSourceTest, SandboxedApplicationInstalledLaterIsFoundAndWatched)
     replaceFile(file, xbel(bookmark(home() + "/Documents/later.txt", KLTimeUtil::now() + 30)));
     ASSERT_TRUE(KelsoTest::waitFor([&] { return spy.count() > seen; }, 20000)) << "its folder is not watched";
     const QVariantMap info = spy.last().at(0).toMap();
-    ASSERT_EQ(info.value(KLMetadataQuery::kUpdateChangedItems).toList().size(), 1);
-    EXPECT_EQ(KLRecentFiles::mdItemToPath(info.value(KLMetadataQuery::kUpdateChangedItems).toList().first()),
+    ASSERT_EQ(info.value(KLOpenedFilesQuery::kUpdateChangedItems).toList().size(), 1);
+    EXPECT_EQ(KLRecentFiles::mdItemToPath(info.value(KLOpenedFilesQuery::kUpdateChangedItems).toList().first()),
               home() + "/Documents/later.txt");
     query->stop();
 }
@@ -238,10 +238,10 @@ protected:
     {
         QVariantList a, c;
         for (const QString &p : added)
-            a.append(QVariantMap{{KLMetadataQuery::kItemPath, p}});
+            a.append(QVariantMap{{KLOpenedFilesQuery::kItemPath, p}});
         for (const QString &p : changed)
-            c.append(QVariantMap{{KLMetadataQuery::kItemPath, p}});
-        return {{KLMetadataQuery::kUpdateAddedItems, a}, {KLMetadataQuery::kUpdateChangedItems, c}};
+            c.append(QVariantMap{{KLOpenedFilesQuery::kItemPath, p}});
+        return {{KLOpenedFilesQuery::kUpdateAddedItems, a}, {KLOpenedFilesQuery::kUpdateChangedItems, c}};
     }
     QStringList makeFiles(int n, const QString &stem = "doc")
     {

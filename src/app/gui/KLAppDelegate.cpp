@@ -30,6 +30,9 @@
 #include "prefs/KLSettings.h"
 #include "prefs/KLSettingsWatch.h"
 #include "prefs/XPHotKeyRegistration.h"
+#include "recent/FileSystemEventStream.h"
+#include "recent/KLRules.h"
+#include "search/KLMetadataIndex.h"
 #include "tags/LumitagPrefs.h"
 #include "tags/editor/XPTagEditorController.h"
 #include "tags/editor/XPTagSearchController.h"
@@ -219,6 +222,13 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
              m_services->items->thumbnails = &KPQuickLook::sharedQueue();
              KLFileCommands::installReplacementPicker(*m_services->items);
          }},
+        {"metadata index",
+         [this] {
+             // Made before the window, which hands it to the search bar; crawling starts once
+             // launching finished.
+             m_metadataIndex = std::make_unique<KLMetadataIndex>();
+             m_services->metadataIndex = m_metadataIndex.get();
+         }},
         {"thumbnail renderer", [] { KPQuickLook::initializeGlobals(); }},
         {"worker pool", [] { KPPool::intializeGlobals(); }},
         {"tagging preferences", [] { setupTaggingPrefs(); }},
@@ -289,6 +299,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
          }},
         {"first-start hint", [this] { showStartHintOnce(); }},
         {"panes did finish launching", [this] { m_windowController->applicationDidFinishLaunching(); }},
+        {"metadata index crawl", [this] { startMetadataIndex(); }},
         {"activation",
          [this] {
              connect(qApp, &QGuiApplication::applicationStateChanged, this, &KLAppDelegate::applicationStateChanged);
@@ -350,6 +361,13 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
                  m_dropZone->writeOutStateWhenQuiting();
          }},
         {"shutting down", [] { KLProcessFlags::setShuttingDown(true); }},
+        {"stop metadata index",
+         [this] {
+             if (FileSystemEventStream *stream = FileSystemEventStream::defaultFileSystemEventStream())
+                 stream->setRecordObserver({});
+             if (m_metadataIndex)
+                 m_metadataIndex->stop();
+         }},
         {"stop event stream",
          [this] {
              if (m_windowController && m_windowController->kelsoDelegate()->recentFiles())
@@ -392,6 +410,40 @@ void KLAppDelegate::applicationWillTerminate()
         m_tagEditor->close();
     XPTagWriteSession::waitForPendingWrites();
     runSteps("will terminate", willTerminateSteps());
+}
+
+void KLAppDelegate::startMetadataIndex()
+{
+    if (!m_metadataIndex)
+        return;
+    restartMetadataIndex();
+    KLMetadataIndex *index = m_metadataIndex.get();
+    if (FileSystemEventStream *stream = FileSystemEventStream::defaultFileSystemEventStream()) {
+        // On the stream's worker thread: enqueue() only takes the crawler's queue lock.
+        stream->setRecordObserver([index](const FileSystemEvent &event) {
+            index->enqueue({KLMetadataIndex::changeForRecord(event.evPath, event.evFlag)});
+        });
+    }
+    if (m_windowController)
+        connect(m_windowController->kelsoDelegate(), &KLKelsoImageBrowserDelegate::itemOpenedInKelso, index,
+                [index](const KLItemPtr &item) {
+                    if (item)
+                        index->noteOpened(item->path());
+                });
+    connect(&defaults(), &Defaults::changed, this, [this](const QString &key) {
+        if (KLRules::observedKeys().contains(key) || key == QLatin1String("wantedDirectories"))
+            restartMetadataIndex();
+    });
+    // Content indexing waits while the user works in Kelso.
+    index->watchUserInput();
+}
+
+void KLAppDelegate::restartMetadataIndex()
+{
+    KLRules rules(defaults());
+    rules.loadPrefs();
+    // Same roots as the event stream's, so every record the index gets lies inside its crawl.
+    m_metadataIndex->start(KLMetadataIndex::rulesFor(FileSystemEventStream::defaultWatchRoots(), rules.snapshot()));
 }
 
 void KLAppDelegate::quit()

@@ -22,6 +22,7 @@ class QTimer;
 class KLDropZoneController;
 class KLMainWindowController;
 class KLSettingsWatch;
+class KLMetadataIndex;
 class KLSelectionActions;
 class XPTagEditorController;
 class XPTagSearchController;
@@ -107,6 +108,8 @@ public:
     XPTagEditorController *tagEditor();
     XPTagSearchController *tagSearch();
     QAction *searchTagsMenuItem() const { return m_searchTagsItem; }
+    // The metadata index service, made before the window and crawling once launching finished.
+    KLMetadataIndex *metadataIndex() const { return m_metadataIndex.get(); }
 
 private:
     struct Step {
@@ -140,9 +143,14 @@ private:
     void startBugsnaggingIfAllowed();
     bool eventFilter(QObject *watched, QEvent *event) override;
     void applicationStateChanged(Qt::ApplicationState state);
+    // Starts the crawl on the watched roots with the exclusion settings and feeds it the event
+    // stream's records and Kelso's own opens; again when the exclusions change.
+    void startMetadataIndex();
+    void restartMetadataIndex();
 
     // Outlives the window controller, which the destructor deletes first.
     std::unique_ptr<KLServices> m_services;
+    std::unique_ptr<KLMetadataIndex> m_metadataIndex;
     QMenu *m_statusMenu = nullptr;
     QAction *m_openKelsoMenuItem = nullptr;
     QAction *m_openAtLoginItem = nullptr;

@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QHash>
 #include <QLoggingCategory>
 #include <dirent.h>
 #include <fcntl.h>
@@ -129,6 +130,10 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
     };
     QList<Sub> subfolders;
     const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
+    // The path of each entry is built in one reused buffer of bytes; a first walk inserts those
+    // bytes as they are (no QString per file unless a rule or a subfolder needs one).
+    QByteArray pathBytes = folderBytes == "/" ? folderBytes : folderBytes + '/';
+    const qsizetype prefixBytes = pathBytes.size();
     qint64 files = 0, skipped = 0;
     bool ok = true;
     while (const dirent *e = readdir(dir)) {
@@ -141,25 +146,40 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
                 qCInfo(lcMdIndex) << "index: leaving out names that are not UTF-8, first in" << folder;
             continue;
         }
-        const QString nameText = QString::fromUtf8(name, qsizetype(length));
-        if (!rules_.excludedNamePatterns.isEmpty() && excludedName(nameText))
+        if (!namePatterns_.empty() && excludedName(QString::fromUtf8(name, qsizetype(length))))
             continue;
         struct statx st {
         };
         if (!statPath(dirfd(dir), name, &st))
             continue;
-        const QString path = prefix + nameText;
-        FileRecord r = recordFromStat(path, nameText, st);
-        r.parent = folderId;
-        if (r.isFolder && excludedFolder(path))
-            continue;
-        const qint64 id = store_.upsertStat(r, generation_);
+        const bool isFolder = S_ISDIR(st.stx_mode);
+        QString path;
+        if (isFolder) {
+            path = prefix + QString::fromUtf8(name, qsizetype(length));
+            if (excludedFolder(path))
+                continue;
+        }
+        qint64 id = 0;
+        if (store_.inBulkInsert()) {
+            pathBytes.truncate(prefixBytes);
+            pathBytes.append(name, qsizetype(length));
+            FileRecord r = recordFromStat(QString(), QString(), st);
+            r.parent = folderId;
+            id = store_.insertBulk(pathBytes, name, int(length), r, generation_);
+        } else {
+            const QString nameText = QString::fromUtf8(name, qsizetype(length));
+            if (!isFolder)
+                path = prefix + nameText;
+            FileRecord r = recordFromStat(path, nameText, st);
+            r.parent = folderId;
+            id = store_.upsertStat(r, generation_);
+        }
         if (id == 0 || (++batchRows_ >= kRowsPerCommit && !flushBatch(true))) {
             ok = false;
             break;
         }
         ++files;
-        if (r.isFolder)
+        if (isFolder)
             subfolders.append({path, id});
     }
     closedir(dir);
@@ -173,6 +193,58 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
         if (!ok || !(ok = walk(sub.path, sub.id)))
             break;
     return ok;
+}
+
+void Crawler::refreshFolder(const QString &folder, qint64 folderId, bool attributes)
+{
+    QHash<QString, qint64> indexed;
+    for (const auto &[id, path] : store_.directChildren(folder))
+        indexed.insert(path, id);
+    const int fd = open(folder.toUtf8().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            close(fd);
+        return; // unreadable now: keep what the index knows
+    }
+    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
+    QList<QPair<QString, qint64>> newFolders;
+    while (const dirent *e = readdir(dir)) {
+        const char *name = e->d_name;
+        const size_t length = strlen(name);
+        if (name[0] == '.' || !isUtf8(name, length))
+            continue;
+        const QString nameText = QString::fromUtf8(name, qsizetype(length));
+        const QString path = prefix + nameText;
+        struct statx st {
+        };
+        if (excludedName(nameText) || !statPath(dirfd(dir), name, &st))
+            continue;
+        FileRecord r = recordFromStat(path, nameText, st);
+        r.parent = folderId;
+        if (r.isFolder && excludedFolder(path))
+            continue;
+        const bool known = indexed.remove(path);
+        const qint64 id = store_.upsertStat(r, generation_);
+        if (id != 0 && known && attributes) {
+            r.id = id;
+            readAttributes(&r);
+            store_.updateAttributes(r);
+        }
+        if (id != 0 && r.isFolder && !known)
+            newFolders.append({path, id});
+    }
+    closedir(dir);
+    int gone = 0;
+    for (auto it = indexed.cbegin(); it != indexed.cend(); ++it)
+        gone += store_.removeTree(it.key());
+    {
+        QMutexLocker lock(&progressMutex_);
+        progress_.removed += gone;
+    }
+    for (const auto &[path, id] : std::as_const(newFolders))
+        if (!walk(path, id))
+            break;
 }
 
 } // namespace MdIndex

@@ -3,11 +3,11 @@
 // a query text, a scope, execution with live updates, and update notifications carrying the
 // added / changed / removed items.
 //
-// Kelso does not keep a metadata index yet. The only query answered today is the one for
-// recently opened files — "(kMDItemLastUsedDate > $time.now) && (kMDItemSupportFileType !=
-// 'MDSystemFile')" — and it is answered from the desktop's recently-used.xbel files (see
-// KLOpenedFilesSource). create() answers nullptr for every other text, as a failed query
-// creation would; the search work grows this interface into a real index.
+// The collector asks one query only, the one for recently opened files —
+// "(kMDItemLastUsedDate > $time.now) && (kMDItemSupportFileType != 'MDSystemFile')" — answered
+// from the desktop's recently-used.xbel files and Kelso's own opens (see KLOpenedFilesSource).
+// create() answers nullptr for every other text, as a failed query creation would. The search
+// bar's general queries on the metadata index are search/KLMetadataQuery.
 //
 // Items are QVariantMaps holding at least "kMDItemPath" (and "kMDItemLastUsedDate", a
 // KLTime). Update notifications carry a QVariantMap with the keys of kUpdateAddedItems,
@@ -18,7 +18,7 @@
 #include <QVariantMap>
 #include <memory>
 
-class KLMetadataQuery : public QObject
+class KLOpenedFilesQuery : public QObject
 {
     Q_OBJECT
 public:
@@ -32,10 +32,10 @@ public:
     enum class Scope { Home };
 
     // nullptr when the query text is not one Kelso can answer.
-    static std::unique_ptr<KLMetadataQuery> create(const QString &queryText, QObject *parent = nullptr);
+    static std::unique_ptr<KLOpenedFilesQuery> create(const QString &queryText, QObject *parent = nullptr);
 
     using QObject::QObject;
-    ~KLMetadataQuery() override = default;
+    ~KLOpenedFilesQuery() override = default;
 
     virtual void setSearchScope(Scope scope) = 0;
     // Starts the query with live updates; false when it cannot run.

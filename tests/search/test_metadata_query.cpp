@@ -1,0 +1,253 @@
+// Live queries on a real index in a temporary folder: a bad text, gathering in index order with
+// scope and maximum count, live additions and removals through the index service's crawler,
+// updates held back while disabled, and stopping mid-run.
+#include "platform/mdindex/MdStore.h"
+#include "search/KLMetadataIndex.h"
+#include "search/KLMetadataQuery.h"
+#include "search/KLSearchQueryText.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using MdIndex::FileRecord;
+
+namespace {
+
+QStringList pathsOf(const QList<FileRecord> &list)
+{
+    QStringList out;
+    for (const FileRecord &r : list)
+        out.append(r.path);
+    return out;
+}
+
+class MetadataQueryTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir tmp{KelsoTest::home() + QStringLiteral("/query-XXXXXX")};
+    QString db = tmp.path() + QStringLiteral("/index.sqlite3");
+    MdIndex::Store store;
+
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(store.open(db, MdIndex::Store::Mode::ReadWrite, &error)) << error.toStdString();
+    }
+    void add(const QString &path, qint64 modifiedMs = 1000)
+    {
+        FileRecord r;
+        r.path = path;
+        r.name = r.displayName = path.section(QLatin1Char('/'), -1);
+        r.size = 1;
+        r.modifiedMs = modifiedMs;
+        ASSERT_NE(store.upsertStat(r, 1), 0);
+    }
+    void addAll(const QStringList &paths)
+    {
+        ASSERT_TRUE(store.begin());
+        for (const QString &p : paths)
+            add(p);
+        ASSERT_TRUE(store.commit());
+    }
+    static bool waitFinished(KLMetadataQuery &q)
+    {
+        return KelsoTest::waitFor([&q] { return !q.isGathering(); }, 10000);
+    }
+};
+
+} // namespace
+
+TEST_F(MetadataQueryTest, TextThatDoesNotParseGivesAnErrorAndNoResults)
+{
+    for (const QString &bad : {QStringLiteral("kMDItemDisplayName == "), QStringLiteral("(( a == \"x\""),
+                               QStringLiteral("a === \"x\""), QStringLiteral("x == $time.tomorrow")}) {
+        KLMetadataQuery q(bad, db);
+        EXPECT_FALSE(q.isValid()) << bad.toStdString();
+        EXPECT_FALSE(q.errorString().isEmpty());
+        QSignalSpy finished(&q, &KLMetadataQuery::finished);
+        EXPECT_FALSE(q.execute());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(finished.count(), 0);
+        EXPECT_TRUE(q.results().isEmpty());
+    }
+}
+
+TEST_F(MetadataQueryTest, GathersInIndexOrderWithinScopeUpToTheMaximum)
+{
+    addAll({QStringLiteral("/h/a/report1"), QStringLiteral("/h/b/report2"), QStringLiteral("/h/a/report3"),
+            QStringLiteral("/h/ab/report4"), QStringLiteral("/h/a/sub/report5"), QStringLiteral("/h/a/other")});
+    const QString text = KLSearchQueryText::nameQuery({QStringLiteral("report"), 0, 0});
+    {
+        KLMetadataQuery q(text, db);
+        QSignalSpy progress(&q, &KLMetadataQuery::progress), finished(&q, &KLMetadataQuery::finished);
+        ASSERT_TRUE(q.execute());
+        EXPECT_FALSE(q.execute()); // once only
+        ASSERT_TRUE(waitFinished(q));
+        EXPECT_EQ(progress.count(), 1);
+        EXPECT_EQ(finished.count(), 1);
+        EXPECT_EQ(pathsOf(q.results()),
+                  (QStringList{"/h/a/report1", "/h/b/report2", "/h/a/report3", "/h/ab/report4", "/h/a/sub/report5"}));
+    }
+    {
+        // "/h/a" covers its subfolders but not "/h/ab".
+        KLMetadataQuery q(text, db);
+        q.setSearchScopes({QStringLiteral("/h/a/")});
+        ASSERT_TRUE(q.execute());
+        ASSERT_TRUE(waitFinished(q));
+        EXPECT_EQ(pathsOf(q.results()), (QStringList{"/h/a/report1", "/h/a/report3", "/h/a/sub/report5"}));
+    }
+    {
+        KLMetadataQuery q(text, db);
+        q.setMaxCount(2);
+        ASSERT_TRUE(q.execute());
+        ASSERT_TRUE(waitFinished(q));
+        EXPECT_EQ(pathsOf(q.results()), (QStringList{"/h/a/report1", "/h/b/report2"}));
+    }
+}
+
+TEST_F(MetadataQueryTest, AQueryStartedBeforeTheIndexExistsPicksItUpLater)
+{
+    store.close();
+    QFile::remove(db);
+    const QString later = tmp.path() + QStringLiteral("/later.sqlite3");
+    KLMetadataQuery q(KLSearchQueryText::nameQuery({QStringLiteral("late"), 0, 0}), later);
+    QSignalSpy updated(&q, &KLMetadataQuery::updated);
+    ASSERT_TRUE(q.execute());
+    ASSERT_TRUE(waitFinished(q));
+    EXPECT_TRUE(q.results().isEmpty());
+    QString error;
+    MdIndex::Store writer;
+    ASSERT_TRUE(writer.open(later, MdIndex::Store::Mode::ReadWrite, &error));
+    FileRecord r;
+    r.path = QStringLiteral("/h/late.txt");
+    r.name = r.displayName = QStringLiteral("late.txt");
+    ASSERT_NE(writer.upsertStat(r, 1), 0);
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return updated.count() > 0; }, 10000));
+    EXPECT_EQ(pathsOf(q.results()), QStringList{"/h/late.txt"});
+}
+
+TEST_F(MetadataQueryTest, FilesCreatedAndRemovedWhileItRunsComeAndGo)
+{
+    const QString root = tmp.path() + QStringLiteral("/tree");
+    KelsoTest::writeFile(root + QStringLiteral("/Harvest plan.txt"), "autumn");
+    KelsoTest::writeFile(root + QStringLiteral("/other.txt"), "nothing");
+    store.close();
+    const QString indexDb = tmp.path() + QStringLiteral("/live.sqlite3");
+    KLMetadataIndex index(indexDb);
+    MdIndex::CrawlRules rules;
+    rules.roots = {root};
+    QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+    index.start(rules);
+    EXPECT_TRUE(index.isRunning());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+    EXPECT_GE(index.progress().files, 2);
+    EXPECT_TRUE(index.progressText().isEmpty());
+
+    KLMetadataQuery q(KLSearchQueryText::nameQuery({QStringLiteral("harvest"), 0, 0}), indexDb);
+    ASSERT_TRUE(q.execute());
+    ASSERT_TRUE(waitFinished(q));
+    ASSERT_EQ(pathsOf(q.results()), QStringList{root + "/Harvest plan.txt"});
+
+    QSignalSpy updated(&q, &KLMetadataQuery::updated);
+    const QString created = root + QStringLiteral("/harvest notes.md");
+    KelsoTest::writeFile(created, "x");
+    index.enqueue({{created, MdIndex::ChangeKind::Created}});
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return q.resultCount() == 2; }, 10000));
+    ASSERT_GE(updated.count(), 1);
+    EXPECT_EQ(pathsOf(updated.last().at(0).value<QList<FileRecord>>()), QStringList{created});
+
+    QFile::remove(root + QStringLiteral("/Harvest plan.txt"));
+    index.enqueue({{root + QStringLiteral("/Harvest plan.txt"), MdIndex::ChangeKind::Removed}});
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return q.resultCount() == 1; }, 10000));
+    EXPECT_EQ(pathsOf(updated.last().at(2).value<QList<FileRecord>>()), QStringList{root + "/Harvest plan.txt"});
+    EXPECT_EQ(pathsOf(q.results()), QStringList{created});
+}
+
+TEST_F(MetadataQueryTest, UpdatesWaitWhileDisabledAndArriveWhenEnabled)
+{
+    addAll({QStringLiteral("/h/one.log")});
+    KLMetadataQuery q(KLSearchQueryText::nameQuery({QStringLiteral("log"), 0, 0}), db);
+    ASSERT_TRUE(q.execute());
+    ASSERT_TRUE(waitFinished(q));
+    ASSERT_EQ(q.resultCount(), 1);
+    QSignalSpy updated(&q, &KLMetadataQuery::updated);
+    q.disableUpdates();
+    q.disableUpdates(); // nests
+    addAll({QStringLiteral("/h/two.log")});
+    // Long enough for several of the worker's checks.
+    KelsoTest::waitFor([] { return false; }, 1500);
+    EXPECT_EQ(updated.count(), 0);
+    EXPECT_EQ(q.resultCount(), 1);
+    q.enableUpdates();
+    EXPECT_EQ(updated.count(), 0);
+    q.enableUpdates();
+    ASSERT_EQ(updated.count(), 1);
+    EXPECT_EQ(pathsOf(q.results()), (QStringList{"/h/one.log", "/h/two.log"}));
+}
+
+TEST_F(MetadataQueryTest, StoppingMidRunEndsTheWorkerAndDeliversNothing)
+{
+    ASSERT_TRUE(store.begin());
+    for (int i = 0; i < 60000; ++i)
+        add(QStringLiteral("/h/f%1/file%2.dat").arg(i % 100).arg(i));
+    ASSERT_TRUE(store.commit());
+    const int before = KLMetadataQuery::activeWorkers();
+    // No name literal: every row is read and checked.
+    KLMetadataQuery q(QStringLiteral("kMDItemFSSize > 0 && kMDItemFSName != \"*zz*\""), db);
+    QSignalSpy finished(&q, &KLMetadataQuery::finished);
+    ASSERT_TRUE(q.execute());
+    EXPECT_EQ(KLMetadataQuery::activeWorkers(), before + 1);
+    q.stop();
+    q.stop();
+    EXPECT_FALSE(q.isRunning());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return KLMetadataQuery::activeWorkers() == before; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_TRUE(q.results().isEmpty());
+}
+
+TEST(MetadataIndexRules, ExclusionSettingsBecomeTheCrawlersRules)
+{
+    KLRules::Snapshot exclusions;
+    exclusions.unwantedDirectories = {QStringLiteral("/h/Private/"), QStringLiteral("relative/ignored")};
+    exclusions.unwantedItems = {QStringLiteral("/h/one-file.txt")};
+    exclusions.unwantedExtensions = {QStringLiteral("tmp"), QString()};
+    exclusions.unwantedPathFragments = {QStringLiteral("/node_modules/"), QStringLiteral("cache"),
+                                        QStringLiteral("/a/b/"), QStringLiteral("/")};
+    const MdIndex::CrawlRules rules = KLMetadataIndex::rulesFor({QStringLiteral("/h")}, exclusions);
+    EXPECT_EQ(rules.roots, QStringList{"/h"});
+    EXPECT_EQ(rules.excludedFolders, (QStringList{"/h/Private", "/h/one-file.txt"}));
+    EXPECT_EQ(rules.excludedNamePatterns, (QStringList{"*.tmp", "node_modules", "*cache*"}));
+    EXPECT_FALSE(rules.recentlyUsedFile.isEmpty());
+
+    // An attribute bit in a folder record asks for tags and ratings too.
+    EXPECT_EQ(KLMetadataIndex::changeForRecord(QStringLiteral("/h/d"), 0x100).kind, MdIndex::ChangeKind::FolderChanged);
+    EXPECT_EQ(KLMetadataIndex::changeForRecord(QStringLiteral("/h/d"), 0x104).kind,
+              MdIndex::ChangeKind::FolderAttributesChanged);
+    EXPECT_EQ(KLMetadataIndex::changeForRecord(QStringLiteral("/h/d"), 0x4).path, QStringLiteral("/h/d"));
+}
+
+TEST(MetadataIndexRules, ExcludedNamesStayOutOfACrawl)
+{
+    QTemporaryDir tmp(KelsoTest::home() + QStringLiteral("/rules-XXXXXX"));
+    const QString root = tmp.path() + QStringLiteral("/tree");
+    KelsoTest::writeFile(root + QStringLiteral("/keep.txt"));
+    KelsoTest::writeFile(root + QStringLiteral("/junk.tmp"));
+    KelsoTest::writeFile(root + QStringLiteral("/node_modules/dep.js"));
+    KelsoTest::writeFile(root + QStringLiteral("/mycache1/x.txt"));
+    KelsoTest::writeFile(root + QStringLiteral("/Private/secret.txt"));
+    KLRules::Snapshot exclusions;
+    exclusions.unwantedDirectories = {root + QStringLiteral("/Private")};
+    exclusions.unwantedExtensions = {QStringLiteral("tmp")};
+    exclusions.unwantedPathFragments = {QStringLiteral("/node_modules/"), QStringLiteral("cache")};
+    MdIndex::Crawler crawler(tmp.path() + QStringLiteral("/index.sqlite3"),
+                             KLMetadataIndex::rulesFor({root}, exclusions));
+    ASSERT_TRUE(crawler.openStore(nullptr));
+    ASSERT_TRUE(crawler.crawlNames());
+    EXPECT_TRUE(crawler.store().byPath(root + QStringLiteral("/keep.txt")).has_value());
+    for (const char *gone : {"/junk.tmp", "/node_modules", "/node_modules/dep.js", "/mycache1/x.txt", "/Private"})
+        EXPECT_FALSE(crawler.store().byPath(root + QLatin1String(gone)).has_value()) << gone;
+}
