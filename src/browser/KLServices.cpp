@@ -119,6 +119,14 @@ void KLServices::beep() const
         QApplication::beep();
 }
 
+void KLServices::runTagQuery(const QString &queryText) const
+{
+    if (tagQueryRunner)
+        tagQueryRunner(queryText);
+    else
+        qCInfo(lcBrowser, "no search is installed; cannot run the query %s", qUtf8Printable(queryText));
+}
+
 const KLServices &KLServices::defaults()
 {
     static const KLServices none;

@@ -86,6 +86,8 @@ struct KLServices {
     std::function<bool()> dropZoneQuery;
     // The sound of a refused action (a move onto a name that is taken).
     std::function<void()> beeper;
+    // Runs a query text in the main window's search (the tag search hands its query here).
+    std::function<void(const QString &queryText)> tagQueryRunner;
     // What the panes' items ask for (cell pictures, the missing-file picker); the main window
     // controller hands it to the item owners and fills in its icon-changed handler. None:
     // items show no pictures and cannot pick a replacement.
@@ -110,6 +112,8 @@ struct KLServices {
     bool dragEndedOnDropZone() const;
     // Default: QApplication::beep().
     void beep() const;
+    // Default: logs that there is no search to run it in.
+    void runTagQuery(const QString &queryText) const;
 
     // An empty set: every call takes its default. For panes and menus built without services.
     static const KLServices &defaults();
