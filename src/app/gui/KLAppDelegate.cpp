@@ -15,12 +15,14 @@
 #include "browser/KLSvgIcon.h"
 #include "browser/menus/KLFileCommands.h"
 #include "browser/menus/KLPaneMenus.h"
+#include "browser/search/KLSearchArea.h"
 #include "cooler/KLCoolerStore.h"
 #include "fileops/XPFileUtils.h"
 #include "platform/CrashRecorder.h"
 #include "platform/Defaults.h"
 #include "platform/UnixSignals.h"
 #include "prefs/KLSettings.h"
+#include "search/KLIndexLiveQuery.h"
 #include "tags/editor/KLSimpleTagEditor.h"
 #include "thumbs/KPPool.h"
 #include "thumbs/KPQuickLook.h"
@@ -107,6 +109,15 @@ std::unique_ptr<KLServices> KLAppDelegate::makeServices()
     auto services = std::make_unique<KLServices>();
     // Return in a grid, "Edit Tags…" in the menus: the editor of the common tags.
     services->tagEditorOpener = [](const QStringList &paths) { KLSimpleTagEditor::editTagsForFilePaths(paths); };
+    // The tag search: its query runs in the main window's search, shown in the field.
+    services->tagQueryRunner = [](const QString &queryText) {
+        KLAppDelegate *app = KLAppDelegate::shared();
+        if (!app || !app->windowController())
+            return;
+        app->windowController()->spotlightSearcher()->runQueryText(queryText);
+        app->show();
+        app->windowController()->activateSearchField();
+    };
     // The questions, the failure messages, the context menus and the beep are the defaults'
     // message boxes, QMenu::popup() and QApplication::beep(). There is no preferences window
     // and no drop zone yet: the menus offer no preferences entries and no drag ends on a zone.
@@ -193,6 +204,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              KLMainWindowController::Options options;
              options.trayMode = m_trayIcon != nullptr;
              options.services = m_services.get();
+             options.searchQueries = KLIndexLiveQuery::factory();
              m_windowController = new KLMainWindowController(std::move(options));
          }},
         {"selection menus", [this] { installSelectionActions(); }},
@@ -403,6 +415,8 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
     about->setObjectName(QStringLiteral("aboutAction"));
     appMenu->addSeparator();
     appMenu->addAction(m_openKelsoMenuItem);
+    // Find: the search field (the window has the key in either mode).
+    appMenu->addAction(m_windowController->findAction());
     appMenu->addAction(m_openAtLoginItem);
     if (m_checkForUpdatesItem)
         appMenu->addAction(m_checkForUpdatesItem);
@@ -567,6 +581,13 @@ QString KLAppDelegate::shownRecentItemsJson() const
     if (!m_windowController)
         return QStringLiteral("[]");
     return QString::fromUtf8(KLCoolerStore::toJson(m_windowController->kelsoDelegate()->items()));
+}
+
+QString KLAppDelegate::shownSearchResultsJson() const
+{
+    if (!m_windowController)
+        return QStringLiteral("{}");
+    return QString::fromUtf8(m_windowController->searchArea()->shownStateJson());
 }
 
 QString KLAppDelegate::coolerItemsJson() const
