@@ -98,6 +98,14 @@ void KLServices::openTagEditor(const QStringList &paths) const
         qCInfo(lcBrowser, "no tag editor is installed; cannot edit the tags of %lld files", qint64(paths.size()));
 }
 
+void KLServices::runTagQuery(const QString &queryText) const
+{
+    if (tagQueryRunner)
+        tagQueryRunner(queryText);
+    else
+        qCInfo(lcBrowser, "no search is installed; cannot run the tag query \"%s\"", qUtf8Printable(queryText));
+}
+
 void KLServices::openPreferences(KLPreferencesPage page) const
 {
     if (preferencesOpener)
@@ -117,14 +125,6 @@ void KLServices::beep() const
         beeper();
     else
         QApplication::beep();
-}
-
-void KLServices::runTagQuery(const QString &queryText) const
-{
-    if (tagQueryRunner)
-        tagQueryRunner(queryText);
-    else
-        qCInfo(lcBrowser, "no search is installed; cannot run the query %s", qUtf8Printable(queryText));
 }
 
 const KLServices &KLServices::defaults()

@@ -80,14 +80,15 @@ struct KLServices {
     std::function<void(QMenu *menu, const QPoint &globalPos)> contextMenuPresenter;
     // The tag editor for these paths (Return in a grid, "Edit Tags…").
     std::function<void(const QStringList &paths)> tagEditorOpener;
+    // Runs a tag search (" tag: work starrating:>=3", the tag search window's query text) and
+    // shows its results.
+    std::function<void(const QString &queryText)> tagQueryRunner;
     // The preferences window on a page; none: the menus offer no preferences entries.
     std::function<void(KLPreferencesPage page)> preferencesOpener;
     // Whether the drag that just ended was dropped on the drop zone.
     std::function<bool()> dropZoneQuery;
     // The sound of a refused action (a move onto a name that is taken).
     std::function<void()> beeper;
-    // Runs a query text in the main window's search (the tag search hands its query here).
-    std::function<void(const QString &queryText)> tagQueryRunner;
     // What the panes' items ask for (cell pictures, the missing-file picker); the main window
     // controller hands it to the item owners and fills in its icon-changed handler. None:
     // items show no pictures and cannot pick a replacement.
@@ -105,6 +106,8 @@ struct KLServices {
     void popUpContextMenu(QMenu *menu, const QPoint &globalPos) const;
     // Default: logs that there is no tag editor.
     void openTagEditor(const QStringList &paths) const;
+    // Default: logs the query that could not be run.
+    void runTagQuery(const QString &queryText) const;
     bool hasPreferencesWindow() const { return bool(preferencesOpener); }
     // Default: logs that there is no preferences window.
     void openPreferences(KLPreferencesPage page) const;
@@ -112,8 +115,6 @@ struct KLServices {
     bool dragEndedOnDropZone() const;
     // Default: QApplication::beep().
     void beep() const;
-    // Default: logs that there is no search to run it in.
-    void runTagQuery(const QString &queryText) const;
 
     // An empty set: every call takes its default. For panes and menus built without services.
     static const KLServices &defaults();
