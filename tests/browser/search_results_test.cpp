@@ -142,8 +142,9 @@ TEST(SearchResultsWindow, TypingReplacesTheRecentFilesWithTheMergedResults)
     running.at(1)->report(contents);
     EXPECT_EQ(w.shownTitles(),
               (QStringList{"n0.txt", "n1.txt", "n2.txt", "n3.txt", "n4.txt", "n5.txt", "c0.txt", "n6.txt", "c1.txt"}));
-    // The folder line of a result.
-    EXPECT_EQ(w.grid()->model()->index(0, 0).data(KLImageBrowserModel::SubtitleRole).toString(), "/srv");
+    // The cells draw the result's name and its folder line (not the file's date).
+    EXPECT_EQ(KLImageBrowserCell::titleForIndex(w.grid()->model()->index(0, 0)), "n0.txt");
+    EXPECT_EQ(KLImageBrowserCell::subtitleForIndex(w.grid()->model()->index(0, 0)), "/srv");
 
     // Emptying the field brings the recent files back.
     w.area->searchField()->clear();

@@ -207,8 +207,9 @@ def search_bar_large_tree(s):
     paths = [r["path"] for r in st["results"]]
     check(st["field"] == "zephyr", "the field shows %r" % st["field"])
     check(all(p in tree["named"] for p in paths[:5]), "the first five are not name matches: %s" % paths[:5])
-    check(paths[5] in tree["named"] and paths[6] in tree["content"],
-          "after five names, a name and a content match should follow: %s" % paths[5:8])
+    # The content query matches the names too (any text attribute): those are shown once, at
+    # their name position, so where the text-only matches fall depends on the index's order.
+    check(set(tree["content"]) <= set(paths[5:]), "text-only matches missing: %s" % paths)
     check(set(paths) <= set(tree["named"]) | set(tree["content"]), "unrelated results: %s" % paths)
     shot = s.screenshot("zephyr-results")
 
