@@ -2,6 +2,7 @@
 #include "cooler/KLCoolerCommand.h"
 #include "fileops/XPFileOpsCommands.h"
 #include "recent/KLRecentCommand.h"
+#include "search/KLSearchCommand.h"
 #include "tags/KLTagCommands.h"
 #include "thumbs/ThumbnailCommand.h"
 
@@ -17,6 +18,7 @@ const QList<KLToolCommand> &all()
         {QStringLiteral("file"), runFileCommand},           {QStringLiteral("managed"), runManagedCommand},
         {QStringLiteral("thumbnail"), runThumbnailCommand}, {QStringLiteral("open-with"), runOpenWithCommand},
         {QStringLiteral("rename"), runRenameCommand},       {QStringLiteral("never-show"), runNeverShowCommand},
+        {QStringLiteral("search"), runSearchCommand},
     };
     return tools;
 }

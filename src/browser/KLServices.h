@@ -22,6 +22,7 @@
 class QMenu;
 class QPoint;
 class QWidget;
+class KLMetadataIndex;
 
 // What the trash confirmation says (and whether it asks at all).
 struct KLTrashWarning {
@@ -93,6 +94,9 @@ struct KLServices {
     // controller hands it to the item owners and fills in its icon-changed handler. None:
     // items show no pictures and cannot pick a replacement.
     KLItemServicesPtr items;
+    // The process's metadata index service (its database path for the search bar's queries,
+    // the first crawl's progress for the quiet line). None: no index (tests, tools).
+    KLMetadataIndex *metadataIndex = nullptr;
 
     // --- calls, with the defaults for empty members ---
     // Default: a modal warning box, Cancel the default button.

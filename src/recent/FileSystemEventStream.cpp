@@ -809,6 +809,12 @@ QString FileSystemEventStream::description() const
         .arg(m_pathsToWatch.join(QStringLiteral(", ")), m_pathsToExclude.join(QStringLiteral(", ")));
 }
 
+void FileSystemEventStream::setRecordObserver(std::function<void(const FileSystemEvent &)> observer)
+{
+    std::lock_guard lock(m_deliveryMutex);
+    m_recordObserver = std::move(observer);
+}
+
 void FileSystemEventStream::tellDelegate(const std::vector<FileSystemEvent> &batch)
 {
     QStringList excludes, roots;
@@ -820,7 +826,7 @@ void FileSystemEventStream::tellDelegate(const std::vector<FileSystemEvent> &bat
     std::lock_guard lock(m_deliveryMutex);
     for (const FileSystemEvent &ev : batch) {
         FileSystemEventStreamDelegate *d = m_delegate.load();
-        if (!d)
+        if (!d && !m_recordObserver)
             return;
         if (ev.evPath.isEmpty())
             continue;
@@ -842,12 +848,12 @@ void FileSystemEventStream::tellDelegate(const std::vector<FileSystemEvent> &bat
         }
         if (excluded)
             continue;
-        if (ev.evPath.size() > 1 && ev.evPath.endsWith(QLatin1Char('/'))) {
-            FileSystemEvent trimmed = ev;
+        FileSystemEvent trimmed = ev;
+        if (trimmed.evPath.size() > 1 && trimmed.evPath.endsWith(QLatin1Char('/')))
             trimmed.evPath.chop(1);
+        if (m_recordObserver)
+            m_recordObserver(trimmed);
+        if (d)
             d->fileSystemEvent(trimmed, this);
-        } else {
-            d->fileSystemEvent(ev, this);
-        }
     }
 }

@@ -150,6 +150,9 @@ public:
     // Setting a delegate (or none) waits until a delivery running on the worker thread is done,
     // so a delegate that removes itself is never called afterwards.
     void setDelegate(FileSystemEventStreamDelegate *delegate);
+    // A second listener beside the delegate (the metadata index): called on the worker thread
+    // with every record the delegate gets, before it. Setting one waits like setDelegate().
+    void setRecordObserver(std::function<void(const FileSystemEvent &)> observer);
 
     // The last id handed out (persistent across runs; a damaged journal keeps the ids it could
     // still read, and a startEventID above it raises it); 0 before any record ever.
@@ -213,8 +216,9 @@ private:
     std::atomic<quint64> m_requestSerial{0};
     std::atomic<quint64> m_startedSerial{0};
     std::atomic<FileSystemEventStreamDelegate *> m_delegate{nullptr};
-    std::recursive_mutex m_deliveryMutex; // held while the delegate is being called
-    mutable std::mutex m_mutex;           // guards the properties below
+    std::function<void(const FileSystemEvent &)> m_recordObserver; // guarded by m_deliveryMutex
+    std::recursive_mutex m_deliveryMutex;                          // held while the delegate is being called
+    mutable std::mutex m_mutex;                                    // guards the properties below
     double m_latency = 4.0;
     quint64 m_startEventID = kNoReplay;
     QStringList m_pathsToWatch;

@@ -10,6 +10,7 @@
 // area. enqueue() and noteOpened() may be called from any thread (the event stream's worker
 // hands its records in directly).
 #include "platform/mdindex/MdCrawler.h"
+#include "recent/KLRules.h"
 
 #include <QObject>
 #include <QTimer>
@@ -32,11 +33,21 @@ public:
     bool isRunning() const { return crawler_ != nullptr; }
     MdIndex::CrawlRules rules() const { return rules_; }
 
+    // The crawl of the watched roots under the user's exclusions: excluded folders and single
+    // items are left out with what is below them, excluded extensions as "*.ext" name patterns,
+    // and a path fragment that is one name ("/node_modules/") as that name.
+    static MdIndex::CrawlRules rulesFor(const QStringList &roots, const KLRules::Snapshot &exclusions);
+    // The event stream's record of a changed folder, as a change for the crawler (its attribute
+    // bit asks for the folder's tags and ratings to be read again).
+    static MdIndex::Change changeForRecord(const QString &folder, quint32 flags);
+
     // Live changes from any thread; ignored while the crawler is not running.
     void enqueue(const QList<MdIndex::Change> &changes);
     void noteOpened(const QString &path);
-    // Content indexing waits while this answers true (asked on the crawler thread).
-    void setUserActive(bool active) { userActive_ = active; }
+    // Content indexing waits while the user types or clicks in Kelso (input in the last two
+    // seconds), so that reading files never competes with the window.
+    void watchUserInput();
+    bool userRecentlyActive() const;
 
     // Counts so far (zeros before start()).
     MdIndex::CrawlProgress progress() const;
@@ -52,11 +63,12 @@ Q_SIGNALS:
 
 private:
     void poll();
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     QString databasePath_;
     MdIndex::CrawlRules rules_;
     std::unique_ptr<MdIndex::Crawler> crawler_;
-    std::atomic<bool> userActive_{false};
+    std::atomic<qint64> lastInputMs_{0};
     QTimer pollTimer_;
     bool announcedDone_ = false;
 };

@@ -251,3 +251,98 @@ TEST_F(MdCrawlerTest, NestedRootsAreWalkedOnce)
     EXPECT_EQ(c.store().count(), 8);
     EXPECT_EQ(c.progress().files, 7);
 }
+
+TEST_F(MdCrawlerTest, AFolderRecordBringsItsListingInLineWithTheDisk)
+{
+    // Siblings whose names sort between a folder and its contents ("a-b" < "a/x").
+    KelsoTest::writeFile(p("list/a/x.txt"));
+    KelsoTest::writeFile(p("list/a-b"));
+    KelsoTest::writeFile(p("list/a0"));
+    KelsoTest::writeFile(p("list/keep.txt"));
+    KelsoTest::writeFile(p("list/gone.txt"));
+    KelsoTest::writeFile(p("list/oldsub/y.txt"));
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    QStringList children;
+    for (const auto &[id, path] : c.store().directChildren(p("list")))
+        children.append(path);
+    EXPECT_EQ(children, (QStringList{p("list/a"), p("list/a-b"), p("list/a0"), p("list/gone.txt"), p("list/keep.txt"),
+                                     p("list/oldsub")}));
+
+    // The record names only the folder: new, vanished and moved-in entries are found by listing.
+    ASSERT_TRUE(QFile::remove(p("list/gone.txt")));
+    ASSERT_TRUE(QDir(p("list/oldsub")).removeRecursively());
+    KelsoTest::writeFile(p("list/new.txt"));
+    KelsoTest::writeFile(p("list/.hidden-new"));
+    KelsoTest::writeFile(tmp.path() + QStringLiteral("/outside/inner/deep.txt"));
+    ASSERT_TRUE(QDir().rename(tmp.path() + QStringLiteral("/outside"), p("list/movedin")));
+    c.applyChanges({{p("list"), ChangeKind::FolderChanged}});
+    EXPECT_EQ(
+        paths(c.store(), QStringLiteral("kMDItemPath == \"") + p("list") + QStringLiteral("/*\"")),
+        (QStringList{p("list/a"), p("list/a-b"), p("list/a/x.txt"), p("list/a0"), p("list/keep.txt"), p("list/movedin"),
+                     p("list/movedin/inner"), p("list/movedin/inner/deep.txt"), p("list/new.txt")}));
+
+    // An attribute record re-reads the tags of the folder's entries.
+    int err = 0;
+    ASSERT_TRUE(Xattr::set(p("list/keep.txt"), QStringLiteral("xdg.tags"), "Amber", &err));
+    c.applyChanges({{p("list"), ChangeKind::FolderChanged}});
+    EXPECT_TRUE(paths(c.store(), QStringLiteral("kMDItemUserTags == \"amber\"c")).isEmpty());
+    c.applyChanges({{p("list"), ChangeKind::FolderAttributesChanged}});
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemUserTags == \"amber\"c")), QStringList{p("list/keep.txt")});
+
+    // A folder that vanished goes with everything below it.
+    ASSERT_TRUE(QDir(p("list")).removeRecursively());
+    c.applyChanges({{p("list"), ChangeKind::FolderChanged}});
+    EXPECT_FALSE(c.store().byPath(p("list/a/x.txt")).has_value());
+    EXPECT_FALSE(c.store().byPath(p("list")).has_value());
+}
+
+namespace {
+// A one-page PDF whose page shows `words` in a standard font (no embedded font needed).
+QByteArray pdfWithText(const QByteArray &words)
+{
+    const QByteArray stream = "BT /F1 24 Tf 72 700 Td (" + words + ") Tj ET";
+    QList<QByteArray> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                 "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+                                 "/Resources << /Font << /F1 5 0 R >> >> >>",
+                                 "<< /Length " + QByteArray::number(stream.size()) + " >>\nstream\n" + stream +
+                                     "\nendstream",
+                                 "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype o : offsets)
+        pdf += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+} // namespace
+
+TEST_F(MdCrawlerTest, PdfTextIsIndexedWithinTheCapAndADamagedPdfCostsOnlyItsOwnText)
+{
+    KelsoTest::writeFile(p("papers/moon.pdf"), pdfWithText("harvest moon rising"));
+    KelsoTest::writeFile(p("papers/broken.pdf"), "%PDF-1.4\nthis is not a PDF at all");
+    KelsoTest::writeFile(p("papers/after.txt"), "written after the broken one");
+    CrawlRules r = rules();
+    r.textCapBytes = 12; // "harvest moon"
+    Crawler c(db, r);
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    while (c.indexContentBatch(64) > 0) {
+    }
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemTextContent == \"moon*\"cdw")),
+              QStringList{p("papers/moon.pdf")});
+    // Beyond the cap.
+    EXPECT_TRUE(paths(c.store(), QStringLiteral("kMDItemTextContent == \"rising*\"cdw")).isEmpty());
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemContentTypeTree == \"com.adobe.pdf\"")),
+              (QStringList{p("papers/broken.pdf"), p("papers/moon.pdf")}));
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemTextContent == \"written*\"cdw")),
+              QStringList{p("papers/after.txt")});
+}

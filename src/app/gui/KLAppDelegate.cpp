@@ -22,7 +22,10 @@
 #include "platform/Defaults.h"
 #include "platform/UnixSignals.h"
 #include "prefs/KLSettings.h"
+#include "recent/FileSystemEventStream.h"
+#include "recent/KLRules.h"
 #include "search/KLIndexLiveQuery.h"
+#include "search/KLMetadataIndex.h"
 #include "tags/editor/KLSimpleTagEditor.h"
 #include "thumbs/KPPool.h"
 #include "thumbs/KPQuickLook.h"
@@ -180,6 +183,13 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
              m_services->items->thumbnails = &KPQuickLook::sharedQueue();
              KLFileCommands::installReplacementPicker(*m_services->items);
          }},
+        {"metadata index",
+         [this] {
+             // Made before the window, which hands it to the search bar; crawling starts once
+             // launching finished.
+             m_metadataIndex = std::make_unique<KLMetadataIndex>();
+             m_services->metadataIndex = m_metadataIndex.get();
+         }},
         {"thumbnail renderer", [] { KPQuickLook::initializeGlobals(); }},
         {"worker pool", [] { KPPool::intializeGlobals(); }},
         {"tagging preferences", [this] { setupTaggingPrefs(); }},
@@ -204,7 +214,8 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              KLMainWindowController::Options options;
              options.trayMode = m_trayIcon != nullptr;
              options.services = m_services.get();
-             options.searchQueries = KLIndexLiveQuery::factory();
+             options.searchQueries =
+                 KLIndexLiveQuery::factory(m_metadataIndex ? m_metadataIndex->databasePath() : QString());
              m_windowController = new KLMainWindowController(std::move(options));
          }},
         {"selection menus", [this] { installSelectionActions(); }},
@@ -220,6 +231,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
          }},
         {"first-start hint", [this] { showStartHintOnce(); }},
         {"panes did finish launching", [this] { m_windowController->applicationDidFinishLaunching(); }},
+        {"metadata index crawl", [this] { startMetadataIndex(); }},
         {"activation",
          [this] {
              connect(qApp, &QGuiApplication::applicationStateChanged, this, &KLAppDelegate::applicationStateChanged);
@@ -271,6 +283,13 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
         {"remove monitors", [this] { qApp->removeEventFilter(this); }},
         {"virgin launch", [] { defaults().setBool(QStringLiteral("KLVirginLaunch"), false); }},
         {"shutting down", [] { KLProcessFlags::setShuttingDown(true); }},
+        {"stop metadata index",
+         [this] {
+             if (FileSystemEventStream *stream = FileSystemEventStream::defaultFileSystemEventStream())
+                 stream->setRecordObserver({});
+             if (m_metadataIndex)
+                 m_metadataIndex->stop();
+         }},
         {"stop event stream",
          [this] {
              if (m_windowController && m_windowController->kelsoDelegate()->recentFiles())
@@ -302,6 +321,40 @@ void KLAppDelegate::applicationWillTerminate()
         return;
     m_terminated = true;
     runSteps("will terminate", willTerminateSteps());
+}
+
+void KLAppDelegate::startMetadataIndex()
+{
+    if (!m_metadataIndex)
+        return;
+    restartMetadataIndex();
+    KLMetadataIndex *index = m_metadataIndex.get();
+    if (FileSystemEventStream *stream = FileSystemEventStream::defaultFileSystemEventStream()) {
+        // On the stream's worker thread: enqueue() only takes the crawler's queue lock.
+        stream->setRecordObserver([index](const FileSystemEvent &event) {
+            index->enqueue({KLMetadataIndex::changeForRecord(event.evPath, event.evFlag)});
+        });
+    }
+    if (m_windowController)
+        connect(m_windowController->kelsoDelegate(), &KLKelsoImageBrowserDelegate::itemOpenedInKelso, index,
+                [index](const KLItemPtr &item) {
+                    if (item)
+                        index->noteOpened(item->path());
+                });
+    connect(&defaults(), &Defaults::changed, this, [this](const QString &key) {
+        if (KLRules::observedKeys().contains(key) || key == QLatin1String("wantedDirectories"))
+            restartMetadataIndex();
+    });
+    // Content indexing waits while the user works in Kelso.
+    index->watchUserInput();
+}
+
+void KLAppDelegate::restartMetadataIndex()
+{
+    KLRules rules(defaults());
+    rules.loadPrefs();
+    // Same roots as the event stream's, so every record the index gets lies inside its crawl.
+    m_metadataIndex->start(KLMetadataIndex::rulesFor(FileSystemEventStream::defaultWatchRoots(), rules.snapshot()));
 }
 
 void KLAppDelegate::quit()

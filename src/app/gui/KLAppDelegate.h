@@ -20,6 +20,7 @@ class QMessageBox;
 class QSystemTrayIcon;
 class QTimer;
 class KLMainWindowController;
+class KLMetadataIndex;
 class KLSelectionActions;
 struct KLServices;
 
@@ -84,6 +85,8 @@ public:
     KLSelectionActions *selectionActions() const { return m_selectionActions; }
     // What the window, its panes and their menus ask of the program, made once here.
     const KLServices &services() const { return *m_services; }
+    // The metadata index service, made before the window and crawling once launching finished.
+    KLMetadataIndex *metadataIndex() const { return m_metadataIndex.get(); }
 
 private:
     struct Step {
@@ -114,9 +117,14 @@ private:
     void startBugsnaggingIfAllowed();
     bool eventFilter(QObject *watched, QEvent *event) override;
     void applicationStateChanged(Qt::ApplicationState state);
+    // Starts the crawl on the watched roots with the exclusion settings and feeds it the event
+    // stream's records and Kelso's own opens; again when the exclusions change.
+    void startMetadataIndex();
+    void restartMetadataIndex();
 
     // Outlives the window controller, which the destructor deletes first.
     std::unique_ptr<KLServices> m_services;
+    std::unique_ptr<KLMetadataIndex> m_metadataIndex;
     QMenu *m_statusMenu = nullptr;
     QAction *m_openKelsoMenuItem = nullptr;
     QAction *m_openAtLoginItem = nullptr;

@@ -7,6 +7,9 @@
 #include "cooler/KLItemListOps.h"
 #include "kelsoappadaptor.h"
 #include "platform/KLDBusClient.h"
+#include "platform/mdindex/MdStore.h"
+#include "search/KLMetadataIndex.h"
+#include "search/KLSearchCommand.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -114,6 +117,46 @@ void KLDBusService::AddToCooler(const QStringList &paths, int index)
 void KLDBusService::RemoveFromCooler(const QStringList &paths)
 {
     changeCoolerLater(paths, 0, false, false);
+}
+
+QString KLDBusService::Search(const QString &text, const QString &kind, const QString &time, const QString &folder)
+{
+    KLSearchQueryText::Criteria criteria;
+    criteria.text = text;
+    criteria.kindIndex = kind.isEmpty() ? 0 : KLSearchQueryText::kindIndexForName(kind);
+    criteria.timeIndex = time.isEmpty() ? 0 : KLSearchQueryText::timeIndexForName(time);
+    QString bad;
+    if (criteria.kindIndex < 0)
+        bad = QStringLiteral("unknown kind \"%1\"").arg(kind);
+    else if (criteria.timeIndex < 0)
+        bad = QStringLiteral("unknown time \"%1\"").arg(time);
+    else if (!folder.isEmpty() && !folder.startsWith(QLatin1Char('/')))
+        bad = QStringLiteral("the folder must be an absolute path: \"%1\"").arg(folder);
+    else if (KLSearchQueryText::isNoSearch(criteria, !folder.isEmpty()))
+        bad = QStringLiteral("nothing to search for");
+    if (!bad.isEmpty()) {
+        if (calledFromDBus())
+            sendErrorReply(QDBusError::InvalidArgs, bad);
+        return QString();
+    }
+    const QString dbPath =
+        m_delegate->metadataIndex() ? m_delegate->metadataIndex()->databasePath() : MdIndex::Store::defaultPath();
+    if (!calledFromDBus()) {
+        QByteArray json;
+        QString error;
+        return KLSearchCommand::searchJson(criteria, folder, dbPath, &json, &error) ? QString::fromUtf8(json)
+                                                                                    : QString();
+    }
+    // The index is read on the call thread, never the main thread.
+    setDelayedReply(true);
+    m_callPool.start([request = message(), bus = connection(), criteria, folder, dbPath] {
+        QByteArray json;
+        QString error;
+        const bool ok = KLSearchCommand::searchJson(criteria, folder, dbPath, &json, &error);
+        QDBusConnection(bus).send(ok ? request.createReply(QString::fromUtf8(json))
+                                     : request.createErrorReply(QDBusError::Failed, error));
+    });
+    return QString();
 }
 
 namespace {

@@ -40,6 +40,8 @@ public Q_SLOTS:
     QString CoolerItems();
     void AddToCooler(const QStringList &paths, int index);
     void RemoveFromCooler(const QStringList &paths);
+    // Answered later: the search reads the index on the call thread.
+    QString Search(const QString &text, const QString &kind, const QString &time, const QString &folder);
 
 private:
     void changeCoolerLater(const QStringList &paths, int index, bool add, bool showWindow);

@@ -5,6 +5,7 @@
 #include "browser/KLImageBrowserCell.h"
 #include "browser/search/KLSearchBrowserView.h"
 #include "browser/search/KLSearchResultsPane.h"
+#include "search/KLMetadataIndex.h"
 #include "search/gui/KLFilePickerMenu.h"
 #include "util/Localized.h"
 
@@ -58,6 +59,13 @@ KLSearchArea::KLSearchArea(Options options, QWidget *parent) : QObject(parent)
     buildBar(parent);
     buildResults(parent);
     m_field->installEventFilter(new FieldKeys(m_field, m_grid));
+    // The quiet line follows the index's first crawl.
+    if (KLMetadataIndex *index = options.services ? options.services->metadataIndex : nullptr) {
+        auto follow = [this, index] { setIndexStatus(index->progressText()); };
+        connect(index, &KLMetadataIndex::progressChanged, this, follow);
+        connect(index, &KLMetadataIndex::firstCrawlFinished, this, follow);
+        follow();
+    }
 
     connect(m_searcher, &KLSpotlightSearcher::searchTextChanged, m_field, [this](const QString &text) {
         if (m_field->text() != text)

@@ -35,7 +35,12 @@ void lowerThreadPriority()
 
 } // namespace
 
-Crawler::Crawler(const QString &databasePath, const CrawlRules &rules) : dbPath_(databasePath), rules_(rules) {}
+Crawler::Crawler(const QString &databasePath, const CrawlRules &rules) : dbPath_(databasePath), rules_(rules)
+{
+    // Read once: the walk tests every name against every pattern.
+    for (const QString &pattern : rules_.excludedNamePatterns)
+        namePatterns_.push_back(Pattern::fromQuoted(pattern));
+}
 
 Crawler::~Crawler()
 {
@@ -144,8 +149,8 @@ bool Crawler::excludedName(const QString &name) const
 {
     if (name.startsWith(QLatin1Char('.')))
         return true;
-    for (const QString &pattern : rules_.excludedNamePatterns)
-        if (Pattern::fromQuoted(pattern).matches(name))
+    for (const Pattern &pattern : namePatterns_)
+        if (pattern.matches(name))
             return true;
     return false;
 }

@@ -15,6 +15,7 @@
 // enqueue(), progress(), stop() and the hook setter may be called from any thread. The
 // synchronous steps (crawlNames, indexContentBatch, applyChanges) block on the disk and are for
 // the crawler thread, or for tools and tests that use a Crawler without start().
+#include "platform/mdindex/MdPattern.h"
 #include "platform/mdindex/MdStore.h"
 
 #include <QList>
@@ -36,7 +37,12 @@ struct CrawlRules {
     QString recentlyUsedFile;         // the desktop's record of opens; empty: none
 };
 
-enum class ChangeKind { Created, Modified, Removed, AttributesChanged, Opened };
+// FolderChanged: something changed among a folder's entries (the event stream's records name
+// folders, not files): its listing is compared with the index, new entries are added (new
+// folders with their contents), changed ones refreshed and vanished ones removed.
+// FolderAttributesChanged: the same, and the tags and rating of every entry are read again (the
+// record says an attribute changed somewhere in the folder, not where).
+enum class ChangeKind { Created, Modified, Removed, AttributesChanged, Opened, FolderChanged, FolderAttributesChanged };
 struct Change {
     QString path;
     ChangeKind kind = ChangeKind::Modified;
@@ -87,11 +93,14 @@ private:
     // Walks `folder` (whose own entry has id `folderId`); false when stopped or the disk is full.
     bool walk(const QString &folder, qint64 folderId);
     qint64 writeEntry(const QString &path, qint64 parentId, bool *isFolder);
+    // Brings the direct entries of `folder` (entry `folderId`) in line with the disk.
+    void refreshFolder(const QString &folder, qint64 folderId, bool attributes);
     bool flushBatch(bool reopen);
     void saveProgress();
 
     const QString dbPath_;
     const CrawlRules rules_;
+    std::vector<Pattern> namePatterns_; // rules_.excludedNamePatterns, read once
     Store store_;
     int generation_ = 0;
     int batchRows_ = 0;

@@ -97,9 +97,13 @@ void Crawler::applyChanges(const QList<Change> &changes)
         r.parent = parent ? parent->id : 0;
         const std::optional<FileRecord> before = store_.byPath(path);
         const qint64 id = store_.upsertStat(r, generation_);
-        // A folder that arrives whole (moved in) brings its contents.
+        // A folder that arrives whole (moved in) brings its contents; a known folder whose
+        // entries changed is listed again.
         if (id != 0 && r.isFolder && !before)
             walk(path, id);
+        else if (id != 0 && r.isFolder &&
+                 (c.kind == ChangeKind::FolderChanged || c.kind == ChangeKind::FolderAttributesChanged))
+            refreshFolder(path, id, c.kind == ChangeKind::FolderAttributesChanged);
     }
     saveProgress();
     store_.commit();

@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QHash>
 #include <QLoggingCategory>
 #include <dirent.h>
 #include <fcntl.h>
@@ -173,6 +174,58 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
         if (!ok || !(ok = walk(sub.path, sub.id)))
             break;
     return ok;
+}
+
+void Crawler::refreshFolder(const QString &folder, qint64 folderId, bool attributes)
+{
+    QHash<QString, qint64> indexed;
+    for (const auto &[id, path] : store_.directChildren(folder))
+        indexed.insert(path, id);
+    const int fd = open(folder.toUtf8().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            close(fd);
+        return; // unreadable now: keep what the index knows
+    }
+    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
+    QList<QPair<QString, qint64>> newFolders;
+    while (const dirent *e = readdir(dir)) {
+        const char *name = e->d_name;
+        const size_t length = strlen(name);
+        if (name[0] == '.' || !isUtf8(name, length))
+            continue;
+        const QString nameText = QString::fromUtf8(name, qsizetype(length));
+        const QString path = prefix + nameText;
+        struct statx st {
+        };
+        if (excludedName(nameText) || !statPath(dirfd(dir), name, &st))
+            continue;
+        FileRecord r = recordFromStat(path, nameText, st);
+        r.parent = folderId;
+        if (r.isFolder && excludedFolder(path))
+            continue;
+        const bool known = indexed.remove(path);
+        const qint64 id = store_.upsertStat(r, generation_);
+        if (id != 0 && known && attributes) {
+            r.id = id;
+            readAttributes(&r);
+            store_.updateAttributes(r);
+        }
+        if (id != 0 && r.isFolder && !known)
+            newFolders.append({path, id});
+    }
+    closedir(dir);
+    int gone = 0;
+    for (auto it = indexed.cbegin(); it != indexed.cend(); ++it)
+        gone += store_.removeTree(it.key());
+    {
+        QMutexLocker lock(&progressMutex_);
+        progress_.removed += gone;
+    }
+    for (const auto &[path, id] : std::as_const(newFolders))
+        if (!walk(path, id))
+            break;
 }
 
 } // namespace MdIndex

@@ -1,11 +1,16 @@
 #include "platform/mdindex/MdRecord.h"
 
 #include "platform/Xattr.h"
+#include "platform/thumbnailer/DecoderWorkers.h"
 #include "platform/typeregistry/TypeRegistry.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QMimeDatabase>
 #include <QStringDecoder>
+#include <climits>
+
+Q_DECLARE_LOGGING_CATEGORY(lcMdIndex)
 
 namespace MdIndex {
 namespace {
@@ -59,7 +64,22 @@ void readTypeAndAttributes(FileRecord *r)
 
 bool readText(const FileRecord &r, qint64 capBytes, QString *text)
 {
-    if (r.isFolder || r.size <= 0 || !TypeRegistry::conformsTo(r.contentType, QStringLiteral("public.text")))
+    if (r.isFolder || r.size <= 0)
+        return false;
+    if (TypeRegistry::conformsTo(r.contentType, QStringLiteral("com.adobe.pdf"))) {
+        // A decoder worker reads it: a PDF that makes the extractor loop or crash is cut off
+        // by the worker's time limit and costs only that file's text.
+        const DecoderWorkers::Outcome out =
+            DecoderWorkers::run(DecoderWorkers::Job::PdfText, r.path, QSize(int(qMin<qint64>(capBytes, INT_MAX)), 1));
+        if (out.text.isEmpty()) {
+            if (!out.failure.isEmpty())
+                qCInfo(lcMdIndex) << "index: no text from" << r.path << "-" << out.failure;
+            return false;
+        }
+        *text = out.text;
+        return true;
+    }
+    if (!TypeRegistry::conformsTo(r.contentType, QStringLiteral("public.text")))
         return false;
     QFile f(r.path);
     if (!f.open(QIODevice::ReadOnly))

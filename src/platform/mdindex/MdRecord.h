@@ -29,7 +29,9 @@ struct FileRecord {
 void readTypeAndAttributes(FileRecord *r);
 // The tags and the rating alone (after an attribute change).
 void readAttributes(FileRecord *r);
-// Text-like files: true with the first `capBytes` of their text (valid UTF-8 only).
+// Text-like files: true with the first `capBytes` of their text (valid UTF-8 only). PDFs: the
+// text of their pages (at most `capBytes` characters), read by a decoder worker under its time
+// limit.
 bool readText(const FileRecord &r, qint64 capBytes, QString *text);
 
 } // namespace MdIndex

@@ -47,12 +47,19 @@ public:
     // afterwards is several times cheaper than keeping it per row); endBulkInsert() builds it.
     bool beginBulkInsert();
     bool endBulkInsert();
+    bool inBulkInsert() const { return bulk_; }
+    // upsertStat() during a bulk insert, from the walk's own bytes (UTF-8 path and name), without
+    // converting them to QString and back; answers the row id (0 on failure).
+    qint64 insertBulk(const QByteArray &path, const char *name, int nameLength, const FileRecord &stat, int generation);
     bool updateDetails(const FileRecord &r);    // type, tree, tags, rating; clears the content mark
     bool updateAttributes(const FileRecord &r); // tags and rating only
     bool setLastUsed(const QString &path, qint64 ms);
     bool setText(qint64 id, const QString &text);
     // Removes the entry and everything below it; answers how many went.
     int removeTree(const QString &path);
+    // (id, path) of the entries directly inside `folder`, in path order. Seeks past each child's
+    // own subtree in the path index, so a folder near the top costs one lookup per child.
+    QList<QPair<qint64, QString>> directChildren(const QString &folder);
     // Removes entries below `root` (or `root` itself) not seen in `generation`.
     int removeStale(const QString &root, int generation);
     QList<FileRecord> pendingContent(int limit);

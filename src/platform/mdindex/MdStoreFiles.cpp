@@ -105,6 +105,38 @@ qint64 Store::upsertStat(const FileRecord &r, int generation)
     return id;
 }
 
+qint64 Store::insertBulk(const QByteArray &path, const char *name, int nameLength, const FileRecord &r, int generation)
+{
+    sqlite3_stmt *st = prepare(MD_INSERT);
+    if (!st)
+        return 0;
+    // The folded name: ASCII folds by lowering its letters (what searchFold() gives it).
+    thread_local QByteArray fold;
+    bool ascii = true;
+    fold.resize(nameLength);
+    for (int i = 0; i < nameLength; ++i) {
+        const uchar c = uchar(name[i]);
+        ascii = ascii && c < 0x80;
+        fold[i] = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    if (!ascii)
+        fold = searchFold(QString::fromUtf8(name, nameLength)).toUtf8();
+    sqlite3_bind_text(st, 1, path.constData(), int(path.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(st, 2, r.parent);
+    sqlite3_bind_text(st, 3, name, nameLength, SQLITE_STATIC);
+    sqlite3_bind_text(st, 4, name, nameLength, SQLITE_STATIC);
+    sqlite3_bind_text(st, 5, fold.constData(), int(fold.size()), SQLITE_STATIC);
+    sqlite3_bind_int(st, 6, r.isFolder);
+    sqlite3_bind_int64(st, 7, r.size);
+    sqlite3_bind_int64(st, 8, r.modifiedMs);
+    sqlite3_bind_int64(st, 9, r.createdMs);
+    sqlite3_bind_int(st, 10, generation);
+    const bool ok = step(st);
+    // The bound buffers belong to the caller: no statement may keep pointing at them.
+    sqlite3_clear_bindings(st);
+    return ok ? sqlite3_last_insert_rowid(db_) : 0;
+}
+
 bool Store::updateDetails(const FileRecord &r)
 {
     sqlite3_stmt *st = prepare("UPDATE files SET mime=?, uti=?, tree=?, tags=?, rating=?, pending=0 WHERE id=?");
@@ -173,6 +205,43 @@ int Store::removeTree(const QString &path)
     bindText(st, 2, belowStart(path));
     bindText(st, 3, belowEnd(path));
     return step(st) ? sqlite3_changes(db_) : 0;
+}
+
+QList<QPair<qint64, QString>> Store::directChildren(const QString &folder)
+{
+    QList<QPair<qint64, QString>> out;
+    // "after" steps past one key, "from" jumps to a key bound (past a child's whole subtree).
+    sqlite3_stmt *after = prepare("SELECT id, path FROM files WHERE path>?1 AND path<?2 ORDER BY path LIMIT 1");
+    sqlite3_stmt *from = prepare("SELECT id, path FROM files WHERE path>=?1 AND path<?2 ORDER BY path LIMIT 1");
+    if (!after || !from)
+        return out;
+    const QString prefix = folder == QLatin1String("/") ? folder : belowStart(folder);
+    const QString end = folder == QLatin1String("/") ? QStringLiteral("0") : belowEnd(folder);
+    QString key = prefix;
+    sqlite3_stmt *st = after; // nothing is stored under "folder/" itself
+    for (;;) {
+        bindText(st, 1, key);
+        bindText(st, 2, end);
+        if (sqlite3_step(st) != SQLITE_ROW) {
+            sqlite3_reset(st);
+            break;
+        }
+        const qint64 id = sqlite3_column_int64(st, 0);
+        const QString path = columnText(st, 1);
+        sqlite3_reset(st);
+        const qsizetype slash = path.indexOf(QLatin1Char('/'), prefix.size());
+        if (slash < 0) {
+            out.append({id, path});
+            key = path;
+            st = after;
+        } else {
+            // Inside a child's subtree (a sibling such as "a-b" sorts between "a" and "a/x"):
+            // jump past the subtree.
+            key = belowEnd(path.left(slash));
+            st = from;
+        }
+    }
+    return out;
 }
 
 int Store::removeStale(const QString &root, int generation)

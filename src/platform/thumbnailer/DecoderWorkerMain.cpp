@@ -70,6 +70,13 @@ Outcome decodeHere(Job job, const QString &path, QSize box)
     case Job::Svg:
         out.image = Thumbnailer::renderSvg(path, box);
         break;
+    case Job::PdfText:
+        out.text = Thumbnailer::pdfText(path, box.width());
+        if (out.text.isNull()) {
+            out.fileAtFault = true;
+            out.failure = QStringLiteral("the PDF's text cannot be read");
+        }
+        return out;
     }
     if (out.image.isNull()) {
         // The fast path declines files that are not one plain image, without blame.
@@ -118,8 +125,8 @@ int runIfWorker(int argc, char **argv)
             out.failure = QStringLiteral("the file is cut short");
             out.fileAtFault = true;
         }
-        if (!WorkerWire::writeReply(kSocket,
-                                    {sendable(out.image), out.failure, out.image.isNull() && !out.fileAtFault}))
+        if (!WorkerWire::writeReply(kSocket, {sendable(out.image), out.text, out.failure,
+                                              out.image.isNull() && out.text.isNull() && !out.fileAtFault}))
             return 0;
     }
 }

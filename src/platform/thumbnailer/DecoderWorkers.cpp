@@ -188,8 +188,9 @@ Outcome run(Job job, const QString &path, QSize box)
     if (io == WorkerWire::Io::Done) {
         release(std::move(w));
         out.image = reply.image;
+        out.text = reply.text;
         out.failure = reply.failure;
-        out.fileAtFault = reply.image.isNull() && !reply.declined;
+        out.fileAtFault = reply.image.isNull() && reply.text.isNull() && !reply.declined;
         if (out.fileAtFault && out.failure.isEmpty())
             out.failure = QStringLiteral("the file cannot be decoded");
         return out;

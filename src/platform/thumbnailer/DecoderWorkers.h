@@ -15,8 +15,9 @@
 // Wire format (host byte order, both ends are the same binary):
 //   worker → Kelso at start: "KLWR"
 //   request: magic "KLRQ", job, box width, box height, path length, path bytes
-//   reply:   magic "KLRP", status (0 picture, 1 failed), reason length, width, height,
-//            bytes per line, QImage format, then the reason (UTF-8) and the pixel rows.
+//   reply:   magic "KLRP", status (0 picture, 1 failed, 2 declined, 3 text), reason length,
+//            width, height, bytes per line, QImage format, then the reason (UTF-8) and the
+//            pixel rows; with status 3 the reason bytes are the text (UTF-8, up to 4 MiB).
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -28,10 +29,12 @@ enum class Job : quint32 {
     SingleImage = 2, // the fast path: exactly one image, longer side at most box.width()
     PdfPage = 3,     // the first page of a PDF
     Svg = 4,
+    PdfText = 5, // the text of a PDF, at most box.width() characters (for the metadata index)
 };
 
 struct Outcome {
     QImage image;
+    QString text;             // PdfText: the text (null when there is none)
     QString failure;          // one line: why there is no picture
     bool fileAtFault = false; // the file made the decoder fail, crash, hang or refuse it (as
                               // opposed to Kelso quitting or a worker that could not start)

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPdfDocument>
+#include <QPdfSelection>
 #include <QSize>
 #include <QString>
 
@@ -30,5 +31,28 @@ extern "C" Q_DECL_EXPORT bool kelsoRenderPdfFirstPage(const QString &path, const
     p.drawImage(0, 0, page);
     p.end();
     *out = paper;
+    return true;
+}
+
+// The text of the pages in order (a line break between pages), cut at `capChars` characters.
+extern "C" Q_DECL_EXPORT bool kelsoPdfText(const QString &path, qint64 capChars, QString *out)
+{
+    if (!out)
+        return false;
+    QPdfDocument doc;
+    if (doc.load(path) != QPdfDocument::Error::None)
+        return false;
+    QString text;
+    for (int page = 0; page < doc.pageCount() && text.size() < capChars; ++page) {
+        if (!text.isEmpty())
+            text.append(QLatin1Char('\n'));
+        text.append(doc.getAllText(page).text());
+    }
+    if (text.size() > capChars) {
+        text.truncate(capChars);
+        if (!text.isEmpty() && text.back().isHighSurrogate())
+            text.chop(1);
+    }
+    *out = text;
     return true;
 }

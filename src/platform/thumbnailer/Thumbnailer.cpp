@@ -428,6 +428,20 @@ QImage renderPdfFirstPage(const QString &path, QSize box)
     return render && render(path, box, &page) ? page : QImage();
 }
 
+QString pdfText(const QString &path, int capChars)
+{
+    using PdfTextReader = bool (*)(const QString &, qint64, QString *);
+    static const PdfTextReader reader = []() -> PdfTextReader {
+        QLibrary module(KLPaths::modulePath("KELSO_PDF_MODULE", QStringLiteral("libkelso_pdf.so"),
+                                            QStringLiteral(KELSO_PDF_MODULE))); // never unloaded
+        return reinterpret_cast<PdfTextReader>(module.resolve("kelsoPdfText"));
+    }();
+    QString text;
+    if (!reader || !reader(path, qMax(0, capChars), &text))
+        return QString();
+    return text.isNull() ? QLatin1String("") : text;
+}
+
 bool svgRenderableHere(const QString &path)
 {
     if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))

@@ -71,6 +71,10 @@ QImage decodeImageFile(const QString &path, QSize box, QString *why = nullptr);
 // at most `maxPixelSize` (never enlarged), orientation applied. Null on any failure.
 QImage fastImageThumbnail(const QString &path, int maxPixelSize, QString *why = nullptr);
 QImage renderPdfFirstPage(const QString &path, QSize box);
+// The text of a PDF's pages in order, at most `capChars` characters; null when the file cannot
+// be read as a PDF or the module is missing. Runs in this process: untrusted files go through
+// DecoderWorkers (Job::PdfText), which cuts off an extraction that loops.
+QString pdfText(const QString &path, int capChars);
 // Null also when the file holds text and there is no QGuiApplication (see svgRenderableHere).
 QImage renderSvg(const QString &path, QSize box);
 // QtSvg needs Qt's font database for text, which exists only in a GUI application.

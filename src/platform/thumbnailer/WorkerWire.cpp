@@ -31,6 +31,7 @@ struct ReplyHead {
 
 constexpr quint32 kMaxPath = 65536;
 constexpr quint32 kMaxReason = 4096;
+constexpr quint32 kMaxText = 4u << 20;
 
 } // namespace
 
@@ -102,7 +103,7 @@ Io readRequest(int fd, Request *request)
     Io io = readFully(fd, &head, sizeof head, Deadline::max());
     if (io != Io::Done)
         return io;
-    if (head.magic != kRequest || head.pathLength == 0 || head.pathLength > kMaxPath || head.job < 1 || head.job > 4)
+    if (head.magic != kRequest || head.pathLength == 0 || head.pathLength > kMaxPath || head.job < 1 || head.job > 5)
         return Io::Garbled;
     QByteArray native(int(head.pathLength), Qt::Uninitialized);
     io = readFully(fd, native.data(), size_t(native.size()), Deadline::max());
@@ -116,6 +117,18 @@ Io readRequest(int fd, Request *request)
 
 bool writeReply(int fd, const Reply &reply)
 {
+    if (!reply.text.isNull()) {
+        QByteArray text = reply.text.toUtf8();
+        if (text.size() > qsizetype(kMaxText)) {
+            text.truncate(qsizetype(kMaxText));
+            while (!text.isEmpty() && (uchar(text.back()) & 0xC0) == 0x80)
+                text.chop(1); // a cut character goes whole
+            if (!text.isEmpty() && uchar(text.back()) >= 0xC0)
+                text.chop(1);
+        }
+        const ReplyHead head{kReply, 3u, quint32(text.size()), 0, 0, 0, 0};
+        return writeFully(fd, &head, sizeof head) && writeFully(fd, text.constData(), size_t(text.size()));
+    }
     const QByteArray reason = reply.failure.toUtf8().left(int(kMaxReason));
     const QImage &img = reply.image;
     const bool ok = !img.isNull();
@@ -137,12 +150,18 @@ Io readReply(int fd, Deadline deadline, Reply *reply)
     Io io = readFully(fd, &head, sizeof head, deadline);
     if (io != Io::Done)
         return io;
-    if (head.magic != kReply || head.status > 2 || head.reasonLength > kMaxReason)
+    if (head.magic != kReply || head.status > 3 || head.reasonLength > (head.status == 3 ? kMaxText : kMaxReason))
         return Io::Garbled;
     QByteArray reason(int(head.reasonLength), Qt::Uninitialized);
     io = readFully(fd, reason.data(), size_t(reason.size()), deadline);
     if (io != Io::Done)
         return io;
+    if (head.status == 3) {
+        reply->text = QString::fromUtf8(reason);
+        if (reply->text.isNull())
+            reply->text = QLatin1String("");
+        return Io::Done;
+    }
     reply->failure = QString::fromUtf8(reason);
     reply->declined = head.status == 2;
     if (head.status != 0)

@@ -33,6 +33,7 @@ Io readRequest(int fd, Request *request);
 
 struct Reply {
     QImage image;
+    QString text; // not null: a text answer (status 3)
     QString failure;
     bool declined = false; // not a failure: the job does not apply to this file
 };
