@@ -159,20 +159,27 @@ def wait_results(s, condition, timeout=30, what="results"):
     return last
 
 
-def pick_location(s, title):
-    """Opens the location pop-up from the keyboard (Tab from the field past the two pop-ups) and
-    picks the folder entry with this title (a folder's submenu starts with the folder itself)."""
-    for downs in range(1, 10):
+def pick_location(s, title, inner=()):
+    """Opens the location pop-up from the keyboard (Tab from the field past the two pop-ups),
+    goes down to a starting place, into its submenu, through the `inner` keys and into the next
+    submenu, and takes its first entry (a folder's submenu starts with the folder itself)."""
+    for downs in range(2, 10):
         keys(s, "ctrl+f", "Tab", "Tab", "Tab", "space")
         time.sleep(0.4)
         keys(s, *(["Down"] * downs))
         keys(s, "Right")
         time.sleep(0.3)
+        for k in inner:
+            keys(s, k)
+            time.sleep(0.3)
         keys(s, "Return")
         time.sleep(0.4)
         if search_state(s).get("location") == title:
             return
-        keys(s, "Escape", "Escape")
+        # Close what is still open; an Escape that reaches the window hides Kelso: bring it back.
+        keys(s, "Escape", "Escape", "Escape")
+        s.kelso("show")
+        s.activate(main_window(s))
     raise Failure("could not pick %s in the location pop-up: %s" % (title, search_state(s)))
 
 
@@ -225,7 +232,7 @@ def search_bar_large_tree(s):
     # 4. Kind "PDF" with a picked folder: PDFs of that folder only, the field says "All".
     focus_field(s, win)
     keys(s, "Tab", "P")  # the kind pop-up, by its first letter
-    pick_location(s, "papers")
+    pick_location(s, "papers", inner=("Down", "Right"))  # Documents ▸ papers ▸ papers
     st = wait_results(s, lambda st: st.get("results") and st.get("field") == '"All"', 30, "PDFs in papers")
     paths = sorted(r["path"] for r in st["results"])
     check(paths == sorted(tree["papers"]), "kind PDF in papers found %s" % paths)
