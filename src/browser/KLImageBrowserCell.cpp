@@ -284,6 +284,16 @@ QSize KLImageBrowserCell::sizeHint(const QStyleOptionViewItem &, const QModelInd
     return QSize(kCellWidth, kCellHeight);
 }
 
+QString KLImageBrowserCell::titleForIndex(const QModelIndex &index)
+{
+    return index.data(Qt::DisplayRole).toString();
+}
+
+QString KLImageBrowserCell::subtitleForIndex(const QModelIndex &index)
+{
+    return index.data(KLImageBrowserModel::SubtitleRole).toString();
+}
+
 void KLImageBrowserCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     const KLItemPtr item = index.data(KLImageBrowserModel::ItemRole).value<KLItemPtr>();
@@ -310,7 +320,7 @@ void KLImageBrowserCell::paint(QPainter *painter, const QStyleOptionViewItem &op
     // Titles: the title on one line truncated in the middle, the subtitle below it.
     const int textWidth = cell.width() - 8;
     const KLCellTextStyle &titleStyle = selected ? m_highlighted : m_title;
-    const QString title = elideMiddle(item->imageTitle(), titleStyle.font, textWidth);
+    const QString title = elideMiddle(titleForIndex(index), titleStyle.font, textWidth);
     const QFontMetrics fm(titleStyle.font);
     QRect titleRect(cell.x() + 4, imageAreaForCell(cell).bottom() + 6, textWidth, fm.height());
     if (selected) {
@@ -327,7 +337,7 @@ void KLImageBrowserCell::paint(QPainter *painter, const QStyleOptionViewItem &op
     painter->setPen(m_subtitle.colour);
     const QRect subRect(titleRect.x(), titleRect.bottom() + 1, textWidth, QFontMetrics(m_subtitle.font).height());
     painter->drawText(subRect, Qt::AlignHCenter | Qt::AlignVCenter,
-                      elideMiddle(item->imageSubtitle(), m_subtitle.font, textWidth));
+                      elideMiddle(subtitleForIndex(index), m_subtitle.font, textWidth));
 
     // Tags and rating as the item cached them with its other facts.
     const KLItem::TagFacts tagFacts = item->tagFacts();

@@ -61,6 +61,11 @@ public:
     // (Stacks: the folder's icon with the count badge, made on a worker thread; missing files:
     // the shared missing-file picture.)
 
+    // The texts a cell draws: its model's title and subtitle (the item's own, unless the grid's
+    // model takes them from elsewhere, as the search results do).
+    static QString titleForIndex(const QModelIndex &index);
+    static QString subtitleForIndex(const QModelIndex &index);
+
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 

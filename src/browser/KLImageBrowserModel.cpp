@@ -22,6 +22,25 @@ void KLImageBrowserModel::notifyAllChanged()
         Q_EMIT dataChanged(index(0), index(int(m_items.size()) - 1));
 }
 
+void KLImageBrowserModel::setTextProviders(TextProvider title, TextProvider subtitle)
+{
+    m_titleProvider = std::move(title);
+    m_subtitleProvider = std::move(subtitle);
+    notifyAllChanged();
+}
+
+QString KLImageBrowserModel::titleOf(const KLItemPtr &item) const
+{
+    const QString text = m_titleProvider ? m_titleProvider(item) : QString();
+    return text.isEmpty() ? item->imageTitle() : text;
+}
+
+QString KLImageBrowserModel::subtitleOf(const KLItemPtr &item) const
+{
+    const QString text = m_subtitleProvider ? m_subtitleProvider(item) : QString();
+    return text.isEmpty() ? item->imageSubtitle() : text;
+}
+
 int KLImageBrowserModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_items.size());
@@ -34,13 +53,13 @@ QVariant KLImageBrowserModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return item->imageTitle();
+        return titleOf(item);
     case SubtitleRole:
-        return item->imageSubtitle();
+        return subtitleOf(item);
     case ItemRole:
         return QVariant::fromValue(item);
     case Qt::AccessibleTextRole:
-        return item->imageTitle();
+        return titleOf(item);
     case Qt::ToolTipRole:
         return KLCellText::toolTip(KLCellText::factsForItem(item));
     case Qt::AccessibleDescriptionRole:

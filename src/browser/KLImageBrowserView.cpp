@@ -581,7 +581,7 @@ void KLImageBrowserView::startDrag(Qt::DropActions)
 
     const bool alwaysCopy = Defaults::standard().boolForKey(QStringLiteral("KLAlwaysCopyOnDrag"));
     // Reordering inside the Cooler needs no move: the drop there reads which cells came.
-    const Qt::DropActions actions = KLDragOperation::offeredDropActions(alwaysCopy);
+    const Qt::DropActions actions = offeredDragActions(alwaysCopy);
     const QList<QUrl> draggedUrls = mime->urls();
     const QList<KLItemPtr> draggedItems = m_pane->shownItemsForIndexes(selection);
     const QDateTime started = QDateTime::currentDateTime();
@@ -597,6 +597,20 @@ void KLImageBrowserView::startDrag(Qt::DropActions)
     // A target inside this program is a widget of ours; another program's is none.
     const bool droppedInKelso = guard && guard->target() != nullptr;
     draggingSessionEnded(result, droppedInKelso, draggedItems, draggedUrls, started);
+}
+
+Qt::DropActions KLImageBrowserView::offeredDragActions(bool alwaysCopy) const
+{
+    return KLDragOperation::offeredDropActions(alwaysCopy);
+}
+
+void KLImageBrowserView::setCell(KLImageBrowserCell *cell)
+{
+    if (cell == m_cell)
+        return;
+    setItemDelegate(cell);
+    delete m_cell;
+    m_cell = cell;
 }
 
 void KLImageBrowserView::draggingSessionMoved(const QPoint &globalPointer)

@@ -110,10 +110,14 @@ public:
     // a drop on the trash; the panes find that out on the disk (checkDragOutWentToTrash) and
     // drop the trashed items. Otherwise the files can join the Cooler (autoAddToCooler). Then
     // the window is left alone, brought back, or the application hides (endOfDragAction).
-    void draggingSessionEnded(Qt::DropAction result, bool droppedInKelso, const QList<KLItemPtr> &dragged,
-                              const QList<QUrl> &urls, const QDateTime &started);
+    virtual void draggingSessionEnded(Qt::DropAction result, bool droppedInKelso, const QList<KLItemPtr> &dragged,
+                                      const QList<QUrl> &urls, const QDateTime &started);
+    // The drop actions a drag out offers (KLDragOperation::offeredDropActions by default).
+    virtual Qt::DropActions offeredDragActions(bool alwaysCopy) const;
 
 protected:
+    // Replaces the cell painter (a grid with cells of its own); the view owns it.
+    void setCell(KLImageBrowserCell *cell);
     // A cell's tool tip (name, folder, date, size, tags, rating), except over the delete badge,
     // which has the one-line tip of its own.
     bool viewportEvent(QEvent *event) override;

@@ -781,12 +781,17 @@ QMenu *KLImageBrowserViewDelegate::showContextMenuForIndex(int index, const QPoi
     const QList<KLItemPtr> selected = selectedItems();
     if (selected.isEmpty())
         return nullptr;
-    QMenu *menu = menuBuilder()->contextMenuForItems(selected, m_imageBrowser);
+    QMenu *menu = contextMenuForItems(selected);
     if (!menu)
         return nullptr;
     menu->setAttribute(Qt::WA_DeleteOnClose);
     services().popUpContextMenu(menu, globalPos);
     return menu;
+}
+
+QMenu *KLImageBrowserViewDelegate::contextMenuForItems(const QList<KLItemPtr> &selected)
+{
+    return menuBuilder()->contextMenuForItems(selected, m_imageBrowser);
 }
 
 void KLImageBrowserViewDelegate::removeKLItems(const QList<KLItemPtr> &items, bool moveToTrash)

@@ -170,6 +170,8 @@ public:
     // only selection, then the menu for the selection pops up at `globalPos`. Answers the menu
     // (deleted when it closes), or none when nothing is selected. The services pop it up.
     QMenu *showContextMenuForIndex(int index, const QPoint &globalPos);
+    // The menu for the selected items (owned by the caller); the panes' builder by default.
+    virtual QMenu *contextMenuForItems(const QList<KLItemPtr> &selected);
 
     // KLPaneMenuActions.
     void removeKLItems(const QList<KLItemPtr> &items, bool moveToTrash) override;

@@ -7,17 +7,22 @@
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLPreviewPanel.h"
 #include "browser/KLRecentSource.h"
+#include "browser/search/KLSearchArea.h"
+#include "browser/search/KLSearchBrowserView.h"
 #include "platform/Defaults.h"
 #include "prefs/KLColours.h"
 #include "search/gui/KLFilePickerMenu.h"
 #include "util/Localized.h"
 #include "util/Logging.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -71,6 +76,7 @@ KLMainWindowController::KLMainWindowController(Options options, QObject *parent)
     std::unique_ptr<KLRecentSource> source =
         options.recentSource ? std::move(options.recentSource) : makeRecentFilesSource(m_services->items);
     m_itemServices = m_services->items;
+    m_searchQueries = std::move(options.searchQueries);
     m_kelsoDelegate = new KLKelsoImageBrowserDelegate(std::move(source), this);
     m_coolerDelegate = new KLCoolerImageBrowserDelegate(options.coolerStorePath, this);
     m_coolerDelegate->setItemServices(m_itemServices);
@@ -93,8 +99,9 @@ KLMainWindowController::~KLMainWindowController()
         m_itemServices->iconMayHaveChanged = {};
     for (const auto &c : m_screenConnections)
         disconnect(c);
-    // The picker builder goes before the menu it fills.
+    // The picker builders go before the menus they fill.
     delete m_menuBuilder;
+    delete m_searchArea;
     delete m_window;
 }
 
@@ -194,6 +201,24 @@ void KLMainWindowController::buildWindow()
     }
     m_startHint->setVisible(false);
     outer->addWidget(m_startHint);
+
+    // The search bar above the panes; its results take the recent files' place.
+    KLSearchArea::Options searchOptions;
+    searchOptions.queries = std::move(m_searchQueries);
+    searchOptions.itemServices = m_itemServices;
+    searchOptions.services = m_services;
+    searchOptions.mainWindow = this;
+    searchOptions.cooler = m_coolerDelegate;
+    m_searchArea = new KLSearchArea(std::move(searchOptions), m_window);
+    m_searchArea->setViewsToHide({m_kelsoView});
+    m_findAction = new QAction(KLLocalized(QStringLiteral("KLFindMenuItem")), m_window);
+    m_findAction->setObjectName(QStringLiteral("findAction"));
+    m_findAction->setShortcut(QKeySequence::Find);
+    m_findAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_findAction, &QAction::triggered, this, &KLMainWindowController::focusOnSearch);
+    m_window->addAction(m_findAction);
+    outer->addWidget(m_searchArea->bar());
+    outer->addWidget(m_searchArea->resultsView());
     outer->addWidget(m_kelsoView);
     outer->addWidget(m_coolerView);
 
@@ -209,7 +234,13 @@ void KLMainWindowController::buildWindow()
         });
     m_menuBuilder->attach(pickerMenu);
     m_kelsoBrowser->setFocus();
-    // Tab goes through the controls from the top: Back, the recent files, Add File, the Cooler.
+    // Tab goes through the controls from the top: the search bar, its results, Back, the recent
+    // files, Add File, the Cooler.
+    QWidget::setTabOrder(m_searchArea->searchField(), m_searchArea->fileTypeMenu());
+    QWidget::setTabOrder(m_searchArea->fileTypeMenu(), m_searchArea->dateMenu());
+    QWidget::setTabOrder(m_searchArea->dateMenu(), m_searchArea->locationButton());
+    QWidget::setTabOrder(m_searchArea->locationButton(), m_searchArea->searchBrowser());
+    QWidget::setTabOrder(m_searchArea->searchBrowser(), m_backButton);
     QWidget::setTabOrder(m_backButton, m_kelsoBrowser);
     QWidget::setTabOrder(m_kelsoBrowser, m_filePicker);
     QWidget::setTabOrder(m_filePicker, m_coolerBrowser);
@@ -398,8 +429,24 @@ void KLMainWindowController::askForNeedsDisplay()
 {
     m_coolerBrowser->viewport()->update();
     m_kelsoBrowser->viewport()->update();
+    m_searchArea->searchBrowser()->viewport()->update();
     m_coolerDelegate->model()->notifyAllChanged();
     m_kelsoDelegate->model()->notifyAllChanged();
+}
+
+KLSpotlightSearcher *KLMainWindowController::spotlightSearcher() const
+{
+    return m_searchArea->searcher();
+}
+
+void KLMainWindowController::activateSearchField()
+{
+    QTimer::singleShot(100, this, &KLMainWindowController::focusOnSearch);
+}
+
+void KLMainWindowController::focusOnSearch()
+{
+    m_searchArea->focusOnSearch();
 }
 
 KLImageBrowserView *KLMainWindowController::activeBrowser() const
@@ -618,6 +665,7 @@ void KLMainWindowController::applicationDidBecomeActive()
     m_window->update();
     m_kelsoDelegate->applicationDidBecomeActive();
     m_coolerDelegate->applicationDidBecomeActive();
+    m_searchArea->searcher()->becomeActive();
     m_window->orderFront(true);
 }
 
@@ -625,6 +673,7 @@ void KLMainWindowController::applicationDidResignActive()
 {
     m_kelsoDelegate->applicationDidResignActive();
     m_coolerDelegate->applicationDidResignActive();
+    m_searchArea->searcher()->resignActive();
     // Only the tray's pop-up band fades away; a dock-mode window stays where it is, reachable
     // from the taskbar and Alt+Tab.
     if (m_window->trayMode())

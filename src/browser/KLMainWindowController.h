@@ -9,6 +9,7 @@
 // redraws. Owns the two pane controllers and the shared one-line tool tip. Main thread only.
 #include "browser/KLImageBrowserCell.h"
 #include "recent/KLItemServices.h"
+#include "search/KLSpotlightSearcher.h"
 
 #include <QList>
 #include <QObject>
@@ -28,8 +29,10 @@ class KLImageBrowserViewDelegate;
 class KLKelsoImageBrowserDelegate;
 class KLRecentSource;
 class KLRoundedRectView;
+class KLSearchArea;
 struct KLServices;
 class KLSimpleToolTip;
+class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
@@ -51,6 +54,8 @@ public:
         // The program's services, handed on to the panes (and by them to their menus); must
         // outlive the controller. Null: KLServices::defaults().
         const KLServices *services = nullptr;
+        // The search bar's queries on the metadata index; empty: searches find nothing.
+        KLSpotlightSearcher::QueryFactory searchQueries;
     };
     explicit KLMainWindowController(Options options, QObject *parent = nullptr);
     ~KLMainWindowController() override;
@@ -73,6 +78,15 @@ public:
     // The window's menu bar, shown in dock mode only and made when first asked for; the shell
     // fills it when menuBarCreated() tells it the bar exists.
     QMenuBar *menuBar();
+    // The search bar and its results (which take the recent files' place while a search runs).
+    KLSearchArea *searchArea() const { return m_searchArea; }
+    KLSpotlightSearcher *spotlightSearcher() const;
+    // Find: the search field takes the keyboard focus (after 0.1 s: activateSearchField).
+    void focusOnSearch();
+    void activateSearchField();
+    // The Find command (Ctrl+F), active wherever the window has the focus; the shell also puts
+    // it in the application menu.
+    QAction *findAction() const { return m_findAction; }
     bool hasMenuBar() const { return m_menuBar != nullptr; }
 
     // Cell text styles.
@@ -172,6 +186,9 @@ private:
     QLabel *m_startHint = nullptr;
     QToolButton *m_filePicker = nullptr;
     KLFilePickerMenu *m_menuBuilder = nullptr;
+    KLSearchArea *m_searchArea = nullptr;
+    QAction *m_findAction = nullptr;
+    KLSpotlightSearcher::QueryFactory m_searchQueries;
     QMenuBar *m_menuBar = nullptr;
     std::unique_ptr<KLSimpleToolTip> m_simpleToolTip;
     KLItemServicesPtr m_itemServices;

@@ -20,6 +20,7 @@
 #include "browser/KLSvgIcon.h"
 #include "browser/menus/KLFileCommands.h"
 #include "browser/menus/KLPaneMenus.h"
+#include "browser/search/KLSearchArea.h"
 #include "cooler/KLCoolerStore.h"
 #include "dropzone/KLDropZoneController.h"
 #include "fileops/XPFileUtils.h"
@@ -32,6 +33,7 @@
 #include "prefs/XPHotKeyRegistration.h"
 #include "recent/FileSystemEventStream.h"
 #include "recent/KLRules.h"
+#include "search/KLIndexLiveQuery.h"
 #include "search/KLMetadataIndex.h"
 #include "tags/LumitagPrefs.h"
 #include "tags/editor/XPTagEditorController.h"
@@ -134,6 +136,15 @@ std::unique_ptr<KLServices> KLAppDelegate::makeServices()
             shell->showPreferences(page);
         else
             KLPreferencesController::showPreferences(page);
+    };
+    // The tag search: its query runs in the main window's search, shown in the field.
+    services->tagQueryRunner = [](const QString &queryText) {
+        KLAppDelegate *app = KLAppDelegate::shared();
+        if (!app || !app->windowController())
+            return;
+        app->windowController()->spotlightSearcher()->runQueryText(queryText);
+        app->show();
+        app->windowController()->activateSearchField();
     };
     // The questions, the failure messages, the context menus and the beep are the defaults'
     // message boxes, QMenu::popup() and QApplication::beep(). The drop-zone query is set once
@@ -259,6 +270,8 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
              KLMainWindowController::Options options;
              options.trayMode = m_trayIcon != nullptr;
              options.services = m_services.get();
+             options.searchQueries =
+                 KLIndexLiveQuery::factory(m_metadataIndex ? m_metadataIndex->databasePath() : QString());
              m_windowController = new KLMainWindowController(std::move(options));
          }},
         {"drop zone",
@@ -573,6 +586,8 @@ void KLAppDelegate::populateMenuBar(QMenuBar *bar)
     appMenu->addAction(m_searchTagsItem);
     if (m_assignHotKeyItem)
         appMenu->addAction(m_assignHotKeyItem);
+    // Find: the search field (the window has the key in either mode).
+    appMenu->addAction(m_windowController->findAction());
     appMenu->addAction(m_openAtLoginItem);
     if (m_checkForUpdatesItem)
         appMenu->addAction(m_checkForUpdatesItem);
@@ -767,6 +782,13 @@ QString KLAppDelegate::shownRecentItemsJson() const
     if (!m_windowController)
         return QStringLiteral("[]");
     return QString::fromUtf8(KLCoolerStore::toJson(m_windowController->kelsoDelegate()->items()));
+}
+
+QString KLAppDelegate::shownSearchResultsJson() const
+{
+    if (!m_windowController)
+        return QStringLiteral("{}");
+    return QString::fromUtf8(m_windowController->searchArea()->shownStateJson());
 }
 
 QString KLAppDelegate::coolerItemsJson() const

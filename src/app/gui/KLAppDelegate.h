@@ -66,6 +66,7 @@ public:
     QString recentStatusJson() const;
     // What the Recent Files pane shows now, as the grid has it (inside a stack, its files).
     QString shownRecentItemsJson() const;
+    QString shownSearchResultsJson() const;
     QString coolerItemsJson() const;
 
     // Dock or tray mode at run time (KPRunInDock).

@@ -141,7 +141,7 @@ QList<QPair<QString, QString>> keyboardShortcuts()
         {t("KLKeyReturn"), t("DPEditTagsMenuItem")}, {t("KLKeySpace"), t("KLKeySpaceDoes")},
         {t("KLKeyArrows"), t("KLKeyArrowsDo")},      {t("KLKeyDelete"), t("DPMenuItemRemoveFromKelso")},
         {t("KLKeyMenu"), t("KLKeyMenuDoes")},        {t("KLKeyEscape"), t("KLKeyEscapeDoes")},
-        {t("KLKeyQuit"), t("Quit Kelso")},
+        {t("KLKeyFind"), t("KLKeyFindDoes")},        {t("KLKeyQuit"), t("Quit Kelso")},
     };
 }
 

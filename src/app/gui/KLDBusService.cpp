@@ -98,6 +98,10 @@ QString KLDBusService::ShownRecentItems()
 {
     return m_delegate->shownRecentItemsJson();
 }
+QString KLDBusService::ShownSearchResults()
+{
+    return m_delegate->shownSearchResultsJson();
+}
 QString KLDBusService::RecentStatus()
 {
     return m_delegate->recentStatusJson();

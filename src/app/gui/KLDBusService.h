@@ -35,6 +35,7 @@ public Q_SLOTS:
     // Answered later, from the collector's thread, once the files were looked at.
     QString RecentItems(const QString &folder);
     QString ShownRecentItems();
+    QString ShownSearchResults();
     QString RecentStatus();
     QString CoolerItems();
     void AddToCooler(const QStringList &paths, int index);
