@@ -666,7 +666,16 @@ void KLMainWindowController::applicationDidBecomeActive()
     m_kelsoDelegate->applicationDidBecomeActive();
     m_coolerDelegate->applicationDidBecomeActive();
     m_searchArea->searcher()->becomeActive();
-    m_window->orderFront(true);
+    // When another Kelso window brought the application forward (the tag editor opened by a
+    // drop on the drop zone, the preferences from the tray), that window keeps the keyboard: the
+    // main window comes forward without taking it, or the editor would lose its key status and
+    // close at once. The window system names the active window only after the application's
+    // state changed, so the question is asked once the event loop has run.
+    QTimer::singleShot(0, m_window, [this] {
+        QWidget *active = QApplication::activeWindow();
+        if (!active || active == m_window)
+            m_window->orderFront(true);
+    });
 }
 
 void KLMainWindowController::applicationDidResignActive()

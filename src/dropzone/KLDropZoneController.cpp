@@ -301,6 +301,8 @@ void KLDropZoneController::dropFiles(const QStringList &paths, bool onTagTarget)
 {
     qCInfo(lcDropZone, "%lld files dropped on the %s target: %s", qint64(paths.size()), onTagTarget ? "tag" : "Cooler",
            qUtf8Printable(paths.join(QLatin1String(", "))));
+    if (m_options.clearSearch)
+        m_options.clearSearch();
     if (onTagTarget) {
         (m_options.services ? *m_options.services : KLServices::defaults()).openTagEditor(paths);
     } else if (m_options.coolerDrop) {

@@ -44,6 +44,9 @@ public:
         const KLServices *services = nullptr;
         // A drop on the Cooler target: to the front of the Cooler, the main window forward.
         std::function<void(const QStringList &paths)> coolerDrop;
+        // Before either target acts: end the main window's search, so that the panes show their
+        // own lists again (where the dropped files now are).
+        std::function<void()> clearSearch;
         // The screens in Qt's global coordinates, the main one first; none: the application's.
         std::function<QList<QRectF>()> screens;
         // Follow drags across the desktop (the X11 drag monitor) when the desktop allows it.

@@ -47,6 +47,7 @@ protected:
         o.defaults = defaults.get();
         o.services = &services;
         o.coolerDrop = [this](const QStringList &paths) { cooled.append(paths); };
+        o.clearSearch = [this] { ++searchesCleared; };
         o.screens = [] { return QList<QRectF>{QRectF(0, 0, 1440, 900)}; };
         return std::make_unique<KLDropZoneController>(std::move(o));
     }
@@ -77,6 +78,7 @@ protected:
     KLServices services;
     QList<QStringList> tagged;
     QList<QStringList> cooled;
+    int searchesCleared = 0;
 };
 
 const QStringList kThree = {QStringLiteral("/home/u/a b.txt"), QStringLiteral("/home/u/c.jpg"),
@@ -140,6 +142,7 @@ TEST_F(DropZoneTest, FilesDroppedOnTheUpperHalfGoToTheTagEditorAndOnTheLowerHalf
     ASSERT_EQ(tagged.size(), 1);
     EXPECT_EQ(tagged[0], kThree);
     EXPECT_TRUE(cooled.isEmpty());
+    EXPECT_EQ(searchesCleared, 1); // the panes show their lists again
     EXPECT_TRUE(zone->dragWasToDropZone());
     EXPECT_FALSE(zone->isOnScreen());
 
@@ -151,6 +154,7 @@ TEST_F(DropZoneTest, FilesDroppedOnTheUpperHalfGoToTheTagEditorAndOnTheLowerHalf
     drop(view, QPoint(5, 40), mime.get()); // the strip
     EXPECT_EQ(cooled.size(), 2);
     EXPECT_EQ(tagged.size(), 2);
+    EXPECT_EQ(searchesCleared, 4);
 }
 
 TEST_F(DropZoneTest, ADroppedFileUrlNamingLocalhostIsALocalFile)
@@ -245,6 +249,7 @@ TEST_F(DropZoneTest, ADropWithoutLocalFilesOnlyHidesTheZone)
     drop(zone->view(), QPoint(60, 40), mime.get());
     EXPECT_TRUE(tagged.isEmpty());
     EXPECT_TRUE(cooled.isEmpty());
+    EXPECT_EQ(searchesCleared, 0); // nothing dropped, the search stays
     EXPECT_FALSE(zone->isOnScreen());
     // Plain text is not even taken.
     auto text = std::make_unique<QMimeData>();

@@ -60,14 +60,14 @@ def log_count(s, text):
 
 
 def open_sheet_from_tray(s):
-    """Right-click on the tray icon, then the third entry of the status menu ("Open Kelso",
-    "Check for Updates", "Hot Key…")."""
+    """Right-click on the tray icon, then the fourth entry of the status menu ("Open Kelso",
+    "Check for Updates", "Search Tags…", "Hot Key…")."""
     check(wait_for(lambda: tray_icon_centre(s) is not None, 15), "no Kelso icon in the tray")
     x, y = tray_icon_centre(s)
     s.xdotool("mousemove", "--sync", str(x), str(y))
     s.xdotool("click", "3")
     time.sleep(0.8)
-    for _ in range(3):
+    for _ in range(4):
         s.xdotool("key", "Down")
     s.xdotool("key", "Return")
     check(wait_for(lambda: s.visible_windows("^Assign Hot Key$"), 10), "the hot-key sheet did not open")

@@ -243,8 +243,9 @@ def prefs_from_tray_menu(s):
     s.xdotool("click", "3")
     time.sleep(0.8)
     s.screenshot("status-menu")
-    # Open Kelso, Check for Updates, Hot Key…, Open at Login, About Kelso, Preferences…
-    keys(s, *(["Down"] * 6), pause=0.2)
+    # Open Kelso, Check for Updates, Search Tags…, Hot Key…, Open at Login, About Kelso,
+    # Preferences…
+    keys(s, *(["Down"] * 7), pause=0.2)
     keys(s, "Return", pause=0.5)
     wins = []
     check(wait_for(lambda: wins.extend(s.visible_windows(PREFS)) or wins, 10), "Preferences… opened no window")

@@ -287,6 +287,10 @@ QList<KLAppDelegate::Step> KLAppDelegate::didFinishLaunchingSteps()
                  noteShowRequest();
                  m_windowController->showWindow(true);
              };
+             options.clearSearch = [this] {
+                 if (m_windowController)
+                     m_windowController->spotlightSearcher()->clearSearchNow();
+             };
              m_dropZone = new KLDropZoneController(std::move(options));
              // Asked once at the end of a pane's drag: the answer is taken, so that a later drag
              // that ends elsewhere is not taken for one that ended on the zone.
@@ -378,6 +382,9 @@ QList<KLAppDelegate::Step> KLAppDelegate::willTerminateSteps()
          [this] {
              if (FileSystemEventStream *stream = FileSystemEventStream::defaultFileSystemEventStream())
                  stream->setRecordObserver({});
+             // The crawler may be waiting on a decoder that reads a PDF's text (up to its time
+             // limit): the decoders are killed first, so that the crawler stops at once.
+             KPQuickLook::stopDecoders();
              if (m_metadataIndex)
                  m_metadataIndex->stop();
          }},
