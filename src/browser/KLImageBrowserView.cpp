@@ -647,6 +647,11 @@ void KLImageBrowserView::draggingSessionEnded(Qt::DropAction result, bool droppe
         controller->autoAddToCooler(urls);
     }
 
+    placeWindowAfterDrag(result, controller);
+}
+
+void KLImageBrowserView::placeWindowAfterDrag(Qt::DropAction result, KLMainWindowController *controller)
+{
     QWidget *win = window();
     const bool toDropZone = controller && controller->dragWasToDropZone();
     switch (KLDragOut::endOfDragAction(win->isVisible(), win->windowOpacity(), result, toDropZone)) {

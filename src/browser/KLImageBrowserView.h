@@ -21,6 +21,7 @@
 
 class KLImageBrowserViewDelegate;
 class KLImageBrowserCell;
+class KLMainWindowController;
 class QTimer;
 
 // Drag operation bits as the drag sources of the desktop map count them (copy 1, link 2,
@@ -116,6 +117,9 @@ public:
     virtual Qt::DropActions offeredDragActions(bool alwaysCopy) const;
 
 protected:
+    // After a drag out: leaves the window alone, brings it back or hides the application
+    // (KLDragOut::endOfDragAction).
+    void placeWindowAfterDrag(Qt::DropAction result, KLMainWindowController *controller);
     // Replaces the cell painter (a grid with cells of its own); the view owns it.
     void setCell(KLImageBrowserCell *cell);
     // A cell's tool tip (name, folder, date, size, tags, rating), except over the delete badge,

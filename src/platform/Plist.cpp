@@ -454,11 +454,9 @@ bool isBinary(const QByteArray &data)
     return data.startsWith("bplist00");
 }
 
-QByteArray toBinary(const QVariant &value, QString *error)
+// Serialises a built tree in the binary format; the tree stays owned by the caller.
+static QByteArray writeBinary(const PlistPtr &root, QString *error)
 {
-    PlistPtr root(toNode(value, error, 0));
-    if (!root)
-        return {};
     char *bin = nullptr;
     uint32_t length = 0;
     plist_to_bin(static_cast<plist_t>(root.get()), &bin, &length);
@@ -472,6 +470,14 @@ QByteArray toBinary(const QVariant &value, QString *error)
     return out;
 }
 
+QByteArray toBinary(const QVariant &value, QString *error)
+{
+    PlistPtr root(toNode(value, error, 0));
+    if (!root)
+        return {};
+    return writeBinary(root, error);
+}
+
 QByteArray binaryDate(qint64 microsecondsSinceEpoch, QString *error)
 {
     const qint64 us = microsecondsSinceEpoch - kReferenceUnixSeconds * 1000000;
@@ -483,17 +489,7 @@ QByteArray binaryDate(qint64 microsecondsSinceEpoch, QString *error)
         return {};
     }
     PlistPtr root(plist_new_date(int32_t(sec), int32_t(usec)));
-    char *bin = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(static_cast<plist_t>(root.get()), &bin, &length);
-    if (!bin) {
-        if (error)
-            *error = QStringLiteral("the property-list writer failed");
-        return {};
-    }
-    QByteArray out(bin, qsizetype(length));
-    plist_to_bin_free(bin);
-    return out;
+    return writeBinary(root, error);
 }
 
 QVariant fromData(const QByteArray &data, QString *error)

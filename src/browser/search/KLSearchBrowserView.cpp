@@ -27,20 +27,7 @@ void KLSearchBrowserView::draggingSessionEnded(Qt::DropAction result, bool, cons
 {
     KLImageBrowserViewDelegate *results = pane();
     QPointer<KLMainWindowController> controller = results ? results->mainWindowController() : nullptr;
-    QWidget *win = window();
-    const bool toDropZone = controller && controller->dragWasToDropZone();
-    switch (KLDragOut::endOfDragAction(win->isVisible(), win->windowOpacity(), result, toDropZone)) {
-    case KLDragOut::EndAction::Nothing:
-        break;
-    case KLDragOut::EndAction::HideApplication:
-        if (controller)
-            controller->hideApplication();
-        break;
-    case KLDragOut::EndAction::BringBack:
-        if (controller)
-            controller->showWindow(true);
-        break;
-    }
+    placeWindowAfterDrag(result, controller);
     // Results leave nothing to tidy after a drop on a Trash; the files may join the Cooler
     // whatever the target was.
     if (controller)
