@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: deps build run test test-sanitize test-tsan test-warnings check-format bench clean
+.PHONY: deps build run test test-sanitize test-tsan test-warnings check-format bench install deb smoke-deb clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -44,6 +44,23 @@ check-format: deps
 
 bench: build
 	bash bench/run-all.sh build/default
+
+# The program alone (no tests), installed under PREFIX (default /usr/local); DESTDIR stages it.
+PREFIX ?= /usr/local
+install: deps
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
+	DESTDIR=$(DESTDIR) cmake --install build/package --prefix $(PREFIX)
+
+# The Debian package, build/package/kelso_VERSION_ARCH.deb.
+deb: deps
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
+	cd build/package && cpack -G DEB
+
+# Installs the package on this machine, starts and quits it under Xvfb, removes it again.
+smoke-deb: deb
+	bash scripts/smoke-test-deb.sh
 
 clean:
 	rm -rf build

@@ -32,6 +32,8 @@ packages=(
   ffmpeg libvips-tools libgdk-pixbuf2.0-bin
   # the metadata-index benchmark compares against plocate and its updatedb
   plocate
+  # release: the Debian package (dpkg-shlibdeps, file), checks of the installed files
+  dpkg-dev file appstream groff-base bash-completion
 )
 
 missing=()

@@ -14,6 +14,8 @@ QString usageText()
                           "       kelso tags [--json] FILE… | tags set|add|remove TEXT FILE… | rate N FILE…\n"
                           "       kelso file FILE… | managed on|off FILE…\n"
                           "       kelso thumbnail FILE --size N --output OUT.png [--icon-mode]\n"
+                          "       kelso open-with FILE [APP.desktop] | rename FILE NEWNAME\n"
+                          "       kelso never-show folder|extension|item|fragment VALUE…\n"
                           "       kelso search [--json] [--kind K] [--time T] [--in DIR] TEXT\n"
                           "       kelso --help | --version\n"
                           "\n"

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusReply>
 
 namespace KLDBusClient {
 
@@ -24,11 +25,22 @@ bool instanceRunning()
     return bus.interface()->isServiceRegistered(QString::fromLatin1(kService)).value();
 }
 
-bool call(const QString &method, const QVariantList &args, QVariant *result, QString *why, int timeoutMs)
+bool canBeStarted()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    const QDBusReply<QStringList> names = bus.interface()->activatableServiceNames();
+    return names.isValid() && names.value().contains(QString::fromLatin1(kService));
+}
+
+namespace {
+
+bool send(const QString &method, const QVariantList &args, bool mayStart, QVariant *result, QString *why, int timeoutMs)
 {
     if (!sessionBusAvailable(why))
         return false;
-    if (!instanceRunning()) {
+    if (!instanceRunning() && !(mayStart && canBeStarted())) {
         if (why)
             *why = QStringLiteral("Kelso is not running");
         return false;
@@ -36,6 +48,7 @@ bool call(const QString &method, const QVariantList &args, QVariant *result, QSt
     QDBusMessage msg = QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
                                                       QString::fromLatin1(kInterface), method);
     msg.setArguments(args);
+    msg.setAutoStartService(mayStart);
     const QDBusMessage reply = QDBusConnection::sessionBus().call(msg, QDBus::Block, timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         if (why)
@@ -45,6 +58,18 @@ bool call(const QString &method, const QVariantList &args, QVariant *result, QSt
     if (result && !reply.arguments().isEmpty())
         *result = reply.arguments().first();
     return true;
+}
+
+} // namespace
+
+bool call(const QString &method, const QVariantList &args, QVariant *result, QString *why, int timeoutMs)
+{
+    return send(method, args, false, result, why, timeoutMs);
+}
+
+bool callStarting(const QString &method, QString *why, int timeoutMs)
+{
+    return send(method, {}, true, nullptr, why, timeoutMs);
 }
 
 } // namespace KLDBusClient

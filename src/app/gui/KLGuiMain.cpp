@@ -43,7 +43,16 @@ int runControl(int argc, char **argv, const QString &command)
                                                     {QStringLiteral("toggle"), QStringLiteral("Toggle")},
                                                     {QStringLiteral("quit"), QStringLiteral("Quit")}};
     QString why;
-    if (!KLDBusClient::call(methods.value(command), {}, nullptr, &why)) {
+    // "show" and "toggle" start Kelso through the session bus when it is not running (an
+    // installed service file); a toggle then shows it, as there was no window to hide.
+    // "hide" and "quit" never start it just to stop it again.
+    const bool mayStart = command == QLatin1String("show") || command == QLatin1String("toggle");
+    bool ok = false;
+    if (mayStart && !KLDBusClient::instanceRunning() && KLDBusClient::canBeStarted())
+        ok = KLDBusClient::callStarting(QStringLiteral("Show"), &why);
+    else
+        ok = KLDBusClient::call(methods.value(command), {}, nullptr, &why);
+    if (!ok) {
         printErr(QStringLiteral("%1: %2").arg(command, why));
         return 1;
     }
