@@ -7,10 +7,17 @@
 #include "search/KLSearchQueryText.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <sys/mount.h>
+#include <thread>
 
 using MdIndex::FileRecord;
 
@@ -250,4 +257,91 @@ TEST(MetadataIndexRules, ExcludedNamesStayOutOfACrawl)
     EXPECT_TRUE(crawler.store().byPath(root + QStringLiteral("/keep.txt")).has_value());
     for (const char *gone : {"/junk.tmp", "/node_modules", "/node_modules/dep.js", "/mycache1/x.txt", "/Private"})
         EXPECT_FALSE(crawler.store().byPath(root + QLatin1String(gone)).has_value()) << gone;
+}
+
+namespace {
+
+class MetadataIndexRestart : public ::testing::Test
+{
+protected:
+    QTemporaryDir tmp{KelsoTest::home() + QStringLiteral("/restart-XXXXXX")};
+    QString root = tmp.path() + QStringLiteral("/tree");
+    QString indexDb = tmp.path() + QStringLiteral("/index.sqlite3");
+
+    void SetUp() override
+    {
+        KelsoTest::writeFile(root + QStringLiteral("/keep.txt"), "kept");
+        KelsoTest::writeFile(root + QStringLiteral("/Private/secret.txt"), "secret");
+    }
+    MdIndex::CrawlRules rules(const QStringList &excluded = {}) const
+    {
+        MdIndex::CrawlRules r;
+        r.roots = {root};
+        r.excludedFolders = excluded;
+        return r;
+    }
+    static bool indexed(const QString &db, const QString &path)
+    {
+        MdIndex::Store reader;
+        return reader.open(db, MdIndex::Store::Mode::ReadOnly, nullptr) && reader.byPath(path).has_value();
+    }
+};
+
+} // namespace
+
+TEST_F(MetadataIndexRestart, AnExclusionChangeReturnsAtOnceWhileTheOldCrawlerIsBusy)
+{
+    KLMetadataIndex index(indexDb);
+    QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+    index.start(rules());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+    ASSERT_TRUE(indexed(indexDb, root + QStringLiteral("/Private/secret.txt")));
+
+    // Another connection holds the write lock: the crawler, handed a change, waits for it
+    // (up to SQLite's busy timeout of five seconds) and cannot stop before that.
+    MdIndex::Store holder;
+    ASSERT_TRUE(holder.open(indexDb, MdIndex::Store::Mode::ReadWrite, nullptr));
+    ASSERT_TRUE(holder.begin());
+    index.enqueue({{root + QStringLiteral("/keep.txt"), MdIndex::ChangeKind::Modified}});
+    QThread::msleep(300);
+
+    QElapsedTimer t;
+    t.start();
+    index.start(rules({root + QStringLiteral("/Private")}));
+    const qint64 ms = t.elapsed();
+    holder.commit();
+    EXPECT_LT(ms, 1000) << "the caller waited for the old crawler";
+    EXPECT_TRUE(index.isRunning());
+
+    // The new crawler runs with the new exclusion, and its walk removes what it now leaves out.
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 2; }, 20000));
+    EXPECT_EQ(index.rules().excludedFolders, QStringList{root + QStringLiteral("/Private")});
+    EXPECT_FALSE(indexed(indexDb, root + QStringLiteral("/Private/secret.txt")));
+    EXPECT_TRUE(indexed(indexDb, root + QStringLiteral("/keep.txt")));
+}
+
+TEST_F(MetadataIndexRestart, TheRulesAndRootsAreMadeOffTheCallersThread)
+{
+    KLMetadataIndex index(indexDb);
+    std::atomic<bool> made{false};
+    std::atomic<bool> onCaller{true};
+    const std::thread::id caller = std::this_thread::get_id();
+    QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+    index.start([&, r = rules()] {
+        onCaller = std::this_thread::get_id() == caller;
+        made = true;
+        return r;
+    });
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+    EXPECT_TRUE(made);
+    EXPECT_FALSE(onCaller);
+    EXPECT_TRUE(indexed(indexDb, root + QStringLiteral("/keep.txt")));
+
+    // The same rules again: the running crawler is kept (no second walk).
+    const qint64 files = index.progress().files;
+    index.start(rules());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return !index.isFirstCrawlRunning(); }, 5000));
+    EXPECT_EQ(index.progress().files, files);
+    index.stop();
+    EXPECT_FALSE(index.isRunning());
 }
