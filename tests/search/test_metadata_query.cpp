@@ -345,3 +345,111 @@ TEST_F(MetadataIndexRestart, TheRulesAndRootsAreMadeOffTheCallersThread)
     index.stop();
     EXPECT_FALSE(index.isRunning());
 }
+
+namespace {
+
+// Warnings of the index's log category, from any thread.
+std::mutex g_logMutex;
+QStringList g_indexWarnings;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectIndexWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && context.category && QByteArray(context.category) == "kelso.mdindex") {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        g_indexWarnings.append(message);
+    }
+    g_previousHandler(type, context, message);
+}
+
+QStringList indexWarnings()
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    return g_indexWarnings;
+}
+
+} // namespace
+
+TEST(MetadataIndexFullDisk, AFullDiskStopsIndexingWithOneLineAndTheOldIndexStaysReadable)
+{
+    QTemporaryDir tmp(KelsoTest::home() + QStringLiteral("/fulldisk-XXXXXX"));
+    const QString cache = tmp.path() + QStringLiteral("/cache");
+    QDir().mkpath(cache);
+    if (::mount("tmpfs", QFile::encodeName(cache).constData(), "tmpfs", 0, "size=2m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << strerror(errno) << "): the full-disk case needs root";
+    struct Unmount {
+        QString at;
+        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
+    } unmount{cache};
+    const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+    struct RestoreEnv {
+        QByteArray value;
+        ~RestoreEnv() { qputenv("XDG_CACHE_HOME", value); }
+    } restore{oldCache};
+    ASSERT_TRUE(MdIndex::Store::defaultPath().startsWith(cache));
+
+    const QString root = tmp.path() + QStringLiteral("/tree");
+    for (int i = 0; i < 20; ++i)
+        KelsoTest::writeFile(root + QStringLiteral("/old/harvest %1.txt").arg(i), "autumn");
+    auto harvestCount = [&] {
+        KLMetadataQuery q(KLSearchQueryText::nameQuery({QStringLiteral("harvest"), 0, 0}),
+                          MdIndex::Store::defaultPath());
+        q.setMaxCount(100);
+        q.setLive(false);
+        EXPECT_TRUE(q.execute());
+        EXPECT_TRUE(KelsoTest::waitFor([&q] { return !q.isGathering(); }, 10000));
+        return q.resultCount();
+    };
+    MdIndex::CrawlRules rules;
+    rules.roots = {root};
+    g_previousHandler = qInstallMessageHandler(collectIndexWarnings);
+    struct RestoreHandler {
+        ~RestoreHandler() { qInstallMessageHandler(g_previousHandler); }
+    } restoreHandler;
+    {
+        KLMetadataIndex index; // the index under XDG_CACHE_HOME
+        QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+        index.start(rules);
+        ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+        ASSERT_FALSE(index.progress().diskFull);
+        ASSERT_TRUE(indexWarnings().isEmpty()) << indexWarnings().join(QLatin1Char('\n')).toStdString();
+
+        // The disk fills while Kelso runs; then a folder of many files arrives.
+        {
+            QFile filler(cache + QStringLiteral("/filler"));
+            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'x');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+        }
+        for (int i = 0; i < 3000; ++i)
+            KelsoTest::writeFile(root + QStringLiteral("/new/a rather long file name to fill the pages %1.txt").arg(i));
+        index.enqueue({{root + QStringLiteral("/new"), MdIndex::ChangeKind::Created}});
+        ASSERT_TRUE(KelsoTest::waitFor([&] { return index.progress().diskFull; }, 20000)) << "the disk never filled";
+        // Live changes after that write nothing and log nothing more.
+        index.enqueue({{root + QStringLiteral("/new"), MdIndex::ChangeKind::FolderChanged},
+                       {root + QStringLiteral("/old/harvest 1.txt"), MdIndex::ChangeKind::Modified}});
+        QThread::msleep(500);
+        const QStringList lines = indexWarnings();
+        EXPECT_EQ(lines.size(), 1) << lines.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(!lines.isEmpty() && lines.first().contains(QStringLiteral("full")));
+        // The index as it was is still there to read, from another connection too.
+        EXPECT_EQ(harvestCount(), 20);
+        index.stop();
+    }
+
+    // Started again on the full disk: the crawler cannot open the index, says so once, and
+    // leaves the file alone (it is not taken for a damaged one and made anew).
+    {
+        KLMetadataIndex index;
+        QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+        index.start(rules);
+        ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+        EXPECT_TRUE(index.progressText().isEmpty()); // no quiet line stuck at "Indexing…"
+        index.stop();
+    }
+    EXPECT_EQ(indexWarnings().size(), 2) << indexWarnings().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(QFile::remove(cache + QStringLiteral("/filler")));
+    EXPECT_EQ(harvestCount(), 20);
+}
