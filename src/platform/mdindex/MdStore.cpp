@@ -14,7 +14,7 @@ Q_LOGGING_CATEGORY(lcMdIndex, "kelso.mdindex")
 namespace MdIndex {
 namespace {
 
-constexpr const char *kSchemaVersion = "1";
+constexpr const char *kSchemaVersion = "2";
 // SQLite's own header says how many pages the file should hold; a shorter file was truncated.
 // With a log beside it the file may rightly be shorter (a checkpoint cut short by a full disk):
 // the pages it lacks are in the log, and SQLite itself says whether the whole reads.
@@ -247,7 +247,8 @@ bool Store::createSchema()
                          "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
                          "CREATE TABLE files(id INTEGER PRIMARY KEY, path TEXT NOT NULL, parent INTEGER, name TEXT,"
                          " display TEXT, fold TEXT, is_dir INT, size INT, mtime INT, btime INT, last_used INT,"
-                         " mime TEXT, uti TEXT, tree TEXT, tags TEXT, rating REAL, system INT, pending INT, gen INT);"
+                         " mime TEXT, uti TEXT, tree TEXT, tags TEXT, rating REAL, system INT, pending INT, gen INT,"
+                         " managed INT);"
                          "CREATE UNIQUE INDEX files_path ON files(path);"
                          "CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT);"
                          "CREATE VIRTUAL TABLE text_fts USING fts5(body, content='texts', content_rowid='id',"
