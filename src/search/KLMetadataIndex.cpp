@@ -66,10 +66,10 @@ void KLMetadataIndex::restartLoop()
         starting_ = true;
         lock.unlock();
         // The mount table and the wanted folders are read here, not on the caller's thread.
-        const MdIndex::CrawlRules rules = makeRules();
+        const MdIndex::CrawlRules wanted = makeRules();
         lock.lock();
         std::shared_ptr<MdIndex::Crawler> old;
-        if (!crawler_ || !sameRules(rules, rules_)) {
+        if (!crawler_ || !sameRules(wanted, rules_)) {
             old = std::move(crawler_);
             crawler_.reset();
         }
@@ -81,11 +81,11 @@ void KLMetadataIndex::restartLoop()
         old.reset();
         lock.lock();
         if (!crawler_ && !quit_) {
-            rules_ = rules;
-            auto crawler = std::make_shared<MdIndex::Crawler>(databasePath_, rules_);
-            crawler->setUserActiveHook([this] { return userRecentlyActive(); });
-            crawler->start();
-            crawler_ = std::move(crawler);
+            rules_ = wanted;
+            auto fresh = std::make_shared<MdIndex::Crawler>(databasePath_, rules_);
+            fresh->setUserActiveHook([this] { return userRecentlyActive(); });
+            fresh->start();
+            crawler_ = std::move(fresh);
         }
         starting_ = false;
     }
