@@ -157,10 +157,10 @@ void nudgeWhereTheIndexDisagrees(const QString &path, bool managed)
 
 bool indexDisagreesWithMark(const QString &path, bool managed, const QString &indexPath)
 {
-    MdIndex::Store index;
-    if (!index.open(indexPath, MdIndex::Store::Mode::ReadOnly, nullptr))
+    MdIndex::Store store;
+    if (!store.open(indexPath, MdIndex::Store::Mode::ReadOnly, nullptr))
         return false; // no index: nothing that could disagree
-    const std::optional<MdIndex::FileRecord> record = index.byPath(path);
+    const std::optional<MdIndex::FileRecord> record = store.byPath(path);
     // No record: the index does not know the file. A record still waiting for the content pass
     // gets the mark read there anyway.
     if (!record || record->contentPending)
