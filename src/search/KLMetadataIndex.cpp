@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QEvent>
 #include <QLocale>
+#include <pthread.h>
 
 KLMetadataIndex::KLMetadataIndex(const QString &databasePath, QObject *parent)
     : QObject(parent), databasePath_(databasePath.isEmpty() ? MdIndex::Store::defaultPath() : databasePath)
@@ -21,19 +22,91 @@ KLMetadataIndex::~KLMetadataIndex()
     stop();
 }
 
+namespace {
+
+bool sameRules(const MdIndex::CrawlRules &a, const MdIndex::CrawlRules &b)
+{
+    return a.roots == b.roots && a.excludedFolders == b.excludedFolders &&
+           a.excludedNamePatterns == b.excludedNamePatterns && a.textCapBytes == b.textCapBytes &&
+           a.recentlyUsedFile == b.recentlyUsedFile;
+}
+
+} // namespace
+
 void KLMetadataIndex::start(const MdIndex::CrawlRules &rules)
 {
-    if (crawler_ && rules.roots == rules_.roots && rules.excludedFolders == rules_.excludedFolders &&
-        rules.excludedNamePatterns == rules_.excludedNamePatterns && rules.textCapBytes == rules_.textCapBytes &&
-        rules.recentlyUsedFile == rules_.recentlyUsedFile)
-        return;
-    stop();
-    rules_ = rules;
-    crawler_ = std::make_unique<MdIndex::Crawler>(databasePath_, rules_);
-    crawler_->setUserActiveHook([this] { return userRecentlyActive(); });
-    crawler_->start();
+    start([rules] { return rules; });
+}
+
+void KLMetadataIndex::start(std::function<MdIndex::CrawlRules()> makeRules)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (quit_)
+            return;
+        request_ = std::move(makeRules);
+        if (!restartThread_.joinable())
+            restartThread_ = std::thread([this] { restartLoop(); });
+    }
+    wake_.notify_all();
     announcedDone_ = false;
     pollTimer_.start();
+}
+
+void KLMetadataIndex::restartLoop()
+{
+    pthread_setname_np(pthread_self(), "kelso-mdrestart");
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return quit_ || request_.has_value(); });
+        if (quit_)
+            return;
+        const std::function<MdIndex::CrawlRules()> makeRules = std::move(*request_);
+        request_.reset();
+        starting_ = true;
+        lock.unlock();
+        // The mount table and the wanted folders are read here, not on the caller's thread.
+        const MdIndex::CrawlRules wanted = makeRules();
+        lock.lock();
+        std::shared_ptr<MdIndex::Crawler> old;
+        if (!crawler_ || !sameRules(wanted, rules_)) {
+            old = std::move(crawler_);
+            crawler_.reset();
+        }
+        lock.unlock();
+        // The crawler checks its stop flag between rows and batches; a PDF decoder it waits on
+        // ends at its time limit. Either way the wait falls on this thread.
+        if (old)
+            old->stop();
+        old.reset();
+        lock.lock();
+        if (!crawler_ && !quit_) {
+            rules_ = wanted;
+            auto fresh = std::make_shared<MdIndex::Crawler>(databasePath_, rules_);
+            fresh->setUserActiveHook([this] { return userRecentlyActive(); });
+            fresh->start();
+            crawler_ = std::move(fresh);
+        }
+        starting_ = false;
+    }
+}
+
+bool KLMetadataIndex::isRunning() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return crawler_ || starting_ || request_.has_value();
+}
+
+MdIndex::CrawlRules KLMetadataIndex::rules() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rules_;
+}
+
+std::shared_ptr<MdIndex::Crawler> KLMetadataIndex::crawler() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return crawler_;
 }
 
 void KLMetadataIndex::watchUserInput()
@@ -64,14 +137,33 @@ bool KLMetadataIndex::eventFilter(QObject *watched, QEvent *event)
 void KLMetadataIndex::stop()
 {
     pollTimer_.stop();
-    // The crawler checks its stop flag between rows and batches, so the join is short.
-    crawler_.reset();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+        request_.reset();
+    }
+    wake_.notify_all();
+    if (restartThread_.joinable())
+        restartThread_.join();
+    std::shared_ptr<MdIndex::Crawler> last;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        last = std::move(crawler_);
+        crawler_.reset();
+        quit_ = false; // a later start() may run the service again
+    }
+    // At quit: the crawler checks its stop flag between rows and batches, so the join is short.
+    if (last)
+        last->stop();
 }
 
 void KLMetadataIndex::enqueue(const QList<MdIndex::Change> &changes)
 {
-    if (crawler_ && !changes.isEmpty())
-        crawler_->enqueue(changes);
+    if (changes.isEmpty())
+        return;
+    // A restart in progress drops the changes: the new crawler's walk finds them on the disk.
+    if (const std::shared_ptr<MdIndex::Crawler> c = crawler())
+        c->enqueue(changes);
 }
 
 void KLMetadataIndex::noteOpened(const QString &path)
@@ -81,14 +173,22 @@ void KLMetadataIndex::noteOpened(const QString &path)
 
 MdIndex::CrawlProgress KLMetadataIndex::progress() const
 {
-    return crawler_ ? crawler_->progress() : MdIndex::CrawlProgress();
+    const std::shared_ptr<MdIndex::Crawler> c = crawler();
+    return c ? c->progress() : MdIndex::CrawlProgress();
 }
 
 bool KLMetadataIndex::isFirstCrawlRunning() const
 {
-    if (!crawler_)
+    std::shared_ptr<MdIndex::Crawler> c;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (starting_ || request_.has_value())
+            return true; // the names pass of the crawler about to start
+        c = crawler_;
+    }
+    if (!c)
         return false;
-    const MdIndex::CrawlProgress p = crawler_->progress();
+    const MdIndex::CrawlProgress p = c->progress();
     return !p.namesDone && p.error.isEmpty() && !p.diskFull;
 }
 
@@ -101,7 +201,7 @@ QString KLMetadataIndex::progressText() const
 
 void KLMetadataIndex::poll()
 {
-    if (!crawler_)
+    if (!isRunning())
         return;
     Q_EMIT progressChanged();
     if (!announcedDone_ && !isFirstCrawlRunning()) {

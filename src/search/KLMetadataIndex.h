@@ -9,13 +9,24 @@
 // progressChanged() once a second while the first crawl runs, for the quiet line in the search
 // area. enqueue() and noteOpened() may be called from any thread (the event stream's worker
 // hands its records in directly).
+//
+// Starting and restarting happen on a thread of the service's own ("kelso-mdrestart"): the old
+// crawler is stopped and joined there (it may be in the middle of a batch, or waiting on a PDF
+// decoder up to its time limit), and the rules are made there too, since finding the roots reads
+// the mount table and looks at folders. The main thread only hands the request over. Requests
+// made while one is being carried out are merged: the latest wins.
 #include "platform/mdindex/MdCrawler.h"
 #include "recent/KLRules.h"
 
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 class KLMetadataIndex : public QObject
 {
@@ -28,10 +39,15 @@ public:
     QString databasePath() const { return databasePath_; }
 
     // Starts (or, with other rules, restarts) the crawler on the roots with the exclusions.
+    // Returns at once; the restart thread does the rest.
     void start(const MdIndex::CrawlRules &rules);
+    // The same with rules made on the restart thread (the roots come from the mount table).
+    void start(std::function<MdIndex::CrawlRules()> makeRules);
+    // Stops the crawler and the restart thread and waits for both (at quit).
     void stop();
-    bool isRunning() const { return crawler_ != nullptr; }
-    MdIndex::CrawlRules rules() const { return rules_; }
+    // A crawler runs, or one is being started.
+    bool isRunning() const;
+    MdIndex::CrawlRules rules() const;
 
     // The crawl of the watched roots under the user's exclusions: excluded folders and single
     // items are left out with what is below them, excluded extensions as "*.ext" name patterns,
@@ -64,10 +80,19 @@ Q_SIGNALS:
 private:
     void poll();
     bool eventFilter(QObject *watched, QEvent *event) override;
+    std::shared_ptr<MdIndex::Crawler> crawler() const;
+    void restartLoop();
 
     QString databasePath_;
+    // Guards the fields below it; never held while a crawler is joined.
+    mutable std::mutex mutex_;
     MdIndex::CrawlRules rules_;
-    std::unique_ptr<MdIndex::Crawler> crawler_;
+    std::shared_ptr<MdIndex::Crawler> crawler_;
+    std::optional<std::function<MdIndex::CrawlRules()>> request_; // the next start, not yet taken
+    bool starting_ = false;                                       // a request is being carried out
+    bool quit_ = false;
+    std::condition_variable wake_;
+    std::thread restartThread_;
     std::atomic<qint64> lastInputMs_{0};
     QTimer pollTimer_;
     bool announcedDone_ = false;

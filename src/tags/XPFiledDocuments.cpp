@@ -4,6 +4,7 @@
 #include "fileops/XPRename.h"
 #include "platform/Defaults.h"
 #include "platform/FileMove.h"
+#include "platform/mdindex/MdStore.h"
 #include "tags/Lumitag.h"
 #include "tags/XPSimpleUtils.h"
 #include "util/Tilde.h"
@@ -15,6 +16,7 @@
 #include <QGuiApplication>
 #include <QStandardPaths>
 #include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -136,16 +138,35 @@ QString whyMarkFails(const QString &path)
     return QStringLiteral("its managed mark could not be written (%1)").arg(reason);
 }
 
-// The metadata index has not been written yet, so there is nothing that could disagree with
-// the mark; once it exists, this asks it for the file's record and compares the mark.
-bool indexDisagreesWithMark(const QString &path, bool managed)
+// The re-import check: the mark already has the requested value on the file, but the index
+// may have read the file before the mark was written (or from another program's write). Asked on
+// the GUI's thread (the menus), the index is read on a pool thread and the file nudged from there;
+// the menu's answer does not depend on it.
+void nudgeWhereTheIndexDisagrees(const QString &path, bool managed)
 {
-    Q_UNUSED(path);
-    Q_UNUSED(managed);
-    return false;
+    auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (gui && QThread::currentThread() == gui->thread()) {
+        (void)QtConcurrent::run([path, managed] { nudgeWhereTheIndexDisagrees(path, managed); });
+        return;
+    }
+    if (indexDisagreesWithMark(path, managed, MdIndex::Store::defaultPath()))
+        XPSimpleUtils::adjustModifictionDate(path);
 }
 
 } // namespace
+
+bool indexDisagreesWithMark(const QString &path, bool managed, const QString &indexPath)
+{
+    MdIndex::Store store;
+    if (!store.open(indexPath, MdIndex::Store::Mode::ReadOnly, nullptr))
+        return false; // no index: nothing that could disagree
+    const std::optional<MdIndex::FileRecord> record = store.byPath(path);
+    // No record: the index does not know the file. A record still waiting for the content pass
+    // gets the mark read there anyway.
+    if (!record || record->contentPending)
+        return false;
+    return record->managed != (managed ? 1 : 0);
+}
 
 bool usesFiledDocuments()
 {
@@ -299,8 +320,7 @@ bool setManaged(bool managed, const QString &path)
 {
     const std::optional<bool> current = managedMark(path);
     if (current && *current == managed) {
-        if (indexDisagreesWithMark(path, managed))
-            XPSimpleUtils::adjustModifictionDate(path);
+        nudgeWhereTheIndexDisagrees(path, managed);
         return true;
     }
     (void)Lumitag::setXAttrMetaData(managed, LumitagKeys::Managed, path);

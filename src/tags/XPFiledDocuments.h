@@ -61,6 +61,11 @@ QStringList putFilesIntoFiledDocuments(const QStringList &paths, bool forceMove,
 
 // Sets the mark (pacing each real write by 20 ms); true when it now reads back as requested.
 bool setManaged(bool managed, const QString &path);
+// The re-import check: true when the metadata index at `indexPath` holds a record of `path`
+// whose mark is absent or differs from `managed` (the file is then nudged, so that the index
+// reads it again). False without an index, without a record, or while the record waits for
+// the index's content pass. Reads the index: not for the GUI thread.
+bool indexDisagreesWithMark(const QString &path, bool managed, const QString &indexPath);
 // The mark, or nullopt when the file has none (not managed).
 std::optional<bool> managedMark(const QString &path);
 bool pathsAreAllManaged(const QStringList &paths);

@@ -3,14 +3,18 @@
 #include "platform/Xattr.h"
 #include "platform/mdindex/MdCrawler.h"
 #include "platform/mdindex/MdSearch.h"
+#include "platform/thumbnailer/ChildProcesses.h"
+#include "platform/thumbnailer/DecoderWorkers.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace MdIndex;
@@ -368,4 +372,80 @@ TEST_F(MdCrawlerTest, AFirstWalkKeepsNamesAsBytesAndFindsThemFolded)
     EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemDisplayName == \"*ærø*\"cd")),
               QStringList{u("names/sub/ÆRØ.txt")});
     EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemFSName == \"mixed*\"")), QStringList{});
+}
+
+TEST_F(MdCrawlerTest, APdfWhoseExtractorLoopsIsCutOffAtTheTimeLimitAndTheBatchGoesOn)
+{
+    // A text extractor that never answers: it greets as a decoder does, then spins.
+    const QString worker = tmp.path() + QStringLiteral("/looping-worker.sh");
+    KelsoTest::writeFile(worker, "#!/bin/sh\nprintf 'KLWR' >&3\nwhile :; do :; done\n");
+    ASSERT_TRUE(QFile::setPermissions(worker, QFile::ReadOwner | QFile::ExeOwner));
+    // Workers kept from earlier jobs would be reused: they go first.
+    DecoderWorkers::stopAll();
+    ChildProcesses::resumeForTesting();
+    DecoderWorkers::setProgram(QFile::encodeName(worker));
+    ChildProcesses::setJobTimeLimitMs(1500);
+    struct Restore {
+        ~Restore()
+        {
+            DecoderWorkers::stopAll();
+            ChildProcesses::resumeForTesting();
+            DecoderWorkers::setProgram("/proc/self/exe");
+            ChildProcesses::setJobTimeLimitMs(4000);
+        }
+    } restore;
+
+    KelsoTest::writeFile(p("papers/loop.pdf"), pdfWithText("never read"));
+    KelsoTest::writeFile(p("papers/after.txt"), "written after the looping one");
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    QElapsedTimer t;
+    t.start();
+    while (c.indexContentBatch(64) > 0) {
+    }
+    const qint64 ms = t.elapsed();
+    EXPECT_GE(ms, 1400) << "the extractor did not run into the limit";
+    EXPECT_LT(ms, 1500 + 5000); // the limit, plus starting a worker on a busy machine
+    EXPECT_TRUE(c.store().pendingContent(10).isEmpty());
+    // The PDF is indexed by name and type, without text; the files after it got theirs.
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemContentTypeTree == \"com.adobe.pdf\"")),
+              QStringList{p("papers/loop.pdf")});
+    EXPECT_TRUE(paths(c.store(), QStringLiteral("kMDItemTextContent == \"never*\"cdw")).isEmpty());
+    EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemTextContent == \"written*\"cdw")),
+              QStringList{p("papers/after.txt")});
+    // The spinning worker was killed, not left behind.
+    EXPECT_TRUE(KelsoTest::waitFor([] { return DecoderWorkers::workerPids().isEmpty(); }, 2000));
+}
+
+TEST_F(MdCrawlerTest, AFolderRecordLeavesOutNamesThatAreNotUtf8AndKeepsTheOthersAsTheyAre)
+{
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    const qint64 before = c.store().count();
+    // A new folder arrives holding a name that is not UTF-8 beside one that is; then another
+    // such name appears in a folder the index knows.
+    const QByteArray folder = QFile::encodeName(p("arrived"));
+    ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+    for (const QByteArray &name : {QByteArray("/caf\xe9.txt"), QByteArray("/ok \xc3\xa9.txt")}) {
+        FILE *f = fopen((folder + name).constData(), "w");
+        ASSERT_NE(f, nullptr);
+        fclose(f);
+    }
+    FILE *f = fopen((QFile::encodeName(p("docs")) + "/r\xe9sum\xe9.txt").constData(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    c.applyChanges({{p("arrived"), ChangeKind::Created},
+                    {p("docs"), ChangeKind::FolderChanged},
+                    {root, ChangeKind::FolderChanged}});
+    EXPECT_EQ(c.store().count(), before + 2); // the folder and "ok é.txt"
+    EXPECT_TRUE(c.store().byPath(p("arrived") + QStringLiteral("/ok \u00e9.txt")).has_value());
+    // Nothing was stored under a name the bytes were turned into.
+    for (const QString &mangled :
+         {p("arrived") + QStringLiteral("/caf\u00e9.txt"), p("arrived") + QStringLiteral("/caf\ufffd.txt"),
+          p("docs") + QStringLiteral("/r\u00e9sum\u00e9.txt"), p("docs") + QStringLiteral("/r\ufffdsum\ufffd.txt"),
+          p("bad\ufffd.txt")})
+        EXPECT_FALSE(c.store().byPath(mangled).has_value()) << mangled.toStdString();
+    EXPECT_TRUE(paths(c.store(), QStringLiteral("kMDItemFSName == \"*sum*\"")).isEmpty());
 }

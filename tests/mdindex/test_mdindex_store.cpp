@@ -180,7 +180,7 @@ TEST_F(MdStoreTest, GarbageTruncatedOrOutdatedFilesAreRebuiltNeverACrash)
         EXPECT_TRUE(s.open(dbPath, Store::Mode::ReadWrite, &error)) << what << error.toStdString();
         EXPECT_TRUE(s.wasRebuilt()) << what;
         EXPECT_EQ(s.count(), 0) << what;
-        EXPECT_TRUE(s.meta(QStringLiteral("schema")) == QLatin1String("1")) << what;
+        EXPECT_TRUE(s.meta(QStringLiteral("schema")) == QLatin1String("2")) << what;
         FileRecord r;
         r.path = r.name = r.displayName = QStringLiteral("/n");
         EXPECT_NE(s.upsertStat(r, 1), 0) << what;

@@ -7,10 +7,17 @@
 #include "search/KLSearchQueryText.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <sys/mount.h>
+#include <thread>
 
 using MdIndex::FileRecord;
 
@@ -250,4 +257,199 @@ TEST(MetadataIndexRules, ExcludedNamesStayOutOfACrawl)
     EXPECT_TRUE(crawler.store().byPath(root + QStringLiteral("/keep.txt")).has_value());
     for (const char *gone : {"/junk.tmp", "/node_modules", "/node_modules/dep.js", "/mycache1/x.txt", "/Private"})
         EXPECT_FALSE(crawler.store().byPath(root + QLatin1String(gone)).has_value()) << gone;
+}
+
+namespace {
+
+class MetadataIndexRestart : public ::testing::Test
+{
+protected:
+    QTemporaryDir tmp{KelsoTest::home() + QStringLiteral("/restart-XXXXXX")};
+    QString root = tmp.path() + QStringLiteral("/tree");
+    QString indexDb = tmp.path() + QStringLiteral("/index.sqlite3");
+
+    void SetUp() override
+    {
+        KelsoTest::writeFile(root + QStringLiteral("/keep.txt"), "kept");
+        KelsoTest::writeFile(root + QStringLiteral("/Private/secret.txt"), "secret");
+    }
+    MdIndex::CrawlRules rules(const QStringList &excluded = {}) const
+    {
+        MdIndex::CrawlRules r;
+        r.roots = {root};
+        r.excludedFolders = excluded;
+        return r;
+    }
+    static bool indexed(const QString &db, const QString &path)
+    {
+        MdIndex::Store reader;
+        return reader.open(db, MdIndex::Store::Mode::ReadOnly, nullptr) && reader.byPath(path).has_value();
+    }
+};
+
+} // namespace
+
+TEST_F(MetadataIndexRestart, AnExclusionChangeReturnsAtOnceWhileTheOldCrawlerIsBusy)
+{
+    KLMetadataIndex index(indexDb);
+    QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+    index.start(rules());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+    ASSERT_TRUE(indexed(indexDb, root + QStringLiteral("/Private/secret.txt")));
+
+    // Another connection holds the write lock: the crawler, handed a change, waits for it
+    // (up to SQLite's busy timeout of five seconds) and cannot stop before that.
+    MdIndex::Store holder;
+    ASSERT_TRUE(holder.open(indexDb, MdIndex::Store::Mode::ReadWrite, nullptr));
+    ASSERT_TRUE(holder.begin());
+    index.enqueue({{root + QStringLiteral("/keep.txt"), MdIndex::ChangeKind::Modified}});
+    QThread::msleep(300);
+
+    QElapsedTimer t;
+    t.start();
+    index.start(rules({root + QStringLiteral("/Private")}));
+    const qint64 ms = t.elapsed();
+    holder.commit();
+    EXPECT_LT(ms, 1000) << "the caller waited for the old crawler";
+    EXPECT_TRUE(index.isRunning());
+
+    // The new crawler runs with the new exclusion, and its walk removes what it now leaves out.
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 2; }, 20000));
+    EXPECT_EQ(index.rules().excludedFolders, QStringList{root + QStringLiteral("/Private")});
+    EXPECT_FALSE(indexed(indexDb, root + QStringLiteral("/Private/secret.txt")));
+    EXPECT_TRUE(indexed(indexDb, root + QStringLiteral("/keep.txt")));
+}
+
+TEST_F(MetadataIndexRestart, TheRulesAndRootsAreMadeOffTheCallersThread)
+{
+    KLMetadataIndex index(indexDb);
+    std::atomic<bool> made{false};
+    std::atomic<bool> onCaller{true};
+    const std::thread::id caller = std::this_thread::get_id();
+    QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+    index.start([&, r = rules()] {
+        onCaller = std::this_thread::get_id() == caller;
+        made = true;
+        return r;
+    });
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+    EXPECT_TRUE(made);
+    EXPECT_FALSE(onCaller);
+    EXPECT_TRUE(indexed(indexDb, root + QStringLiteral("/keep.txt")));
+
+    // The same rules again: the running crawler is kept (no second walk).
+    const qint64 files = index.progress().files;
+    index.start(rules());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return !index.isFirstCrawlRunning(); }, 5000));
+    EXPECT_EQ(index.progress().files, files);
+    index.stop();
+    EXPECT_FALSE(index.isRunning());
+}
+
+namespace {
+
+// Warnings of the index's log category, from any thread.
+std::mutex g_logMutex;
+QStringList g_indexWarnings;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectIndexWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && context.category && QByteArray(context.category) == "kelso.mdindex") {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        g_indexWarnings.append(message);
+    }
+    g_previousHandler(type, context, message);
+}
+
+QStringList indexWarnings()
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    return g_indexWarnings;
+}
+
+} // namespace
+
+TEST(MetadataIndexFullDisk, AFullDiskStopsIndexingWithOneLineAndTheOldIndexStaysReadable)
+{
+    QTemporaryDir tmp(KelsoTest::home() + QStringLiteral("/fulldisk-XXXXXX"));
+    const QString cache = tmp.path() + QStringLiteral("/cache");
+    QDir().mkpath(cache);
+    if (::mount("tmpfs", QFile::encodeName(cache).constData(), "tmpfs", 0, "size=2m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << strerror(errno) << "): the full-disk case needs root";
+    struct Unmount {
+        QString at;
+        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
+    } unmount{cache};
+    const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+    struct RestoreEnv {
+        QByteArray value;
+        ~RestoreEnv() { qputenv("XDG_CACHE_HOME", value); }
+    } restore{oldCache};
+    ASSERT_TRUE(MdIndex::Store::defaultPath().startsWith(cache));
+
+    const QString root = tmp.path() + QStringLiteral("/tree");
+    for (int i = 0; i < 20; ++i)
+        KelsoTest::writeFile(root + QStringLiteral("/old/harvest %1.txt").arg(i), "autumn");
+    auto harvestCount = [&] {
+        KLMetadataQuery q(KLSearchQueryText::nameQuery({QStringLiteral("harvest"), 0, 0}),
+                          MdIndex::Store::defaultPath());
+        q.setMaxCount(100);
+        q.setLive(false);
+        EXPECT_TRUE(q.execute());
+        EXPECT_TRUE(KelsoTest::waitFor([&q] { return !q.isGathering(); }, 10000));
+        return q.resultCount();
+    };
+    MdIndex::CrawlRules rules;
+    rules.roots = {root};
+    g_previousHandler = qInstallMessageHandler(collectIndexWarnings);
+    struct RestoreHandler {
+        ~RestoreHandler() { qInstallMessageHandler(g_previousHandler); }
+    } restoreHandler;
+    {
+        KLMetadataIndex index; // the index under XDG_CACHE_HOME
+        QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+        index.start(rules);
+        ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+        ASSERT_FALSE(index.progress().diskFull);
+        ASSERT_TRUE(indexWarnings().isEmpty()) << indexWarnings().join(QLatin1Char('\n')).toStdString();
+
+        // The disk fills while Kelso runs; then a folder of many files arrives.
+        {
+            QFile filler(cache + QStringLiteral("/filler"));
+            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'x');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+        }
+        for (int i = 0; i < 3000; ++i)
+            KelsoTest::writeFile(root + QStringLiteral("/new/a rather long file name to fill the pages %1.txt").arg(i));
+        index.enqueue({{root + QStringLiteral("/new"), MdIndex::ChangeKind::Created}});
+        ASSERT_TRUE(KelsoTest::waitFor([&] { return index.progress().diskFull; }, 20000)) << "the disk never filled";
+        // Live changes after that write nothing and log nothing more.
+        index.enqueue({{root + QStringLiteral("/new"), MdIndex::ChangeKind::FolderChanged},
+                       {root + QStringLiteral("/old/harvest 1.txt"), MdIndex::ChangeKind::Modified}});
+        QThread::msleep(500);
+        const QStringList lines = indexWarnings();
+        EXPECT_EQ(lines.size(), 1) << lines.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(!lines.isEmpty() && lines.first().contains(QStringLiteral("full")));
+        // The index as it was is still there to read, from another connection too.
+        EXPECT_EQ(harvestCount(), 20);
+        index.stop();
+    }
+
+    // Started again on the full disk: the crawler cannot open the index, says so once, and
+    // leaves the file alone (it is not taken for a damaged one and made anew).
+    {
+        KLMetadataIndex index;
+        QSignalSpy crawled(&index, &KLMetadataIndex::firstCrawlFinished);
+        index.start(rules);
+        ASSERT_TRUE(KelsoTest::waitFor([&] { return crawled.count() == 1; }, 15000));
+        EXPECT_TRUE(index.progressText().isEmpty()); // no quiet line stuck at "Indexing…"
+        index.stop();
+    }
+    EXPECT_EQ(indexWarnings().size(), 2) << indexWarnings().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(QFile::remove(cache + QStringLiteral("/filler")));
+    EXPECT_EQ(harvestCount(), 20);
 }

@@ -2,6 +2,7 @@
 #include "TagTestUtil.h"
 #include "fileops/ScratchVolume.h"
 #include "fileops/XPFileUtils.h"
+#include "platform/mdindex/MdCrawler.h"
 #include "tags/Lumitag.h"
 #include "tags/XPFiledDocuments.h"
 
@@ -315,4 +316,50 @@ TEST(FiledDocumentsPaths, WhereTheMarkIsAllowed)
     EXPECT_FALSE(FD::pathOKForManaged(QStringLiteral("/home/u/Photos Library.photoslibrary/x")));
     EXPECT_FALSE(FD::pathOKForManaged(QStringLiteral("/var/tmp/x")));
     EXPECT_FALSE(FD::pathOKForManaged(QStringLiteral("/private/x")));
+}
+
+TEST_F(FiledDocuments, AMarkTheIndexHasNotReadNudgesTheFileUntilTheIndexAgrees)
+{
+    const QString indexPath = MdIndex::Store::defaultPath();
+    const QString known = makeFile(source, QStringLiteral("known.txt"));   // marked before the index read it
+    const QString unseen = makeFile(source, QStringLiteral("unseen.txt")); // marked after
+    ASSERT_FALSE(Lumitag::setXAttrMetaData(true, LumitagKeys::Managed, known));
+    for (const QString &p : {known, unseen})
+        ageFile(p, 86400);
+    MdIndex::CrawlRules rules;
+    rules.roots = {source};
+    MdIndex::Crawler crawler(indexPath, rules);
+    ASSERT_TRUE(crawler.openStore(nullptr));
+    ASSERT_TRUE(crawler.crawlNames());
+    while (crawler.indexContentBatch(64) > 0) {
+    }
+    ASSERT_FALSE(Lumitag::setXAttrMetaData(true, LumitagKeys::Managed, unseen));
+    const QString late = makeFile(source, QStringLiteral("late.txt")); // not in the index at all
+    ASSERT_FALSE(Lumitag::setXAttrMetaData(true, LumitagKeys::Managed, late));
+    ageFile(late, 86400);
+    const qint64 k0 = mtimeSec(known), u0 = mtimeSec(unseen), l0 = mtimeSec(late);
+
+    // The mark already holds everywhere: only the file whose record lacks it is nudged.
+    EXPECT_TRUE(FD::setManaged(true, known));
+    EXPECT_TRUE(FD::setManaged(true, unseen));
+    EXPECT_TRUE(FD::setManaged(true, late));
+    EXPECT_EQ(mtimeSec(known), k0);
+    EXPECT_EQ(mtimeSec(unseen), u0 + 2);
+    EXPECT_EQ(mtimeSec(late), l0);
+    EXPECT_TRUE(FD::indexDisagreesWithMark(known, false, indexPath)); // the value counts, not only presence
+
+    // The nudge makes the index read the file again (the event stream reports its folder);
+    // afterwards index and file agree and a second marking leaves the time alone.
+    crawler.applyChanges({{source, MdIndex::ChangeKind::FolderChanged}});
+    EXPECT_FALSE(FD::indexDisagreesWithMark(unseen, true, indexPath)) << "a record waiting for the content pass";
+    while (crawler.indexContentBatch(64) > 0) {
+    }
+    EXPECT_FALSE(FD::indexDisagreesWithMark(unseen, true, indexPath));
+    ageFile(unseen, 86400);
+    const qint64 u1 = mtimeSec(unseen);
+    EXPECT_TRUE(FD::setManaged(true, unseen));
+    EXPECT_EQ(mtimeSec(unseen), u1);
+
+    // No index file at all: nothing disagrees.
+    EXPECT_FALSE(FD::indexDisagreesWithMark(unseen, false, source + QStringLiteral("/no-index.sqlite3")));
 }

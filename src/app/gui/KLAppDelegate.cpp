@@ -463,7 +463,11 @@ void KLAppDelegate::restartMetadataIndex()
     KLRules rules(defaults());
     rules.loadPrefs();
     // Same roots as the event stream's, so every record the index gets lies inside its crawl.
-    m_metadataIndex->start(KLMetadataIndex::rulesFor(FileSystemEventStream::defaultWatchRoots(), rules.snapshot()));
+    // They are found on the index's restart thread: that reads the mount table and looks at
+    // the wanted folders on the disk.
+    m_metadataIndex->start([exclusions = rules.snapshot()] {
+        return KLMetadataIndex::rulesFor(FileSystemEventStream::defaultWatchRoots(), exclusions);
+    });
 }
 
 void KLAppDelegate::quit()

@@ -104,10 +104,16 @@ void Crawler::run()
     if (!openStore(&error)) {
         QMutexLocker lock(&progressMutex_);
         progress_.error = error;
+        progress_.diskFull = store_.diskFull();
         return;
     }
-    if (!crawlNames())
+    if (!crawlNames()) {
+        // A full disk ends the walk wherever it was (a row, a commit): the index keeps what the
+        // last commit wrote, and nothing more is written this run.
+        QMutexLocker lock(&progressMutex_);
+        progress_.diskFull = store_.diskFull();
         return;
+    }
     if (!rules_.recentlyUsedFile.isEmpty())
         importRecentlyUsed(rules_.recentlyUsedFile);
     while (!stop_) {
@@ -117,6 +123,17 @@ void Crawler::run()
             std::lock_guard<std::mutex> lock(queueMutex_);
             changes.swap(queue_);
             userActive = userActive_;
+        }
+        if (store_.diskFull()) {
+            {
+                QMutexLocker lock(&progressMutex_);
+                progress_.diskFull = true;
+            }
+            // Indexing has stopped: changes are dropped until the next start.
+            std::unique_lock<std::mutex> lock(queueMutex_);
+            queue_.clear();
+            wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return stop_.load(); });
+            continue;
         }
         if (!changes.isEmpty()) {
             applyChanges(changes);

@@ -1,5 +1,6 @@
 #include "platform/mdindex/MdRecord.h"
 
+#include "platform/Plist.h"
 #include "platform/Xattr.h"
 #include "platform/thumbnailer/DecoderWorkers.h"
 #include "platform/typeregistry/TypeRegistry.h"
@@ -43,6 +44,13 @@ void readAttributes(FileRecord *r)
         const int tenths = value.trimmed().toInt(&ok);
         if (ok && tenths > 0)
             r->rating = qMin(tenths, 10) / 2.0;
+    }
+    // The filing mark: a property list holding a boolean, as the attribute store writes it.
+    r->managed = -1;
+    if (Xattr::get(r->path, QStringLiteral("com.apple.metadata:kMDItemLTManaged"), &value, &err, 4096)) {
+        const QVariant mark = Plist::fromData(value);
+        if (mark.isValid())
+            r->managed = mark.toBool() ? 1 : 0;
     }
 }
 

@@ -22,12 +22,17 @@ struct FileRecord {
     double rating = 0;
     bool isFolder = false;
     bool isSystemFile = false;
+    // The filing mark (kMDItemLTManaged) as last read: -1 absent, 0 false, 1 true.
+    int managed = -1;
+    // True until the content pass has read the file's type and attributes (again, after a change).
+    bool contentPending = false;
 };
 
-// Reads the type (by name and content), the type tree, the tags ("user.xdg.tags", comma-joined)
-// and the rating ("user.baloo.rating", twice the stars) into `r`. Blocks on the disk.
+// Reads the type (by name and content), the type tree, the tags ("user.xdg.tags", comma-joined),
+// the rating ("user.baloo.rating", twice the stars) and the filing mark into `r`. Blocks on the
+// disk.
 void readTypeAndAttributes(FileRecord *r);
-// The tags and the rating alone (after an attribute change).
+// The tags, the rating and the filing mark alone (after an attribute change).
 void readAttributes(FileRecord *r);
 // Text-like files: true with the first `capBytes` of their text (valid UTF-8 only). PDFs: the
 // text of their pages (at most `capBytes` characters), read by a decoder worker under its time

@@ -14,12 +14,14 @@ Q_LOGGING_CATEGORY(lcMdIndex, "kelso.mdindex")
 namespace MdIndex {
 namespace {
 
-constexpr const char *kSchemaVersion = "1";
+constexpr const char *kSchemaVersion = "2";
 // SQLite's own header says how many pages the file should hold; a shorter file was truncated.
+// With a log beside it the file may rightly be shorter (a checkpoint cut short by a full disk):
+// the pages it lacks are in the log, and SQLite itself says whether the whole reads.
 bool headerLooksWhole(const QString &path)
 {
     QFile f(path);
-    if (!f.exists() || f.size() == 0)
+    if (!f.exists() || f.size() == 0 || QFileInfo(path + QStringLiteral("-wal")).size() > 0)
         return true;
     if (!f.open(QIODevice::ReadOnly))
         return false;
@@ -36,6 +38,15 @@ bool headerLooksWhole(const QString &path)
     const quint32 pages = be32(28);
     const bool sizeValid = be32(24) == be32(92) && pages > 0;
     return !sizeValid || f.size() >= qint64(pageSize) * pages;
+}
+
+// Errors that may come from the file's content (or its absence of tables): the file may then be
+// replaced. Anything else (a full disk, locks, permissions, memory) is no reason to drop it.
+bool mayBeDamaged(int code)
+{
+    const int primary = code & 0xff;
+    return primary == SQLITE_ERROR || primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB ||
+           primary == SQLITE_SCHEMA || primary == SQLITE_FORMAT || primary == SQLITE_MISMATCH;
 }
 
 void removeDatabaseFiles(const QString &path)
@@ -83,11 +94,22 @@ bool Store::exec(const char *sql)
     char *msg = nullptr;
     const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &msg);
     if (rc != SQLITE_OK) {
-        if (rc == SQLITE_FULL)
-            diskFull_ = true;
-        qCWarning(lcMdIndex) << "index:" << (msg ? msg : "error") << "in" << QByteArray(sql).left(60);
+        // A full disk is told once, by noteFull(); what fails after it says nothing new.
+        if (!noteFull(rc) && !diskFull_)
+            qCWarning(lcMdIndex) << "index:" << (msg ? msg : "error") << "in" << QByteArray(sql).left(60);
         sqlite3_free(msg);
         return false;
+    }
+    return true;
+}
+
+bool Store::noteFull(int rc)
+{
+    if ((rc & 0xff) != SQLITE_FULL)
+        return false;
+    if (!diskFull_) {
+        diskFull_ = true;
+        qCWarning(lcMdIndex) << "index: the disk is full; indexing stops, the index stays readable";
     }
     return true;
 }
@@ -114,10 +136,7 @@ bool Store::step(sqlite3_stmt *st)
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_ROW || rc == SQLITE_DONE)
         return true;
-    if (rc == SQLITE_FULL && !diskFull_) {
-        diskFull_ = true;
-        qCWarning(lcMdIndex) << "index: the disk is full; indexing stops, the index stays readable";
-    }
+    noteFull(rc);
     return false;
 }
 
@@ -148,14 +167,21 @@ bool Store::open(const QString &path, Mode mode, QString *error)
                      ? sqlite3_open_v2(path.toUtf8().constData(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr)
                      : SQLITE_CORRUPT;
         QString version;
+        int notItsFault = SQLITE_OK; // the file could not be read, through no fault of its own
+        if (rc != SQLITE_OK && !readOnly_ && !mayBeDamaged(rc))
+            notItsFault = rc;
         if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(db_, 5000);
             sqlite3_stmt *st = nullptr;
             rc = sqlite3_prepare_v2(db_, "SELECT value FROM meta WHERE key='schema'", -1, &st, nullptr);
-            if (rc == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            const int stepped = rc == SQLITE_OK ? sqlite3_step(st) : SQLITE_DONE;
+            if (stepped == SQLITE_ROW)
                 version = columnText(st, 0);
             sqlite3_finalize(st);
-            if (rc != SQLITE_OK && !readOnly_) {
+            const bool failed = rc != SQLITE_OK || (stepped != SQLITE_ROW && stepped != SQLITE_DONE);
+            if (failed && !readOnly_ && !mayBeDamaged(sqlite3_extended_errcode(db_)))
+                notItsFault = sqlite3_extended_errcode(db_);
+            else if (rc != SQLITE_OK && !readOnly_) {
                 sqlite3_stmt *probe = nullptr; // an empty new file has no tables yet: that is fine
                 const int prc = sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_master", -1, &probe, nullptr);
                 const bool readable = prc == SQLITE_OK && sqlite3_step(probe) == SQLITE_ROW;
@@ -177,6 +203,18 @@ bool Store::open(const QString &path, Mode mode, QString *error)
             if (createSchema())
                 return true;
             rc = SQLITE_CORRUPT;
+        }
+        if (notItsFault != SQLITE_OK) {
+            // A full disk, a lock held too long, no permission: the index stays as it is (it may
+            // well be whole and readable by others) and this connection fails.
+            const bool full = noteFull(notItsFault == SQLITE_IOERR_SHMSIZE ? SQLITE_FULL : notItsFault);
+            if (!full)
+                qCWarning(lcMdIndex) << "index: cannot be opened now, left as it is:" << sqlite3_errstr(notItsFault);
+            close();
+            if (error)
+                *error = QStringLiteral("the index at %1 cannot be opened now (%2)")
+                             .arg(path, QString::fromUtf8(sqlite3_errstr(notItsFault)));
+            return false;
         }
         close();
         if (readOnly_) {
@@ -209,7 +247,8 @@ bool Store::createSchema()
                          "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
                          "CREATE TABLE files(id INTEGER PRIMARY KEY, path TEXT NOT NULL, parent INTEGER, name TEXT,"
                          " display TEXT, fold TEXT, is_dir INT, size INT, mtime INT, btime INT, last_used INT,"
-                         " mime TEXT, uti TEXT, tree TEXT, tags TEXT, rating REAL, system INT, pending INT, gen INT);"
+                         " mime TEXT, uti TEXT, tree TEXT, tags TEXT, rating REAL, system INT, pending INT, gen INT,"
+                         " managed INT);"
                          "CREATE UNIQUE INDEX files_path ON files(path);"
                          "CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT);"
                          "CREATE VIRTUAL TABLE text_fts USING fts5(body, content='texts', content_rowid='id',"

@@ -100,6 +100,8 @@ private:
     bool exec(const char *sql);
     sqlite3_stmt *prepare(const char *sql);
     bool step(sqlite3_stmt *st); // SQLITE_DONE/ROW -> true; notes a full disk
+    // True when `rc` says the disk is full; the first time, writes the one log line about it.
+    bool noteFull(int rc);
     FileRecord rowToRecord(sqlite3_stmt *st);
 
     sqlite3 *db_ = nullptr;

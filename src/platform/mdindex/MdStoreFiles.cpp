@@ -9,7 +9,8 @@ namespace MdIndex {
 namespace {
 
 #define MD_COLUMNS                                                                                                     \
-    "id, path, parent, name, display, is_dir, size, mtime, btime, last_used, mime, uti, tree, tags, rating, system"
+    "id, path, parent, name, display, is_dir, size, mtime, btime, last_used, mime, uti, tree, tags, rating, system,"   \
+    " managed, pending"
 
 QString joinList(const QStringList &l)
 {
@@ -28,6 +29,15 @@ QString belowStart(const QString &path)
 QString belowEnd(const QString &path)
 {
     return path + QLatin1Char('0');
+}
+
+// The filing mark: NULL when the file has none.
+void bindMark(sqlite3_stmt *st, int i, int mark)
+{
+    if (mark < 0)
+        sqlite3_bind_null(st, i);
+    else
+        sqlite3_bind_int(st, i, mark);
 }
 
 } // namespace
@@ -51,6 +61,8 @@ FileRecord Store::rowToRecord(sqlite3_stmt *st)
     r.tags = splitList(columnText(st, 13));
     r.rating = sqlite3_column_double(st, 14);
     r.isSystemFile = sqlite3_column_int(st, 15) != 0;
+    r.managed = sqlite3_column_type(st, 16) == SQLITE_NULL ? -1 : sqlite3_column_int(st, 16);
+    r.contentPending = sqlite3_column_int(st, 17) != 0;
     return r;
 }
 
@@ -149,7 +161,8 @@ qint64 Store::insertBulk(const QByteArray &path, const char *name, int nameLengt
 
 bool Store::updateDetails(const FileRecord &r)
 {
-    sqlite3_stmt *st = prepare("UPDATE files SET mime=?, uti=?, tree=?, tags=?, rating=?, pending=0 WHERE id=?");
+    sqlite3_stmt *st =
+        prepare("UPDATE files SET mime=?, uti=?, tree=?, tags=?, rating=?, managed=?, pending=0 WHERE id=?");
     if (!st)
         return false;
     bindText(st, 1, r.mimeType);
@@ -157,18 +170,20 @@ bool Store::updateDetails(const FileRecord &r)
     bindText(st, 3, joinList(r.contentTypeTree));
     bindText(st, 4, joinList(r.tags));
     sqlite3_bind_double(st, 5, r.rating);
-    sqlite3_bind_int64(st, 6, r.id);
+    bindMark(st, 6, r.managed);
+    sqlite3_bind_int64(st, 7, r.id);
     return step(st);
 }
 
 bool Store::updateAttributes(const FileRecord &r)
 {
-    sqlite3_stmt *st = prepare("UPDATE files SET tags=?, rating=? WHERE id=?");
+    sqlite3_stmt *st = prepare("UPDATE files SET tags=?, rating=?, managed=? WHERE id=?");
     if (!st)
         return false;
     bindText(st, 1, joinList(r.tags));
     sqlite3_bind_double(st, 2, r.rating);
-    sqlite3_bind_int64(st, 3, r.id);
+    bindMark(st, 3, r.managed);
+    sqlite3_bind_int64(st, 4, r.id);
     return step(st);
 }
 
