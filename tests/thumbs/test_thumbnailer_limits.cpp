@@ -71,8 +71,8 @@ protected:
         if (!stat.open(QIODevice::ReadOnly))
             return false;
         const QByteArray line = stat.readAll();
-        const int close = line.lastIndexOf(')');
-        return close > 0 && line.size() > close + 2 && line.at(close + 2) != 'Z';
+        const int end = line.lastIndexOf(')');
+        return end > 0 && line.size() > end + 2 && line.at(end + 2) != 'Z';
     }
     QString base;
     QByteArray oldDataDirs;
