@@ -129,8 +129,9 @@ TEST_F(OperationsOnLinks, FilingALinkNeverMovesOrChangesItsTarget)
     QList<XPFiledDocuments::FilingOutcome> outcomes;
     XPFiledDocuments::putFilesIntoFiledDocuments({link}, true, &outcomes);
     ASSERT_EQ(outcomes.size(), 1);
-    if (outcomes.first().kind == XPFiledDocuments::FilingOutcome::Moved)
+    if (outcomes.first().kind == XPFiledDocuments::FilingOutcome::Moved) {
         EXPECT_TRUE(isLinkTo(outcomes.first().destination, victim)) << qPrintable(outcomes.first().destination);
+    }
     expectVictimUntouched();
     Defaults::standard().removeObjectForKey(XPFiledDocuments::kFiledDocumentsPathKey);
     XPFiledDocuments::forgetRoot();

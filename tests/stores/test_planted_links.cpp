@@ -11,6 +11,7 @@
 #include "recent/KLRecentFiles.h"
 #include "support/TestSupport.h"
 #include "thumbs/SlowRenderCache.h"
+#include "thumbs/ThumbnailCommand.h"
 
 #include <QDir>
 #include <QFile>
@@ -170,8 +171,9 @@ TEST_F(PlantedLinks, LinkAtTheStorePathToAFileIsRefusedAndTheFileKept)
         plantLink(victim, store);
         // Either the write is refused, or a reader found the link's target unreadable and
         // moved the link itself aside first: never is the target replaced.
-        if (w.write(store))
+        if (w.write(store)) {
             EXPECT_FALSE(isLink(store)) << w.name << " wrote while the link was there";
+        }
         expectVictimUntouched(w.name);
     }
 }
@@ -324,6 +326,33 @@ TEST_F(PlantedLinks, AutostartEntryIsNeverWrittenThroughADanglingLink)
     EXPECT_TRUE(error.contains(QLatin1String("symbolic link"))) << qPrintable(error);
     EXPECT_FALSE(QFileInfo::exists(target));
     QFile::remove(folder + QStringLiteral("/kelso.desktop"));
+}
+
+TEST_F(PlantedLinks, ThumbnailToolNeverWritesThroughALinkAtItsOutput)
+{
+    const QString picture = base + QStringLiteral("/picture.png");
+    QImage image(32, 32, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    ASSERT_TRUE(image.save(picture));
+    const QString output = storeFolder + QStringLiteral("/out.png");
+    plantLink(victim, output);
+    EXPECT_NE(runThumbnailCommand(
+                  {picture, QStringLiteral("--size"), QStringLiteral("16"), QStringLiteral("--output"), output}),
+              0);
+    expectVictimUntouched("thumbnail tool");
+
+    const QString dangling = storeFolder + QStringLiteral("/dangling.png");
+    const QString target = elsewhere + QStringLiteral("/made-by-kelso.png");
+    plantLink(target, dangling);
+    EXPECT_NE(runThumbnailCommand(
+                  {picture, QStringLiteral("--size"), QStringLiteral("16"), QStringLiteral("--output"), dangling}),
+              0);
+    EXPECT_FALSE(QFileInfo::exists(target));
+
+    // And it does write a plain path.
+    EXPECT_EQ(runThumbnailCommand({picture, QStringLiteral("--size"), QStringLiteral("16"), QStringLiteral("--output"),
+                                   storeFolder + QStringLiteral("/plain.png")}),
+              0);
 }
 
 } // namespace
