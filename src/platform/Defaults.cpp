@@ -112,7 +112,7 @@ Defaults::SettingsLock::Outcome Defaults::SettingsLock::acquire(int waitMs, pid_
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        UniqueFd fd(::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+        UniqueFd fd(::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
         if (!fd.valid()) {
             *why = QString::fromLocal8Bit(std::strerror(errno));
             return Failed;

@@ -265,6 +265,29 @@ TEST_F(PlantedLinks, AWideStoreLeftByAnOlderVersionBecomesPrivateOnItsNextWrite)
     }
 }
 
+TEST_F(PlantedLinks, TheIndexSideFilesAndTheJournalFolderArePrivateToo)
+{
+    const QString index = storeFolder + QStringLiteral("/index.sqlite3");
+    MdIndex::Store store;
+    QString error;
+    ASSERT_TRUE(store.open(index, MdIndex::Store::Mode::ReadWrite, &error)) << qPrintable(error);
+    for (const char *suffix : {"", "-wal", "-shm"}) {
+        const QString file = index + QLatin1String(suffix);
+        if (QFileInfo::exists(file))
+            EXPECT_EQ(modeOf(file), mode_t(0600)) << qPrintable(file);
+    }
+    store.close();
+
+    // A state folder left open by an older version is closed when the journal opens.
+    const QString state = base + QStringLiteral("/state/Kelso");
+    QDir().mkpath(state);
+    ::chmod(QFile::encodeName(state).constData(), 0755);
+    KLFSEvents::EventJournal journal(state);
+    ASSERT_TRUE(journal.open());
+    EXPECT_EQ(modeOf(state), mode_t(0700));
+    EXPECT_EQ(modeOf(journal.path()), mode_t(0600));
+}
+
 // ---- the helper itself -------------------------------------------------------------------
 
 TEST_F(PlantedLinks, PrivateFolderIsCreated0700AndAnOpenOneTightened)
