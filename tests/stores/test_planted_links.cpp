@@ -273,8 +273,9 @@ TEST_F(PlantedLinks, TheIndexSideFilesAndTheJournalFolderArePrivateToo)
     ASSERT_TRUE(store.open(index, MdIndex::Store::Mode::ReadWrite, &error)) << qPrintable(error);
     for (const char *suffix : {"", "-wal", "-shm"}) {
         const QString file = index + QLatin1String(suffix);
-        if (QFileInfo::exists(file))
+        if (QFileInfo::exists(file)) {
             EXPECT_EQ(modeOf(file), mode_t(0600)) << qPrintable(file);
+        }
     }
     store.close();
 
