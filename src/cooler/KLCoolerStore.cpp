@@ -6,6 +6,7 @@
 #include "cooler/KLItemListOps.h"
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
+#include "platform/StoreFile.h"
 #include "util/Logging.h"
 #include "util/Paths.h"
 
@@ -48,6 +49,8 @@ QList<KLItemPtr> readNow(const QString &path, ReadStatus *status, QString *why);
 
 void moveAside(const QString &path, const QString &why)
 {
+    if (StoreFile::folderIsLink(path))
+        return; // not ours to rename: the folder leads somewhere else
     QString error;
     const QString aside = PlistFile::moveAside(path, &error);
     if (!aside.isEmpty())
@@ -73,8 +76,10 @@ QString pathForStateFile()
 {
     static std::atomic<bool> folderMade{false};
     const QString folder = KLPaths::applicationSupportFolder();
-    if (!folderMade.exchange(true))
-        QDir().mkpath(folder);
+    if (!folderMade.exchange(true)) {
+        StoreFile::preparePrivateFolder(folder);
+        StoreFile::tightenMode(folder + QStringLiteral("/coolerItems.plist"));
+    }
     return folder + QStringLiteral("/coolerItems.plist");
 }
 
@@ -203,11 +208,13 @@ bool writeNumbered(const QString &path, const QList<KLItemPtr> &items, quint64 n
     if (g_lastWritten.value(path) > number)
         return true; // a later list is already there
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+    const bool opened = StoreFile::open(file, true, &error);
+    if (!opened || file.write(data) != data.size() || !file.commit()) {
+        if (opened)
+            error = file.errorString();
         if (why)
-            *why = file.errorString();
-        qCWarning(lcCooler, "cannot write the Cooler store %s: %s", qUtf8Printable(path),
-                  qUtf8Printable(file.errorString()));
+            *why = error;
+        qCWarning(lcCooler, "cannot write the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(error));
         return false;
     }
     g_lastWritten.insert(path, number);

@@ -1,5 +1,7 @@
 #include "platform/Autostart.h"
 
+#include "platform/StoreFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -139,11 +141,8 @@ bool addEntry(const QString &fileName, const QString &programPath, QString *erro
 
     const QString exec = execValueForProgram(programPath);
     QSaveFile out(candidate);
-    if (!out.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = out.errorString();
+    if (!StoreFile::open(out, false, error))
         return false;
-    }
     QTextStream ts(&out);
     ts << "[Desktop Entry]\n"
        << "Type=Application\n"

@@ -1,5 +1,6 @@
 #include "platform/CrashRecorder.h"
 
+#include "platform/StoreFile.h"
 #include "util/Paths.h"
 #include "util/UniqueFd.h"
 #include <QDir>
@@ -87,7 +88,7 @@ void start()
     if (g_started.exchange(true))
         return;
     const QString folder = crashFolder();
-    QDir().mkpath(folder);
+    StoreFile::preparePrivateFolder(folder);
     const QByteArray encoded = QFile::encodeName(folder);
     strncpy(g_folder, encoded.constData(), sizeof g_folder - 1);
     // backtrace() loads libgcc on first use; do that now, not inside the handler.

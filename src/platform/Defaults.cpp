@@ -2,6 +2,7 @@
 
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
+#include "platform/StoreFile.h"
 #include "util/Logging.h"
 #include "util/UniqueFd.h"
 
@@ -111,7 +112,7 @@ Defaults::SettingsLock::Outcome Defaults::SettingsLock::acquire(int waitMs, pid_
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        UniqueFd fd(::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+        UniqueFd fd(::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
         if (!fd.valid()) {
             *why = QString::fromLocal8Bit(std::strerror(errno));
             return Failed;
@@ -177,6 +178,7 @@ Defaults::Defaults(const QString &filePath, QObject *parent) : QObject(parent), 
 {
     m_syncPool.setMaxThreadCount(1);
     m_syncPool.setObjectName(QStringLiteral("kelso-prefs"));
+    StoreFile::tightenMode(m_path);
     QVariantMap file;
     bool corrupt = false;
     QString why;
@@ -543,7 +545,11 @@ bool Defaults::synchronize()
             QString error;
             const QByteArray bytes = Plist::toBinary(m_saved, &error);
             QSaveFile out(m_path);
-            ok = !bytes.isEmpty() && out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit();
+            QString refused;
+            ok = !bytes.isEmpty() && StoreFile::open(out, false, &refused) && out.write(bytes) == bytes.size() &&
+                 out.commit();
+            if (!ok && error.isEmpty())
+                error = refused.isEmpty() ? out.errorString() : refused;
             if (ok) {
                 m_pendingSet.clear();
                 m_pendingRemoved.clear();
@@ -551,7 +557,7 @@ bool Defaults::synchronize()
             } else if (!m_warnedWrite) {
                 m_warnedWrite = true;
                 qCWarning(lcPrefs, "cannot write settings file %s: %s; settings are kept in memory only",
-                          qUtf8Printable(m_path), qUtf8Printable(error.isEmpty() ? out.errorString() : error));
+                          qUtf8Printable(m_path), qUtf8Printable(error));
             }
         }
         m_stamp = stampOfFile();

@@ -5,6 +5,7 @@
 #include "platform/Defaults.h"
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
+#include "platform/StoreFile.h"
 #include "recent/KLOpenedFilesQuery.h"
 #include "recent/KLRecentListFormat.h"
 #include "recent/KLSaveFileLeftovers.h"
@@ -257,7 +258,10 @@ QString KLRecentFiles::pastEventsPath()
 {
     static std::once_flag once;
     const QString folder = KLPaths::applicationSupportFolder();
-    std::call_once(once, [&] { QDir().mkpath(folder); });
+    std::call_once(once, [&] {
+        StoreFile::preparePrivateFolder(folder);
+        StoreFile::tightenMode(folder + QStringLiteral("/recentItems.plist"));
+    });
     return folder + QStringLiteral("/recentItems.plist");
 }
 
@@ -361,6 +365,8 @@ QList<KLRecentEvent> KLRecentFiles::loadStore()
     }
     if (problem.isEmpty() && events.isEmpty() && !list.isEmpty())
         problem = QStringLiteral("none of its %1 entries is an event").arg(list.size());
+    if (!problem.isEmpty() && StoreFile::folderIsLink(m_storePath))
+        return {}; // not ours to rename: the folder leads somewhere else
     if (!problem.isEmpty()) {
         QString moveError;
         const QString aside = PlistFile::moveAside(m_storePath, &moveError);
@@ -431,9 +437,10 @@ bool KLRecentFiles::writeState()
     }
     QDir().mkpath(QFileInfo(m_storePath).absolutePath());
     QSaveFile f(m_storePath);
-    if (!f.open(QIODevice::WriteOnly)) {
+    QString why;
+    if (!StoreFile::open(f, true, &why)) {
         qCWarning(lcRecent, "cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
-                  qUtf8Printable(f.errorString()));
+                  qUtf8Printable(why));
         return false;
     }
     // Data on disk before the rename: a crash leaves either the old or the new store.

@@ -1,6 +1,7 @@
 #include "thumbs/SlowRenderCache.h"
 
 #include "fileops/XPFileUtils.h"
+#include "platform/StoreFile.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "thumbs/KPImageUtils.h"
 #include "thumbs/ThumbnailRenderer.h"
@@ -60,7 +61,7 @@ void initializeCache()
 {
     CacheState &g = state();
     const QString folder = cacheFolder();
-    QDir().mkpath(folder);
+    StoreFile::preparePrivateFolder(folder);
     {
         std::lock_guard lock(g.namesMutex);
         g.cachedNames.clear();
@@ -238,7 +239,7 @@ void KPQuickLookCacher::main()
     if (data.isEmpty())
         return;
     QSaveFile f(_path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit())
+    if (!StoreFile::open(f, true) || f.write(data) != data.size() || !f.commit())
         return;
     const QString name = QFileInfo(_path).fileName();
     const int mark = name.indexOf(QLatin1String("_xxUc_"));

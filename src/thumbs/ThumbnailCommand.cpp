@@ -1,5 +1,6 @@
 #include "thumbs/ThumbnailCommand.h"
 
+#include "platform/StoreFile.h"
 #include "platform/thumbnailer/Thumbnailer.h"
 #include "thumbs/KPQuickLook.h"
 #include "thumbs/ThumbnailRenderer.h"
@@ -91,8 +92,9 @@ int runThumbnailCommand(const QStringList &args)
         return fail(QStringLiteral("no thumbnail and no icon for '%1'").arg(path));
 
     QSaveFile out(output);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write '%1': %2").arg(output, out.errorString()));
+    QString why;
+    if (!StoreFile::open(out, false, &why))
+        return fail(QStringLiteral("cannot write '%1': %2").arg(output, why));
     QImageWriter writer(&out, "png");
     Thumbnailer::setFastPngCompression(writer);
     if (!writer.write(image) || !out.commit())

@@ -1,5 +1,6 @@
 #include "platform/fsevents/EventJournal.h"
 
+#include "platform/StoreFile.h"
 #include "util/Logging.h"
 
 #include <QDateTime>
@@ -199,7 +200,7 @@ bool EventJournal::createFreshLocked(double now)
 {
     m_fd.reset();
     QSaveFile f(m_path);
-    if (!f.open(QIODevice::WriteOnly))
+    if (!StoreFile::open(f, true))
         return false;
     QByteArray data = headerBytes(now);
     const quint64 cur = m_current.load();
@@ -209,23 +210,27 @@ bool EventJournal::createFreshLocked(double now)
     if (!f.commit())
         return false;
     m_records = 0;
-    m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    m_fd.reset(StoreFile::openForAppend(m_path));
     return m_fd.valid();
 }
 
 bool EventJournal::open()
 {
     std::lock_guard lock(m_mutex);
-    QDir().mkpath(m_folder);
+    if (!StoreFile::preparePrivateFolder(m_folder))
+        return false; // said why; the journal works in memory
+    StoreFile::tightenMode(m_path);
     const double now = nowUnix();
-    QFile f(m_path);
-    if (f.exists()) {
-        if (!f.open(QIODevice::ReadOnly)) {
+    struct stat there {
+    };
+    if (::lstat(QFile::encodeName(m_path).constData(), &there) == 0) {
+        // Read without following a link or waiting on a FIFO planted in its place.
+        QByteArray data;
+        QString why;
+        if (!StoreFile::readAll(m_path, &data, &why)) {
             qCWarning(lcFsEvents, "event journal %s cannot be read (%s); starting a new one", qUtf8Printable(m_path),
-                      qUtf8Printable(f.errorString()));
+                      qUtf8Printable(why));
         } else {
-            const QByteArray data = f.readAll();
-            f.close();
             Parsed p;
             parse(data, &p);
             m_current = p.maxId;
@@ -247,14 +252,12 @@ bool EventJournal::open()
                 // holding a higher id raises the counter with raiseTo().
             } else {
                 m_previousRunEnd = p.lastTime > 0 ? p.lastTime : p.created;
-                if (p.goodLength < data.size()) {
-                    // The last append of the previous run was cut short: drop that tail.
-                    if (::truncate(QFile::encodeName(m_path).constData(), p.goodLength) != 0)
-                        qCWarning(lcFsEvents, "cannot cut the torn tail of %s: %s", qUtf8Printable(m_path),
-                                  strerror(errno));
-                }
                 m_records = p.records;
-                m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+                m_fd.reset(StoreFile::openForAppend(m_path));
+                // The last append of the previous run was cut short: drop that tail.
+                if (m_fd.valid() && p.goodLength < data.size() && ::ftruncate(m_fd.get(), p.goodLength) != 0)
+                    qCWarning(lcFsEvents, "cannot cut the torn tail of %s: %s", qUtf8Printable(m_path),
+                              strerror(errno));
                 if (m_fd.valid()) {
                     if (m_records > m_maxRecords)
                         compactLocked();
@@ -365,31 +368,30 @@ int EventJournal::maxRecords() const
 
 void EventJournal::compactLocked()
 {
-    QFile f(m_path);
-    if (!f.open(QIODevice::ReadOnly))
+    QByteArray data;
+    if (!StoreFile::readAll(m_path, &data, nullptr))
         return;
     Parsed p;
     p.collect = true;
-    parse(f.readAll(), &p);
-    f.close();
+    parse(data, &p);
     const size_t keep = size_t(std::max(1, m_maxRecords / 2));
     const size_t from = p.out.size() > keep ? p.out.size() - keep : 0;
     const double now = nowUnix();
-    QByteArray data = headerBytes(p.created > 0 ? p.created : now);
+    data = headerBytes(p.created > 0 ? p.created : now);
     for (size_t i = from; i < p.out.size(); ++i) {
         const JournalRecord &r = p.out[i];
         data += entryBytes(KindRecord, r.id, r.flags, r.time, r.path);
     }
     data += entryBytes(KindCounter, m_current.load(), 0, now, QByteArray());
     QSaveFile out(m_path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
+    if (!StoreFile::open(out, true) || out.write(data) != data.size() || !out.commit()) {
         if (!m_warnedWrite) {
             m_warnedWrite = true;
             qCWarning(lcFsEvents, "cannot rewrite the event journal %s", qUtf8Printable(m_path));
         }
         return;
     }
-    m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    m_fd.reset(StoreFile::openForAppend(m_path));
     m_records = int(p.out.size() - from);
 }
 

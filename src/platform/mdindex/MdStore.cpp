@@ -1,5 +1,6 @@
 #include "platform/mdindex/MdStore.h"
 
+#include "platform/StoreFile.h"
 #include "platform/mdindex/MdPattern.h"
 #include "platform/mdindex/MdStoreSql.h"
 #include "util/Paths.h"
@@ -153,6 +154,17 @@ bool Store::open(const QString &path, Mode mode, QString *error)
     close();
     readOnly_ = mode == Mode::ReadOnly;
     rebuilt_ = false;
+    // Checked before anything is read or removed: through a linked folder or path, "removing a
+    // damaged index" would delete someone else's file.
+    if (!readOnly_) {
+        QString refused;
+        if (!StoreFile::preparePrivateFolder(QFileInfo(path).absolutePath(), &refused) ||
+            !StoreFile::mayReplace(path, true, &refused)) {
+            if (error)
+                *error = QStringLiteral("the index at %1 cannot be written: %2").arg(path, refused);
+            return false;
+        }
+    }
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool whole = headerLooksWhole(path);
         if (!whole && !readOnly_) {
@@ -160,9 +172,9 @@ bool Store::open(const QString &path, Mode mode, QString *error)
             removeDatabaseFiles(path);
             rebuilt_ = true;
         }
-        if (!readOnly_)
-            QDir().mkpath(QFileInfo(path).absolutePath());
-        const int flags = readOnly_ ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        // SQLITE_OPEN_NOFOLLOW: a symbolic link put in the index's place since is not opened.
+        const int flags =
+            SQLITE_OPEN_NOFOLLOW | (readOnly_ ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
         int rc = whole || !readOnly_
                      ? sqlite3_open_v2(path.toUtf8().constData(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr)
                      : SQLITE_CORRUPT;
@@ -171,6 +183,10 @@ bool Store::open(const QString &path, Mode mode, QString *error)
         if (rc != SQLITE_OK && !readOnly_ && !mayBeDamaged(rc))
             notItsFault = rc;
         if (rc == SQLITE_OK) {
+            // Before the first write, so that the -wal and -shm files sqlite makes take the
+            // same private mode.
+            if (!readOnly_)
+                StoreFile::tightenMode(path);
             sqlite3_busy_timeout(db_, 5000);
             sqlite3_stmt *st = nullptr;
             rc = sqlite3_prepare_v2(db_, "SELECT value FROM meta WHERE key='schema'", -1, &st, nullptr);

@@ -99,7 +99,12 @@ pid_t spawnWithSocket(const QByteArray &program, const QList<QByteArray> &args, 
 void applyLimits(QProcess &process)
 {
     const rlim_t memory = rlim_t(memoryLimitBytes());
-    process.setChildProcessModifier([memory] { limitChild(memory, 3); });
+    // A process group of its own: a thumbnailer is often a script, and what it starts is
+    // stopped with it (killAndForget, stopAll).
+    process.setChildProcessModifier([memory] {
+        ::setpgid(0, 0);
+        limitChild(memory, 3);
+    });
 }
 
 bool track(pid_t pid)
@@ -108,7 +113,7 @@ bool track(pid_t pid)
         return false;
     std::lock_guard lock(g_mutex);
     if (g_stopping.load()) {
-        ::kill(pid, SIGKILL);
+        killWithGroup(pid);
         return false;
     }
     g_live.insert(pid);
@@ -121,11 +126,21 @@ void untrack(pid_t pid)
     g_live.remove(pid);
 }
 
+void killWithGroup(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    // The group exists only when the child leads one (applyLimits); a pid still in use as a
+    // group id is never given to another process, so this reaches nobody else's.
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+}
+
 void killAndForget(pid_t pid)
 {
     if (pid <= 0)
         return;
-    ::kill(pid, SIGKILL);
+    killWithGroup(pid);
     untrack(pid);
     // A killed process is reaped at once unless it sits in an uninterruptible wait (a dead
     // network share); a detached thread takes that wait off everyone's hands.
@@ -163,7 +178,7 @@ void stopAll()
     std::lock_guard lock(g_mutex);
     g_stopping = true;
     for (pid_t pid : std::as_const(g_live))
-        ::kill(pid, SIGKILL);
+        killWithGroup(pid);
 }
 
 bool stopping()

@@ -35,7 +35,10 @@ void applyLimits(QProcess &process);
 bool track(pid_t pid);
 void untrack(pid_t pid);
 
-// Kills `pid` with SIGKILL and reaps it on a thread of its own, so the caller never waits.
+// Kills `pid` and, when it leads a process group (children started with applyLimits), every
+// process of that group, with SIGKILL. Does not reap.
+void killWithGroup(pid_t pid);
+// Kills `pid` (and its group) with SIGKILL and reaps it on a thread of its own, so the caller never waits.
 void killAndForget(pid_t pid);
 // Reaps an exited child within `ms` and answers its wait status, or -1 (then it is killed and
 // forgotten).

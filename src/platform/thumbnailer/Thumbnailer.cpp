@@ -541,6 +541,7 @@ QImage runExternalThumbnailer(const QString &path, const QString &mimeType, int 
     ChildProcesses::untrack(pid);
     if (!finished) {
         qCWarning(lcThumbs, "Thumbnailer %s took too long; stopped", qPrintable(QFileInfo(entry.file).fileName()));
+        ChildProcesses::killWithGroup(pid); // and whatever it started
         proc.kill();
         proc.waitForFinished(100); // QProcess reaps it later if it lingers
         return {};
