@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: deps build run test test-sanitize test-tsan test-warnings check-format bench clean
+.PHONY: deps build run test test-sanitize test-tsan test-warnings check-format bench stress clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -44,6 +44,14 @@ check-format: deps
 
 bench: build
 	bash bench/run-all.sh build/default
+
+# Kills Kelso STRESS_TRIALS times at random moments while it writes its stores, and checks that
+# each next start reads them all (tests/stress/crash_stress.py). STRESS_ARGS: e.g. --seed N.
+STRESS_TRIALS ?= 200
+STRESS_ARGS ?=
+stress: build
+	python3 tests/stress/crash_stress.py --kelso build/default/bin/kelso --out build/default/stress \
+		--trials $(STRESS_TRIALS) $(STRESS_ARGS)
 
 clean:
 	rm -rf build
