@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <sqlite3.h>
 
@@ -35,7 +36,12 @@ bool headerLooksWhole(const QString &path)
         pageSize = 65536;
     const quint32 pages = be32(28);
     const bool sizeValid = be32(24) == be32(92) && pages > 0;
-    return !sizeValid || f.size() >= qint64(pageSize) * pages;
+    // A checkpoint copies the log's pages in page order, page 1 (with the new count) first: a
+    // process killed meanwhile leaves a short file whose missing pages are still in the log
+    // (32-byte log header, then a 24-byte header before each page). SQLite reads them there.
+    const qint64 logBytes = QFileInfo(path + QStringLiteral("-wal")).size() - 32;
+    const qint64 loggedPages = logBytes > 0 ? logBytes / (24 + qint64(pageSize)) : 0;
+    return !sizeValid || f.size() + loggedPages * pageSize >= qint64(pageSize) * pages;
 }
 
 void removeDatabaseFiles(const QString &path)
