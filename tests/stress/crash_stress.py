@@ -76,6 +76,8 @@ class Counts:
         self.tag_writes = 0
         self.problems = []
         self.start_seconds = []
+        self.orphans = 0  # processes of ours still running after the kill (thumbnail decoders)
+        self.dbus_by_method = {}  # method: [calls, slow, slowest seconds]
         self.store_changes = {s: 0 for s in STORES}  # kills after which a store differed from before
 
     def problem(self, text):
@@ -98,8 +100,11 @@ class Counts:
             "moved-aside files: %d" % len(self.moved_aside),
             "Cooler empty: %d, Cooler not a list it held: %d" % (self.cooler_empty, self.cooler_unknown),
             "D-Bus calls: %d, slower than %.0f s or unanswered: %d" % (self.dbus_calls, DBUS_LIMIT, self.dbus_slow),
+            "  by method: " + ", ".join("%s %d/%d slow, slowest %.2f s" % (m, v[1], v[0], v[2])
+                                        for m, v in sorted(self.dbus_by_method.items())),
             "failed starts: %d, exits without a kill: %d" % (self.failed_starts, self.exits_on_own),
             "torn journal tails (allowed): %d" % self.torn_journal_tails,
+            "decoder processes left running after a kill: %d" % self.orphans,
             "leftover temporary files at most: %d" % self.leftovers_max,
             "file-storm operations: %d, tag writes: %d" % (self.storm_ops, self.tag_writes),
             "kills after which a store had changed: %s" % ", ".join(
@@ -265,10 +270,21 @@ class CoolerLoop(threading.Thread):
         self.counts.dbus_calls += 1
         # A call the kill cut into (within its 2 seconds) proves nothing either way.
         cut = self.kill_time is not None and started + DBUS_LIMIT > self.kill_time
+        calls = self.counts.dbus_by_method.setdefault(method, [0, 0, 0.0])
+        calls[0] += 1
+        calls[2] = max(calls[2], took if not cut else 0.0)
         if (answer is None or took > DBUS_LIMIT) and not cut:
             self.counts.dbus_slow += 1
-            self.counts.problem("D-Bus %s: %s after %.2f s (called %.1f s after the launch)" % (
-                method, "no answer" if answer is None else "answer", took, started - self.launched))
+            calls[1] += 1
+            # How busy the machine is: the bus daemon's own answer, and the load average.
+            bus_started = time.time()
+            subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                            "/org/freedesktop/DBus", "org.freedesktop.DBus.GetId"], capture_output=True,
+                           env=self.s.env, timeout=30)
+            self.counts.problem("D-Bus %s: %s after %.2f s (called %.1f s after the launch; the bus daemon "
+                                "answers in %.2f s, load %.1f)" % (
+                                    method, "no answer" if answer is None else "answer", took,
+                                    started - self.launched, time.time() - bus_started, os.getloadavg()[0]))
         return answer, took
 
     def run(self):
@@ -433,11 +449,18 @@ class Harness:
     def trial(self, n):
         c = self.counts
         c.trials += 1
-        life = self.rng.uniform(self.args.min_life, self.args.max_life)
-        proc, started = self.start_and_check(life=life)
+        # Some kills land in the start-up (reading the stores, the launch count, the journal's
+        # catch-up); the others a random time after it, while the loops make Kelso write.
+        if self.rng.random() < self.args.startup_kills:
+            life = self.rng.uniform(self.args.min_life, 2.0)
+            proc, started = self.start_and_check(life=life)
+            deadline = self.launched + life
+        else:
+            proc, started = self.start_and_check()
+            deadline = time.time() + self.rng.uniform(self.args.min_life, self.args.max_life)
         if proc is None:
             return
-        left = life - (time.time() - self.launched)
+        left = deadline - time.time()
         if left > 0:
             time.sleep(left)
         if proc.poll() is not None:
@@ -456,9 +479,11 @@ class Harness:
         self.cooler.idle.wait(15)
         self.cooler.kill_time = None
         # The thumbnail decoders go with their parent; any left would hold files open.
+        time.sleep(0.2)
         for pid in self.s.kelso_pids(include_workers=True):
             try:
                 os.kill(pid, signal.SIGKILL)
+                c.orphans += 1
             except OSError:
                 pass
         self.check_stores("after kill %d" % n)
@@ -566,7 +591,10 @@ def main():
     parser.add_argument("--trials", type=int, default=200)
     parser.add_argument("--seed", type=int, default=None, help="random seed (default: from the clock)")
     parser.add_argument("--min-life", type=float, default=0.2, help="shortest life before the kill, seconds")
-    parser.add_argument("--max-life", type=float, default=5.0, help="longest life before the kill, seconds")
+    parser.add_argument("--max-life", type=float, default=4.0,
+                        help="longest life after the start-up before the kill, seconds")
+    parser.add_argument("--startup-kills", type=float, default=0.3,
+                        help="share of the kills that land in the start-up (within 2 s of the launch)")
     parser.add_argument("--keep-home", action="store_true", help="keep the home folder for a look")
     args = parser.parse_args()
     if os.environ.get("KELSO_STRESS_INNER") != "1":
