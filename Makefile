@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: deps build run test test-sanitize test-tsan test-warnings check-format bench install deb smoke-deb clean
+.PHONY: deps build run test test-sanitize test-tsan test-warnings check-format bench stress install deb smoke-deb clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -61,6 +61,14 @@ deb: deps
 # Installs the package on this machine, starts and quits it under Xvfb, removes it again.
 smoke-deb: deb
 	bash scripts/smoke-test-deb.sh
+
+# Kills Kelso STRESS_TRIALS times at random moments while it writes its stores, and checks that
+# each next start reads them all (tests/stress/crash_stress.py). STRESS_ARGS: e.g. --seed N.
+STRESS_TRIALS ?= 200
+STRESS_ARGS ?=
+stress: build
+	python3 tests/stress/crash_stress.py --kelso build/default/bin/kelso --out build/default/stress \
+		--trials $(STRESS_TRIALS) $(STRESS_ARGS)
 
 clean:
 	rm -rf build

@@ -227,6 +227,55 @@ TEST_F(MdStoreTest, GarbageTruncatedOrOutdatedFilesAreRebuiltNeverACrash)
     reopen("old version");
 }
 
+// A process killed while it checkpoints leaves the database file shorter than its header says:
+// the checkpoint copies the log's pages in page order, page 1 (with the new page count) first.
+// The log still holds every page, so SQLite reads the index whole; it must not be thrown away.
+TEST_F(MdStoreTest, AnIndexKilledInTheMiddleOfACheckpointKeepsItsRows)
+{
+    ASSERT_TRUE(store.begin());
+    for (int i = 0; i < 2000; ++i) {
+        FileRecord r;
+        r.path = QStringLiteral("/grown/%1").arg(i);
+        r.name = r.displayName = QString::number(i);
+        ASSERT_NE(store.upsertStat(r, 1), 0);
+    }
+    ASSERT_TRUE(store.commit());
+    // What the disk holds at a kill: the files as they are while the connection is open.
+    const QString killed = dir.path() + QStringLiteral("/killed.sqlite3");
+    ASSERT_TRUE(QFile::copy(dbPath, killed));
+    ASSERT_TRUE(QFile::copy(dbPath + QStringLiteral("-wal"), killed + QStringLiteral("-wal")));
+    store.close();
+
+    QFile wal(killed + QStringLiteral("-wal"));
+    ASSERT_TRUE(wal.open(QIODevice::ReadOnly));
+    const QByteArray log = wal.readAll();
+    ASSERT_GT(log.size(), 32);
+    auto be32 = [](const char *p) {
+        return (quint32(uchar(p[0])) << 24) | (quint32(uchar(p[1])) << 16) | (quint32(uchar(p[2])) << 8) |
+               quint32(uchar(p[3]));
+    };
+    const qsizetype pageSize = be32(log.constData() + 8);
+    QByteArray firstPage;
+    for (qsizetype at = 32; at + 24 + pageSize <= log.size(); at += 24 + pageSize) {
+        if (be32(log.constData() + at) == 1)
+            firstPage = log.mid(at + 24, pageSize);
+    }
+    ASSERT_EQ(firstPage.size(), pageSize);
+    QFile db(killed);
+    ASSERT_TRUE(db.open(QIODevice::ReadWrite));
+    ASSERT_EQ(db.write(firstPage), pageSize);
+    // The state looked for: the header counts more pages than the file has.
+    ASSERT_LT(db.size(), qint64(be32(firstPage.constData() + 28)) * pageSize);
+    db.close();
+
+    Store again;
+    QString error;
+    ASSERT_TRUE(again.open(killed, Store::Mode::ReadWrite, &error)) << error.toStdString();
+    EXPECT_FALSE(again.wasRebuilt());
+    EXPECT_EQ(again.count(), 2000);
+    EXPECT_TRUE(again.byPath(QStringLiteral("/grown/1999")).has_value());
+}
+
 TEST_F(MdStoreTest, OneSearcherSeesWritesMadeBetweenItsShortQueries)
 {
     fillNames();

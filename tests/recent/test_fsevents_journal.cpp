@@ -154,6 +154,29 @@ TEST(FsEventsJournal, DamagedJournalMovedAsideIdsKeepGrowing)
     EXPECT_EQ(reopened.currentId(), 3u);
 }
 
+TEST(FsEventsJournal, ADamagedJournalNeverReplacesAnEarlierRescuedCopy)
+{
+    const QString dir = freshFolder(QStringLiteral("rescued-twice"));
+    const QString path = dir + QStringLiteral("/fsevents.journal");
+    // Two damaged journals within the same second: each rescued copy keeps its own bytes.
+    const QByteArray first("first damaged journal"), second("second damaged journal");
+    KelsoTest::writeFile(path, first);
+    EventJournal a(dir);
+    EXPECT_TRUE(a.open());
+    KelsoTest::writeFile(path, second);
+    EventJournal b(dir);
+    EXPECT_TRUE(b.open());
+    ASSERT_FALSE(a.corruptMovedTo().isEmpty());
+    ASSERT_FALSE(b.corruptMovedTo().isEmpty());
+    EXPECT_NE(a.corruptMovedTo(), b.corruptMovedTo());
+    EXPECT_EQ(corruptFiles(dir).size(), 2);
+    QFile fa(a.corruptMovedTo()), fb(b.corruptMovedTo());
+    ASSERT_TRUE(fa.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(fb.open(QIODevice::ReadOnly));
+    EXPECT_EQ(fa.readAll(), first);
+    EXPECT_EQ(fb.readAll(), second);
+}
+
 TEST(FsEventsJournal, GarbageFileStartsFresh)
 {
     const QString dir = freshFolder(QStringLiteral("garbage"));

@@ -1,5 +1,6 @@
 #include "platform/fsevents/EventJournal.h"
 
+#include "platform/PlistFile.h"
 #include "platform/StoreFile.h"
 #include "util/Logging.h"
 
@@ -235,19 +236,16 @@ bool EventJournal::open()
             parse(data, &p);
             m_current = p.maxId;
             if (p.corrupt) {
-                m_corruptMovedTo = m_path + QStringLiteral(".corrupt-") +
-                                   QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-                if (QFile::exists(m_corruptMovedTo))
-                    QFile::remove(m_corruptMovedTo);
-                if (QFile::rename(m_path, m_corruptMovedTo))
+                // Never over a copy rescued earlier (in the same second): a no-replace rename.
+                QString moveError;
+                m_corruptMovedTo = PlistFile::moveAside(m_path, &moveError);
+                if (!m_corruptMovedTo.isEmpty())
                     qCWarning(lcFsEvents, "event journal %s is damaged (%s); moved aside to %s, starting a new one",
                               qUtf8Printable(m_path), qUtf8Printable(p.why), qUtf8Printable(m_corruptMovedTo));
-                else {
+                else
                     qCWarning(lcFsEvents,
-                              "event journal %s is damaged (%s) and cannot be moved aside; starting a new one",
-                              qUtf8Printable(m_path), qUtf8Printable(p.why));
-                    m_corruptMovedTo.clear();
-                }
+                              "event journal %s is damaged (%s) and cannot be moved aside (%s); starting a new one",
+                              qUtf8Printable(m_path), qUtf8Printable(p.why), qUtf8Printable(moveError));
                 // Ids already handed out (the readable part) must stay below new ones; a client
                 // holding a higher id raises the counter with raiseTo().
             } else {

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <sqlite3.h>
 
@@ -17,7 +18,8 @@ namespace {
 
 constexpr const char *kSchemaVersion = "2";
 // SQLite's own header says how many pages the file should hold; a shorter file was truncated.
-// With a log beside it the file may rightly be shorter (a checkpoint cut short by a full disk):
+// With a log beside it the file may rightly be shorter (a checkpoint cut short by a full disk
+// or a kill):
 // the pages it lacks are in the log, and SQLite itself says whether the whole reads.
 bool headerLooksWhole(const QString &path)
 {
