@@ -21,6 +21,16 @@ struct sqlite3_stmt;
 
 namespace MdIndex {
 
+// One entry's name in the forms a name table keeps (bytes valid during the call only).
+struct NameForms {
+    qint64 id = 0;
+    const char *folded = nullptr;
+    int foldedLength = 0;
+    const char *name = nullptr; // the file name as stored; null unless asked for
+    int nameLength = 0;
+    bool displayIsName = true;
+};
+
 class Store
 {
 public:
@@ -88,8 +98,9 @@ public:
     QList<qint64> taggedIds();
     // Changes whenever the index changed, through this connection or another (for caches).
     qint64 dataVersion();
-    // (id, folded name as UTF-8) of every entry.
-    bool forEachFoldedName(const std::function<void(qint64, const char *, int)> &f);
+    // The folded name of every entry, with the file name as stored when `withName`, and whether
+    // the display name is the file name.
+    bool forEachNameForms(bool withName, const std::function<void(const NameForms &)> &f);
     QString lastError() const;
     // True once a write failed because the disk is full.
     bool diskFull() const { return diskFull_; }

@@ -413,14 +413,25 @@ qint64 Store::dataVersion()
     return v < 0 ? v : (v << 32) + sqlite3_total_changes64(db_);
 }
 
-bool Store::forEachFoldedName(const std::function<void(qint64, const char *, int)> &f)
+bool Store::forEachNameForms(bool withName, const std::function<void(const NameForms &)> &f)
 {
-    sqlite3_stmt *st = prepare("SELECT id, fold FROM files");
+    sqlite3_stmt *st = prepare(withName ? "SELECT id, fold, display IS name, name FROM files"
+                                        : "SELECT id, fold, display IS name FROM files");
     if (!st)
         return false;
-    while (sqlite3_step(st) == SQLITE_ROW)
-        f(sqlite3_column_int64(st, 0), reinterpret_cast<const char *>(sqlite3_column_text(st, 1)),
-          sqlite3_column_bytes(st, 1));
+    NameForms n;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        n.id = sqlite3_column_int64(st, 0);
+        n.folded = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
+        n.foldedLength = sqlite3_column_bytes(st, 1);
+        n.displayIsName = sqlite3_column_int(st, 2) != 0;
+        if (withName) {
+            n.name = reinterpret_cast<const char *>(sqlite3_column_text(st, 3));
+            n.nameLength = sqlite3_column_bytes(st, 3);
+        }
+        f(n);
+    }
+    sqlite3_reset(st);
     return true;
 }
 
