@@ -58,6 +58,12 @@ public:
     bool beginBulkInsert();
     bool endBulkInsert();
     bool inBulkInsert() const { return bulk_; }
+    // Outside any transaction, before and after a first walk into an empty index: while on,
+    // commits write the new pages into the database once, with a rollback journal holding only
+    // the few pages that existed before, instead of writing every page into the WAL and copying
+    // it over at the next checkpoint. Readers wait for a commit meanwhile (not for the walk).
+    // Off brings the WAL back; false when another connection keeps it from switching.
+    bool setFirstWalkJournal(bool on);
     // upsertStat() during a bulk insert, from the walk's own bytes (UTF-8 path and name), without
     // converting them to QString and back; answers the row id (0 on failure).
     qint64 insertBulk(const QByteArray &path, const char *name, int nameLength, const FileRecord &stat, int generation);

@@ -80,6 +80,17 @@ bool Store::endBulkInsert()
     return ok;
 }
 
+bool Store::setFirstWalkJournal(bool on)
+{
+    if (!db_ || readOnly_ || !sqlite3_get_autocommit(db_) || (on && count() != 0))
+        return false;
+    sqlite3_stmt *st = prepare(on ? "PRAGMA journal_mode=TRUNCATE" : "PRAGMA journal_mode=WAL");
+    const QString mode = st && sqlite3_step(st) == SQLITE_ROW ? columnText(st, 0) : QString();
+    if (st)
+        sqlite3_reset(st);
+    return mode == QLatin1String(on ? "truncate" : "wal");
+}
+
 qint64 Store::upsertStat(const FileRecord &r, int generation)
 {
     // The name columns follow from the path, so a conflict leaves them (and the trigram rows
