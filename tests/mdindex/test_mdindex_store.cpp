@@ -307,7 +307,10 @@ TEST_F(MdStoreTest, CountsOfNamesThatRespectCaseAccentsOrWordStartsAgreeWithTheF
                              "kMDItemDisplayName == \"*e*\"cd",
                              "kMDItemDisplayName == \"*rt*\"cd"};
     Searcher s(store);
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 3; ++round) {
+        if (round == 2) { // rare literals through the trigram table, the rest through the scan
+            ASSERT_TRUE(store.buildNameTrigrams());
+        }
         for (const char *q : queries) {
             const ParsedQuery parsed = parseQuery(QString::fromUtf8(q));
             ASSERT_TRUE(parsed.ok()) << q;
@@ -326,6 +329,9 @@ TEST_F(MdStoreTest, CountsOfNamesThatRespectCaseAccentsOrWordStartsAgreeWithTheF
     EXPECT_EQ(count("kMDItemDisplayName == \"Case*\"w"), 1); // the camelCase word start
     EXPECT_EQ(count("kMDItemDisplayName == \"case*\"w"), 0);
     EXPECT_EQ(count("kMDItemDisplayName == \"*\""), 11);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*esum*\"d"), 2);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*esum*\"cd"), 2);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*Resume*\"d"), 1);
 }
 
 TEST_F(MdStoreTest, CountsByDisplayNameUseTheDisplayNameWhereItDiffersFromTheFileName)

@@ -81,7 +81,7 @@ qint64 Searcher::count(const QueryNode &root, const SearchOptions &options)
                              root.value.kind == Value::Kind::String;
     if (options.scopes.isEmpty() && nameCompare) {
         const bool ownRead = store_.beginRead();
-        const qint64 n = countNames(root.value.pattern);
+        const qint64 n = countNames(root);
         if (ownRead)
             store_.endRead();
         if (n >= 0)
@@ -105,8 +105,9 @@ QString longestLiteral(const Pattern &p)
 
 } // namespace
 
-qint64 Searcher::countNames(const Pattern &p)
+qint64 Searcher::countNames(const QueryNode &node)
 {
+    const Pattern &p = node.value.pattern;
     // "*text*": every name holding the literal matches, and nothing else does.
     const bool substring = p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star &&
                            p.pieces[2].kind == Pattern::Part::Star && !p.wordBased;
@@ -117,6 +118,24 @@ qint64 Searcher::countNames(const Pattern &p)
         const qint64 n = store_.countTrigramMatches(folded);
         if (n >= 0)
             return n;
+    }
+    // A literal few names hold (a rare word): the trigram table lists them and their rows
+    // decide. Past a few rows the scan of the in-memory names is the cheaper way.
+    if (folded.size() >= 3) {
+        constexpr size_t kFewRows = 256;
+        std::vector<qint64> ids;
+        const bool listed = store_.forEachTrigramMatch(folded, [&ids](qint64 id) {
+            ids.push_back(id);
+            return ids.size() <= kFewRows;
+        });
+        if (listed && ids.size() <= kFewRows) {
+            qint64 n = 0;
+            for (qint64 id : ids) {
+                const std::optional<FileRecord> r = store_.byId(id);
+                n += r && compare(node, *r) ? 1 : 0;
+            }
+            return n;
+        }
     }
     names_.refresh(store_, !foldedExact);
     if (!names_.displayNamesAreFileNames())

@@ -45,7 +45,7 @@ private:
     std::optional<Source> candidates(const QueryNode &node);
     std::optional<Source> nameCandidates(const Pattern &p);
     void prepareTextSets(const QueryNode &node);
-    qint64 countNames(const Pattern &p); // -1: the name table cannot answer exactly
+    qint64 countNames(const QueryNode &node); // -1: the name table cannot answer exactly
     bool compare(const QueryNode &node, const FileRecord &r) const;
 
     Store &store_;

@@ -114,6 +114,7 @@ public:
 private:
     bool createSchema();
     bool hasPathIndex();
+    bool isEmpty(); // no file rows (without counting them all)
     bool exec(const char *sql);
     sqlite3_stmt *prepare(const char *sql);
     bool step(sqlite3_stmt *st); // SQLITE_DONE/ROW -> true; notes a full disk

@@ -56,7 +56,7 @@ FileRecord Store::rowToRecord(sqlite3_stmt *st)
 
 bool Store::beginBulkInsert()
 {
-    bulk_ = count() == 0 && exec("DROP INDEX IF EXISTS files_path");
+    bulk_ = isEmpty() && exec("DROP INDEX IF EXISTS files_path");
     // A first walk rewrites the same table pages in commit after commit: checkpointing them
     // into the database each time writes them again and again. They stay in the log until the
     // walk ends and go into the database once, at the next commit.
@@ -80,9 +80,18 @@ bool Store::endBulkInsert()
     return ok;
 }
 
+bool Store::isEmpty()
+{
+    sqlite3_stmt *st = prepare("SELECT 1 FROM files LIMIT 1");
+    const bool empty = st && sqlite3_step(st) == SQLITE_DONE;
+    if (st)
+        sqlite3_reset(st);
+    return empty;
+}
+
 bool Store::setFirstWalkJournal(bool on)
 {
-    if (!db_ || readOnly_ || !sqlite3_get_autocommit(db_) || (on && count() != 0))
+    if (!db_ || readOnly_ || !sqlite3_get_autocommit(db_) || (on && !isEmpty()))
         return false;
     sqlite3_stmt *st = prepare(on ? "PRAGMA journal_mode=TRUNCATE" : "PRAGMA journal_mode=WAL");
     const QString mode = st && sqlite3_step(st) == SQLITE_ROW ? columnText(st, 0) : QString();
