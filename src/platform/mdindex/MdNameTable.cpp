@@ -55,11 +55,11 @@ void NameTable::forEachContaining(const QString &foldedText,
         const auto offset = quint32(static_cast<const char *>(hit) - base);
         const auto it = std::upper_bound(starts_.begin(), starts_.end(), offset) - 1;
         const size_t index = size_t(it - starts_.begin());
-        const char *name = base + *it;
-        const size_t length = strlen(name);
-        if (!f(ids_[index], QString::fromUtf8(name, qsizetype(length))))
+        const char *entry = base + *it;
+        const size_t length = strlen(entry);
+        if (!f(ids_[index], QString::fromUtf8(entry, qsizetype(length))))
             return;
-        at = name + length + 1; // next name
+        at = entry + length + 1; // next name
     }
 }
 
@@ -101,8 +101,8 @@ QString NameTable::name(Form form, qsizetype index) const
     const std::vector<quint32> &starts = form == Form::Folded ? starts_ : storedStarts_;
     if (index < 0 || size_t(index) >= starts.size())
         return {};
-    const char *name = buffer.constData() + starts[size_t(index)];
-    return QString::fromUtf8(name, qsizetype(strlen(name)));
+    const char *entry = buffer.constData() + starts[size_t(index)];
+    return QString::fromUtf8(entry, qsizetype(strlen(entry)));
 }
 
 } // namespace MdIndex
