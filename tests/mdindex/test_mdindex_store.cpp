@@ -329,3 +329,73 @@ TEST_F(MdStoreTest, CountsAgreeWithTheFullSearchOnEveryPath)
     Searcher s(store);
     EXPECT_EQ(s.count(*parseQuery(QStringLiteral("kMDItemDisplayName == \"*final*\"cd")).root, SearchOptions{}), 100);
 }
+
+TEST_F(MdStoreTest, CountsOfNamesThatRespectCaseAccentsOrWordStartsAgreeWithTheFullSearch)
+{
+    fillNames();
+    ASSERT_TRUE(store.begin());
+    add(QStringLiteral("/h/camelCaseReport.md"));
+    add(QStringLiteral("/h/REPORT final"));
+    add(QStringLiteral("/h/résumé Report"));
+    add(QStringLiteral("/h/Resume q"));
+    ASSERT_TRUE(store.commit());
+    const char *queries[] = {"kMDItemDisplayName == \"*Report*\"",
+                             "kMDItemDisplayName == \"*report*\"",
+                             "kMDItemDisplayName == \"*REPORT*\"c",
+                             "kMDItemDisplayName == \"*resume*\"c",
+                             "kMDItemDisplayName == \"*resume*\"d",
+                             "kMDItemDisplayName == \"*Resume*\"d",
+                             "kMDItemDisplayName == \"*é*\"",
+                             "kMDItemDisplayName == \"r*\"cdw",
+                             "kMDItemDisplayName == \"case*\"w",
+                             "kMDItemDisplayName == \"case*\"cdw",
+                             "kMDItemDisplayName == \"*R?P*\"",
+                             "kMDItemDisplayName == \"*\"",
+                             "kMDItemFSName == \"*q\"",
+                             "kMDItemFSName == \"zq.bin\"",
+                             "kMDItemDisplayName == \"*e*\"cd",
+                             "kMDItemDisplayName == \"*rt*\"cd"};
+    Searcher s(store);
+    for (int round = 0; round < 3; ++round) {
+        if (round == 2) { // rare literals through the trigram table, the rest through the scan
+            ASSERT_TRUE(store.buildNameTrigrams());
+        }
+        for (const char *q : queries) {
+            const ParsedQuery parsed = parseQuery(QString::fromUtf8(q));
+            ASSERT_TRUE(parsed.ok()) << q;
+            SearchOptions all;
+            all.maxCount = 0;
+            const qsizetype full = s.run(*parsed.root, all).items.size();
+            EXPECT_EQ(s.count(*parsed.root, SearchOptions{}), full) << q << " round " << round;
+        }
+        // The same searcher counts a later write (its name table is reloaded).
+        ASSERT_TRUE(store.begin());
+        add(QStringLiteral("/h/Quarterly Report é"));
+        ASSERT_TRUE(store.commit());
+    }
+    const auto count = [&s](const char *q) { return s.count(*parseQuery(QString::fromUtf8(q)).root, SearchOptions{}); };
+    EXPECT_EQ(count("kMDItemDisplayName == \"*Report*\""), 4);
+    EXPECT_EQ(count("kMDItemDisplayName == \"Case*\"w"), 1); // the camelCase word start
+    EXPECT_EQ(count("kMDItemDisplayName == \"case*\"w"), 0);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*\""), 11);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*esum*\"d"), 2);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*esum*\"cd"), 2);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*Resume*\"d"), 1);
+}
+
+TEST_F(MdStoreTest, CountsByDisplayNameUseTheDisplayNameWhereItDiffersFromTheFileName)
+{
+    fillNames();
+    ASSERT_TRUE(store.begin());
+    FileRecord r;
+    r.path = QStringLiteral("/h/app.desktop");
+    r.name = QStringLiteral("app.desktop");
+    r.displayName = QStringLiteral("Photo Viewer");
+    ASSERT_NE(store.upsertStat(r, 1), 0);
+    ASSERT_TRUE(store.commit());
+    Searcher s(store);
+    const auto count = [&s](const char *q) { return s.count(*parseQuery(QString::fromUtf8(q)).root, SearchOptions{}); };
+    EXPECT_EQ(count("kMDItemDisplayName == \"*Viewer*\""), 1);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*viewer*\"cd"), 1);
+    EXPECT_EQ(count("kMDItemDisplayName == \"*desktop*\""), 0);
+}

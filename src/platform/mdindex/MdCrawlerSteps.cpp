@@ -65,6 +65,19 @@ QString cleanRoot(const QString &root)
 bool Crawler::crawlNames()
 {
     ++generation_;
+    // The WAL comes back however the walk ends (its transaction is over by then), and before
+    // the trigram build, so that searches read beside that long transaction.
+    struct JournalGuard {
+        Store &store;
+        bool on = store.setFirstWalkJournal(true);
+        void end()
+        {
+            if (on)
+                store.setFirstWalkJournal(false);
+            on = false;
+        }
+        ~JournalGuard() { end(); }
+    } journal{store_};
     if (!store_.begin())
         return false;
     store_.setMeta(QStringLiteral("generation"), QString::number(generation_));
@@ -108,6 +121,7 @@ bool Crawler::crawlNames()
     store_.setMeta(QStringLiteral("names_done"), QStringLiteral("1"));
     if (!flushBatch(false))
         return false;
+    journal.end();
     return store_.nameTrigramsReady() || store_.buildNameTrigrams();
 }
 

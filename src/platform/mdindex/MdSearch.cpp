@@ -76,43 +76,92 @@ SearchResult Searcher::run(const QueryNode &root, const SearchOptions &options)
 
 qint64 Searcher::count(const QueryNode &root, const SearchOptions &options)
 {
-    const Pattern &p = root.value.pattern;
-    const bool nameOnly = root.kind == QueryNode::Kind::Compare &&
-                          (root.attr == Attr::FSName || root.attr == Attr::DisplayName) && root.op == Op::Eq &&
-                          root.value.kind == Value::Kind::String && p.caseless && p.diacriticless && !p.wordBased;
-    const QString literal = nameOnly ? p.longestFoldedLiteral() : QString();
-    if (options.scopes.isEmpty() && !literal.isEmpty()) {
+    const bool nameCompare = root.kind == QueryNode::Kind::Compare &&
+                             (root.attr == Attr::FSName || root.attr == Attr::DisplayName) && root.op == Op::Eq &&
+                             root.value.kind == Value::Kind::String;
+    if (options.scopes.isEmpty() && nameCompare) {
         const bool ownRead = store_.beginRead();
-        const qint64 n = countNames(p, literal);
+        const qint64 n = countNames(root);
         if (ownRead)
             store_.endRead();
-        return n;
+        if (n >= 0)
+            return n;
     }
     SearchOptions all = options;
     all.maxCount = 0;
     return run(root, all).items.size();
 }
 
-qint64 Searcher::countNames(const Pattern &p, const QString &literal)
+namespace {
+
+QString longestLiteral(const Pattern &p)
 {
-    // "*text*": the trigram table answers exactly.
-    const bool substring =
-        p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star && p.pieces[2].kind == Pattern::Part::Star;
-    if (substring && literal.size() >= 3) {
-        const qint64 n = store_.countTrigramMatches(literal);
+    QString best;
+    for (const Pattern::Piece &piece : p.pieces)
+        if (piece.kind == Pattern::Part::Literal && piece.text.size() > best.size())
+            best = piece.text;
+    return best;
+}
+
+} // namespace
+
+qint64 Searcher::countNames(const QueryNode &node)
+{
+    const Pattern &p = node.value.pattern;
+    // "*text*": every name holding the literal matches, and nothing else does.
+    const bool substring = p.pieces.size() == 3 && p.pieces[0].kind == Pattern::Part::Star &&
+                           p.pieces[2].kind == Pattern::Part::Star && !p.wordBased;
+    const bool foldedExact = p.caseless && p.diacriticless && !p.wordBased;
+    const QString folded = p.longestFoldedLiteral();
+    // Before the name table is loaded, the trigram table answers a folded substring at once.
+    if (foldedExact && substring && folded.size() >= 3 && !names_.isCurrent(store_)) {
+        const qint64 n = store_.countTrigramMatches(folded);
         if (n >= 0)
             return n;
     }
-    // The stored names are folded the same way, so the check on them is exact.
-    names_.refresh(store_);
-    qint64 n = 0;
-    Pattern prepared = p;
-    prepared.foldLiterals();
-    names_.forEachContaining(literal, [&](qint64, const QString &folded) {
-        n += prepared.matchesFolded(folded) ? 1 : 0;
-        return true;
-    });
-    return n;
+    // A literal few names hold (a rare word): the trigram table lists them and their rows
+    // decide. Past a few rows the scan of the in-memory names is the cheaper way.
+    if (folded.size() >= 3) {
+        constexpr size_t kFewRows = 256;
+        std::vector<qint64> ids;
+        const bool listed = store_.forEachTrigramMatch(folded, [&ids](qint64 id) {
+            ids.push_back(id);
+            return ids.size() <= kFewRows;
+        });
+        if (listed && ids.size() <= kFewRows) {
+            qint64 n = 0;
+            for (qint64 id : ids) {
+                const std::optional<FileRecord> r = store_.byId(id);
+                n += r && compare(node, *r) ? 1 : 0;
+            }
+            return n;
+        }
+    }
+    names_.refresh(store_, !foldedExact);
+    if (!names_.displayNamesAreFileNames())
+        return -1; // the table holds file names: display names are checked row by row
+    using Form = NameTable::Form;
+    if (foldedExact) {
+        if (substring)
+            return names_.countContaining(Form::Folded, folded.toUtf8());
+        Pattern prepared = p;
+        prepared.foldLiterals();
+        return names_.countContaining(Form::Folded, folded.toUtf8(), [&](qsizetype i) {
+            return prepared.matchesFolded(names_.name(Form::Folded, i));
+        });
+    }
+    if (!p.caseless && !p.diacriticless) {
+        // Neither case nor accents ignored: the literal appears as written in the stored name.
+        const QByteArray literal = longestLiteral(p).toUtf8();
+        if (substring)
+            return names_.countContaining(Form::AsStored, literal);
+        return names_.countContaining(Form::AsStored, literal,
+                                      [&](qsizetype i) { return p.matches(names_.name(Form::AsStored, i)); });
+    }
+    // One modifier alone, or word starts (judged on the stored case): the folded literal finds
+    // a superset, the stored name decides.
+    return names_.countContaining(Form::Folded, folded.toUtf8(),
+                                  [&](qsizetype i) { return p.matches(names_.name(Form::AsStored, i)); });
 }
 
 void Searcher::prepareTextSets(const QueryNode &node)

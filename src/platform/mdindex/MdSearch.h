@@ -33,8 +33,8 @@ public:
     explicit Searcher(Store &store) : store_(store) {}
     SearchResult run(const QString &queryText, const SearchOptions &options);
     SearchResult run(const QueryNode &root, const SearchOptions &options);
-    // How many files match, without reading their rows where the query is a single name
-    // condition that ignores case and diacritics (the program's form); else through run().
+    // How many files match. A single name condition (any modifiers, no scope) is counted on the
+    // in-memory names without reading a row; anything else goes through run().
     qint64 count(const QueryNode &root, const SearchOptions &options);
     // True when `r` satisfies the query (text conditions use the sets found for this run).
     bool matches(const QueryNode &node, const FileRecord &r) const;
@@ -45,7 +45,7 @@ private:
     std::optional<Source> candidates(const QueryNode &node);
     std::optional<Source> nameCandidates(const Pattern &p);
     void prepareTextSets(const QueryNode &node);
-    qint64 countNames(const Pattern &p, const QString &literal);
+    qint64 countNames(const QueryNode &node); // -1: the name table cannot answer exactly
     bool compare(const QueryNode &node, const FileRecord &r) const;
 
     Store &store_;

@@ -210,6 +210,9 @@ bool Store::open(const QString &path, Mode mode, QString *error)
         }
         if (rc == SQLITE_OK && version == QLatin1String(kSchemaVersion)) {
             exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32000; PRAGMA temp_store=MEMORY");
+            // A first walk cut short (a crash) may have left the rollback journal it writes with.
+            if (!readOnly_)
+                exec("PRAGMA journal_mode=WAL");
             // A first walk cut short (a full disk) may have left the path index unbuilt.
             if (!readOnly_ && !hasPathIndex()) {
                 bulk_ = true;

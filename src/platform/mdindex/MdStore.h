@@ -21,6 +21,16 @@ struct sqlite3_stmt;
 
 namespace MdIndex {
 
+// One entry's name in the forms a name table keeps (bytes valid during the call only).
+struct NameForms {
+    qint64 id = 0;
+    const char *folded = nullptr;
+    int foldedLength = 0;
+    const char *name = nullptr; // the file name as stored; null unless asked for
+    int nameLength = 0;
+    bool displayIsName = true;
+};
+
 class Store
 {
 public:
@@ -48,6 +58,12 @@ public:
     bool beginBulkInsert();
     bool endBulkInsert();
     bool inBulkInsert() const { return bulk_; }
+    // Outside any transaction, before and after a first walk into an empty index: while on,
+    // commits write the new pages into the database once, with a rollback journal holding only
+    // the few pages that existed before, instead of writing every page into the WAL and copying
+    // it over at the next checkpoint. Readers wait for a commit meanwhile (not for the walk).
+    // Off brings the WAL back; false when another connection keeps it from switching.
+    bool setFirstWalkJournal(bool on);
     // upsertStat() during a bulk insert, from the walk's own bytes (UTF-8 path and name), without
     // converting them to QString and back; answers the row id (0 on failure).
     qint64 insertBulk(const QByteArray &path, const char *name, int nameLength, const FileRecord &stat, int generation);
@@ -88,8 +104,9 @@ public:
     QList<qint64> taggedIds();
     // Changes whenever the index changed, through this connection or another (for caches).
     qint64 dataVersion();
-    // (id, folded name as UTF-8) of every entry.
-    bool forEachFoldedName(const std::function<void(qint64, const char *, int)> &f);
+    // The folded name of every entry, with the file name as stored when `withName`, and whether
+    // the display name is the file name.
+    bool forEachNameForms(bool withName, const std::function<void(const NameForms &)> &f);
     QString lastError() const;
     // True once a write failed because the disk is full.
     bool diskFull() const { return diskFull_; }
@@ -97,6 +114,7 @@ public:
 private:
     bool createSchema();
     bool hasPathIndex();
+    bool isEmpty(); // no file rows (without counting them all)
     bool exec(const char *sql);
     sqlite3_stmt *prepare(const char *sql);
     bool step(sqlite3_stmt *st); // SQLITE_DONE/ROW -> true; notes a full disk

@@ -68,7 +68,7 @@ FileRecord Store::rowToRecord(sqlite3_stmt *st)
 
 bool Store::beginBulkInsert()
 {
-    bulk_ = count() == 0 && exec("DROP INDEX IF EXISTS files_path");
+    bulk_ = isEmpty() && exec("DROP INDEX IF EXISTS files_path");
     // A first walk rewrites the same table pages in commit after commit: checkpointing them
     // into the database each time writes them again and again. They stay in the log until the
     // walk ends and go into the database once, at the next commit.
@@ -90,6 +90,26 @@ bool Store::endBulkInsert()
                          "CREATE UNIQUE INDEX IF NOT EXISTS files_path ON files(path)");
     exec("PRAGMA wal_autocheckpoint=1000");
     return ok;
+}
+
+bool Store::isEmpty()
+{
+    sqlite3_stmt *st = prepare("SELECT 1 FROM files LIMIT 1");
+    const bool empty = st && sqlite3_step(st) == SQLITE_DONE;
+    if (st)
+        sqlite3_reset(st);
+    return empty;
+}
+
+bool Store::setFirstWalkJournal(bool on)
+{
+    if (!db_ || readOnly_ || !sqlite3_get_autocommit(db_) || (on && !isEmpty()))
+        return false;
+    sqlite3_stmt *st = prepare(on ? "PRAGMA journal_mode=TRUNCATE" : "PRAGMA journal_mode=WAL");
+    const QString mode = st && sqlite3_step(st) == SQLITE_ROW ? columnText(st, 0) : QString();
+    if (st)
+        sqlite3_reset(st);
+    return mode == QLatin1String(on ? "truncate" : "wal");
 }
 
 qint64 Store::upsertStat(const FileRecord &r, int generation)
@@ -428,14 +448,25 @@ qint64 Store::dataVersion()
     return v < 0 ? v : (v << 32) + sqlite3_total_changes64(db_);
 }
 
-bool Store::forEachFoldedName(const std::function<void(qint64, const char *, int)> &f)
+bool Store::forEachNameForms(bool withName, const std::function<void(const NameForms &)> &f)
 {
-    sqlite3_stmt *st = prepare("SELECT id, fold FROM files");
+    sqlite3_stmt *st = prepare(withName ? "SELECT id, fold, display IS name, name FROM files"
+                                        : "SELECT id, fold, display IS name FROM files");
     if (!st)
         return false;
-    while (sqlite3_step(st) == SQLITE_ROW)
-        f(sqlite3_column_int64(st, 0), reinterpret_cast<const char *>(sqlite3_column_text(st, 1)),
-          sqlite3_column_bytes(st, 1));
+    NameForms n;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        n.id = sqlite3_column_int64(st, 0);
+        n.folded = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
+        n.foldedLength = sqlite3_column_bytes(st, 1);
+        n.displayIsName = sqlite3_column_int(st, 2) != 0;
+        if (withName) {
+            n.name = reinterpret_cast<const char *>(sqlite3_column_text(st, 3));
+            n.nameLength = sqlite3_column_bytes(st, 3);
+        }
+        f(n);
+    }
+    sqlite3_reset(st);
     return true;
 }
 
