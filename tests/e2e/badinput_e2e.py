@@ -126,6 +126,8 @@ def badinput_names(s):
     shown = wait_for(lambda: wanted <= set(p for i in s.shown_recent_items()
                                              for p in ([i] if isinstance(i, str) else i.get("stack") or [i["path"]])),
                      20)
+    check(wait_for(lambda: s.visible_windows("^Kelso$"), 15), "the window did not come up")
+    time.sleep(1.5)  # the fade-in
     s.screenshot("names-in-the-grid")
     check(shown, "the grid does not show every name: %s" % s.shown_recent_items())
 
