@@ -1,8 +1,8 @@
 #include "app/KLCommandLine.h"
 
+#include <QByteArrayView>
 #include <QDir>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 namespace KLCommandLine {
 
@@ -10,9 +10,7 @@ namespace {
 
 bool isUtf8(const QByteArray &bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(bytes);
-    return !decoder.hasError();
+    return QByteArrayView(bytes).isValidUtf8();
 }
 
 // Where the list of files begins in a command's words, or -1 for a command that takes no list.

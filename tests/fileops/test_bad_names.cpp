@@ -53,7 +53,7 @@ QString deepFolder(const QString &top, int levels)
     if (fd >= 0) {
         const int f = ::openat(fd, "deep.txt", O_WRONLY | O_CREAT, 0644);
         if (f >= 0) {
-            (void)::write(f, "deep", 4);
+            EXPECT_EQ(::write(f, "deep", 4), 4);
             ::close(f);
         }
         ::close(fd);
