@@ -463,8 +463,10 @@ def main():
         os.chown(args.base, user.pw_uid, user.pw_gid)
         env = dict(os.environ, KELSO_BENCH_INNER="1", HOME=args.base, USER=args.as_user)
         env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        # The system's Python: an interpreter under the caller's home may be out of the user's reach.
+        python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
         return subprocess.call(["setpriv", "--reuid", str(user.pw_uid), "--regid", str(user.pw_gid),
-                                "--clear-groups", "--", "dbus-run-session", "--", sys.executable, *sys.argv], env=env)
+                                "--clear-groups", "--", "dbus-run-session", "--", python, *sys.argv], env=env)
     if os.environ.get("KELSO_BENCH_INNER") != "1":
         env = dict(os.environ, KELSO_BENCH_INNER="1")
         env.pop("DBUS_SESSION_BUS_ADDRESS", None)
