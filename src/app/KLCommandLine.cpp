@@ -1,9 +1,62 @@
 #include "app/KLCommandLine.h"
 
+#include <QByteArrayView>
 #include <QDir>
 #include <QFileInfo>
 
 namespace KLCommandLine {
+
+namespace {
+
+bool isUtf8(const QByteArray &bytes)
+{
+    return QByteArrayView(bytes).isValidUtf8();
+}
+
+// Where the list of files begins in a command's words, or -1 for a command that takes no list.
+qsizetype firstFileWord(const QList<QByteArray> &raw)
+{
+    if (raw.isEmpty())
+        return -1;
+    const QByteArray &first = raw.first();
+    const QByteArray second = raw.value(1);
+    if (first == "cooler")
+        return second == "add" || second == "remove" ? 2 : -1;
+    if (first == "tags")
+        return second == "set" || second == "add" || second == "remove" ? 3 : 1;
+    if (first == "rate" || first == "managed")
+        return 2;
+    if (first == "file")
+        return 1;
+    static const QByteArrayList others = {"recent", "thumbnail", "open-with", "rename", "never-show",
+                                          "search", "show",      "hide",      "toggle", "quit"};
+    if (others.contains(first) || first.startsWith('-'))
+        return -1;
+    return 0; // files handed to Kelso
+}
+
+} // namespace
+
+KLDecodedArguments decodeArguments(const QList<QByteArray> &raw)
+{
+    KLDecodedArguments out;
+    const qsizetype files = firstFileWord(raw);
+    qsizetype filesLeft = 0;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (isUtf8(raw[i])) {
+            out.words.append(QString::fromUtf8(raw[i]));
+            if (files >= 0 && i >= files && !raw[i].startsWith('-'))
+                ++filesLeft;
+            continue;
+        }
+        out.refused.append(QString::fromUtf8(raw[i]));
+        if (files < 0 || i < files)
+            out.runRest = false;
+    }
+    if (!out.refused.isEmpty() && filesLeft == 0)
+        out.runRest = false;
+    return out;
+}
 
 QString usageText()
 {

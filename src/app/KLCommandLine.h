@@ -20,7 +20,18 @@ struct KLCommand {
     QString error;    // for UsageError
 };
 
+// The words of the command line as text. Kelso keeps paths as text, so a word that is not UTF-8
+// cannot name a file it can work with: such words are refused (and told), and the command
+// goes on with its other files when they are a list of files.
+struct KLDecodedArguments {
+    QStringList words;   // the UTF-8 words, in order
+    QStringList refused; // the words that are not UTF-8, with replacement characters for display
+    bool runRest = true; // false: a refused word was not one of a list of files, or none is left
+};
+
 namespace KLCommandLine {
+// `raw` without the program name.
+KLDecodedArguments decodeArguments(const QList<QByteArray> &raw);
 // `arguments` without the program name. `isKnownTool` tells which extra command words exist.
 KLCommand parse(const QStringList &arguments, const QStringList &toolCommands);
 QString usageText();

@@ -139,7 +139,7 @@ QPainterPath tagPath(const QRectF &box)
 
 QString elideMiddle(const QString &text, const QFont &font, int width)
 {
-    return QFontMetrics(font).elidedText(text, Qt::ElideMiddle, width);
+    return QFontMetrics(font).elidedText(KLCellText::oneLine(text), Qt::ElideMiddle, width);
 }
 } // namespace
 

@@ -124,4 +124,19 @@ QString accessibleDescription(const KLCellFacts &facts)
     return parts.join(QStringLiteral(", "));
 }
 
+QString oneLine(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        const char16_t u = c.unicode();
+        if (u == '\n' || u == '\r')
+            c = QChar(0x21b5); // ↵
+        else if (u == '\t')
+            c = QChar(0x2192); // →
+        else if (u < 0x20 || u == 0x7f)
+            c = QChar(0xfffd);
+    }
+    return out;
+}
+
 } // namespace KLCellText

@@ -34,6 +34,11 @@ QString ratingText(double rating);
 // Stars rounded to the nearest whole one (a half rounds up), clamped to 0…5.
 int wholeStars(double rating);
 
+// A name as one line: a newline or carriage return shows as "↵", a tab as "→", other control
+// characters as "\uFFFD", so that a name holding them neither breaks the cell's line nor hides
+// them (symbols the usual fonts carry; the Control Pictures block is missing from DejaVu Sans).
+QString oneLine(const QString &text);
+
 // One line per fact; lines without a value are left out.
 QString toolTip(const KLCellFacts &facts);
 // One sentence of comma-separated parts, for screen readers.

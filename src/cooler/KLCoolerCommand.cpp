@@ -11,7 +11,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace KLCoolerCommand {
@@ -80,10 +82,14 @@ QString absolutePath(const QString &arg)
     return p;
 }
 
-bool pathExists(const QString &path)
+// Why nothing can be found at `path`: empty when something is there. A path the system cannot
+// take (over PATH_MAX, say) is told as such, not as a missing file.
+QString lookUpFailure(const QString &path)
 {
     struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+        return QString();
+    return errno == ENOENT ? QStringLiteral("no such file") : QString::fromLocal8Bit(std::strerror(errno));
 }
 
 int usage()
@@ -248,8 +254,9 @@ int runCoolerCommand(const QStringList &args)
     int failures = 0;
     for (const QString &f : files) {
         const QString p = absolutePath(f);
-        if (add && !pathExists(p)) {
-            err(QStringLiteral("%1: no such file").arg(f));
+        const QString failure = add ? lookUpFailure(p) : QString();
+        if (!failure.isEmpty()) {
+            err(QStringLiteral("%1: %2").arg(f, failure));
             ++failures;
             continue;
         }

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <climits>
 #include <sys/stat.h>
 
 XPFileMoveNotifier *XPFileMoveNotifier::instance()
@@ -58,6 +59,14 @@ RenamePlan planRename(const QString &path, const QString &newName)
     const QString currentExt = pathExtension(current);
     if (newExt.isEmpty() && !currentExt.isEmpty())
         targetName += QLatin1Char('.') + currentExt;
+    // Checked here rather than left to the rename, whose "File name too long" would not say
+    // that the limit counts bytes (a name of 128 accented letters is 256 bytes).
+    const qsizetype bytes = targetName.toUtf8().size();
+    if (bytes > NAME_MAX) {
+        plan.message =
+            KLLocalized(QStringLiteral("XPRenameNameTooLong"), {QString::number(bytes), QString::number(NAME_MAX)});
+        return plan;
+    }
     const QString folder = folderOf(path);
     plan.target = folder == QLatin1String("/") ? QLatin1Char('/') + targetName : folder + QLatin1Char('/') + targetName;
     if (plan.target == path) {

@@ -35,6 +35,8 @@ struct RenamePlan {
 //   begin with "." (refused silently, the sheet simply closes);
 // - a name without extension gets the file's current extension (an extension cannot be dropped
 //   by renaming);
+// - a name longer than NAME_MAX (255) bytes, the kept extension included, is refused with a
+//   message that gives the limit;
 // - a target that already exists is refused with a message.
 // Pure apart from the final existence check.
 RenamePlan planRename(const QString &path, const QString &newName);

@@ -6,10 +6,14 @@
 #include "thumbs/ThumbnailRenderer.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -64,8 +68,12 @@ int runThumbnailCommand(const QStringList &args)
     if (output.isEmpty())
         return usage(QStringLiteral("--output is required"));
     const QFileInfo info(file);
-    if (!info.exists())
-        return fail(QStringLiteral("'%1' does not exist").arg(file));
+    struct stat st;
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        // A path over PATH_MAX exists but cannot be reached: say that, not "does not exist".
+        return fail(errno == ENOENT
+                        ? QStringLiteral("'%1' does not exist").arg(file)
+                        : QStringLiteral("'%1': %2").arg(file, QString::fromLocal8Bit(std::strerror(errno))));
     const QString path = QDir::cleanPath(info.absoluteFilePath());
 
     ThumbnailRenderer::updateCachedPrefs();

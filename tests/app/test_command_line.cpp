@@ -109,3 +109,32 @@ TEST_F(CommandLineTest, DanglingSymlinksAreStillFiles)
     ASSERT_EQ(cmd.kind, KLCommand::Gui) << qPrintable(cmd.error);
     EXPECT_EQ(cmd.args, QStringList{m_dir + "/dangling"});
 }
+
+TEST(CommandLineWords, NamesThatAreNotUtf8AreRefusedAndTheOtherFilesStay)
+{
+    const QByteArray latin1("caf\xe9.txt");
+    // A list of files goes on without the refused name.
+    KLDecodedArguments d = KLCommandLine::decodeArguments({"cooler", "add", latin1, "/home/u/ok.txt"});
+    EXPECT_EQ(d.words, QStringList({"cooler", "add", "/home/u/ok.txt"}));
+    ASSERT_EQ(d.refused.size(), 1);
+    EXPECT_TRUE(d.refused[0].startsWith("caf"));
+    EXPECT_TRUE(d.runRest);
+    d = KLCommandLine::decodeArguments({"tags", "--json", latin1, "b.txt"});
+    EXPECT_TRUE(d.runRest);
+    d = KLCommandLine::decodeArguments({latin1, "b.txt"}); // files handed to Kelso
+    EXPECT_EQ(d.words, QStringList({"b.txt"}));
+    EXPECT_TRUE(d.runRest);
+    // Nothing left to do: only options, or the refused name was the only file.
+    EXPECT_FALSE(KLCommandLine::decodeArguments({"tags", "--json", latin1}).runRest);
+    EXPECT_FALSE(KLCommandLine::decodeArguments({"tags", "add", "x", latin1}).runRest);
+    EXPECT_FALSE(KLCommandLine::decodeArguments({latin1}).runRest);
+    // Not in a list of files: a folder, a tag text, a thumbnail's file.
+    EXPECT_FALSE(KLCommandLine::decodeArguments({"recent", "--folder", latin1}).runRest);
+    EXPECT_FALSE(KLCommandLine::decodeArguments({"tags", "add", latin1, "b.txt"}).runRest);
+    EXPECT_FALSE(KLCommandLine::decodeArguments({"thumbnail", latin1, "--size", "64"}).runRest);
+    EXPECT_FALSE(KLCommandLine::decodeArguments({"search", "--in", latin1, "x"}).runRest);
+    // UTF-8 words, newlines included, pass untouched.
+    d = KLCommandLine::decodeArguments({"file", "two\nlines.txt", "caf\xc3\xa9.txt"});
+    EXPECT_TRUE(d.refused.isEmpty());
+    EXPECT_EQ(d.words, QStringList({"file", "two\nlines.txt", QString::fromUtf8("caf\xc3\xa9.txt")}));
+}

@@ -384,3 +384,12 @@ TEST(TagEditorLabelsTest, TheTagFieldIsNamedAfterTheFileAndLabelledByTheTitleAbo
     ASSERT_EQ(editor.tagsTokenField()->chipCount(), 1);
     EXPECT_EQ(editor.tagsTokenField()->chipAt(0)->accessibleName(), QStringLiteral("Board"));
 }
+
+TEST(CellTitleTest, NamesWithControlCharactersStayOneLineAndShowThem)
+{
+    EXPECT_EQ(KLCellText::oneLine(QStringLiteral("two\nlines.txt")), QString::fromUtf8("two\u21b5lines.txt"));
+    EXPECT_EQ(KLCellText::oneLine(QStringLiteral("a\tb\r\x7f\x01.txt")),
+              QString::fromUtf8("a\u2192b\u21b5\ufffd\ufffd.txt"));
+    const QString plain = QString::fromUtf8("Café – plan (2).pdf");
+    EXPECT_EQ(KLCellText::oneLine(plain), plain);
+}

@@ -569,6 +569,36 @@ TEST(FsEventStreamInotify, RunningOutOfWatchesIsLoggedOnceAndKeepsGoing)
     KLFSEvents::setInotifyWatchBudgetForTesting(-1);
 }
 
+// When the limit is reached, the folders right under a root (Downloads, Desktop, …), where new
+// files mostly arrive, keep their watches; the deep trees below them go without.
+TEST(FsEventStreamInotify, TheFoldersUnderARootAreWatchedBeforeDeepTrees)
+{
+    const QString root = KelsoTest::home() + QStringLiteral("/budget-top");
+    const QStringList tops = {QStringLiteral("Desktop"), QStringLiteral("Documents"), QStringLiteral("Downloads"),
+                              QStringLiteral("Music"),   QStringLiteral("Pictures"),  QStringLiteral("Videos")};
+    for (const QString &top : tops)
+        for (int i = 0; i < 10; ++i)
+            QDir().mkpath(root + QLatin1Char('/') + top + QStringLiteral("/tree/f%1").arg(i));
+    KLFSEvents::setInotifyWatchBudgetForTesting(1 + int(tops.size()));
+    const QtMessageHandler previous = qInstallMessageHandler(captureLog);
+    Recorder rec;
+    {
+        FileSystemEventStream stream(KelsoTest::home() + QStringLiteral("/.state-budget-top"));
+        stream.setBackendPreference(QStringLiteral("inotify"));
+        stream.setLatency(0.1);
+        stream.setDelegate(&rec);
+        ASSERT_TRUE(stream.start({root}));
+        for (const QString &top : tops) {
+            const QString folder = root + QLatin1Char('/') + top;
+            sh(QStringLiteral("echo 1 > %1").arg(q(folder + QStringLiteral("/new.txt"))));
+            EXPECT_TRUE(rec.waitForRecord(folder)) << qPrintable(top) << " is not watched";
+        }
+        stream.setDelegate(nullptr);
+    }
+    qInstallMessageHandler(previous);
+    KLFSEvents::setInotifyWatchBudgetForTesting(-1);
+}
+
 TEST(FsEventStreamLifecycle, EmptyPathListStaysInactive)
 {
     FileSystemEventStream stream(KelsoTest::home() + QStringLiteral("/.state-empty"));

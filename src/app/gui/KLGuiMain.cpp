@@ -27,11 +27,11 @@ void printErr(const QString &line)
     std::fprintf(stderr, "kelso: %s\n", qUtf8Printable(line));
 }
 
-QStringList argumentsOf(int argc, char **argv)
+QList<QByteArray> rawArgumentsOf(int argc, char **argv)
 {
-    QStringList args;
+    QList<QByteArray> args;
     for (int i = 1; i < argc; ++i)
-        args.append(QString::fromLocal8Bit(argv[i]));
+        args.append(QByteArray(argv[i]));
     return args;
 }
 
@@ -149,14 +149,9 @@ int runGui(int argc, char **argv, const QStringList &files)
     return status;
 }
 
-} // namespace
-
-int run(int argc, char **argv)
+int runWords(int argc, char **argv, const QStringList &words)
 {
-    // Log lines say which program and area wrote them; the tools' own error lines are printed
-    // directly and keep their form.
-    KelsoLog::installMessageFormat();
-    const KLCommand cmd = KLCommandLine::parse(argumentsOf(argc, argv), KLToolCommands::names());
+    const KLCommand cmd = KLCommandLine::parse(words, KLToolCommands::names());
     switch (cmd.kind) {
     case KLCommand::Help:
         std::fputs(qUtf8Printable(KLCommandLine::usageText()), stdout);
@@ -176,6 +171,23 @@ int run(int argc, char **argv)
         break;
     }
     return runGui(argc, argv, cmd.args);
+}
+
+} // namespace
+
+int run(int argc, char **argv)
+{
+    // Log lines say which program and area wrote them; the tools' own error lines are printed
+    // directly and keep their form.
+    KelsoLog::installMessageFormat();
+    const KLDecodedArguments decoded = KLCommandLine::decodeArguments(rawArgumentsOf(argc, argv));
+    for (const QString &word : decoded.refused)
+        printErr(QStringLiteral("%1: the name is not UTF-8; Kelso works only with UTF-8 names and left it as it is")
+                     .arg(word));
+    if (!decoded.runRest)
+        return 1;
+    const int status = runWords(argc, argv, decoded.words);
+    return decoded.refused.isEmpty() || status != 0 ? status : 1;
 }
 
 } // namespace KLGuiMain

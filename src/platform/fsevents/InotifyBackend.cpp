@@ -95,6 +95,7 @@ public:
         m_lastCompleteRead = nowUnix();
         QStringList unreadable;
         for (const QByteArray &root : roots) {
+            watchTopFolders(root);
             WalkStats stats;
             if (!walkTree(root, watchVisitor(), &stats)) {
                 qCWarning(lcFsEvents, "cannot watch %s: %s", root.constData(), strerror(errno));
@@ -228,6 +229,27 @@ private:
         v.cancelled = [this] { return m_sink->stopRequested(); };
         v.topOnly = &m_slow;
         return v;
+    }
+
+    // The root and the folders right under it (Downloads, Desktop, Documents…) first: new files
+    // mostly arrive there, so when a deep tree uses up the watch limit, the deep tree is what
+    // goes unwatched. The walk that follows meets them again at no cost.
+    void watchTopFolders(const QByteArray &root)
+    {
+        const int missedBefore = m_missed;
+        const QStringList namedBefore = m_missedPaths;
+        WalkVisitor v;
+        v.directory = [this, &root](const QByteArray &path, int, const struct stat &) {
+            addWatch(path);
+            return path == root;
+        };
+        v.cancelled = [this] { return m_sink->stopRequested(); };
+        v.topOnly = &m_slow;
+        WalkStats ignored; // counted by the whole walk
+        walkTree(root, v, &ignored);
+        // A limit met already here is counted again by the whole walk: count it once.
+        m_missed = missedBefore;
+        m_missedPaths = namedBefore;
     }
 
     int addWatch(const QByteArray &path)
