@@ -448,58 +448,60 @@ TEST_F(MdCrawlerTest, AFolderRecordLeavesOutNamesThatAreNotUtf8AndKeepsTheOthers
           p("bad\ufffd.txt")})
         EXPECT_FALSE(c.store().byPath(mangled).has_value()) << mangled.toStdString();
     EXPECT_TRUE(paths(c.store(), QStringLiteral("kMDItemFSName == \"*sum*\"")).isEmpty());
+}
 
-    TEST_F(MdCrawlerTest, AFirstWalkWritesWithoutTheLogAndLeavesTheIndexInWalMode)
+TEST_F(MdCrawlerTest, AFirstWalkWritesWithoutTheLogAndLeavesTheIndexInWalMode)
+{
+    const QString wal = db + QStringLiteral("-wal");
     {
-        const QString wal = db + QStringLiteral("-wal");
-        {
-            Crawler c(db, rules());
-            ASSERT_TRUE(c.openStore(nullptr));
-            ASSERT_TRUE(c.crawlNames());
-            // Back in WAL mode: the next write goes to the log, and a reader sees the walk.
-            c.applyChanges({{p("photo.jpg"), ChangeKind::Modified}});
-            EXPECT_TRUE(QFile::exists(wal));
-            Store reader;
-            ASSERT_TRUE(reader.open(db, Store::Mode::ReadOnly, nullptr));
-            EXPECT_EQ(all(reader).size(), 8); // the root and its seven entries
-            // Only an empty index is written that way.
-            EXPECT_FALSE(c.store().setFirstWalkJournal(true));
-        }
-        // A walk cut short by a crash leaves the rollback journal behind: opening again restores WAL.
-        QFile::remove(db);
-        QFile::remove(wal);
-        QFile::remove(db + QStringLiteral("-shm"));
-        {
-            Store s;
-            ASSERT_TRUE(s.open(db, Store::Mode::ReadWrite, nullptr));
-            ASSERT_TRUE(s.setFirstWalkJournal(true));
-            EXPECT_FALSE(QFile::exists(wal));
-            ASSERT_TRUE(s.begin());
-            FileRecord r;
-            r.path = p("photo.jpg");
-            r.name = r.displayName = QStringLiteral("photo.jpg");
-            ASSERT_NE(s.upsertStat(r, 1), 0);
-            ASSERT_TRUE(s.commit());
-        }
         Crawler c(db, rules());
         ASSERT_TRUE(c.openStore(nullptr));
         ASSERT_TRUE(c.crawlNames());
+        // Back in WAL mode: the next write goes to the log, and a reader sees the walk.
+        c.applyChanges({{p("photo.jpg"), ChangeKind::Modified}});
         EXPECT_TRUE(QFile::exists(wal));
-        EXPECT_EQ(all(c.store()).size(), 8);
-    }
-
-    TEST_F(MdCrawlerTest, AFirstWalkWithAReaderOpenCompletesAndTheReaderSeesIt)
-    {
-        {
-            Store init; // the schema, as the app's first open makes it
-            ASSERT_TRUE(init.open(db, Store::Mode::ReadWrite, nullptr));
-        }
         Store reader;
         ASSERT_TRUE(reader.open(db, Store::Mode::ReadOnly, nullptr));
-        EXPECT_TRUE(all(reader).isEmpty());
-        Crawler c(db, rules());
-        ASSERT_TRUE(c.openStore(nullptr));
-        ASSERT_TRUE(c.crawlNames());
         EXPECT_EQ(all(reader).size(), 8); // the root and its seven entries
-        EXPECT_EQ(paths(reader, QStringLiteral("kMDItemDisplayName == \"*plan*\"cd")), QStringList{p("docs/Plan.txt")});
+        // Only an empty index is written that way.
+        EXPECT_FALSE(c.store().setFirstWalkJournal(true));
     }
+    // A walk cut short by a crash leaves the rollback journal behind: opening again restores WAL.
+    QFile::remove(db);
+    QFile::remove(wal);
+    QFile::remove(db + QStringLiteral("-shm"));
+    {
+        Store s;
+        ASSERT_TRUE(s.open(db, Store::Mode::ReadWrite, nullptr));
+        ASSERT_TRUE(s.setFirstWalkJournal(true));
+        EXPECT_FALSE(QFile::exists(wal));
+        ASSERT_TRUE(s.begin());
+        FileRecord r;
+        r.path = p("photo.jpg");
+        r.name = r.displayName = QStringLiteral("photo.jpg");
+        ASSERT_NE(s.upsertStat(r, 1), 0);
+        ASSERT_TRUE(s.commit());
+    }
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_TRUE(QFile::exists(wal));
+    EXPECT_EQ(all(c.store()).size(), 8);
+}
+
+TEST_F(MdCrawlerTest, AFirstWalkWithAReaderOpenCompletesAndTheReaderSeesIt)
+{
+    {
+        Store init; // the schema, as the app's first open makes it
+        ASSERT_TRUE(init.open(db, Store::Mode::ReadWrite, nullptr));
+    }
+    Store reader;
+    ASSERT_TRUE(reader.open(db, Store::Mode::ReadOnly, nullptr));
+    EXPECT_TRUE(all(reader).isEmpty());
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_EQ(all(reader).size(), 8); // the root and its seven entries
+    EXPECT_EQ(paths(reader, QStringLiteral("kMDItemDisplayName == \"*plan*\"cd")), QStringList{p("docs/Plan.txt")});
+}
+}
