@@ -9,8 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -99,6 +104,43 @@ TEST(SharedCacheEntry, AnEntryLargerThanItsFolderIsNotDecoded)
     EXPECT_FALSE(Thumbnailer::SharedCache::hasFailure(photo, st));
     ASSERT_TRUE(planted.scaled(1, 1).save(fail, "png"));
     EXPECT_TRUE(Thumbnailer::SharedCache::hasFailure(photo, st));
+}
+
+// A 1 × 1 entry followed by a damaged chunk that announces `length` bytes it does not have.
+QByteArray withDamagedChunk(quint32 length)
+{
+    QByteArray bytes = png(entry(QSize(1, 1), QStringLiteral("1")));
+    const qsizetype iend = bytes.indexOf("IEND") - 4;
+    char header[8];
+    qToBigEndian<quint32>(length, header);
+    std::memcpy(header + 4, "tEXt", 4);
+    bytes.insert(iend, QByteArray(header, 8) + "Thumb::Size");
+    return bytes;
+}
+
+TEST(SharedCacheEntry, AChunkLongerThanTheFileCostsNoMemory)
+{
+    // Asked of a child process, so that its peak memory is the read's alone.
+    const QByteArray damaged = withDamagedChunk(0x5468756d); // 1.4 GB announced in 100 bytes
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct rusage before, after;
+        ::getrusage(RUSAGE_SELF, &before);
+        const bool isNull = read(damaged, 256).isNull();
+        ::getrusage(RUSAGE_SELF, &after);
+        const long grewKb = after.ru_maxrss - before.ru_maxrss;
+        ::_exit(isNull && grewKb < 64 * 1024 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+
+    // Cut short anywhere, or with bytes after the last chunk's room: no entry.
+    const QByteArray good = png(entry(QSize(2, 2), QStringLiteral("1")));
+    EXPECT_FALSE(read(good, 256).isNull());
+    EXPECT_TRUE(read(good.left(good.size() - 1), 256).isNull());
+    EXPECT_TRUE(read(withDamagedChunk(20), 256).isNull());
 }
 
 TEST(ThumbnailerFile, OnlyTheEntryGroupCountsAndExecKeepsQuotedWords)

@@ -9,9 +9,10 @@ class QIODevice;
 
 namespace Thumbnailer::SharedCache {
 
-// Decodes an entry, text chunks included; null when it is not a PNG, is broken, or its header
-// announces a side longer than `maxSide` (a small file can announce a picture that would take
-// gigabytes to decode, and no size folder holds one that large).
+// Decodes an entry, text chunks included; null when it is not a PNG, is larger than 16 MB, has a
+// chunk that runs past the end of the data (or no IEND), or its header announces a side longer
+// than `maxSide`. A small file can announce a picture, or a chunk, that would take gigabytes
+// to decode; no size folder holds one that large.
 QImage readEntry(QIODevice *device, int maxSide);
 QImage readEntry(const QString &file, int maxSide);
 
