@@ -48,10 +48,13 @@ bool chunksWithinData(const QByteArray &data)
 
 QImage readEntry(QIODevice *device, int maxSide)
 {
-    // Read whole (entries are small) and checked before libpng sees them.
-    if (!device->isSequential() && device->size() - device->pos() > kMaxEntryBytes)
+    // Read whole (entries are small) and checked before libpng sees them. Files are read at
+    // their size: QIODevice::read(n) allocates n bytes first.
+    const bool sequential = device->isSequential();
+    const qint64 left = sequential ? kMaxEntryBytes + 1 : device->size() - device->pos();
+    if (!sequential && left > kMaxEntryBytes)
         return {};
-    QByteArray data = device->read(kMaxEntryBytes + 1);
+    QByteArray data = device->read(left);
     if (data.size() > kMaxEntryBytes || !chunksWithinData(data))
         return {};
     QBuffer buffer(&data);
