@@ -27,8 +27,10 @@ test-sanitize: deps
 		ctest --output-on-failure -j $(JOBS) -L '^(unit|widget)$$' $(CTEST_ARGS)
 
 # The end-to-end scenarios (label "e2e") against the kelso of build/sanitize (ASan + UBSan).
-# Every report of kelso and its helper processes is written to build/sanitize/asan-logs/; the
-# run fails when a scenario fails or any report was written. Too slow for every CI run.
+# Every report of kelso and its helper processes is written to build/sanitize/asan-logs/. The run
+# fails when a scenario fails or a report has a frame in Kelso's own code; reports entirely inside
+# a library are listed only (the decoder workers are meant to crash on hostile files, e.g. QtSvg
+# recursing on a self-referencing SVG, and Kelso carries on). Too slow for every CI run.
 E2E_ASAN_LOGS = $(CURDIR)/build/sanitize/asan-logs
 test-e2e-asan: deps
 	cmake --preset sanitize
@@ -38,8 +40,9 @@ test-e2e-asan: deps
 		ASAN_OPTIONS=detect_leaks=0:log_path=$(E2E_ASAN_LOGS)/asan \
 		UBSAN_OPTIONS=print_stacktrace=1:log_path=$(E2E_ASAN_LOGS)/ubsan \
 		ctest --output-on-failure -L e2e $(CTEST_ARGS); status=$$?; \
-		if ls $(E2E_ASAN_LOGS)/* >/dev/null 2>&1; then \
-			echo "sanitizer reports:"; head -n 60 $(E2E_ASAN_LOGS)/*; exit 1; fi; \
+		for f in $(E2E_ASAN_LOGS)/*; do [ -e "$$f" ] || continue; \
+			if grep -qE "$(CURDIR)/(build/[^/]+/\.\./\.\./)?src/" "$$f"; then echo "== $$f (Kelso's code)"; head -n 60 "$$f"; status=1; \
+			else echo "== $$f (inside a library only):"; grep -m1 -E "ERROR|runtime error" "$$f"; fi; done; \
 		exit $$status
 
 # The engine's threaded tests (ctest label "engine") under ThreadSanitizer; any report fails them.
