@@ -504,4 +504,3 @@ TEST_F(MdCrawlerTest, AFirstWalkWithAReaderOpenCompletesAndTheReaderSeesIt)
     EXPECT_EQ(all(reader).size(), 8); // the root and its seven entries
     EXPECT_EQ(paths(reader, QStringLiteral("kMDItemDisplayName == \"*plan*\"cd")), QStringList{p("docs/Plan.txt")});
 }
-}

@@ -14,6 +14,29 @@ QString recentlyUsedPath()
            QStringLiteral("/recently-used.xbel");
 }
 
+namespace {
+
+// The absolute path of a local file URL (no host, or localhost), trailing slashes dropped; empty
+// for another host, a
+// relative path, an encoded NUL, or a name whose bytes are not UTF-8 (which would come back as
+// another name).
+QString localPathOf(const QUrl &url)
+{
+    if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
+        return {};
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (!bytes.startsWith('/') || bytes.contains('\0'))
+        return {};
+    QString path = QString::fromUtf8(bytes);
+    if (path.toUtf8() != bytes || path.contains(QChar(0xFFFD)))
+        return {};
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
 QList<RecentlyUsed> readRecentlyUsed(const QString &xbelPath)
 {
     QList<RecentlyUsed> out;
@@ -25,8 +48,8 @@ QList<RecentlyUsed> readRecentlyUsed(const QString &xbelPath)
         if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != QLatin1String("bookmark"))
             continue;
         const QXmlStreamAttributes a = xml.attributes();
-        const QUrl url(a.value(QLatin1String("href")).toString());
-        if (!url.isLocalFile())
+        const QString path = localPathOf(QUrl(a.value(QLatin1String("href")).toString()));
+        if (path.isEmpty())
             continue;
         qint64 used = 0;
         for (const char *key : {"visited", "modified"}) {
@@ -35,7 +58,7 @@ QList<RecentlyUsed> readRecentlyUsed(const QString &xbelPath)
                 used = qMax(used, t.toMSecsSinceEpoch());
         }
         if (used > 0)
-            out.append({url.toLocalFile(), used});
+            out.append({path, used});
     }
     return out;
 }

@@ -13,8 +13,9 @@ struct RecentlyUsed {
 
 // $XDG_DATA_HOME/recently-used.xbel
 QString recentlyUsedPath();
-// Local files of the record; an unreadable or malformed file gives what was read before the
-// fault (nothing at worst). Blocks on the disk.
+// Local files of the record, as absolute paths; links to other hosts, relative paths and names
+// that are not UTF-8 are left out. An unreadable or malformed file gives what was read before
+// the fault (nothing at worst). Blocks on the disk.
 QList<RecentlyUsed> readRecentlyUsed(const QString &xbelPath);
 
 } // namespace MdIndex

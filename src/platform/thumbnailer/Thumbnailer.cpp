@@ -2,6 +2,8 @@
 
 #include "platform/thumbnailer/ChildProcesses.h"
 #include "platform/thumbnailer/DecoderWorkers.h"
+#include "platform/thumbnailer/SharedCacheEntry.h"
+#include "platform/thumbnailer/ThumbnailerEntry.h"
 #include "util/Logging.h"
 #include "util/Paths.h"
 
@@ -149,28 +151,10 @@ void loadThumbnailersLocked()
             QFile f(folder + QLatin1Char('/') + name);
             if (!f.open(QIODevice::ReadOnly))
                 continue;
-            QString group, exec, tryExec;
-            QStringList mimes;
-            for (const QByteArray &raw : f.readAll().split('\n')) {
-                const QString line = QString::fromUtf8(raw).trimmed();
-                if (line.startsWith(QLatin1Char('['))) {
-                    group = line;
-                    continue;
-                }
-                if (group != QLatin1String("[Thumbnailer Entry]"))
-                    continue;
-                const int eq = line.indexOf(QLatin1Char('='));
-                if (eq <= 0)
-                    continue;
-                const QString key = line.left(eq).trimmed();
-                const QString value = line.mid(eq + 1).trimmed();
-                if (key == QLatin1String("Exec"))
-                    exec = value;
-                else if (key == QLatin1String("TryExec"))
-                    tryExec = value;
-                else if (key == QLatin1String("MimeType"))
-                    mimes = value.split(QLatin1Char(';'), Qt::SkipEmptyParts);
-            }
+            const ThumbnailerEntry parsed = parseThumbnailerEntry(f.readAll());
+            const QString &exec = parsed.exec;
+            const QString &tryExec = parsed.tryExec;
+            const QStringList &mimes = parsed.mimeTypes;
             if (exec.isEmpty())
                 continue;
             if (!tryExec.isEmpty()) {
@@ -186,64 +170,6 @@ void loadThumbnailersLocked()
             }
         }
     }
-}
-
-// Splits an Exec value as desktop entries quote it and fills in the field codes.
-QStringList expandExec(const QString &exec, const QString &input, const QString &uri, const QString &output, int size)
-{
-    QStringList words;
-    QString cur;
-    bool inQuotes = false, haveWord = false;
-    for (int i = 0; i < exec.size(); ++i) {
-        const QChar c = exec.at(i);
-        if (inQuotes) {
-            if (c == QLatin1Char('\\') && i + 1 < exec.size()) {
-                cur.append(exec.at(++i));
-            } else if (c == QLatin1Char('"')) {
-                inQuotes = false;
-            } else {
-                cur.append(c);
-            }
-            continue;
-        }
-        if (c == QLatin1Char('"')) {
-            inQuotes = true;
-            haveWord = true;
-        } else if (c.isSpace()) {
-            if (haveWord || !cur.isEmpty())
-                words.append(cur);
-            cur.clear();
-            haveWord = false;
-        } else {
-            cur.append(c);
-        }
-    }
-    if (haveWord || !cur.isEmpty())
-        words.append(cur);
-    QStringList out;
-    for (const QString &w : words) {
-        QString r;
-        for (int i = 0; i < w.size(); ++i) {
-            if (w.at(i) == QLatin1Char('%') && i + 1 < w.size()) {
-                const QChar code = w.at(++i);
-                if (code == QLatin1Char('i'))
-                    r += input;
-                else if (code == QLatin1Char('u'))
-                    r += uri;
-                else if (code == QLatin1Char('o'))
-                    r += output;
-                else if (code == QLatin1Char('s'))
-                    r += QString::number(size);
-                else if (code == QLatin1Char('%'))
-                    r += QLatin1Char('%');
-                // unknown codes are dropped
-            } else {
-                r += w.at(i);
-            }
-        }
-        out.append(r);
-    }
-    return out;
 }
 
 } // namespace
@@ -285,23 +211,6 @@ bool makePrivateFolder(const QString &path)
     if (!QDir().mkpath(path))
         return false;
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return true;
-}
-
-// QImageReader::text() cannot be used here: it splits "key: value" pairs at the first colon,
-// which loses every "Thumb::" key. The decoded image keeps them intact (also those written after
-// the pixel data).
-bool entryMatches(const QImage &entry, const QByteArray &uri, const struct stat &st)
-{
-    if (entry.isNull() || entry.text(QStringLiteral("Thumb::URI")).toUtf8() != uri)
-        return false;
-    bool ok = false;
-    const qint64 mtime = entry.text(QStringLiteral("Thumb::MTime")).toLongLong(&ok);
-    if (!ok || mtime != qint64(st.st_mtim.tv_sec))
-        return false;
-    const QString size = entry.text(QStringLiteral("Thumb::Size"));
-    if (!size.isEmpty() && size.toLongLong() != qint64(st.st_size))
-        return false;
     return true;
 }
 
@@ -653,11 +562,8 @@ QImage lookup(const QString &path, const struct stat &st, int pixels)
         const QString file = thumbnailPath(uri, folder);
         if (::access(QFile::encodeName(file).constData(), R_OK) != 0)
             continue;
-        QImageReader reader(file, "png");
-        if (tooManyPixels(reader.size(), nullptr))
-            continue;
-        const QImage img = reader.read();
-        if (entryMatches(img, uri, st))
+        const QImage img = readEntry(file, 2 * sizeOfFolder(folder));
+        if (entryMatches(img, uri, qint64(st.st_mtim.tv_sec), qint64(st.st_size)))
             return img;
     }
     return {};
@@ -684,6 +590,9 @@ QString failureFolder()
     return QStringLiteral("fail/kelso-" KELSO_VERSION);
 }
 
+// Failure records are 1 × 1 pictures; anything much larger is not one.
+constexpr int kMaxFailureRecordSide = 1024;
+
 bool hasFailure(const QString &path, const struct stat &st)
 {
     const QByteArray uri = uriForPath(path);
@@ -696,10 +605,7 @@ bool hasFailure(const QString &path, const struct stat &st)
         const QString file = failRoot + QLatin1Char('/') + folder + QLatin1Char('/') + QString::fromLatin1(name);
         if (::access(QFile::encodeName(file).constData(), R_OK) != 0)
             continue;
-        QImageReader reader(file, "png");
-        if (tooManyPixels(reader.size(), nullptr))
-            continue;
-        if (entryMatches(reader.read(), uri, st))
+        if (entryMatches(readEntry(file, kMaxFailureRecordSide), uri, qint64(st.st_mtim.tv_sec), qint64(st.st_size)))
             return true;
     }
     return false;

@@ -102,7 +102,8 @@ int sizeOfFolder(const QString &folder);
 // first; empty above 1024.
 QStringList foldersForBox(int pixels);
 QString thumbnailPath(const QByteArray &uri, const QString &folder);
-// A valid entry for the file (any folder big enough for `pixels`), or a null image.
+// A valid entry for the file (any folder big enough for `pixels`), or a null image. An entry whose
+// header announces more than twice its folder's size on a side is not decoded (nor used).
 QImage lookup(const QString &path, const struct stat &st, int pixels);
 // Writes `thumbnail` (already at most the folder's size) for the file into `folder`.
 bool store(const QImage &thumbnail, const QString &path, const struct stat &st, const QString &folder);

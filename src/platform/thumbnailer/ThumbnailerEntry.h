@@ -1,0 +1,24 @@
+#pragma once
+// The installed thumbnailers' files (*.thumbnailer, a desktop-entry-like key file): what a file
+// says, and its Exec line turned into a command line.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace Thumbnailer {
+
+struct ThumbnailerEntry {
+    QString exec;          // empty: the file names no command and is ignored
+    QString tryExec;       // empty: nothing to check before use
+    QStringList mimeTypes; // never holds an empty type
+};
+
+// The keys of the "[Thumbnailer Entry]" group; other groups, comments and lines without a key
+// are skipped. Any bytes are accepted (not UTF-8 becomes U+FFFD).
+ThumbnailerEntry parseThumbnailerEntry(const QByteArray &content);
+
+// Splits an Exec value as desktop entries quote it and fills in the field codes: %i the input
+// path, %u its URI, %o the output path, %s the size, %% a percent sign; other codes are dropped.
+QStringList expandExec(const QString &exec, const QString &input, const QString &uri, const QString &output, int size);
+
+} // namespace Thumbnailer
