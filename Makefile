@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: deps build run test test-sanitize test-e2e-asan test-tsan test-warnings check-format bench stress install deb smoke-deb clean
+.PHONY: deps build run test test-sanitize test-sanitize-widgets test-e2e-asan test-tsan test-warnings check-format bench stress install deb smoke-deb clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -19,24 +19,31 @@ run: build
 test: build
 	cd build/default && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
-# The unit and widget tests (ctest labels "unit" and "widget", offscreen) under ASan + UBSan.
+# The core's unit tests (ctest label "unit") under ASan + UBSan; what CI runs.
 test-sanitize: deps
 	cmake --preset sanitize
 	cmake --build --preset sanitize -j $(JOBS)
 	cd build/sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-		ctest --output-on-failure -j $(JOBS) -L '^(unit|widget)$$' $(CTEST_ARGS)
+		ctest --output-on-failure -j $(JOBS) -L unit $(CTEST_ARGS)
 
-# The end-to-end scenarios (label "e2e") against the kelso of build/sanitize (ASan + UBSan).
-# Every report of kelso and its helper processes is written to build/sanitize/asan-logs/. The run
+# The widget tests (ctest label "widget", offscreen) under ASan + UBSan, in build/sanitize-gui.
+test-sanitize-widgets: deps
+	cmake --preset sanitize-gui
+	cmake --build --preset sanitize-gui -j $(JOBS)
+	cd build/sanitize-gui && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS) -L widget $(CTEST_ARGS)
+
+# The end-to-end scenarios (label "e2e") against the kelso of build/sanitize-gui (ASan + UBSan).
+# Every report of kelso and its helper processes is written to build/sanitize-gui/asan-logs/. The run
 # fails when a scenario fails or a report has a frame in Kelso's own code; reports entirely inside
 # a library are listed only (the decoder workers are meant to crash on hostile files, e.g. QtSvg
 # recursing on a self-referencing SVG, and Kelso carries on). Too slow for every CI run.
-E2E_ASAN_LOGS = $(CURDIR)/build/sanitize/asan-logs
+E2E_ASAN_LOGS = $(CURDIR)/build/sanitize-gui/asan-logs
 test-e2e-asan: deps
-	cmake --preset sanitize
-	cmake --build --preset sanitize -j $(JOBS) --target kelso
+	cmake --preset sanitize-gui
+	cmake --build --preset sanitize-gui -j $(JOBS) --target kelso
 	rm -rf $(E2E_ASAN_LOGS) && mkdir -p $(E2E_ASAN_LOGS)
-	cd build/sanitize && \
+	cd build/sanitize-gui && \
 		ASAN_OPTIONS=detect_leaks=0:log_path=$(E2E_ASAN_LOGS)/asan \
 		UBSAN_OPTIONS=print_stacktrace=1:log_path=$(E2E_ASAN_LOGS)/ubsan \
 		ctest --output-on-failure -L e2e $(CTEST_ARGS); status=$$?; \
