@@ -24,6 +24,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <mutex>
+#include <unistd.h>
 
 namespace KLCoolerStore {
 
@@ -209,7 +210,9 @@ bool writeNumbered(const QString &path, const QList<KLItemPtr> &items, quint64 n
         return true; // a later list is already there
     QSaveFile file(path);
     const bool opened = StoreFile::open(file, true, &error);
-    if (!opened || file.write(data) != data.size() || !file.commit()) {
+    // Flushed and synced before the rename: a write error found only when the buffer goes out
+    // (a full disk) must fail here, not leave an empty store behind a successful commit.
+    if (!opened || file.write(data) != data.size() || !file.flush() || ::fsync(file.handle()) != 0 || !file.commit()) {
         if (opened)
             error = file.errorString();
         if (why)
