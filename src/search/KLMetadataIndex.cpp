@@ -3,12 +3,12 @@
 #include "platform/mdindex/MdRecentlyUsed.h"
 #include "platform/mdindex/MdStore.h"
 #include "util/Localized.h"
+#include "util/ThreadNames.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
 #include <QLocale>
-#include <pthread.h>
 
 KLMetadataIndex::KLMetadataIndex(const QString &databasePath, QObject *parent)
     : QObject(parent), databasePath_(databasePath.isEmpty() ? MdIndex::Store::defaultPath() : databasePath)
@@ -55,7 +55,7 @@ void KLMetadataIndex::start(std::function<MdIndex::CrawlRules()> makeRules)
 
 void KLMetadataIndex::restartLoop()
 {
-    pthread_setname_np(pthread_self(), "kelso-mdrestart");
+    ThreadNames::setCurrent("kelso-mdrestart");
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return quit_ || request_.has_value(); });

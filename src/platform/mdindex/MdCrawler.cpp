@@ -1,13 +1,13 @@
 #include "platform/mdindex/MdCrawler.h"
 
 #include "platform/mdindex/MdPattern.h"
+#include "util/ThreadNames.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -53,7 +53,7 @@ void Crawler::start()
         return;
     stop_ = false;
     thread_ = std::thread([this] {
-        pthread_setname_np(pthread_self(), "kelso-mdcrawl");
+        ThreadNames::setCurrent("kelso-mdcrawl");
         lowerThreadPriority();
         run();
     });
