@@ -24,7 +24,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <mutex>
-#include <unistd.h>
 
 namespace KLCoolerStore {
 
@@ -209,12 +208,7 @@ bool writeNumbered(const QString &path, const QList<KLItemPtr> &items, quint64 n
     if (g_lastWritten.value(path) > number)
         return true; // a later list is already there
     QSaveFile file(path);
-    const bool opened = StoreFile::open(file, true, &error);
-    // Flushed and synced before the rename: a write error found only when the buffer goes out
-    // (a full disk) must fail here, not leave an empty store behind a successful commit.
-    if (!opened || file.write(data) != data.size() || !file.flush() || ::fsync(file.handle()) != 0 || !file.commit()) {
-        if (opened)
-            error = file.errorString();
+    if (!StoreFile::write(file, data, true, &error)) {
         if (why)
             *why = error;
         qCWarning(lcCooler, "cannot write the Cooler store %s: %s", qUtf8Printable(path), qUtf8Printable(error));

@@ -546,9 +546,7 @@ bool Defaults::synchronize()
             const QByteArray bytes = Plist::toBinary(m_saved, &error);
             QSaveFile out(m_path);
             QString refused;
-            // Flushed and synced before the rename, so that a full disk fails the write.
-            ok = !bytes.isEmpty() && StoreFile::open(out, false, &refused) && out.write(bytes) == bytes.size() &&
-                 out.flush() && ::fsync(out.handle()) == 0 && out.commit();
+            ok = !bytes.isEmpty() && StoreFile::write(out, bytes, false, &refused);
             if (!ok && error.isEmpty())
                 error = refused.isEmpty() ? out.errorString() : refused;
             if (ok) {

@@ -153,6 +153,23 @@ bool open(QSaveFile &file, bool privateFolder, QString *why)
     return true;
 }
 
+bool write(QSaveFile &file, const QByteArray &data, bool privateFolder, QString *why)
+{
+    if (!open(file, privateFolder, why))
+        return false;
+    if (file.write(data) != data.size() || !file.flush() || ::fsync(file.handle()) != 0) {
+        setWhy(why, file.error() != QFileDevice::NoError ? file.errorString()
+                                                         : QString::fromLocal8Bit(std::strerror(errno)));
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        setWhy(why, file.errorString());
+        return false;
+    }
+    return true;
+}
+
 void tightenMode(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);

@@ -37,6 +37,12 @@ bool folderIsLink(const QString &path);
 // 0600 whatever the old file's mode was.
 bool open(QSaveFile &file, bool privateFolder, QString *why = nullptr);
 
+// Replaces the store behind `file` by `data`: open() as above, then the bytes are written,
+// flushed and synced before the rename, so that an error found only when the buffer goes out (a
+// full disk) fails the write instead of leaving an empty store behind a successful commit, and
+// a crash leaves the old store or the new one. Answers false with the reason otherwise.
+bool write(QSaveFile &file, const QByteArray &data, bool privateFolder, QString *why = nullptr);
+
 // Sets a store left with a wider mode by an older version to 0600 (a regular file owned by
 // this user; links and anything else are left alone).
 void tightenMode(const QString &path);

@@ -438,21 +438,10 @@ bool KLRecentFiles::writeState()
     QDir().mkpath(QFileInfo(m_storePath).absolutePath());
     QSaveFile f(m_storePath);
     QString why;
-    if (!StoreFile::open(f, true, &why)) {
+    // Data on disk before the rename: a crash leaves either the old or the new store.
+    if (!StoreFile::write(f, data, true, &why)) {
         qCWarning(lcRecent, "cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
                   qUtf8Printable(why));
-        return false;
-    }
-    // Data on disk before the rename: a crash leaves either the old or the new store.
-    if (f.write(data) != data.size() || !f.flush() || ::fsync(f.handle()) != 0) {
-        qCWarning(lcRecent, "cannot write the recent-items store %s: %s", qUtf8Printable(m_storePath),
-                  qUtf8Printable(f.errorString()));
-        f.cancelWriting();
-        return false;
-    }
-    if (!f.commit()) {
-        qCWarning(lcRecent, "cannot replace the recent-items store %s: %s", qUtf8Printable(m_storePath),
-                  qUtf8Printable(f.errorString()));
         return false;
     }
     fsyncFolder(QFileInfo(m_storePath).absolutePath());
