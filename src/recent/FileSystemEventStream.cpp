@@ -530,6 +530,8 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
                     past.begin() + qsizetype(i), past.begin() + qsizetype(std::min(past.size(), i + kReplayChunk)));
                 m_worker->handOver(chunk, FileSystemEvent::kFlagReplayed);
             }
+            if (!past.empty() && !m_shutDown.load())
+                tellDelegateReplayed(past.size());
         }
     }
     // Live records that queued up meanwhile.
@@ -813,6 +815,13 @@ void FileSystemEventStream::setRecordObserver(std::function<void(const FileSyste
 {
     std::lock_guard lock(m_deliveryMutex);
     m_recordObserver = std::move(observer);
+}
+
+void FileSystemEventStream::tellDelegateReplayed(size_t replayed)
+{
+    std::lock_guard lock(m_deliveryMutex);
+    if (FileSystemEventStreamDelegate *d = m_delegate.load())
+        d->fileSystemEventsReplayed(replayed, this);
 }
 
 void FileSystemEventStream::tellDelegate(const std::vector<FileSystemEvent> &batch)

@@ -74,6 +74,14 @@ class FileSystemEventStreamDelegate
 public:
     virtual ~FileSystemEventStreamDelegate() = default;
     virtual void fileSystemEvent(const FileSystemEvent &event, FileSystemEventStream *stream) = 0;
+    // After a start's replay of the journal has handed over `replayed` (> 0) past records, on
+    // the stream's worker thread, before any live record. A client that saves how far it got
+    // can do it here, so that a process killed later does not replay the same records again.
+    virtual void fileSystemEventsReplayed(size_t replayed, FileSystemEventStream *stream)
+    {
+        Q_UNUSED(replayed)
+        Q_UNUSED(stream)
+    }
 };
 
 class FileSystemEventStream : public QObject
@@ -199,6 +207,7 @@ private:
     // Called by the worker with a delivered batch (ids assigned): applies the exclusion
     // prefixes and calls the delegate for each record (tellDelegate).
     void tellDelegate(const std::vector<FileSystemEvent> &batch);
+    void tellDelegateReplayed(size_t replayed);
 
     QThread *m_thread = nullptr;
     KLFSEvents::StreamWorker *m_worker = nullptr; // lives on m_thread

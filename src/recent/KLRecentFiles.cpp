@@ -862,6 +862,16 @@ KLTime KLRecentFiles::dateToScanBackTo(const FileSystemEvent &event)
     return since;
 }
 
+void KLRecentFiles::fileSystemEventsReplayed(size_t replayed, FileSystemEventStream *)
+{
+    // The store is otherwise written at every fifth resignation and at quit. A process that is
+    // killed (or crashes) before either would make the next start replay these records again,
+    // and every start after it more, answering later and later; written here, on the stream's
+    // thread, the next start replays only what came after.
+    qCInfo(lcRecent, "replayed %zu past record(s); saving the recent items", replayed);
+    writeState();
+}
+
 void KLRecentFiles::fileSystemEvent(const FileSystemEvent &event, FileSystemEventStream *)
 {
     const QString &dir = event.evPath;

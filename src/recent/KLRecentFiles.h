@@ -156,6 +156,8 @@ public:
 
     // FileSystemEventStreamDelegate (stream worker thread).
     void fileSystemEvent(const FileSystemEvent &event, FileSystemEventStream *stream) override;
+    // Saves the store and how far the records were handled once a start's replay is through.
+    void fileSystemEventsReplayed(size_t replayed, FileSystemEventStream *stream) override;
 
     void addEvent(const QList<KLItemPtr> &items, const QString &directory);
     void filterOutOldEventWithSameFiles(const KLRecentEvent &event);

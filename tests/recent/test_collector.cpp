@@ -12,12 +12,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/time.h>
 #include <thread>
 #include <unistd.h>
@@ -665,6 +667,79 @@ TEST_F(CollectorTest, RecordsFromTheRealStreamBecomeEvents)
     EXPECT_GT(collector->lastEventID(), 0u);
     collector.reset(); // detaches from the stream before it goes
     EXPECT_EQ(stream.delegate(), nullptr);
+}
+
+// Records a stream hands over, for the run before the collector's.
+class RecordCounter : public FileSystemEventStreamDelegate
+{
+public:
+    void fileSystemEvent(const FileSystemEvent &event, FileSystemEventStream *) override
+    {
+        std::lock_guard lock(mutex);
+        ids[event.evPath] = event.evId;
+    }
+    quint64 idFor(const QString &path)
+    {
+        std::lock_guard lock(mutex);
+        return ids.value(path);
+    }
+    std::mutex mutex;
+    QHash<QString, quint64> ids;
+};
+
+TEST_F(CollectorTest, AStartSavesHowFarItsReplayGotWithoutWaitingForAQuit)
+{
+    // A run that ends without saving (killed, crashed) leaves records after the stored id. The
+    // next start replays them; were that not saved until a quit, every start after another kill
+    // would replay all of them again, and more each time.
+    const QString stateFolder = root + "/.stream-state";
+    const QString docs = home() + "/Documents/replay-" + QString::number(s_counter);
+    QDir().mkpath(docs);
+    quint64 before = 0, missed = 0;
+    {
+        FileSystemEventStream first(stateFolder);
+        first.setBackendPreference("inotify");
+        RecordCounter counter;
+        first.setDelegate(&counter);
+        ASSERT_TRUE(first.start({docs}));
+        before = first.currentEventID();
+        int n = 0;
+        ASSERT_TRUE(KelsoTest::waitFor(
+            [&] {
+                if (n < 20)
+                    writeFile(docs + "/unsaved" + QString::number(n++) + ".txt", "text");
+                return counter.idFor(docs) > before;
+            },
+            20000));
+        missed = counter.idFor(docs);
+        first.setDelegate(nullptr);
+    }
+    defaults->setUnsigned("lastHandledFSEvent", before);
+    defaults->synchronize();
+
+    FileSystemEventStream stream(stateFolder);
+    stream.setBackendPreference("inotify");
+    KLRecentFiles::Options o = options();
+    o.clock = {};
+    o.currentEventID = {};
+    o.stream = &stream;
+    o.startStream = true;
+    collector = std::make_unique<KLRecentFiles>(o);
+    // What the settings file on disk says, as the next start would read it.
+    auto savedId = [&] {
+        QFile f(defaultsPath);
+        if (!f.open(QIODevice::ReadOnly))
+            return quint64(0);
+        return Plist::fromData(f.readAll()).toMap().value("lastHandledFSEvent").toULongLong();
+    };
+    EXPECT_TRUE(KelsoTest::waitFor([&] { return savedId() >= missed && QFile::exists(storePath); }, 20000))
+        << "the store and the replay's end are on disk while the program still runs (saved " << savedId()
+        << ", replayed up to " << missed << ")";
+    bool listed = false;
+    for (const KLRecentEvent &e : collector->pastEvents())
+        listed |= e.path == docs;
+    EXPECT_TRUE(listed) << "the replayed folder's files are listed";
+    collector.reset();
 }
 
 TEST_F(CollectorTest, ListingCacheStaysBoundedAndKeepsWorking)
