@@ -200,6 +200,7 @@ KLItemPtr KLItem::copyItem() const
     std::lock_guard lock(m_lock);
     copy->m_lastKnownPath = m_lastKnownPath;
     copy->m_bookmarkData = m_bookmarkData;
+    copy->m_bookmarkRecord = m_bookmarkRecord;
     copy->m_overrideDate = m_overrideDate;
     copy->m_displayName = m_displayName;
     copy->m_modDate = m_modDate;
@@ -303,6 +304,7 @@ void KLItem::setBookmarkData(const QByteArray &bookmark, const QString &path)
         }
         m_lastKnownPath = path;
         m_bookmarkData = bookmark;
+        m_bookmarkRecord = {};
         if (!settled)
             m_lastCacheUpdate = KLTimeUtil::now(); // the update asked for below counts as this period's
     }
@@ -862,17 +864,46 @@ void KLItem::calculateBookmark()
         addPathToUnReachableVolumes(last);
         return;
     }
-    QByteArray fresh = XPSimpleUtils::bookmarkDataForPath(resolved);
-    if (fresh.isEmpty())
+    const XPSimpleUtils::BookmarkRecord now = XPSimpleUtils::bookmarkRecordForPath(resolved);
+    if (!now.isValid())
         return; // vanished between resolving and looking: keep what we have
+    QByteArray stored;
+    XPSimpleUtils::BookmarkRecord known;
     {
         std::lock_guard lock(m_lock);
         if (m_lastKnownPath != last)
             return; // followed a move meanwhile: that path is newer than this resolution
-        if (resolved != m_lastKnownPath)
-            m_lastCacheUpdate = 0;
+        stored = m_bookmarkData;
+        known = m_bookmarkRecord;
+    }
+    // The store's items are checked at every start and for every list a script asks for:
+    // most are unchanged, and their bookmark stays as it is.
+    if (!known.isValid())
+        known = XPSimpleUtils::decodeBookmark(stored);
+    if (known == now && resolved == last) {
+        std::lock_guard lock(m_lock);
+        if (m_bookmarkData == stored)
+            m_bookmarkRecord = now;
+        return;
+    }
+    const QByteArray fresh = XPSimpleUtils::encodeBookmark(now);
+    {
+        std::lock_guard lock(m_lock);
+        // Another check (the item worker, a list for a script) that set the bookmark since
+        // this one read it looked at the file later: its bookmark stands.
+        if (m_lastKnownPath != last || m_bookmarkData != stored)
+            return;
+        if (resolved == last) {
+            m_bookmarkData = fresh;
+            m_bookmarkRecord = now;
+            return;
+        }
+        m_lastCacheUpdate = 0;
     }
     setBookmarkData(fresh, resolved);
+    std::lock_guard lock(m_lock);
+    if (m_bookmarkData == fresh)
+        m_bookmarkRecord = now;
 }
 
 QString KLItem::fastResolveBookmark(const QString &path, const QByteArray &bookmark)

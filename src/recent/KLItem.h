@@ -22,6 +22,7 @@
 //   handed in by the item's owner) for a 172 × 172 picture at high priority; `imageReady()`
 //   takes it on the main thread. An item without services answers a null image.
 #include "recent/KLItemServices.h"
+#include "recent/XPSimpleUtils.h"
 #include "thumbs/KPCGImage.h"
 #include "util/KLTime.h"
 
@@ -189,6 +190,9 @@ private:
     mutable std::mutex m_lock;
     QString m_lastKnownPath;
     QByteArray m_bookmarkData;
+    // What m_bookmarkData records, once calculateBookmark() decoded or made it; invalid
+    // otherwise. Lets a check of an unchanged file skip making the same bytes again.
+    XPSimpleUtils::BookmarkRecord m_bookmarkRecord;
     KLTime m_overrideDate = 0;
     QString m_displayName;
     KLTime m_modDate = 0;

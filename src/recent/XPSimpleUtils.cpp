@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
+#include <QMultiHash>
 #include <QThread>
 #include <QVariantMap>
 #include <dirent.h>
@@ -54,6 +56,32 @@ QByteArray encode(const BookmarkRecord &r)
     return Plist::toBinary(m);
 }
 
+// The listings of an InodeLookupBatch: per folder, the names of its entries by inode.
+struct FolderListings {
+    QHash<QString, QMultiHash<quint64, QByteArray>> byFolder;
+};
+thread_local FolderListings *t_listings = nullptr;
+
+// The path of `name` in `folder` when it is the file with `device` and `inode` and its name
+// can be handed on unchanged.
+QString entryIfSameFile(const QString &folder, int dirFd, const QByteArray &name, quint64 device, quint64 inode)
+{
+    struct stat st;
+    if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return {};
+    if (st.st_ino != inode || quint64(st.st_dev) != device)
+        return {};
+    const QString decoded = QFile::decodeName(name);
+    if (QFile::encodeName(decoded) != name)
+        return {}; // a name we could not hand on unchanged
+    return folder == QLatin1String("/") ? QLatin1Char('/') + decoded : folder + QLatin1Char('/') + decoded;
+}
+
+bool isDotOrDotDot(const char *name)
+{
+    return qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0;
+}
+
 // Looks for the file with the recorded device and inode among the entries of `folder`.
 QString findByInode(const QString &folder, quint64 device, quint64 inode)
 {
@@ -64,21 +92,29 @@ QString findByInode(const QString &folder, quint64 device, quint64 inode)
     if (!dir)
         return {};
     const int fd = ::dirfd(dir.get());
+    if (t_listings) {
+        auto listed = t_listings->byFolder.find(folder);
+        if (listed == t_listings->byFolder.end()) {
+            QMultiHash<quint64, QByteArray> names;
+            while (struct dirent *e = ::readdir(dir.get())) {
+                if (!isDotOrDotDot(e->d_name))
+                    names.insert(quint64(e->d_ino), QByteArray(e->d_name));
+            }
+            listed = t_listings->byFolder.insert(folder, names);
+        }
+        for (auto it = listed->constFind(inode); it != listed->cend() && it.key() == inode; ++it) {
+            const QString found = entryIfSameFile(folder, fd, it.value(), device, inode);
+            if (!found.isEmpty())
+                return found;
+        }
+        return {};
+    }
     while (struct dirent *e = ::readdir(dir.get())) {
-        if (e->d_ino != inode)
+        if (e->d_ino != inode || isDotOrDotDot(e->d_name))
             continue;
-        if (qstrcmp(e->d_name, ".") == 0 || qstrcmp(e->d_name, "..") == 0)
-            continue;
-        struct stat st;
-        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (st.st_ino != inode || quint64(st.st_dev) != device)
-            continue;
-        const QByteArray name(e->d_name);
-        const QString decoded = QFile::decodeName(name);
-        if (QFile::encodeName(decoded) != name)
-            continue; // a name we could not hand on unchanged
-        return folder == QLatin1String("/") ? QLatin1Char('/') + decoded : folder + QLatin1Char('/') + decoded;
+        const QString found = entryIfSameFile(folder, fd, QByteArray(e->d_name), device, inode);
+        if (!found.isEmpty())
+            return found;
     }
     return {};
 }
@@ -121,7 +157,7 @@ QString pathFromAliasRecord(const QByteArray &alias)
 
 } // namespace
 
-QByteArray bookmarkDataForPath(const QString &path)
+BookmarkRecord bookmarkRecordForPath(const QString &path)
 {
     struct stat st;
     if (!lstatPath(path, &st))
@@ -132,7 +168,17 @@ QByteArray bookmarkDataForPath(const QString &path)
     r.inode = quint64(st.st_ino);
     r.size = qint64(st.st_size);
     r.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    return encode(r);
+    return r;
+}
+
+QByteArray encodeBookmark(const BookmarkRecord &record)
+{
+    return record.isValid() ? encode(record) : QByteArray();
+}
+
+QByteArray bookmarkDataForPath(const QString &path)
+{
+    return encodeBookmark(bookmarkRecordForPath(path));
 }
 
 QByteArray bookmarkDataForMissingPath(const QString &path)
@@ -199,6 +245,25 @@ QString resolveBookmarkDataToPath(const QByteArray &data, bool withUI)
         }
     }
     return findByInode(parentOf(r.path), r.device, r.inode);
+}
+
+InodeLookupBatch::InodeLookupBatch() : m_outermost(t_listings == nullptr)
+{
+    if (m_outermost)
+        t_listings = new FolderListings;
+}
+
+InodeLookupBatch::~InodeLookupBatch()
+{
+    if (m_outermost) {
+        delete t_listings;
+        t_listings = nullptr;
+    }
+}
+
+int InodeLookupBatch::foldersListed()
+{
+    return t_listings ? int(t_listings->byFolder.size()) : 0;
 }
 
 QByteArray bookmarkDataFromAliasData(const QByteArray &alias, const QString &fallbackPath)

@@ -23,7 +23,14 @@ struct BookmarkRecord {
     qint64 size = -1;
     qint64 mtimeNs = 0;
     bool isValid() const { return !path.isEmpty(); }
+    bool operator==(const BookmarkRecord &) const = default;
 };
+
+// What a bookmark for the file at `path` records (not following a final symbolic link);
+// invalid when the path is empty or nothing is there.
+BookmarkRecord bookmarkRecordForPath(const QString &path);
+// The bookmark bytes of a record.
+QByteArray encodeBookmark(const BookmarkRecord &record);
 
 // A bookmark for the file at `path` (not following a final symbolic link); empty when the
 // path is empty or nothing is there.
@@ -38,6 +45,25 @@ BookmarkRecord decodeBookmark(const QByteArray &data);
 // which is refused (empty) off the main thread; on Linux there is nothing interactive to do,
 // so it otherwise behaves like the silent form.
 QString resolveBookmarkDataToPath(const QByteArray &data, bool withUI);
+
+// While one lives on a thread, looking a missing file up by its inode there lists each folder
+// once: the stored items checked at start (many of them deleted or moved) cost one listing per
+// folder, not one per item. Listings are kept until the outermost batch on the thread ends, so
+// keep a batch to one pass over a list of items.
+class InodeLookupBatch
+{
+public:
+    InodeLookupBatch();
+    ~InodeLookupBatch();
+    InodeLookupBatch(const InodeLookupBatch &) = delete;
+    InodeLookupBatch &operator=(const InodeLookupBatch &) = delete;
+
+    // How many folders the batch on this thread listed (0 without one): for tests.
+    static int foldersListed();
+
+private:
+    bool m_outermost;
+};
 
 // Converts a legacy alias record into bookmark data. Accepts our own bookmark bytes, and the
 // classic version-2 alias record (its POSIX path fields); `fallbackPath` (the archived path)

@@ -148,6 +148,64 @@ TEST(ItemBookmarkTest, RenamedFileIsFoundByInodeInItsOldFolder)
     EXPECT_EQ(XPSimpleUtils::decodeBookmark(item->bookmarkData()).path, dir + "/final.txt");
 }
 
+TEST(ItemBookmarkTest, ABatchFindsRenamedAndGoneFilesListingEachFolderOnce)
+{
+    const QString dir = freshFolder("batch");
+    QList<KLItemPtr> renamed, gone;
+    for (int i = 0; i < 40; ++i) {
+        const QString name = dir + "/draft" + QString::number(i) + ".txt";
+        writeFile(name, "content");
+        (i % 2 ? renamed : gone).append(KLItem::create(name));
+    }
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(QFile::rename(renamed[i]->lastKnownPath(), dir + "/final" + QString::number(i) + ".txt"));
+        ASSERT_TRUE(QFile::remove(gone[i]->lastKnownPath()));
+    }
+    EXPECT_EQ(XPSimpleUtils::InodeLookupBatch::foldersListed(), 0) << "no batch, nothing kept";
+    {
+        XPSimpleUtils::InodeLookupBatch batch;
+        XPSimpleUtils::InodeLookupBatch nested; // an inner batch shares the outer one's listings
+        for (int i = 0; i < 20; ++i) {
+            renamed[i]->calculateCache();
+            gone[i]->calculateCache();
+            EXPECT_EQ(renamed[i]->lastKnownPath(), dir + "/final" + QString::number(i) + ".txt");
+            EXPECT_TRUE(renamed[i]->fileExists());
+            EXPECT_FALSE(gone[i]->fileExists()) << qPrintable(gone[i]->lastKnownPath());
+        }
+        EXPECT_EQ(XPSimpleUtils::InodeLookupBatch::foldersListed(), 1);
+    }
+    EXPECT_EQ(XPSimpleUtils::InodeLookupBatch::foldersListed(), 0) << "the listings go with the batch";
+}
+
+TEST(ItemBookmarkTest, BookmarkFollowsAChangedFileAndStaysForAnUnchangedOne)
+{
+    const QString dir = freshFolder("refresh");
+    const QString path = dir + "/notes.txt";
+    writeFile(path, "v1");
+    KLItemPtr item = KLItem::create(path);
+    item->calculateCache();
+    const QByteArray first = item->bookmarkData();
+    item->calculateCache();
+    EXPECT_EQ(item->bookmarkData(), first) << "an unchanged file keeps its bookmark";
+
+    writeFile(path, "version two, longer");
+    item->calculateCache();
+    const XPSimpleUtils::BookmarkRecord now = XPSimpleUtils::decodeBookmark(item->bookmarkData());
+    EXPECT_EQ(now.size, 19) << "the bookmark records the file as it is now";
+    EXPECT_EQ(now, XPSimpleUtils::bookmarkRecordForPath(path));
+
+    // Replaced by another file of the same name: the bookmark names the new one.
+    ASSERT_TRUE(QFile::rename(path, dir + "/old-notes.txt"));
+    writeFile(path, "v1");
+    item->calculateCache();
+    EXPECT_EQ(XPSimpleUtils::decodeBookmark(item->bookmarkData()).inode,
+              XPSimpleUtils::bookmarkRecordForPath(path).inode);
+    // Bytes set from elsewhere (a store, a rename) are not mistaken for the last check.
+    item->setBookmarkData(XPSimpleUtils::bookmarkDataForMissingPath(path), path);
+    item->calculateCache();
+    EXPECT_EQ(XPSimpleUtils::decodeBookmark(item->bookmarkData()), XPSimpleUtils::bookmarkRecordForPath(path));
+}
+
 TEST(ItemBookmarkTest, MoveToAnotherFolderNeedsTheStreamsRenameRecord)
 {
     const QString dir = freshFolder("move");
