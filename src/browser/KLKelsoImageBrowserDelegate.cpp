@@ -268,7 +268,7 @@ void KLKelsoImageBrowserDelegate::applicationDidResignActive()
 {
     const int before = g_resignations.fetch_add(1);
     if (before % kSaveEveryNthResignation == 0 && _recentFiles)
-        _recentFiles->writeState();
+        _recentFiles->writeStateInBackground();
 }
 
 void KLKelsoImageBrowserDelegate::applicationWillTerminate()

@@ -34,6 +34,7 @@ public:
         return true;
     }
     bool writeState() override { return m_files.writeState(); }
+    void writeStateInBackground() override { m_files.writeStateInBackground(); }
     void shutdown() override { KLRecentFiles::shutdown(); }
     void answerRankedList(const QString &folder, const QSet<QString> &excludedPaths,
                           std::function<void(const QByteArray &json)> done) override

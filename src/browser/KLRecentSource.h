@@ -24,6 +24,8 @@ public:
     // Brings back what the last removeItems() forgot (Undo); false when there is nothing.
     virtual bool undoLastRemoval() { return false; }
     virtual bool writeState() = 0;
+    // writeState() off the calling (GUI) thread where the source can; when it is done is not told.
+    virtual void writeStateInBackground() { writeState(); }
     // Stops the file-system event stream (program termination).
     virtual void shutdown() = 0;
     // The list as of now as JSON (KLRecentListFormat), the facts of its files loaded off the

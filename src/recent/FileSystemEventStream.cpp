@@ -478,6 +478,11 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
         m_pathsToWatch = paths;
         m_roots = roots;
     }
+    // Where a start spends its time, for the log: watching, the catch-up walk, the replay.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 watchedMs = 0, catchUpMs = 0, replayMs = 0;
+    size_t caughtUp = 0, replayed = 0;
     QString used;
     if (!m_worker->startBackend(roots, &used)) {
         m_startedSerial = m_requestSerial.load();
@@ -492,6 +497,7 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
     m_worker->armNotifier();
     m_active = true;
     m_startedSerial = m_requestSerial.load();
+    watchedMs = clock.restart();
 
     ensureJournalOpen();
     KLFSEvents::EventJournal &journal = *m_journal;
@@ -511,12 +517,14 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
                 if (KLFSEvents::isValidUtf8(d))
                     records.push_back({0, FileSystemEvent::kFlagCatchUp, now, d});
             journal.append(records);
+            caughtUp = records.size();
         }
         // A new run starts more than kCatchUpIdGap ids above everything earlier, so that a
         // client treats every record of a previous run (replayed or caught up) as a past one.
         journal.skip(kCatchUpIdGap + 1);
     }
 
+    catchUpMs = clock.restart();
     const quint64 since = startEventID();
     if (replay && since != kNoReplay) {
         if (since > journal.currentId()) {
@@ -532,8 +540,14 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
             }
             if (!past.empty() && !m_shutDown.load())
                 tellDelegateReplayed(past.size());
+            replayed = past.size();
         }
     }
+    replayMs = clock.elapsed();
+    qCInfo(lcFsEvents,
+           "started: %d folder(s) watched in %lld ms; catch-up: %zu folder(s) in %lld ms; replayed %zu record(s) in "
+           "%lld ms",
+           m_worker->m_dirCount.load(), qint64(watchedMs), caughtUp, qint64(catchUpMs), replayed, qint64(replayMs));
     // Live records that queued up meanwhile.
     m_worker->readBackend();
 }

@@ -18,6 +18,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -34,6 +35,7 @@ const QString kEventsKey = QStringLiteral("events");
 const QString kFilesKey = QStringLiteral("files");
 const QString kDateKey = QStringLiteral("date");
 const QString kPathKey = QStringLiteral("path");
+const qint64 kSlowAnswerMs = 1000; // an answer for a script slower than this says where the time went
 
 QString parentPath(const QString &path)
 {
@@ -180,6 +182,8 @@ void KLRecentFiles::startUp()
 {
     // 1. The store and the last handled record. Events recorded before it was read (opened
     // files noticed meanwhile) are newer than anything stored and are kept.
+    QElapsedTimer clock;
+    clock.start();
     QList<KLRecentEvent> loaded = loadStore();
     {
         std::lock_guard lock(m_pastEventsLock);
@@ -202,10 +206,13 @@ void KLRecentFiles::startUp()
         m_storeLoaded = true;
     }
     m_loadedCondition.notify_all();
+    const qint64 loadedMs = clock.restart();
 
     // 2. Prime the listing cache for the folders where files arrive with old dates.
     if (m_options.primeListingCache)
         primeListingCache();
+    qCInfo(lcRecent, "store read and its files looked at in %lld ms; listings primed in %lld ms", loadedMs,
+           qint64(clock.elapsed()));
 
     // 7. With a stream: replay from the last handled record, start on the one root "/".
     if (m_stream) {
@@ -223,6 +230,8 @@ void KLRecentFiles::loadFactsOfRecordedItems()
         for (const KLRecentEvent &e : std::as_const(_pastEvents))
             items.append(e.files);
     }
+    // Many stored files are gone or moved: each folder is listed once to look them up.
+    XPSimpleUtils::InodeLookupBatch batch;
     for (const KLItemPtr &item : std::as_const(items))
         item->calculateCache();
 }
@@ -446,6 +455,19 @@ bool KLRecentFiles::writeState()
     }
     fsyncFolder(QFileInfo(m_storePath).absolutePath());
     return true;
+}
+
+void KLRecentFiles::writeStateInBackground()
+{
+    if (!m_stream) {
+        writeState();
+        return;
+    }
+    m_stream->performOnWorkerThread([this, guard = m_startUpGuard] {
+        std::lock_guard lock(guard->mutex);
+        if (guard->alive)
+            writeState();
+    });
 }
 
 void KLRecentFiles::sortEvents()
@@ -1052,6 +1074,7 @@ QString KLRecentFiles::rankedListJSON(const QString &folder)
 
 QByteArray KLRecentFiles::rankedListJSONWithFacts(const QString &folder, const QSet<QString> &excludedPaths)
 {
+    XPSimpleUtils::InodeLookupBatch batch;
     loadFactsOfRecordedItems();
     const QList<KLItemPtr> items = folder.isEmpty() ? recentFiles(excludedPaths) : recentFilesInDirectory(folder);
     for (const KLItemPtr &item : items) {
@@ -1069,13 +1092,23 @@ void KLRecentFiles::answerRankedList(const QString &folder, const QSet<QString> 
         return;
     }
     FileSystemEventStream *stream = m_stream;
+    QElapsedTimer asked;
+    asked.start();
     m_stream->performOnWorkerThread(
-        [this, stream, folder, excludedPaths, done = std::move(done), guard = m_startUpGuard] {
+        [this, stream, folder, excludedPaths, done = std::move(done), guard = m_startUpGuard, asked] {
             std::lock_guard lock(guard->mutex);
             if (!guard->alive)
                 return;
+            const qint64 waited = asked.elapsed();
             stream->flushStreamSync(); // a change the kernel reported already is in the answer
+            const qint64 flushed = asked.elapsed();
             done(rankedListJSONWithFacts(folder, excludedPaths));
+            const qint64 total = asked.elapsed();
+            if (total >= kSlowAnswerMs)
+                qCInfo(lcRecent,
+                       "the list took %lld ms: %lld waiting for the stream's thread, %lld for the changes it had "
+                       "queued, %lld ranking",
+                       total, waited, flushed - waited, total - flushed);
         });
 }
 

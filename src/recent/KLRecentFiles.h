@@ -128,6 +128,9 @@ public:
     // Saves the last id, its time and the store. False (one log line) when the store could
     // not be written; the old store is then left as it was.
     bool writeState();
+    // writeState() on the stream's thread, so that the caller (the GUI) never waits on the
+    // disk; at once where there is no stream.
+    void writeStateInBackground();
     void sortEvents();
 
     // The ranked top-level list; `excludedPaths` are never listed as single items.

@@ -742,6 +742,37 @@ TEST_F(CollectorTest, AStartSavesHowFarItsReplayGotWithoutWaitingForAQuit)
     collector.reset();
 }
 
+TEST_F(CollectorTest, SavingInTheBackgroundLeavesTheCallerFreeAndWritesOnTheStreamsThread)
+{
+    FileSystemEventStream stream(root + "/.stream-state");
+    KLRecentFiles::Options o = options();
+    o.stream = &stream;
+    collector = std::make_unique<KLRecentFiles>(o);
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return collector->storeLoaded(); }, 20000));
+    const QString dir = root + "/saved";
+    collector->addEvent(files(dir, 2, clock - 5), dir);
+
+    // The stream's thread is busy (a slow disk, a long replay): the caller does not wait.
+    std::mutex gate;
+    std::unique_lock held(gate);
+    std::atomic<bool> busy{false};
+    stream.performOnWorkerThread([&] {
+        busy = true;
+        std::lock_guard wait(gate);
+    });
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return busy.load(); }, 20000));
+    collector->writeStateInBackground();
+    EXPECT_FALSE(QFile::exists(storePath)) << "nothing is written on the calling thread";
+    held.unlock();
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return QFile::exists(storePath); }, 20000));
+
+    // What was written is the list, as a restart reads it.
+    collector.reset();
+    makeCollector();
+    ASSERT_EQ(collector->eventCount(), 1);
+    EXPECT_EQ(collector->pastEvents()[0].path, dir);
+}
+
 TEST_F(CollectorTest, ListingCacheStaysBoundedAndKeepsWorking)
 {
     makeCollector();

@@ -378,6 +378,9 @@ class Harness:
         self.rng = random.Random(args.seed)
         self.counts = Counts()
         self.s = Session(args.kelso, args.out, "crash-stress")
+        for spec in args.log:
+            area, _, level = spec.partition(".")
+            self.s.log_area(area, level or "debug")
         home = self.s.home
         self.config = self.s.env["XDG_CONFIG_HOME"]
         self.data = os.path.join(self.s.env["XDG_DATA_HOME"], "Kelso")
@@ -596,6 +599,8 @@ def main():
     parser.add_argument("--startup-kills", type=float, default=0.3,
                         help="share of the kills that land in the start-up (within 2 s of the launch)")
     parser.add_argument("--keep-home", action="store_true", help="keep the home folder for a look")
+    parser.add_argument("--log", action="append", default=[], metavar="AREA.LEVEL",
+                        help="one more of Kelso's logging areas into the log, e.g. fsevents.info")
     args = parser.parse_args()
     if os.environ.get("KELSO_STRESS_INNER") != "1":
         env = dict(os.environ, KELSO_STRESS_INNER="1")
