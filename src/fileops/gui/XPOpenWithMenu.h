@@ -23,8 +23,12 @@ public:
 namespace XPFileUtils {
 
 // A menu with an empty title holding the entries of openWithEntriesForDocument(); the menu is
-// a child of `parent` when given. The target must outlive the menu.
+// a child of `parent` when given. The target must outlive the menu. The entries are found on a
+// pool thread (the document's type and the desktop entries are read from the disk): the menu
+// comes back at once with one disabled "looking" entry, replaced by the applications when
+// they are known (openWithMenuIsReady() then answers true).
 QMenu *makeOpenWithMenuForDocument(const QString &path, XPOpenWithTarget *target, QWidget *parent = nullptr);
+bool openWithMenuIsReady(const QMenu *menu);
 
 // The standard handling of an application entry: records the application as preferred for
 // the extension (or takes the default one) and opens the file with it. False with a sentence
