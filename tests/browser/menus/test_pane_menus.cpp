@@ -11,7 +11,9 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
+#include <QThread>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -41,7 +43,11 @@ public:
     std::function<KLManageFacts()> manageFactsReader(const QStringList &paths) const override
     {
         askedManaged = int(paths.size());
-        return [all = allManaged, uses = filing] { return KLManageFacts{all, uses}; };
+        return [all = allManaged, uses = filing, thread = factsThread] {
+            if (thread)
+                *thread = QThread::currentThread();
+            return KLManageFacts{all, uses};
+        };
     }
     void setSelectionsManaged(const QStringList &paths, bool managed) override
     {
@@ -58,6 +64,8 @@ public:
     QStringList selection;
     bool allManaged = false, filing = true;
     mutable int askedManaged = -1;
+    // Where the facts of the managed and filing entries were read (when set).
+    std::shared_ptr<std::atomic<QThread *>> factsThread;
     QStringList managedPaths;
     bool managedValue = false;
 };
@@ -354,6 +362,32 @@ TEST_F(PaneMenus, ManagedAndFilingEntriesFollowStateAndLimits)
         builder.addManageAndFileItems({}, &menu);
         EXPECT_TRUE(menu.actions().isEmpty());
     }
+}
+
+TEST_F(PaneMenus, TheManagedAndFilingEntriesWaitForFactsReadOnAPoolThread)
+{
+    pane.allManaged = true;
+    pane.factsThread = std::make_shared<std::atomic<QThread *>>(nullptr);
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(existing("later.txt")));
+    // Back at once: nothing was read on this thread, so the entries cannot say yet which way
+    // they go, and are disabled.
+    EXPECT_FALSE(KLPaneMenuBuilder::manageEntriesAreSettled(menu.get()));
+    ASSERT_NE(find(menu.get(), "setSelectionsManaged"), nullptr);
+    EXPECT_FALSE(find(menu.get(), "setSelectionsManaged")->isEnabled());
+    ASSERT_NE(find(menu.get(), "setSelectionsFiledDocs"), nullptr);
+    EXPECT_FALSE(find(menu.get(), "setSelectionsFiledDocs")->isEnabled());
+    ASSERT_TRUE(settled(menu.get()));
+    EXPECT_NE(pane.factsThread->load(), nullptr);
+    EXPECT_NE(pane.factsThread->load(), QThread::currentThread());
+    QAction *managed = find(menu.get(), "setSelectionsNotManaged");
+    ASSERT_NE(managed, nullptr) << qPrintable(layout(menu.get()).join(", "));
+    EXPECT_TRUE(managed->isEnabled());
+    EXPECT_EQ(managed->text(), "Mark as Not Managed");
+    EXPECT_TRUE(find(menu.get(), "setSelectionsFiledDocs")->isEnabled());
+    managed->trigger();
+    EXPECT_FALSE(pane.managedValue) << "the entry that learnt its way after it was made goes that way";
+    EXPECT_EQ(pane.managedPaths, QStringList{docs() + "/later.txt"});
 }
 
 TEST_F(PaneMenus, SelectionCommandsAreValidatedAgainstTheSelection)
