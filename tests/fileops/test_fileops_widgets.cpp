@@ -15,7 +15,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QThreadPool>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -171,7 +173,16 @@ namespace {
 struct RecordingTarget : XPOpenWithTarget {
     void openSelectedWithAppAction(const QVariantMap &r) override { app.append(r); }
     void openSelectedWithOtherAction(const QVariantMap &r) override { other.append(r); }
+    // The standard entries, noting the thread that found them.
+    std::function<QList<XPFileUtils::OpenWithEntry>()> openWithEntriesFinder(const QString &path) const override
+    {
+        return [path, thread = finderThread] {
+            *thread = QThread::currentThread();
+            return XPFileUtils::openWithEntriesForDocument(path);
+        };
+    }
     QList<QVariantMap> app, other;
+    std::shared_ptr<std::atomic<QThread *>> finderThread = std::make_shared<std::atomic<QThread *>>(nullptr);
 };
 } // namespace
 
@@ -221,6 +232,8 @@ TEST(OpenWithMenu, TheMenuComesBackAtOnceAndItsApplicationsFollowFromAPoolThread
     EXPECT_EQ(menu->actions().first()->objectName(), "openWithLooking");
     EXPECT_FALSE(menu->actions().first()->isEnabled());
     ASSERT_TRUE(KelsoTest::waitFor([&] { return XPFileUtils::openWithMenuIsReady(menu.get()); }));
+    EXPECT_NE(target.finderThread->load(), nullptr);
+    EXPECT_NE(target.finderThread->load(), QThread::currentThread()) << "the entries were found on the GUI thread";
     ASSERT_FALSE(menu->actions().isEmpty());
     for (QAction *a : menu->actions())
         EXPECT_NE(a->objectName(), "openWithLooking") << "the looking entry is gone";

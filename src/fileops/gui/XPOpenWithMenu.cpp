@@ -10,6 +10,11 @@
 #include <QMenu>
 #include <QtConcurrent/QtConcurrentRun>
 
+std::function<QList<XPFileUtils::OpenWithEntry>()> XPOpenWithTarget::openWithEntriesFinder(const QString &path) const
+{
+    return [path] { return XPFileUtils::openWithEntriesForDocument(path); };
+}
+
 namespace XPFileUtils {
 
 namespace {
@@ -81,7 +86,9 @@ QMenu *makeOpenWithMenuForDocument(const QString &path, XPOpenWithTarget *target
         fillOpenWithMenu(menu, watcher->result(), target);
         menu->setProperty(kReadyProperty, true);
     });
-    watcher->setFuture(QtConcurrent::run([path] { return openWithEntriesForDocument(path); }));
+    std::function<QList<OpenWithEntry>()> finder =
+        target ? target->openWithEntriesFinder(path) : [path] { return openWithEntriesForDocument(path); };
+    watcher->setFuture(QtConcurrent::run(std::move(finder)));
     return menu;
 }
 

@@ -5,6 +5,9 @@
 // {"path", "app"} for the other applications. Choosing one calls the target's
 // openSelectedWithAppAction() / openSelectedWithOtherAction() with that record; the standard
 // handling of both is openWithApp() / openWithOther() below, which targets can simply call.
+#include "fileops/XPOpenWith.h"
+
+#include <QList>
 #include <QString>
 #include <QVariantMap>
 #include <functional>
@@ -18,6 +21,9 @@ public:
     virtual ~XPOpenWithTarget() = default;
     virtual void openSelectedWithAppAction(const QVariantMap &record) = 0;
     virtual void openSelectedWithOtherAction(const QVariantMap &record) = 0;
+    // What finds the menu's entries for a document. The answer runs on a pool thread, so it
+    // must not touch the target; the default is XPFileUtils::openWithEntriesForDocument().
+    virtual std::function<QList<XPFileUtils::OpenWithEntry>()> openWithEntriesFinder(const QString &path) const;
 };
 
 namespace XPFileUtils {
