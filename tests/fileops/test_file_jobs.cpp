@@ -3,6 +3,7 @@
 // to the GUI thread, failures are still told, and a second operation on a busy item is refused
 // without touching anything.
 #include "browser/KLCoolerImageBrowserDelegate.h"
+#include "browser/KLImageBrowserView.h"
 #include "browser/KLServices.h"
 #include "fileops/XPFileJobs.h"
 #include "platform/Defaults.h"
@@ -296,4 +297,25 @@ TEST_F(FileJobs, ManagedMarksAreWrittenOnAWorker)
     ASSERT_TRUE(jobs.waitUntilIdle(10000));
     EXPECT_NE(held.thread.load(), qApp->thread());
     EXPECT_TRUE(XPFiledDocuments::managedMark(file).value_or(false));
+}
+
+TEST_F(FileJobs, TheGridShowsABusyPointerWhileAnOperationRuns)
+{
+    held.install(jobs);
+    const QString file = freshFolder(QStringLiteral("busy-pointer")) + QStringLiteral("/Big.bin");
+    KelsoTest::writeFile(file, "big");
+    KLCoolerImageBrowserDelegate pane(freshFolder(QStringLiteral("store")) + QStringLiteral("/cooler.plist"));
+    pane.setServices(&services);
+    KLImageBrowserView view;
+    pane.setImageBrowser(&view);
+    pane.addPaths({file}, 0);
+    const Qt::CursorShape before = view.cursor().shape();
+    ASSERT_NE(before, Qt::BusyCursor);
+
+    pane.imageBrowserRemoveKLItems(pane.items(), true);
+    EXPECT_EQ(view.cursor().shape(), Qt::BusyCursor);
+    held.released = true;
+    ASSERT_TRUE(jobs.waitUntilIdle(10000));
+    EXPECT_EQ(view.cursor().shape(), before) << "the pointer is back once the result is in";
+    EXPECT_FALSE(QFileInfo::exists(file));
 }
