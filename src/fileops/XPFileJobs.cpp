@@ -81,6 +81,13 @@ XPFileJobs &XPFileJobs::shared()
 {
     // Made on the GUI thread by the first window action that runs without an instance of its
     // own; lives until exit.
-    static XPFileJobs *jobs = new XPFileJobs;
+    static XPFileJobs *jobs = [] {
+        auto *made = new XPFileJobs;
+        // Quitting waits for the operations under way: a move across file systems cut short
+        // would leave a partial copy beside the untouched source.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            connect(app, &QCoreApplication::aboutToQuit, made, [made] { made->m_pool.waitForDone(); });
+        return made;
+    }();
     return *jobs;
 }

@@ -43,7 +43,8 @@ public:
     // `timeoutMs` passed first.
     bool waitUntilIdle(int timeoutMs);
 
-    // The instance of callers that were handed none.
+    // The instance of callers that were handed none. When the application quits, it waits for
+    // the operations under way to end (their results are not delivered any more).
     static XPFileJobs &shared();
 
 Q_SIGNALS:

@@ -319,3 +319,21 @@ TEST_F(FileJobs, TheGridShowsABusyPointerWhileAnOperationRuns)
     EXPECT_EQ(view.cursor().shape(), before) << "the pointer is back once the result is in";
     EXPECT_FALSE(QFileInfo::exists(file));
 }
+
+TEST(SharedFileJobs, QuittingWaitsForTheOperationUnderWay)
+{
+    XPFileJobs &shared = XPFileJobs::shared();
+    std::atomic<bool> finished{false};
+    ASSERT_TRUE(shared.run<int>({QStringLiteral("/quit/Big.iso")},
+                                [&finished] {
+                                    QThread::msleep(300);
+                                    finished = true;
+                                    return 0;
+                                },
+                                nullptr, {}));
+    // The event loop ends at once; leaving it is when the application quits.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    qApp->exec();
+    EXPECT_TRUE(finished) << "the application went while a file operation was still running";
+    EXPECT_TRUE(shared.waitUntilIdle(5000));
+}
