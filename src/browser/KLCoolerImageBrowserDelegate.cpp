@@ -86,7 +86,15 @@ void KLCoolerImageBrowserDelegate::addItem(const KLItemPtr &item, int index)
 void KLCoolerImageBrowserDelegate::imageBrowserRemoveKLItems(const QList<KLItemPtr> &items, bool moveToTrash)
 {
     // Only the items whose files went to the trash leave; the others stay with their files.
-    const QList<KLItemPtr> leaving = moveToTrash ? moveItemFilesToTrash(items) : items;
+    if (moveToTrash) {
+        moveItemFilesToTrash(items, [this](const QList<KLItemPtr> &trashed) { removeLeavingItems(trashed); });
+        return;
+    }
+    removeLeavingItems(items);
+}
+
+void KLCoolerImageBrowserDelegate::removeLeavingItems(const QList<KLItemPtr> &leaving)
+{
     if (leaving.isEmpty())
         return;
     int removed = 0;

@@ -86,6 +86,8 @@ Q_SIGNALS:
     void stateWriteStarted();
 
 private:
+    // Takes these items out of the Cooler (after a removal, or once their files are trashed).
+    void removeLeavingItems(const QList<KLItemPtr> &leaving);
     void listChanged();
     void writeSoonElapsed();
 

@@ -7,6 +7,7 @@
 #include "browser/menus/KLFileCommands.h"
 #include "browser/menus/KLPaneMenus.h"
 #include "cooler/KLItemListOps.h"
+#include "fileops/XPFileJobs.h"
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
 #include "platform/Defaults.h"
@@ -191,11 +192,38 @@ KLImageBrowserViewDelegate::KLImageBrowserViewDelegate(QObject *parent) : QObjec
 
 KLImageBrowserViewDelegate::~KLImageBrowserViewDelegate() = default;
 
+void KLImageBrowserViewDelegate::setServices(const KLServices *services)
+{
+    m_services = services;
+    watchFileJobs();
+}
+
+void KLImageBrowserViewDelegate::watchFileJobs()
+{
+    XPFileJobs *jobs = &services().jobs();
+    if (m_watchedJobs != jobs) {
+        if (m_watchedJobs)
+            disconnect(m_watchedJobs, nullptr, this, nullptr);
+        m_watchedJobs = jobs;
+        connect(jobs, &XPFileJobs::busyChanged, this, [this](bool busy) {
+            if (!m_imageBrowser)
+                return;
+            if (busy)
+                m_imageBrowser->setCursor(Qt::BusyCursor);
+            else
+                m_imageBrowser->unsetCursor();
+        });
+    }
+    if (m_imageBrowser && !jobs->isIdle())
+        m_imageBrowser->setCursor(Qt::BusyCursor);
+}
+
 void KLImageBrowserViewDelegate::setImageBrowser(KLImageBrowserView *view)
 {
     m_imageBrowser = view;
     if (!view)
         return;
+    watchFileJobs();
     view->setPane(this);
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { imageBrowserSelectionDidChange(); });
@@ -702,24 +730,52 @@ bool KLImageBrowserViewDelegate::warnAboutTrashing(const QList<KLItemPtr> &items
     return services().confirmTrashing(w);
 }
 
-QList<KLItemPtr> KLImageBrowserViewDelegate::moveItemFilesToTrash(const QList<KLItemPtr> &items)
+void KLImageBrowserViewDelegate::moveItemFilesToTrash(const QList<KLItemPtr> &items, TrashDone trashed)
 {
     if (!warnAboutTrashing(items))
-        return {};
-    QList<KLItemPtr> trashed;
-    QList<KLFileFailure> failures;
-    for (const KLItemPtr &item : items) {
-        QString error;
-        const QFileInfo file(item->lastKnownPath());
-        // A file that is already gone has nothing left to trash: its item goes quietly.
-        if (item->moveFileToTrash(&error) || (!file.exists() && !file.isSymLink()))
-            trashed.append(item);
-        else
-            failures.append({item->lastKnownPath(), error});
-    }
-    if (!failures.isEmpty())
-        reportFileFailures(KLFileFailureReport::trashFailed(failures));
-    return trashed;
+        return;
+    // The worker trashes and looks at the disk; the items are only read there (their paths
+    // under their own lock), the lists are made back here.
+    struct Result {
+        QList<bool> gone;
+        QStringList why;
+    };
+    QStringList paths;
+    for (const KLItemPtr &item : items)
+        paths.append(item ? item->lastKnownPath() : QString());
+    std::function<Result()> work = [items] {
+        Result r;
+        for (const KLItemPtr &item : items) {
+            QString error;
+            const QFileInfo file(item->lastKnownPath());
+            // A file that is already gone has nothing left to trash: its item goes quietly.
+            r.gone.append(item->moveFileToTrash(&error) || (!file.exists() && !file.isSymLink()));
+            r.why.append(error);
+        }
+        return r;
+    };
+    std::function<void(const Result &)> done = [this, items, trashed = std::move(trashed)](const Result &r) {
+        QList<KLItemPtr> gone;
+        QList<KLFileFailure> failures;
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (r.gone.value(i))
+                gone.append(items.at(i));
+            else
+                failures.append({items.at(i)->lastKnownPath(), r.why.value(i)});
+        }
+        if (!failures.isEmpty())
+            reportFileFailures(KLFileFailureReport::trashFailed(failures));
+        if (trashed)
+            trashed(gone);
+    };
+    if (!services().jobs().run(paths, std::move(work), this, std::move(done)))
+        refuseBusyItems();
+}
+
+void KLImageBrowserViewDelegate::refuseBusyItems()
+{
+    qCInfo(lcFileOps, "an item is busy with another operation; the new one is refused");
+    services().beep();
 }
 
 void KLImageBrowserViewDelegate::reportFileFailures(const KLFileFailureReport &report)
@@ -729,15 +785,23 @@ void KLImageBrowserViewDelegate::reportFileFailures(const KLFileFailureReport &r
 
 void KLImageBrowserViewDelegate::setSelectionsFiledDocs(const QStringList &paths)
 {
-    QList<XPFiledDocuments::FilingOutcome> outcomes;
-    XPFiledDocuments::putFilesIntoFiledDocuments(paths, true, &outcomes);
-    QList<KLFileFailure> failures;
-    for (const XPFiledDocuments::FilingOutcome &o : std::as_const(outcomes)) {
-        if (o.kind == XPFiledDocuments::FilingOutcome::Failed || o.markFailed)
-            failures.append({o.source, o.why});
-    }
-    if (!failures.isEmpty())
-        reportFileFailures(KLFileFailureReport::filingFailed(failures));
+    using Outcomes = QList<XPFiledDocuments::FilingOutcome>;
+    std::function<Outcomes()> work = [paths] {
+        Outcomes outcomes;
+        XPFiledDocuments::putFilesIntoFiledDocuments(paths, true, &outcomes);
+        return outcomes;
+    };
+    std::function<void(const Outcomes &)> done = [this](const Outcomes &outcomes) {
+        QList<KLFileFailure> failures;
+        for (const XPFiledDocuments::FilingOutcome &o : outcomes) {
+            if (o.kind == XPFiledDocuments::FilingOutcome::Failed || o.markFailed)
+                failures.append({o.source, o.why});
+        }
+        if (!failures.isEmpty())
+            reportFileFailures(KLFileFailureReport::filingFailed(failures));
+    };
+    if (!services().jobs().run(paths, std::move(work), this, std::move(done)))
+        refuseBusyItems();
 }
 
 void KLImageBrowserViewDelegate::itemMovedByKelso(const QString &oldPath, const QString &newPath)

@@ -43,7 +43,8 @@ public:
     KLMainWindowController *mainWindowController() const;
     // The program's services (questions, messages, the tag editor, the preferences window);
     // kept as a pointer, and passed on to the pane's menus. None: KLServices::defaults().
-    void setServices(const KLServices *services) { m_services = services; }
+    // The grid shows a busy pointer while the services' file jobs run.
+    void setServices(const KLServices *services);
     const KLServices &services() const override;
 
     // Data source.
@@ -144,11 +145,16 @@ public:
     // Trash confirmation.
     static KLTrashWarning trashWarningFor(const QList<KLItemPtr> &items, bool dontWarnSetting);
     bool warnAboutTrashing(const QList<KLItemPtr> &items);
-    // Asks, then moves each item's file to the trash. Answers the items whose files went there
-    // (none when the user cancelled). A file that could not be trashed (a read-only folder, a
-    // volume without a trash) stays, so its item must stay too; the user gets one message
-    // naming it.
-    QList<KLItemPtr> moveItemFilesToTrash(const QList<KLItemPtr> &items);
+    // Asks, then moves each item's file to the trash on a worker thread (the services' file
+    // jobs); `trashed` then gets, on the GUI thread, the items whose files went there (it is
+    // not called when the user cancelled, when one of the items is busy with another
+    // operation, or when the pane is gone by then). A file that could not be trashed (a
+    // read-only folder, a volume without a trash) stays, so its item must stay too; the user
+    // gets one message naming it.
+    using TrashDone = std::function<void(const QList<KLItemPtr> &trashed)>;
+    void moveItemFilesToTrash(const QList<KLItemPtr> &items, TrashDone trashed);
+    // Beeps when an operation is refused because one of its items is busy with another.
+    void refuseBusyItems();
     // Tells the user, in one message over the window, which files an operation could not
     // handle (and logs each), through the services' failure presenter.
     void reportFileFailures(const KLFileFailureReport &report);
@@ -200,6 +206,9 @@ protected:
     QTimer *_reloadTimer = nullptr;
     KLPaneMenuBuilder *m_menus = nullptr;
     const KLServices *m_services = nullptr;
+    // The file jobs whose busy state the grid's pointer shows.
+    QPointer<QObject> m_watchedJobs;
+    void watchFileJobs();
     struct RemovedItem {
         int index;
         KLItemPtr item;

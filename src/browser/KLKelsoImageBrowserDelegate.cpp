@@ -189,13 +189,14 @@ void KLKelsoImageBrowserDelegate::imageBrowserRemoveKLItems(const QList<KLItemPt
         return;
     }
     // Only the items whose files went to the trash leave; the others stay with their files.
-    const QList<KLItemPtr> trashed = moveItemFilesToTrash(items);
-    if (trashed.isEmpty())
-        return;
-    // A trashing cannot be undone here, and the collector's record of it replaced the one
-    // of the earlier removal.
-    m_lastRemoved.clear();
-    removeItems(trashed);
+    moveItemFilesToTrash(items, [this](const QList<KLItemPtr> &trashed) {
+        if (trashed.isEmpty())
+            return;
+        // A trashing cannot be undone here, and the collector's record of it replaced the one
+        // of the earlier removal.
+        m_lastRemoved.clear();
+        removeItems(trashed);
+    });
 }
 
 void KLKelsoImageBrowserDelegate::removeItems(const QList<KLItemPtr> &items)

@@ -1,5 +1,6 @@
 #include "browser/KLServices.h"
 
+#include "fileops/XPFileJobs.h"
 #include "util/Localized.h"
 #include "util/Logging.h"
 
@@ -131,4 +132,9 @@ const KLServices &KLServices::defaults()
 {
     static const KLServices none;
     return none;
+}
+
+XPFileJobs &KLServices::jobs() const
+{
+    return fileJobs ? *fileJobs : XPFileJobs::shared();
 }

@@ -23,6 +23,7 @@ class QMenu;
 class QPoint;
 class QWidget;
 class KLMetadataIndex;
+class XPFileJobs;
 
 // What the trash confirmation says (and whether it asks at all).
 struct KLTrashWarning {
@@ -97,6 +98,9 @@ struct KLServices {
     // The process's metadata index service (its database path for the search bar's queries,
     // the first crawl's progress for the quiet line). None: no index (tests, tools).
     KLMetadataIndex *metadataIndex = nullptr;
+    // Where the panes' file operations (Move To, filing, trash) run, off the GUI thread. None:
+    // the process's shared instance.
+    XPFileJobs *fileJobs = nullptr;
 
     // --- calls, with the defaults for empty members ---
     // Default: a modal warning box, Cancel the default button.
@@ -119,6 +123,8 @@ struct KLServices {
     bool dragEndedOnDropZone() const;
     // Default: QApplication::beep().
     void beep() const;
+    // Default: XPFileJobs::shared().
+    XPFileJobs &jobs() const;
 
     // An empty set: every call takes its default. For panes and menus built without services.
     static const KLServices &defaults();

@@ -16,6 +16,7 @@
 #include <QHash>
 #include <QSet>
 #include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -71,7 +72,8 @@ void rebuildSlowVolumes()
             QMetaObject::invokeMethod(
                 app,
                 [] {
-                    QObject::connect(&MountWatcher::instance(), &MountWatcher::changed, [] { rebuildSlowVolumes(); });
+                    QObject::connect(&MountWatcher::instance(), &MountWatcher::changed,
+                                     [] { (void)rebuildSlowVolumesInBackground(); });
                 },
                 Qt::QueuedConnection);
         });
@@ -84,6 +86,11 @@ void rebuildSlowVolumes()
         if (isSlowFileSystemType(m.fsType))
             g_slowVolumes.insert(m.mountPoint, m.mountPoint);
     }
+}
+
+QFuture<void> rebuildSlowVolumesInBackground()
+{
+    return QtConcurrent::run([] { rebuildSlowVolumes(); });
 }
 
 bool pathIsOnSlowVolume(const QString &path)

@@ -5,6 +5,7 @@
 // the network or from a cloud service: a prefix test against the mount points of network file
 // systems (rebuilt whenever the mount table changes), plus a cached check for a cloud
 // placeholder attribute.
+#include <QFuture>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -21,6 +22,9 @@ QString ourCacheFolder();
 // Rebuilds the table of mounted network volumes; the first call also subscribes to mount
 // changes (when an application object exists) so the table follows mounts and unmounts.
 void rebuildSlowVolumes();
+// The same on a pool thread (reading the mount list waits on the disk): for the GUI thread,
+// at start-up and on each mount change. The future ends once the table is rebuilt.
+QFuture<void> rebuildSlowVolumesInBackground();
 bool pathIsOnSlowVolume(const QString &path);
 bool pathIsDropboxOrOtherPlaceholder(const QString &path);
 // True for the mount types whose contents come over the network.

@@ -24,7 +24,14 @@
 
 XPFiledDocumentsNotifier *XPFiledDocumentsNotifier::instance()
 {
-    static XPFiledDocumentsNotifier *notifier = new XPFiledDocumentsNotifier;
+    static XPFiledDocumentsNotifier *notifier = [] {
+        auto *made = new XPFiledDocumentsNotifier;
+        // Filing runs on worker threads, and the first call may come from one: the notifier
+        // belongs to the application's thread, whose event loop runs what is connected to it.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            made->moveToThread(app->thread());
+        return made;
+    }();
     return notifier;
 }
 

@@ -8,6 +8,7 @@
 #include "browser/KLPreviewPanel.h"
 #include "browser/KLRecentSource.h"
 #include "cooler/KLCoolerStore.h"
+#include "fileops/XPFileJobs.h"
 #include "platform/Defaults.h"
 #include "support/TestSupport.h"
 #include "thumbs/KPQuickLook.h"
@@ -384,6 +385,7 @@ TEST_F(PanesTest, CancelledTrashingLeavesItemsAndFiles)
     // Confirmed: the item leaves and its file goes to the trash.
     f.services.trashAlertPresenter = [&](const KLTrashWarning &) { return true; };
     f.pane.imageBrowserRemoveKLItems({f.pane.itemAtIndex(0)}, true);
+    ASSERT_TRUE(XPFileJobs::shared().waitUntilIdle(10000));
     EXPECT_EQ(f.pane.numberOfItems(), 1);
     EXPECT_FALSE(QFile::exists(files[0]));
 }

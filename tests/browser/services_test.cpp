@@ -8,6 +8,7 @@
 #include "browser/KLRecentSource.h"
 #include "browser/KLServices.h"
 #include "browser/menus/KLPaneMenus.h"
+#include "fileops/XPFileJobs.h"
 #include "platform/Defaults.h"
 #include "search/gui/KLFilePickerMenu.h"
 #include "support/MenuSupport.h"
@@ -154,6 +155,7 @@ TEST_F(ServicesTest, TheTrashConfirmationIsAskedOfThePanesOwnServicesAboutTheCho
     QAction *trash = findAction(menu.get(), QStringLiteral("moveToTrashAction"));
     ASSERT_NE(trash, nullptr);
     trash->trigger();
+    ASSERT_TRUE(XPFileJobs::shared().waitUntilIdle(10000));
     ASSERT_EQ(asked.size(), 2);
     EXPECT_EQ(asked[1].message, QStringLiteral("Move \u201c%1\u201d to the trash?").arg(third->displayName()));
     EXPECT_FALSE(QFileInfo::exists(third->lastKnownPath()));
@@ -244,6 +246,7 @@ TEST_F(ServicesTest, ARefusedMoveToBeepsThroughThePanesServices)
     QAction target;
     target.setData(QUrl::fromLocalFile(QFileInfo(theirs).path()));
     moveTo->moveToPath(&target);
+    ASSERT_TRUE(services.jobs().waitUntilIdle(10000));
     EXPECT_EQ(beeps, 1);
     EXPECT_TRUE(QFileInfo::exists(mine)) << "the name is taken: nothing moves";
 }

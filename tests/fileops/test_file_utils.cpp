@@ -11,8 +11,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+#include <atomic>
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace XPFileUtils;
 
@@ -319,4 +322,32 @@ TEST(FileUtilsPackagesTest, FoldersWithPackageExtensions)
     EXPECT_TRUE(isFileOrPackage(folder + "/does-not-exist"));
     EXPECT_FALSE(isPackage(folder + "/file.app")) << "a package is a folder";
     EXPECT_FALSE(isPackage(folder + "/.app"));
+}
+
+TEST_F(SlowVolumesTest, TheStartUpAndMountChangeRebuildDoesNotWaitOnTheMountListInTheCallersThread)
+{
+    // A mount list that answers only when something writes into it: a FIFO, written half a
+    // second later by another thread. The rebuild meant for the GUI thread must come back at
+    // once and read the list on a thread of its own.
+    const QString fifo = freshFolder() + "/mountinfo-slow";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    Mounts::setMountInfoPathForTesting(fifo);
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        written = true;
+        QFile f(fifo);
+        if (f.open(QIODevice::WriteOnly)) {
+            f.write("22 1 254:0 / / rw - ext4 /dev/vda rw\n"
+                    "70 22 0:70 / /mnt/slowlist rw - nfs4 h:/z rw\n");
+            f.close();
+        }
+    });
+    QFuture<void> rebuilt = rebuildSlowVolumesInBackground();
+    const bool returnedBeforeTheListWasWritten = !written;
+    rebuilt.waitForFinished();
+    writer.join();
+    Mounts::setMountInfoPathForTesting(QString());
+    EXPECT_TRUE(returnedBeforeTheListWasWritten) << "the caller waited for the mount list";
+    EXPECT_TRUE(pathIsOnSlowVolume("/mnt/slowlist/file-g")) << "the table was rebuilt from the list read";
 }

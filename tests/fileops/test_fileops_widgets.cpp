@@ -15,6 +15,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+#include <QThreadPool>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -170,7 +173,16 @@ namespace {
 struct RecordingTarget : XPOpenWithTarget {
     void openSelectedWithAppAction(const QVariantMap &r) override { app.append(r); }
     void openSelectedWithOtherAction(const QVariantMap &r) override { other.append(r); }
+    // The standard entries, noting the thread that found them.
+    std::function<QList<XPFileUtils::OpenWithEntry>()> openWithEntriesFinder(const QString &path) const override
+    {
+        return [path, thread = finderThread] {
+            *thread = QThread::currentThread();
+            return XPFileUtils::openWithEntriesForDocument(path);
+        };
+    }
     QList<QVariantMap> app, other;
+    std::shared_ptr<std::atomic<QThread *>> finderThread = std::make_shared<std::atomic<QThread *>>(nullptr);
 };
 } // namespace
 
@@ -181,6 +193,7 @@ TEST(OpenWithMenu, OtherIsLastAndEntriesReachTheTarget)
     RecordingTarget target;
     std::unique_ptr<QMenu> menu(XPFileUtils::makeOpenWithMenuForDocument(doc, &target));
     EXPECT_TRUE(menu->title().isEmpty());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return XPFileUtils::openWithMenuIsReady(menu.get()); }));
     ASSERT_FALSE(menu->actions().isEmpty());
     QAction *other = menu->actions().last();
     EXPECT_EQ(other->text(), "Other…");
@@ -205,4 +218,32 @@ TEST(OpenWithMenu, OtherIsLastAndEntriesReachTheTarget)
     EXPECT_TRUE(error.isEmpty()) << "a cancel is not a failure";
     EXPECT_FALSE(XPFileUtils::openWithOther({{"path", QString()}}, nullptr));
     XPFileUtils::setApplicationChooser({});
+}
+
+TEST(OpenWithMenu, TheMenuComesBackAtOnceAndItsApplicationsFollowFromAPoolThread)
+{
+    const QString doc = freshFolder("openwith-later") + "/letter.kelso-unknown-type";
+    KelsoTest::writeFile(doc, "x");
+    RecordingTarget target;
+    std::unique_ptr<QMenu> menu(XPFileUtils::makeOpenWithMenuForDocument(doc, &target));
+    // Nothing of the document was looked at on this thread: the menu only says it is looking.
+    EXPECT_FALSE(XPFileUtils::openWithMenuIsReady(menu.get()));
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions().first()->objectName(), "openWithLooking");
+    EXPECT_FALSE(menu->actions().first()->isEnabled());
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return XPFileUtils::openWithMenuIsReady(menu.get()); }));
+    EXPECT_NE(target.finderThread->load(), nullptr);
+    EXPECT_NE(target.finderThread->load(), QThread::currentThread()) << "the entries were found on the GUI thread";
+    ASSERT_FALSE(menu->actions().isEmpty());
+    for (QAction *a : menu->actions())
+        EXPECT_NE(a->objectName(), "openWithLooking") << "the looking entry is gone";
+    EXPECT_EQ(menu->actions().last()->text(), "Other…");
+    menu->actions().last()->trigger();
+    ASSERT_EQ(target.other.size(), 1);
+    EXPECT_EQ(target.other.first().value("path").toString(), doc);
+
+    // A menu closed and deleted before its applications come is no harm.
+    delete XPFileUtils::makeOpenWithMenuForDocument(doc, &target);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
 }

@@ -6,6 +6,7 @@
 #include "browser/KLKelsoImageBrowserDelegate.h"
 #include "browser/KLRecentSource.h"
 #include "fileops/ScratchVolume.h"
+#include "fileops/XPFileJobs.h"
 #include "fileops/XPRename.h"
 #include "platform/Defaults.h"
 #include "recent/KLRecentFiles.h"
@@ -119,6 +120,7 @@ TEST_F(PaneFileResults, AFileThatCannotBeTrashedStaysInTheCoolerAndIsNamedOnce)
     pane.addPaths({fine, locked.file}, 0);
     ASSERT_EQ(pane.numberOfItems(), 2);
     pane.imageBrowserRemoveKLItems(pane.items(), true);
+    ASSERT_TRUE(XPFileJobs::shared().waitUntilIdle(10000));
 
     EXPECT_FALSE(QFileInfo::exists(fine)) << "the file that could go went to the trash";
     EXPECT_TRUE(QFileInfo::exists(locked.file));
@@ -146,6 +148,7 @@ TEST_F(PaneFileResults, AFileThatCannotBeTrashedStaysInTheRecentPane)
     pane.checkForChangedFiles();
     ASSERT_EQ(pane.numberOfItems(), 2);
     pane.imageBrowserRemoveKLItems({pane.itemAtIndex(0)}, true);
+    ASSERT_TRUE(XPFileJobs::shared().waitUntilIdle(10000));
     EXPECT_EQ(pane.numberOfItems(), 2);
     EXPECT_EQ(list->top.size(), 2) << "the collector keeps it too";
     ASSERT_EQ(reports.size(), 1);
@@ -204,6 +207,7 @@ TEST_F(PaneFileResults, FilingTakesTheItemAlongAndReportsWhatFailed)
     cooler.setServices(&services);
     cooler.addPaths({file}, 0);
     cooler.setSelectionsFiledDocs({file, link, from + QStringLiteral("/missing.txt")});
+    ASSERT_TRUE(XPFileJobs::shared().waitUntilIdle(10000));
     QApplication::processEvents();
     Defaults::standard().removeObjectForKey(XPFiledDocuments::kFiledDocumentsPathKey);
     XPFiledDocuments::forgetRoot();

@@ -1,4 +1,5 @@
 // The file picker menu in its three configurations, offscreen.
+#include "fileops/XPFileJobs.h"
 #include "search/gui/KLFilePickerMenu.h"
 #include "support/TestSupport.h"
 
@@ -67,6 +68,7 @@ TEST(FilePickerMenu, MoveToBeepsForANameThatIsTakenAndLeavesBothFiles)
     EXPECT_TRUE(folder->menu()->actions().at(1)->isSeparator());
     EXPECT_EQ(folder->menu()->actions().size(), 2); // foldersOnly: no files listed
     here->trigger();
+    ASSERT_TRUE(XPFileJobs::shared().waitUntilIdle(10000));
     EXPECT_EQ(beeps, 1);
     EXPECT_EQ(contents(src + "/same.txt"), "mine");
     EXPECT_EQ(contents(dst + "/same.txt"), "theirs");

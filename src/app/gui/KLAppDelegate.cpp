@@ -223,7 +223,7 @@ QList<KLAppDelegate::Step> KLAppDelegate::willFinishLaunchingSteps()
         // The window needs the Cooler store, and a look at each item's file: read on another
         // thread while the main thread makes the tray icon and the recent-files engine.
         {"read Cooler ahead", [] { KLCoolerStore::readAhead(KLCoolerStore::pathForStateFile()); }},
-        {"rebuild slow volumes", [] { XPFileUtils::rebuildSlowVolumes(); }},
+        {"rebuild slow volumes", [] { (void)XPFileUtils::rebuildSlowVolumesInBackground(); }},
         {"item services",
          [this] {
              // What the panes' items ask the program for: cell pictures from the thumbnail

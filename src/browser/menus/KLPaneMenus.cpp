@@ -2,6 +2,7 @@
 
 #include "browser/KLServices.h"
 #include "browser/menus/KLFileCommands.h"
+#include "fileops/XPFileJobs.h"
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPOpenWith.h"
 #include "fileops/gui/XPIcons.h"
@@ -16,12 +17,17 @@
 #include <QAction>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QMenu>
+#include <QPointer>
 #include <QWidget>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <sys/stat.h>
 
 namespace {
+
+const char kManageSettledProperty[] = "klManageEntriesSettled";
 
 QVariant itemsObject(const QList<KLItemPtr> &items)
 {
@@ -74,6 +80,16 @@ bool KLPaneMenuActions::pathsAreAllManaged(const QStringList &paths) const
 bool KLPaneMenuActions::usesFiledDocuments() const
 {
     return XPFiledDocuments::usesFiledDocuments();
+}
+
+std::function<KLManageFacts()> KLPaneMenuActions::manageFactsReader(const QStringList &paths) const
+{
+    return [paths] {
+        KLManageFacts facts;
+        facts.allManaged = XPFiledDocuments::pathsAreAllManaged(paths);
+        facts.usesFiling = XPFiledDocuments::usesFiledDocuments();
+        return facts;
+    };
 }
 
 void KLPaneMenuActions::openExternallyAction(const QList<KLItemPtr> &items)
@@ -133,13 +149,36 @@ void KLPaneMenuActions::addUnwantedItemMenuItemAction(const QVariant &object)
 
 void KLPaneMenuActions::setSelectionsManaged(const QStringList &paths, bool managed)
 {
-    for (const QString &p : paths)
-        XPFiledDocuments::setManaged(managed, p);
+    // Each mark is an attribute write paced by 20 ms: a worker's job, never the window's.
+    std::function<bool()> work = [paths, managed] {
+        for (const QString &p : paths)
+            XPFiledDocuments::setManaged(managed, p);
+        return true;
+    };
+    if (!services().jobs().run(paths, std::move(work), nullptr, std::function<void(const bool &)>()))
+        services().beep();
 }
 
 void KLPaneMenuActions::setSelectionsFiledDocs(const QStringList &paths)
 {
-    XPFiledDocuments::putFilesIntoFiledDocuments(paths, true);
+    using Outcomes = QList<XPFiledDocuments::FilingOutcome>;
+    std::function<Outcomes()> work = [paths] {
+        Outcomes outcomes;
+        XPFiledDocuments::putFilesIntoFiledDocuments(paths, true, &outcomes);
+        return outcomes;
+    };
+    QPointer<QWidget> view = enclosingView();
+    const KLServices *s = &services();
+    std::function<void(const Outcomes &)> done = [view, s](const Outcomes &outcomes) {
+        QList<KLFileFailure> failures;
+        for (const XPFiledDocuments::FilingOutcome &o : outcomes) {
+            if (o.kind == XPFiledDocuments::FilingOutcome::Failed || o.markFailed)
+                failures.append({o.source, o.why});
+        }
+        s->reportFileFailures(KLFileFailureReport::filingFailed(failures), view.data());
+    };
+    if (!services().jobs().run(paths, std::move(work), nullptr, std::move(done)))
+        services().beep();
 }
 
 void KLPaneMenuActions::openSelectedWithAppAction(const QVariantMap &record)
@@ -175,11 +214,12 @@ QAction *KLPaneMenuBuilder::addEntry(QMenu *menu, const QString &title, const ch
     QAction *action = menu->addAction(title);
     action->setObjectName(QString::fromLatin1(actionName));
     action->setData(data);
-    const QByteArray name(actionName);
     KLPaneMenuActions *a = m_actions;
-    QObject::connect(action, &QAction::triggered, menu, [a, action, name] {
+    QObject::connect(action, &QAction::triggered, menu, [a, action] {
         if (!a)
             return;
+        // The name as it is now: the managed entry learns which way it goes after it is made.
+        const QByteArray name = action->objectName().toLatin1();
         const QVariant object = action->data();
         if (name == "openExternallyAction")
             a->openExternallyAction(itemsOf(action));
@@ -302,15 +342,51 @@ void KLPaneMenuBuilder::addManageAndFileItems(const QList<KLItemPtr> &items, QMe
     if (paths.isEmpty())
         return;
     menu->addSeparator();
-    if (m_actions->pathsAreAllManaged(paths))
-        addEntry(menu, KLLocalized(QStringLiteral("XPMarkAsNotManaged")), "setSelectionsNotManaged", paths);
-    else
+    // The marks (attributes of up to 1,000 files), the items' kinds and the filing folder are
+    // read on a pool thread; the entries wait, disabled, for what they should say.
+    QPointer<QAction> managed =
         addEntry(menu, KLLocalized(QStringLiteral("XPMarkAsManaged")), "setSelectionsManaged", paths);
-    // Filing moves files only: a selection of folders gets no entry that would do nothing.
-    const bool someFile =
-        std::any_of(paths.cbegin(), paths.cend(), [](const QString &p) { return XPFileUtils::isFileOrPackage(p); });
-    if (someFile && !paths.last().contains(QLatin1String("Filed Documents")) && m_actions->usesFiledDocuments())
-        addEntry(menu, KLLocalized(QStringLiteral("XPMoveToFiled")), "setSelectionsFiledDocs", paths);
+    managed->setEnabled(false);
+    QPointer<QAction> filing;
+    if (!paths.last().contains(QLatin1String("Filed Documents"))) {
+        filing = addEntry(menu, KLLocalized(QStringLiteral("XPMoveToFiled")), "setSelectionsFiledDocs", paths);
+        filing->setEnabled(false);
+    }
+    menu->setProperty(kManageSettledProperty, false);
+    struct Facts {
+        KLManageFacts read;
+        bool someFile = false;
+    };
+    auto *watcher = new QFutureWatcher<Facts>(menu);
+    QPointer<QMenu> guardedMenu = menu;
+    connect(watcher, &QFutureWatcherBase::finished, menu, [watcher, guardedMenu, managed, filing] {
+        watcher->deleteLater();
+        const Facts facts = watcher->result();
+        if (managed) {
+            if (facts.read.allManaged) {
+                managed->setText(KLLocalized(QStringLiteral("XPMarkAsNotManaged")));
+                managed->setObjectName(QStringLiteral("setSelectionsNotManaged"));
+            }
+            managed->setEnabled(true);
+        }
+        // Filing moves files only: a selection of folders gets no entry that would do nothing.
+        if (filing) {
+            if (facts.someFile && facts.read.usesFiling) {
+                filing->setEnabled(true);
+            } else {
+                guardedMenu->removeAction(filing);
+                filing->deleteLater();
+            }
+        }
+        guardedMenu->setProperty(kManageSettledProperty, true);
+    });
+    watcher->setFuture(QtConcurrent::run([reader = m_actions->manageFactsReader(paths), paths] {
+        Facts facts;
+        facts.read = reader();
+        facts.someFile =
+            std::any_of(paths.cbegin(), paths.cend(), [](const QString &p) { return XPFileUtils::isFileOrPackage(p); });
+        return facts;
+    }));
 
     m_moveToPathMenu = new QMenu(QStringLiteral("Move To"), menu);
     m_moveToPathBuilder = std::make_unique<KLFilePickerMenu>();
@@ -321,8 +397,14 @@ void KLPaneMenuBuilder::addManageAndFileItems(const QList<KLItemPtr> &items, QMe
     m_moveToPathBuilder->setFilesToMove(paths);
     // A refused move beeps through the pane's services (they outlive the pane and its menus).
     m_moveToPathBuilder->setBeeper([services = &m_actions->services()] { services->beep(); });
+    m_moveToPathBuilder->setFileJobs(&m_actions->services().jobs());
     m_moveToPathBuilder->attach(m_moveToPathMenu);
     menu->addMenu(m_moveToPathMenu)->setObjectName(QStringLiteral("moveToPathMenu"));
+}
+
+bool KLPaneMenuBuilder::manageEntriesAreSettled(const QMenu *menu)
+{
+    return menu && menu->property(kManageSettledProperty).toBool();
 }
 
 void KLPaneMenuBuilder::addMenuItemsForMissingMainMenu(QMenu *menu)

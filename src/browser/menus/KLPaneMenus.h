@@ -20,6 +20,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QVariant>
+#include <functional>
 #include <memory>
 
 #include "fileops/gui/XPOpenWithMenu.h"
@@ -30,6 +31,13 @@ class QAction;
 class QWidget;
 
 enum class KLPaneKind { Recent, Cooler };
+
+// What the managed and filing entries of a menu show: whether every item carries the managed
+// mark and whether filed documents are in use. Read from the disk, on a pool thread.
+struct KLManageFacts {
+    bool allManaged = false;
+    bool usesFiling = false;
+};
 
 class KLPaneMenuActions : public XPOpenWithTarget
 {
@@ -60,6 +68,10 @@ public:
     virtual bool fileIsUnderRoot(const QString &path) const;
     virtual bool pathsAreAllManaged(const QStringList &paths) const;
     virtual bool usesFiledDocuments() const;
+    // What reads the facts of the managed and filing entries for these paths. The answer runs
+    // on a pool thread while the menu is already up, so it must not touch the pane. The default
+    // reads the marks and the filing settings (XPFiledDocuments).
+    virtual std::function<KLManageFacts()> manageFactsReader(const QStringList &paths) const;
 
     virtual void openExternallyAction(const QList<KLItemPtr> &items);
     // A path string, or a list of items.
@@ -104,7 +116,12 @@ public:
 
     // An entry for a path: its display name, a 16 × 16 icon, the expanded path as data.
     QAction *menuItemForPath(const QString &path, int indentationLevel, PathAction action, QMenu *menu);
+    // The managed entry, the filing entry and "Move To". The first two are disabled until the
+    // facts behind them are read on a pool thread; then the managed entry offers the opposite
+    // of the items' marks and the filing entry goes when no item is a file or filing is not in
+    // use (manageEntriesAreSettled() then answers true for the menu).
     void addManageAndFileItems(const QList<KLItemPtr> &items, QMenu *menu);
+    static bool manageEntriesAreSettled(const QMenu *menu);
     // A separator and "DPMenuItemPreferences", so the preferences stay reachable without a
     // menu bar (nothing when there is no preferences window).
     void addMenuItemsForMissingMainMenu(QMenu *menu);

@@ -6,7 +6,14 @@
 #include "util/Localized.h"
 
 #include <QAction>
+#include <QFutureWatcher>
 #include <QMenu>
+#include <QtConcurrent/QtConcurrentRun>
+
+std::function<QList<XPFileUtils::OpenWithEntry>()> XPOpenWithTarget::openWithEntriesFinder(const QString &path) const
+{
+    return [path] { return XPFileUtils::openWithEntriesForDocument(path); };
+}
 
 namespace XPFileUtils {
 
@@ -25,10 +32,12 @@ ApplicationChooser &chooser()
 
 } // namespace
 
-QMenu *makeOpenWithMenuForDocument(const QString &path, XPOpenWithTarget *target, QWidget *parent)
+namespace {
+
+const char kReadyProperty[] = "klOpenWithReady";
+
+void fillOpenWithMenu(QMenu *menu, const QList<OpenWithEntry> &entries, XPOpenWithTarget *target)
 {
-    auto *menu = new QMenu(QString(), parent);
-    const QList<OpenWithEntry> entries = openWithEntriesForDocument(path);
     for (const OpenWithEntry &entry : entries) {
         if (entry.kind == OpenWithEntry::Separator) {
             menu->addSeparator();
@@ -55,8 +64,37 @@ QMenu *makeOpenWithMenuForDocument(const QString &path, XPOpenWithTarget *target
                 target->openSelectedWithAppAction(action->data().toMap());
         });
     }
+}
+
+} // namespace
+
+QMenu *makeOpenWithMenuForDocument(const QString &path, XPOpenWithTarget *target, QWidget *parent)
+{
+    auto *menu = new QMenu(QString(), parent);
     menu->setToolTipsVisible(true);
+    menu->setProperty(kReadyProperty, false);
+    // The applications are found on a pool thread: that reads the document (its type), the
+    // desktop entries and the settings. Until they come, the menu says it is looking.
+    QAction *looking = menu->addAction(KLLocalized(QStringLiteral("XPOpenWithLooking")));
+    looking->setObjectName(QStringLiteral("openWithLooking"));
+    looking->setEnabled(false);
+    auto *watcher = new QFutureWatcher<QList<OpenWithEntry>>(menu);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, menu, [menu, watcher, looking, target] {
+        watcher->deleteLater();
+        menu->removeAction(looking);
+        looking->deleteLater();
+        fillOpenWithMenu(menu, watcher->result(), target);
+        menu->setProperty(kReadyProperty, true);
+    });
+    std::function<QList<OpenWithEntry>()> finder =
+        target ? target->openWithEntriesFinder(path) : [path] { return openWithEntriesForDocument(path); };
+    watcher->setFuture(QtConcurrent::run(std::move(finder)));
     return menu;
+}
+
+bool openWithMenuIsReady(const QMenu *menu)
+{
+    return menu && menu->property(kReadyProperty).toBool();
 }
 
 bool openWithApp(const QVariantMap &record, QString *error)

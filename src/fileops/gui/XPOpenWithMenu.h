@@ -5,6 +5,9 @@
 // {"path", "app"} for the other applications. Choosing one calls the target's
 // openSelectedWithAppAction() / openSelectedWithOtherAction() with that record; the standard
 // handling of both is openWithApp() / openWithOther() below, which targets can simply call.
+#include "fileops/XPOpenWith.h"
+
+#include <QList>
 #include <QString>
 #include <QVariantMap>
 #include <functional>
@@ -18,13 +21,20 @@ public:
     virtual ~XPOpenWithTarget() = default;
     virtual void openSelectedWithAppAction(const QVariantMap &record) = 0;
     virtual void openSelectedWithOtherAction(const QVariantMap &record) = 0;
+    // What finds the menu's entries for a document. The answer runs on a pool thread, so it
+    // must not touch the target; the default is XPFileUtils::openWithEntriesForDocument().
+    virtual std::function<QList<XPFileUtils::OpenWithEntry>()> openWithEntriesFinder(const QString &path) const;
 };
 
 namespace XPFileUtils {
 
 // A menu with an empty title holding the entries of openWithEntriesForDocument(); the menu is
-// a child of `parent` when given. The target must outlive the menu.
+// a child of `parent` when given. The target must outlive the menu. The entries are found on a
+// pool thread (the document's type and the desktop entries are read from the disk): the menu
+// comes back at once with one disabled "looking" entry, replaced by the applications when
+// they are known (openWithMenuIsReady() then answers true).
 QMenu *makeOpenWithMenuForDocument(const QString &path, XPOpenWithTarget *target, QWidget *parent = nullptr);
+bool openWithMenuIsReady(const QMenu *menu);
 
 // The standard handling of an application entry: records the application as preferred for
 // the extension (or takes the default one) and opens the file with it. False with a sentence

@@ -1,5 +1,6 @@
 #include "search/gui/KLFilePickerMenu.h"
 
+#include "fileops/XPFileJobs.h"
 #include "fileops/gui/XPIcons.h"
 #include "search/KLFilePicker.h"
 
@@ -126,12 +127,21 @@ void KLFilePickerMenu::moveToPath(QAction *entry)
     const QUrl url = entry ? entry->data().toUrl() : QUrl();
     if (!url.isLocalFile())
         return;
-    KLFilePicker::moveFilesToFolder(m_filesToMove, url.toLocalFile(), [this](const QString &) {
-        if (m_beeper)
-            m_beeper();
-        else
-            QApplication::beep();
-    });
+    // The beeper is taken along: the menu and this object may be gone when the move ends.
+    std::function<void()> beep = m_beeper ? m_beeper : std::function<void()>([] { QApplication::beep(); });
+    const QStringList files = m_filesToMove;
+    const QString folder = url.toLocalFile();
+    std::function<int()> work = [files, folder] {
+        return int(files.size()) - KLFilePicker::moveFilesToFolder(files, folder, {});
+    };
+    // Each file that could not be moved beeps, as a refused move does.
+    std::function<void(const int &)> done = [beep](const int &failed) {
+        for (int i = 0; i < failed; ++i)
+            beep();
+    };
+    XPFileJobs &jobs = m_fileJobs ? *m_fileJobs : XPFileJobs::shared();
+    if (!jobs.run(files, std::move(work), nullptr, std::move(done)))
+        beep();
 }
 
 void KLFilePickerMenu::addToCooler(QAction *entry)

@@ -19,6 +19,7 @@
 #include <functional>
 
 class QAction;
+class XPFileJobs;
 class QMenu;
 class QWidget;
 
@@ -65,6 +66,9 @@ public:
     // The sound of a failed move (the pane's menus hand in their services' beep); none:
     // QApplication::beep().
     void setBeeper(std::function<void()> beeper) { m_beeper = std::move(beeper); }
+    // Where MoveToPath moves the files: on a worker thread of these jobs (none: the shared
+    // ones). The move may outlive this object; a refused or failed move still beeps.
+    void setFileJobs(XPFileJobs *jobs) { m_fileJobs = jobs; }
 
 Q_SIGNALS:
     // After setMenuTitle (the process-wide notification is notifier()->searchLocationChanged()).
@@ -85,4 +89,5 @@ private:
     QStringList m_filesToMove;
     std::function<void(const QStringList &)> m_coolerAdder;
     std::function<void()> m_beeper;
+    XPFileJobs *m_fileJobs = nullptr;
 };

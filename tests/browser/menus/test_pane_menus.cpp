@@ -1,5 +1,6 @@
 // The panes' context menus and the menu-bar selection commands, built for prepared items.
 #include "browser/menus/KLPaneMenus.h"
+#include "fileops/gui/XPOpenWithMenu.h"
 #include "platform/Defaults.h"
 #include "prefs/KLSettings.h"
 #include "search/gui/KLFilePickerMenu.h"
@@ -10,7 +11,9 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
+#include <QThread>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -37,6 +40,15 @@ public:
         return allManaged;
     }
     bool usesFiledDocuments() const override { return filing; }
+    std::function<KLManageFacts()> manageFactsReader(const QStringList &paths) const override
+    {
+        askedManaged = int(paths.size());
+        return [all = allManaged, uses = filing, thread = factsThread] {
+            if (thread)
+                *thread = QThread::currentThread();
+            return KLManageFacts{all, uses};
+        };
+    }
     void setSelectionsManaged(const QStringList &paths, bool managed) override
     {
         managedPaths = paths;
@@ -52,6 +64,8 @@ public:
     QStringList selection;
     bool allManaged = false, filing = true;
     mutable int askedManaged = -1;
+    // Where the facts of the managed and filing entries were read (when set).
+    std::shared_ptr<std::atomic<QThread *>> factsThread;
     QStringList managedPaths;
     bool managedValue = false;
 };
@@ -69,6 +83,12 @@ QStringList layout(const QMenu *menu)
             out.append(a->text() + "|" + a->objectName());
     }
     return out;
+}
+
+// The managed and filing entries are settled once their facts come from the pool thread.
+bool settled(const QMenu *menu)
+{
+    return KelsoTest::waitFor([menu] { return KLPaneMenuBuilder::manageEntriesAreSettled(menu); });
 }
 
 QAction *find(const QMenu *menu, const QString &objectName)
@@ -104,6 +124,7 @@ TEST_F(PaneMenus, RecentSingleItemMenuHasEveryEntryInOrder)
     const KLItemPtr x = existing("report.pdf");
     KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
     std::unique_ptr<QMenu> menu(builder.menuForItem(x));
+    ASSERT_TRUE(settled(menu.get()));
     EXPECT_EQ(layout(menu.get()), (QStringList{"Open With>",
                                                "Open|openExternallyAction",
                                                "Rename…|renameAction",
@@ -162,6 +183,7 @@ TEST_F(PaneMenus, RecentSingleItemMenuHasEveryEntryInOrder)
     // The open-with submenu always ends with "Other…" for the document.
     QMenu *openWith = menu->actions().first()->menu();
     ASSERT_NE(openWith, nullptr);
+    ASSERT_TRUE(KelsoTest::waitFor([openWith] { return XPFileUtils::openWithMenuIsReady(openWith); }));
     EXPECT_EQ(openWith->actions().last()->text(), "Other…");
     EXPECT_EQ(openWith->actions().last()->data().toMap().value("path").toString(), path);
 
@@ -179,6 +201,7 @@ TEST_F(PaneMenus, EntriesReachThePaneWithTheirObjects)
     const KLItemPtr x = existing("notes.txt");
     KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
     std::unique_ptr<QMenu> menu(builder.menuForItem(x));
+    ASSERT_TRUE(settled(menu.get()));
     find(menu.get(), "moveToTrashAction")->trigger();
     EXPECT_TRUE(pane.trashed);
     ASSERT_EQ(pane.removed.size(), 1);
@@ -267,6 +290,7 @@ TEST_F(PaneMenus, SeveralItemMenusCarryTheWholeList)
     const QList<KLItemPtr> items{existing("a.txt"), existing("b.txt"), KLItem::create(docs() + "/gone.txt")};
     KLPaneMenuBuilder recent(KLPaneKind::Recent, &pane);
     std::unique_ptr<QMenu> menu(recent.contextMenuForItems(items));
+    ASSERT_TRUE(settled(menu.get()));
     EXPECT_EQ(layout(menu.get()),
               (QStringList{"Open All Items|openExternallyAction", "Edit Common Tags…|editTagsAction",
                            "Show in File Manager|revealFolderInFinderAction", "Properties|getInfoInFinderAction", "-",
@@ -296,6 +320,7 @@ TEST_F(PaneMenus, ManagedAndFilingEntriesFollowStateAndLimits)
     {
         QMenu menu;
         builder.addManageAndFileItems({existing("m.txt")}, &menu);
+        ASSERT_TRUE(settled(&menu));
         EXPECT_EQ(layout(&menu), (QStringList{"-", "Mark as Not Managed|setSelectionsNotManaged",
                                               "Move to Filed Documents|setSelectionsFiledDocs", "Move To>"}));
         menu.actions().at(1)->trigger();
@@ -308,10 +333,12 @@ TEST_F(PaneMenus, ManagedAndFilingEntriesFollowStateAndLimits)
         KelsoTest::writeFile(KelsoTest::home() + "/Documents/Filed Documents/2026/x.txt");
         builder.addManageAndFileItems({KLItem::create(KelsoTest::home() + "/Documents/Filed Documents/2026/x.txt")},
                                       &menu);
+        ASSERT_TRUE(settled(&menu));
         EXPECT_EQ(find(&menu, "setSelectionsFiledDocs"), nullptr);
         pane.filing = false;
         QMenu other;
         builder.addManageAndFileItems({existing("y.txt")}, &other);
+        ASSERT_TRUE(settled(&other));
         EXPECT_EQ(find(&other, "setSelectionsFiledDocs"), nullptr);
         EXPECT_NE(find(&other, "setSelectionsManaged"), nullptr);
     }
@@ -335,6 +362,32 @@ TEST_F(PaneMenus, ManagedAndFilingEntriesFollowStateAndLimits)
         builder.addManageAndFileItems({}, &menu);
         EXPECT_TRUE(menu.actions().isEmpty());
     }
+}
+
+TEST_F(PaneMenus, TheManagedAndFilingEntriesWaitForFactsReadOnAPoolThread)
+{
+    pane.allManaged = true;
+    pane.factsThread = std::make_shared<std::atomic<QThread *>>(nullptr);
+    KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
+    std::unique_ptr<QMenu> menu(builder.menuForItem(existing("later.txt")));
+    // Back at once: nothing was read on this thread, so the entries cannot say yet which way
+    // they go, and are disabled.
+    EXPECT_FALSE(KLPaneMenuBuilder::manageEntriesAreSettled(menu.get()));
+    ASSERT_NE(find(menu.get(), "setSelectionsManaged"), nullptr);
+    EXPECT_FALSE(find(menu.get(), "setSelectionsManaged")->isEnabled());
+    ASSERT_NE(find(menu.get(), "setSelectionsFiledDocs"), nullptr);
+    EXPECT_FALSE(find(menu.get(), "setSelectionsFiledDocs")->isEnabled());
+    ASSERT_TRUE(settled(menu.get()));
+    EXPECT_NE(pane.factsThread->load(), nullptr);
+    EXPECT_NE(pane.factsThread->load(), QThread::currentThread());
+    QAction *managed = find(menu.get(), "setSelectionsNotManaged");
+    ASSERT_NE(managed, nullptr) << qPrintable(layout(menu.get()).join(", "));
+    EXPECT_TRUE(managed->isEnabled());
+    EXPECT_EQ(managed->text(), "Mark as Not Managed");
+    EXPECT_TRUE(find(menu.get(), "setSelectionsFiledDocs")->isEnabled());
+    managed->trigger();
+    EXPECT_FALSE(pane.managedValue) << "the entry that learnt its way after it was made goes that way";
+    EXPECT_EQ(pane.managedPaths, QStringList{docs() + "/later.txt"});
 }
 
 TEST_F(PaneMenus, SelectionCommandsAreValidatedAgainstTheSelection)
@@ -414,13 +467,16 @@ TEST_F(PaneMenus, FilingIsNotOfferedForFolders)
     const KLItemPtr stack = KLItem::create(folder);
     KLPaneMenuBuilder builder(KLPaneKind::Recent, &pane);
     std::unique_ptr<QMenu> menu(builder.menuForItem(stack));
+    ASSERT_TRUE(settled(menu.get()));
     EXPECT_EQ(find(menu.get(), "setSelectionsFiledDocs"), nullptr) << qPrintable(layout(menu.get()).join(", "));
     EXPECT_NE(find(menu.get(), "setSelectionsManaged"), nullptr);
 
     // Folders only: none; a file among them: offered (the file is filed, the folder stays).
     std::unique_ptr<QMenu> folders(builder.menuForMultipleItems({stack, KLItem::create(docs())}));
+    ASSERT_TRUE(settled(folders.get()));
     EXPECT_EQ(find(folders.get(), "setSelectionsFiledDocs"), nullptr);
     std::unique_ptr<QMenu> mixed(builder.menuForMultipleItems({stack, existing("memo.txt")}));
+    ASSERT_TRUE(settled(mixed.get()));
     EXPECT_NE(find(mixed.get(), "setSelectionsFiledDocs"), nullptr);
 
     // The menu-bar command follows the same rule.
@@ -488,6 +544,13 @@ QStringList silentEntries(QMenu *menu, CountingPane &pane, const QString &prefix
 {
     QStringList silent;
     Q_EMIT menu->aboutToShow();
+    // Entries filled from a pool thread are walked once they are there.
+    if (menu->property("klManageEntriesSettled").isValid()) {
+        EXPECT_TRUE(settled(menu));
+    }
+    if (menu->property("klOpenWithReady").isValid()) {
+        EXPECT_TRUE(KelsoTest::waitFor([menu] { return XPFileUtils::openWithMenuIsReady(menu); }));
+    }
     for (QAction *a : menu->actions()) {
         if (a->isSeparator())
             continue;
