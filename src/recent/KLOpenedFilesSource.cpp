@@ -1,5 +1,6 @@
 #include "recent/KLOpenedFilesSource.h"
 
+#include "util/FileUrls.h"
 #include "util/Logging.h"
 #include "util/Tilde.h"
 
@@ -61,14 +62,15 @@ bool parseIsoTime(const QStringView text, KLTime *out)
     return true;
 }
 
-// The local path of a file URL, or empty. Names whose bytes are not valid UTF-8 are refused
-// (counted) rather than mangled into another name.
+// The local path of a file URL of this machine, or empty (another host's file is not one of
+// ours, whatever its path). Names whose bytes are not valid UTF-8 are refused (counted) rather
+// than mangled into another name.
 QString localPathOfHref(const QString &href, int *skipped)
 {
     if (!href.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
         return {};
     const QUrl url(href);
-    if (!url.isValid() || !url.isLocalFile())
+    if (!FileUrls::namesThisMachine(url))
         return {};
     const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
     if (!bytes.startsWith('/'))

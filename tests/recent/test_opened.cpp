@@ -108,6 +108,26 @@ TEST(RecentlyUsedParseTest, BrokenInputKeepsWhatParsedAndSkipsBadNames)
     EXPECT_TRUE(KLOpenedFilesSource::parseRecentlyUsed(QByteArray()).isEmpty());
 }
 
+TEST(RecentlyUsedParseTest, OnlyThisMachinesFilesAreLocal)
+{
+    // "file:///p" and "file://localhost/p" name this machine's files; a URL with another host
+    // names a file over there, whose path here may well be some other file.
+    int skipped = 0;
+    const QList<KLRecentlyUsedEntry> entries = KLOpenedFilesSource::parseRecentlyUsed(
+        xbel("  <bookmark href=\"file:///home/u/here.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://localhost/home/u/local.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://LOCALHOST/home/u/upper.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://otherhost/home/u/there.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://nas.example.org/etc/passwd\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://otherhost/home/u/bad-%FF.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"),
+        &skipped);
+    QStringList paths;
+    for (const KLRecentlyUsedEntry &e : entries)
+        paths.append(e.path);
+    EXPECT_EQ(paths.join(' ').toStdString(), "/home/u/here.txt /home/u/local.txt /home/u/upper.txt");
+    EXPECT_EQ(skipped, 0) << "another host's names are not counted as names that are not UTF-8";
+}
+
 // The opened-files query, started, with a spy on its updates, and read once more (what was
 // there before the start is not an update).
 struct StartedQuery {
