@@ -162,3 +162,71 @@ TEST(ThumbnailerFile, OnlyTheEntryGroupCountsAndExecKeepsQuotedWords)
               QStringList({QStringLiteral("open /f")}));
     EXPECT_TRUE(Thumbnailer::parseThumbnailerEntry("[Thumbnailer Entry]\nMimeType=\xff\xfe;\n").exec.isEmpty());
 }
+
+namespace {
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Removes the cache folder, or the link standing in its place (never what the link points to).
+void removeCacheFolder(const QString &root)
+{
+    if (S_ISLNK(modeOf(root)))
+        ::unlink(QFile::encodeName(root).constData());
+    else
+        QDir(root).removeRecursively();
+}
+
+} // namespace
+
+TEST(SharedCacheFolders, ALinkPlantedAtACacheFolderIsRefusedAndItsTargetLeftAlone)
+{
+    const QString root = Thumbnailer::SharedCache::root();
+    const QString aside = root + QStringLiteral(".kept-by-test");
+    const bool hadRoot = QFileInfo(root).isDir();
+    if (hadRoot)
+        ASSERT_EQ(::rename(QFile::encodeName(root).constData(), QFile::encodeName(aside).constData()), 0);
+    const QString photo = KelsoTest::home() + QStringLiteral("/cache-links/photo.jpg");
+    KelsoTest::writeFile(photo, QByteArray("bytes"));
+    struct stat st {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(photo).constData(), &st), 0);
+    QImage thumbnail(8, 8, QImage::Format_RGB32);
+    thumbnail.fill(Qt::red);
+
+    // Each folder Kelso prepares on the way to a thumbnail or a failure record, a link in turn.
+    const QStringList places = {QString(), QStringLiteral("normal"), QStringLiteral("fail"),
+                                Thumbnailer::SharedCache::failureFolder()};
+    for (const QString &place : places) {
+        SCOPED_TRACE(place.isEmpty() ? "the cache folder" : qPrintable(place));
+        removeCacheFolder(root);
+        const QString target = KelsoTest::home() + QStringLiteral("/cache-links/elsewhere");
+        QDir(target).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(target));
+        ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0755), 0);
+        const QString link = place.isEmpty() ? root : root + QLatin1Char('/') + place;
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(link).absolutePath()));
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+
+        const bool stored = Thumbnailer::SharedCache::store(thumbnail, photo, st, QStringLiteral("normal"));
+        if (place.isEmpty() || place == QLatin1String("normal"))
+            EXPECT_FALSE(stored) << "a thumbnail was written through the link";
+        Thumbnailer::SharedCache::recordFailure(photo, st);
+        EXPECT_EQ(modeOf(target) & 07777, mode_t(0755)) << "the link's target was made private";
+        EXPECT_TRUE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+            << "something was written into the link's target";
+        EXPECT_TRUE(S_ISLNK(modeOf(link))) << "the planted link stays as it was";
+    }
+
+    // Without links the same calls make private folders and write.
+    removeCacheFolder(root);
+    EXPECT_TRUE(Thumbnailer::SharedCache::store(thumbnail, photo, st, QStringLiteral("normal")));
+    EXPECT_EQ(modeOf(root + QStringLiteral("/normal")) & 07777, mode_t(0700));
+    removeCacheFolder(root);
+    if (hadRoot)
+        ASSERT_EQ(::rename(QFile::encodeName(aside).constData(), QFile::encodeName(root).constData()), 0);
+}

@@ -1,5 +1,6 @@
 #include "platform/thumbnailer/Thumbnailer.h"
 
+#include "platform/StoreFile.h"
 #include "platform/thumbnailer/ChildProcesses.h"
 #include "platform/thumbnailer/DecoderWorkers.h"
 #include "platform/thumbnailer/SharedCacheEntry.h"
@@ -206,12 +207,12 @@ bool writeAtomically(const QString &finalPath, const QImage &image)
     return true;
 }
 
+// The cache folders are 0700 as the standard asks. A symbolic link planted at one of them is
+// refused: making it private would change the mode of whatever it points to, and the
+// thumbnails would be written there.
 bool makePrivateFolder(const QString &path)
 {
-    if (!QDir().mkpath(path))
-        return false;
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return true;
+    return StoreFile::preparePrivateFolder(path);
 }
 
 } // namespace
