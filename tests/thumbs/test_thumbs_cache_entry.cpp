@@ -158,8 +158,8 @@ TEST(ThumbnailerFile, OnlyTheEntryGroupCountsAndExecKeepsQuotedWords)
                            QStringLiteral("/a b/c.png"), QStringLiteral("/tmp/o.png"), QStringLiteral("%")}));
     // Bytes that are not UTF-8, a missing group, an unterminated quote: nothing to run, no crash.
     EXPECT_TRUE(Thumbnailer::parseThumbnailerEntry("Exec=x\n").exec.isEmpty());
-    EXPECT_EQ(Thumbnailer::expandExec(QStringLiteral("\"open %i"), QStringLiteral("/f"), {}, {}, 1),
-              QStringList({QStringLiteral("open /f")}));
+    EXPECT_TRUE(Thumbnailer::expandExec(QStringLiteral("\"open %i"), QStringLiteral("/f"), {}, {}, 1).isEmpty())
+        << "a quote left open";
     EXPECT_TRUE(Thumbnailer::parseThumbnailerEntry("[Thumbnailer Entry]\nMimeType=\xff\xfe;\n").exec.isEmpty());
 }
 
@@ -229,4 +229,51 @@ TEST(SharedCacheFolders, ALinkPlantedAtACacheFolderIsRefusedAndItsTargetLeftAlon
     removeCacheFolder(root);
     if (hadRoot)
         ASSERT_EQ(::rename(QFile::encodeName(aside).constData(), QFile::encodeName(root).constData()), 0);
+}
+
+namespace {
+
+QStringList expand(const QString &exec, QString *why = nullptr)
+{
+    return Thumbnailer::expandExec(exec, QStringLiteral("/in"), QStringLiteral("file:///in"), QStringLiteral("/out"),
+                                   128, why);
+}
+
+} // namespace
+
+TEST(ThumbnailerFile, FieldCodesFollowTheDesktopEntryRules)
+{
+    // Deprecated codes go without leaving an empty argument behind.
+    EXPECT_EQ(expand(QStringLiteral("thumb %d -s %s %D %n%N %v %m %i x%dy %o")).join('|'),
+              QStringLiteral("thumb|-s|128|/in|xy|/out"));
+    // %% is a percent sign, in quotes too; an empty quoted argument stays one.
+    EXPECT_EQ(expand(QStringLiteral("thumb 100%% \"50%%\" \"\" %u")).join('|'),
+              QStringLiteral("thumb|100%|50%||file:///in"));
+    // A quoted argument that is one code and nothing else is that code.
+    EXPECT_EQ(expand(QStringLiteral("thumb \"%i\" \"%o\"")).join('|'), QStringLiteral("thumb|/in|/out"));
+
+    // Lines that must not run: nothing, and the reason.
+    const QStringList refused = {
+        QStringLiteral("thumb %x %i %o"),              // unknown code
+        QStringLiteral("thumb %f %o"),                 // no file list to give a thumbnailer
+        QStringLiteral("thumb %k %i %o"),              // nor a location of its own
+        QStringLiteral("thumb %i %o 100%"),            // a % at the end
+        QStringLiteral("sh -c \"convert %i png:%o\""), // a path inside a shell command
+        QStringLiteral("thumb \"--in=%i\" %o"),        // a code inside a quoted argument
+        QStringLiteral("thumb %i \"%o"),               // a quote left open
+        QStringLiteral("%d %m"),                       // nothing left to run
+    };
+    for (const QString &line : refused) {
+        QString why;
+        EXPECT_TRUE(expand(line, &why).isEmpty()) << qPrintable(line);
+        EXPECT_FALSE(why.isEmpty()) << qPrintable(line);
+    }
+    QString why;
+    expand(QStringLiteral("thumb %x %i %o"), &why);
+    EXPECT_TRUE(why.contains(QStringLiteral("%x"))) << qPrintable(why);
+
+    // A value is one argument and never read again for codes.
+    EXPECT_EQ(Thumbnailer::expandExec(QStringLiteral("thumb %i %o"), QStringLiteral("/a b/%o \"q\".png"), {},
+                                      QStringLiteral("/out"), 1),
+              QStringList({QStringLiteral("thumb"), QStringLiteral("/a b/%o \"q\".png"), QStringLiteral("/out")}));
 }

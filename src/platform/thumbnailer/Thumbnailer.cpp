@@ -158,6 +158,15 @@ void loadThumbnailersLocked()
             const QStringList &mimes = parsed.mimeTypes;
             if (exec.isEmpty())
                 continue;
+            // A line that cannot be expanded is left out once here, so that another file
+            // may serve its types, rather than failed on every file later.
+            QString why;
+            if (expandExec(exec, QStringLiteral("/f"), QStringLiteral("file:///f"), QStringLiteral("/o"), 1, &why)
+                    .isEmpty()) {
+                qCWarning(lcThumbs, "ignoring the thumbnailer %s: its Exec line cannot be run (%s)",
+                          qUtf8Printable(f.fileName()), qUtf8Printable(why));
+                continue;
+            }
             if (!tryExec.isEmpty()) {
                 const bool ok = tryExec.startsWith(QLatin1Char('/'))
                                     ? QFileInfo(tryExec).isExecutable()
