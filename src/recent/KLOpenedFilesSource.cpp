@@ -2,6 +2,7 @@
 
 #include "util/FileUrls.h"
 #include "util/Logging.h"
+#include "util/SkippedNames.h"
 #include "util/Tilde.h"
 
 #include <QCoreApplication>
@@ -289,7 +290,6 @@ KLOpenedFilesSource::ReadResult KLOpenedFilesSource::readFiles(const QStringList
                                                                const QHash<QString, FileStamp> &known)
 {
     ReadResult result;
-    int skipped = 0;
     for (const QString &file : files) {
         struct stat st;
         if (::stat(QFile::encodeName(file).constData(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -310,10 +310,13 @@ KLOpenedFilesSource::ReadResult KLOpenedFilesSource::readFiles(const QStringList
             qCWarning(lcRecent, "cannot read %s: %s", qUtf8Printable(file), qUtf8Printable(f.errorString()));
             continue;
         }
+        int skipped = 0;
         result.entries.insert(file, parseRecentlyUsed(f.readAll(), &skipped));
+        // The file is read again on every opening any program records: told once per count.
+        if (skipped > 0 && SkippedNames::firstReport(QFile::encodeName(file), skipped, 0))
+            qCWarning(lcRecent, "skipped %d recently used entries in %s whose names are not valid UTF-8", skipped,
+                      qUtf8Printable(file));
     }
-    if (skipped > 0)
-        qCWarning(lcRecent, "skipped %d recently used entries whose names are not valid UTF-8", skipped);
     return result;
 }
 

@@ -196,6 +196,45 @@ TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
     query->stop();
 }
 
+namespace {
+
+QStringList g_badNameLines;
+std::mutex g_badNameLinesMutex;
+
+void keepBadNameLines(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    std::lock_guard lock(g_badNameLinesMutex);
+    if (message.contains(QLatin1String("not valid UTF-8")))
+        g_badNameLines.append(message);
+}
+
+} // namespace
+
+TEST(OpenedFilesSourceTest, EntriesThatAreNotUtf8AreLoggedOnceForEachCount)
+{
+    const QString mainFile = qEnvironmentVariable("XDG_DATA_HOME") + "/recently-used.xbel";
+    const QByteArray bad = "  <bookmark href=\"file:///home/u/bad-%FF.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n";
+    replaceFile(mainFile, xbel(bad));
+    g_badNameLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepBadNameLines);
+    StartedQuery started;
+    ASSERT_NO_FATAL_FAILURE(started.start());
+    // Every program's opening rewrites the file; the same bad entry is still in it.
+    for (int i = 1; i <= 3; ++i) {
+        replaceFile(mainFile, xbel(bad + bookmark(home() + "/Documents/o" + QString::number(i), KLTimeUtil::now())));
+        started.source()->rereadNow();
+    }
+    const QStringList sameEntry = g_badNameLines;
+    replaceFile(mainFile, xbel(bad + bad));
+    started.source()->rereadNow();
+    started.query->stop();
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(sameEntry.size(), 1) << qPrintable(sameEntry.join('\n'));
+    EXPECT_TRUE(sameEntry.first().contains("skipped 1 ")) << qPrintable(sameEntry.first());
+    ASSERT_EQ(g_badNameLines.size(), 2) << qPrintable(g_badNameLines.join('\n'));
+    EXPECT_TRUE(g_badNameLines.last().contains("skipped 2 ")) << qPrintable(g_badNameLines.last());
+}
+
 TEST(OpenedFilesSourceTest, SandboxedApplicationInstalledLaterIsFoundAndWatched)
 {
     // ~/.var/app is listed by the reads on the worker; a folder found there is watched from
