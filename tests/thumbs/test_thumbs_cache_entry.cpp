@@ -188,8 +188,9 @@ TEST(SharedCacheFolders, ALinkPlantedAtACacheFolderIsRefusedAndItsTargetLeftAlon
     const QString root = Thumbnailer::SharedCache::root();
     const QString aside = root + QStringLiteral(".kept-by-test");
     const bool hadRoot = QFileInfo(root).isDir();
-    if (hadRoot)
+    if (hadRoot) {
         ASSERT_EQ(::rename(QFile::encodeName(root).constData(), QFile::encodeName(aside).constData()), 0);
+    }
     const QString photo = KelsoTest::home() + QStringLiteral("/cache-links/photo.jpg");
     KelsoTest::writeFile(photo, QByteArray("bytes"));
     struct stat st {
@@ -213,8 +214,9 @@ TEST(SharedCacheFolders, ALinkPlantedAtACacheFolderIsRefusedAndItsTargetLeftAlon
         ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
 
         const bool stored = Thumbnailer::SharedCache::store(thumbnail, photo, st, QStringLiteral("normal"));
-        if (place.isEmpty() || place == QLatin1String("normal"))
+        if (place.isEmpty() || place == QLatin1String("normal")) {
             EXPECT_FALSE(stored) << "a thumbnail was written through the link";
+        }
         Thumbnailer::SharedCache::recordFailure(photo, st);
         EXPECT_EQ(modeOf(target) & 07777, mode_t(0755)) << "the link's target was made private";
         EXPECT_TRUE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
@@ -227,8 +229,9 @@ TEST(SharedCacheFolders, ALinkPlantedAtACacheFolderIsRefusedAndItsTargetLeftAlon
     EXPECT_TRUE(Thumbnailer::SharedCache::store(thumbnail, photo, st, QStringLiteral("normal")));
     EXPECT_EQ(modeOf(root + QStringLiteral("/normal")) & 07777, mode_t(0700));
     removeCacheFolder(root);
-    if (hadRoot)
+    if (hadRoot) {
         ASSERT_EQ(::rename(QFile::encodeName(aside).constData(), QFile::encodeName(root).constData()), 0);
+    }
 }
 
 namespace {
