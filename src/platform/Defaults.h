@@ -107,8 +107,10 @@ public:
 Q_SIGNALS:
     void changed(const QString &key);
 
-private:
-    // An exclusive flock on the lock file, released (and the file removed) when destroyed.
+public:
+    // An exclusive flock on the lock file, released (and the file removed) when destroyed. The
+    // file is made 0600 and never opened through a symbolic link. Also serialises other
+    // read-modify-write cycles between Kelso processes (the recent tags).
     class SettingsLock
     {
     public:
@@ -125,6 +127,7 @@ private:
         UniqueFd m_fd;
     };
 
+private:
     struct FileStamp {
         qint64 mtimeNs = -1;
         qint64 size = -1;

@@ -48,6 +48,19 @@ QString hazardAt(const QByteArray &path, bool *missing)
     return {};
 }
 
+// True the first time a refusal of `path` for `reason` is seen in this run.
+bool firstTimeTold(const QString &path, const QString &reason)
+{
+    static std::mutex mutex;
+    static QSet<QString> told;
+    std::lock_guard lock(mutex);
+    const QString key = path + QLatin1Char('\n') + reason;
+    if (told.contains(key))
+        return false;
+    told.insert(key);
+    return true;
+}
+
 bool makeFolders(const QByteArray &path)
 {
     struct stat st {
@@ -84,7 +97,10 @@ bool preparePrivateFolder(const QString &folder, QString *why)
     if (!S_ISDIR(st.st_mode)) {
         const QString reason =
             S_ISLNK(st.st_mode) ? QStringLiteral("it is a symbolic link") : QStringLiteral("it is not a folder");
-        qCWarning(lcPlatform, "refusing to keep Kelso's files in %s: %s", path.constData(), qUtf8Printable(reason));
+        // Callers come back for every file they write (the thumbnail cache does so per picture):
+        // one line per folder and reason.
+        if (firstTimeTold(QFile::decodeName(path), reason))
+            qCWarning(lcPlatform, "refusing to keep Kelso's files in %s: %s", path.constData(), qUtf8Printable(reason));
         setWhy(why, reason);
         return false;
     }
@@ -109,16 +125,7 @@ bool mayReplace(const QString &path, bool privateFolder, QString *why)
         return true;
     // Writers try again later (the settings retry while changes are pending): one line per
     // path and reason is enough.
-    static std::mutex mutex;
-    static QSet<QString> told;
-    bool tell = false;
-    {
-        std::lock_guard lock(mutex);
-        const QString key = path + QLatin1Char('\n') + hazard;
-        tell = !told.contains(key);
-        told.insert(key);
-    }
-    if (tell)
+    if (firstTimeTold(path, hazard))
         qCWarning(lcPlatform, "refusing to write the store %s: %s", native.constData(), qUtf8Printable(hazard));
     setWhy(why, hazard);
     return false;

@@ -1,6 +1,8 @@
 #include "recent/KLOpenedFilesSource.h"
 
+#include "util/FileUrls.h"
 #include "util/Logging.h"
+#include "util/SkippedNames.h"
 #include "util/Tilde.h"
 
 #include <QCoreApplication>
@@ -61,14 +63,15 @@ bool parseIsoTime(const QStringView text, KLTime *out)
     return true;
 }
 
-// The local path of a file URL, or empty. Names whose bytes are not valid UTF-8 are refused
-// (counted) rather than mangled into another name.
+// The local path of a file URL of this machine, or empty (another host's file is not one of
+// ours, whatever its path). Names whose bytes are not valid UTF-8 are refused (counted) rather
+// than mangled into another name.
 QString localPathOfHref(const QString &href, int *skipped)
 {
     if (!href.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
         return {};
     const QUrl url(href);
-    if (!url.isValid() || !url.isLocalFile())
+    if (!FileUrls::namesThisMachine(url))
         return {};
     const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
     if (!bytes.startsWith('/'))
@@ -287,7 +290,6 @@ KLOpenedFilesSource::ReadResult KLOpenedFilesSource::readFiles(const QStringList
                                                                const QHash<QString, FileStamp> &known)
 {
     ReadResult result;
-    int skipped = 0;
     for (const QString &file : files) {
         struct stat st;
         if (::stat(QFile::encodeName(file).constData(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -308,10 +310,13 @@ KLOpenedFilesSource::ReadResult KLOpenedFilesSource::readFiles(const QStringList
             qCWarning(lcRecent, "cannot read %s: %s", qUtf8Printable(file), qUtf8Printable(f.errorString()));
             continue;
         }
+        int skipped = 0;
         result.entries.insert(file, parseRecentlyUsed(f.readAll(), &skipped));
+        // The file is read again on every opening any program records: told once per count.
+        if (skipped > 0 && SkippedNames::firstReport(QFile::encodeName(file), skipped, 0))
+            qCWarning(lcRecent, "skipped %d recently used entries in %s whose names are not valid UTF-8", skipped,
+                      qUtf8Printable(file));
     }
-    if (skipped > 0)
-        qCWarning(lcRecent, "skipped %d recently used entries whose names are not valid UTF-8", skipped);
     return result;
 }
 

@@ -13,6 +13,7 @@
 #include "util/KLProcessFlags.h"
 #include "util/Logging.h"
 #include "util/Paths.h"
+#include "util/SkippedNames.h"
 #include "util/Tilde.h"
 #include "util/UniqueFd.h"
 
@@ -708,6 +709,7 @@ std::optional<QStringList> KLRecentFiles::listDirectory(const QString &directory
     std::vector<char> known;
     qsizetype knownCount = 0;
     int skipped = 0;
+    quint64 skippedFingerprint = 0;
     const int fd = ::dirfd(dir.get());
     errno = 0;
     while (struct dirent *e = ::readdir(dir.get())) {
@@ -729,6 +731,7 @@ std::optional<QStringList> KLRecentFiles::listDirectory(const QString &directory
             name = QFile::decodeName(rawName);
             if (QFile::encodeName(name) != rawName) {
                 ++skipped;
+                SkippedNames::add(&skippedFingerprint, rawName);
                 continue;
             }
         }
@@ -751,7 +754,7 @@ std::optional<QStringList> KLRecentFiles::listDirectory(const QString &directory
         // file that was left out look new next time, so keep the old entry.
         return std::nullopt;
     }
-    if (skipped > 0)
+    if (skipped > 0 && SkippedNames::firstReport(dirBytes, skipped, skippedFingerprint)) // not on every listing
         qCWarning(lcRecent, "skipped %d file name(s) in %s that are not valid UTF-8", skipped, dirBytes.constData());
     if (names.size() == 1 && names.first() == QLatin1String(".autodiskmounted"))
         return std::nullopt;

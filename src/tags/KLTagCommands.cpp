@@ -1,6 +1,7 @@
 #include "tags/KLTagCommands.h"
 
 #include "platform/Defaults.h"
+#include "platform/KLDBusClient.h"
 #include "prefs/KLSettings.h"
 #include "tags/Lumitag.h"
 #include "tags/LumitagPrefs.h"
@@ -237,7 +238,12 @@ int runFileCommand(const QStringList &args)
     QList<XPFiledDocuments::FilingOutcome> outcomes;
     XPFiledDocuments::putFilesIntoFiledDocuments(absolutePaths(args), true, &outcomes);
     bool failed = false;
+    QStringList movedFrom, movedTo;
     for (const XPFiledDocuments::FilingOutcome &o : outcomes) {
+        if (o.kind == XPFiledDocuments::FilingOutcome::Moved) {
+            movedFrom.append(o.source);
+            movedTo.append(o.destination);
+        }
         switch (o.kind) {
         case XPFiledDocuments::FilingOutcome::Moved:
         case XPFiledDocuments::FilingOutcome::Copied:
@@ -256,6 +262,12 @@ int runFileCommand(const QStringList &args)
             break;
         }
     }
+    // A running Kelso learns of the moves as it does of its own, so its Cooler and recent list
+    // follow the files. The filing is done either way: a failure here is only told.
+    QString why;
+    if (!movedFrom.isEmpty() && KLDBusClient::instanceRunning() &&
+        !KLDBusClient::call(QStringLiteral("ItemsMoved"), {movedFrom, movedTo}, nullptr, &why))
+        printErr(QStringLiteral("the running Kelso was not told of the moves: %1").arg(why));
     return failed ? 1 : 0;
 }
 

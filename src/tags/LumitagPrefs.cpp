@@ -1,12 +1,14 @@
 #include "tags/LumitagPrefs.h"
 
 #include "platform/Defaults.h"
+#include "platform/StoreFile.h"
 #include "util/KLTime.h"
+#include "util/Logging.h"
+#include "util/Paths.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QLockFile>
 #include <cmath>
 #include <mutex>
 
@@ -24,25 +26,47 @@ Defaults &store()
 }
 
 // Serialises the read-modify-write of the recent tags between Kelso processes. The store's own
-// lock is only held inside one synchronisation, so it cannot span the whole cycle.
+// lock is only held inside one synchronisation, so it cannot span the whole cycle. The lock file
+// lives in Kelso's private folder (0700, the file 0600), not beside the shared domain's file.
+// A change that cannot take the lock is not made: writing without it could drop the tags
+// another process is adding at that moment.
 class ChangeLock
 {
 public:
-    ChangeLock() : m_lock(Defaults::pathForDomain(prefsDomain()) + QStringLiteral(".tags-lock"))
+    explicit ChangeLock(const QString &domain)
+        : m_folder(KLPaths::applicationSupportFolder()),
+          m_lock(m_folder + QLatin1Char('/') + domain + QStringLiteral(".tags-lock"))
     {
-        QDir().mkpath(QFileInfo(Defaults::pathForDomain(prefsDomain())).absolutePath());
-        m_lock.setStaleLockTime(10000);
-        m_locked = m_lock.tryLock(10000);
     }
-    ~ChangeLock()
+    bool take()
     {
-        if (m_locked)
-            m_lock.unlock();
+        QString why;
+        pid_t holder = 0;
+        Defaults::SettingsLock::Outcome outcome = Defaults::SettingsLock::Failed;
+        if (StoreFile::preparePrivateFolder(m_folder, &why))
+            outcome = m_lock.acquire(kChangeLockWaitMs, &holder, &why);
+        switch (outcome) {
+        case Defaults::SettingsLock::Locked:
+            return true;
+        case Defaults::SettingsLock::HolderStopped:
+            qCWarning(lcTags, "recent tags not changed: process %d holds their lock and is stopped", int(holder));
+            break;
+        case Defaults::SettingsLock::Busy:
+            qCWarning(lcTags, "recent tags not changed: process %d held their lock for %d s", int(holder),
+                      kChangeLockWaitMs / 1000);
+            break;
+        case Defaults::SettingsLock::Failed:
+            qCWarning(lcTags, "recent tags not changed: their lock in %s cannot be taken (%s)",
+                      qUtf8Printable(m_folder), qUtf8Printable(why));
+            break;
+        }
+        return false;
     }
 
 private:
-    QLockFile m_lock;
-    bool m_locked = false;
+    static constexpr int kChangeLockWaitMs = 10000;
+    QString m_folder;
+    Defaults::SettingsLock m_lock;
 };
 
 QStringList storedTags()
@@ -112,7 +136,7 @@ QStringList recentTags()
     return storedTags();
 }
 
-void updatePrefsRecentTags(const QStringList &oldTags, const QStringList &newTags)
+bool updatePrefsRecentTags(const QStringList &oldTags, const QStringList &newTags)
 {
     QStringList added;
     for (const QString &t : newTags) {
@@ -120,9 +144,11 @@ void updatePrefsRecentTags(const QStringList &oldTags, const QStringList &newTag
             added.append(t);
     }
     if (added.isEmpty())
-        return;
+        return true;
 
-    ChangeLock changeLock;
+    ChangeLock changeLock(prefsDomain());
+    if (!changeLock.take())
+        return false;
     synchPrefs();
     const QStringList stored = storedTags();
 
@@ -143,11 +169,14 @@ void updatePrefsRecentTags(const QStringList &oldTags, const QStringList &newTag
         }
     }
     writeTags(result);
+    return true;
 }
 
-void removeTagsFromRecents(const QStringList &tags)
+bool removeTagsFromRecents(const QStringList &tags)
 {
-    ChangeLock changeLock;
+    ChangeLock changeLock(prefsDomain());
+    if (!changeLock.take())
+        return false;
     synchPrefs();
     QSet<QString> drop;
     for (const QString &t : tags)
@@ -164,6 +193,7 @@ void removeTagsFromRecents(const QStringList &tags)
         result.append(t);
     }
     writeTags(result);
+    return true;
 }
 
 } // namespace LumitagPrefs

@@ -5,7 +5,7 @@
 // when lower-cased, at most 1401 entries.
 //
 // Each change synchronises before reading and after writing, so what another program wrote is
-// picked up; a lock file next to the domain's file serialises Kelso's own read-modify-write
+// picked up; a lock file in Kelso's private folder serialises Kelso's own read-modify-write
 // cycles, and the store itself replaces the file atomically.
 #include <QString>
 #include <QStringList>
@@ -31,8 +31,10 @@ bool lumitagPrefsFileExists();
 
 QStringList recentTags();
 // Moves the tags that are in `newTags` but not in `oldTags` to the front of the recent tags.
-void updatePrefsRecentTags(const QStringList &oldTags, const QStringList &newTags);
-void removeTagsFromRecents(const QStringList &tags);
+// Both changes answer false, with a log line, and change nothing when the lock that serialises
+// them between Kelso processes cannot be taken (held by a stopped process, or for 10 s).
+bool updatePrefsRecentTags(const QStringList &oldTags, const QStringList &newTags);
+bool removeTagsFromRecents(const QStringList &tags);
 void synchPrefs();
 // Synchronises when the last synchronisation is 10 seconds or more away.
 void synchPrefsIfItsBeenAWhile();

@@ -4,11 +4,16 @@
 
 namespace FileUrls {
 
+bool namesThisMachine(const QUrl &url)
+{
+    // QUrl::isLocalFile() looks at the scheme alone: "file://otherhost/x" passes it.
+    return url.isValid() && url.isLocalFile() &&
+           (url.host().isEmpty() || url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0);
+}
+
 QString localPath(const QUrl &url)
 {
-    if (!url.isValid() || !url.isLocalFile())
-        return {};
-    if (!url.host().isEmpty() && url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+    if (!namesThisMachine(url))
         return {};
     const QString path = url.path(QUrl::FullyDecoded);
     return path.startsWith(QLatin1Char('/')) ? path : QString();

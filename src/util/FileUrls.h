@@ -11,4 +11,8 @@ namespace FileUrls {
 // ("file://host/p", which QUrl::toLocalFile() would turn into the share path "//host/p").
 QString localPath(const QUrl &url);
 
+// True for a "file:" URL of this machine: no host, or "localhost" in any case. Every reader of
+// file URLs (drops, drags, the desktop's record of opened files) goes by this one rule.
+bool namesThisMachine(const QUrl &url);
+
 } // namespace FileUrls

@@ -241,15 +241,18 @@ TEST(DefaultsHostileTest, AWaiterTakesTheLockAsSoonAsItsHolderDies)
     auto holder = std::make_unique<Holder>(path + ".lock");
     Defaults d(path);
     d.setString("KLProbe", "after the holder");
+    // Only the signal crosses threads: the QProcess belongs to this thread, and waiting for it
+    // from another one leaves its notifiers behind in this thread's event loop.
     std::thread killer([&] {
         QThread::msleep(500);
-        holder->kill();
+        holder->signal(SIGKILL);
     });
     QElapsedTimer t;
     t.start();
     EXPECT_TRUE(d.synchronize()) << "the kernel releases a dead holder's lock";
     EXPECT_LT(t.elapsed(), Defaults::kLockWaitMs) << "taken when the holder died, not when its file looked old";
     killer.join();
+    holder->kill(); // reaped here, on the thread that started it
     EXPECT_EQ(savedString(path, "KLProbe"), QString("after the holder"));
     EXPECT_FALSE(QFile::exists(path + ".lock")) << "the lock file goes with the lock";
     d.waitForBackgroundSync();

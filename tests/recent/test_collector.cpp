@@ -401,6 +401,51 @@ TEST_F(CollectorTest, NamesThatAreNotUtf8AreSkipped)
     EXPECT_EQ(KLItem::pathsForItems(collector->pastEvents()[0].files), QStringList{dir + "/good.txt"});
 }
 
+namespace {
+
+QStringList g_notUtf8Lines;
+std::mutex g_notUtf8LinesMutex;
+
+void keepNotUtf8Lines(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    std::lock_guard lock(g_notUtf8LinesMutex);
+    if (message.contains(QLatin1String("not valid UTF-8")))
+        g_notUtf8Lines.append(message);
+}
+
+void makeRawName(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+}
+
+} // namespace
+
+TEST_F(CollectorTest, NamesThatAreNotUtf8AreLoggedOncePerFolderWithTheirCount)
+{
+    makeCollector();
+    const QString dir = root + "/bytes-logged";
+    writeFile(dir + "/good.txt");
+    makeRawName(QFile::encodeName(dir) + "/one-\xff.txt");
+    makeRawName(QFile::encodeName(dir) + "/two-\xfe.txt");
+    g_notUtf8Lines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepNotUtf8Lines);
+    for (int scan = 0; scan < 3; ++scan)
+        ASSERT_TRUE(collector->fileNamesAtPath(dir).has_value());
+    const QStringList firstScans = g_notUtf8Lines;
+    // A new such name in the folder is told again, with the whole count.
+    makeRawName(QFile::encodeName(dir) + "/three-\xfd.txt");
+    for (int scan = 0; scan < 3; ++scan)
+        ASSERT_TRUE(collector->fileNamesAtPath(dir).has_value());
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(firstScans.size(), 1) << qPrintable(firstScans.join('\n'));
+    EXPECT_TRUE(firstScans.first().contains("skipped 2 ")) << qPrintable(firstScans.first());
+    ASSERT_EQ(g_notUtf8Lines.size(), 2) << qPrintable(g_notUtf8Lines.join('\n'));
+    EXPECT_TRUE(g_notUtf8Lines.last().contains("skipped 3 ")) << qPrintable(g_notUtf8Lines.last());
+    EXPECT_EQ(*collector->fileNamesAtPath(dir), QStringList{"good.txt"});
+}
+
 TEST_F(CollectorTest, StormGuardDropsRecordsWhileTheyComeTooFast)
 {
     makeCollector();

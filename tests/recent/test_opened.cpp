@@ -108,6 +108,26 @@ TEST(RecentlyUsedParseTest, BrokenInputKeepsWhatParsedAndSkipsBadNames)
     EXPECT_TRUE(KLOpenedFilesSource::parseRecentlyUsed(QByteArray()).isEmpty());
 }
 
+TEST(RecentlyUsedParseTest, OnlyThisMachinesFilesAreLocal)
+{
+    // "file:///p" and "file://localhost/p" name this machine's files; a URL with another host
+    // names a file over there, whose path here may well be some other file.
+    int skipped = 0;
+    const QList<KLRecentlyUsedEntry> entries = KLOpenedFilesSource::parseRecentlyUsed(
+        xbel("  <bookmark href=\"file:///home/u/here.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://localhost/home/u/local.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://LOCALHOST/home/u/upper.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://otherhost/home/u/there.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://nas.example.org/etc/passwd\" visited=\"2023-11-14T22:13:20Z\"/>\n"
+             "  <bookmark href=\"file://otherhost/home/u/bad-%FF.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n"),
+        &skipped);
+    QStringList paths;
+    for (const KLRecentlyUsedEntry &e : entries)
+        paths.append(e.path);
+    EXPECT_EQ(paths.join(' ').toStdString(), "/home/u/here.txt /home/u/local.txt /home/u/upper.txt");
+    EXPECT_EQ(skipped, 0) << "another host's names are not counted as names that are not UTF-8";
+}
+
 // The opened-files query, started, with a spy on its updates, and read once more (what was
 // there before the start is not an update).
 struct StartedQuery {
@@ -174,6 +194,45 @@ TEST(OpenedFilesSourceTest, ReportsOpeningsAfterTheStartFromAllFiles)
     EXPECT_TRUE(info.value(KLOpenedFilesQuery::kUpdateAddedItems).toList().isEmpty());
     ASSERT_EQ(info.value(KLOpenedFilesQuery::kUpdateChangedItems).toList().size(), 1);
     query->stop();
+}
+
+namespace {
+
+QStringList g_badNameLines;
+std::mutex g_badNameLinesMutex;
+
+void keepBadNameLines(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    std::lock_guard lock(g_badNameLinesMutex);
+    if (message.contains(QLatin1String("not valid UTF-8")))
+        g_badNameLines.append(message);
+}
+
+} // namespace
+
+TEST(OpenedFilesSourceTest, EntriesThatAreNotUtf8AreLoggedOnceForEachCount)
+{
+    const QString mainFile = qEnvironmentVariable("XDG_DATA_HOME") + "/recently-used.xbel";
+    const QByteArray bad = "  <bookmark href=\"file:///home/u/bad-%FF.txt\" visited=\"2023-11-14T22:13:20Z\"/>\n";
+    replaceFile(mainFile, xbel(bad));
+    g_badNameLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepBadNameLines);
+    StartedQuery started;
+    ASSERT_NO_FATAL_FAILURE(started.start());
+    // Every program's opening rewrites the file; the same bad entry is still in it.
+    for (int i = 1; i <= 3; ++i) {
+        replaceFile(mainFile, xbel(bad + bookmark(home() + "/Documents/o" + QString::number(i), KLTimeUtil::now())));
+        started.source()->rereadNow();
+    }
+    const QStringList sameEntry = g_badNameLines;
+    replaceFile(mainFile, xbel(bad + bad));
+    started.source()->rereadNow();
+    started.query->stop();
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(sameEntry.size(), 1) << qPrintable(sameEntry.join('\n'));
+    EXPECT_TRUE(sameEntry.first().contains("skipped 1 ")) << qPrintable(sameEntry.first());
+    ASSERT_EQ(g_badNameLines.size(), 2) << qPrintable(g_badNameLines.join('\n'));
+    EXPECT_TRUE(g_badNameLines.last().contains("skipped 2 ")) << qPrintable(g_badNameLines.last());
 }
 
 TEST(OpenedFilesSourceTest, SandboxedApplicationInstalledLaterIsFoundAndWatched)

@@ -3,11 +3,14 @@
 #include "platform/Plist.h"
 #include "tags/LumitagPrefs.h"
 #include "tags/XPTagWriter.h"
+#include "util/Paths.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QSaveFile>
 #include <QUuid>
+#include <csignal>
+#include <thread>
 
 using L = QStringList;
 
@@ -136,6 +139,94 @@ TEST_F(RecentTags, ACorruptFileCountsAsEmpty)
     EXPECT_EQ(onDisk(), L{"x"});
 }
 
+// ---- the lock around a change
+
+namespace {
+
+// A process of its own holding an exclusive flock on `lockPath`, until destroyed.
+class LockHolder
+{
+public:
+    explicit LockHolder(const QString &lockPath)
+    {
+        m_process.start(QStringLiteral(LOCK_HOLDER), {lockPath});
+        EXPECT_TRUE(m_process.waitForReadyRead(10000)) << "lock holder did not start";
+        EXPECT_EQ(m_process.readLine().trimmed(), QByteArray("locked"));
+    }
+    ~LockHolder()
+    {
+        ::kill(pid_t(m_process.processId()), SIGCONT);
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+    void stop() { ::kill(pid_t(m_process.processId()), SIGSTOP); }
+
+private:
+    QProcess m_process;
+};
+
+QString changeLockPath(const QString &domain)
+{
+    return KLPaths::applicationSupportFolder() + QLatin1Char('/') + domain + QStringLiteral(".tags-lock");
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+} // namespace
+
+TEST_F(RecentTags, AChangeThatCannotTakeItsLockIsNotWritten)
+{
+    store({"before"});
+    const QString lock = changeLockPath(domain);
+
+    // Something that is no lock file stands where the lock goes: the lock cannot be made.
+    ASSERT_TRUE(QDir().mkpath(lock));
+    EXPECT_FALSE(LumitagPrefs::updatePrefsRecentTags({}, {"added"}));
+    EXPECT_FALSE(LumitagPrefs::removeTagsFromRecents({"before"}));
+    EXPECT_EQ(onDisk(), L{"before"}) << "written without the lock";
+    ASSERT_TRUE(QDir().rmdir(lock));
+
+    // Another Kelso holds the lock and is stopped: refused at once, not waited for.
+    {
+        LockHolder holder(lock);
+        holder.stop();
+        EXPECT_FALSE(LumitagPrefs::updatePrefsRecentTags({}, {"added"}));
+        EXPECT_EQ(onDisk(), L{"before"}) << "written while another process held the lock";
+    }
+
+    // Once the lock is free the same change goes through.
+    EXPECT_TRUE(LumitagPrefs::updatePrefsRecentTags({}, {"added"}));
+    EXPECT_EQ(onDisk(), (L{"added", "before"}));
+    EXPECT_TRUE(LumitagPrefs::removeTagsFromRecents({"before"}));
+    EXPECT_EQ(onDisk(), L{"added"});
+}
+
+TEST_F(RecentTags, TheChangeLockIsPrivate)
+{
+    store({"before"});
+    // The settings store's own lock is held by a busy process: the change waits inside its
+    // lock, long enough to look at the lock file.
+    auto settingsHolder = std::make_unique<LockHolder>(Defaults::pathForDomain(domain) + QStringLiteral(".lock"));
+    std::thread change([] { LumitagPrefs::updatePrefsRecentTags({}, {"added"}); });
+    const QString lock = changeLockPath(domain);
+    const bool seen = KelsoTest::waitFor([&] { return QFileInfo::exists(lock); }, 4000);
+    const mode_t lockMode = modeOf(lock);
+    const mode_t folderMode = modeOf(QFileInfo(lock).absolutePath());
+    settingsHolder.reset();
+    change.join();
+    ASSERT_TRUE(seen) << "no lock file at " << qPrintable(lock);
+    EXPECT_TRUE(S_ISREG(lockMode));
+    EXPECT_EQ(lockMode & 07777, mode_t(0600));
+    EXPECT_EQ(folderMode & 07777, mode_t(0700));
+    EXPECT_FALSE(QFileInfo::exists(Defaults::pathForDomain(domain) + QStringLiteral(".tags-lock")))
+        << "a lock beside the settings, in the shared config folder";
+}
+
 TEST(TagPrefsFile, SharedFileExistence)
 {
     QFile::remove(Defaults::pathForDomain(LumitagPrefs::kSharedDomain));
@@ -242,6 +333,7 @@ TEST_F(TagGroups, TheLimitFollowsTheSetting)
 
 namespace {
 const char *kParentConfigEnv = "KELSO_TAGS_TEST_PARENT_CONFIG";
+const char *kParentDataEnv = "KELSO_TAGS_TEST_PARENT_DATA";
 const char *kDomainEnv = "KELSO_TAGS_TEST_DOMAIN";
 const char *kPrefixEnv = "KELSO_TAGS_TEST_PREFIX";
 constexpr int kTagsPerWriter = 25;
@@ -256,6 +348,11 @@ TEST(DISABLED_RecentTagsWriter, EntersTagsOneByOne)
     const QString ownConfig = QFileInfo(Defaults::pathForDomain(QStringLiteral("x"))).absolutePath();
     QDir(ownConfig).removeRecursively();
     ASSERT_TRUE(QFile::link(parentConfig, ownConfig));
+    // And the data folder, where Kelso's private folder holds the lock around each change.
+    const QString ownData = QFileInfo(KLPaths::applicationSupportFolder()).absolutePath();
+    QDir(ownData).removeRecursively();
+    QDir().mkpath(QFileInfo(ownData).absolutePath());
+    ASSERT_TRUE(QFile::link(qEnvironmentVariable(kParentDataEnv), ownData));
     LumitagPrefs::setPrefsFile(qEnvironmentVariable(kDomainEnv));
     const QString prefix = qEnvironmentVariable(kPrefixEnv);
     for (int i = 0; i < kTagsPerWriter; ++i)
@@ -271,6 +368,7 @@ TEST_F(RecentTags, ConcurrentWritersInSeveralProcessesLoseNoTag)
         auto *p = new QProcess;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QString::fromLatin1(kParentConfigEnv), config);
+        env.insert(QString::fromLatin1(kParentDataEnv), QFileInfo(KLPaths::applicationSupportFolder()).absolutePath());
         env.insert(QString::fromLatin1(kDomainEnv), domain);
         env.insert(QString::fromLatin1(kPrefixEnv), prefix);
         p->setProcessEnvironment(env);

@@ -158,7 +158,125 @@ TEST(ThumbnailerFile, OnlyTheEntryGroupCountsAndExecKeepsQuotedWords)
                            QStringLiteral("/a b/c.png"), QStringLiteral("/tmp/o.png"), QStringLiteral("%")}));
     // Bytes that are not UTF-8, a missing group, an unterminated quote: nothing to run, no crash.
     EXPECT_TRUE(Thumbnailer::parseThumbnailerEntry("Exec=x\n").exec.isEmpty());
-    EXPECT_EQ(Thumbnailer::expandExec(QStringLiteral("\"open %i"), QStringLiteral("/f"), {}, {}, 1),
-              QStringList({QStringLiteral("open /f")}));
+    EXPECT_TRUE(Thumbnailer::expandExec(QStringLiteral("\"open %i"), QStringLiteral("/f"), {}, {}, 1).isEmpty())
+        << "a quote left open";
     EXPECT_TRUE(Thumbnailer::parseThumbnailerEntry("[Thumbnailer Entry]\nMimeType=\xff\xfe;\n").exec.isEmpty());
+}
+
+namespace {
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Removes the cache folder, or the link standing in its place (never what the link points to).
+void removeCacheFolder(const QString &root)
+{
+    if (S_ISLNK(modeOf(root)))
+        ::unlink(QFile::encodeName(root).constData());
+    else
+        QDir(root).removeRecursively();
+}
+
+} // namespace
+
+TEST(SharedCacheFolders, ALinkPlantedAtACacheFolderIsRefusedAndItsTargetLeftAlone)
+{
+    const QString root = Thumbnailer::SharedCache::root();
+    const QString aside = root + QStringLiteral(".kept-by-test");
+    const bool hadRoot = QFileInfo(root).isDir();
+    if (hadRoot) {
+        ASSERT_EQ(::rename(QFile::encodeName(root).constData(), QFile::encodeName(aside).constData()), 0);
+    }
+    const QString photo = KelsoTest::home() + QStringLiteral("/cache-links/photo.jpg");
+    KelsoTest::writeFile(photo, QByteArray("bytes"));
+    struct stat st {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(photo).constData(), &st), 0);
+    QImage thumbnail(8, 8, QImage::Format_RGB32);
+    thumbnail.fill(Qt::red);
+
+    // Each folder Kelso prepares on the way to a thumbnail or a failure record, a link in turn.
+    const QStringList places = {QString(), QStringLiteral("normal"), QStringLiteral("fail"),
+                                Thumbnailer::SharedCache::failureFolder()};
+    for (const QString &place : places) {
+        SCOPED_TRACE(place.isEmpty() ? "the cache folder" : qPrintable(place));
+        removeCacheFolder(root);
+        const QString target = KelsoTest::home() + QStringLiteral("/cache-links/elsewhere");
+        QDir(target).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(target));
+        ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0755), 0);
+        const QString link = place.isEmpty() ? root : root + QLatin1Char('/') + place;
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(link).absolutePath()));
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+
+        const bool stored = Thumbnailer::SharedCache::store(thumbnail, photo, st, QStringLiteral("normal"));
+        if (place.isEmpty() || place == QLatin1String("normal")) {
+            EXPECT_FALSE(stored) << "a thumbnail was written through the link";
+        }
+        Thumbnailer::SharedCache::recordFailure(photo, st);
+        EXPECT_EQ(modeOf(target) & 07777, mode_t(0755)) << "the link's target was made private";
+        EXPECT_TRUE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+            << "something was written into the link's target";
+        EXPECT_TRUE(S_ISLNK(modeOf(link))) << "the planted link stays as it was";
+    }
+
+    // Without links the same calls make private folders and write.
+    removeCacheFolder(root);
+    EXPECT_TRUE(Thumbnailer::SharedCache::store(thumbnail, photo, st, QStringLiteral("normal")));
+    EXPECT_EQ(modeOf(root + QStringLiteral("/normal")) & 07777, mode_t(0700));
+    removeCacheFolder(root);
+    if (hadRoot) {
+        ASSERT_EQ(::rename(QFile::encodeName(aside).constData(), QFile::encodeName(root).constData()), 0);
+    }
+}
+
+namespace {
+
+QStringList expand(const QString &exec, QString *why = nullptr)
+{
+    return Thumbnailer::expandExec(exec, QStringLiteral("/in"), QStringLiteral("file:///in"), QStringLiteral("/out"),
+                                   128, why);
+}
+
+} // namespace
+
+TEST(ThumbnailerFile, FieldCodesFollowTheDesktopEntryRules)
+{
+    // Deprecated codes go without leaving an empty argument behind.
+    EXPECT_EQ(expand(QStringLiteral("thumb %d -s %s %D %n%N %v %m %i x%dy %o")).join('|'),
+              QStringLiteral("thumb|-s|128|/in|xy|/out"));
+    // %% is a percent sign, in quotes too; an empty quoted argument stays one.
+    EXPECT_EQ(expand(QStringLiteral("thumb 100%% \"50%%\" \"\" %u")).join('|'),
+              QStringLiteral("thumb|100%|50%||file:///in"));
+    // A quoted argument that is one code and nothing else is that code.
+    EXPECT_EQ(expand(QStringLiteral("thumb \"%i\" \"%o\"")).join('|'), QStringLiteral("thumb|/in|/out"));
+
+    // Lines that must not run: nothing, and the reason.
+    const QStringList refused = {
+        QStringLiteral("thumb %x %i %o"),              // unknown code
+        QStringLiteral("thumb %f %o"),                 // no file list to give a thumbnailer
+        QStringLiteral("thumb %k %i %o"),              // nor a location of its own
+        QStringLiteral("thumb %i %o 100%"),            // a % at the end
+        QStringLiteral("sh -c \"convert %i png:%o\""), // a path inside a shell command
+        QStringLiteral("thumb \"--in=%i\" %o"),        // a code inside a quoted argument
+        QStringLiteral("thumb %i \"%o"),               // a quote left open
+        QStringLiteral("%d %m"),                       // nothing left to run
+    };
+    for (const QString &line : refused) {
+        QString why;
+        EXPECT_TRUE(expand(line, &why).isEmpty()) << qPrintable(line);
+        EXPECT_FALSE(why.isEmpty()) << qPrintable(line);
+    }
+    QString why;
+    expand(QStringLiteral("thumb %x %i %o"), &why);
+    EXPECT_TRUE(why.contains(QStringLiteral("%x"))) << qPrintable(why);
+
+    // A value is one argument and never read again for codes.
+    EXPECT_EQ(Thumbnailer::expandExec(QStringLiteral("thumb %i %o"), QStringLiteral("/a b/%o \"q\".png"), {},
+                                      QStringLiteral("/out"), 1),
+              QStringList({QStringLiteral("thumb"), QStringLiteral("/a b/%o \"q\".png"), QStringLiteral("/out")}));
 }

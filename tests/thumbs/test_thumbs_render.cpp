@@ -553,3 +553,37 @@ TEST(ThumbnailCommand, RendersThroughTheCachesAndSaysWhichWay)
                       &err),
               1);
 }
+
+TEST(Thumbnails, AThumbnailerWhoseExecCannotRunIsPassedOverForTheNextOne)
+{
+    // Two thumbnailers for one type; the first (by name) puts the file's path inside a shell
+    // command, which is refused when the files are read, so the second one is used.
+    const QString home = KelsoTest::home();
+    const QString tdir = home + QStringLiteral("/.local/share/thumbnailers");
+    QDir().mkpath(tdir);
+    const QString ran = home + QStringLiteral("/refused-ran");
+    ASSERT_TRUE(twoTone(300, 150, Qt::green, Qt::green).save(home + QStringLiteral("/good-out.png")));
+    KelsoTest::writeFile(home + QStringLiteral("/good-thumb.sh"),
+                         QStringLiteral("#!/bin/sh\ncp '%1/good-out.png' \"$2\"\n").arg(home).toUtf8());
+    QFile::setPermissions(home + QStringLiteral("/good-thumb.sh"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    KelsoTest::writeFile(tdir + QStringLiteral("/a-refused.thumbnailer"),
+                         QStringLiteral("[Thumbnailer Entry]\nExec=sh -c \"touch '%1'; cp %i %o\"\n"
+                                        "MimeType=application/x-krita;\n")
+                             .arg(ran)
+                             .toUtf8());
+    KelsoTest::writeFile(
+        tdir + QStringLiteral("/b-good.thumbnailer"),
+        QStringLiteral("[Thumbnailer Entry]\nExec=%1/good-thumb.sh %i %o\nMimeType=application/x-krita;\n")
+            .arg(home)
+            .toUtf8());
+    Thumbnailer::reloadThumbnailers();
+
+    const QString painting = dir(QStringLiteral("refused-exec")) + QStringLiteral("/painting.kra");
+    writeBytes(painting, QByteArray("PK\x03\x04 not really a krita file"));
+    const Thumbnailer::Result r = render(painting);
+    EXPECT_EQ(r.source, Thumbnailer::Source::Thumbnailer);
+    ASSERT_FALSE(r.image.isNull());
+    EXPECT_TRUE(isGreenish(r.image.pixel(r.image.width() / 2, r.image.height() / 2)));
+    EXPECT_FALSE(QFile::exists(ran)) << "the refused command line ran";
+}

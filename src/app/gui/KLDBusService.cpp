@@ -5,6 +5,7 @@
 #include "browser/KLMainWindowController.h"
 #include "cooler/KLCoolerArguments.h"
 #include "cooler/KLItemListOps.h"
+#include "fileops/XPRename.h"
 #include "kelsoappadaptor.h"
 #include "platform/KLDBusClient.h"
 #include "platform/mdindex/MdStore.h"
@@ -15,10 +16,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QFile>
 #include <QPointer>
 #include <QTimer>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 
 KLDBusService::KLDBusService(KLAppDelegate *delegate) : QObject(delegate), m_delegate(delegate)
 {
@@ -201,6 +204,50 @@ QDBusMessage changeCooler(KLAppDelegate *delegate, const QDBusMessage &call, con
 }
 
 } // namespace
+
+void KLDBusService::ItemsMoved(const QStringList &from, const QStringList &to)
+{
+    if (from.size() != to.size()) {
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("ItemsMoved takes as many new paths as old ones"));
+        return;
+    }
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    const QDBusConnection bus = connection();
+    m_callPool.start([=] {
+        using KLCoolerArguments::Need;
+        const KLCoolerArguments::Checked olds = KLCoolerArguments::check(from, Need::AbsolutePath);
+        const KLCoolerArguments::Checked news = KLCoolerArguments::check(to, Need::AbsolutePath);
+        QList<std::pair<QString, QString>> moves;
+        if (olds.error.isEmpty() && news.error.isEmpty()) {
+            for (qsizetype i = 0; i < olds.paths.size(); ++i) {
+                // Only what the disk confirms: a stray call must not send items elsewhere.
+                struct stat st;
+                const bool oldGone = ::lstat(QFile::encodeName(olds.paths.at(i)).constData(), &st) != 0;
+                const bool newThere = ::lstat(QFile::encodeName(news.paths.at(i)).constData(), &st) == 0;
+                if (oldGone && newThere)
+                    moves.append({olds.paths.at(i), news.paths.at(i)});
+            }
+        }
+        const QString error = olds.error.isEmpty() ? news.error : olds.error;
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [=] {
+                QDBusConnection out = bus;
+                if (!error.isEmpty()) {
+                    out.send(call.createErrorReply(QDBusError::InvalidArgs, error));
+                    return;
+                }
+                for (const auto &[oldPath, newPath] : moves)
+                    Q_EMIT XPFileMoveNotifier::instance()->itemMoved(oldPath, newPath);
+                out.send(call.createReply());
+            },
+            Qt::QueuedConnection);
+    });
+}
 
 void KLDBusService::changeCoolerLater(const QStringList &arguments, int index, bool add, bool showWindow)
 {

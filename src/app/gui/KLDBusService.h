@@ -40,6 +40,10 @@ public Q_SLOTS:
     QString CoolerItems();
     void AddToCooler(const QStringList &paths, int index);
     void RemoveFromCooler(const QStringList &paths);
+    // Moves made by another Kelso process: announced here as if this process had made them, so
+    // the Cooler and the recent list follow. Pairs whose old path still exists or whose new one
+    // does not are left out. Answered once the window has followed.
+    void ItemsMoved(const QStringList &from, const QStringList &to);
     // Answered later: the search reads the index on the call thread.
     QString Search(const QString &text, const QString &kind, const QString &time, const QString &folder);
 

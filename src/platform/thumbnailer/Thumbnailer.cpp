@@ -1,5 +1,6 @@
 #include "platform/thumbnailer/Thumbnailer.h"
 
+#include "platform/StoreFile.h"
 #include "platform/thumbnailer/ChildProcesses.h"
 #include "platform/thumbnailer/DecoderWorkers.h"
 #include "platform/thumbnailer/SharedCacheEntry.h"
@@ -157,6 +158,15 @@ void loadThumbnailersLocked()
             const QStringList &mimes = parsed.mimeTypes;
             if (exec.isEmpty())
                 continue;
+            // A line that cannot be expanded is left out once here, so that another file
+            // may serve its types, rather than failed on every file later.
+            QString why;
+            if (expandExec(exec, QStringLiteral("/f"), QStringLiteral("file:///f"), QStringLiteral("/o"), 1, &why)
+                    .isEmpty()) {
+                qCWarning(lcThumbs, "ignoring the thumbnailer %s: its Exec line cannot be run (%s)",
+                          qUtf8Printable(f.fileName()), qUtf8Printable(why));
+                continue;
+            }
             if (!tryExec.isEmpty()) {
                 const bool ok = tryExec.startsWith(QLatin1Char('/'))
                                     ? QFileInfo(tryExec).isExecutable()
@@ -206,12 +216,12 @@ bool writeAtomically(const QString &finalPath, const QImage &image)
     return true;
 }
 
+// The cache folders are 0700 as the standard asks. A symbolic link planted at one of them is
+// refused: making it private would change the mode of whatever it points to, and the
+// thumbnails would be written there.
 bool makePrivateFolder(const QString &path)
 {
-    if (!QDir().mkpath(path))
-        return false;
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return true;
+    return StoreFile::preparePrivateFolder(path);
 }
 
 } // namespace
