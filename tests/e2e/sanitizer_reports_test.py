@@ -75,6 +75,18 @@ class ClassifyTest(unittest.TestCase):
         self.assertEqual(sanitizer_reports.classify(elsewhere, self.kelso), "library")
 
 
+CUT_OFF = """=================================================================
+==16984==ERROR: AddressSanitizer: stack-overflow on address 0x7ffedf5f9d68 (pc 0x7f7e bp 0x7ffe sp 0x7ffe T0)
+"""
+
+
+class CutOffTest(unittest.TestCase):
+    def test_a_report_cut_off_before_its_stack_is_told_apart(self):
+        kelso = sanitizer_reports.kelso_frame_pattern(ROOT)
+        self.assertEqual(sanitizer_reports.classify(CUT_OFF, kelso), "incomplete")
+        self.assertEqual(sanitizer_reports.classify(CUT_OFF + MAIN_PROCESS_IN_QT.split("\n", 2)[2], kelso), "library")
+
+
 class ExitStatusTest(unittest.TestCase):
     def run_on(self, reports):
         with tempfile.TemporaryDirectory() as logs:
