@@ -26,6 +26,10 @@ import time
 
 SCENARIOS = {}
 
+# Under AddressSanitizer Kelso starts and works a few times slower: `make test-e2e-asan` sets
+# KELSO_E2E_TIME_FACTOR, which stretches every wait for Kelso (wait_for, command-line calls).
+TIME_FACTOR = max(1.0, float(os.environ.get("KELSO_E2E_TIME_FACTOR") or 1))
+
 
 def scenario(fn):
     SCENARIOS[fn.__name__] = fn
@@ -124,7 +128,7 @@ class Session:
         return proc
 
     def kelso(self, *args, timeout=30, env=None):
-        return subprocess.run([self.kelso_bin, *args], capture_output=True, text=True, timeout=timeout,
+        return subprocess.run([self.kelso_bin, *args], capture_output=True, text=True, timeout=timeout * TIME_FACTOR,
                               env=env or self.env)
 
     def wait_started(self, proc, timeout=30):
@@ -136,7 +140,7 @@ class Session:
         r = self.kelso("quit")
         check(r.returncode == 0, "kelso quit failed: %s" % r.stderr)
         try:
-            proc.wait(timeout)
+            proc.wait(timeout * TIME_FACTOR)
         except subprocess.TimeoutExpired:
             raise Failure("kelso did not exit after 'kelso quit'")
         check(proc.returncode == 0, "kelso exited with %s" % proc.returncode)
@@ -298,7 +302,7 @@ class Session:
 
 
 def wait_for(condition, timeout=15.0, step=0.1):
-    deadline = time.time() + timeout
+    deadline = time.time() + timeout * TIME_FACTOR
     while time.time() < deadline:
         if condition():
             return True
