@@ -109,7 +109,9 @@ bool Crawler::crawlNames()
         store_.commit();
         return false;
     }
-    for (const QString &root : rules_.roots) {
+    // A walk into an empty index wrote every entry it holds: there is nothing stale to look
+    // for (the search would read every row again, through the path index, in path order).
+    for (const QString &root : store_.bulkStartedEmpty() ? QStringList() : rules_.roots) {
         const int gone = store_.removeStale(cleanRoot(root), generation_);
         QMutexLocker lock(&progressMutex_);
         progress_.removed += gone;
