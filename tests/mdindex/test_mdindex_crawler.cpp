@@ -223,6 +223,21 @@ TEST_F(MdCrawlerTest, LastUsedDatesComeFromTheDesktopsRecordOfOpens)
     EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemLastUsedDate > $time.now")), QStringList());
 }
 
+// The first walk into an empty index has nothing stale to remove; a later walk through the
+// same connection still must.
+TEST_F(MdCrawlerTest, AWalkAfterTheFirstThroughTheSameConnectionDropsWhatVanished)
+{
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_TRUE(c.store().byPath(p("docs/Plan.txt")));
+    ASSERT_TRUE(QFile::remove(p("docs/Plan.txt")));
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_FALSE(c.store().byPath(p("docs/Plan.txt")));
+    EXPECT_EQ(c.progress().removed, 1);
+    EXPECT_TRUE(c.store().byPath(p("photo.jpg")));
+}
+
 TEST_F(MdCrawlerTest, AFirstWalkCutShortLeavesAnIndexThatStillTakesUpdates)
 {
     {
