@@ -4,12 +4,16 @@
 //     ignoring case) and the full count, against plocate -l 100 / -c / -i;
 //   - the index's size on disk and this process's resident memory with the index open;
 //   - the content pass's throughput against bare inserts of the same text.
-// Usage: mdindex_bench [--files N] [--tree DIR] [--keep]
+// Usage: mdindex_bench [--files N] [--work DIR] [--tree DIR] [--keep]
 //        mdindex_bench crawl DB TREE    (the names walk alone, to time as a whole process)
 //        mdindex_bench query DB TEXT    (one query three times, for profiling)
-// The tree goes under the home folder by default (the crawler leaves /tmp out as a system
-// root) and is removed afterwards unless --keep. plocate's figures include its process start;
-// Kelso's are in-process, as the program searches its own index.
+// Everything a run writes goes into its work folder: the databases, plocate's output and, unless
+// --tree names another place, the tree (DIR/tree). The default work folder is new for each run
+// (under the home folder: the crawler leaves /tmp and the other system roots out), so that two
+// runs never share files. The databases go afterwards; the tree and the work folder go too unless
+// --keep (a kept tree with the same file count is reused by the next run naming it).
+// plocate's figures include its process start; Kelso's are in-process, as the program searches
+// its own index.
 #include "platform/mdindex/MdCrawler.h"
 #include "platform/mdindex/MdSearch.h"
 
@@ -43,6 +47,8 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+QString outFile; // plocate's output, inside the run's work folder
+
 // Runs a program, its output to /dev/null (or into *out), and answers the wall time in ms.
 double runProgram(const QStringList &args, QByteArray *out = nullptr)
 {
@@ -53,7 +59,6 @@ double runProgram(const QStringList &args, QByteArray *out = nullptr)
     for (QByteArray &b : bytes)
         argv.push_back(b.data());
     argv.push_back(nullptr);
-    const QString outFile = QDir::tempPath() + QStringLiteral("/mdindex-bench-out");
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, out ? QFile::encodeName(outFile).constData() : "/dev/null",
@@ -160,22 +165,38 @@ int main(int argc, char **argv)
         return 0;
     }
     int files = 200000;
-    QString tree = QDir::homePath() + QStringLiteral("/kelso-mdindex-bench-tree");
+    QString top =
+        QStringLiteral("%1/kelso-mdindex-bench.%2").arg(QDir::homePath()).arg(QCoreApplication::applicationPid());
+    QString tree;
     bool keep = false;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--files"))
             files = args.value(++i).toInt();
+        else if (args[i] == QLatin1String("--work"))
+            top = QFileInfo(args.value(++i)).absoluteFilePath();
         else if (args[i] == QLatin1String("--tree"))
-            tree = args.value(++i);
+            tree = QFileInfo(args.value(++i)).absoluteFilePath();
         else if (args[i] == QLatin1String("--keep"))
             keep = true;
+        else {
+            std::fprintf(stderr, "unknown option %s\n", qPrintable(args[i]));
+            return 2;
+        }
+    }
+    if (tree.isEmpty())
+        tree = top + QStringLiteral("/tree");
+    if (Crawler::isSystemPath(tree)) {
+        std::fprintf(stderr, "%s lies in a system folder the crawler leaves out; pick --work or --tree elsewhere\n",
+                     qPrintable(tree));
+        return 2;
     }
     if (QStandardPaths::findExecutable(QStringLiteral("plocate")).isEmpty()) {
         std::printf("plocate is not installed (scripts/install-deps.sh brings it): benchmark skipped\n");
         return 0;
     }
-    const QString work = QDir::homePath() + QStringLiteral("/kelso-mdindex-bench-db");
+    const QString work = top + QStringLiteral("/db");
     QDir().mkpath(work);
+    outFile = work + QStringLiteral("/plocate-out");
     const QString db = work + QStringLiteral("/index.sqlite3"), locateDb = work + QStringLiteral("/plocate.db");
     const QString marker = tree + QStringLiteral("/.count");
     QFile m(marker);
@@ -270,7 +291,9 @@ int main(int argc, char **argv)
     store.close();
     benchContent(work);
     QDir(work).removeRecursively();
-    if (!keep)
+    if (!keep) {
         QDir(tree).removeRecursively();
+        QDir().rmdir(top); // only when nothing else is left in it
+    }
     return 0;
 }

@@ -223,6 +223,21 @@ TEST_F(MdCrawlerTest, LastUsedDatesComeFromTheDesktopsRecordOfOpens)
     EXPECT_EQ(paths(c.store(), QStringLiteral("kMDItemLastUsedDate > $time.now")), QStringList());
 }
 
+// The first walk into an empty index has nothing stale to remove; a later walk through the
+// same connection still must.
+TEST_F(MdCrawlerTest, AWalkAfterTheFirstThroughTheSameConnectionDropsWhatVanished)
+{
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_TRUE(c.store().byPath(p("docs/Plan.txt")));
+    ASSERT_TRUE(QFile::remove(p("docs/Plan.txt")));
+    ASSERT_TRUE(c.crawlNames());
+    EXPECT_FALSE(c.store().byPath(p("docs/Plan.txt")));
+    EXPECT_EQ(c.progress().removed, 1);
+    EXPECT_TRUE(c.store().byPath(p("photo.jpg")));
+}
+
 TEST_F(MdCrawlerTest, AFirstWalkCutShortLeavesAnIndexThatStillTakesUpdates)
 {
     {
@@ -503,4 +518,58 @@ TEST_F(MdCrawlerTest, AFirstWalkWithAReaderOpenCompletesAndTheReaderSeesIt)
     ASSERT_TRUE(c.crawlNames());
     EXPECT_EQ(all(reader).size(), 8); // the root and its seven entries
     EXPECT_EQ(paths(reader, QStringLiteral("kMDItemDisplayName == \"*plan*\"cd")), QStringList{p("docs/Plan.txt")});
+}
+
+TEST_F(MdCrawlerTest, AStopDuringTheFirstWalkReturnsPromptlyAndTheIndexStaysReadableAndResumable)
+{
+    constexpr int kFolders = 200, kFilesEach = 100;
+    for (int f = 0; f < kFolders; ++f) {
+        const QString folder = root + QStringLiteral("/many/f%1").arg(f);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        for (int i = 0; i < kFilesEach; ++i) {
+            QFile file(folder + QStringLiteral("/item%1.txt").arg(i));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+    }
+    {
+        Crawler c(db, rules());
+        c.start();
+        ASSERT_TRUE(KelsoTest::waitFor([&] { return c.progress().files > 0 || c.progress().namesDone; }, 20000));
+        QElapsedTimer stopping;
+        stopping.start();
+        c.stop();
+        EXPECT_LT(stopping.elapsed(), 5000); // a hang, not a speed target
+        EXPECT_TRUE(c.progress().error.isEmpty());
+        Store reader;
+        ASSERT_TRUE(reader.open(db, Store::Mode::ReadOnly, nullptr));
+        EXPECT_TRUE(reader.byPath(root).has_value());
+        EXPECT_LE(reader.count(), 8 + 1 + kFolders + kFolders * kFilesEach);
+    }
+    Crawler again(db, rules());
+    ASSERT_TRUE(again.openStore(nullptr));
+    EXPECT_FALSE(again.store().wasRebuilt());
+    ASSERT_TRUE(again.crawlNames());
+    EXPECT_EQ(again.store().count(), 8 + 1 + kFolders + kFolders * kFilesEach);
+    EXPECT_TRUE(again.store().byPath(p("many/f199/item99.txt")).has_value());
+    const auto folder = again.store().byPath(p("many/f7"));
+    ASSERT_TRUE(folder.has_value());
+    EXPECT_EQ(again.store().byPath(p("many/f7/item3.txt"))->parent, folder->id);
+}
+
+TEST_F(MdCrawlerTest, AFirstWalkLinksEveryEntryToItsFolderAcrossSeveralRoots)
+{
+    KelsoTest::writeFile(tmp.path() + QStringLiteral("/second/inner/leaf.txt"), "x");
+    CrawlRules r = rules();
+    r.roots.append(tmp.path() + QStringLiteral("/second"));
+    Crawler c(db, r);
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    for (const QString &path : {p("docs/deep/a/b/Notes.md"), tmp.path() + QStringLiteral("/second/inner/leaf.txt")}) {
+        const auto entry = c.store().byPath(path);
+        ASSERT_TRUE(entry.has_value()) << path.toStdString();
+        const auto folder = c.store().byPath(QFileInfo(path).absolutePath());
+        ASSERT_TRUE(folder.has_value()) << path.toStdString();
+        EXPECT_EQ(entry->parent, folder->id) << path.toStdString();
+    }
+    EXPECT_EQ(c.store().byPath(tmp.path() + QStringLiteral("/second"))->parent, 0);
 }

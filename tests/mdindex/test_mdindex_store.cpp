@@ -1,6 +1,7 @@
 // The index database and searches against a real index in a temporary folder: rebuilding a
 // damaged or outdated file, name queries of every class through both name sources, content,
 // tags, scope, maximum count and cancelling.
+#include "platform/mdindex/MdCrawler.h"
 #include "platform/mdindex/MdSearch.h"
 #include "support/TestSupport.h"
 
@@ -180,7 +181,7 @@ TEST_F(MdStoreTest, GarbageTruncatedOrOutdatedFilesAreRebuiltNeverACrash)
         EXPECT_TRUE(s.open(dbPath, Store::Mode::ReadWrite, &error)) << what << error.toStdString();
         EXPECT_TRUE(s.wasRebuilt()) << what;
         EXPECT_EQ(s.count(), 0) << what;
-        EXPECT_TRUE(s.meta(QStringLiteral("schema")) == QLatin1String("2")) << what;
+        EXPECT_TRUE(s.meta(QStringLiteral("schema")) == QLatin1String("3")) << what;
         FileRecord r;
         r.path = r.name = r.displayName = QStringLiteral("/n");
         EXPECT_NE(s.upsertStat(r, 1), 0) << what;
@@ -225,6 +226,55 @@ TEST_F(MdStoreTest, GarbageTruncatedOrOutdatedFilesAreRebuiltNeverACrash)
         ASSERT_TRUE(s.setMeta(QStringLiteral("schema"), QStringLiteral("0")));
     }
     reopen("old version");
+    // The layout before display names equal to the file name were left out: every row had one.
+    {
+        Store s;
+        ASSERT_TRUE(s.open(dbPath, Store::Mode::ReadWrite, nullptr));
+        ASSERT_TRUE(s.setMeta(QStringLiteral("schema"), QStringLiteral("2")));
+    }
+    reopen("previous layout");
+}
+
+// The display name is stored only where it differs from the file name; every reader gets it back
+// either way, from a first walk's rows and from single updates, after a reopen too.
+TEST_F(MdStoreTest, DisplayNamesComeBackWhetherOrNotTheyWereStored)
+{
+    const QString root = dir.path() + QStringLiteral("/walked");
+    KelsoTest::writeFile(root + QStringLiteral("/Walked Name.txt"));
+    {
+        Crawler c(dir.path() + QStringLiteral("/walk.sqlite3"), CrawlRules{{root}, {}, {}, 1024, {}});
+        QString error;
+        ASSERT_TRUE(c.openStore(&error)) << error.toStdString();
+        ASSERT_TRUE(c.crawlNames());
+        const auto walked = c.store().byPath(root + QStringLiteral("/Walked Name.txt"));
+        ASSERT_TRUE(walked);
+        EXPECT_EQ(walked->displayName, QStringLiteral("Walked Name.txt"));
+        EXPECT_EQ(walked->name, QStringLiteral("Walked Name.txt"));
+    }
+    fillNames();
+    ASSERT_TRUE(store.begin());
+    FileRecord r;
+    r.path = QStringLiteral("/h/viewer.desktop");
+    r.name = QStringLiteral("viewer.desktop");
+    r.displayName = QStringLiteral("Photo Viewer");
+    ASSERT_NE(store.upsertStat(r, 1), 0);
+    ASSERT_TRUE(store.commit());
+    store.close();
+    Store again;
+    ASSERT_TRUE(again.open(dbPath, Store::Mode::ReadOnly, nullptr));
+    EXPECT_EQ(again.byPath(QStringLiteral("/h/viewer.desktop"))->displayName, QStringLiteral("Photo Viewer"));
+    EXPECT_EQ(again.byPath(QStringLiteral("/h/Café.txt"))->displayName, QStringLiteral("Café.txt"));
+    QStringList displayNames;
+    again.forEachRecord([&displayNames](const FileRecord &f) {
+        displayNames.append(f.displayName);
+        return true;
+    });
+    EXPECT_EQ(displayNames.size(), 7);
+    EXPECT_FALSE(displayNames.contains(QString()));
+    Searcher s(again);
+    EXPECT_EQ(names(s.run(QStringLiteral("kMDItemDisplayName == \"*report*\"cd"), SearchOptions{})),
+              (QStringList{QStringLiteral("Annual Report.pdf"), QStringLiteral("report-draft.txt")}));
+    EXPECT_EQ(s.count(*parseQuery(QStringLiteral("kMDItemDisplayName == \"*Viewer*\"")).root, SearchOptions{}), 1);
 }
 
 // A process killed while it checkpoints leaves the database file shorter than its header says:

@@ -148,16 +148,27 @@ void Crawler::run()
     }
 }
 
+namespace {
+bool isUnder(const QString &path, const QString &root)
+{
+    return path == root || (path.startsWith(root) && path.at(root.size()) == QLatin1Char('/'));
+}
+} // namespace
+
+bool Crawler::isSystemPath(const QString &path)
+{
+    for (const char *root : kSystemRoots)
+        if (isUnder(path, QString::fromLatin1(root)))
+            return true;
+    return false;
+}
+
 bool Crawler::excludedFolder(const QString &path) const
 {
-    auto under = [&path](const QString &root) {
-        return path == root || (path.startsWith(root) && path.at(root.size()) == QLatin1Char('/'));
-    };
-    for (const char *root : kSystemRoots)
-        if (under(QString::fromLatin1(root)))
-            return true;
+    if (isSystemPath(path))
+        return true;
     for (const QString &folder : rules_.excludedFolders)
-        if (under(folder))
+        if (isUnder(path, folder))
             return true;
     return false;
 }

@@ -83,6 +83,9 @@ public:
     // and again when the record changes: hand in a Modified change for its path).
     void importRecentlyUsed(const QString &xbelPath);
 
+    // True for a path inside one of the system roots (/proc, /usr, /tmp…) that are never indexed.
+    static bool isSystemPath(const QString &path);
+
     // The progress the crawler last wrote into the index (for a process that only reads it).
     static CrawlProgress storedProgress(Store &store);
 

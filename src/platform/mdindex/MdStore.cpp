@@ -16,7 +16,8 @@ Q_LOGGING_CATEGORY(lcMdIndex, "kelso.mdindex")
 namespace MdIndex {
 namespace {
 
-constexpr const char *kSchemaVersion = "2";
+// 3: the display name is NULL where it is the file name.
+constexpr const char *kSchemaVersion = "3";
 // SQLite's own header says how many pages the file should hold; a shorter file was truncated.
 // With a log beside it the file may rightly be shorter (a checkpoint cut short by a full disk
 // or a kill):

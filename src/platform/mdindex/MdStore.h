@@ -3,7 +3,8 @@
 // and belongs to one thread at a time; the crawler writes through its own Store while searches
 // read through another (WAL lets readers run beside the writer). Every call blocks on the disk.
 //
-// Tables: files (one row per file, path unique), texts + text_fts (extracted text, an
+// Tables: files (one row per file, path unique; the display name NULL where it is the file
+// name, as it is for nearly every file), texts + text_fts (extracted text, an
 // external-content FTS5 unicode61 table), name_tri (external-content FTS5 trigram table over
 // the search-folded names; filled in one pass after the first crawl, then kept by triggers).
 // A schema version key in `meta` that differs, or a file SQLite cannot read, makes open()
@@ -58,6 +59,9 @@ public:
     bool beginBulkInsert();
     bool endBulkInsert();
     bool inBulkInsert() const { return bulk_; }
+    // True after a bulk insert that began on an empty index (until the next beginBulkInsert):
+    // every entry then comes from that walk, and none can be stale.
+    bool bulkStartedEmpty() const { return bulkIntoEmpty_; }
     // Outside any transaction, before and after a first walk into an empty index: while on,
     // commits write the new pages into the database once, with a rollback journal holding only
     // the few pages that existed before, instead of writing every page into the WAL and copying
@@ -127,6 +131,7 @@ private:
     bool readOnly_ = false;
     bool diskFull_ = false;
     bool bulk_ = false;
+    bool bulkIntoEmpty_ = false;
     bool reading_ = false;
     QList<sqlite3_stmt *> statements_; // finalised at close
     QHash<const char *, sqlite3_stmt *> cache_;

@@ -49,7 +49,8 @@ FileRecord Store::rowToRecord(sqlite3_stmt *st)
     r.path = columnText(st, 1);
     r.parent = sqlite3_column_int64(st, 2);
     r.name = columnText(st, 3);
-    r.displayName = columnText(st, 4);
+    // NULL: the display name is the file name (so it is not stored twice).
+    r.displayName = sqlite3_column_type(st, 4) == SQLITE_NULL ? r.name : columnText(st, 4);
     r.isFolder = sqlite3_column_int(st, 5) != 0;
     r.size = sqlite3_column_int64(st, 6);
     r.modifiedMs = sqlite3_column_int64(st, 7);
@@ -69,6 +70,7 @@ FileRecord Store::rowToRecord(sqlite3_stmt *st)
 bool Store::beginBulkInsert()
 {
     bulk_ = isEmpty() && exec("DROP INDEX IF EXISTS files_path");
+    bulkIntoEmpty_ = bulk_;
     // A first walk rewrites the same table pages in commit after commit: checkpointing them
     // into the database each time writes them again and again. They stay in the log until the
     // walk ends and go into the database once, at the next commit.
@@ -129,7 +131,10 @@ qint64 Store::upsertStat(const FileRecord &r, int generation)
     bindText(st, 1, r.path);
     sqlite3_bind_int64(st, 2, r.parent);
     bindText(st, 3, r.name);
-    bindText(st, 4, r.displayName);
+    if (r.displayName == r.name)
+        sqlite3_bind_null(st, 4);
+    else
+        bindText(st, 4, r.displayName);
     bindText(st, 5, searchFold(r.displayName));
     sqlite3_bind_int(st, 6, r.isFolder);
     sqlite3_bind_int64(st, 7, r.size);
@@ -166,7 +171,7 @@ qint64 Store::insertBulk(const QByteArray &path, const char *name, int nameLengt
     sqlite3_bind_text(st, 1, path.constData(), int(path.size()), SQLITE_STATIC);
     sqlite3_bind_int64(st, 2, r.parent);
     sqlite3_bind_text(st, 3, name, nameLength, SQLITE_STATIC);
-    sqlite3_bind_text(st, 4, name, nameLength, SQLITE_STATIC);
+    sqlite3_bind_null(st, 4); // the display name is the file name
     sqlite3_bind_text(st, 5, fold.constData(), int(fold.size()), SQLITE_STATIC);
     sqlite3_bind_int(st, 6, r.isFolder);
     sqlite3_bind_int64(st, 7, r.size);
@@ -450,8 +455,8 @@ qint64 Store::dataVersion()
 
 bool Store::forEachNameForms(bool withName, const std::function<void(const NameForms &)> &f)
 {
-    sqlite3_stmt *st = prepare(withName ? "SELECT id, fold, display IS name, name FROM files"
-                                        : "SELECT id, fold, display IS name FROM files");
+    sqlite3_stmt *st = prepare(withName ? "SELECT id, fold, display IS NULL OR display IS name, name FROM files"
+                                        : "SELECT id, fold, display IS NULL OR display IS name FROM files");
     if (!st)
         return false;
     NameForms n;
