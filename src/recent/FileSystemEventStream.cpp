@@ -378,6 +378,7 @@ FileSystemEventStream::FileSystemEventStream(const QString &stateFolder, QObject
 {
     m_pathsToExclude = {QStringLiteral("/proc/"), QStringLiteral("/sys/"), QStringLiteral("/dev/"),
                         QStringLiteral("/run/")};
+    m_createdAt = nowUnix();
     m_journal =
         std::make_shared<KLFSEvents::EventJournal>(stateFolder.isEmpty() ? KLPaths::stateFolder() : stateFolder);
     m_thread = new QThread();
@@ -504,13 +505,16 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
     if (!m_worker->m_firstStartDone) {
         m_worker->m_firstStartDone = true;
         // Changes made while no stream ran: folders whose time is after the last entry of the
-        // previous run become records now, numbered below the gap that follows.
-        if (journal.previousRunEnd() > 0) {
+        // previous run become records now, numbered below the gap that follows. Without a
+        // previous run (the first start, a journal started afresh) that is what changed since
+        // this stream was made: a file saved while the watches were being set up has no record.
+        const double changedAfter = journal.previousRunEnd() > 0 ? journal.previousRunEnd() : m_createdAt;
+        {
             QList<QByteArray> rootBytes;
             for (const QString &r : roots)
                 rootBytes.append(QFile::encodeName(r));
-            const QList<QByteArray> dirs = KLFSEvents::foldersChangedSince(
-                rootBytes, journal.previousRunEnd() - 1.0, nullptr, [this] { return m_shutDown.load(); });
+            const QList<QByteArray> dirs = KLFSEvents::foldersChangedSince(rootBytes, changedAfter - 1.0, nullptr,
+                                                                           [this] { return m_shutDown.load(); });
             std::vector<KLFSEvents::JournalRecord> records;
             const double now = nowUnix();
             for (const QByteArray &d : dirs)

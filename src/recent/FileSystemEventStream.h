@@ -210,6 +210,7 @@ private:
     void tellDelegateReplayed(size_t replayed);
 
     QThread *m_thread = nullptr;
+    double m_createdAt = 0;                       // Unix time: where a first start's catch-up begins
     KLFSEvents::StreamWorker *m_worker = nullptr; // lives on m_thread
     std::shared_ptr<KLFSEvents::EventJournal> m_journal;
     // The journal is read (up to its cap of records, some megabytes) by the worker thread as its

@@ -431,6 +431,27 @@ TEST_P(FsEventStreamTest, CatchUpReportsChangesMadeWhileNotRunning)
     s->setDelegate(nullptr);
 }
 
+TEST_P(FsEventStreamTest, AFirstStartCatchesUpWhatChangedWhileItWasBeingSetUp)
+{
+    QDir().mkpath(root + QStringLiteral("/quiet"));
+    QDir().mkpath(root + QStringLiteral("/early"));
+    sh(QStringLiteral("touch -d '2020-01-01' %1 %2")
+           .arg(q(root + QStringLiteral("/quiet")), q(root + QStringLiteral("/early"))));
+    QThread::msleep(1300); // ctime cannot be set back: keep it more than the 1 s slack before the stream
+    // No journal yet: the program's first start. A file is saved after the program started
+    // but before its watches are in place.
+    stream = makeStream();
+    stream->setDelegate(&rec);
+    stream->setStartEventID(0); // as a client without a stored id: everything the journal has
+    KelsoTest::writeFile(root + QStringLiteral("/early/saved.txt"));
+    ASSERT_TRUE(stream->start({root}));
+    EXPECT_TRUE(rec.waitForRecord(root + QStringLiteral("/early"), 0, FileSystemEvent::kFlagCatchUp))
+        << "the folder of the file saved meanwhile";
+    for (const FileSystemEvent &e : rec.events())
+        EXPECT_NE(e.evPath, root + QStringLiteral("/quiet")) << "a folder unchanged since before the start";
+    stream->setDelegate(nullptr);
+}
+
 TEST_P(FsEventStreamTest, DamagedJournalStartsFreshAndKeepsWorking)
 {
     KelsoTest::writeFile(state + QStringLiteral("/fsevents.journal"), QByteArray(100, '\x07'));
