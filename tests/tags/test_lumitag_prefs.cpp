@@ -356,13 +356,15 @@ TEST(DISABLED_RecentTagsWriter, EntersTagsOneByOne)
     LumitagPrefs::setPrefsFile(qEnvironmentVariable(kDomainEnv));
     const QString prefix = qEnvironmentVariable(kPrefixEnv);
     for (int i = 0; i < kTagsPerWriter; ++i)
-        LumitagPrefs::updatePrefsRecentTags({}, {prefix + QString::number(i)});
+        EXPECT_TRUE(LumitagPrefs::updatePrefsRecentTags({}, {prefix + QString::number(i)})) << i;
 }
 
 TEST_F(RecentTags, ConcurrentWritersInSeveralProcessesLoseNoTag)
 {
     store({"before"});
     const QString config = QFileInfo(Defaults::pathForDomain(domain)).absolutePath();
+    // The writers link their data folder to this one: it must exist when the test runs alone.
+    ASSERT_TRUE(QDir().mkpath(KLPaths::applicationSupportFolder()));
     QList<QProcess *> writers;
     for (const QString &prefix : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) {
         auto *p = new QProcess;
