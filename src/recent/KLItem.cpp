@@ -12,6 +12,7 @@
 #include "util/KLProcessFlags.h"
 #include "util/Localized.h"
 #include "util/Logging.h"
+#include "util/MainThread.h"
 #include "util/ThreadNames.h"
 #include "util/Tilde.h"
 
@@ -148,8 +149,9 @@ std::atomic<quint64> g_imageCounter{0};
 
 bool isMainThread()
 {
-    QCoreApplication *app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
+    // (The application object is not asked for its thread: an item worker may ask while the
+    // program ends and the object is being destroyed.)
+    return QCoreApplication::instance() && MainThread::isCurrent();
 }
 
 void postIconMayHaveChanged(const KLItemServicesPtr &services)

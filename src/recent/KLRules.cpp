@@ -3,6 +3,7 @@
 #include "fileops/XPFileUtils.h"
 #include "platform/Defaults.h"
 #include "recent/KLItem.h"
+#include "util/MainThread.h"
 #include "util/Tilde.h"
 
 #include <QCoreApplication>
@@ -157,8 +158,7 @@ std::atomic<int> g_hiddenReadsOnMainThread{0};
 
 void countIfMainThread()
 {
-    const QCoreApplication *app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread())
+    if (QCoreApplication::instance() && MainThread::isCurrent())
         ++g_hiddenReadsOnMainThread;
 }
 

@@ -2,6 +2,7 @@
 
 #include "fileops/XPFileUtils.h"
 #include "platform/Plist.h"
+#include "util/MainThread.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -40,8 +41,7 @@ QString parentOf(const QString &path)
 
 bool isMainThread()
 {
-    QCoreApplication *app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
+    return QCoreApplication::instance() && MainThread::isCurrent();
 }
 
 QByteArray encode(const BookmarkRecord &r)
