@@ -378,8 +378,8 @@ class Harness:
         self.rng = random.Random(args.seed)
         self.counts = Counts()
         self.s = Session(args.kelso, args.out, "crash-stress")
-        for spec in args.log:
-            area, _, level = spec.partition(".")
+        for rule in args.log:
+            area, _, level = rule.partition(".")
             self.s.log_area(area, level or "debug")
         home = self.s.home
         self.config = self.s.env["XDG_CONFIG_HOME"]
