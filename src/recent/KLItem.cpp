@@ -214,6 +214,8 @@ KLItemPtr KLItem::copyItem() const
     copy->m_tagFacts = m_tagFacts;
     copy->m_invisibleSettled = m_invisibleSettled;
     copy->m_lastCacheUpdate = m_lastCacheUpdate;
+    copy->m_factsCheckedAt = m_factsCheckedAt;
+    copy->m_factsCheckedPath = m_factsCheckedPath;
     copy->m_usePartialPathForTitle = m_usePartialPathForTitle;
     copy->m_cachedImageRep = m_cachedImageRep;
     copy->m_cachedImageNumber = m_cachedImageNumber;
@@ -806,7 +808,13 @@ void KLItem::waitForBackgroundUpdates()
     ItemWorker::instance().drain();
 }
 
-void KLItem::calculateCache()
+KLTime KLItem::factsCheckedAt() const
+{
+    std::lock_guard lock(m_lock);
+    return m_factsCheckedPath == m_lastKnownPath ? m_factsCheckedAt : 0;
+}
+
+void KLItem::calculateCache(KLTime checkedAt)
 {
     calculateBookmark();
     const QString p = lastKnownPath();
@@ -853,6 +861,10 @@ void KLItem::calculateCache()
     m_fileExists = exists;
     m_isFolder = folder;
     m_lastCacheUpdate = KLTimeUtil::now();
+    if (checkedAt != 0) {
+        m_factsCheckedAt = checkedAt;
+        m_factsCheckedPath = p;
+    }
     lock.unlock();
     if (tagsChanged)
         KLProcessFlags::setNeedsRedraw();

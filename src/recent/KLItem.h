@@ -167,8 +167,13 @@ public:
     // Lazy update (see the class comment).
     void updateCache();
     void updateCacheInfoOnThread();
-    // Worker-thread work, callable directly where waiting is fine (tools, tests).
-    void calculateCache();
+    // Worker-thread work, callable directly where waiting is fine (tools, tests). A caller that
+    // keeps its own clock passes the time the look began (`checkedAt`), read back through
+    // factsCheckedAt() as long as the item keeps that path.
+    void calculateCache(KLTime checkedAt = 0);
+    // When the facts were last looked at through calculateCache(checkedAt), on its caller's
+    // clock; 0 when they never were, or the item has had another path since.
+    KLTime factsCheckedAt() const;
     void calculateBookmark();
     // Waits until the item worker thread has run everything requested so far.
     static void waitForBackgroundUpdates();
@@ -205,6 +210,8 @@ private:
     // False while m_isInvisible was answered from memory and waits for the worker's check.
     bool m_invisibleSettled = true;
     KLTime m_lastCacheUpdate = 0;
+    KLTime m_factsCheckedAt = 0;
+    QString m_factsCheckedPath; // the path m_factsCheckedAt was for
     bool m_usePartialPathForTitle = false;
     QImage m_cachedImageRep;
     quint64 m_cachedImageNumber = 0;

@@ -3,6 +3,7 @@
 #include "fileops/XPFileUtils.h"
 #include "fileops/XPRename.h"
 #include "platform/Defaults.h"
+#include "platform/Mounts.h"
 #include "platform/Plist.h"
 #include "platform/PlistFile.h"
 #include "platform/StoreFile.h"
@@ -233,8 +234,37 @@ void KLRecentFiles::loadFactsOfRecordedItems()
     }
     // Many stored files are gone or moved: each folder is listed once to look them up.
     XPSimpleUtils::InodeLookupBatch batch;
+    const KLTime checkedAt = now();
     for (const KLItemPtr &item : std::as_const(items))
-        item->calculateCache();
+        item->calculateCache(checkedAt);
+}
+
+void KLRecentFiles::refreshFactsOfRecordedItems()
+{
+    QList<KLItemPtr> items;
+    {
+        std::lock_guard lock(m_pastEventsLock);
+        for (const KLRecentEvent &e : std::as_const(_pastEvents))
+            items.append(e.files);
+    }
+    const KLChangedFolders::Coverage coverage = eventCoverage();
+    const KLTime checkedAt = now();
+    m_changedFolders.forgetOld(checkedAt);
+    XPSimpleUtils::InodeLookupBatch batch;
+    for (const KLItemPtr &item : std::as_const(items)) {
+        if (m_changedFolders.mayHaveChanged(item->lastKnownPath(), item->factsCheckedAt(), checkedAt, coverage))
+            item->calculateCache(checkedAt);
+    }
+}
+
+KLChangedFolders::Coverage KLRecentFiles::eventCoverage() const
+{
+    if (!m_stream)
+        return {};
+    QStringList mountPoints;
+    for (const MountEntry &m : Mounts::currentMounts())
+        mountPoints.append(m.mountPoint);
+    return KLChangedFolders::coverageOf(m_stream->status(), m_stream->pathsToExclude(), mountPoints);
 }
 
 void KLRecentFiles::primeListingCache()
@@ -854,7 +884,7 @@ QList<KLItemPtr> KLRecentFiles::scanDirectoryForChangedFiles(const QString &dire
             item->setDate(now());
         // Facts loaded here, on the record's thread, so that no list ever shows the item
         // before its file was looked at.
-        item->calculateCache();
+        item->calculateCache(now());
         files.append(item);
         if (files.size() > maxFiles)
             break;
@@ -902,6 +932,8 @@ void KLRecentFiles::fileSystemEvent(const FileSystemEvent &event, FileSystemEven
     const QString &dir = event.evPath;
     if (dir.isEmpty())
         return;
+    // Before anything below may drop the record: the folder's files need another look.
+    m_changedFolders.noteChanged(dir, now());
     _lastEventID = event.evId;
     const QByteArray bytes = QFile::encodeName(dir);
     if (KLRules::cullPrivateAndInvisibleEtc(bytes) || ::access(bytes.constData(), R_OK) != 0)
@@ -1077,8 +1109,8 @@ QString KLRecentFiles::rankedListJSON(const QString &folder)
 
 QByteArray KLRecentFiles::rankedListJSONWithFacts(const QString &folder, const QSet<QString> &excludedPaths)
 {
+    refreshFactsOfRecordedItems();
     XPSimpleUtils::InodeLookupBatch batch;
-    loadFactsOfRecordedItems();
     const QList<KLItemPtr> items = folder.isEmpty() ? recentFiles(excludedPaths) : recentFilesInDirectory(folder);
     for (const KLItemPtr &item : items) {
         if (!item->factsKnown())

@@ -31,6 +31,7 @@
 // the store with a partial list). Without a stream (tools, tests) all of it runs in the
 // constructor, on the caller's thread.
 #include "recent/FileSystemEventStream.h"
+#include "recent/KLChangedFolders.h"
 #include "recent/KLItem.h"
 #include "recent/KLItemServices.h"
 #include "recent/KLRules.h"
@@ -228,6 +229,11 @@ private:
     void primeListingCache();
     // Looks at the file of every recorded item now (calculateCache), off the main thread.
     void loadFactsOfRecordedItems();
+    // Looks again at the files of the recorded items that may have changed since their last look
+    // (see KLChangedFolders), as an answer for a script needs them.
+    void refreshFactsOfRecordedItems();
+    // Where the stream's records tell of every change (nowhere without a running stream).
+    KLChangedFolders::Coverage eventCoverage() const;
     // An id more than kReplayIdGap below the current one: a record of an earlier run.
     bool isPastRecordId(quint64 id) const;
     // _lastEventID (and the tracked time) from the settings, as readState() takes them.
@@ -281,4 +287,5 @@ private:
     };
     std::shared_ptr<StartUpGuard> m_startUpGuard = std::make_shared<StartUpGuard>();
     KLRules m_rules;
+    KLChangedFolders m_changedFolders{KLItem::kCacheInterval};
 };

@@ -1058,3 +1058,92 @@ TEST_F(CollectorTest, ItemsHandedOutAskTheCollectorsServices)
     for (const KLItemPtr &item : inside)
         EXPECT_EQ(item->services(), services);
 }
+
+TEST_F(CollectorTest, TheAnswerForScriptsLooksAgainOnlyWhereTheStreamReportedAChange)
+{
+    // Every answer used to look at every recorded file again, thousands after a busy day. Where
+    // the stream watches, only files in folders with a record since their last look are looked
+    // at; a deleted file still leaves the very next answer.
+    FileSystemEventStream stream(root + "/.stream-state");
+    stream.setBackendPreference("inotify");
+    KLRecentFiles::Options o = options();
+    o.currentEventID = {};
+    o.stream = &stream;
+    o.startStream = true;
+    collector = std::make_unique<KLRecentFiles>(o);
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return stream.isActive(); }, 20000));
+
+    const QString base = home() + "/Documents/answers-" + QString::number(s_counter);
+    const QString changing = base + "/changing", quiet = base + "/quiet", hidden = base + "/.hidden";
+    // The folders' watches are set asynchronously: each is written to until a record arrives.
+    for (const QString &dir : {changing, quiet}) {
+        QDir().mkpath(dir);
+        int n = 0;
+        ASSERT_TRUE(KelsoTest::waitFor(
+            [&] {
+                if (n < 20)
+                    writeFile(dir + "/warm" + QString::number(n++) + ".txt", "text");
+                for (const KLRecentEvent &e : collector->pastEvents())
+                    if (e.path == dir)
+                        return true;
+                return false;
+            },
+            20000))
+            << qPrintable(dir);
+    }
+    const QString gone = changing + "/gone.txt", stays = changing + "/stays.txt";
+    const QString untouched = quiet + "/untouched.txt", unwatched = hidden + "/unwatched.txt";
+    for (const QString &p : {gone, stays, untouched, unwatched})
+        writeFile(p);
+    // Hidden folders send no records: that file is recorded by hand (as an opened file would be).
+    collector->addEvent({KLItem::create(unwatched)}, hidden);
+
+    // The folder's items (a ranked list would stack the busy folder).
+    auto answer = [&] {
+        std::atomic<bool> done{false};
+        QByteArray json;
+        collector->answerRankedList(changing, {}, [&](const QByteArray &j) {
+            json = j;
+            done = true;
+        });
+        EXPECT_TRUE(KelsoTest::waitFor([&] { return done.load(); }, 20000));
+        QStringList paths;
+        for (const QJsonValue &v : QJsonDocument::fromJson(json).array())
+            paths.append(v.toObject().value("path").toString());
+        return paths;
+    };
+    // The recorded item of a path (the newest record of a file replaces older ones).
+    auto recorded = [&](const QString &path) -> KLItemPtr {
+        for (const KLRecentEvent &e : collector->pastEvents())
+            if (const KLItemPtr *item = findPath(e.files, path))
+                return *item;
+        return nullptr;
+    };
+    auto lookedAt = [&](const QString &path) {
+        const KLItemPtr item = recorded(path);
+        return item ? item->factsCheckedAt() : -1.0;
+    };
+    // The first answer hands over the records the writes left (their files are looked at as
+    // they are recorded); the second looks at everything those records touched.
+    answer();
+    clock = clock + 0.5;
+    const QStringList first = answer();
+    ASSERT_TRUE(first.contains(gone)) << qPrintable(first.join(' '));
+    const KLTime firstLook = clock;
+    EXPECT_EQ(lookedAt(untouched), firstLook);
+    EXPECT_EQ(lookedAt(unwatched), firstLook);
+
+    clock = clock + 0.5;
+    ASSERT_TRUE(QFile::remove(gone));
+    const QStringList listed = answer();
+    EXPECT_FALSE(listed.contains(gone)) << "the deletion the kernel reported is in the answer";
+    EXPECT_TRUE(listed.contains(stays));
+    EXPECT_EQ(lookedAt(stays), clock.load()) << "its folder had a record";
+    EXPECT_EQ(lookedAt(untouched), firstLook) << "no record for its folder since its last look";
+    EXPECT_EQ(lookedAt(unwatched), clock.load()) << "hidden folders are not watched: looked at every time";
+
+    clock = clock + KLItem::kCacheInterval;
+    answer();
+    EXPECT_EQ(lookedAt(untouched), clock.load()) << "a look older than the longest a fact is kept";
+    collector.reset();
+}
