@@ -10,6 +10,7 @@
 #include "tags/editor/XPTagEditorController.h"
 #include "tags/editor/XPTagSearchController.h"
 #include "tags/editor/XPTokenField.h"
+#include "util/Paths.h"
 
 #include <QFileInfo>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -374,3 +376,35 @@ TEST(TagEditorWindowTest, ManyFilesAreReadOffTheMainThreadAndNothingIsWrittenBef
 }
 
 } // namespace
+
+TEST(TagEditorWindowTest, CommittingNeverWaitsForTheRecentTagsLockAndLosesNoTag)
+{
+    // Another Kelso (`kelso tags add`) holds the lock of the recent tags. The window used to wait
+    // for it on its own thread, up to 10 s, and then drop the entered tags from the recents.
+    const QStringList files = KelsoTest::makeFiles(QStringLiteral("lockheld"), 1);
+    const QString lockPath = KLPaths::applicationSupportFolder() + QLatin1Char('/') + LumitagPrefs::prefsDomain() +
+                             QStringLiteral(".tags-lock");
+    ASSERT_TRUE(QDir().mkpath(KLPaths::applicationSupportFolder()));
+    const int held = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    Editor e;
+    e.window.editTagsForFilePaths(files);
+    QTest::keyClicks(e.typing(), QStringLiteral("Held Lock Tag"));
+    QTest::keyClick(e.typing(), Qt::Key_Return);
+    QTest::keyClick(e.typing(), Qt::Key_Return);
+    EXPECT_FALSE(e.window.isVisible());
+    // The window is free while the lock is still held, and the file gets its tag meanwhile.
+    EXPECT_TRUE(waitFor([&] { return tagsOf(files.first()) == QStringList{QStringLiteral("Held Lock Tag")}; }));
+    LumitagPrefs::forgetLastSynchronisation();
+    EXPECT_FALSE(LumitagPrefs::recentTags().contains(QStringLiteral("Held Lock Tag")))
+        << "the recent tags are changed only under their lock";
+
+    ::flock(held, LOCK_UN);
+    ::close(held);
+    settle();
+    LumitagPrefs::forgetLastSynchronisation();
+    EXPECT_TRUE(LumitagPrefs::recentTags().contains(QStringLiteral("Held Lock Tag")))
+        << "entered while the lock was held, remembered once it was free";
+}

@@ -351,7 +351,7 @@ XPTagWriteSession *XPTagEditorController::writeCommonTags()
     }
     XPTagWriteSession *session =
         XPTagWriteSession::start(XPDeltaTagsOperation(paths, original, newTags, newRating), m_prompts, true);
-    XPTagsTokenFieldController::addFrequentTags(original, newTags);
+    XPTagWriteSession::rememberEnteredTags(original, newTags);
     return session;
 }
 

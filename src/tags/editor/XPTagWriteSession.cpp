@@ -1,6 +1,7 @@
 #include "tags/editor/XPTagWriteSession.h"
 
 #include "fileops/gui/XPProgressController.h"
+#include "tags/LumitagPrefs.h"
 #include "util/Localized.h"
 #include "util/Logging.h"
 
@@ -170,6 +171,11 @@ void XPTagWriteSession::writerDone()
         reportFailures(report, m_prompts);
     }
     deleteLater();
+}
+
+void XPTagWriteSession::rememberEnteredTags(const QStringList &oldTags, const QStringList &newTags)
+{
+    writerPool().start([oldTags, newTags] { LumitagPrefs::updatePrefsRecentTags(oldTags, newTags); });
 }
 
 void XPTagWriteSession::waitForPendingWrites()

@@ -50,6 +50,10 @@ public:
     // nothing to write. The session deletes itself after finished().
     static XPTagWriteSession *start(const XPDeltaTagsOperation &change, const XPTagWritePrompts &prompts,
                                     bool confirm = true);
+    // Puts the tags of `newTags` that `oldTags` lacks at the front of the recent tags, on the
+    // writer thread after the writes started before: the change may wait for another Kelso
+    // process's lock, which the caller (the window) must not.
+    static void rememberEnteredTags(const QStringList &oldTags, const QStringList &newTags);
     // Waits until every started write has ended (at quit, and in tests).
     static void waitForPendingWrites();
     // Shows a failure report through the prompts (or a message box).

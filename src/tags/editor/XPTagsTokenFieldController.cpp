@@ -319,11 +319,6 @@ QStringList XPTagsTokenFieldController::frequentTags()
     return LumitagPrefs::recentTags();
 }
 
-void XPTagsTokenFieldController::addFrequentTags(const QStringList &oldTags, const QStringList &newTags)
-{
-    LumitagPrefs::updatePrefsRecentTags(oldTags, newTags);
-}
-
 QStringList XPTagsTokenFieldController::favoriteTags()
 {
     return PimsAdditions::combineArraysSkipDuplicatesCaseInsensitive(customTags(), frequentTags());

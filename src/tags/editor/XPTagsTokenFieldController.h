@@ -100,7 +100,6 @@ public:
     static QStringList customTags();
     // The recent tags.
     static QStringList frequentTags();
-    static void addFrequentTags(const QStringList &oldTags, const QStringList &newTags);
     // Custom words first, then recent tags, without case-insensitive duplicates.
     static QStringList favoriteTags();
 
