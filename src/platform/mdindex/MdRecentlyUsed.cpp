@@ -1,5 +1,7 @@
 #include "platform/mdindex/MdRecentlyUsed.h"
 
+#include "util/FileUrls.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QStandardPaths>
@@ -16,13 +18,12 @@ QString recentlyUsedPath()
 
 namespace {
 
-// The absolute path of a local file URL (no host, or localhost), trailing slashes dropped; empty
-// for another host, a
-// relative path, an encoded NUL, or a name whose bytes are not UTF-8 (which would come back as
-// another name).
+// The absolute path of a file URL of this machine, trailing slashes dropped; empty for another
+// host, a relative path, an encoded NUL, or a name whose bytes are not UTF-8 (which would come
+// back as another name).
 QString localPathOf(const QUrl &url)
 {
-    if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
+    if (!FileUrls::namesThisMachine(url))
         return {};
     const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
     if (!bytes.startsWith('/') || bytes.contains('\0'))
