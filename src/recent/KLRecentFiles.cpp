@@ -896,9 +896,18 @@ KLTime KLRecentFiles::dateToScanBackTo(const FileSystemEvent &event)
 {
     const KLTime t = now();
     KLTime since;
-    if (isPastRecordId(event.evId)) {
+    // The journal's ids are close together: a record replayed or caught up after a short pause
+    // is within the id gap and says what it is by its flags. Scanned back 45 s only, a file
+    // saved while Kelso was not running (or while a slow start set up its watches) was missed.
+    const bool caughtUp = event.evFlag & FileSystemEvent::kFlagCatchUp;
+    if (caughtUp || (event.evFlag & FileSystemEvent::kFlagReplayed) || isPastRecordId(event.evId)) {
         const QVariant last = m_defaults.value(QStringLiteral("lastHandledFSEventDate"));
-        since = last.isValid() ? last.toDouble() - kReplayOverlap : t - kOneDay;
+        if (last.isValid())
+            since = last.toDouble() - kReplayOverlap;
+        else if (caughtUp) // a first start: its catch-up covers the time since the collector was made
+            since = m_createdAt - kReplayOverlap;
+        else
+            since = t - kOneDay;
     } else {
         since = t - kLiveScanBack;
         std::lock_guard lock(m_scanDatesLock);

@@ -156,6 +156,10 @@ public:
     // since the last listing.
     QList<KLItemPtr> scanDirectoryForChangedFiles(const QString &directory, int maxFiles, KLTime sinceDate,
                                                   bool everythingIsNew = false);
+    // How far back a record's folder is scanned: 45 s (or from the folder's last scan) for a live
+    // record; for a record of changes made while Kelso was not running (replayed from the journal,
+    // found by the start-up catch-up, or with an id of an earlier run), from the last run's last
+    // handled record, else from this start (a catch-up) or one day back.
     KLTime dateToScanBackTo(const FileSystemEvent &event);
 
     // FileSystemEventStreamDelegate (stream worker thread).

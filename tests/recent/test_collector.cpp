@@ -1147,3 +1147,32 @@ TEST_F(CollectorTest, TheAnswerForScriptsLooksAgainOnlyWhereTheStreamReportedACh
     EXPECT_EQ(lookedAt(untouched), clock.load()) << "a look older than the longest a fact is kept";
     collector.reset();
 }
+
+TEST_F(CollectorTest, CaughtUpAndReplayedRecordsScanBackToTheLastRunWhateverTheirId)
+{
+    // The journal numbers its records one by one: after a short pause the replayed and caught-up
+    // records are within 1,000 of the current id, and used to be scanned back 45 s only.
+    makeCollector();
+    const KLTime created = clock;
+    clock = clock + 120;
+    currentId = 20;
+    const QString dir = root + "/paused";
+    const auto caughtUp = [&](const QString &d) { return FileSystemEvent(19, d, FileSystemEvent::kFlagCatchUp); };
+    const auto replayed = [&](const QString &d) { return FileSystemEvent(18, d, FileSystemEvent::kFlagReplayed); };
+    // A first start: the catch-up covers the time since the collector was made; a replay one day.
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(caughtUp(root + "/a")), created - 7.5);
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(replayed(root + "/b")), clock - 86400.0);
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(record(root + "/c", 17)), clock - 45.0) << "a live record";
+
+    // After a run: from its last handled record, which a file saved during the pause follows.
+    defaults->setDouble("lastHandledFSEventDate", clock - 600);
+    EXPECT_DOUBLE_EQ(collector->dateToScanBackTo(caughtUp(root + "/d")), clock - 600 - 7.5);
+    writeFile(dir + "/saved-in-the-pause.txt");
+    setMtime(dir + "/saved-in-the-pause.txt", clock - 300);
+    writeFile(dir + "/before-the-last-run.txt");
+    setMtime(dir + "/before-the-last-run.txt", clock - 3600);
+    collector->fileSystemEvent(caughtUp(dir), nullptr);
+    const QList<KLRecentEvent> events = collector->pastEvents();
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(KLItem::pathsForItems(events[0].files), QStringList{dir + "/saved-in-the-pause.txt"});
+}
