@@ -502,6 +502,7 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
 
     ensureJournalOpen();
     KLFSEvents::EventJournal &journal = *m_journal;
+    std::vector<KLFSEvents::JournalRecord> caughtUpNow;
     if (!m_worker->m_firstStartDone) {
         m_worker->m_firstStartDone = true;
         // Changes made while no stream ran: folders whose time is after the last entry of the
@@ -522,6 +523,7 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
                     records.push_back({0, FileSystemEvent::kFlagCatchUp, now, d});
             journal.append(records);
             caughtUp = records.size();
+            caughtUpNow = std::move(records);
         }
         // A new run starts more than kCatchUpIdGap ids above everything earlier, so that a
         // client treats every record of a previous run (replayed or caught up) as a past one.
@@ -531,21 +533,29 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
     catchUpMs = clock.restart();
     const quint64 since = startEventID();
     if (replay && since != kNoReplay) {
+        // This start's catch-up is news to the client whatever id it holds: on a first start it
+        // asks from an id above the journal's first records, and one whose journal was lost
+        // from an id above all of them.
+        std::vector<KLFSEvents::JournalRecord> past;
+        for (const KLFSEvents::JournalRecord &r : caughtUpNow)
+            if (r.id <= since)
+                past.push_back(r);
         if (since > journal.currentId()) {
             // A client holds an id we never reached (the journal was lost): keep ids growing
-            // from there, nothing to replay.
+            // from there, nothing else to replay.
             journal.raiseTo(since);
         } else {
-            const std::vector<KLFSEvents::JournalRecord> past = journal.recordsAfter(since);
-            for (size_t i = 0; i < past.size() && !m_shutDown.load(); i += kReplayChunk) {
-                const std::vector<KLFSEvents::JournalRecord> chunk(
-                    past.begin() + qsizetype(i), past.begin() + qsizetype(std::min(past.size(), i + kReplayChunk)));
-                m_worker->handOver(chunk, FileSystemEvent::kFlagReplayed);
-            }
-            if (!past.empty() && !m_shutDown.load())
-                tellDelegateReplayed(past.size());
-            replayed = past.size();
+            const std::vector<KLFSEvents::JournalRecord> after = journal.recordsAfter(since);
+            past.insert(past.end(), after.begin(), after.end());
         }
+        for (size_t i = 0; i < past.size() && !m_shutDown.load(); i += kReplayChunk) {
+            const std::vector<KLFSEvents::JournalRecord> chunk(
+                past.begin() + qsizetype(i), past.begin() + qsizetype(std::min(past.size(), i + kReplayChunk)));
+            m_worker->handOver(chunk, FileSystemEvent::kFlagReplayed);
+        }
+        if (!past.empty() && !m_shutDown.load())
+            tellDelegateReplayed(past.size());
+        replayed = past.size();
     }
     replayMs = clock.elapsed();
     qCInfo(lcFsEvents,

@@ -943,7 +943,11 @@ void KLRecentFiles::fileSystemEvent(const FileSystemEvent &event, FileSystemEven
         return;
     // Before anything below may drop the record: the folder's files need another look.
     m_changedFolders.noteChanged(dir, now());
-    _lastEventID = event.evId;
+    // A start's catch-up may come numbered below the id the collector started from; the id
+    // handled so far never goes back, or the next start would replay this run again.
+    quint64 last = _lastEventID.load();
+    while (event.evId > last && !_lastEventID.compare_exchange_weak(last, event.evId)) {
+    }
     const QByteArray bytes = QFile::encodeName(dir);
     if (KLRules::cullPrivateAndInvisibleEtc(bytes) || ::access(bytes.constData(), R_OK) != 0)
         return;

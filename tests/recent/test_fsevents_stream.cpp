@@ -442,13 +442,32 @@ TEST_P(FsEventStreamTest, AFirstStartCatchesUpWhatChangedWhileItWasBeingSetUp)
     // but before its watches are in place.
     stream = makeStream();
     stream->setDelegate(&rec);
-    stream->setStartEventID(0); // as a client without a stored id: everything the journal has
+    // As the recent list asks without a stored id: from the "past" id, which lies above the
+    // first records of a new journal (the catch-up's were never handed over).
+    stream->setStartEventID(stream->pastEventID());
+    ASSERT_GT(stream->pastEventID(), 0u);
     KelsoTest::writeFile(root + QStringLiteral("/early/saved.txt"));
     ASSERT_TRUE(stream->start({root}));
     EXPECT_TRUE(rec.waitForRecord(root + QStringLiteral("/early"), 0, FileSystemEvent::kFlagCatchUp))
         << "the folder of the file saved meanwhile";
     for (const FileSystemEvent &e : rec.events())
         EXPECT_NE(e.evPath, root + QStringLiteral("/quiet")) << "a folder unchanged since before the start";
+    stream->setDelegate(nullptr);
+}
+
+TEST_P(FsEventStreamTest, ACatchUpReachesAClientWhoseIdIsAboveTheJournals)
+{
+    // The journal was lost (or started afresh) while the client kept its id from before.
+    stream = makeStream();
+    stream->setDelegate(&rec);
+    stream->setStartEventID(50000);
+    KelsoTest::writeFile(root + QStringLiteral("/lost/saved.txt"));
+    ASSERT_TRUE(stream->start({root}));
+    EXPECT_TRUE(rec.waitForRecord(root + QStringLiteral("/lost"), 0, FileSystemEvent::kFlagCatchUp));
+    EXPECT_GE(stream->currentEventID(), 50000u) << "the ids go on from the client's";
+    sh(QStringLiteral("echo 1 > %1").arg(q(root + QStringLiteral("/lost/later.txt"))));
+    const auto live = rec.waitForRecord(root + QStringLiteral("/lost"), 50000);
+    ASSERT_TRUE(live) << "live records continue above the client's id";
     stream->setDelegate(nullptr);
 }
 
