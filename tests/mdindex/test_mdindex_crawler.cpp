@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QUrl>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -572,4 +573,47 @@ TEST_F(MdCrawlerTest, AFirstWalkLinksEveryEntryToItsFolderAcrossSeveralRoots)
         EXPECT_EQ(entry->parent, folder->id) << path.toStdString();
     }
     EXPECT_EQ(c.store().byPath(tmp.path() + QStringLiteral("/second"))->parent, 0);
+}
+
+// Names that sort between a folder and its contents ("a-b", "a.txt" and "a b" come after "a" but
+// before "a/x" in byte order) must not take the folder's place: each entry is linked to its own
+// folder, whichever walk writes it, and a first walk writes the entries in path order.
+TEST_F(MdCrawlerTest, NamesSortingBetweenAFolderAndItsContentsKeepTheirOwnFolders)
+{
+    for (const char *rel : {"a/x.txt", "a/inner/deep.txt", "a-b/y.txt", "a b/z.txt", "a.txt", "a0", "A/upper.txt"})
+        KelsoTest::writeFile(p("mix/") + QLatin1String(rel), "x");
+    const QStringList files{
+        p("mix/a/x.txt"), p("mix/a/inner/deep.txt"), p("mix/a-b/y.txt"), p("mix/a b/z.txt"), p("mix/a.txt"),
+        p("mix/a0"),      p("mix/A/upper.txt")};
+    const auto checkLinks = [&](Store &store) {
+        for (const QString &path : files) {
+            const auto entry = store.byPath(path);
+            ASSERT_TRUE(entry.has_value()) << path.toStdString();
+            const auto folder = store.byPath(QFileInfo(path).absolutePath());
+            ASSERT_TRUE(folder.has_value()) << path.toStdString();
+            EXPECT_EQ(entry->parent, folder->id) << path.toStdString();
+        }
+    };
+    {
+        Crawler c(db, rules());
+        ASSERT_TRUE(c.openStore(nullptr));
+        ASSERT_TRUE(c.crawlNames());
+        checkLinks(c.store());
+        // Ids follow the paths' byte order below the root.
+        QList<QPair<QByteArray, qint64>> rows;
+        for (const QString &path : all(c.store()))
+            rows.append({path.toUtf8(), c.store().byPath(path)->id});
+        std::sort(rows.begin(), rows.end());
+        ASSERT_GT(rows.size(), 10);
+        for (qsizetype i = 1; i < rows.size(); ++i)
+            EXPECT_LT(rows[i - 1].second, rows[i].second) << rows[i].first.toStdString();
+        EXPECT_EQ(c.progress().files, rows.size() - 1); // every entry below the root, counted once
+    }
+    // A later walk through an index that already holds them (updates in place) links them the same.
+    KelsoTest::writeFile(p("mix/a/new.txt"), "x");
+    Crawler again(db, rules());
+    ASSERT_TRUE(again.openStore(nullptr));
+    ASSERT_TRUE(again.crawlNames());
+    checkLinks(again.store());
+    EXPECT_EQ(again.store().byPath(p("mix/a/new.txt"))->parent, again.store().byPath(p("mix/a"))->id);
 }
