@@ -617,3 +617,63 @@ TEST_F(MdCrawlerTest, NamesSortingBetweenAFolderAndItsContentsKeepTheirOwnFolder
     checkLinks(again.store());
     EXPECT_EQ(again.store().byPath(p("mix/a/new.txt"))->parent, again.store().byPath(p("mix/a"))->id);
 }
+
+// A first walk writes without syncing: within the same system boot its index opens as it is
+// (the page cache holds every write, also after the process dies); an index whose first walk
+// may not have reached the disk before a restart is never read as good but made anew; and the
+// crawler's own run syncs the walk and drops the record, after which a restart costs nothing.
+TEST_F(MdCrawlerTest, AnUnsyncedFirstWalkIsKeptWithinTheBootAndRebuiltAfterARestart)
+{
+    {
+        Crawler c(db, rules());
+        ASSERT_TRUE(c.openStore(nullptr));
+        ASSERT_TRUE(c.crawlNames());
+        EXPECT_FALSE(c.store().meta(QStringLiteral("unsynced_boot")).isEmpty());
+    }
+    {
+        Store same;
+        ASSERT_TRUE(same.open(db, Store::Mode::ReadWrite, nullptr));
+        EXPECT_FALSE(same.wasRebuilt());
+        EXPECT_EQ(all(same).size(), 8); // the root and its seven entries
+        // As if the system had restarted since the walk.
+        ASSERT_TRUE(same.setMeta(QStringLiteral("unsynced_boot"), QStringLiteral("an-earlier-boot")));
+    }
+    {
+        Store reader; // a reader cannot make it anew, and does not take it as good
+        EXPECT_FALSE(reader.open(db, Store::Mode::ReadOnly, nullptr));
+    }
+    {
+        Store restarted;
+        ASSERT_TRUE(restarted.open(db, Store::Mode::ReadWrite, nullptr));
+        EXPECT_TRUE(restarted.wasRebuilt());
+        EXPECT_EQ(restarted.count(), 0);
+    }
+    Crawler c(db, rules());
+    c.start();
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return c.progress().namesDone; }, 20000));
+    Store reader;
+    ASSERT_TRUE(reader.open(db, Store::Mode::ReadOnly, nullptr));
+    EXPECT_TRUE(KelsoTest::waitFor([&] { return reader.meta(QStringLiteral("unsynced_boot")).isEmpty(); }, 20000));
+    c.stop();
+    Store later;
+    ASSERT_TRUE(later.open(db, Store::Mode::ReadWrite, nullptr));
+    EXPECT_FALSE(later.wasRebuilt());
+    EXPECT_EQ(all(later).size(), 8);
+}
+
+// Only a walk into an empty index goes without syncs: a later walk keeps the index's record
+// as it was, and writes synced.
+TEST_F(MdCrawlerTest, AWalkIntoAnIndexThatHoldsEntriesLeavesNoBootRecord)
+{
+    {
+        Crawler c(db, rules());
+        c.start();
+        ASSERT_TRUE(KelsoTest::waitFor([&] { return c.progress().namesDone; }, 20000));
+        c.stop();
+    }
+    Crawler again(db, rules());
+    ASSERT_TRUE(again.openStore(nullptr));
+    ASSERT_TRUE(again.crawlNames());
+    EXPECT_TRUE(again.store().meta(QStringLiteral("unsynced_boot")).isEmpty());
+    EXPECT_TRUE(again.store().syncFirstWalk());
+}
