@@ -3,7 +3,9 @@
 #include "platform/mdindex/MdStore.h"
 #include "platform/mdindex/MdStoreSql.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace MdIndex {
 namespace {
@@ -111,7 +113,30 @@ bool Store::setFirstWalkJournal(bool on)
     const QString mode = st && sqlite3_step(st) == SQLITE_ROW ? columnText(st, 0) : QString();
     if (st)
         sqlite3_reset(st);
-    return mode == QLatin1String(on ? "truncate" : "wal");
+    const bool switched = mode == QLatin1String(on ? "truncate" : "wal");
+    if (!on)
+        exec("PRAGMA synchronous=NORMAL");
+    // The boot record is committed (and synced) before the first write that is not; without a
+    // boot id to compare, every commit stays synced.
+    else if (switched && !currentBootId().isEmpty() && setMeta(QLatin1String(kUnsyncedBootKey), currentBootId()))
+        exec("PRAGMA synchronous=OFF");
+    return switched;
+}
+
+bool Store::syncFirstWalk()
+{
+    if (!db_ || readOnly_ || meta(QLatin1String(kUnsyncedBootKey)).isEmpty())
+        return true;
+    // Any descriptor of the file syncs all of its pages; only then may the record go.
+    const int fd = ::open(sqlite3_db_filename(db_, "main"), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && fdatasync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    sqlite3_stmt *st = synced ? prepare("DELETE FROM meta WHERE key=?") : nullptr;
+    if (!st)
+        return false;
+    sqlite3_bind_text(st, 1, kUnsyncedBootKey, -1, SQLITE_STATIC);
+    return step(st);
 }
 
 qint64 Store::upsertStat(const FileRecord &r, int generation)
