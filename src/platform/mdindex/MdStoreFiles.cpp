@@ -3,9 +3,7 @@
 #include "platform/mdindex/MdStore.h"
 #include "platform/mdindex/MdStoreSql.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 namespace MdIndex {
 namespace {
@@ -127,11 +125,11 @@ bool Store::syncFirstWalk()
 {
     if (!db_ || readOnly_ || meta(QLatin1String(kUnsyncedBootKey)).isEmpty())
         return true;
-    // Any descriptor of the file syncs all of its pages; only then may the record go.
-    const int fd = ::open(sqlite3_db_filename(db_, "main"), O_RDONLY | O_CLOEXEC);
-    const bool synced = fd >= 0 && fdatasync(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
+    // A sync of the file reaches all of its pages; only then may the record go. Through SQLite's
+    // own descriptor: closing another descriptor of the file would drop the process's locks on it.
+    sqlite3_file *file = nullptr;
+    const bool synced = sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK && file &&
+                        file->pMethods && file->pMethods->xSync(file, SQLITE_SYNC_NORMAL) == SQLITE_OK;
     sqlite3_stmt *st = synced ? prepare("DELETE FROM meta WHERE key=?") : nullptr;
     if (!st)
         return false;
