@@ -496,13 +496,18 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
     m_worker->m_dirCount = m_worker->directoryCount();
     m_worker->m_unwatchedCount = m_worker->m_backend->unwatchedCount();
     m_worker->armNotifier();
+    ensureJournalOpen();
+    KLFSEvents::EventJournal &journal = *m_journal;
+    const quint64 since = startEventID();
+    // A client that holds an id the journal never reached (a first start asks from the "past"
+    // id; a journal may have been lost) has the ids go on from there, before this start records
+    // anything: its catch-up then comes after the client's id, and is handed over below.
+    if (replay && since != kNoReplay && since > journal.currentId())
+        journal.raiseTo(since);
     m_active = true;
     m_startedSerial = m_requestSerial.load();
     watchedMs = clock.restart();
 
-    ensureJournalOpen();
-    KLFSEvents::EventJournal &journal = *m_journal;
-    std::vector<KLFSEvents::JournalRecord> caughtUpNow;
     if (!m_worker->m_firstStartDone) {
         m_worker->m_firstStartDone = true;
         // Changes made while no stream ran: folders whose time is after the last entry of the
@@ -523,7 +528,6 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
                     records.push_back({0, FileSystemEvent::kFlagCatchUp, now, d});
             journal.append(records);
             caughtUp = records.size();
-            caughtUpNow = std::move(records);
         }
         // A new run starts more than kCatchUpIdGap ids above everything earlier, so that a
         // client treats every record of a previous run (replayed or caught up) as a past one.
@@ -531,23 +535,8 @@ void FileSystemEventStream::startOnThreadImpl(const QStringList &paths, bool rep
     }
 
     catchUpMs = clock.restart();
-    const quint64 since = startEventID();
     if (replay && since != kNoReplay) {
-        // This start's catch-up is news to the client whatever id it holds: on a first start it
-        // asks from an id above the journal's first records, and one whose journal was lost
-        // from an id above all of them.
-        std::vector<KLFSEvents::JournalRecord> past;
-        for (const KLFSEvents::JournalRecord &r : caughtUpNow)
-            if (r.id <= since)
-                past.push_back(r);
-        if (since > journal.currentId()) {
-            // A client holds an id we never reached (the journal was lost): keep ids growing
-            // from there, nothing else to replay.
-            journal.raiseTo(since);
-        } else {
-            const std::vector<KLFSEvents::JournalRecord> after = journal.recordsAfter(since);
-            past.insert(past.end(), after.begin(), after.end());
-        }
+        const std::vector<KLFSEvents::JournalRecord> past = journal.recordsAfter(since);
         for (size_t i = 0; i < past.size() && !m_shutDown.load(); i += kReplayChunk) {
             const std::vector<KLFSEvents::JournalRecord> chunk(
                 past.begin() + qsizetype(i), past.begin() + qsizetype(std::min(past.size(), i + kReplayChunk)));

@@ -684,8 +684,11 @@ TEST(FsEventStreamLifecycle, PastEventIdWindow)
     FileSystemEventStream s(KelsoTest::home() + QStringLiteral("/.state-past2"));
     s.setStartEventID(5000000);
     ASSERT_TRUE(s.start({root}));
-    EXPECT_EQ(s.currentEventID(), 5000000u);
-    EXPECT_EQ(s.pastEventID(), 4000000u);
+    // (The ids go on from there: a first start's catch-up and gap may follow at once.)
+    const quint64 current = s.currentEventID();
+    EXPECT_GE(current, 5000000u);
+    EXPECT_LE(current, 5000000u + 2 * FileSystemEventStream::kCatchUpIdGap);
+    EXPECT_EQ(s.pastEventID(), s.currentEventID() - 1000000u);
 }
 
 TEST(FsEventStreamLifecycle, WatchingTheRootFollowsWantedFolders)
