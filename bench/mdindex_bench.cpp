@@ -13,10 +13,7 @@
 // runs never share files. The databases go afterwards; the tree and the work folder go too unless
 // --keep (a kept tree with the same file count is reused by the next run naming it).
 // plocate's figures include its process start; Kelso's are in-process, as the program searches
-// its own index. The crawl figure is Crawler::crawlNames() on a new index: the walk, the path
-// index and the last commit, written without syncs; the sync the crawler thread does afterwards
-// (updatedb syncs nothing) and the name trigram build (timed apart) are not in it. `crawl`
-// removes an index left by an earlier run first, inside the process.
+// its own index.
 #include "platform/mdindex/MdCrawler.h"
 #include "platform/mdindex/MdSearch.h"
 

@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QUrl>
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -573,107 +572,4 @@ TEST_F(MdCrawlerTest, AFirstWalkLinksEveryEntryToItsFolderAcrossSeveralRoots)
         EXPECT_EQ(entry->parent, folder->id) << path.toStdString();
     }
     EXPECT_EQ(c.store().byPath(tmp.path() + QStringLiteral("/second"))->parent, 0);
-}
-
-// Names that sort between a folder and its contents ("a-b", "a.txt" and "a b" come after "a" but
-// before "a/x" in byte order) must not take the folder's place: each entry is linked to its own
-// folder, whichever walk writes it, and a first walk writes the entries in path order.
-TEST_F(MdCrawlerTest, NamesSortingBetweenAFolderAndItsContentsKeepTheirOwnFolders)
-{
-    for (const char *rel : {"a/x.txt", "a/inner/deep.txt", "a-b/y.txt", "a b/z.txt", "a.txt", "a0", "A/upper.txt"})
-        KelsoTest::writeFile(p("mix/") + QLatin1String(rel), "x");
-    const QStringList files{
-        p("mix/a/x.txt"), p("mix/a/inner/deep.txt"), p("mix/a-b/y.txt"), p("mix/a b/z.txt"), p("mix/a.txt"),
-        p("mix/a0"),      p("mix/A/upper.txt")};
-    const auto checkLinks = [&](Store &store) {
-        for (const QString &path : files) {
-            const auto entry = store.byPath(path);
-            ASSERT_TRUE(entry.has_value()) << path.toStdString();
-            const auto folder = store.byPath(QFileInfo(path).absolutePath());
-            ASSERT_TRUE(folder.has_value()) << path.toStdString();
-            EXPECT_EQ(entry->parent, folder->id) << path.toStdString();
-        }
-    };
-    {
-        Crawler c(db, rules());
-        ASSERT_TRUE(c.openStore(nullptr));
-        ASSERT_TRUE(c.crawlNames());
-        checkLinks(c.store());
-        // Ids follow the paths' byte order below the root.
-        QList<QPair<QByteArray, qint64>> rows;
-        for (const QString &path : all(c.store()))
-            rows.append({path.toUtf8(), c.store().byPath(path)->id});
-        std::sort(rows.begin(), rows.end());
-        ASSERT_GT(rows.size(), 10);
-        for (qsizetype i = 1; i < rows.size(); ++i)
-            EXPECT_LT(rows[i - 1].second, rows[i].second) << rows[i].first.toStdString();
-        EXPECT_EQ(c.progress().files, rows.size() - 1); // every entry below the root, counted once
-    }
-    // A later walk through an index that already holds them (updates in place) links them the same.
-    KelsoTest::writeFile(p("mix/a/new.txt"), "x");
-    Crawler again(db, rules());
-    ASSERT_TRUE(again.openStore(nullptr));
-    ASSERT_TRUE(again.crawlNames());
-    checkLinks(again.store());
-    EXPECT_EQ(again.store().byPath(p("mix/a/new.txt"))->parent, again.store().byPath(p("mix/a"))->id);
-}
-
-// A first walk writes without syncing: within the same system boot its index opens as it is
-// (the page cache holds every write, also after the process dies); an index whose first walk
-// may not have reached the disk before a restart is never read as good but made anew; and the
-// crawler's own run syncs the walk and drops the record, after which a restart costs nothing.
-TEST_F(MdCrawlerTest, AnUnsyncedFirstWalkIsKeptWithinTheBootAndRebuiltAfterARestart)
-{
-    {
-        Crawler c(db, rules());
-        ASSERT_TRUE(c.openStore(nullptr));
-        ASSERT_TRUE(c.crawlNames());
-        EXPECT_FALSE(c.store().meta(QStringLiteral("unsynced_boot")).isEmpty());
-    }
-    {
-        Store same;
-        ASSERT_TRUE(same.open(db, Store::Mode::ReadWrite, nullptr));
-        EXPECT_FALSE(same.wasRebuilt());
-        EXPECT_EQ(all(same).size(), 8); // the root and its seven entries
-        // As if the system had restarted since the walk.
-        ASSERT_TRUE(same.setMeta(QStringLiteral("unsynced_boot"), QStringLiteral("an-earlier-boot")));
-    }
-    {
-        Store reader; // a reader cannot make it anew, and does not take it as good
-        EXPECT_FALSE(reader.open(db, Store::Mode::ReadOnly, nullptr));
-    }
-    {
-        Store restarted;
-        ASSERT_TRUE(restarted.open(db, Store::Mode::ReadWrite, nullptr));
-        EXPECT_TRUE(restarted.wasRebuilt());
-        EXPECT_EQ(restarted.count(), 0);
-    }
-    Crawler c(db, rules());
-    c.start();
-    ASSERT_TRUE(KelsoTest::waitFor([&] { return c.progress().namesDone; }, 20000));
-    Store reader;
-    ASSERT_TRUE(reader.open(db, Store::Mode::ReadOnly, nullptr));
-    EXPECT_TRUE(KelsoTest::waitFor([&] { return reader.meta(QStringLiteral("unsynced_boot")).isEmpty(); }, 20000));
-    c.stop();
-    Store later;
-    ASSERT_TRUE(later.open(db, Store::Mode::ReadWrite, nullptr));
-    EXPECT_FALSE(later.wasRebuilt());
-    EXPECT_EQ(all(later).size(), 8);
-}
-
-// Only a walk into an empty index goes without syncs: a later walk keeps the index's record
-// as it was, and writes synced.
-TEST_F(MdCrawlerTest, AWalkIntoAnIndexThatHoldsEntriesLeavesNoBootRecord)
-{
-    {
-        Crawler c(db, rules());
-        c.start();
-        ASSERT_TRUE(KelsoTest::waitFor([&] { return c.progress().namesDone; }, 20000));
-        c.stop();
-    }
-    Crawler again(db, rules());
-    ASSERT_TRUE(again.openStore(nullptr));
-    ASSERT_TRUE(again.crawlNames());
-    EXPECT_TRUE(again.store().meta(QStringLiteral("unsynced_boot")).isEmpty());
-    EXPECT_TRUE(again.store().syncFirstWalk());
 }

@@ -114,8 +114,6 @@ void Crawler::run()
         progress_.diskFull = store_.diskFull();
         return;
     }
-    // The walk's pages reach the disk here, off its own clock (a first walk writes without syncs).
-    store_.syncFirstWalk();
     if (!rules_.recentlyUsedFile.isEmpty())
         importRecentlyUsed(rules_.recentlyUsedFile);
     while (!stop_) {

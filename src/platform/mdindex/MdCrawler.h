@@ -4,8 +4,6 @@
 //
 // 1. names and stat of every file below the roots (fast: readdir + statx, batched commits),
 //    then entries not seen in this walk are removed, and the name trigram table is built once;
-//    a first walk into an empty index writes without syncs, and the thread syncs it afterwards
-//    (Store::setFirstWalkJournal);
 // 2. type, tags, rating and text in small batches, paused while the user-activity hook answers
 //    true;
 // 3. live changes handed in by enqueue() (the event stream's records, attribute changes, opens).

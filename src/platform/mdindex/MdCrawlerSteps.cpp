@@ -5,13 +5,10 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
-#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
-#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 Q_DECLARE_LOGGING_CATEGORY(lcMdIndex)
 
@@ -34,34 +31,16 @@ bool statPath(int dirFd, const char *name, struct statx *st)
                  STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, st) == 0;
 }
 
-// What the index keeps of a stat: a listing holds one per entry until its rows are written.
-struct StatFields {
-    bool isFolder = false;
-    qint64 size = 0;
-    qint64 modifiedMs = 0;
-    qint64 createdMs = 0; // 0: the file system does not know
-};
-
-StatFields fieldsOf(const struct statx &st)
-{
-    StatFields f;
-    f.isFolder = S_ISDIR(st.stx_mode);
-    f.size = f.isFolder ? 0 : qint64(st.stx_size);
-    f.modifiedMs = msecs(st.stx_mtime);
-    f.createdMs = (st.stx_mask & STATX_BTIME) ? msecs(st.stx_btime) : 0;
-    return f;
-}
-
-FileRecord recordFromStat(const QString &path, const QString &name, const StatFields &st)
+FileRecord recordFromStat(const QString &path, const QString &name, const struct statx &st)
 {
     FileRecord r;
     r.path = path;
     r.name = name;
     r.displayName = name;
-    r.isFolder = st.isFolder;
-    r.size = st.size;
-    r.modifiedMs = st.modifiedMs;
-    r.createdMs = st.createdMs;
+    r.isFolder = S_ISDIR(st.stx_mode);
+    r.size = r.isFolder ? 0 : qint64(st.stx_size);
+    r.modifiedMs = msecs(st.stx_mtime);
+    r.createdMs = (st.stx_mask & STATX_BTIME) ? msecs(st.stx_btime) : 0;
     return r;
 }
 
@@ -121,7 +100,7 @@ bool Crawler::crawlNames()
         };
         if (!statPath(AT_FDCWD, root.toUtf8().constData(), &st) || !S_ISDIR(st.stx_mode))
             continue;
-        FileRecord r = recordFromStat(root, QFileInfo(root).fileName(), fieldsOf(st));
+        FileRecord r = recordFromStat(root, QFileInfo(root).fileName(), st);
         const qint64 id = store_.upsertStat(r, generation_);
         ok = id != 0 && walk(root, id);
         if (!ok)
@@ -164,20 +143,18 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
         close(fd);
         return true;
     }
-    // The folder is listed whole first (names and stat), then its rows go in path order: a
-    // folder's own row at its name, its contents at its name + "/" (so "a-b" and "a.txt" come
-    // before "a/x"). A first walk then writes the table in the order of the path index, whose
-    // one build at the end sorts a list already in order, and a later walk updates the index
-    // at neighbouring places.
-    struct Listed {
-        qsizetype nameAt; // in `names`, each name followed by a '/'
-        int nameLength;
-        bool contents; // the folder's contents, sorted as name + "/"
-        StatFields st;
+    struct Sub {
+        QString path;
+        qint64 id;
     };
-    std::vector<Listed> listed;
-    QByteArray names;
-    qint64 skipped = 0;
+    QList<Sub> subfolders;
+    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
+    // The path of each entry is built in one reused buffer of bytes; a first walk inserts those
+    // bytes as they are (no QString per file unless a rule or a subfolder needs one).
+    QByteArray pathBytes = folderBytes == "/" ? folderBytes : folderBytes + '/';
+    const qsizetype prefixBytes = pathBytes.size();
+    qint64 files = 0, skipped = 0;
+    bool ok = true;
     while (const dirent *e = readdir(dir)) {
         const char *name = e->d_name;
         if (name[0] == '.') // ".", ".." and hidden entries
@@ -194,67 +171,25 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
         };
         if (!statPath(dirfd(dir), name, &st))
             continue;
-        Listed entry{names.size(), int(length), false, fieldsOf(st)};
-        names.append(name, qsizetype(length)).append('/');
-        listed.push_back(entry);
-        if (entry.st.isFolder) {
-            entry.contents = true;
-            listed.push_back(entry);
-        }
-    }
-    closedir(dir);
-    const auto key = [&names](const Listed &l) {
-        return std::string_view(names.constData() + l.nameAt, size_t(l.nameLength + (l.contents ? 1 : 0)));
-    };
-    // Byte order, as SQLite compares the paths.
-    std::sort(listed.begin(), listed.end(), [&key](const Listed &a, const Listed &b) { return key(a) < key(b); });
-
-    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
-    // The path of each entry is built in one reused buffer of bytes; a first walk inserts those
-    // bytes as they are (no QString per file unless a rule or a subfolder needs one).
-    QByteArray pathBytes = folderBytes == "/" ? folderBytes : folderBytes + '/';
-    const qsizetype prefixBytes = pathBytes.size();
-    qint64 files = 0;
-    const auto countFiles = [this, &files] {
-        QMutexLocker lock(&progressMutex_);
-        progress_.files += files;
-        files = 0;
-    };
-    {
-        QMutexLocker lock(&progressMutex_);
-        progress_.folders += 1;
-        progress_.skippedNames += skipped;
-    }
-    QHash<qsizetype, qint64> folderIds; // the ids of the subfolders written, by name
-    bool ok = true;
-    for (const Listed &entry : listed) {
-        const char *name = names.constData() + entry.nameAt;
-        const QByteArrayView nameView(name, entry.nameLength);
-        const bool isFolder = entry.st.isFolder;
+        const bool isFolder = S_ISDIR(st.stx_mode);
         QString path;
-        if (isFolder)
-            path = prefix + QString::fromUtf8(nameView);
-        if (entry.contents) {
-            countFiles();
-            const qint64 id = folderIds.value(entry.nameAt);
-            if (id != 0 && !(ok = walk(path, id)))
-                break;
-            continue;
+        if (isFolder) {
+            path = prefix + QString::fromUtf8(name, qsizetype(length));
+            if (excludedFolder(path))
+                continue;
         }
-        if (isFolder && excludedFolder(path))
-            continue;
         qint64 id = 0;
         if (store_.inBulkInsert()) {
             pathBytes.truncate(prefixBytes);
-            pathBytes.append(nameView);
-            FileRecord r = recordFromStat(QString(), QString(), entry.st);
+            pathBytes.append(name, qsizetype(length));
+            FileRecord r = recordFromStat(QString(), QString(), st);
             r.parent = folderId;
-            id = store_.insertBulk(pathBytes, name, entry.nameLength, r, generation_);
+            id = store_.insertBulk(pathBytes, name, int(length), r, generation_);
         } else {
-            const QString nameText = QString::fromUtf8(nameView);
+            const QString nameText = QString::fromUtf8(name, qsizetype(length));
             if (!isFolder)
                 path = prefix + nameText;
-            FileRecord r = recordFromStat(path, nameText, entry.st);
+            FileRecord r = recordFromStat(path, nameText, st);
             r.parent = folderId;
             id = store_.upsertStat(r, generation_);
         }
@@ -265,9 +200,18 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
         }
         ++files;
         if (isFolder)
-            folderIds.insert(entry.nameAt, id);
+            subfolders.append({path, id});
     }
-    countFiles();
+    closedir(dir);
+    {
+        QMutexLocker lock(&progressMutex_);
+        progress_.folders += 1;
+        progress_.files += files;
+        progress_.skippedNames += skipped;
+    }
+    for (const Sub &sub : std::as_const(subfolders))
+        if (!ok || !(ok = walk(sub.path, sub.id)))
+            break;
     return ok;
 }
 
@@ -296,7 +240,7 @@ void Crawler::refreshFolder(const QString &folder, qint64 folderId, bool attribu
         };
         if (excludedName(nameText) || !statPath(dirfd(dir), name, &st))
             continue;
-        FileRecord r = recordFromStat(path, nameText, fieldsOf(st));
+        FileRecord r = recordFromStat(path, nameText, st);
         r.parent = folderId;
         if (r.isFolder && excludedFolder(path))
             continue;

@@ -71,15 +71,6 @@ QString columnText(sqlite3_stmt *st, int i)
     return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
 }
 
-QString currentBootId()
-{
-    static const QString id = [] {
-        QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));
-        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
-    }();
-    return id;
-}
-
 Store::Store() = default;
 Store::~Store()
 {
@@ -218,11 +209,6 @@ bool Store::open(const QString &path, Mode mode, QString *error)
                 rc = empty ? SQLITE_OK : SQLITE_CORRUPT;
             }
         }
-        if (rc == SQLITE_OK && version == QLatin1String(kSchemaVersion) && writtenUnsyncedInAnotherBoot()) {
-            qCWarning(lcMdIndex) << "index: its first walk was not yet on disk when the system restarted";
-            version.clear();
-            rc = SQLITE_CORRUPT;
-        }
         if (rc == SQLITE_OK && version == QLatin1String(kSchemaVersion)) {
             exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32000; PRAGMA temp_store=MEMORY");
             // A first walk cut short (a crash) may have left the rollback journal it writes with.
@@ -267,12 +253,6 @@ bool Store::open(const QString &path, Mode mode, QString *error)
     return false;
 }
 
-bool Store::writtenUnsyncedInAnotherBoot()
-{
-    const QString boot = meta(QLatin1String(kUnsyncedBootKey));
-    return !boot.isEmpty() && boot != currentBootId();
-}
-
 bool Store::hasPathIndex()
 {
     sqlite3_stmt *st = prepare("SELECT 1 FROM sqlite_master WHERE type='index' AND name='files_path'");
@@ -284,11 +264,7 @@ bool Store::hasPathIndex()
 
 bool Store::createSchema()
 {
-    // 16 KiB pages (set before the first table makes the file): a first walk of a million files
-    // writes its rows and builds the path index with about a sixth less work than with 4 KiB
-    // pages (fewer page splits, cells moved and writes), and a name's row still reads in one page.
-    const bool ok = exec("PRAGMA page_size=16384; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
-                         " PRAGMA cache_size=-32000;"
+    const bool ok = exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32000;"
                          "BEGIN;"
                          "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
                          "CREATE TABLE files(id INTEGER PRIMARY KEY, path TEXT NOT NULL, parent INTEGER, name TEXT,"

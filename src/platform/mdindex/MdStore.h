@@ -67,14 +67,7 @@ public:
     // the few pages that existed before, instead of writing every page into the WAL and copying
     // it over at the next checkpoint. Readers wait for a commit meanwhile (not for the walk).
     // Off brings the WAL back; false when another connection keeps it from switching.
-    // Meanwhile nothing is synced (the index is a cache): the index first records, synced, the
-    // system boot it was written in, and open() starts a new index when the system has
-    // restarted since (unsynced pages may then be lost or torn); within the same boot the page
-    // cache holds every write, also after a crash of the process.
     bool setFirstWalkJournal(bool on);
-    // Makes what a first walk wrote without syncs durable, then drops the boot record: from then
-    // on the index survives a restart. True when there is nothing left to sync.
-    bool syncFirstWalk();
     // upsertStat() during a bulk insert, from the walk's own bytes (UTF-8 path and name), without
     // converting them to QString and back; answers the row id (0 on failure).
     qint64 insertBulk(const QByteArray &path, const char *name, int nameLength, const FileRecord &stat, int generation);
@@ -125,7 +118,6 @@ public:
 private:
     bool createSchema();
     bool hasPathIndex();
-    bool writtenUnsyncedInAnotherBoot();
     bool isEmpty(); // no file rows (without counting them all)
     bool exec(const char *sql);
     sqlite3_stmt *prepare(const char *sql);

@@ -111,30 +111,7 @@ bool Store::setFirstWalkJournal(bool on)
     const QString mode = st && sqlite3_step(st) == SQLITE_ROW ? columnText(st, 0) : QString();
     if (st)
         sqlite3_reset(st);
-    const bool switched = mode == QLatin1String(on ? "truncate" : "wal");
-    if (!on)
-        exec("PRAGMA synchronous=NORMAL");
-    // The boot record is committed (and synced) before the first write that is not; without a
-    // boot id to compare, every commit stays synced.
-    else if (switched && !currentBootId().isEmpty() && setMeta(QLatin1String(kUnsyncedBootKey), currentBootId()))
-        exec("PRAGMA synchronous=OFF");
-    return switched;
-}
-
-bool Store::syncFirstWalk()
-{
-    if (!db_ || readOnly_ || meta(QLatin1String(kUnsyncedBootKey)).isEmpty())
-        return true;
-    // A sync of the file reaches all of its pages; only then may the record go. Through SQLite's
-    // own descriptor: closing another descriptor of the file would drop the process's locks on it.
-    sqlite3_file *file = nullptr;
-    const bool synced = sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK && file &&
-                        file->pMethods && file->pMethods->xSync(file, SQLITE_SYNC_NORMAL) == SQLITE_OK;
-    sqlite3_stmt *st = synced ? prepare("DELETE FROM meta WHERE key=?") : nullptr;
-    if (!st)
-        return false;
-    sqlite3_bind_text(st, 1, kUnsyncedBootKey, -1, SQLITE_STATIC);
-    return step(st);
+    return mode == QLatin1String(on ? "truncate" : "wal");
 }
 
 qint64 Store::upsertStat(const FileRecord &r, int generation)
