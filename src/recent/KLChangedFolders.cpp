@@ -23,8 +23,10 @@ bool KLChangedFolders::Coverage::covers(const QString &path) const
             continue;
         // Hidden folders are not watched: a file whose folder (or a folder above it, below the
         // root) is hidden hears of no change. The file's own name may be hidden.
+        // (Below "/" the path is looked at from its first slash.)
+        const qsizetype from = root == QLatin1String("/") ? 0 : root.size();
         const qsizetype lastSlash = path.lastIndexOf(QLatin1Char('/'));
-        const QString below = path.mid(root.size(), lastSlash - root.size() + 1);
+        const QString below = path.mid(from, lastSlash - from + 1);
         return !below.contains(QLatin1String("/."));
     }
     return false;

@@ -43,6 +43,8 @@ TEST(ChangedFolders, CoverageIsTheWatchedRootsLessWhatNoWatchReports)
 
     const auto slash = KLChangedFolders::coverageOf(activeStatus({"/"}), {"/proc/"}, {});
     EXPECT_TRUE(slash.covers("/srv/a.txt"));
+    EXPECT_TRUE(slash.covers("/.profile"));
+    EXPECT_FALSE(slash.covers("/.cache/a.txt")) << "a hidden folder right under the root";
     EXPECT_FALSE(slash.covers("/proc/1/status"));
 }
 
