@@ -573,3 +573,37 @@ TEST_F(MdCrawlerTest, AFirstWalkLinksEveryEntryToItsFolderAcrossSeveralRoots)
     }
     EXPECT_EQ(c.store().byPath(tmp.path() + QStringLiteral("/second"))->parent, 0);
 }
+
+TEST_F(MdCrawlerTest, AFirstWalkOnSeveralThreadsLinksEveryRowToItsFolderAndCountsWhatItWrote)
+{
+    int folders = 5; // those of SetUp read: the root, docs, docs/deep, a and b (build is left out)
+    for (int a = 0; a < 30; ++a)
+        for (int b = 0; b < 4; ++b) {
+            for (int i = 0; i < 15; ++i)
+                KelsoTest::writeFile(root + QStringLiteral("/many/%1/%2/item %3.txt").arg(a).arg(b).arg(i));
+            folders += a == 0 && b == 0 ? 3 : b == 0 ? 2 : 1;
+        }
+    Crawler c(db, rules());
+    ASSERT_TRUE(c.openStore(nullptr));
+    ASSERT_TRUE(c.crawlNames());
+    QHash<qint64, QString> pathOf;
+    QHash<qint64, qint64> parentOf;
+    ASSERT_TRUE(c.store().forEachRecord([&](const FileRecord &r) {
+        pathOf.insert(r.id, r.path);
+        parentOf.insert(r.id, r.parent);
+        return true;
+    }));
+    const int expected = 8 + 1 + 30 + 30 * 4 + 30 * 4 * 15;
+    EXPECT_EQ(pathOf.size(), expected);
+    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
+        const QString path = pathOf.value(it.key());
+        if (path == root)
+            EXPECT_EQ(it.value(), 0);
+        else
+            ASSERT_EQ(pathOf.value(it.value()), QFileInfo(path).path()) << path.toStdString();
+    }
+    const CrawlProgress progress = c.progress();
+    EXPECT_EQ(progress.files, expected - 1); // the root's own row is not counted
+    EXPECT_EQ(progress.folders, folders);
+    EXPECT_EQ(progress.skippedNames, 1);
+}

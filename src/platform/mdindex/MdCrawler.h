@@ -95,7 +95,9 @@ private:
     bool excludedName(const QString &name) const;
     // Walks `folder` (whose own entry has id `folderId`); false when stopped or the disk is full.
     bool walk(const QString &folder, qint64 folderId);
-    qint64 writeEntry(const QString &path, qint64 parentId, bool *isFolder);
+    // The first walk into an empty index: folders are read on walker threads (see BulkWalk)
+    // while this thread writes; false when stopped or a write failed.
+    bool walkIntoEmptyIndex(const QString &root, qint64 rootId);
     // Brings the direct entries of `folder` (entry `folderId`) in line with the disk.
     void refreshFolder(const QString &folder, qint64 folderId, bool attributes);
     bool flushBatch(bool reopen);

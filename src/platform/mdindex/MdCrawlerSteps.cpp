@@ -1,4 +1,5 @@
 // The crawler's steps: the names walk, content batches and live changes.
+#include "platform/mdindex/MdBulkWalk.h"
 #include "platform/mdindex/MdCrawler.h"
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 Q_DECLARE_LOGGING_CATEGORY(lcMdIndex)
@@ -20,17 +22,6 @@ constexpr int kRowsPerCommit = 20000;
 // 100,000 new rows still fit in the page cache, so none spill to the file before their commit.
 constexpr int kRowsPerBulkCommit = 100000;
 
-qint64 msecs(const struct statx_timestamp &t)
-{
-    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-bool statPath(int dirFd, const char *name, struct statx *st)
-{
-    return statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-                 STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, st) == 0;
-}
-
 FileRecord recordFromStat(const QString &path, const QString &name, const struct statx &st)
 {
     FileRecord r;
@@ -39,20 +30,16 @@ FileRecord recordFromStat(const QString &path, const QString &name, const struct
     r.displayName = name;
     r.isFolder = S_ISDIR(st.stx_mode);
     r.size = r.isFolder ? 0 : qint64(st.stx_size);
-    r.modifiedMs = msecs(st.stx_mtime);
-    r.createdMs = (st.stx_mask & STATX_BTIME) ? msecs(st.stx_btime) : 0;
+    r.modifiedMs = statxMsecs(st.stx_mtime);
+    r.createdMs = (st.stx_mask & STATX_BTIME) ? statxMsecs(st.stx_btime) : 0;
     return r;
 }
 
-// Plain ASCII is the common case; anything else must survive a round trip unchanged.
-bool isUtf8(const char *bytes, size_t n)
+// Readers of folders beside the writing thread: the kernel's share of a walk (listing, statx)
+// spreads over the cores while this thread writes. One is enough on a single core.
+int walkerThreads()
 {
-    for (size_t i = 0; i < n; ++i)
-        if (uchar(bytes[i]) >= 0x80) {
-            const QByteArray raw(bytes, qsizetype(n));
-            return QString::fromUtf8(raw).toUtf8() == raw;
-        }
-    return true;
+    return std::thread::hardware_concurrency() > 1 ? 2 : 1;
 }
 
 QString cleanRoot(const QString &root)
@@ -98,11 +85,11 @@ bool Crawler::crawlNames()
         walked.append(root);
         struct statx st {
         };
-        if (!statPath(AT_FDCWD, root.toUtf8().constData(), &st) || !S_ISDIR(st.stx_mode))
+        if (!statEntry(AT_FDCWD, root.toUtf8().constData(), &st) || !S_ISDIR(st.stx_mode))
             continue;
         FileRecord r = recordFromStat(root, QFileInfo(root).fileName(), st);
         const qint64 id = store_.upsertStat(r, generation_);
-        ok = id != 0 && walk(root, id);
+        ok = id != 0 && (store_.inBulkInsert() ? walkIntoEmptyIndex(root, id) : walk(root, id));
         if (!ok)
             break;
     }
@@ -130,12 +117,51 @@ bool Crawler::crawlNames()
     return store_.nameTrigramsReady() || store_.buildNameTrigrams();
 }
 
+bool Crawler::walkIntoEmptyIndex(const QString &root, qint64 rootId)
+{
+    BulkWalk::Rules rules;
+    rules.excludedFolder = [this](const QString &path) { return excludedFolder(path); };
+    if (!namePatterns_.empty())
+        rules.excludedName = [this](const QString &name) { return excludedName(name); };
+    rules.stop = &stop_;
+    BulkWalk walker(rules, walkerThreads());
+    walker.start(root.toUtf8(), rootId);
+    FolderBatch batch;
+    qint64 foldersTold = 0;
+    FileRecord r;
+    while (walker.next(&batch)) {
+        r.parent = batch.parentId;
+        for (size_t i = 0; i < batch.entries.size(); ++i) {
+            const BulkEntry &e = batch.entries[i];
+            r.id = batch.firstId + qint64(i);
+            r.isFolder = e.isFolder;
+            r.size = e.size;
+            r.modifiedMs = e.modifiedMs;
+            r.createdMs = e.createdMs;
+            const QByteArray path =
+                QByteArray::fromRawData(batch.paths.constData() + e.pathStart, e.pathEnd - e.pathStart);
+            if (store_.insertBulk(path, batch.paths.constData() + e.nameStart, e.pathEnd - e.nameStart, r,
+                                  generation_) == 0 ||
+                (++batchRows_ >= kRowsPerBulkCommit && !flushBatch(true))) {
+                walker.cancel();
+                return false;
+            }
+        }
+        const qint64 folders = walker.foldersRead();
+        QMutexLocker lock(&progressMutex_);
+        progress_.folders += folders - foldersTold;
+        progress_.files += qint64(batch.entries.size());
+        progress_.skippedNames += batch.skippedNames;
+        foldersTold = folders;
+    }
+    return !stop_;
+}
+
 bool Crawler::walk(const QString &folder, qint64 folderId)
 {
     if (stop_)
         return false;
-    const QByteArray folderBytes = folder.toUtf8();
-    const int fd = open(folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = open(folder.toUtf8().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return true; // unreadable folders are left out
     DIR *dir = fdopendir(fd);
@@ -149,10 +175,6 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
     };
     QList<Sub> subfolders;
     const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
-    // The path of each entry is built in one reused buffer of bytes; a first walk inserts those
-    // bytes as they are (no QString per file unless a rule or a subfolder needs one).
-    QByteArray pathBytes = folderBytes == "/" ? folderBytes : folderBytes + '/';
-    const qsizetype prefixBytes = pathBytes.size();
     qint64 files = 0, skipped = 0;
     bool ok = true;
     while (const dirent *e = readdir(dir)) {
@@ -160,46 +182,30 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
         if (name[0] == '.') // ".", ".." and hidden entries
             continue;
         const size_t length = strlen(name);
-        if (!isUtf8(name, length)) {
+        if (!isUtf8Name(name, length)) {
             if (skipped++ == 0 && progress().skippedNames == 0)
                 qCInfo(lcMdIndex) << "index: leaving out names that are not UTF-8, first in" << folder;
             continue;
         }
-        if (!namePatterns_.empty() && excludedName(QString::fromUtf8(name, qsizetype(length))))
+        const QString nameText = QString::fromUtf8(name, qsizetype(length));
+        if (!namePatterns_.empty() && excludedName(nameText))
             continue;
         struct statx st {
         };
-        if (!statPath(dirfd(dir), name, &st))
+        if (!statEntry(dirfd(dir), name, &st))
             continue;
-        const bool isFolder = S_ISDIR(st.stx_mode);
-        QString path;
-        if (isFolder) {
-            path = prefix + QString::fromUtf8(name, qsizetype(length));
-            if (excludedFolder(path))
-                continue;
-        }
-        qint64 id = 0;
-        if (store_.inBulkInsert()) {
-            pathBytes.truncate(prefixBytes);
-            pathBytes.append(name, qsizetype(length));
-            FileRecord r = recordFromStat(QString(), QString(), st);
-            r.parent = folderId;
-            id = store_.insertBulk(pathBytes, name, int(length), r, generation_);
-        } else {
-            const QString nameText = QString::fromUtf8(name, qsizetype(length));
-            if (!isFolder)
-                path = prefix + nameText;
-            FileRecord r = recordFromStat(path, nameText, st);
-            r.parent = folderId;
-            id = store_.upsertStat(r, generation_);
-        }
-        if (id == 0 ||
-            (++batchRows_ >= (store_.inBulkInsert() ? kRowsPerBulkCommit : kRowsPerCommit) && !flushBatch(true))) {
+        const QString path = prefix + nameText;
+        FileRecord r = recordFromStat(path, nameText, st);
+        if (r.isFolder && excludedFolder(path))
+            continue;
+        r.parent = folderId;
+        const qint64 id = store_.upsertStat(r, generation_);
+        if (id == 0 || (++batchRows_ >= kRowsPerCommit && !flushBatch(true))) {
             ok = false;
             break;
         }
         ++files;
-        if (isFolder)
+        if (r.isFolder)
             subfolders.append({path, id});
     }
     closedir(dir);
@@ -232,13 +238,13 @@ void Crawler::refreshFolder(const QString &folder, qint64 folderId, bool attribu
     while (const dirent *e = readdir(dir)) {
         const char *name = e->d_name;
         const size_t length = strlen(name);
-        if (name[0] == '.' || !isUtf8(name, length))
+        if (name[0] == '.' || !isUtf8Name(name, length))
             continue;
         const QString nameText = QString::fromUtf8(name, qsizetype(length));
         const QString path = prefix + nameText;
         struct statx st {
         };
-        if (excludedName(nameText) || !statPath(dirfd(dir), name, &st))
+        if (excludedName(nameText) || !statEntry(dirfd(dir), name, &st))
             continue;
         FileRecord r = recordFromStat(path, nameText, st);
         r.parent = folderId;

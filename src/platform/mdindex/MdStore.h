@@ -69,7 +69,7 @@ public:
     // Off brings the WAL back; false when another connection keeps it from switching.
     bool setFirstWalkJournal(bool on);
     // upsertStat() during a bulk insert, from the walk's own bytes (UTF-8 path and name), without
-    // converting them to QString and back; answers the row id (0 on failure).
+    // converting them to QString and back, as row `stat.id`; answers it (0 on failure).
     qint64 insertBulk(const QByteArray &path, const char *name, int nameLength, const FileRecord &stat, int generation);
     bool updateDetails(const FileRecord &r);    // type, tree, tags, rating; clears the content mark
     bool updateAttributes(const FileRecord &r); // tags and rating only

@@ -154,7 +154,10 @@ qint64 Store::upsertStat(const FileRecord &r, int generation)
 
 qint64 Store::insertBulk(const QByteArray &path, const char *name, int nameLength, const FileRecord &r, int generation)
 {
-    sqlite3_stmt *st = prepare(MD_INSERT);
+    // The row id given by the walk (rows then go in in id order: each insert appends).
+    sqlite3_stmt *st = prepare("INSERT INTO files(path, parent, name, display, fold, is_dir, size, mtime, btime,"
+                               " last_used, rating, system, pending, gen, id)"
+                               " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, 0, 0, 0, 1, ?10, ?11)");
     if (!st)
         return 0;
     // The folded name: ASCII folds by lowering its letters (what searchFold() gives it).
@@ -178,10 +181,11 @@ qint64 Store::insertBulk(const QByteArray &path, const char *name, int nameLengt
     sqlite3_bind_int64(st, 8, r.modifiedMs);
     sqlite3_bind_int64(st, 9, r.createdMs);
     sqlite3_bind_int(st, 10, generation);
+    sqlite3_bind_int64(st, 11, r.id);
     const bool ok = step(st);
     // The bound buffers belong to the caller: no statement may keep pointing at them.
     sqlite3_clear_bindings(st);
-    return ok ? sqlite3_last_insert_rowid(db_) : 0;
+    return ok ? r.id : 0;
 }
 
 bool Store::updateDetails(const FileRecord &r)
