@@ -200,7 +200,8 @@ def dock_chosen_stays(s):
 def keyboard_paths(s):
     """The keys on the recent files: Down selects, Delete removes from Kelso and Ctrl+Z brings it
     back, F2 opens the rename sheet, the Menu key and Shift+F10 the context menu, Tab reaches
-    "Add File"; inside a stack Backspace and Escape step out before Escape hides."""
+    "Add File"; inside a stack Backspace and Escape step out; F2, a name and Return rename a file;
+    Escape then hides."""
     s.start_display()
     docs = os.path.join(s.home, "Documents")
     photos = os.path.join(s.home, "Downloads", "photos")
@@ -278,6 +279,26 @@ def keyboard_paths(s):
         check(wait_for(lambda: photos in recent_paths(s), 5), "%s did not leave the stack" % leave)
         check(s.visible_windows("^Kelso$"), "%s hid the window instead of leaving the stack" % leave)
     s.screenshot("left-stack")
+
+    # A rename through the sheet: a click selects the note, then F2, a new name and Return. The
+    # rename runs off the window's thread; the sheet closes once it is done and the list follows
+    # the file to its new name.
+    index = recent_paths(s).index(note)
+    check(index < 9, "the note is beyond the first row")
+    s.xdotool("mousemove", "--sync", str(x + 6 + index * 148 + 74), str(gy))
+    s.xdotool("click", "1")
+    s.xdotool("key", "F2")
+    check(wait_for(lambda: s.visible_windows("Rename"), 5), "F2 opened no rename sheet")
+    s.xdotool("type", "--delay", "40", "note renamed")
+    s.xdotool("key", "Return")
+    renamed = os.path.join(docs, "note renamed.txt")
+    check(wait_for(lambda: os.path.exists(renamed) and not os.path.exists(note), 5),
+          "Return did not rename the note: %s" % os.listdir(docs))
+    check(wait_for(lambda: not s.visible_windows("Rename"), 5), "the rename sheet stayed open")
+    check(wait_for(lambda: renamed in recent_paths(s), 10),
+          "the list did not follow the rename: %r" % recent_paths(s))
+    s.screenshot("renamed")
+    s.activate(win)
     s.xdotool("key", "Escape")
     check(wait_for(lambda: not s.visible_windows("^Kelso$"), 5), "Escape at the top did not hide the window")
     s.quit_kelso(proc)

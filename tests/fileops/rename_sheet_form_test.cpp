@@ -61,6 +61,7 @@ TEST(RenameSheetForm, TheTakenNameMessageIsShownWhole)
     QApplication::processEvents();
     sheet->newName()->setText("Quarterly report for the whole board of directors");
     sheet->okAction();
+    ASSERT_TRUE(KelsoTest::waitFor([&] { return !sheet->isRenaming(); }, 10000));
     QLabel *message = sheet->messageLabel();
     ASSERT_FALSE(message->isHidden());
     ASSERT_FALSE(message->text().isEmpty());

@@ -1,4 +1,5 @@
 // The rename sheet, the progress sheet, the status message and the open-with menu, offscreen.
+#include "fileops/XPFileJobs.h"
 #include "fileops/gui/XPOpenWithMenu.h"
 #include "fileops/gui/XPProgressController.h"
 #include "fileops/gui/XPSimpleFileRenameController.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -22,6 +24,14 @@
 #include <memory>
 
 namespace {
+// The sheet's rename runs through XPFileJobs: wait for its outcome (turning the event loop).
+// A sheet that closed goes away: the wait ends then too.
+bool renameDone(XPSimpleFileRenameController *sheet)
+{
+    const QPointer<XPSimpleFileRenameController> guard(sheet);
+    return KelsoTest::waitFor([&] { return !guard || !guard->isRenaming(); }, 10000);
+}
+
 QString freshFolder(const QString &name)
 {
     const QString f = KelsoTest::home() + "/" + name;
@@ -49,18 +59,24 @@ TEST(RenameSheet, RenamesWithTheRulesAndKeepsTheSheetForNamesToFix)
     // A "/" in the name: refused with a message, the sheet stays.
     sheet->newName()->setText("a/b");
     sheet->okAction();
+    ASSERT_TRUE(renameDone(sheet));
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_FALSE(sheet->messageLabel()->isHidden());
     EXPECT_FALSE(sheet->messageLabel()->text().isEmpty());
     // A taken name: likewise.
     sheet->newName()->setText("Taken");
     sheet->okAction();
+    ASSERT_TRUE(renameDone(sheet));
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_TRUE(QFileInfo::exists(dir + "/Report.pdf"));
 
     QSignalSpy renamed(sheet, &XPSimpleFileRenameController::renamed);
     sheet->newName()->setText("Summary");
     sheet->okAction();
+    // The rename runs on a worker: the sheet waits with its field and OK disabled.
+    EXPECT_TRUE(sheet->isRenaming());
+    EXPECT_FALSE(sheet->okButton()->isEnabled());
+    ASSERT_TRUE(renameDone(sheet));
     ASSERT_EQ(renamed.count(), 1);
     EXPECT_EQ(renamed.at(0).at(1).toString(), dir + "/Summary.pdf");
     EXPECT_TRUE(QFileInfo::exists(dir + "/Summary.pdf"));
@@ -69,15 +85,73 @@ TEST(RenameSheet, RenamesWithTheRulesAndKeepsTheSheetForNamesToFix)
 
     // A one-character stem closes the sheet and changes nothing; so does Cancel.
     sheet = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/Summary.pdf", &window);
+    QPointer<XPSimpleFileRenameController> shortStem(sheet);
     sheet->newName()->setText("A");
     sheet->okAction();
-    EXPECT_FALSE(sheet->isVisible());
+    ASSERT_TRUE(renameDone(sheet));
+    EXPECT_TRUE(!shortStem || !shortStem->isVisible());
     EXPECT_TRUE(QFileInfo::exists(dir + "/Summary.pdf"));
     sheet = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/Summary.pdf", &window);
     sheet->newName()->setText("Other");
     sheet->cancelAction();
     EXPECT_TRUE(QFileInfo::exists(dir + "/Summary.pdf"));
     EXPECT_FALSE(QFileInfo::exists(dir + "/Other.pdf"));
+}
+
+TEST(RenameSheet, ARenameTheSystemRefusesKeepsTheSheetWithTheReasonAndRunsOffTheGuiThread)
+{
+    const QString dir = freshFolder("sheet-refused");
+    KelsoTest::writeFile(dir + "/Draft.txt", "d");
+    XPFileJobs jobs;
+    std::atomic<bool> onGuiThread{false};
+    jobs.setWorkerHook([&] { onGuiThread = QThread::currentThread() == qApp->thread(); });
+    QWidget window;
+    window.show();
+    auto *sheet = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/Draft.txt", &window, &jobs);
+    // The file goes after the sheet opened (another program moved it): the name is fine, the
+    // rename itself fails. The user is told, and nothing appears under the new name.
+    ASSERT_TRUE(QFile::remove(dir + "/Draft.txt"));
+    QSignalSpy renamed(sheet, &XPSimpleFileRenameController::renamed);
+    sheet->newName()->setText("Final");
+    sheet->okAction();
+    ASSERT_TRUE(renameDone(sheet));
+    EXPECT_FALSE(onGuiThread);
+    EXPECT_EQ(renamed.count(), 0);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_FALSE(sheet->messageLabel()->isHidden());
+    EXPECT_FALSE(sheet->messageLabel()->text().isEmpty());
+    EXPECT_TRUE(sheet->okButton()->isEnabled());
+    EXPECT_TRUE(sheet->newName()->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(dir + "/Final.txt"));
+    EXPECT_EQ(sheet->resultingPath(), dir + "/Draft.txt");
+    sheet->cancelAction();
+}
+
+TEST(RenameSheet, AnItemBusyWithAnotherOperationIsNotRenamedUntilThatEnds)
+{
+    const QString dir = freshFolder("sheet-busy");
+    KelsoTest::writeFile(dir + "/Moving.txt", "m");
+    XPFileJobs jobs;
+    std::atomic<bool> release{false};
+    std::function<bool()> slowMove = [&] {
+        while (!release)
+            QThread::msleep(5);
+        return true;
+    };
+    ASSERT_TRUE(jobs.run({dir + "/Moving.txt"}, slowMove, nullptr, std::function<void(const bool &)>()));
+    auto *sheet = XPSimpleFileRenameController::showRenameDialogForFile(dir + "/Moving.txt", nullptr, &jobs);
+    sheet->newName()->setText("Renamed");
+    sheet->okAction();
+    EXPECT_FALSE(sheet->isRenaming());
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_FALSE(sheet->messageLabel()->text().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(dir + "/Moving.txt"));
+    release = true;
+    ASSERT_TRUE(jobs.waitUntilIdle(10000));
+    sheet->okAction(); // once the other operation is over, the same OK renames
+    ASSERT_TRUE(renameDone(sheet));
+    EXPECT_TRUE(QFileInfo::exists(dir + "/Renamed.txt"));
+    EXPECT_FALSE(QFileInfo::exists(dir + "/Moving.txt"));
 }
 
 TEST(RenameSheet, ANewSheetReplacesThePreviousOne)

@@ -120,7 +120,8 @@ void KLPaneMenuActions::renameAction(const QList<KLItemPtr> &items)
 {
     if (items.isEmpty() || !items.last())
         return;
-    XPSimpleFileRenameController::showRenameDialogForFile(items.last()->path(), windowOf(enclosingView()));
+    XPSimpleFileRenameController::showRenameDialogForFile(items.last()->path(), windowOf(enclosingView()),
+                                                          &services().jobs());
 }
 
 void KLPaneMenuActions::resolveAliasAction(const KLItemPtr &item)
@@ -593,7 +594,8 @@ void KLSelectionActions::perform(Command command)
         break;
     case RenameSelected:
         if (paths.size() == 1)
-            XPSimpleFileRenameController::showRenameDialogForFile(paths.constFirst(), windowOf(pane->enclosingView()));
+            XPSimpleFileRenameController::showRenameDialogForFile(paths.constFirst(), windowOf(pane->enclosingView()),
+                                                                  &pane->services().jobs());
         break;
     case ToggleManagedForSelected:
         pane->setSelectionsManaged(paths, !pane->pathsAreAllManaged(paths));

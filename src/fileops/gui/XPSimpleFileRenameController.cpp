@@ -1,5 +1,6 @@
 #include "fileops/gui/XPSimpleFileRenameController.h"
 
+#include "fileops/XPFileJobs.h"
 #include "fileops/XPRename.h"
 #include "util/Localized.h"
 
@@ -11,7 +12,8 @@
 
 QPointer<XPSimpleFileRenameController> XPSimpleFileRenameController::s_current;
 
-XPSimpleFileRenameController::XPSimpleFileRenameController(const QString &path, QWidget *parent) : QDialog(parent)
+XPSimpleFileRenameController::XPSimpleFileRenameController(const QString &path, QWidget *parent, XPFileJobs *jobs)
+    : QDialog(parent), m_jobs(jobs ? jobs : &XPFileJobs::shared())
 {
     setObjectName(QStringLiteral("XPSimpleFileRename"));
     setWindowTitle(KLLocalized(QStringLiteral("XPRenameTitle")));
@@ -65,11 +67,11 @@ void XPSimpleFileRenameController::setPath(const QString &path)
 }
 
 XPSimpleFileRenameController *XPSimpleFileRenameController::showRenameDialogForFile(const QString &path,
-                                                                                    QWidget *window)
+                                                                                    QWidget *window, XPFileJobs *jobs)
 {
     if (s_current)
         s_current->done(QDialog::Rejected); // closes and, on close, goes away
-    auto *controller = new XPSimpleFileRenameController(path, window);
+    auto *controller = new XPSimpleFileRenameController(path, window, jobs);
     controller->setAttribute(Qt::WA_DeleteOnClose);
     controller->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     s_current = controller;
@@ -85,16 +87,30 @@ XPSimpleFileRenameController *XPSimpleFileRenameController::current()
 
 void XPSimpleFileRenameController::okAction()
 {
-    // A name that the user has to correct keeps the sheet open with the reason.
-    const XPFileUtils::RenamePlan plan = XPFileUtils::planRename(m_path, m_newName->text());
-    if (plan.status == XPFileUtils::RenamePlan::Refused && !plan.message.isEmpty()) {
-        m_message->setText(plan.message);
-        m_message->show();
-        // Grow to the wrapped reason's height at once (the layout alone may leave it clipped).
-        adjustSize();
+    if (m_renaming)
+        return;
+    // A name to fix, a taken name or a rename the system refused keeps the sheet open with the
+    // reason; the rules that need no telling (a stem too short) close it, as does success.
+    std::function<XPFileUtils::RenamePlan()> work = [path = m_path, name = m_newName->text()] {
+        return XPFileUtils::renameFile(path, name);
+    };
+    std::function<void(const XPFileUtils::RenamePlan &)> done = [this](const XPFileUtils::RenamePlan &plan) {
+        setRenaming(false);
+        if (plan.status == XPFileUtils::RenamePlan::Refused && !plan.message.isEmpty()) {
+            showMessage(plan.message);
+            return;
+        }
+        if (plan.status == XPFileUtils::RenamePlan::Ready) {
+            m_resultingPath = plan.target;
+            Q_EMIT renamed(m_path, plan.target);
+        }
+        renameSheetDidEnd(1);
+    };
+    if (!m_jobs->run({m_path}, std::move(work), this, std::move(done))) {
+        showMessage(KLLocalized(QStringLiteral("XPRenameBusy")));
         return;
     }
-    renameSheetDidEnd(1);
+    setRenaming(true);
 }
 
 void XPSimpleFileRenameController::cancelAction()
@@ -105,12 +121,22 @@ void XPSimpleFileRenameController::cancelAction()
 void XPSimpleFileRenameController::renameSheetDidEnd(int returnCode)
 {
     hide();
-    if (returnCode == 1) {
-        const XPFileUtils::RenamePlan plan = XPFileUtils::renameFile(m_path, m_newName->text());
-        if (plan.status == XPFileUtils::RenamePlan::Ready) {
-            m_resultingPath = plan.target;
-            Q_EMIT renamed(m_path, plan.target);
-        }
-    }
     done(returnCode == 1 ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void XPSimpleFileRenameController::showMessage(const QString &message)
+{
+    m_message->setText(message);
+    m_message->show();
+    // Grow to the wrapped reason's height at once (the layout alone may leave it clipped).
+    adjustSize();
+}
+
+void XPSimpleFileRenameController::setRenaming(bool renaming)
+{
+    m_renaming = renaming;
+    m_newName->setEnabled(!renaming);
+    m_ok->setEnabled(!renaming);
+    if (!renaming)
+        m_newName->setFocus();
 }
