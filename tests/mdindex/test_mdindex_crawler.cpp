@@ -583,6 +583,10 @@ TEST_F(MdCrawlerTest, AFirstWalkOnSeveralThreadsLinksEveryRowToItsFolderAndCount
                 KelsoTest::writeFile(root + QStringLiteral("/many/%1/%2/item %3.txt").arg(a).arg(b).arg(i));
             folders += a == 0 && b == 0 ? 3 : b == 0 ? 2 : 1;
         }
+    // Empty folders hand over no entries: they are counted all the same.
+    for (int e = 0; e < 5; ++e)
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/zz empty %1").arg(e)));
+    folders += 5;
     Crawler c(db, rules());
     ASSERT_TRUE(c.openStore(nullptr));
     ASSERT_TRUE(c.crawlNames());
@@ -593,7 +597,7 @@ TEST_F(MdCrawlerTest, AFirstWalkOnSeveralThreadsLinksEveryRowToItsFolderAndCount
         parentOf.insert(r.id, r.parent);
         return true;
     }));
-    const int expected = 8 + 1 + 30 + 30 * 4 + 30 * 4 * 15;
+    const int expected = 8 + 1 + 30 + 30 * 4 + 30 * 4 * 15 + 5;
     EXPECT_EQ(pathOf.size(), expected);
     for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
         const QString path = pathOf.value(it.key());

@@ -154,6 +154,9 @@ bool Crawler::walkIntoEmptyIndex(const QString &root, qint64 rootId)
         progress_.skippedNames += batch.skippedNames;
         foldersTold = folders;
     }
+    // Folders read after the last entries came (empty or unreadable ones) count too.
+    QMutexLocker lock(&progressMutex_);
+    progress_.folders += walker.foldersRead() - foldersTold;
     return !stop_;
 }
 
