@@ -12,7 +12,6 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <dirent.h>
-#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -48,7 +47,7 @@ protected:
     struct Walked {
         QHash<qint64, QString> pathOf; // id -> path, the root included
         QList<qint64> ids;             // in the order handed over
-        int batches = 0, skipped = 0;
+        int batches = 0, skipped = 0, largestBatch = 0;
         QString fault;
     };
     Walked walk(const BulkWalk::Rules &rules, int walkers)
@@ -60,6 +59,7 @@ protected:
         FolderBatch batch;
         while (walker.next(&batch)) {
             ++w.batches;
+            w.largestBatch = std::max(w.largestBatch, int(batch.entries.size()));
             w.skipped += batch.skippedNames;
             const QString folder = w.pathOf.value(batch.parentId);
             if (folder.isEmpty() && w.fault.isEmpty())
@@ -80,6 +80,34 @@ protected:
             }
         }
         return w;
+    }
+    // A folder's entries in listing order, then each subfolder's, recursively: the order of the
+    // rows (and so of the content pass) before the walk took several threads.
+    static QStringList recursiveOrder(const QString &folder)
+    {
+        QStringList out, subfolders;
+        DIR *dir = opendir(QFile::encodeName(folder).constData());
+        EXPECT_NE(dir, nullptr);
+        while (const dirent *d = dir ? readdir(dir) : nullptr) {
+            if (d->d_name[0] == '.')
+                continue;
+            const QString path = folder + QLatin1Char('/') + QFile::decodeName(d->d_name);
+            out.append(path);
+            if (QFileInfo(path).isDir())
+                subfolders.append(path);
+        }
+        if (dir)
+            closedir(dir);
+        for (const QString &sub : std::as_const(subfolders))
+            out += recursiveOrder(sub);
+        return out;
+    }
+    QStringList order(const Walked &w) const
+    {
+        QStringList out;
+        for (qint64 id : w.ids)
+            out.append(w.pathOf.value(id));
+        return out;
     }
     QSet<QString> onDisk() const
     {
@@ -114,32 +142,27 @@ TEST_F(BulkWalkTest, EveryEntryIsHandedOverOnceAfterItsFolderWithIdsInOrder)
 TEST_F(BulkWalkTest, OneWalkerGivesTheOrderOfARecursiveWalk)
 {
     makeTree(4, 3);
-    // A folder's entries in listing order, then each subfolder's, recursively: the order of the
-    // rows (and so of the content pass) before the walk took several threads.
-    std::function<void(const QString &, QStringList *)> recursive = [&](const QString &folder, QStringList *out) {
-        DIR *dir = opendir(QFile::encodeName(folder).constData());
-        ASSERT_NE(dir, nullptr);
-        QStringList subfolders;
-        while (const dirent *d = readdir(dir)) {
-            if (d->d_name[0] == '.')
-                continue;
-            const QString path = folder + QLatin1Char('/') + QFile::decodeName(d->d_name);
-            out->append(path);
-            if (QFileInfo(path).isDir())
-                subfolders.append(path);
-        }
-        closedir(dir);
-        for (const QString &sub : std::as_const(subfolders))
-            recursive(sub, out);
-    };
-    QStringList expected;
-    recursive(root, &expected);
+    const QStringList expected = recursiveOrder(root);
     const Walked w = walk(noRules(), 1);
     ASSERT_TRUE(w.fault.isEmpty()) << w.fault.toStdString();
-    QStringList order;
-    for (qint64 id : w.ids)
-        order.append(w.pathOf.value(id));
-    EXPECT_EQ(order, expected);
+    EXPECT_EQ(order(w), expected);
+}
+
+TEST_F(BulkWalkTest, AHugeFolderGoesOverInPiecesAndKeepsTheOrder)
+{
+    const QString big = root + QStringLiteral("/big");
+    for (int i = 0; i < 9000; ++i)
+        KelsoTest::writeFile(big + QStringLiteral("/f%1").arg(i));
+    for (int i = 0; i < 3; ++i)
+        KelsoTest::writeFile(big + QStringLiteral("/sub%1/inside.txt").arg(i));
+    const Walked one = walk(noRules(), 1);
+    ASSERT_TRUE(one.fault.isEmpty()) << one.fault.toStdString();
+    EXPECT_GE(one.batches, 1 + 3 + 3); // the root, the big folder in three pieces, its subfolders
+    EXPECT_LE(one.largestBatch, 4096);
+    EXPECT_EQ(order(one), recursiveOrder(root));
+    const Walked two = walk(noRules(), 2);
+    ASSERT_TRUE(two.fault.isEmpty()) << two.fault.toStdString();
+    EXPECT_EQ(two.ids.size(), 1 + 9000 + 6);
 }
 
 TEST_F(BulkWalkTest, RulesLeaveOutFoldersNamesHiddenEntriesAndNamesThatAreNotUtf8)

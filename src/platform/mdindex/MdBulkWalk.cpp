@@ -18,6 +18,8 @@ namespace {
 
 // Entries waiting for the writer before the walkers wait for it in turn (a few MB of paths).
 constexpr qint64 kMaxReadyEntries = 65536;
+// Entries of one folder handed over at once.
+constexpr size_t kMaxBatchEntries = 4096;
 constexpr int kIoprioWhoProcess = 1; // with id 0: the calling thread
 
 } // namespace
@@ -119,30 +121,47 @@ void BulkWalk::work()
             toRead_.pop_back();
             ++reading_;
         }
-        FolderBatch batch = readFolder(folder);
+        std::vector<Folder> subfolders;
+        readFolder(folder, &subfolders);
         ++foldersRead_;
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (readyEntries_ > kMaxReadyEntries && !stopped())
-            changed_.wait_for(lock, std::chrono::milliseconds(100));
-        batch.firstId = nextId_;
-        nextId_ += qint64(batch.entries.size());
-        // Pushed last first, so that the folder's first subfolder is read next (depth first).
-        for (size_t i = batch.entries.size(); i-- > 0;) {
-            const BulkEntry &e = batch.entries[i];
-            if (e.isFolder)
-                toRead_.push_back({batch.paths.mid(e.pathStart, e.pathEnd - e.pathStart), batch.firstId + qint64(i)});
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            // Pushed last first, so that the folder's first subfolder is read next (depth first).
+            toRead_.insert(toRead_.end(), std::make_move_iterator(subfolders.rbegin()),
+                           std::make_move_iterator(subfolders.rend()));
+            --reading_;
         }
-        readyEntries_ += qint64(batch.entries.size());
-        if (!batch.entries.empty() || batch.skippedNames > 0)
-            ready_.push_back(std::move(batch));
-        --reading_;
-        lock.unlock();
         changed_.notify_all();
     }
     changed_.notify_all();
 }
 
-FolderBatch BulkWalk::readFolder(const Folder &folder)
+void BulkWalk::handOver(FolderBatch *batch, std::vector<Folder> *subfolders)
+{
+    if (batch->entries.empty() && batch->skippedNames == 0)
+        return;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (readyEntries_ > kMaxReadyEntries && !stopped())
+            changed_.wait_for(lock, std::chrono::milliseconds(100));
+        batch->firstId = nextId_;
+        nextId_ += qint64(batch->entries.size());
+        readyEntries_ += qint64(batch->entries.size());
+        for (size_t i = 0; i < batch->entries.size(); ++i) {
+            const BulkEntry &e = batch->entries[i];
+            if (e.isFolder)
+                subfolders->push_back(
+                    {batch->paths.mid(e.pathStart, e.pathEnd - e.pathStart), batch->firstId + qint64(i)});
+        }
+        const qint64 parentId = batch->parentId;
+        ready_.push_back(std::move(*batch));
+        *batch = FolderBatch();
+        batch->parentId = parentId;
+    }
+    changed_.notify_all();
+}
+
+void BulkWalk::readFolder(const Folder &folder, std::vector<Folder> *subfolders)
 {
     FolderBatch batch;
     batch.parentId = folder.id;
@@ -151,7 +170,7 @@ FolderBatch BulkWalk::readFolder(const Folder &folder)
     if (!dir) {
         if (fd >= 0)
             close(fd);
-        return batch; // unreadable folders are left out
+        return; // unreadable folders are left out
     }
     const QByteArray prefix = folder.path == "/" ? folder.path : folder.path + '/';
     while (const dirent *d = readdir(dir)) {
@@ -187,9 +206,12 @@ FolderBatch BulkWalk::readFolder(const Folder &folder)
         e.modifiedMs = statxMsecs(st.stx_mtime);
         e.createdMs = (st.stx_mask & STATX_BTIME) ? statxMsecs(st.stx_btime) : 0;
         batch.entries.push_back(e);
+        // A huge folder goes over in pieces: the memory it takes stays bounded.
+        if (batch.entries.size() >= kMaxBatchEntries)
+            handOver(&batch, subfolders);
     }
     closedir(dir);
-    return batch;
+    handOver(&batch, subfolders);
 }
 
 } // namespace MdIndex

@@ -33,7 +33,8 @@ struct BulkEntry {
     qint64 size = 0, modifiedMs = 0, createdMs = 0;
 };
 
-// The entries of one folder, with their row ids firstId, firstId + 1, ...
+// Entries of one folder (all of them, or a piece of a huge one), with their row ids firstId,
+// firstId + 1, ...
 struct FolderBatch {
     qint64 parentId = 0;
     qint64 firstId = 0;
@@ -58,7 +59,7 @@ public:
 
     // Walks below `root`, whose own row is `rootId`; the entries get ids from rootId + 1.
     void start(const QByteArray &root, qint64 rootId);
-    // The next folder's entries; false once every folder was handed over, or on a stop.
+    // The next entries; false once every folder was handed over, or on a stop.
     bool next(FolderBatch *out);
     // Stops the walkers (the writer failed); next() then answers false.
     void cancel();
@@ -71,7 +72,11 @@ private:
         qint64 id;
     };
     void work();
-    FolderBatch readFolder(const Folder &folder);
+    // Reads the folder and hands its entries over; its subfolders (with their ids) are added to
+    // `subfolders`, in listing order.
+    void readFolder(const Folder &folder, std::vector<Folder> *subfolders);
+    // Gives the entries their ids and queues them for the writer; leaves `batch` empty.
+    void handOver(FolderBatch *batch, std::vector<Folder> *subfolders);
     bool stopped() const { return cancelled_ || (rules_.stop && *rules_.stop); }
 
     Rules rules_;
