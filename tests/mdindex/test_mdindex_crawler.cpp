@@ -284,8 +284,8 @@ TEST_F(MdCrawlerTest, AFolderRecordBringsItsListingInLineWithTheDisk)
     ASSERT_TRUE(c.openStore(nullptr));
     ASSERT_TRUE(c.crawlNames());
     QStringList children;
-    for (const auto &[id, path] : c.store().directChildren(p("list")))
-        children.append(path);
+    for (const FileRecord &child : c.store().directChildren(p("list")))
+        children.append(child.path);
     EXPECT_EQ(children, (QStringList{p("list/a"), p("list/a-b"), p("list/a0"), p("list/gone.txt"), p("list/keep.txt"),
                                      p("list/oldsub")}));
 
@@ -610,4 +610,90 @@ TEST_F(MdCrawlerTest, AFirstWalkOnSeveralThreadsLinksEveryRowToItsFolderAndCount
     EXPECT_EQ(progress.files, expected - 1); // the root's own row is not counted
     EXPECT_EQ(progress.folders, folders);
     EXPECT_EQ(progress.skippedNames, 1);
+}
+
+TEST_F(MdCrawlerTest, ALaterWalkWritesOnlyWhatChangedAndCatchesEveryKindOfChange)
+{
+    for (int i = 0; i < 300; ++i)
+        KelsoTest::writeFile(root + QStringLiteral("/bulk/%1/file %2.txt").arg(i % 10).arg(i));
+    KelsoTest::writeFile(p("grows.txt"), "short");
+    KelsoTest::writeFile(p("touched.txt"), "same");
+    KelsoTest::writeFile(p("becomes-folder"), "a file first");
+    KelsoTest::writeFile(p("becomes-file/inner/deep.txt"));
+    KelsoTest::writeFile(p("soon-excluded/x.txt"));
+    KelsoTest::writeFile(tmp.path() + QStringLiteral("/second/leaf.txt"));
+    CrawlRules r = rules();
+    r.roots.append(tmp.path() + QStringLiteral("/second"));
+    {
+        Crawler c(db, r);
+        ASSERT_TRUE(c.openStore(nullptr));
+        ASSERT_TRUE(c.crawlNames());
+        while (c.indexContentBatch(500) > 0) {
+        }
+    }
+    const qint64 entries = [&] {
+        Store s;
+        EXPECT_TRUE(s.open(db, Store::Mode::ReadOnly, nullptr));
+        return s.count();
+    }();
+    ASSERT_GT(entries, 300);
+
+    // Nothing changed: the walk sees every entry and writes next to none (its progress and the
+    // roots' own rows), where writing every row again would cost one change per entry.
+    {
+        Crawler c(db, r);
+        ASSERT_TRUE(c.openStore(nullptr));
+        const qint64 before = c.store().dataVersion() & 0xffffffff;
+        ASSERT_TRUE(c.crawlNames());
+        const qint64 changes = (c.store().dataVersion() & 0xffffffff) - before;
+        EXPECT_LT(changes, 40) << "rows written by a walk over an unchanged tree";
+        EXPECT_EQ(c.progress().files, entries - 2); // the roots' own rows are not counted
+        EXPECT_EQ(c.progress().removed, 0);
+        EXPECT_EQ(c.store().count(), entries);
+    }
+
+    // Every kind of change while Kelso was not running.
+    KelsoTest::writeFile(p("grows.txt"), "a good deal longer than before");
+    const QDateTime later = QDateTime::currentDateTime().addSecs(60);
+    {
+        QFile touched(p("touched.txt"));
+        ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(touched.setFileTime(later, QFileDevice::FileModificationTime));
+    }
+    ASSERT_TRUE(QFile::remove(p("becomes-folder")));
+    KelsoTest::writeFile(p("becomes-folder/now inside.txt"));
+    ASSERT_TRUE(QDir(p("becomes-file")).removeRecursively());
+    KelsoTest::writeFile(p("becomes-file"), "a file now");
+    KelsoTest::writeFile(p("bulk/7/late arrival.txt"));
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/bulk/3/file 13.txt")));
+    ASSERT_TRUE(QDir(tmp.path() + QStringLiteral("/second")).removeRecursively());
+    r.excludedFolders.append(p("soon-excluded"));
+    Crawler c(db, r);
+    ASSERT_TRUE(c.openStore(nullptr));
+    const qint64 planId = c.store().byPath(p("docs/Plan.txt"))->id;
+    ASSERT_TRUE(c.crawlNames());
+    Store &s = c.store();
+    EXPECT_EQ(s.byPath(p("grows.txt"))->size, 30);
+    EXPECT_TRUE(s.byPath(p("grows.txt"))->contentPending);
+    EXPECT_EQ(s.byPath(p("touched.txt"))->modifiedMs / 1000, later.toMSecsSinceEpoch() / 1000);
+    EXPECT_TRUE(s.byPath(p("touched.txt"))->contentPending);
+    EXPECT_FALSE(s.byPath(p("docs/Plan.txt"))->contentPending);
+    EXPECT_EQ(s.byPath(p("docs/Plan.txt"))->id, planId);
+    ASSERT_TRUE(s.byPath(p("becomes-folder")).has_value());
+    EXPECT_TRUE(s.byPath(p("becomes-folder"))->isFolder);
+    ASSERT_TRUE(s.byPath(p("becomes-folder/now inside.txt")).has_value());
+    EXPECT_EQ(s.byPath(p("becomes-folder/now inside.txt"))->parent, s.byPath(p("becomes-folder"))->id);
+    EXPECT_FALSE(s.byPath(p("becomes-file"))->isFolder);
+    EXPECT_FALSE(s.byPath(p("becomes-file/inner")).has_value());
+    EXPECT_FALSE(s.byPath(p("becomes-file/inner/deep.txt")).has_value());
+    EXPECT_TRUE(s.byPath(p("bulk/7/late arrival.txt")).has_value());
+    EXPECT_FALSE(s.byPath(p("bulk/3/file 13.txt")).has_value());
+    EXPECT_FALSE(s.byPath(p("soon-excluded")).has_value());
+    EXPECT_FALSE(s.byPath(p("soon-excluded/x.txt")).has_value());
+    EXPECT_FALSE(s.byPath(tmp.path() + QStringLiteral("/second")).has_value());
+    EXPECT_FALSE(s.byPath(tmp.path() + QStringLiteral("/second/leaf.txt")).has_value());
+    // Gone: file 13; the old folder becomes-file with inner and its file; soon-excluded and its
+    // file; the second root and its file; the old file row of becomes-folder.
+    EXPECT_EQ(c.progress().removed, 1 + 3 + 2 + 2 + 1);
+    EXPECT_EQ(s.count(), entries - 1 - 2 - 2 - 2 + 1 + 1); // + the late arrival, + now inside
 }

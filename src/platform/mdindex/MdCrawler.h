@@ -2,8 +2,9 @@
 // Fills the index and keeps it live. One Crawler owns a writing Store and, once start()ed, a
 // thread named "kelso-mdcrawl" running at idle I/O priority and lowest CPU priority:
 //
-// 1. names and stat of every file below the roots (fast: readdir + statx, batched commits),
-//    then entries not seen in this walk are removed, and the name trigram table is built once;
+// 1. names and stat of every file below the roots (fast: readdir + statx, batched commits): a
+//    first walk inserts everything, a later one compares each folder's listing with the index
+//    and writes only what changed; then the name trigram table is built once;
 // 2. type, tags, rating and text in small batches, paused while the user-activity hook answers
 //    true;
 // 3. live changes handed in by enqueue() (the event stream's records, attribute changes, opens).
@@ -93,13 +94,26 @@ private:
     void run();
     bool excludedFolder(const QString &path) const;
     bool excludedName(const QString &name) const;
-    // Walks `folder` (whose own entry has id `folderId`); false when stopped or the disk is full.
+    struct Subfolder {
+        QString path;
+        qint64 id;
+    };
+    // Walks `folder` (whose own entry has id `folderId`) into a filled index, bringing every
+    // folder below in line with the disk (syncFolder); false when stopped or the disk is full.
     bool walk(const QString &folder, qint64 folderId);
     // The first walk into an empty index: folders are read on walker threads (see BulkWalk)
     // while this thread writes; false when stopped or a write failed.
     bool walkIntoEmptyIndex(const QString &root, qint64 rootId);
-    // Brings the direct entries of `folder` (entry `folderId`) in line with the disk.
+    // Brings the direct entries of `folder` (entry `folderId`) in line with the disk, and walks
+    // the folders that are new in it.
     void refreshFolder(const QString &folder, qint64 folderId, bool attributes);
+    // The direct entries of `folder` in line with the disk: new ones added, changed ones written
+    // again, ones gone (or hidden or excluded now) removed with what is below them; unchanged
+    // ones are not written. With `attributes`, the tags and rating of the known ones are read
+    // again. Its subfolders (only the new ones with `onlyNew`) go to `subfolders`. False when a
+    // write failed.
+    bool syncFolder(const QString &folder, qint64 folderId, bool attributes, bool onlyNew,
+                    QList<Subfolder> *subfolders);
     bool flushBatch(bool reopen);
     void saveProgress();
 

@@ -80,13 +80,18 @@ bool Crawler::crawlNames()
         bool nested = walked.contains(root); // walked already, or as part of another root
         for (const QString &other : rules_.roots)
             nested = nested || root.startsWith(cleanRoot(other) + QLatin1Char('/'));
-        if (nested || excludedFolder(root))
+        if (nested)
             continue;
         walked.append(root);
         struct statx st {
         };
-        if (!statEntry(AT_FDCWD, root.toUtf8().constData(), &st) || !S_ISDIR(st.stx_mode))
+        if (excludedFolder(root) || !statEntry(AT_FDCWD, root.toUtf8().constData(), &st) || !S_ISDIR(st.stx_mode)) {
+            // A root now excluded, gone or no folder any more: what the index held of it goes.
+            const int gone = store_.inBulkInsert() ? 0 : store_.removeTree(root);
+            QMutexLocker lock(&progressMutex_);
+            progress_.removed += gone;
             continue;
+        }
         FileRecord r = recordFromStat(root, QFileInfo(root).fileName(), st);
         const qint64 id = store_.upsertStat(r, generation_);
         ok = id != 0 && (store_.inBulkInsert() ? walkIntoEmptyIndex(root, id) : walk(root, id));
@@ -98,13 +103,6 @@ bool Crawler::crawlNames()
     if (!ok) {
         store_.commit();
         return false;
-    }
-    // A walk into an empty index wrote every entry it holds: there is nothing stale to look
-    // for (the search would read every row again, through the path index, in path order).
-    for (const QString &root : store_.bulkStartedEmpty() ? QStringList() : rules_.roots) {
-        const int gone = store_.removeStale(cleanRoot(root), generation_);
-        QMutexLocker lock(&progressMutex_);
-        progress_.removed += gone;
     }
     {
         QMutexLocker lock(&progressMutex_);
@@ -164,21 +162,41 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
 {
     if (stop_)
         return false;
+    QList<Subfolder> subfolders;
+    if (!syncFolder(folder, folderId, false, false, &subfolders))
+        return false;
+    for (const Subfolder &sub : std::as_const(subfolders))
+        if (!walk(sub.path, sub.id))
+            return false;
+    return true;
+}
+
+void Crawler::refreshFolder(const QString &folder, qint64 folderId, bool attributes)
+{
+    QList<Subfolder> newFolders;
+    if (!syncFolder(folder, folderId, attributes, true, &newFolders))
+        return;
+    for (const Subfolder &sub : std::as_const(newFolders))
+        if (!walk(sub.path, sub.id))
+            break;
+}
+
+bool Crawler::syncFolder(const QString &folder, qint64 folderId, bool attributes, bool onlyNew,
+                         QList<Subfolder> *subfolders)
+{
     const int fd = open(folder.toUtf8().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return true; // unreadable folders are left out
-    DIR *dir = fdopendir(fd);
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (!dir) {
-        close(fd);
-        return true;
+        if (fd >= 0)
+            close(fd);
+        return true; // unreadable now: keep what the index knows (a folder that went is its parent's business)
     }
-    struct Sub {
-        QString path;
-        qint64 id;
-    };
-    QList<Sub> subfolders;
+    QHash<QString, FileRecord> indexed;
+    for (FileRecord &r : store_.directChildren(folder))
+        indexed.insert(r.path, std::move(r));
     const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
     qint64 files = 0, skipped = 0;
+    int gone = 0;
     bool ok = true;
     while (const dirent *e = readdir(dir)) {
         const char *name = e->d_name;
@@ -202,78 +220,46 @@ bool Crawler::walk(const QString &folder, qint64 folderId)
         if (r.isFolder && excludedFolder(path))
             continue;
         r.parent = folderId;
-        const qint64 id = store_.upsertStat(r, generation_);
-        if (id == 0 || (++batchRows_ >= kRowsPerCommit && !flushBatch(true))) {
-            ok = false;
-            break;
-        }
         ++files;
-        if (r.isFolder)
-            subfolders.append({path, id});
-    }
-    closedir(dir);
-    {
-        QMutexLocker lock(&progressMutex_);
-        progress_.folders += 1;
-        progress_.files += files;
-        progress_.skippedNames += skipped;
-    }
-    for (const Sub &sub : std::as_const(subfolders))
-        if (!ok || !(ok = walk(sub.path, sub.id)))
-            break;
-    return ok;
-}
-
-void Crawler::refreshFolder(const QString &folder, qint64 folderId, bool attributes)
-{
-    QHash<QString, qint64> indexed;
-    for (const auto &[id, path] : store_.directChildren(folder))
-        indexed.insert(path, id);
-    const int fd = open(folder.toUtf8().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (!dir) {
-        if (fd >= 0)
-            close(fd);
-        return; // unreadable now: keep what the index knows
-    }
-    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
-    QList<QPair<QString, qint64>> newFolders;
-    while (const dirent *e = readdir(dir)) {
-        const char *name = e->d_name;
-        const size_t length = strlen(name);
-        if (name[0] == '.' || !isUtf8Name(name, length))
-            continue;
-        const QString nameText = QString::fromUtf8(name, qsizetype(length));
-        const QString path = prefix + nameText;
-        struct statx st {
-        };
-        if (excludedName(nameText) || !statEntry(dirfd(dir), name, &st))
-            continue;
-        FileRecord r = recordFromStat(path, nameText, st);
-        r.parent = folderId;
-        if (r.isFolder && excludedFolder(path))
-            continue;
-        const bool known = indexed.remove(path);
-        const qint64 id = store_.upsertStat(r, generation_);
-        if (id != 0 && known && attributes) {
-            r.id = id;
+        // An entry the index holds as it is on the disk is not written again: a walk over an
+        // unchanged home writes nothing.
+        const auto known = indexed.constFind(path);
+        bool isNew = known == indexed.cend();
+        bool changed = isNew;
+        if (!isNew && known->isFolder != r.isFolder) {
+            // A folder became a file, or the reverse: what was below it goes, and it is new.
+            gone += store_.removeTree(path);
+            isNew = changed = true;
+        } else if (!isNew) {
+            r.id = known->id;
+            changed = known->size != r.size || known->modifiedMs != r.modifiedMs || known->createdMs != r.createdMs;
+        }
+        if (known != indexed.cend())
+            indexed.erase(known);
+        if (changed) {
+            r.id = store_.upsertStat(r, generation_);
+            if (r.id == 0 || (++batchRows_ >= kRowsPerCommit && !flushBatch(true))) {
+                ok = false;
+                break;
+            }
+        }
+        if (attributes && !isNew) {
             readAttributes(&r);
             store_.updateAttributes(r);
         }
-        if (id != 0 && r.isFolder && !known)
-            newFolders.append({path, id});
+        if (r.isFolder && (isNew || !onlyNew))
+            subfolders->append({path, r.id});
     }
     closedir(dir);
-    int gone = 0;
-    for (auto it = indexed.cbegin(); it != indexed.cend(); ++it)
+    // What the index holds and the disk no longer shows (gone, hidden or excluded now).
+    for (auto it = indexed.cbegin(); ok && it != indexed.cend(); ++it)
         gone += store_.removeTree(it.key());
-    {
-        QMutexLocker lock(&progressMutex_);
-        progress_.removed += gone;
-    }
-    for (const auto &[path, id] : std::as_const(newFolders))
-        if (!walk(path, id))
-            break;
+    QMutexLocker lock(&progressMutex_);
+    progress_.folders += 1;
+    progress_.files += files;
+    progress_.skippedNames += skipped;
+    progress_.removed += gone;
+    return ok;
 }
 
 } // namespace MdIndex

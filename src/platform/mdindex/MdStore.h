@@ -59,9 +59,6 @@ public:
     bool beginBulkInsert();
     bool endBulkInsert();
     bool inBulkInsert() const { return bulk_; }
-    // True after a bulk insert that began on an empty index (until the next beginBulkInsert):
-    // every entry then comes from that walk, and none can be stale.
-    bool bulkStartedEmpty() const { return bulkIntoEmpty_; }
     // Outside any transaction, before and after a first walk into an empty index: while on,
     // commits write the new pages into the database once, with a rollback journal holding only
     // the few pages that existed before, instead of writing every page into the WAL and copying
@@ -77,11 +74,10 @@ public:
     bool setText(qint64 id, const QString &text);
     // Removes the entry and everything below it; answers how many went.
     int removeTree(const QString &path);
-    // (id, path) of the entries directly inside `folder`, in path order. Seeks past each child's
-    // own subtree in the path index, so a folder near the top costs one lookup per child.
-    QList<QPair<qint64, QString>> directChildren(const QString &folder);
-    // Removes entries below `root` (or `root` itself) not seen in `generation`.
-    int removeStale(const QString &root, int generation);
+    // The entries directly inside `folder`, in path order, with what a walk compares (path, id,
+    // is_dir, size, times). Scans the folder's range of the path index and jumps past each
+    // subfolder's own subtree, so a folder near the top costs one lookup per subfolder.
+    QList<FileRecord> directChildren(const QString &folder);
     QList<FileRecord> pendingContent(int limit);
     bool nameTrigramsReady();
     bool buildNameTrigrams();
@@ -131,7 +127,6 @@ private:
     bool readOnly_ = false;
     bool diskFull_ = false;
     bool bulk_ = false;
-    bool bulkIntoEmpty_ = false;
     bool reading_ = false;
     QList<sqlite3_stmt *> statements_; // finalised at close
     QHash<const char *, sqlite3_stmt *> cache_;

@@ -70,7 +70,6 @@ FileRecord Store::rowToRecord(sqlite3_stmt *st)
 bool Store::beginBulkInsert()
 {
     bulk_ = isEmpty() && exec("DROP INDEX IF EXISTS files_path");
-    bulkIntoEmpty_ = bulk_;
     // A first walk rewrites the same table pages in commit after commit: checkpointing them
     // into the database each time writes them again and again. They stay in the log until the
     // walk ends and go into the database once, at the next commit.
@@ -261,53 +260,49 @@ int Store::removeTree(const QString &path)
     return step(st) ? sqlite3_changes(db_) : 0;
 }
 
-QList<QPair<qint64, QString>> Store::directChildren(const QString &folder)
+QList<FileRecord> Store::directChildren(const QString &folder)
 {
-    QList<QPair<qint64, QString>> out;
-    // "after" steps past one key, "from" jumps to a key bound (past a child's whole subtree).
-    sqlite3_stmt *after = prepare("SELECT id, path FROM files WHERE path>?1 AND path<?2 ORDER BY path LIMIT 1");
-    sqlite3_stmt *from = prepare("SELECT id, path FROM files WHERE path>=?1 AND path<?2 ORDER BY path LIMIT 1");
+    QList<FileRecord> out;
+    // One scan of the folder's path range in path order, that jumps past a child's own subtree
+    // when it meets one: a folder of files costs one query, a folder near the top one query per
+    // subfolder. "after" starts past a key, "from" at a key bound.
+#define MD_CHILD "SELECT id, path, is_dir, size, mtime, btime FROM files WHERE "
+    sqlite3_stmt *after = prepare(MD_CHILD "path>?1 AND path<?2 ORDER BY path");
+    sqlite3_stmt *from = prepare(MD_CHILD "path>=?1 AND path<?2 ORDER BY path");
+#undef MD_CHILD
     if (!after || !from)
         return out;
     const QString prefix = folder == QLatin1String("/") ? folder : belowStart(folder);
     const QString end = folder == QLatin1String("/") ? QStringLiteral("0") : belowEnd(folder);
     QString key = prefix;
     sqlite3_stmt *st = after; // nothing is stored under "folder/" itself
-    for (;;) {
+    for (bool jumped = true; jumped;) {
+        jumped = false;
         bindText(st, 1, key);
         bindText(st, 2, end);
-        if (sqlite3_step(st) != SQLITE_ROW) {
-            sqlite3_reset(st);
-            break;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const QString path = columnText(st, 1);
+            const qsizetype slash = path.indexOf(QLatin1Char('/'), prefix.size());
+            if (slash >= 0) {
+                // Inside a child's subtree (a sibling such as "a-b" sorts between "a" and
+                // "a/x"): go on past the subtree.
+                key = belowEnd(path.left(slash));
+                jumped = true;
+                break;
+            }
+            FileRecord r;
+            r.id = sqlite3_column_int64(st, 0);
+            r.path = path;
+            r.isFolder = sqlite3_column_int(st, 2) != 0;
+            r.size = sqlite3_column_int64(st, 3);
+            r.modifiedMs = sqlite3_column_int64(st, 4);
+            r.createdMs = sqlite3_column_int64(st, 5);
+            out.append(std::move(r));
         }
-        const qint64 id = sqlite3_column_int64(st, 0);
-        const QString path = columnText(st, 1);
         sqlite3_reset(st);
-        const qsizetype slash = path.indexOf(QLatin1Char('/'), prefix.size());
-        if (slash < 0) {
-            out.append({id, path});
-            key = path;
-            st = after;
-        } else {
-            // Inside a child's subtree (a sibling such as "a-b" sorts between "a" and "a/x"):
-            // jump past the subtree.
-            key = belowEnd(path.left(slash));
-            st = from;
-        }
+        st = from;
     }
     return out;
-}
-
-int Store::removeStale(const QString &root, int generation)
-{
-    sqlite3_stmt *st = prepare("DELETE FROM files WHERE (path=?1 OR (path>=?2 AND path<?3)) AND gen<>?4");
-    if (!st)
-        return 0;
-    bindText(st, 1, root);
-    bindText(st, 2, belowStart(root));
-    bindText(st, 3, belowEnd(root));
-    sqlite3_bind_int(st, 4, generation);
-    return step(st) ? sqlite3_changes(db_) : 0;
 }
 
 QList<FileRecord> Store::pendingContent(int limit)
